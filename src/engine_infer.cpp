@@ -1,0 +1,460 @@
+#include "engine_infer.h"
+
+#include <NvInferPlugin.h>
+
+#include <cstdint>
+#include <cstdio>
+#include <limits>
+
+#include "cuda_check.h"
+#include "logging.h"
+
+namespace {
+
+using Severity = nvinfer1::ILogger::Severity;
+
+// The record setBindingDimensions takes: Dims32 from TensorRT 8 on, Dims (with its unused per-extent
+// type array) in TensorRT 7.
+#if NV_TENSORRT_MAJOR >= 8
+using DimsRecord = nvinfer1::Dims32;
+#else
+using DimsRecord = nvinfer1::Dims;
+#endif
+
+Logger& logError() { return gLogger.report(Severity::kERROR, ""); }
+Logger& logInfo() { return gLogger.report(Severity::kINFO, ""); }
+
+struct TensorMessages {
+  const char* ndim;
+  const char* zero;
+  const char* range;
+};
+constexpr TensorMessages kInputMessages{"input shape ndim must in 2-8\n", "input shape can not contain zero\n",
+                                        "input shape out of range\n"};
+constexpr TensorMessages kOutputMessages{"output shape ndim must in 2-8\n", "output shape can not contain zero\n",
+                                         "output shape out of range\n"};
+
+// Byte size of tensor j of profile p: its item size times every dimension. Computed in 64 bits so a
+// large shape cannot wrap into a wrong (or zero) allocation size; sizes must fit a signed 32-bit int.
+bool tensorBytes(const std::vector<int>& shape, const ItemSizeList& item_sizes, size_t p, size_t j,
+                 const TensorMessages& messages, int* bytes) {
+  if (shape.size() < 2 || shape.size() > 8) {
+    logError() << messages.ndim;
+    return false;
+  }
+  if (p >= item_sizes.size() || j >= item_sizes[p].size()) {
+    logError() << "bad input or output item_size\n";
+    return false;
+  }
+  const int item_size = item_sizes[p][j];
+  bool has_zero = item_size == 0;
+  bool has_negative = item_size < 0;
+  for (int dim : shape) {
+    has_zero |= dim == 0;
+    has_negative |= dim < 0;
+  }
+  if (has_zero) {
+    logError() << messages.zero;
+    return false;
+  }
+  if (has_negative) {
+    logError() << messages.range;
+    return false;
+  }
+  int64_t total = item_size;
+  for (int dim : shape) {
+    total *= dim;  // both factors are below 2^31, so this cannot overflow 64 bits
+    if (total > std::numeric_limits<int>::max()) {
+      logError() << messages.range;
+      return false;
+    }
+  }
+  *bytes = static_cast<int>(total);
+  return true;
+}
+
+int elementSize(nvinfer1::DataType type) {
+  switch (type) {
+    case nvinfer1::DataType::kFLOAT:
+    case nvinfer1::DataType::kINT32:
+      return 4;
+    case nvinfer1::DataType::kHALF:
+      return 2;
+    default:
+      return 1;  // kINT8, kBOOL
+  }
+}
+
+cudaError_t instantiateGraph(cudaGraphExec_t* exec, cudaGraph_t graph) {
+#if CUDART_VERSION >= 12000
+  return cudaGraphInstantiate(exec, graph, 0);
+#else
+  return cudaGraphInstantiate(exec, graph, nullptr, nullptr, 0);
+#endif
+}
+
+}  // namespace
+
+trt_engine_core::trt_engine_core(const std::string& engine_data, int device_id, bool use_cuda_graph,
+                                 ShapeList& in_shapes, ItemSizeList& in_item_sizes, ShapeList& out_shapes,
+                                 ItemSizeList& out_item_sizes)
+    : mUseCudaGraph(use_cuda_graph) {
+  selectDevice(device_id);
+  logInfo() << "CUDA Graph is " << mUseCudaGraph << "\n";
+  if (!buildNetInfos(in_shapes, in_item_sizes, out_shapes, out_item_sizes)) return;
+
+  initLibNvInferPlugins(&gLogger, "");
+  logInfo() << "Loading trt_engine_core ... \n";
+  // The runtime is needed only to deserialize; it is released when the constructor returns.
+  TrtUniquePtr<nvinfer1::IRuntime> runtime{nvinfer1::createInferRuntime(gLogger)};
+  if (!runtime) {
+    logError() << "Error creating TRT runtime\n";
+    return;
+  }
+  mEngine.reset(runtime->deserializeCudaEngine(engine_data.data(), engine_data.size()));
+  if (!mEngine) {
+    logError() << "Error deserializing CUDA engine\n";
+    return;
+  }
+  printEngineDescription();
+
+  const int nb_bindings = mEngine->getNbBindings();
+  const int nb_profiles = mEngine->getNbOptimizationProfiles();
+  logInfo() << "getNbBindings " << nb_bindings << ",getNbOptimizationProfiles " << nb_profiles
+            << ",numBindingPerProfile " << (nb_profiles > 0 ? nb_bindings / nb_profiles : 0) << "\n";
+  mEnableVariableLen = false;
+  logInfo() << "Variable length is enabled: << mEnableVariableLen\n";
+  if (!configMatchesEngine()) return;
+
+  mContext.reset(mEngine->createExecutionContext());
+  if (!mContext) {
+    logError() << "Error creating execution context\n";
+    return;
+  }
+  CUDA_CHECK(cudaStreamCreate(&mStream));
+  if (!allocateDeviceBuffers()) return;
+  mBindings.assign(static_cast<size_t>(nb_bindings), nullptr);
+  mValid = true;
+}
+
+trt_engine_core::~trt_engine_core() { close(); }
+
+void trt_engine_core::selectDevice(int device_id) {
+  int count = 0;
+  if (cudaGetDeviceCount(&count) != cudaSuccess) {
+    logError() << "cudaGetDeviceCount failed\n";
+    return;
+  }
+  if (device_id >= count) return;  // signed: a negative ordinal goes on to cudaSetDevice and fails there
+  if (cudaSetDevice(device_id) != cudaSuccess) {
+    logError() << "cudaSetDevice failed\n";
+    return;
+  }
+  logError() << "setDevice " << device_id << "ok\n";
+}
+
+bool trt_engine_core::buildNetInfos(const ShapeList& in_shapes, const ItemSizeList& in_item_sizes,
+                                    const ShapeList& out_shapes, const ItemSizeList& out_item_sizes) {
+  if (in_shapes.empty() || out_shapes.empty() || in_shapes.size() != out_shapes.size()) {
+    logError() << "bad input or output shape\n";
+    return false;
+  }
+  if (in_item_sizes.empty() || out_item_sizes.empty()) {
+    logError() << "bad input or output item_size\n";
+    return false;
+  }
+  mValid = false;
+  mNetInfos.resize(out_shapes.size());
+  for (size_t p = 0; p < mNetInfos.size(); ++p) {
+    S_net_info& rec = mNetInfos[p];
+    const size_t n_in = in_shapes[p].size();
+    rec.input_sizes.resize(n_in);
+    rec.input_bufs.resize(n_in);
+    rec.input_shapes = in_shapes[p];
+    for (size_t j = 0; j < n_in; ++j) {
+      if (!tensorBytes(rec.input_shapes[j], in_item_sizes, p, j, kInputMessages, &rec.input_sizes[j])) return false;
+      rec.input_bufs[j] = nullptr;
+    }
+    const size_t n_out = out_shapes[p].size();
+    rec.output_bufs.resize(n_out);
+    rec.output_sizes.resize(n_out);
+    rec.output_host_bufs.resize(n_out);
+    rec.output_shapes = out_shapes[p];
+    for (size_t j = 0; j < n_out; ++j) {
+      if (!tensorBytes(rec.output_shapes[j], out_item_sizes, p, j, kOutputMessages, &rec.output_sizes[j])) {
+        return false;
+      }
+      rec.output_bufs[j] = nullptr;
+      rec.output_host_bufs[j].assign(static_cast<size_t>(rec.output_sizes[j]), 0);
+    }
+  }
+  return true;
+}
+
+void trt_engine_core::printEngineDescription() const {
+  const char* name = mEngine->getName();
+  std::printf("mEngine Name %s,max_batch_size %d,isRefittable %d\n", name ? name : "", mEngine->getMaxBatchSize(),
+              mEngine->isRefittable() ? 1 : 0);
+  const int nb_bindings = mEngine->getNbBindings();
+  for (int b = 0; b < nb_bindings; ++b) {
+    const char* binding_name = mEngine->getBindingName(b);
+    std::printf("bind %d,name %s IsInput %d , dtype %d\n", b, binding_name ? binding_name : "",
+                mEngine->bindingIsInput(b) ? 1 : 0, static_cast<int>(mEngine->getBindingDataType(b)));
+    std::puts("shape:");
+    const auto dims = mEngine->getBindingDimensions(b);
+    for (int i = 0; i < dims.nbDims; ++i) std::printf("%d ", dims.d[i]);
+    std::putchar('\n');
+  }
+}
+
+// Everything later indexes the binding array by the configuration, so the configuration must describe
+// the engine's binding blocks exactly: at most as many profiles, each with the block's inputs first and
+// its outputs after them.
+bool trt_engine_core::configMatchesEngine() const {
+  const int nb_bindings = mEngine->getNbBindings();
+  const int nb_profiles = mEngine->getNbOptimizationProfiles();
+  if (nb_profiles < 1 || mNetInfos.size() > static_cast<size_t>(nb_profiles)) {
+    logError() << "config has " << mNetInfos.size() << " profiles but the engine has " << nb_profiles << "\n";
+    return false;
+  }
+  const int per_profile = nb_bindings / nb_profiles;
+  for (size_t p = 0; p < mNetInfos.size(); ++p) {
+    const int n_in = static_cast<int>(mNetInfos[p].input_shapes.size());
+    const int n_out = static_cast<int>(mNetInfos[p].output_shapes.size());
+    if (n_in + n_out != per_profile) {
+      logError() << "profile " << p << " config has " << n_in << " inputs and " << n_out
+                 << " outputs but the engine has " << per_profile << " bindings per profile\n";
+      return false;
+    }
+    const int first = static_cast<int>(p) * per_profile;
+    for (int k = 0; k < per_profile; ++k) {
+      const bool configured_input = k < n_in;
+      if (mEngine->bindingIsInput(first + k) != configured_input) {
+        logError() << "profile " << p << " binding " << first + k << " is an engine "
+                   << (configured_input ? "output" : "input") << " but configured as an "
+                   << (configured_input ? "input" : "output") << "\n";
+        return false;
+      }
+    }
+  }
+  return true;
+}
+
+bool trt_engine_core::allocateDeviceBuffers() {
+  for (S_net_info& rec : mNetInfos) {
+    for (size_t j = 0; j < rec.input_bufs.size(); ++j) {
+      void* buf = nullptr;
+      const size_t bytes = static_cast<size_t>(rec.input_sizes[j]);
+      CUDA_CHECK(cudaMalloc(&buf, bytes));
+      CUDA_CHECK(cudaMemset(buf, 0, bytes));
+      rec.input_bufs[j] = buf;
+      if (!rec.input_bufs[j]) {
+        logError() << "cudaMalloc input_buf return zero buffer\n";
+        return false;
+      }
+    }
+    for (size_t j = 0; j < rec.output_bufs.size(); ++j) {
+      void* buf = nullptr;
+      const size_t bytes = static_cast<size_t>(rec.output_sizes[j]);
+      CUDA_CHECK(cudaMalloc(&buf, bytes));
+      CUDA_CHECK(cudaMemset(buf, 0, bytes));
+      rec.output_bufs[j] = buf;
+      if (!rec.output_bufs[j]) {
+        logError() << "cudaMalloc ouput_buf return zero buffer\n";
+        return false;
+      }
+    }
+  }
+  return true;
+}
+
+// Refuses, before any work, the calls whose copies could not stay inside the profile's buffers.
+int trt_engine_core::checkCall(int profile, int input_num, int batch_size) const {
+  if (profile < 0 || static_cast<size_t>(profile) >= mNetInfos.size()) {
+    logError() << "profile " << profile << " out of range, configured profiles " << mNetInfos.size() << "\n";
+    return -1;
+  }
+  const S_net_info& rec = mNetInfos[profile];
+  const int n_in = static_cast<int>(rec.input_bufs.size());
+  if (input_num != n_in) {
+    logError() << "input num " << input_num << " not eq graph config input num " << n_in << "\n";
+    return -1;
+  }
+  if (n_in == 0) {
+    logError() << "profile " << profile << " has no inputs\n";
+    return -1;
+  }
+  if (batch_size < 1) {
+    logError() << "input batch_size " << batch_size << " must be at least 1\n";
+    return -1;
+  }
+  if (rec.input_shapes[0][0] < batch_size) {
+    logError() << "input batch_size " << batch_size << " must lte graph config input batch_size "
+               << rec.input_shapes[0][0] << "\n";
+    return -1;
+  }
+  for (size_t i = 1; i < rec.input_shapes.size(); ++i) {
+    if (rec.input_shapes[i][0] < batch_size) {
+      logError() << "input batch_size " << batch_size << " must lte graph config input " << i << " batch_size "
+                 << rec.input_shapes[i][0] << "\n";
+      return -1;
+    }
+  }
+  for (size_t j = 0; j < rec.output_shapes.size(); ++j) {
+    if (rec.output_shapes[j][0] < batch_size) {
+      logError() << "input batch_size " << batch_size << " must lte graph config output " << j << " batch_size "
+                 << rec.output_shapes[j][0] << "\n";
+      return -1;
+    }
+  }
+  return 0;
+}
+
+// The engine reads and writes whole bindings at the dimensions the context resolved; each must fit the
+// buffer that was sized from the configuration.
+int trt_engine_core::checkBindingsFitBuffers(int profile) const {
+  const S_net_info& rec = mNetInfos[profile];
+  const int per_profile = mEngine->getNbBindings() / mEngine->getNbOptimizationProfiles();
+  const int first = profile * per_profile;
+  const int n_in = static_cast<int>(rec.input_sizes.size());
+  const int n_all = n_in + static_cast<int>(rec.output_sizes.size());
+  for (int k = 0; k < n_all; ++k) {
+    const int binding = first + k;
+    const auto dims = mContext->getBindingDimensions(binding);
+    int64_t bytes = elementSize(mEngine->getBindingDataType(binding));
+    for (int i = 0; i < dims.nbDims && bytes <= std::numeric_limits<int>::max(); ++i) {
+      bytes = dims.d[i] < 0 ? std::numeric_limits<int64_t>::max() : bytes * dims.d[i];
+    }
+    const int capacity = k < n_in ? rec.input_sizes[k] : rec.output_sizes[k - n_in];
+    if (bytes > capacity) {
+      logError() << "binding " << binding << " needs " << static_cast<long long>(bytes)
+                 << " bytes but its buffer holds " << capacity << "\n";
+      return -1;
+    }
+  }
+  return 0;
+}
+
+int trt_engine_core::prepare(int profile, int batch_size) {
+#pragma GCC diagnostic push
+#pragma GCC diagnostic ignored "-Wdeprecated-declarations"
+  mContext->setOptimizationProfile(profile);
+#pragma GCC diagnostic pop
+  const int per_profile = mEngine->getNbBindings() / mEngine->getNbOptimizationProfiles();
+  const int first = profile * per_profile;
+  const S_net_info& rec = mNetInfos[profile];
+  const int n_in = static_cast<int>(rec.input_bufs.size());
+  for (int i = 0; i < n_in; ++i) mBindings[first + i] = rec.input_bufs[i];
+  for (size_t j = 0; j < rec.output_bufs.size(); ++j) mBindings[first + n_in + j] = rec.output_bufs[j];
+
+  DimsRecord dims{};
+  dims.d[0] = batch_size;
+  for (int i = 0; i < n_in; ++i) {
+    const std::vector<int>& shape = rec.input_shapes[i];
+    dims.nbDims = static_cast<int>(shape.size());
+    for (size_t j = 1; j < shape.size(); ++j) dims.d[j] = shape[j];
+    mContext->setBindingDimensions(first + i, dims);
+  }
+  if (!mContext->allInputDimensionsSpecified()) {
+    logError() << "Not all input dimensions are specified for the exeuction context\n";
+    return -1;
+  }
+  if (checkBindingsFitBuffers(profile) != 0) return -1;
+  if (!mUseCudaGraph) return 0;
+  return captureGraph();
+}
+
+// Runs the network once (TensorRT needs one enqueue with the new shapes before a capture), then
+// records a second enqueue into a CUDA graph and instantiates it.
+int trt_engine_core::captureGraph() {
+  if (!mContext->enqueueV2(mBindings.data(), mStream, nullptr)) {
+    logError() << "Enqueue failed\n";
+    return -1;
+  }
+  CUDA_CHECK(cudaStreamBeginCapture(mStream, cudaStreamCaptureModeRelaxed));
+  if (!mContext->enqueueV2(mBindings.data(), mStream, nullptr)) {
+    logError() << "Enqueue failed\n";
+    // Leave the stream out of capture mode so the next call can use it.
+    cudaGraph_t partial = nullptr;
+    gpuAssert(cudaStreamEndCapture(mStream, &partial), __FILE__, __LINE__, false);
+    if (partial) gpuAssert(cudaGraphDestroy(partial), __FILE__, __LINE__, false);
+    return -1;
+  }
+  cudaGraph_t graph = nullptr;
+  CUDA_CHECK(cudaStreamEndCapture(mStream, &graph));
+  CUDA_CHECK(cudaStreamSynchronize(mStream));
+  cudaGraphExec_t exec = nullptr;
+  CUDA_CHECK(instantiateGraph(&exec, graph));
+  CUDA_CHECK(cudaGraphDestroy(graph));
+  if (mGraphExec) CUDA_CHECK(cudaGraphExecDestroy(mGraphExec));
+  mGraphExec = exec;
+  return 0;
+}
+
+int trt_engine_core::run(int profile, const void* const* inputs, int input_num, int batch_size, void** outputs,
+                         int* output_lens) {
+  if (checkCall(profile, input_num, batch_size) != 0) return -1;
+  if (prepare(profile, batch_size) != 0) return -1;
+  S_net_info& rec = mNetInfos[profile];
+
+  for (size_t i = 0; i < rec.input_bufs.size(); ++i) {
+    const int bytes = rec.input_sizes[i] / rec.input_shapes[i][0] * batch_size;
+    const cudaError_t status = cudaMemcpyAsync(rec.input_bufs[i], inputs[i], static_cast<size_t>(bytes),
+                                               cudaMemcpyHostToDevice, mStream);
+    if (status != cudaSuccess) {
+      gpuAssert(status, __FILE__, __LINE__, false);
+      return -1;
+    }
+  }
+  CUDA_CHECK(cudaStreamSynchronize(mStream));
+
+  if (!mContext->enqueueV2(mBindings.data(), mStream, nullptr)) {
+    logError() << "Enqueue failed\n";
+    return -1;
+  }
+  cudaError_t status = cudaStreamSynchronize(mStream);
+  if (status != cudaSuccess) {
+    gpuAssert(status, __FILE__, __LINE__, false);
+    return -1;
+  }
+
+  for (size_t j = 0; j < rec.output_bufs.size(); ++j) {
+    const int bytes = rec.output_sizes[j] / rec.output_shapes[j][0] * batch_size;
+    status = cudaMemcpyAsync(rec.output_host_bufs[j].data(), rec.output_bufs[j], static_cast<size_t>(bytes),
+                             cudaMemcpyDeviceToHost, mStream);
+    if (status != cudaSuccess) {
+      gpuAssert(status, __FILE__, __LINE__, false);
+      return -1;
+    }
+    output_lens[j] = bytes;
+    outputs[j] = rec.output_host_bufs[j].data();
+  }
+  status = cudaStreamSynchronize(mStream);
+  if (status != cudaSuccess) {
+    gpuAssert(status, __FILE__, __LINE__, false);
+    return -1;
+  }
+  return 0;
+}
+
+void trt_engine_core::close() {
+  gLogger.report(Severity::kINFO, "") << __func__ << "destory...\n";
+  if (mStream) {
+    CUDA_CHECK(cudaStreamDestroy(mStream));
+    mStream = nullptr;
+  }
+  if (mGraphExec) {
+    CUDA_CHECK(cudaGraphExecDestroy(mGraphExec));
+    mGraphExec = nullptr;
+  }
+  for (const S_net_info& rec : mNetInfos) {
+    for (void* buf : rec.input_bufs) {
+      if (buf) CUDA_CHECK(cudaFree(buf));
+    }
+    for (void* buf : rec.output_bufs) {
+      if (buf) CUDA_CHECK(cudaFree(buf));
+    }
+  }
+  mNetInfos.clear();
+  gLogger.report(Severity::kINFO, "") << __func__ << "destroy ok\n";
+}

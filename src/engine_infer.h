@@ -1,0 +1,85 @@
+// trt_engine_core: one serialized TensorRT engine, its execution context, its CUDA stream and the
+// device buffers of every optimization profile, ready for synchronous inference calls.
+#ifndef INFERLET_ENGINE_INFER_H_
+#define INFERLET_ENGINE_INFER_H_
+
+#include <NvInfer.h>
+#include <cuda_runtime_api.h>
+
+#include <memory>
+#include <string>
+#include <vector>
+
+// Releases TensorRT objects through destroy(), the one release call both TensorRT 7 (protected
+// destructors) and TensorRT 8 accept.
+struct TrtDestroyer {
+  template <typename T>
+  void operator()(T* obj) const {
+#pragma GCC diagnostic push
+#pragma GCC diagnostic ignored "-Wdeprecated-declarations"
+    if (obj) obj->destroy();
+#pragma GCC diagnostic pop
+  }
+};
+
+template <typename T>
+using TrtUniquePtr = std::unique_ptr<T, TrtDestroyer>;
+
+// The binding layout of one optimization profile. Device pointers are plain copies: only the engine
+// core's teardown frees them.
+struct S_net_info {
+  std::vector<std::vector<int>> input_shapes;
+  std::vector<std::vector<int>> output_shapes;
+  std::vector<void*> input_bufs;
+  std::vector<void*> output_bufs;
+  std::vector<int> input_sizes;
+  std::vector<int> output_sizes;
+  std::vector<std::vector<char>> output_host_bufs;
+};
+
+using ShapeList = std::vector<std::vector<std::vector<int>>>;  // per profile, per tensor, dimensions
+using ItemSizeList = std::vector<std::vector<int>>;            // per profile, per tensor, element bytes
+
+class trt_engine_core {
+ public:
+  // Never throws for a bad engine or configuration: failures are logged and leave Valid() false.
+  trt_engine_core(const std::string& engine_data, int device_id, bool use_cuda_graph, ShapeList& in_shapes,
+                  ItemSizeList& in_item_sizes, ShapeList& out_shapes, ItemSizeList& out_item_sizes);
+  virtual ~trt_engine_core();
+
+  trt_engine_core(const trt_engine_core&) = delete;
+  trt_engine_core& operator=(const trt_engine_core&) = delete;
+
+  bool Valid() const { return mValid; }
+
+  // One synchronous inference of batch_size samples on a profile; 0 on success, -1 after a logged error.
+  int run(int profile, const void* const* inputs, int input_num, int batch_size, void** outputs,
+          int* output_lens);
+
+ private:
+  friend class trt_engine_core_peer;  // read-only view for the library's own tests
+
+  bool buildNetInfos(const ShapeList& in_shapes, const ItemSizeList& in_item_sizes, const ShapeList& out_shapes,
+                     const ItemSizeList& out_item_sizes);
+  void selectDevice(int device_id);
+  void printEngineDescription() const;
+  bool configMatchesEngine() const;
+  bool allocateDeviceBuffers();
+  int checkCall(int profile, int input_num, int batch_size) const;
+  int checkBindingsFitBuffers(int profile) const;
+  int prepare(int profile, int batch_size);
+  int captureGraph();
+  void close();
+
+  std::vector<S_net_info> mNetInfos;
+  bool mUseCudaGraph = false;
+  TrtUniquePtr<nvinfer1::ICudaEngine> mEngine;
+  TrtUniquePtr<nvinfer1::IExecutionContext> mContext;
+  std::vector<void*> mBindings;
+  bool mEnableVariableLen = false;
+  cudaStream_t mStream = nullptr;
+  cudaGraphExec_t mGraphExec = nullptr;
+  bool mValid = false;
+};
+
+#endif  // INFERLET_ENGINE_INFER_H_

@@ -1,0 +1,3 @@
+#include "logging.h"
+
+Logger gLogger(nvinfer1::ILogger::Severity::kINFO);
