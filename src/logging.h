@@ -40,6 +40,7 @@ class Logger : public nvinfer1::ILogger {
     }
     pending.dropped = false;
     pending.line << prefix->second << text;
+    pending.emitIfComplete(*mOut);  // a text that ends in "\n" is a whole message already
     return *this;
   }
 
@@ -63,6 +64,7 @@ class Logger : public nvinfer1::ILogger {
   struct Pending {
     const Logger* owner = nullptr;
     bool dropped = false;
+    std::map<const Logger*, bool> droppedBy;  // state of the other loggers' messages on this thread
     std::ostringstream line;
 
     void emitIfComplete(std::ostream& out) {
@@ -85,8 +87,10 @@ class Logger : public nvinfer1::ILogger {
     thread_local Pending pending;
     if (pending.owner != logger) {
       pending.flushPartial(std::cout);
+      if (pending.owner) pending.droppedBy[pending.owner] = pending.dropped;
       pending.owner = logger;
-      pending.dropped = false;  // a fresh logger writes even before its first report
+      const auto known = pending.droppedBy.find(logger);
+      pending.dropped = known != pending.droppedBy.end() && known->second;  // a fresh logger writes
     }
     return pending;
   }

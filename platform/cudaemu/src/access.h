@@ -1,0 +1,31 @@
+// Checks that a copy or memset stays inside memory the emulated device knows.
+#pragma once
+
+#include <cuda_runtime_api.h>
+
+#include <cstddef>
+#include <string>
+
+#include "memory.h"
+
+namespace cudaemu {
+
+enum class Place { Device, Pinned, Pageable };
+
+struct AccessCheck {
+  cudaError_t error = cudaSuccess;
+  std::string problem;  // set when the access leaves known memory (a violation)
+  Place dst = Place::Pageable;
+  Place src = Place::Pageable;
+};
+
+// Device-side pointers must lie in a device or pinned allocation (pinned memory is mapped into the
+// device's address space); host-side pointers must not be device memory, and are bounds-checked
+// when pinned. cudaMemcpyDefault takes each side's place from the registry.
+AccessCheck check_copy(const MemoryRegistry& memory, const void* dst, const void* src, std::size_t count,
+                       cudaMemcpyKind kind);
+
+// The target must be device or pinned memory.
+AccessCheck check_memset(const MemoryRegistry& memory, const void* dst, std::size_t count);
+
+}  // namespace cudaemu

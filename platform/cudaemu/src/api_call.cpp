@@ -1,0 +1,38 @@
+#include "api_call.h"
+
+#include <optional>
+
+#include "thread_state.h"
+
+namespace cudaemu {
+
+ApiCall::ApiCall(const char* api, std::initializer_list<std::uintptr_t> args, unsigned flags)
+    : emu_(Emulator::instance()), flags_(flags) {
+  entry_.api = api;
+  int i = 0;
+  for (std::uintptr_t a : args) entry_.args[i++] = a;
+
+  std::optional<int> injected = emu_.accounting.count_call(api);
+  early_ = true;
+  if (injected) {
+    early_code_ = static_cast<cudaError_t>(*injected);
+  } else if (this_thread().in_host_function) {
+    early_code_ = cudaErrorNotPermitted;
+  } else if (!emu_.settings.driver_present) {
+    early_code_ = cudaErrorInsufficientDriver;
+  } else if (emu_.settings.device_count == 0 && !(flags & kWorksWithoutDevice)) {
+    early_code_ = cudaErrorNoDevice;
+  } else {
+    early_ = false;
+  }
+}
+
+cudaError_t ApiCall::finish(cudaError_t result) {
+  entry_.result = result;
+  entry_.thread = this_thread().number;
+  emu_.accounting.record(entry_);
+  if (result != cudaSuccess && !(flags_ & kReadsLastError)) this_thread().last_error = result;
+  return result;
+}
+
+}  // namespace cudaemu

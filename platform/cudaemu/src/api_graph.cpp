@@ -1,0 +1,79 @@
+// Exported graph calls. Graphs come only from stream capture.
+#include <cuda_runtime_api.h>
+
+#include <memory>
+
+#include "api_call.h"
+#include "capture.h"
+#include "engine.h"
+
+using cudaemu::ApiCall;
+using cudaemu::as_arg;
+using cudaemu::Lock;
+
+extern "C" {
+
+cudaError_t cudaGraphInstantiate(cudaGraphExec_t* pGraphExec, cudaGraph_t graph, unsigned long long flags) {
+  ApiCall call("cudaGraphInstantiate", {0, as_arg(graph), static_cast<std::uintptr_t>(flags)});
+  if (call.answered_early()) return call.early_result();
+  constexpr unsigned long long kKnownFlags =
+      cudaGraphInstantiateFlagAutoFreeOnLaunch | cudaGraphInstantiateFlagUpload |
+      cudaGraphInstantiateFlagDeviceLaunch | cudaGraphInstantiateFlagUseNodePriority;
+  if (pGraphExec == nullptr || graph == nullptr || (flags & ~kKnownFlags) != 0)
+    return call.finish(cudaErrorInvalidValue);
+  auto& emu = call.emu();
+  Lock lock(emu.mu);
+  auto it = emu.graphs.find(graph);
+  if (it == emu.graphs.end()) return call.finish(cudaErrorInvalidResourceHandle);
+  auto exec = std::make_unique<cudaemu::GraphExec>();
+  exec->nodes = std::make_shared<const cudaemu::OpList>(it->second->nodes);
+  auto handle = reinterpret_cast<cudaGraphExec_t>(exec.get());
+  emu.execs.emplace(handle, std::move(exec));
+  *pGraphExec = handle;
+  call.set_arg(0, as_arg(handle));
+  return call.finish(cudaSuccess);
+}
+
+cudaError_t cudaGraphLaunch(cudaGraphExec_t graphExec, cudaStream_t stream) {
+  ApiCall call("cudaGraphLaunch", {as_arg(graphExec), as_arg(stream)});
+  if (call.answered_early()) return call.early_result();
+  if (graphExec == nullptr) return call.finish(cudaErrorInvalidValue);
+  auto& emu = call.emu();
+  Lock lock(emu.mu);
+  auto it = emu.execs.find(graphExec);
+  if (it == emu.execs.end()) return call.finish(cudaErrorInvalidResourceHandle);
+  std::shared_ptr<cudaemu::Stream> s = emu.find_stream(stream);
+  if (!s) return call.finish(cudaErrorInvalidResourceHandle);
+  if (s->kind == cudaemu::StreamKind::Legacy)
+    if (cudaError_t refused = cudaemu::refuse_legacy_use(emu, s->device, true)) return call.finish(refused);
+  std::shared_ptr<const cudaemu::OpList> nodes = it->second->nodes;
+  if (s->capture.status != cudaStreamCaptureStatusNone) {
+    std::uint64_t unused = 0;
+    return call.finish(cudaemu::submit(emu, *s, *nodes, &unused));
+  }
+  // Queued as one item sharing the snapshot, so destroying the executable graph meanwhile is safe.
+  cudaemu::enqueue(emu, *s, std::move(nodes));
+  return call.finish(cudaSuccess);
+}
+
+cudaError_t cudaGraphDestroy(cudaGraph_t graph) {
+  ApiCall call("cudaGraphDestroy", {as_arg(graph)});
+  if (call.answered_early()) return call.early_result();
+  if (graph == nullptr) return call.finish(cudaErrorInvalidValue);
+  auto& emu = call.emu();
+  Lock lock(emu.mu);
+  if (emu.graphs.erase(graph) == 0) return call.finish(cudaErrorInvalidResourceHandle);
+  return call.finish(cudaSuccess);
+}
+
+cudaError_t cudaGraphExecDestroy(cudaGraphExec_t graphExec) {
+  ApiCall call("cudaGraphExecDestroy", {as_arg(graphExec)});
+  if (call.answered_early()) return call.early_result();
+  if (graphExec == nullptr) return call.finish(cudaErrorInvalidValue);
+  auto& emu = call.emu();
+  Lock lock(emu.mu);
+  if (emu.execs.erase(graphExec) == 0) return call.finish(cudaErrorInvalidResourceHandle);
+  return call.finish(cudaSuccess);
+}
+
+}  // extern "C"

@@ -1,0 +1,199 @@
+// Exported allocation, copy and memset calls.
+#include <cuda_runtime_api.h>
+
+#include <cstdio>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "access.h"
+#include "api_call.h"
+#include "capture.h"
+#include "engine.h"
+
+using cudaemu::AccessCheck;
+using cudaemu::ApiCall;
+using cudaemu::as_arg;
+using cudaemu::Lock;
+using cudaemu::MemoryKind;
+using cudaemu::Op;
+using cudaemu::Place;
+
+namespace {
+
+cudaError_t allocate(ApiCall& call, void** out, std::size_t size, MemoryKind kind) {
+  if (out == nullptr) return call.finish(cudaErrorInvalidValue);
+  auto& emu = call.emu();
+  Lock lock(emu.mu);
+  if (cudaError_t refused = cudaemu::refuse_unsafe_call(emu)) return call.finish(refused);
+  if (size == 0) {
+    *out = nullptr;
+    return call.finish(cudaSuccess);
+  }
+  int device = emu.current_device();
+  std::size_t capacity = emu.settings.memory_capacity;
+  if (kind == MemoryKind::Device && (size > capacity || emu.memory.device_bytes(device) > capacity - size))
+    return call.finish(cudaErrorMemoryAllocation);
+  void* p = emu.memory.allocate(size, kind, device);
+  if (p == nullptr) return call.finish(cudaErrorMemoryAllocation);
+  *out = p;
+  call.set_arg(0, as_arg(p));
+  return call.finish(cudaSuccess);
+}
+
+cudaError_t release(ApiCall& call, const char* api, void* p, MemoryKind kind) {
+  if (p == nullptr) return call.finish(cudaSuccess);
+  auto& emu = call.emu();
+  Lock lock(emu.mu);
+  if (cudaError_t refused = cudaemu::refuse_unsafe_call(emu)) return call.finish(refused);
+  auto refuse = [&] {
+    char text[160];
+    std::snprintf(text, sizeof text, "%s: %p is not a live %s allocation", api, p,
+                  kind == MemoryKind::Device ? "device" : "pinned host");
+    emu.note_violation(text);
+    return call.finish(cudaErrorInvalidValue);
+  };
+  const cudaemu::Allocation* a = emu.memory.find(p);
+  if (a == nullptr || a->kind != kind || a->base != reinterpret_cast<std::uintptr_t>(p)) return refuse();
+  // Freeing synchronizes with the device, so queued work that still names the memory runs first.
+  cudaemu::drain_device(emu, lock, -1);
+  if (!emu.memory.release(p, kind)) return refuse();  // another thread freed it meanwhile
+  return call.finish(cudaSuccess);
+}
+
+cudaError_t refuse_access(ApiCall& call, const char* api, const AccessCheck& check) {
+  if (!check.problem.empty()) call.emu().note_violation(std::string(api) + ": " + check.problem);
+  return call.finish(check.error);
+}
+
+cudaError_t memset_on(ApiCall& call, const char* api, void* dst, int value, std::size_t count,
+                      cudaStream_t handle, bool host_call) {
+  auto& emu = call.emu();
+  Lock lock(emu.mu);
+  std::shared_ptr<cudaemu::Stream> stream = emu.find_stream(handle);
+  if (!stream) return call.finish(cudaErrorInvalidResourceHandle);
+  if (stream->kind == cudaemu::StreamKind::Legacy)
+    if (cudaError_t refused = cudaemu::refuse_legacy_use(emu, stream->device, true))
+      return call.finish(refused);
+  AccessCheck check = cudaemu::check_memset(emu.memory, dst, count);
+  if (check.error != cudaSuccess) return refuse_access(call, api, check);
+  if (count == 0) return call.finish(cudaSuccess);
+  Op op;
+  op.kind = Op::Kind::Memset;
+  op.dst = dst;
+  op.value = value;
+  op.count = count;
+  std::uint64_t seq = 0;
+  cudaError_t result = cudaemu::submit(emu, *stream, {op}, &seq);
+  if (result != cudaSuccess || seq == 0) return call.finish(result);
+  // cudaMemset is asynchronous except into pinned host memory.
+  if (host_call && check.dst == Place::Pinned) {
+    cudaemu::drain(emu, lock, *stream, seq + 1);
+    return call.finish(cudaemu::take_fault(*stream));
+  }
+  return call.finish(cudaSuccess);
+}
+
+cudaError_t copy_on(ApiCall& call, const char* api, void* dst, const void* src, std::size_t count,
+                    cudaMemcpyKind kind, cudaStream_t handle, bool host_call) {
+  auto& emu = call.emu();
+  Lock lock(emu.mu);
+  std::shared_ptr<cudaemu::Stream> stream = emu.find_stream(handle);
+  if (!stream) return call.finish(cudaErrorInvalidResourceHandle);
+  if (stream->kind == cudaemu::StreamKind::Legacy)
+    if (cudaError_t refused = cudaemu::refuse_legacy_use(emu, stream->device, true))
+      return call.finish(refused);
+  if (host_call)
+    if (cudaError_t refused = cudaemu::refuse_unsafe_call(emu)) return call.finish(refused);
+  AccessCheck check = cudaemu::check_copy(emu.memory, dst, src, count, kind);
+  if (check.error != cudaSuccess) return refuse_access(call, api, check);
+  if (count == 0) return call.finish(cudaSuccess);
+
+  // The host waits for copies into pageable memory and for host-to-host copies; a pageable source
+  // is consumed before the call returns; pinned memory is left to the stream.
+  bool host_waits =
+      host_call || check.dst == Place::Pageable || (check.dst != Place::Device && check.src != Place::Device);
+  Op op;
+  op.kind = Op::Kind::Copy;
+  op.dst = dst;
+  op.src = src;
+  op.count = count;
+  op.direction = kind;
+  if (!host_waits && check.src == Place::Pageable && !stream->capturing()) {
+    const auto* bytes = static_cast<const unsigned char*>(src);
+    op.staged = std::make_shared<const std::vector<unsigned char>>(bytes, bytes + count);
+  }
+  std::uint64_t seq = 0;
+  cudaError_t result = cudaemu::submit(emu, *stream, {op}, &seq);
+  if (result != cudaSuccess || seq == 0) return call.finish(result);
+  if (host_waits) {
+    cudaemu::drain(emu, lock, *stream, seq + 1);
+    return call.finish(cudaemu::take_fault(*stream));
+  }
+  return call.finish(cudaSuccess);
+}
+
+}  // namespace
+
+extern "C" {
+
+cudaError_t cudaMalloc(void** devPtr, size_t size) {
+  ApiCall call("cudaMalloc", {0, size});
+  if (call.answered_early()) return call.early_result();
+  return allocate(call, devPtr, size, MemoryKind::Device);
+}
+
+cudaError_t cudaFree(void* devPtr) {
+  ApiCall call("cudaFree", {as_arg(devPtr)});
+  if (call.answered_early()) return call.early_result();
+  return release(call, "cudaFree", devPtr, MemoryKind::Device);
+}
+
+cudaError_t cudaMallocHost(void** ptr, size_t size) {
+  ApiCall call("cudaMallocHost", {0, size});
+  if (call.answered_early()) return call.early_result();
+  return allocate(call, ptr, size, MemoryKind::Pinned);
+}
+
+cudaError_t cudaHostAlloc(void** pHost, size_t size, unsigned int flags) {
+  ApiCall call("cudaHostAlloc", {0, size, flags});
+  if (call.answered_early()) return call.early_result();
+  constexpr unsigned kKnownFlags = cudaHostAllocPortable | cudaHostAllocMapped | cudaHostAllocWriteCombined;
+  if ((flags & ~kKnownFlags) != 0) return call.finish(cudaErrorInvalidValue);
+  return allocate(call, pHost, size, MemoryKind::Pinned);
+}
+
+cudaError_t cudaFreeHost(void* ptr) {
+  ApiCall call("cudaFreeHost", {as_arg(ptr)});
+  if (call.answered_early()) return call.early_result();
+  return release(call, "cudaFreeHost", ptr, MemoryKind::Pinned);
+}
+
+cudaError_t cudaMemset(void* devPtr, int value, size_t count) {
+  ApiCall call("cudaMemset", {as_arg(devPtr), static_cast<std::uintptr_t>(value), count});
+  if (call.answered_early()) return call.early_result();
+  return memset_on(call, "cudaMemset", devPtr, value, count, cudaStreamLegacy, true);
+}
+
+cudaError_t cudaMemsetAsync(void* devPtr, int value, size_t count, cudaStream_t stream) {
+  ApiCall call("cudaMemsetAsync",
+               {as_arg(devPtr), static_cast<std::uintptr_t>(value), count, as_arg(stream)});
+  if (call.answered_early()) return call.early_result();
+  return memset_on(call, "cudaMemsetAsync", devPtr, value, count, stream, false);
+}
+
+cudaError_t cudaMemcpy(void* dst, const void* src, size_t count, enum cudaMemcpyKind kind) {
+  ApiCall call("cudaMemcpy", {as_arg(dst), as_arg(src), count, static_cast<std::uintptr_t>(kind)});
+  if (call.answered_early()) return call.early_result();
+  return copy_on(call, "cudaMemcpy", dst, src, count, kind, cudaStreamLegacy, true);
+}
+
+cudaError_t cudaMemcpyAsync(void* dst, const void* src, size_t count, enum cudaMemcpyKind kind,
+                            cudaStream_t stream) {
+  ApiCall call("cudaMemcpyAsync",
+               {as_arg(dst), as_arg(src), count, static_cast<std::uintptr_t>(kind), as_arg(stream)});
+  if (call.answered_early()) return call.early_result();
+  return copy_on(call, "cudaMemcpyAsync", dst, src, count, kind, stream, false);
+}
+
+}  // extern "C"

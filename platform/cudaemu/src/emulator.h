@@ -1,0 +1,72 @@
+// The one emulated device set of the process, shared by every component that links libcudaemu.so.
+#pragma once
+
+#include <cuda_runtime_api.h>
+
+#include <atomic>
+#include <condition_variable>
+#include <cstdint>
+#include <memory>
+#include <mutex>
+#include <string>
+#include <unordered_map>
+#include <vector>
+
+#include "accounting.h"
+#include "config.h"
+#include "memory.h"
+#include "work.h"
+
+namespace cudaemu {
+
+using Lock = std::unique_lock<std::mutex>;
+
+struct Settings {
+  std::atomic<int> device_count{1};
+  std::atomic<bool> driver_present{true};
+  std::atomic<std::size_t> memory_capacity{std::size_t{16} << 30};
+  std::atomic<bool> report_at_exit{false};
+};
+
+class Emulator {
+ public:
+  // Never destroyed, so components releasing resources late in process exit still find it.
+  static Emulator& instance();
+
+  Settings settings;
+  Accounting accounting;
+  std::atomic<std::uint64_t> violations{0};
+  std::atomic<std::uint64_t> executed{0};
+
+  // Everything below is guarded by mu.
+  std::mutex mu;
+  std::condition_variable cv;  // a stream stopped being busy
+  MemoryRegistry memory;
+  std::vector<std::shared_ptr<Stream>> legacy;  // the default stream of each device
+  std::unordered_map<cudaStream_t, std::shared_ptr<Stream>> streams;
+  std::unordered_map<cudaGraph_t, std::unique_ptr<Graph>> graphs;
+  std::unordered_map<cudaGraphExec_t, std::unique_ptr<GraphExec>> execs;
+  std::uint64_t next_seq = 1;
+  std::string last_violation;
+
+  // The calling thread's device, falling back to 0 when the device count shrank below it.
+  int current_device() const;
+  // The stream a handle names (0, cudaStreamLegacy and cudaStreamPerThread: the current device's
+  // default stream), or null for an unknown handle.
+  std::shared_ptr<Stream> find_stream(cudaStream_t handle);
+  Stream& legacy_stream(int device);
+  void set_device_count(int count);
+
+  void note_violation(std::string what);
+
+  // Back to the configuration in the environment, with no resources and no history.
+  void reset();
+
+ private:
+  Emulator();
+  void apply(const Config& config);
+};
+
+bool is_default_stream_handle(cudaStream_t handle);
+
+}  // namespace cudaemu

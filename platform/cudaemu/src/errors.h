@@ -1,0 +1,13 @@
+// Names and texts of cudaError_t values.
+#pragma once
+
+namespace cudaemu {
+
+// Both answer "unrecognized error code" for a value the runtime does not define.
+const char* error_name(int code);
+const char* error_text(int code);
+
+// Looks up a code by its enumerator name ("cudaErrorMemoryAllocation").
+bool parse_error_code(const char* name, int* code);
+
+}  // namespace cudaemu
