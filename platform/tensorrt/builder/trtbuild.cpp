@@ -1,0 +1,72 @@
+// trtbuild --trt 7|8 NETWORK.json -o ENGINE: compiles a network description into an engine file.
+#include <cerrno>
+#include <cstdio>
+#include <cstring>
+#include <fstream>
+#include <iostream>
+#include <sstream>
+#include <string>
+
+#include "engine_format.h"
+#include "graph.h"
+#include "network_json.h"
+
+namespace {
+
+constexpr int kExitDescription = 1;
+constexpr int kExitUsage = 2;
+
+int usage(const std::string& problem) {
+  std::cerr << "trtbuild: " << problem << "\n"
+            << "usage: trtbuild --trt 7|8 NETWORK.json -o ENGINE\n";
+  return kExitUsage;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  std::string major, input, output;
+  for (int i = 1; i < argc; ++i) {
+    const std::string arg = argv[i];
+    if ((arg == "--trt" || arg == "-o") && i + 1 < argc) {
+      (arg == "--trt" ? major : output) = argv[++i];
+    } else if (!arg.empty() && arg[0] == '-') {
+      return usage("unknown or incomplete option '" + arg + "'");
+    } else if (input.empty()) {
+      input = arg;
+    } else {
+      return usage("more than one network description given");
+    }
+  }
+  if (major != "7" && major != "8") return usage("--trt must be 7 or 8");
+  if (input.empty()) return usage("no network description given");
+  if (output.empty()) return usage("no output file given (-o ENGINE)");
+
+  std::ifstream in(input, std::ios::binary);
+  if (!in) {
+    std::cerr << "trtbuild: " << input << ": cannot open: " << std::strerror(errno) << "\n";
+    return kExitDescription;
+  }
+  std::ostringstream text;
+  text << in.rdbuf();
+
+  trt_standin::Network network;
+  trt_standin::Graph graph;
+  std::string error;
+  if (!trt_standin::network_from_json(text.str(), &network, &error) ||
+      !trt_standin::build_graph(network, &graph, &error)) {
+    std::cerr << "trtbuild: " << input << ": " << error << "\n";
+    return kExitDescription;
+  }
+
+  const std::vector<unsigned char> engine = trt_standin::serialize_engine(network, major == "7" ? 7u : 8u);
+  std::ofstream out(output, std::ios::binary | std::ios::trunc);
+  out.write(reinterpret_cast<const char*>(engine.data()), static_cast<std::streamsize>(engine.size()));
+  out.close();
+  if (!out) {
+    std::cerr << "trtbuild: " << output << ": cannot write the engine\n";
+    std::remove(output.c_str());
+    return kExitDescription;
+  }
+  return 0;
+}

@@ -1,0 +1,320 @@
+#include "graph.h"
+
+#include <algorithm>
+#include <limits>
+#include <set>
+#include <sstream>
+
+namespace trt_standin {
+namespace {
+
+constexpr std::size_t kMaxNameLength = 1024;
+constexpr int kMaxBindingsPerProfile = 256;
+constexpr int64_t kMaxElements = int64_t{1} << 30;
+
+struct Checker {
+  std::string* error;
+
+  bool fail(const std::string& where, const std::string& what) {
+    *error = where + ": " + what;
+    return false;
+  }
+};
+
+std::string indexed(const char* key, std::size_t i) {
+  return std::string(key) + "[" + std::to_string(i) + "]";
+}
+
+// Saturates at kMaxElements + 1 so callers can reject oversized tensors without overflow.
+int64_t capped_volume(const Shape& shape) {
+  int64_t v = 1;
+  for (int32_t d : shape) {
+    if (d <= 0) return 0;
+    v *= d;
+    if (v > kMaxElements) return kMaxElements + 1;
+  }
+  return v;
+}
+
+bool check_dims(Checker& c, const std::string& where, const Shape& dims, bool allow_wildcard) {
+  if (dims.size() > static_cast<std::size_t>(kMaxRank)) {
+    return c.fail(where, "rank " + std::to_string(dims.size()) + " exceeds 8");
+  }
+  for (int32_t d : dims) {
+    if (d < (allow_wildcard ? -1 : 0)) return c.fail(where, "invalid extent " + std::to_string(d));
+  }
+  return true;
+}
+
+bool check_tensor(Checker& c, const std::string& where, const TensorDesc& t) {
+  if (t.name.empty() || t.name.size() > kMaxNameLength) return c.fail(where + ".name", "empty or too long");
+  if (static_cast<int>(t.type) >= kElementTypeCount) return c.fail(where + ".dtype", "unknown data type");
+  return check_dims(c, where + ".dims", t.dims, true);
+}
+
+bool check_range(Checker& c, const std::string& where, const TensorDesc& input, const InputRange& r) {
+  const Shape* parts[3] = {&r.min, &r.opt, &r.max};
+  const char* keys[3] = {".min", ".opt", ".max"};
+  for (int k = 0; k < 3; ++k) {
+    if (parts[k]->size() != input.dims.size()) {
+      return c.fail(where + keys[k], "rank " + std::to_string(parts[k]->size()) +
+                                         " does not match the input's " + std::to_string(input.dims.size()));
+    }
+    if (!check_dims(c, where + keys[k], *parts[k], false)) return false;
+  }
+  for (std::size_t i = 0; i < input.dims.size(); ++i) {
+    if (r.min[i] > r.opt[i] || r.opt[i] > r.max[i]) {
+      return c.fail(where, "axis " + std::to_string(i) + " needs min <= opt <= max");
+    }
+    if (input.dims[i] >= 0 && (r.min[i] != input.dims[i] || r.max[i] != input.dims[i])) {
+      return c.fail(where, "axis " + std::to_string(i) + " is fixed at " + std::to_string(input.dims[i]) +
+                               " by the input's dims");
+    }
+  }
+  return true;
+}
+
+bool check_layer_params(Checker& c, const std::string& where, const Layer& l) {
+  const bool uses_weights = l.op == LayerOp::kDense || l.op == LayerOp::kConv1d;
+  if (!uses_weights && (!l.weights.empty() || !l.bias.empty() || l.units != 0)) {
+    return c.fail(where, std::string(layer_op_name(l.op)) + " takes no weights, bias or units");
+  }
+  if (l.op != LayerOp::kScale && (l.a != 1.0f || l.b != 0.0f)) {
+    return c.fail(where, std::string(layer_op_name(l.op)) + " takes no a or b");
+  }
+  if (l.op == LayerOp::kDense) {
+    if (l.units <= 0) return c.fail(where + ".units", "must be positive");
+    if (l.weights.empty() || l.weights.size() % static_cast<std::size_t>(l.units) != 0) {
+      return c.fail(where + ".weights", "size " + std::to_string(l.weights.size()) +
+                                            " is not a multiple of units " + std::to_string(l.units));
+    }
+    if (l.bias.size() != static_cast<std::size_t>(l.units)) {
+      return c.fail(where + ".bias",
+                    "needs " + std::to_string(l.units) + " values, has " + std::to_string(l.bias.size()));
+    }
+  }
+  if (l.op == LayerOp::kConv1d) {
+    if (l.weights.empty()) return c.fail(where + ".weights", "needs at least one tap");
+    if (l.bias.size() > 1) return c.fail(where + ".bias", "is a single value");
+  }
+  return true;
+}
+
+bool check_layers(Checker& c, Graph* g) {
+  const Network& net = g->network;
+  std::set<std::string> names(g->tensor_names.begin(), g->tensor_names.end());
+  for (std::size_t i = 0; i < net.layers.size(); ++i) {
+    const Layer& l = net.layers[i];
+    const std::string where = indexed("layers", i);
+    if (static_cast<int>(l.op) >= kLayerOpCount) return c.fail(where + ".op", "unknown operation");
+    if (static_cast<int>(l.inputs.size()) != layer_op_arity(l.op)) {
+      return c.fail(where + ".inputs", std::string(layer_op_name(l.op)) + " takes " +
+                                           std::to_string(layer_op_arity(l.op)) + " input(s)");
+    }
+    std::vector<int> ids;
+    for (std::size_t k = 0; k < l.inputs.size(); ++k) {
+      auto it = std::find(g->tensor_names.begin(), g->tensor_names.end(), l.inputs[k]);
+      if (it == g->tensor_names.end()) {
+        return c.fail(where + indexed(".inputs", k), "unknown tensor '" + l.inputs[k] + "'");
+      }
+      const int id = static_cast<int>(it - g->tensor_names.begin());
+      if (l.op != LayerOp::kIdentity && g->tensor_types[id] != ElementType::kFloat) {
+        return c.fail(where + indexed(".inputs", k),
+                      std::string(layer_op_name(l.op)) + " computes on float tensors only");
+      }
+      ids.push_back(id);
+    }
+    if (l.output.empty() || l.output.size() > kMaxNameLength)
+      return c.fail(where + ".output", "empty or too long");
+    if (!names.insert(l.output).second)
+      return c.fail(where + ".output", "tensor '" + l.output + "' already exists");
+    if (!check_layer_params(c, where, l)) return false;
+    g->tensor_names.push_back(l.output);
+    g->tensor_types.push_back(l.op == LayerOp::kIdentity ? g->tensor_types[ids[0]] : ElementType::kFloat);
+    g->layer_inputs.push_back(std::move(ids));
+  }
+  return true;
+}
+
+bool check_outputs(Checker& c, Graph* g) {
+  const Network& net = g->network;
+  std::set<std::string> seen;
+  for (std::size_t j = 0; j < net.outputs.size(); ++j) {
+    const TensorDesc& out = net.outputs[j];
+    const std::string where = indexed("outputs", j);
+    if (!check_tensor(c, where, out)) return false;
+    if (!seen.insert(out.name).second) return c.fail(where + ".name", "duplicate output '" + out.name + "'");
+    auto it = std::find(g->tensor_names.begin() + g->input_count(), g->tensor_names.end(), out.name);
+    if (it == g->tensor_names.end()) {
+      return c.fail(where + ".name", "no layer produces '" + out.name + "'");
+    }
+    const int id = static_cast<int>(it - g->tensor_names.begin());
+    if (g->tensor_types[id] != out.type) {
+      return c.fail(where + ".dtype",
+                    std::string("the layer produces ") + element_type_name(g->tensor_types[id]));
+    }
+    g->output_tensors.push_back(id);
+  }
+  return true;
+}
+
+// Extents of one binding over a profile: fixed where min and max agree, -1 elsewhere.
+Shape merge_extents(const Shape& at_min, const Shape& at_max) {
+  Shape merged(at_min.size());
+  for (std::size_t i = 0; i < at_min.size(); ++i) merged[i] = at_min[i] == at_max[i] ? at_min[i] : -1;
+  return merged;
+}
+
+bool check_profiles(Checker& c, Graph* g) {
+  const Network& net = g->network;
+  g->max_bytes.assign(g->tensor_names.size(), 0);
+  for (std::size_t p = 0; p < net.profiles.size(); ++p) {
+    const std::string where = indexed("profiles", p);
+    const Profile& prof = net.profiles[p];
+    if (prof.inputs.size() != net.inputs.size()) {
+      return c.fail(where, "has " + std::to_string(prof.inputs.size()) + " input ranges for " +
+                               std::to_string(net.inputs.size()) + " inputs");
+    }
+    std::vector<Shape> mins, opts, maxs;
+    for (std::size_t i = 0; i < net.inputs.size(); ++i) {
+      if (!check_range(c, where + "." + net.inputs[i].name, net.inputs[i], prof.inputs[i])) return false;
+      mins.push_back(prof.inputs[i].min);
+      opts.push_back(prof.inputs[i].opt);
+      maxs.push_back(prof.inputs[i].max);
+    }
+    std::vector<Shape> at_min, at_opt, at_max;
+    std::string why;
+    if (!infer_shapes(*g, mins, &at_min, &why)) return c.fail(where + " at min", why);
+    if (!infer_shapes(*g, opts, &at_opt, &why)) return c.fail(where + " at opt", why);
+    if (!infer_shapes(*g, maxs, &at_max, &why)) return c.fail(where + " at max", why);
+
+    std::vector<Shape> dims;
+    for (std::size_t i = 0; i < net.inputs.size(); ++i) dims.push_back(merge_extents(mins[i], maxs[i]));
+    for (std::size_t j = 0; j < net.outputs.size(); ++j) {
+      const int id = g->output_tensors[j];
+      const Shape& declared = net.outputs[j].dims;
+      Shape merged = merge_extents(at_min[id], at_max[id]);
+      bool agrees = declared.size() == merged.size();
+      for (std::size_t k = 0; agrees && k < declared.size(); ++k)
+        agrees = declared[k] < 0 || declared[k] == merged[k];
+      if (!agrees) {
+        return c.fail(indexed("outputs", j) + ".dims", shape_to_string(declared) + " does not match " +
+                                                           shape_to_string(merged) + " computed for " +
+                                                           where);
+      }
+      dims.push_back(std::move(merged));
+    }
+    g->profile_dims.push_back(std::move(dims));
+
+    for (std::size_t t = 0; t < at_max.size(); ++t) {
+      const int64_t elements = capped_volume(at_max[t]);
+      if (elements > kMaxElements) return c.fail(where, "tensor '" + g->tensor_names[t] + "' is too large");
+      const std::size_t bytes = static_cast<std::size_t>(elements) * element_size(g->tensor_types[t]);
+      g->max_bytes[t] = std::max(g->max_bytes[t], bytes);
+    }
+  }
+  return true;
+}
+
+}  // namespace
+
+bool build_graph(Network net, Graph* graph, std::string* error) {
+  Checker c{error};
+  Graph g;
+  g.network = std::move(net);
+  const Network& n = g.network;
+  if (n.name.size() > kMaxNameLength) return c.fail("name", "too long");
+  if (n.max_batch_size < 1) return c.fail("max_batch_size", "must be at least 1");
+  if (n.inputs.empty()) return c.fail("inputs", "at least one input is needed");
+  if (n.outputs.empty()) return c.fail("outputs", "at least one output is needed");
+  if (n.inputs.size() + n.outputs.size() > static_cast<std::size_t>(kMaxBindingsPerProfile)) {
+    return c.fail("inputs", "too many inputs and outputs");
+  }
+  if (n.profiles.empty() || n.profiles.size() > static_cast<std::size_t>(kMaxProfiles)) {
+    return c.fail("profiles", "needs 1 to " + std::to_string(kMaxProfiles) + " profiles");
+  }
+  std::set<std::string> names;
+  for (std::size_t i = 0; i < n.inputs.size(); ++i) {
+    const std::string where = indexed("inputs", i);
+    if (!check_tensor(c, where, n.inputs[i])) return false;
+    if (!names.insert(n.inputs[i].name).second)
+      return c.fail(where + ".name", "duplicate '" + n.inputs[i].name + "'");
+    g.tensor_names.push_back(n.inputs[i].name);
+    g.tensor_types.push_back(n.inputs[i].type);
+  }
+  if (!check_layers(c, &g) || !check_outputs(c, &g) || !check_profiles(c, &g)) return false;
+  *graph = std::move(g);
+  return true;
+}
+
+bool infer_shapes(const Graph& graph, const std::vector<Shape>& input_shapes, std::vector<Shape>* shapes,
+                  std::string* error) {
+  const Network& net = graph.network;
+  if (input_shapes.size() != net.inputs.size()) {
+    *error = "expected " + std::to_string(net.inputs.size()) + " input shapes";
+    return false;
+  }
+  std::vector<Shape> s(input_shapes);
+  s.reserve(graph.tensor_names.size());
+  for (std::size_t i = 0; i < net.layers.size(); ++i) {
+    const Layer& l = net.layers[i];
+    const std::vector<int>& in = graph.layer_inputs[i];
+    const Shape& x = s[in[0]];
+    const std::string where = indexed("layers", i) + " (" + layer_op_name(l.op) + ")";
+    Shape out = x;
+    switch (l.op) {
+      case LayerOp::kAdd:
+      case LayerOp::kSub:
+      case LayerOp::kMul:
+      case LayerOp::kMax:
+        if (s[in[1]] != x) {
+          *error = where + ": input shapes " + shape_to_string(x) + " and " + shape_to_string(s[in[1]]) +
+                   " differ";
+          return false;
+        }
+        break;
+      case LayerOp::kDense: {
+        const int64_t features = x.empty() ? 0 : x.back();
+        if (features <= 0 ||
+            static_cast<std::size_t>(features) * static_cast<std::size_t>(l.units) != l.weights.size()) {
+          *error = where + ": input " + shape_to_string(x) + " does not fit " +
+                   std::to_string(l.weights.size()) + " weights for " + std::to_string(l.units) + " units";
+          return false;
+        }
+        out.back() = l.units;
+        break;
+      }
+      case LayerOp::kConv1d: {
+        const int64_t length = x.empty() ? 0 : x.back();
+        if (length < static_cast<int64_t>(l.weights.size())) {
+          *error = where + ": input " + shape_to_string(x) + " is shorter than the " +
+                   std::to_string(l.weights.size()) + "-tap kernel";
+          return false;
+        }
+        out.back() = static_cast<int32_t>(length - static_cast<int64_t>(l.weights.size()) + 1);
+        break;
+      }
+      default:
+        break;
+    }
+    s.push_back(std::move(out));
+  }
+  *shapes = std::move(s);
+  return true;
+}
+
+int64_t volume(const Shape& shape) {
+  int64_t v = 1;
+  for (int32_t d : shape) v *= d < 0 ? 0 : d;
+  return v;
+}
+
+std::string shape_to_string(const Shape& shape) {
+  std::ostringstream os;
+  os << "[";
+  for (std::size_t i = 0; i < shape.size(); ++i) os << (i ? ", " : "") << shape[i];
+  os << "]";
+  return os.str();
+}
+
+}  // namespace trt_standin

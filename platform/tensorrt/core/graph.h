@@ -1,0 +1,49 @@
+// A checked network: tensor numbering, shape inference and the per-profile binding dimensions.
+// Every engine, whether just built or read back from bytes, goes through build_graph before use.
+#ifndef TRT_STANDIN_CORE_GRAPH_H_
+#define TRT_STANDIN_CORE_GRAPH_H_
+
+#include <cstddef>
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "network.h"
+
+namespace trt_standin {
+
+// Tensors are numbered network inputs first, then one per layer output in layer order.
+struct Graph {
+  Network network;
+  std::vector<std::string> tensor_names;
+  std::vector<ElementType> tensor_types;
+  std::vector<std::vector<int>> layer_inputs;  // per layer, the tensor ids it reads
+  std::vector<int> output_tensors;             // per network output, the tensor id it names
+  // Per profile, per binding slot of the profile (inputs, then outputs): the extents, -1 where the
+  // profile lets one vary.
+  std::vector<std::vector<Shape>> profile_dims;
+  // Per tensor, the most bytes it takes under any profile (at that profile's max input extents).
+  std::vector<std::size_t> max_bytes;
+
+  int input_count() const { return static_cast<int>(network.inputs.size()); }
+  int output_count() const { return static_cast<int>(network.outputs.size()); }
+  int bindings_per_profile() const { return input_count() + output_count(); }
+  int layer_output_tensor(int layer) const { return input_count() + layer; }
+};
+
+// Checks net completely (names, references, types, parameters, profiles, shapes at every profile's
+// limits) and fills *graph. On failure returns false with a message naming the offending key.
+bool build_graph(Network net, Graph* graph, std::string* error);
+
+// Shapes of every tensor for the given input shapes (one per network input).
+bool infer_shapes(const Graph& graph, const std::vector<Shape>& input_shapes, std::vector<Shape>* shapes,
+                  std::string* error);
+
+// Number of elements; 0 for an empty extent. Shapes that passed build_graph cannot overflow it.
+int64_t volume(const Shape& shape);
+
+std::string shape_to_string(const Shape& shape);  // "[-1, 340]"
+
+}  // namespace trt_standin
+
+#endif  // TRT_STANDIN_CORE_GRAPH_H_

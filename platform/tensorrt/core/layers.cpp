@@ -1,0 +1,90 @@
+#include "layers.h"
+
+#include <algorithm>
+#include <cstring>
+
+namespace trt_standin {
+namespace {
+
+template <typename Op>
+void elementwise(const float* x, const float* y, float* out, int64_t n, Op op) {
+  for (int64_t i = 0; i < n; ++i) out[i] = op(x[i], y[i]);
+}
+
+// out[r, m] = bias[m] + sum_k x[r, k] * w[k, m]
+void dense(const float* x, const Layer& l, int64_t rows, int64_t features, float* out) {
+  const int64_t units = l.units;
+  for (int64_t r = 0; r < rows; ++r) {
+    const float* xr = x + r * features;
+    float* yr = out + r * units;
+    std::copy(l.bias.begin(), l.bias.end(), yr);
+    for (int64_t k = 0; k < features; ++k) {
+      const float* wk = l.weights.data() + k * units;
+      for (int64_t m = 0; m < units; ++m) yr[m] += xr[k] * wk[m];
+    }
+  }
+}
+
+// Valid cross-correlation along the last axis: out[r, k] = bias + sum_t w[t] * x[r, k + t]
+void conv1d(const float* x, const Layer& l, int64_t rows, int64_t length, float* out) {
+  const int64_t taps = static_cast<int64_t>(l.weights.size());
+  const int64_t out_length = length - taps + 1;
+  const float bias = l.bias.empty() ? 0.0f : l.bias[0];
+  for (int64_t r = 0; r < rows; ++r) {
+    const float* xr = x + r * length;
+    float* yr = out + r * out_length;
+    for (int64_t k = 0; k < out_length; ++k) {
+      float acc = bias;
+      for (int64_t t = 0; t < taps; ++t) acc += l.weights[t] * xr[k + t];
+      yr[k] = acc;
+    }
+  }
+}
+
+void run_layer(const Graph& graph, std::size_t index, const std::vector<Shape>& shapes,
+               const std::vector<void*>& buffers) {
+  const Layer& l = graph.network.layers[index];
+  const std::vector<int>& in = graph.layer_inputs[index];
+  const int out_id = graph.layer_output_tensor(static_cast<int>(index));
+  const Shape& in_shape = shapes[in[0]];
+  const int64_t n = volume(in_shape);
+  const auto* x = static_cast<const float*>(buffers[in[0]]);
+  const auto* y = in.size() > 1 ? static_cast<const float*>(buffers[in[1]]) : nullptr;
+  auto* out = static_cast<float*>(buffers[out_id]);
+  const int64_t last = in_shape.empty() ? 1 : in_shape.back();
+  const int64_t rows = last > 0 ? n / last : 0;
+
+  switch (l.op) {
+    case LayerOp::kAdd:
+      return elementwise(x, y, out, n, [](float a, float b) { return a + b; });
+    case LayerOp::kSub:
+      return elementwise(x, y, out, n, [](float a, float b) { return a - b; });
+    case LayerOp::kMul:
+      return elementwise(x, y, out, n, [](float a, float b) { return a * b; });
+    case LayerOp::kMax:
+      return elementwise(x, y, out, n, [](float a, float b) { return std::max(a, b); });
+    case LayerOp::kRelu:
+      for (int64_t i = 0; i < n; ++i) out[i] = x[i] > 0.0f ? x[i] : 0.0f;
+      return;
+    case LayerOp::kScale:
+      for (int64_t i = 0; i < n; ++i) out[i] = l.a * x[i] + l.b;
+      return;
+    case LayerOp::kDense:
+      return dense(x, l, rows, last, out);
+    case LayerOp::kConv1d:
+      return conv1d(x, l, rows, last, out);
+    case LayerOp::kIdentity: {
+      const std::size_t bytes = static_cast<std::size_t>(n) * element_size(graph.tensor_types[in[0]]);
+      if (bytes != 0) std::memcpy(buffers[out_id], buffers[in[0]], bytes);
+      return;
+    }
+  }
+}
+
+}  // namespace
+
+void run_graph(const Graph& graph, const std::vector<Shape>& shapes, const std::vector<void*>& buffers) {
+  for (std::size_t i = 0; i < graph.network.layers.size(); ++i) run_layer(graph, i, shapes, buffers);
+}
+
+}  // namespace trt_standin

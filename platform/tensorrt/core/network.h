@@ -1,0 +1,70 @@
+// The network an engine carries: tensors, optimization profiles and layers, as plain data.
+// Shared by the builder (which fills it from JSON) and the runtime (which reads it from an engine).
+#ifndef TRT_STANDIN_CORE_NETWORK_H_
+#define TRT_STANDIN_CORE_NETWORK_H_
+
+#include <cstddef>
+#include <cstdint>
+#include <string>
+#include <vector>
+
+namespace trt_standin {
+
+// Numbered as nvinfer1::DataType.
+enum class ElementType : uint8_t { kFloat = 0, kHalf = 1, kInt8 = 2, kInt32 = 3, kBool = 4 };
+constexpr int kElementTypeCount = 5;
+
+std::size_t element_size(ElementType type);
+const char* element_type_name(ElementType type);  // the JSON spelling: "float", "half", ...
+bool element_type_from_name(const std::string& name, ElementType* type);
+
+enum class LayerOp : uint8_t { kAdd, kSub, kMul, kMax, kRelu, kScale, kDense, kConv1d, kIdentity };
+constexpr int kLayerOpCount = 9;
+
+const char* layer_op_name(LayerOp op);  // the JSON spelling: "add", "conv1d", ...
+bool layer_op_from_name(const std::string& name, LayerOp* op);
+int layer_op_arity(LayerOp op);  // number of input tensors
+
+constexpr int kMaxRank = 8;
+constexpr int kMaxProfiles = 64;
+using Shape = std::vector<int32_t>;
+
+struct TensorDesc {
+  std::string name;
+  ElementType type = ElementType::kFloat;
+  Shape dims;  // -1 where an optimization profile lets the extent vary
+};
+
+struct InputRange {
+  Shape min, opt, max;
+};
+
+// One range per network input, in input order.
+struct Profile {
+  std::vector<InputRange> inputs;
+};
+
+struct Layer {
+  LayerOp op = LayerOp::kIdentity;
+  std::vector<std::string> inputs;
+  std::string output;
+  float a = 1.0f;  // scale: a * x + b
+  float b = 0.0f;
+  int32_t units = 0;           // dense: output features
+  std::vector<float> weights;  // dense: [in_features][units] row-major; conv1d: the taps
+  std::vector<float> bias;     // dense: [units]; conv1d: empty or one value
+};
+
+struct Network {
+  std::string name;
+  int32_t max_batch_size = 1;
+  bool refittable = false;
+  std::vector<TensorDesc> inputs;
+  std::vector<TensorDesc> outputs;
+  std::vector<Profile> profiles;
+  std::vector<Layer> layers;
+};
+
+}  // namespace trt_standin
+
+#endif  // TRT_STANDIN_CORE_NETWORK_H_

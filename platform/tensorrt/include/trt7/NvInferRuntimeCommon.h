@@ -1,0 +1,93 @@
+// Stand-in TensorRT 7.2.3: logger, dimensions, data types and the macros shared by all headers.
+#ifndef TRT_STANDIN_7_NV_INFER_RUNTIME_COMMON_H
+#define TRT_STANDIN_7_NV_INFER_RUNTIME_COMMON_H
+
+#include <cstddef>
+#include <cstdint>
+
+#include "NvInferVersion.h"
+
+// In 7.x this is a plain constant, not a macro: "#if NV_TENSORRT_VERSION" silently reads 0.
+static const int32_t NV_TENSORRT_VERSION =
+    (NV_TENSORRT_MAJOR * 1000) + (NV_TENSORRT_MINOR * 100) + NV_TENSORRT_PATCH;
+
+#define TRTNOEXCEPT
+
+#if defined(TENSORRT_BUILD_LIB)
+#define TENSORRTAPI __attribute__((visibility("default")))
+#else
+#define TENSORRTAPI
+#endif
+
+#if __cplusplus >= 201402L
+#define TRT_DEPRECATED [[deprecated]]
+#else
+#define TRT_DEPRECATED __attribute__((deprecated))
+#endif
+
+#if __cplusplus >= 201402L && defined(__GNUC__) && __GNUC__ >= 6
+#define TRT_DEPRECATED_ENUM TRT_DEPRECATED
+#else
+#define TRT_DEPRECATED_ENUM
+#endif
+
+#define TRT_DEPRECATED_API TRT_DEPRECATED __attribute__((visibility("default")))
+
+#define _TENSORRT_FINAL final
+#define _TENSORRT_OVERRIDE override
+
+// The CUDA handle types, declared exactly as the CUDA headers declare them.
+typedef struct CUstream_st* cudaStream_t;
+typedef struct CUevent_st* cudaEvent_t;
+
+namespace nvinfer1 {
+
+template <typename T>
+constexpr inline int32_t EnumMax();
+
+enum class DataType : int32_t { kFLOAT = 0, kHALF = 1, kINT8 = 2, kINT32 = 3, kBOOL = 4 };
+
+template <>
+constexpr inline int32_t EnumMax<DataType>() {
+  return 5;
+}
+
+enum class DimensionType : int32_t { kSPATIAL = 0, kCHANNEL = 1, kINDEX = 2, kSEQUENCE = 3 };
+
+template <>
+constexpr inline int32_t EnumMax<DimensionType>() {
+  return 4;
+}
+
+class Dims {
+ public:
+  static const int32_t MAX_DIMS = 8;
+  int32_t nbDims;
+  int32_t d[MAX_DIMS];
+  TRT_DEPRECATED DimensionType type[MAX_DIMS];
+};
+
+enum class OptProfileSelector : int32_t { kMIN = 0, kOPT = 1, kMAX = 2 };
+
+template <>
+constexpr inline int32_t EnumMax<OptProfileSelector>() {
+  return 3;
+}
+
+class ILogger {
+ public:
+  enum class Severity : int32_t { kINTERNAL_ERROR = 0, kERROR = 1, kWARNING = 2, kINFO = 3, kVERBOSE = 4 };
+
+  virtual void log(Severity severity, const char* msg) TRTNOEXCEPT = 0;
+
+  virtual ~ILogger() {}
+};
+
+template <>
+constexpr inline int32_t EnumMax<ILogger::Severity>() {
+  return 5;
+}
+
+}  // namespace nvinfer1
+
+#endif  // TRT_STANDIN_7_NV_INFER_RUNTIME_COMMON_H

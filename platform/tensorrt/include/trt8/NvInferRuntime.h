@@ -1,0 +1,79 @@
+// Stand-in TensorRT 8.0.1: runtime, engine and execution context interfaces.
+#ifndef TRT_STANDIN_8_NV_INFER_RUNTIME_H
+#define TRT_STANDIN_8_NV_INFER_RUNTIME_H
+
+#include "NvInferRuntimeCommon.h"
+
+namespace nvinfer1 {
+
+class IExecutionContext;
+class ICudaEngine;
+class IPluginFactory;  // gone in 8.x; only the deprecated overload below still names it
+
+class IRuntime : public INoCopy {
+ public:
+  virtual ~IRuntime() noexcept = default;
+
+  virtual ICudaEngine* deserializeCudaEngine(const void* blob, std::size_t size) noexcept = 0;
+
+  TRT_DEPRECATED ICudaEngine* deserializeCudaEngine(const void* blob, std::size_t size,
+                                                    IPluginFactory* /*pluginFactory*/) noexcept {
+    return deserializeCudaEngine(blob, size);
+  }
+
+  TRT_DEPRECATED void destroy() noexcept { delete this; }
+};
+
+class ICudaEngine : public INoCopy {
+ public:
+  virtual ~ICudaEngine() noexcept = default;
+
+  virtual int32_t getNbBindings() const noexcept = 0;
+  virtual int32_t getBindingIndex(const char* name) const noexcept = 0;
+  virtual const char* getBindingName(int32_t bindingIndex) const noexcept = 0;
+  virtual bool bindingIsInput(int32_t bindingIndex) const noexcept = 0;
+  virtual Dims getBindingDimensions(int32_t bindingIndex) const noexcept = 0;
+  virtual DataType getBindingDataType(int32_t bindingIndex) const noexcept = 0;
+  virtual int32_t getMaxBatchSize() const noexcept = 0;
+  virtual IExecutionContext* createExecutionContext() noexcept = 0;
+  virtual bool isRefittable() const noexcept = 0;
+  virtual const char* getName() const noexcept = 0;
+  virtual int32_t getNbOptimizationProfiles() const noexcept = 0;
+  virtual Dims getProfileDimensions(int32_t bindingIndex, int32_t profileIndex,
+                                    OptProfileSelector select) const noexcept = 0;
+
+  TRT_DEPRECATED void destroy() noexcept { delete this; }
+};
+
+class IExecutionContext : public INoCopy {
+ public:
+  virtual ~IExecutionContext() noexcept = default;
+
+  virtual const ICudaEngine& getEngine() const noexcept = 0;
+  TRT_DEPRECATED virtual bool setOptimizationProfile(int32_t profileIndex) noexcept = 0;
+  virtual int32_t getOptimizationProfile() const noexcept = 0;
+  virtual bool setBindingDimensions(int32_t bindingIndex, Dims dimensions) noexcept = 0;
+  virtual Dims getBindingDimensions(int32_t bindingIndex) const noexcept = 0;
+  virtual bool allInputDimensionsSpecified() const noexcept = 0;
+  virtual bool enqueueV2(void* const* bindings, cudaStream_t stream, cudaEvent_t* inputConsumed) noexcept = 0;
+
+  TRT_DEPRECATED void destroy() noexcept { delete this; }
+};
+
+}  // namespace nvinfer1
+
+extern "C" TENSORRTAPI void* createInferRuntime_INTERNAL(void* logger, int32_t version) noexcept;
+extern "C" TENSORRTAPI int32_t getInferLibVersion() noexcept;
+
+namespace nvinfer1 {
+namespace {
+
+// Passes the version these headers describe; the logger must outlive everything the runtime creates.
+inline IRuntime* createInferRuntime(ILogger& logger) noexcept {
+  return static_cast<IRuntime*>(createInferRuntime_INTERNAL(&logger, NV_TENSORRT_VERSION));
+}
+
+}  // namespace
+}  // namespace nvinfer1
+
+#endif  // TRT_STANDIN_8_NV_INFER_RUNTIME_H

@@ -1,0 +1,122 @@
+// Stand-in TensorRT 8.0.1: logger, dimensions, data types and the macros shared by all headers.
+#ifndef TRT_STANDIN_8_NV_INFER_RUNTIME_COMMON_H
+#define TRT_STANDIN_8_NV_INFER_RUNTIME_COMMON_H
+
+#include <cstddef>
+#include <cstdint>
+
+#include "NvInferVersion.h"
+
+// A macro naming a namespaced constant: using it in "#if" is a hard error, as with the real 8.x.
+#define NV_TENSORRT_VERSION nvinfer1::kNV_TENSORRT_VERSION_IMPL
+
+#define TRTNOEXCEPT
+
+#if defined(TENSORRT_BUILD_LIB)
+#define TENSORRTAPI __attribute__((visibility("default")))
+#else
+#define TENSORRTAPI
+#endif
+
+#if __cplusplus >= 201402L
+#define TRT_DEPRECATED [[deprecated]]
+#else
+#define TRT_DEPRECATED __attribute__((deprecated))
+#endif
+
+#if __cplusplus >= 201402L && defined(__GNUC__) && __GNUC__ >= 6
+#define TRT_DEPRECATED_ENUM TRT_DEPRECATED
+#else
+#define TRT_DEPRECATED_ENUM
+#endif
+
+#define TRT_DEPRECATED_API TRT_DEPRECATED __attribute__((visibility("default")))
+
+// The CUDA handle types, declared exactly as the CUDA headers declare them.
+extern "C" {
+using cudaStream_t = struct CUstream_st*;
+using cudaEvent_t = struct CUevent_st*;
+}
+
+namespace nvinfer1 {
+
+static constexpr int32_t kNV_TENSORRT_VERSION_IMPL =
+    (NV_TENSORRT_MAJOR * 1000) + (NV_TENSORRT_MINOR * 100) + NV_TENSORRT_PATCH;
+
+using char_t = char;
+using AsciiChar = char_t;
+
+namespace impl {
+template <typename T>
+struct EnumMaxImpl;
+}  // namespace impl
+
+template <typename T>
+constexpr int32_t EnumMax() noexcept {
+  return impl::EnumMaxImpl<T>::kVALUE;
+}
+
+enum class DataType : int32_t { kFLOAT = 0, kHALF = 1, kINT8 = 2, kINT32 = 3, kBOOL = 4 };
+
+namespace impl {
+template <>
+struct EnumMaxImpl<DataType> {
+  static constexpr int32_t kVALUE = 5;
+};
+}  // namespace impl
+
+class Dims32 {
+ public:
+  static constexpr int32_t MAX_DIMS{8};
+  int32_t nbDims;
+  int32_t d[MAX_DIMS];
+};
+
+using Dims = Dims32;
+
+enum class OptProfileSelector : int32_t { kMIN = 0, kOPT = 1, kMAX = 2 };
+
+namespace impl {
+template <>
+struct EnumMaxImpl<OptProfileSelector> {
+  static constexpr int32_t kVALUE = 3;
+};
+}  // namespace impl
+
+class ILogger {
+ public:
+  enum class Severity : int32_t { kINTERNAL_ERROR = 0, kERROR = 1, kWARNING = 2, kINFO = 3, kVERBOSE = 4 };
+
+  virtual void log(Severity severity, AsciiChar const* msg) noexcept = 0;
+
+  ILogger() = default;
+  virtual ~ILogger() = default;
+
+ protected:
+  ILogger(ILogger const&) = default;
+  ILogger(ILogger&&) = default;
+  ILogger& operator=(ILogger const&) & = default;
+  ILogger& operator=(ILogger&&) & = default;
+};
+
+namespace impl {
+template <>
+struct EnumMaxImpl<ILogger::Severity> {
+  static constexpr int32_t kVALUE = 5;
+};
+}  // namespace impl
+
+// Base of the runtime objects: they are handed out by pointer and never copied.
+class INoCopy {
+ protected:
+  INoCopy() = default;
+  virtual ~INoCopy() = default;
+  INoCopy(INoCopy const&) = delete;
+  INoCopy(INoCopy&&) = delete;
+  INoCopy& operator=(INoCopy const&) & = delete;
+  INoCopy& operator=(INoCopy&&) & = delete;
+};
+
+}  // namespace nvinfer1
+
+#endif  // TRT_STANDIN_8_NV_INFER_RUNTIME_COMMON_H

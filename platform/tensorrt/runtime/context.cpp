@@ -1,0 +1,256 @@
+#include "context.h"
+
+#include <cuda_runtime_api.h>
+
+#include <string>
+
+#include "engine.h"
+#include "layers.h"
+#include "logging.h"
+#include "test_control.h"
+
+namespace trt_standin {
+namespace {
+
+constexpr std::size_t kStagingAlignment = 256;
+
+std::size_t align_up(std::size_t n) {
+  return (n + kStagingAlignment - 1) / kStagingAlignment * kStagingAlignment;
+}
+
+// Runs on the stream's host-function thread: plain host code only, no CUDA calls.
+void CUDART_CB run_launch(void* user_data) {
+  const auto* launch = static_cast<const ExecutionContext::Launch*>(user_data);
+  run_graph(*launch->graph, launch->shapes, *launch->buffers);
+  control::count("network_runs");
+}
+
+std::string cuda_failure(const char* call, cudaError_t status) {
+  return std::string(call) + " failed: " + cudaGetErrorString(status);
+}
+
+}  // namespace
+
+void ExecutionContext::PinnedDeleter::operator()(unsigned char* p) const { cudaFreeHost(p); }
+
+ExecutionContext::ExecutionContext(const Engine& engine, std::shared_ptr<const Graph> graph,
+                                   nvinfer1::ILogger* logger, int32_t profile)
+    : engine_(engine), graph_(std::move(graph)), logger_(logger), profile_(profile) {
+  input_dims_.resize(graph_->input_count());
+  control::count("live_contexts", 1);
+}
+
+ExecutionContext::~ExecutionContext() { control::count("live_contexts", -1); }
+
+std::unique_ptr<ExecutionContext> ExecutionContext::create(const Engine& engine,
+                                                           std::shared_ptr<const Graph> graph,
+                                                           nvinfer1::ILogger* logger,
+                                                           int32_t initial_profile) {
+  try {
+    auto context = std::make_unique<ExecutionContext>(engine, std::move(graph), logger, initial_profile);
+    if (!context->allocate_buffers()) return nullptr;
+    return context;
+  } catch (const std::bad_alloc&) {
+    report(logger, Severity::kERROR, "createExecutionContext: out of host memory");
+    return nullptr;
+  }
+}
+
+// Network inputs and outputs live in one pinned block (they are the copy endpoints); the tensors
+// between layers only ever meet host code and live in ordinary memory.
+bool ExecutionContext::allocate_buffers() {
+  const Graph& g = *graph_;
+  const std::size_t tensors = g.tensor_names.size();
+  std::vector<bool> staged(tensors, false);
+  for (int i = 0; i < g.input_count(); ++i) staged[i] = true;
+  for (int t : g.output_tensors) staged[t] = true;
+
+  std::vector<std::size_t> offsets(tensors, 0);
+  std::size_t total = 0;
+  for (std::size_t t = 0; t < tensors; ++t) {
+    if (!staged[t]) continue;
+    offsets[t] = total;
+    total += align_up(g.max_bytes[t]);
+  }
+  if (total != 0) {
+    void* block = nullptr;
+    const cudaError_t status = cudaMallocHost(&block, total);
+    if (status != cudaSuccess) {
+      report(logger_, Severity::kERROR,
+             "createExecutionContext: cannot allocate " + std::to_string(total) +
+                 " bytes of staging memory: " + cuda_failure("cudaMallocHost", status));
+      return false;
+    }
+    staging_.reset(static_cast<unsigned char*>(block));
+  }
+  scratch_.resize(tensors);
+  buffers_.assign(tensors, nullptr);
+  for (std::size_t t = 0; t < tensors; ++t) {
+    if (staged[t]) {
+      buffers_[t] = staging_.get() + offsets[t];
+    } else {
+      scratch_[t].resize(g.max_bytes[t]);
+      buffers_[t] = scratch_[t].data();
+    }
+  }
+  return true;
+}
+
+const nvinfer1::ICudaEngine& ExecutionContext::getEngine() const noexcept { return engine_; }
+
+bool ExecutionContext::setOptimizationProfile(int32_t profileIndex) noexcept {
+  control::count("setOptimizationProfile");
+  if (profileIndex < 0 || profileIndex >= static_cast<int32_t>(graph_->network.profiles.size())) {
+    report(logger_, Severity::kERROR,
+           "setOptimizationProfile: profile index " + std::to_string(profileIndex) + " is out of range [0, " +
+               std::to_string(graph_->network.profiles.size()) + ")");
+    return false;
+  }
+  if (profileIndex != profile_) {
+    // A newly selected profile starts with no input dimensions.
+    for (auto& dims : input_dims_) dims.reset();
+    profile_ = profileIndex;
+  }
+  return true;
+}
+
+int32_t ExecutionContext::getOptimizationProfile() const noexcept { return profile_; }
+
+bool ExecutionContext::setBindingDimensions(int32_t bindingIndex, nvinfer1::Dims dimensions) noexcept {
+  control::record_dims(bindingIndex, dimensions);
+  if (control::call_fails("setBindingDimensions")) return false;
+  const std::string where = "setBindingDimensions: binding " + std::to_string(bindingIndex);
+  if (profile_ < 0) {
+    report(logger_, Severity::kERROR, where + ": no optimization profile is selected");
+    return false;
+  }
+  const int per_profile = graph_->bindings_per_profile();
+  const int slot = bindingIndex - profile_ * per_profile;
+  if (slot < 0 || slot >= graph_->input_count()) {
+    report(logger_, Severity::kERROR,
+           where + " is not an input of the selected optimization profile " + std::to_string(profile_));
+    return false;
+  }
+  const InputRange& range = graph_->network.profiles[profile_].inputs[slot];
+  if (dimensions.nbDims != static_cast<int32_t>(range.min.size())) {
+    report(logger_, Severity::kERROR,
+           where + ": rank " + std::to_string(dimensions.nbDims) + " given, the input has rank " +
+               std::to_string(range.min.size()));
+    return false;
+  }
+  Shape shape(dimensions.d, dimensions.d + dimensions.nbDims);
+  for (std::size_t i = 0; i < shape.size(); ++i) {
+    if (shape[i] < range.min[i] || shape[i] > range.max[i]) {
+      report(logger_, Severity::kERROR,
+             where + ": " + shape_to_string(shape) + " is outside the optimization profile's range " +
+                 shape_to_string(range.min) + " to " + shape_to_string(range.max));
+      return false;
+    }
+  }
+  input_dims_[slot] = std::move(shape);
+  return true;
+}
+
+nvinfer1::Dims ExecutionContext::getBindingDimensions(int32_t bindingIndex) const noexcept {
+  const nvinfer1::Dims declared = engine_.getBindingDimensions(bindingIndex);
+  const int per_profile = graph_->bindings_per_profile();
+  if (profile_ < 0 || bindingIndex < profile_ * per_profile || bindingIndex >= (profile_ + 1) * per_profile) {
+    return declared;
+  }
+  const int slot = bindingIndex - profile_ * per_profile;
+  if (slot < graph_->input_count()) return input_dims_[slot] ? to_dims(*input_dims_[slot]) : declared;
+  std::vector<Shape> shapes;
+  std::string why;
+  if (!resolve_shapes(&shapes, &why)) return declared;
+  return to_dims(shapes[graph_->output_tensors[slot - graph_->input_count()]]);
+}
+
+bool ExecutionContext::allInputDimensionsSpecified() const noexcept {
+  if (profile_ < 0) return false;
+  for (const auto& dims : input_dims_) {
+    if (!dims) return false;
+  }
+  return true;
+}
+
+bool ExecutionContext::resolve_shapes(std::vector<Shape>* shapes, std::string* why) const {
+  if (!allInputDimensionsSpecified()) {
+    *why = "input dimensions are missing: set every input with setBindingDimensions";
+    return false;
+  }
+  std::vector<Shape> inputs;
+  for (const auto& dims : input_dims_) inputs.push_back(*dims);
+  return infer_shapes(*graph_, inputs, shapes, why);
+}
+
+bool ExecutionContext::fail_enqueue(const std::string& why) noexcept {
+  report(logger_, Severity::kERROR, "enqueueV2: " + why);
+  return false;
+}
+
+const ExecutionContext::Launch* ExecutionContext::launch_for(std::vector<Shape> shapes) {
+  std::vector<int32_t> key;
+  for (int i = 0; i < graph_->input_count(); ++i) {
+    key.push_back(static_cast<int32_t>(shapes[i].size()));
+    key.insert(key.end(), shapes[i].begin(), shapes[i].end());
+  }
+  std::unique_ptr<Launch>& slot = launches_[key];
+  if (!slot) slot = std::make_unique<Launch>(Launch{graph_.get(), std::move(shapes), &buffers_});
+  return slot.get();
+}
+
+bool ExecutionContext::enqueueV2(BindingArray bindings, cudaStream_t stream,
+                                 cudaEvent_t* inputConsumed) noexcept {
+  if (control::call_fails("enqueueV2")) return fail_enqueue("injected failure");
+  try {
+    if (profile_ < 0) return fail_enqueue("no optimization profile is selected");
+    std::vector<Shape> shapes;
+    std::string why;
+    if (!resolve_shapes(&shapes, &why)) return fail_enqueue(why);
+    if (bindings == nullptr) return fail_enqueue("the bindings array is null");
+
+    const Graph& g = *graph_;
+    const int base = profile_ * g.bindings_per_profile();
+    auto bytes_of = [&g](const std::vector<Shape>& s, int tensor) {
+      return static_cast<std::size_t>(volume(s[tensor])) * element_size(g.tensor_types[tensor]);
+    };
+    auto tensor_at = [&](int slot) {
+      return slot < g.input_count() ? slot : g.output_tensors[slot - g.input_count()];
+    };
+    for (int slot = 0; slot < g.bindings_per_profile(); ++slot) {
+      if (bindings[base + slot] == nullptr && bytes_of(shapes, tensor_at(slot)) != 0) {
+        return fail_enqueue("binding " + std::to_string(base + slot) + " (" +
+                            std::string(engine_.getBindingName(base + slot)) + ") is null");
+      }
+    }
+
+    if (inputConsumed != nullptr) {
+      // Events are outside what the stand-in needs of the CUDA runtime; the event is left alone.
+      report(logger_, Severity::kWARNING, "enqueueV2: inputConsumed is not supported and is ignored");
+    }
+    const Launch* launch = launch_for(std::move(shapes));
+    for (int i = 0; i < g.input_count(); ++i) {
+      const std::size_t n = bytes_of(launch->shapes, i);
+      if (n == 0) continue;
+      const cudaError_t status =
+          cudaMemcpyAsync(buffers_[i], bindings[base + i], n, cudaMemcpyDeviceToHost, stream);
+      if (status != cudaSuccess) return fail_enqueue(cuda_failure("cudaMemcpyAsync", status));
+    }
+    cudaError_t status = cudaLaunchHostFunc(stream, run_launch, const_cast<Launch*>(launch));
+    if (status != cudaSuccess) return fail_enqueue(cuda_failure("cudaLaunchHostFunc", status));
+    for (int j = 0; j < g.output_count(); ++j) {
+      const int tensor = g.output_tensors[j];
+      const std::size_t n = bytes_of(launch->shapes, tensor);
+      if (n == 0) continue;
+      status = cudaMemcpyAsync(bindings[base + g.input_count() + j], buffers_[tensor], n,
+                               cudaMemcpyHostToDevice, stream);
+      if (status != cudaSuccess) return fail_enqueue(cuda_failure("cudaMemcpyAsync", status));
+    }
+    control::record_bindings(bindings, engine_.getNbBindings());
+    return true;
+  } catch (const std::bad_alloc&) {
+    return fail_enqueue("out of host memory");
+  }
+}
+
+}  // namespace trt_standin

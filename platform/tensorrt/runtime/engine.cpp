@@ -1,0 +1,102 @@
+#include "engine.h"
+
+#include "context.h"
+#include "dims.h"
+#include "logging.h"
+#include "test_control.h"
+
+namespace trt_standin {
+
+Engine::Engine(std::shared_ptr<const Graph> graph, nvinfer1::ILogger* logger)
+    : graph_(std::move(graph)), logger_(logger) {
+  const Network& net = graph_->network;
+  for (std::size_t p = 0; p < net.profiles.size(); ++p) {
+    const std::string suffix = p == 0 ? "" : " [profile " + std::to_string(p) + "]";
+    for (const TensorDesc& t : net.inputs) binding_names_.push_back(t.name + suffix);
+    for (const TensorDesc& t : net.outputs) binding_names_.push_back(t.name + suffix);
+  }
+  control::count("live_engines", 1);
+}
+
+Engine::~Engine() { control::count("live_engines", -1); }
+
+int32_t Engine::getNbBindings() const noexcept { return static_cast<int32_t>(binding_names_.size()); }
+
+int32_t Engine::getBindingIndex(const char* name) const noexcept {
+  if (name == nullptr) return -1;
+  for (std::size_t b = 0; b < binding_names_.size(); ++b) {
+    if (binding_names_[b] == name) return static_cast<int32_t>(b);
+  }
+  return -1;
+}
+
+const char* Engine::getBindingName(int32_t bindingIndex) const noexcept {
+  return in_range(bindingIndex) ? binding_names_[bindingIndex].c_str() : nullptr;
+}
+
+bool Engine::bindingIsInput(int32_t bindingIndex) const noexcept {
+  return in_range(bindingIndex) && bindingIndex % graph_->bindings_per_profile() < graph_->input_count();
+}
+
+nvinfer1::Dims Engine::getBindingDimensions(int32_t bindingIndex) const noexcept {
+  if (!in_range(bindingIndex)) return nvinfer1::Dims{};
+  const int per_profile = graph_->bindings_per_profile();
+  return to_dims(graph_->profile_dims[bindingIndex / per_profile][bindingIndex % per_profile]);
+}
+
+nvinfer1::DataType Engine::getBindingDataType(int32_t bindingIndex) const noexcept {
+  const int tensor = tensor_of_binding(bindingIndex);
+  if (tensor < 0) return nvinfer1::DataType::kFLOAT;
+  return static_cast<nvinfer1::DataType>(graph_->tensor_types[tensor]);
+}
+
+int32_t Engine::getMaxBatchSize() const noexcept { return graph_->network.max_batch_size; }
+
+nvinfer1::IExecutionContext* Engine::createExecutionContext() noexcept {
+  if (control::call_fails("createExecutionContext")) return nullptr;
+  // Only an engine's first context starts with profile 0 selected.
+  const int32_t initial_profile = context_created_ ? -1 : 0;
+  std::unique_ptr<ExecutionContext> context =
+      ExecutionContext::create(*this, graph_, logger_, initial_profile);
+  if (!context) return nullptr;
+  context_created_ = true;
+  return context.release();
+}
+
+bool Engine::isRefittable() const noexcept { return graph_->network.refittable; }
+
+const char* Engine::getName() const noexcept { return graph_->network.name.c_str(); }
+
+int32_t Engine::getNbOptimizationProfiles() const noexcept {
+  return static_cast<int32_t>(graph_->network.profiles.size());
+}
+
+nvinfer1::Dims Engine::getProfileDimensions(int32_t bindingIndex, int32_t profileIndex,
+                                            nvinfer1::OptProfileSelector select) const noexcept {
+  const int per_profile = graph_->bindings_per_profile();
+  if (profileIndex < 0 || profileIndex >= getNbOptimizationProfiles() || !in_range(bindingIndex)) {
+    return invalid_dims();
+  }
+  // Either the binding of that profile's block or its profile-0 counterpart.
+  if (bindingIndex >= per_profile && bindingIndex / per_profile != profileIndex) return invalid_dims();
+  const int slot = bindingIndex % per_profile;
+  if (slot >= graph_->input_count()) return invalid_dims();
+  const InputRange& range = graph_->network.profiles[profileIndex].inputs[slot];
+  switch (select) {
+    case nvinfer1::OptProfileSelector::kMIN:
+      return to_dims(range.min);
+    case nvinfer1::OptProfileSelector::kOPT:
+      return to_dims(range.opt);
+    case nvinfer1::OptProfileSelector::kMAX:
+      return to_dims(range.max);
+  }
+  return invalid_dims();
+}
+
+int Engine::tensor_of_binding(int32_t bindingIndex) const {
+  if (!in_range(bindingIndex)) return -1;
+  const int slot = bindingIndex % graph_->bindings_per_profile();
+  return slot < graph_->input_count() ? slot : graph_->output_tensors[slot - graph_->input_count()];
+}
+
+}  // namespace trt_standin

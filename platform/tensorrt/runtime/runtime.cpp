@@ -1,0 +1,94 @@
+// IRuntime and the factory entry points of libnvinfer.
+#include <NvInferRuntime.h>
+
+#include <memory>
+#include <string>
+
+#include "engine.h"
+#include "engine_format.h"
+#include "logging.h"
+#include "test_control.h"
+
+namespace trt_standin {
+namespace {
+
+const std::string kVersionText = std::to_string(NV_TENSORRT_MAJOR) + "." + std::to_string(NV_TENSORRT_MINOR) +
+                                 "." + std::to_string(NV_TENSORRT_PATCH);
+
+class Runtime final : public nvinfer1::IRuntime {
+ public:
+  explicit Runtime(nvinfer1::ILogger* logger) : logger_(logger) { control::count("live_runtimes", 1); }
+  ~Runtime() override { control::count("live_runtimes", -1); }
+
+#if NV_TENSORRT_MAJOR >= 8
+  nvinfer1::ICudaEngine* deserializeCudaEngine(const void* blob, std::size_t size) noexcept override {
+    return deserialize(blob, size);
+  }
+#else
+  nvinfer1::ICudaEngine* deserializeCudaEngine(
+      const void* blob, std::size_t size, nvinfer1::IPluginFactory* /*pluginFactory*/) noexcept override {
+    return deserialize(blob, size);
+  }
+  void destroy() noexcept override { delete this; }
+#endif
+
+ private:
+  nvinfer1::ICudaEngine* deserialize(const void* blob, std::size_t size) noexcept {
+    if (control::call_fails("deserializeCudaEngine")) return nullptr;
+    try {
+      auto graph = std::make_shared<Graph>();
+      std::string why;
+      if (!deserialize_engine(blob, size, NV_TENSORRT_MAJOR, graph.get(), &why)) {
+        report(logger_, Severity::kERROR, "deserializeCudaEngine: " + why);
+        return nullptr;
+      }
+      report(logger_, Severity::kVERBOSE,
+             "deserializeCudaEngine: engine '" + graph->network.name + "' with " +
+                 std::to_string(graph->network.profiles.size()) + " optimization profile(s)");
+      return std::make_unique<Engine>(std::move(graph), logger_).release();
+    } catch (const std::exception& e) {
+      report(logger_, Severity::kERROR, std::string("deserializeCudaEngine: ") + e.what());
+      return nullptr;
+    }
+  }
+
+  nvinfer1::ILogger* logger_;
+};
+
+}  // namespace
+}  // namespace trt_standin
+
+using trt_standin::report;
+using trt_standin::Severity;
+
+#if NV_TENSORRT_MAJOR >= 8
+#define TRT_STANDIN_NOEXCEPT_FROM_8 noexcept
+#else
+#define TRT_STANDIN_NOEXCEPT_FROM_8
+#endif
+
+extern "C" TENSORRTAPI void* createInferRuntime_INTERNAL(void* logger,
+                                                         int32_t version) TRT_STANDIN_NOEXCEPT_FROM_8 {
+  auto* log = static_cast<nvinfer1::ILogger*>(logger);
+  if (trt_standin::control::call_fails("createInferRuntime")) {
+    report(log, Severity::kERROR, "createInferRuntime: injected failure");
+    return nullptr;
+  }
+  if (version / 1000 != NV_TENSORRT_MAJOR) {
+    report(log, Severity::kERROR,
+           "createInferRuntime: the application was built for TensorRT version " + std::to_string(version) +
+               ", but this library is TensorRT " + trt_standin::kVersionText);
+    return nullptr;
+  }
+  try {
+    nvinfer1::IRuntime* runtime = std::make_unique<trt_standin::Runtime>(log).release();
+    return runtime;
+  } catch (const std::bad_alloc&) {
+    report(log, Severity::kERROR, "createInferRuntime: out of memory");
+    return nullptr;
+  }
+}
+
+extern "C" TENSORRTAPI int32_t getInferLibVersion() TRT_STANDIN_NOEXCEPT_FROM_8 {
+  return NV_TENSORRT_VERSION;
+}

@@ -1,0 +1,53 @@
+// Compiled by CTest with one PROBE_* macro at a time: constructs that one major's real headers
+// reject must be rejected by the stand-in headers of that major as well.
+#include <NvInfer.h>
+#include <NvInferPlugin.h>
+
+#include <memory>
+
+class Logger : public nvinfer1::ILogger {
+ public:
+#if defined(PROBE_LOG_WITHOUT_NOEXCEPT)
+  void log(Severity, const char*) override {}
+#else
+  void log(Severity, const char*) noexcept override {}
+#endif
+};
+
+void use(nvinfer1::IRuntime& runtime, nvinfer1::ICudaEngine* engine, nvinfer1::IExecutionContext& context,
+         void** bindings) {
+#if defined(PROBE_CONST_BINDINGS)
+  void* const* fixed = bindings;
+  context.enqueueV2(fixed, nullptr, nullptr);
+#else
+  context.enqueueV2(bindings, nullptr, nullptr);
+#endif
+#if defined(PROBE_DIMS32)
+  nvinfer1::Dims32 d{};
+  (void)d;
+#endif
+#if defined(PROBE_DELETE_ENGINE)
+  delete engine;
+#else
+  (void)engine;
+#endif
+#if defined(PROBE_UNIQUE_PTR_RUNTIME)
+  std::unique_ptr<nvinfer1::IRuntime> owned(&runtime);
+#else
+  (void)runtime;
+#endif
+#if defined(PROBE_VERSION_IN_IF)
+#if NV_TENSORRT_VERSION >= 8000
+#endif
+#endif
+#if defined(PROBE_ASCII_CHAR)
+  const nvinfer1::AsciiChar* text = "";
+  (void)text;
+#endif
+}
+
+int main() {
+  Logger logger;
+  initLibNvInferPlugins(&logger, "");
+  return nvinfer1::createInferRuntime(logger) == nullptr;
+}
