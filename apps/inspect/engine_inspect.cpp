@@ -1,0 +1,193 @@
+// Engine inspection through TensorRT's own API, compiled once per TensorRT major.
+#include "engine_inspect.h"
+
+#include <NvInfer.h>
+#include <NvInferPlugin.h>
+
+#include <cstdlib>
+#include <cstring>
+#include <memory>
+#include <mutex>
+#include <nlohmann/json.hpp>
+#include <string>
+#include <vector>
+
+namespace {
+
+// Keeps TensorRT's errors for the caller instead of printing them.
+class CollectingLogger : public nvinfer1::ILogger {
+ public:
+  void log(Severity severity, const char* msg) noexcept override {
+    if (severity > Severity::kERROR) return;
+    if (!errors_.empty()) errors_ += "; ";
+    errors_ += msg ? msg : "";
+  }
+  std::string TakeErrors() {
+    std::string text;
+    text.swap(errors_);
+    return text;
+  }
+
+ private:
+  std::string errors_;
+};
+
+// TensorRT keeps the logger beyond the runtime's lifetime, so it lives as long as the library.
+CollectingLogger& Logger() {
+  static CollectingLogger logger;
+  return logger;
+}
+
+struct TrtRelease {
+  template <typename T>
+  void operator()(T* object) const {
+#if NV_TENSORRT_MAJOR >= 8
+    delete object;
+#else
+    object->destroy();
+#endif
+  }
+};
+template <typename T>
+using TrtPtr = std::unique_ptr<T, TrtRelease>;
+
+int ElementSize(nvinfer1::DataType type) {
+  switch (type) {
+    case nvinfer1::DataType::kFLOAT:
+    case nvinfer1::DataType::kINT32:
+      return 4;
+    case nvinfer1::DataType::kHALF:
+      return 2;
+    case nvinfer1::DataType::kINT8:
+    case nvinfer1::DataType::kBOOL:
+      return 1;
+  }
+  return 0;
+}
+
+std::vector<int> ToVector(const nvinfer1::Dims& dims) {
+  std::vector<int> out;
+  for (int i = 0; i < dims.nbDims && i < 8; ++i) out.push_back(dims.d[i]);
+  return out;
+}
+
+nvinfer1::Dims ToDims(const std::vector<int>& extents) {
+  nvinfer1::Dims dims{};
+  dims.nbDims = static_cast<int>(extents.size());
+  for (size_t i = 0; i < extents.size() && i < 8; ++i) dims.d[i] = extents[i];
+  return dims;
+}
+
+bool AllKnown(const std::vector<int>& dims) {
+  for (int d : dims)
+    if (d < 0) return false;
+  return !dims.empty();
+}
+
+bool SelectProfile(nvinfer1::IExecutionContext& context, int profile) {
+  if (context.getOptimizationProfile() == profile) return true;
+#pragma GCC diagnostic push
+#pragma GCC diagnostic ignored "-Wdeprecated-declarations"
+  return context.setOptimizationProfile(profile);
+#pragma GCC diagnostic pop
+}
+
+// Largest dimensions of every binding of one profile: inputs from the profile's kMAX shapes; outputs
+// from what the context infers once every input is set to its maximum. An output extent that cannot
+// be inferred that way stays -1, except a leading -1, which follows the profile's batch.
+nlohmann::json ProfileMaxima(const nvinfer1::ICudaEngine& engine, nvinfer1::IExecutionContext* context,
+                             int profile, int per_profile) {
+  const int first = profile * per_profile;
+  std::vector<std::vector<int>> max(per_profile);
+  bool inputs_set = context != nullptr && SelectProfile(*context, profile);
+  int batch = -1;
+  for (int k = 0; k < per_profile; ++k) {
+    const int b = first + k;
+    if (!engine.bindingIsInput(b)) continue;
+    max[k] = ToVector(engine.getProfileDimensions(b, profile, nvinfer1::OptProfileSelector::kMAX));
+    if (max[k].empty()) max[k] = ToVector(engine.getBindingDimensions(b));
+    if (batch < 0 && !max[k].empty()) batch = max[k][0];
+    if (inputs_set) inputs_set = context->setBindingDimensions(b, ToDims(max[k]));
+  }
+  for (int k = 0; k < per_profile; ++k) {
+    const int b = first + k;
+    if (engine.bindingIsInput(b)) continue;
+    std::vector<int> dims;
+    if (inputs_set) dims = ToVector(context->getBindingDimensions(b));
+    if (!AllKnown(dims)) dims = ToVector(engine.getBindingDimensions(b));
+    if (!dims.empty() && dims[0] < 0) dims[0] = batch;
+    max[k] = dims;
+  }
+  return nlohmann::json{{"max", max}};
+}
+
+nlohmann::json Describe(nvinfer1::ICudaEngine& engine) {
+  nlohmann::json desc;
+  desc["trt_major"] = NV_TENSORRT_MAJOR;
+  const char* name = engine.getName();
+  desc["name"] = name ? name : "";
+  desc["max_batch_size"] = engine.getMaxBatchSize();
+  desc["refittable"] = engine.isRefittable();
+  const int bindings = engine.getNbBindings();
+  nlohmann::json list = nlohmann::json::array();
+  for (int b = 0; b < bindings; ++b) {
+    const char* binding_name = engine.getBindingName(b);
+    const nvinfer1::DataType type = engine.getBindingDataType(b);
+    list.push_back({{"index", b},
+                    {"name", binding_name ? binding_name : ""},
+                    {"input", engine.bindingIsInput(b)},
+                    {"dtype", static_cast<int>(type)},
+                    {"item_size", ElementSize(type)},
+                    {"dims", ToVector(engine.getBindingDimensions(b))}});
+  }
+  desc["bindings"] = std::move(list);
+
+  const int profiles = engine.getNbOptimizationProfiles();
+  const int per_profile = profiles > 0 ? bindings / profiles : 0;
+  TrtPtr<nvinfer1::IExecutionContext> context(engine.createExecutionContext());
+  Logger().TakeErrors();  // a context that cannot be made only costs the output inference
+  nlohmann::json profile_list = nlohmann::json::array();
+  for (int p = 0; p < profiles; ++p)
+    profile_list.push_back(ProfileMaxima(engine, context.get(), p, per_profile));
+  desc["profiles"] = std::move(profile_list);
+  return desc;
+}
+
+char* Duplicate(const std::string& text) {
+  char* copy = static_cast<char*>(std::malloc(text.size() + 1));
+  if (copy) std::memcpy(copy, text.c_str(), text.size() + 1);
+  return copy;
+}
+
+int Fail(const std::string& what, char** text) {
+  std::string message = what;
+  const std::string errors = Logger().TakeErrors();
+  if (!errors.empty()) message += " (TensorRT: " + errors + ")";
+  *text = Duplicate(message);
+  return -1;
+}
+
+}  // namespace
+
+extern "C" {
+
+__attribute__((visibility("default"))) int inferlet_inspect_trt_major(void) { return NV_TENSORRT_MAJOR; }
+
+__attribute__((visibility("default"))) int inferlet_inspect_engine(const void* data, size_t size,
+                                                                   char** text) {
+  static std::mutex serial;  // the collecting logger is shared
+  std::lock_guard<std::mutex> lock(serial);
+  *text = nullptr;
+  Logger().TakeErrors();
+  initLibNvInferPlugins(&Logger(), "");
+  TrtPtr<nvinfer1::IRuntime> runtime(nvinfer1::createInferRuntime(Logger()));
+  if (!runtime) return Fail("cannot create a TensorRT runtime", text);
+  TrtPtr<nvinfer1::ICudaEngine> engine(runtime->deserializeCudaEngine(data, size));
+  if (!engine) return Fail("not an engine this TensorRT can deserialize", text);
+  *text = Duplicate(Describe(*engine).dump());
+  return *text ? 0 : -1;
+}
+
+__attribute__((visibility("default"))) void inferlet_inspect_free(char* text) { std::free(text); }
+
+}  // extern "C"

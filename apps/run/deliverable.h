@@ -1,0 +1,73 @@
+// The shared libraries inferlet-run loads at run time: a deliverable (libinferlet8.so or
+// libinferlet7.so), driven only through its exported C functions, and the engine inspector of the
+// same TensorRT major.
+#ifndef INFERLET_APPS_DELIVERABLE_H_
+#define INFERLET_APPS_DELIVERABLE_H_
+
+#include <string>
+
+#include "engine_desc.h"
+#include "kestrel_trt.h"
+
+namespace inferlet_run {
+
+// An open dlopen handle; closed on destruction.
+class SharedLibrary {
+ public:
+  // Throws ToolError (kExitLibrary) with dlerror's text when the library cannot be loaded.
+  explicit SharedLibrary(const std::string& path);
+  ~SharedLibrary();
+  SharedLibrary(const SharedLibrary&) = delete;
+  SharedLibrary& operator=(const SharedLibrary&) = delete;
+
+  // Throws ToolError (kExitLibrary) when the symbol is missing.
+  void* Symbol(const char* name) const;
+  const std::string& path() const { return path_; }
+
+ private:
+  std::string path_;
+  void* handle_ = nullptr;
+};
+
+class Deliverable {
+ public:
+  explicit Deliverable(const std::string& path);
+
+  // The TensorRT major of the libnvinfer that loading the deliverable brought in, or 0 if unclear.
+  int LinkedTrtMajor() const { return linked_trt_major_; }
+  const std::string& path() const { return library_.path(); }
+
+  decltype(&kestrel_trt_init) init;
+  decltype(&kestrel_trt_uninit) uninit;
+  decltype(&kestrel_trt_new) create;
+  decltype(&kestrel_trt_process) process;
+  decltype(&kestrel_trt_delete) destroy;
+
+ private:
+  SharedLibrary library_;
+  int linked_trt_major_ = 0;
+};
+
+class Inspector {
+ public:
+  explicit Inspector(const std::string& path);
+  int TrtMajor() const { return trt_major_(); }
+  // Throws ToolError (kExitInput) when TensorRT cannot read the engine.
+  EngineDesc Inspect(const std::string& engine_bytes) const;
+
+ private:
+  SharedLibrary library_;
+  int (*trt_major_)();
+  int (*inspect_)(const void*, size_t, char**);
+  void (*free_)(char*);
+};
+
+// Directory holding the running executable.
+std::string ExecutableDir();
+// <exe dir>/../lib/<file>, where the build and an installation under one prefix put the libraries;
+// the bare file name, for the dynamic linker to find, when nothing is there.
+std::string DefaultLibraryPath(const std::string& file);
+
+}  // namespace inferlet_run
+
+#endif  // INFERLET_APPS_DELIVERABLE_H_

@@ -1,0 +1,52 @@
+// What an engine declares about itself, as inferlet-run uses it.
+#ifndef INFERLET_APPS_ENGINE_DESC_H_
+#define INFERLET_APPS_ENGINE_DESC_H_
+
+#include <string>
+#include <vector>
+
+namespace inferlet_run {
+
+// Numbered as TensorRT's DataType.
+enum class DType : int { kFloat = 0, kHalf = 1, kInt8 = 2, kInt32 = 3, kBool = 4 };
+
+const char* DTypeName(DType type);  // "float32", "float16", "int8", "int32", "bool"
+int DTypeSize(DType type);
+
+struct BindingDesc {
+  int index = 0;
+  std::string name;       // as the engine reports it, " [profile k]" suffix included
+  std::string base_name;  // without that suffix: the tensor's own name
+  bool is_input = false;
+  DType dtype = DType::kFloat;
+  std::vector<int> dims;  // -1 where a profile lets the extent vary
+};
+
+struct ProfileDesc {
+  std::vector<int> inputs;                 // binding indices, in binding order
+  std::vector<int> outputs;                // binding indices, in binding order
+  std::vector<std::vector<int>> max_dims;  // per binding of the profile's block, in binding order
+};
+
+struct EngineDesc {
+  int trt_major = 0;
+  std::string name;
+  int max_batch_size = 0;
+  bool refittable = false;
+  std::vector<BindingDesc> bindings;
+  std::vector<ProfileDesc> profiles;
+
+  int BindingsPerProfile() const;
+  // Largest dimensions of a binding within its profile.
+  const std::vector<int>& MaxDims(int profile, int binding) const;
+};
+
+// Builds the description from the inspector's JSON text; throws std::runtime_error when malformed.
+EngineDesc ParseEngineDesc(const std::string& json_text);
+
+std::string StripProfileSuffix(const std::string& binding_name);
+std::string FormatDims(const std::vector<int>& dims);  // "[10,340]"
+
+}  // namespace inferlet_run
+
+#endif  // INFERLET_APPS_ENGINE_DESC_H_

@@ -1,0 +1,179 @@
+#include "model_config.h"
+
+#include <fmt/format.h>
+
+#include <cctype>
+#include <cerrno>
+#include <climits>
+#include <cstdlib>
+
+#include "exit_codes.h"
+
+namespace inferlet_run {
+
+long long TensorConfig::SampleBytes() const {
+  if (shape.size() < 2 || item_size <= 0) return -1;
+  long long bytes = item_size;
+  for (size_t i = 1; i < shape.size(); ++i) {
+    if (shape[i] <= 0) return -1;
+    bytes *= shape[i];
+    if (bytes > INT_MAX) return -1;
+  }
+  return bytes;
+}
+
+namespace {
+
+ToolError Usage(std::string message) { return ToolError{kExitUsage, std::move(message)}; }
+
+bool ParseInt(const std::string& text, int* value) {
+  if (text.empty()) return false;
+  char* end = nullptr;
+  errno = 0;
+  const long parsed = std::strtol(text.c_str(), &end, 10);
+  if (errno != 0 || *end != '\0' || parsed < INT_MIN || parsed > INT_MAX) return false;
+  *value = static_cast<int>(parsed);
+  return true;
+}
+
+std::vector<TensorConfig*> Matching(ModelConfig& config, const TensorOverride& o, const char* flag) {
+  if (o.profile >= static_cast<int>(config.profiles.size()))
+    throw Usage(fmt::format("{} {}:{}: the engine has {} optimization profile(s)", flag, o.profile, o.name,
+                            config.profiles.size()));
+  std::vector<TensorConfig*> found;
+  for (size_t p = 0; p < config.profiles.size(); ++p) {
+    if (o.profile >= 0 && o.profile != static_cast<int>(p)) continue;
+    for (auto* list : {&config.profiles[p].inputs, &config.profiles[p].outputs})
+      for (TensorConfig& t : *list)
+        if (t.name == o.name) found.push_back(&t);
+  }
+  if (found.empty()) throw Usage(fmt::format("{}: the engine has no tensor named '{}'", flag, o.name));
+  return found;
+}
+
+}  // namespace
+
+TensorOverride ParseOverride(const std::string& text, const char* flag) {
+  TensorOverride o;
+  const size_t eq = text.rfind('=');
+  if (eq == std::string::npos) throw Usage(fmt::format("{} '{}': expected [PROFILE:]NAME=VALUE", flag, text));
+  std::string target = text.substr(0, eq);
+  o.value = text.substr(eq + 1);
+  size_t digits = 0;
+  while (digits < target.size() && std::isdigit(static_cast<unsigned char>(target[digits]))) ++digits;
+  if (digits > 0 && digits < target.size() && target[digits] == ':') {
+    if (!ParseInt(target.substr(0, digits), &o.profile))
+      throw Usage(fmt::format("{} '{}': bad profile number", flag, text));
+    target = target.substr(digits + 1);
+  }
+  if (target.empty()) throw Usage(fmt::format("{} '{}': no tensor name", flag, text));
+  o.name = target;
+  return o;
+}
+
+std::vector<int> ParseDims(const std::string& text, const char* flag) {
+  std::vector<int> dims;
+  size_t start = 0;
+  while (true) {
+    const size_t x = text.find('x', start);
+    int value = 0;
+    if (!ParseInt(text.substr(start, x - start), &value))
+      throw Usage(fmt::format("{}: '{}' is not a list of extents such as 10x340", flag, text));
+    dims.push_back(value);
+    if (x == std::string::npos) break;
+    start = x + 1;
+  }
+  return dims;
+}
+
+ModelConfig::Shapes ModelConfig::InShapes() const {
+  Shapes out;
+  for (const auto& p : profiles) {
+    out.emplace_back();
+    for (const auto& t : p.inputs) out.back().push_back(t.shape);
+  }
+  return out;
+}
+
+ModelConfig::ItemSizes ModelConfig::InItemSizes() const {
+  ItemSizes out;
+  for (const auto& p : profiles) {
+    out.emplace_back();
+    for (const auto& t : p.inputs) out.back().push_back(t.item_size);
+  }
+  return out;
+}
+
+ModelConfig::Shapes ModelConfig::OutShapes() const {
+  Shapes out;
+  for (const auto& p : profiles) {
+    out.emplace_back();
+    for (const auto& t : p.outputs) out.back().push_back(t.shape);
+  }
+  return out;
+}
+
+ModelConfig::ItemSizes ModelConfig::OutItemSizes() const {
+  ItemSizes out;
+  for (const auto& p : profiles) {
+    out.emplace_back();
+    for (const auto& t : p.outputs) out.back().push_back(t.item_size);
+  }
+  return out;
+}
+
+ModelConfig DeriveConfig(const EngineDesc& engine, const std::vector<TensorOverride>& shapes,
+                         const std::vector<TensorOverride>& item_sizes) {
+  ModelConfig config;
+  for (size_t p = 0; p < engine.profiles.size(); ++p) {
+    ProfileConfig profile;
+    for (const auto* list : {&engine.profiles[p].inputs, &engine.profiles[p].outputs}) {
+      for (int b : *list) {
+        const BindingDesc& binding = engine.bindings[b];
+        TensorConfig t;
+        t.binding = b;
+        t.name = binding.base_name;
+        t.is_input = binding.is_input;
+        t.dtype = binding.dtype;
+        t.shape = engine.MaxDims(static_cast<int>(p), b);
+        t.item_size = DTypeSize(binding.dtype);
+        (t.is_input ? profile.inputs : profile.outputs).push_back(std::move(t));
+      }
+    }
+    config.profiles.push_back(std::move(profile));
+  }
+
+  std::vector<const TensorConfig*> overridden;
+  for (const TensorOverride& o : shapes) {
+    const std::vector<int> dims = ParseDims(o.value, "--shape");
+    for (TensorConfig* t : Matching(config, o, "--shape")) {
+      t->shape = dims;
+      overridden.push_back(t);
+    }
+  }
+  for (const TensorOverride& o : item_sizes) {
+    int size = 0;
+    if (!ParseInt(o.value, &size))
+      throw Usage(fmt::format("--item-size {}: '{}' is not a number", o.name, o.value));
+    for (TensorConfig* t : Matching(config, o, "--item-size")) t->item_size = size;
+  }
+
+  for (size_t p = 0; p < config.profiles.size(); ++p) {
+    for (const auto* list : {&config.profiles[p].inputs, &config.profiles[p].outputs}) {
+      for (const TensorConfig& t : *list) {
+        bool open = t.shape.empty();
+        for (int d : t.shape) open = open || d < 0;
+        bool fixed_by_user = false;
+        for (const TensorConfig* o : overridden) fixed_by_user = fixed_by_user || o == &t;
+        if (open && !fixed_by_user)
+          throw Usage(
+              fmt::format("cannot tell the largest shape of '{}' in profile {} (the engine says {}); "
+                          "give it with --shape {}:{}=...",
+                          t.name, p, FormatDims(t.shape), p, t.name));
+      }
+    }
+  }
+  return config;
+}
+
+}  // namespace inferlet_run

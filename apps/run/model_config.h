@@ -1,0 +1,62 @@
+// The model configuration handed to kestrel_trt_new: derived from the engine's own description,
+// with per-profile overrides from the command line.
+#ifndef INFERLET_APPS_MODEL_CONFIG_H_
+#define INFERLET_APPS_MODEL_CONFIG_H_
+
+#include <string>
+#include <vector>
+
+#include "engine_desc.h"
+
+namespace inferlet_run {
+
+struct TensorConfig {
+  int binding = 0;
+  std::string name;  // the tensor's own name (no profile suffix)
+  bool is_input = false;
+  DType dtype = DType::kFloat;
+  std::vector<int> shape;  // batch first; the first extent is the largest batch the profile serves
+  int item_size = 0;
+
+  // Bytes of one sample (everything after the batch extent); -1 when the shape gives no valid size.
+  long long SampleBytes() const;
+  bool ItemMatchesDType() const { return item_size == DTypeSize(dtype); }
+};
+
+struct ProfileConfig {
+  std::vector<TensorConfig> inputs;
+  std::vector<TensorConfig> outputs;
+};
+
+// "[P:]NAME=VALUE" from the command line; profile -1 applies to every profile.
+struct TensorOverride {
+  int profile = -1;
+  std::string name;
+  std::string value;
+};
+
+// Parses "[P:]NAME=VALUE"; throws ToolError (usage) when the text has no '=' or no name.
+TensorOverride ParseOverride(const std::string& text, const char* flag);
+// Parses "10x340" (extents may be 0 or negative: the library decides about those); throws ToolError.
+std::vector<int> ParseDims(const std::string& text, const char* flag);
+
+struct ModelConfig {
+  std::vector<ProfileConfig> profiles;
+
+  using Shapes = std::vector<std::vector<std::vector<int>>>;
+  using ItemSizes = std::vector<std::vector<int>>;
+  Shapes InShapes() const;
+  ItemSizes InItemSizes() const;
+  Shapes OutShapes() const;
+  ItemSizes OutItemSizes() const;
+};
+
+// Every profile of the engine, inputs then outputs in binding order, shaped at the profile's largest
+// dimensions with the element size of the binding's data type; then the overrides. Throws ToolError
+// for an override naming no tensor, or for a derived extent the engine leaves open and no override fixes.
+ModelConfig DeriveConfig(const EngineDesc& engine, const std::vector<TensorOverride>& shapes,
+                         const std::vector<TensorOverride>& item_sizes);
+
+}  // namespace inferlet_run
+
+#endif  // INFERLET_APPS_MODEL_CONFIG_H_

@@ -1,0 +1,33 @@
+// Host data of one tensor: made-up inputs, and checksums of what comes back.
+#ifndef INFERLET_APPS_TENSOR_DATA_H_
+#define INFERLET_APPS_TENSOR_DATA_H_
+
+#include <cstddef>
+#include <cstdint>
+#include <random>
+#include <string>
+
+#include "engine_desc.h"
+
+namespace inferlet_run {
+
+enum class FillMode { kZeros, kRandom };
+
+// count elements of the given type: zeros, or uniform values from rng (floats in [-1, 1), integers
+// over the type's range up to [-128, 127], booleans 0/1). With typed false the elements are bytes
+// of unknown meaning and random filling draws plain bytes.
+std::string MakeData(DType type, bool typed, size_t bytes, FillMode mode, std::mt19937& rng);
+
+uint16_t FloatToHalf(float value);
+float HalfToFloat(uint16_t bits);
+
+struct Checksum {
+  double sum = 0;      // of the elements as numbers (of the bytes when the type is unknown)
+  uint64_t fnv1a = 0;  // 64-bit FNV-1a of the bytes
+};
+
+Checksum ComputeChecksum(const void* data, size_t bytes, DType type, bool typed);
+
+}  // namespace inferlet_run
+
+#endif  // INFERLET_APPS_TENSOR_DATA_H_

@@ -1,0 +1,74 @@
+#include "tool_process.h"
+
+#include <fcntl.h>
+#include <gtest/gtest.h>
+#include <spawn.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <filesystem>
+#include <fstream>
+#include <iterator>
+#include <stdexcept>
+
+extern char** environ;
+
+namespace inferlet_run_test {
+
+namespace {
+
+std::string Slurp(const std::string& path) {
+  std::ifstream in(path, std::ios::binary);
+  return std::string((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+}
+
+}  // namespace
+
+TempDir::TempDir() {
+  std::string pattern = ::testing::TempDir() + "inferlet-run-XXXXXX";
+  if (!mkdtemp(pattern.data())) throw std::runtime_error("mkdtemp failed");
+  path_ = pattern;
+}
+
+TempDir::~TempDir() {
+  std::error_code ignored;
+  std::filesystem::remove_all(path_, ignored);
+}
+
+ToolResult RunTool(const std::vector<std::string>& args) {
+  TempDir dir;
+  const std::string out_path = dir.File("stdout"), err_path = dir.File("stderr");
+  std::vector<std::string> argv_strings{INFERLET_RUN_EXE};
+  argv_strings.insert(argv_strings.end(), args.begin(), args.end());
+  std::vector<char*> argv;
+  for (std::string& a : argv_strings) argv.push_back(a.data());
+  argv.push_back(nullptr);
+
+  posix_spawn_file_actions_t actions;
+  posix_spawn_file_actions_init(&actions);
+  posix_spawn_file_actions_addopen(&actions, STDOUT_FILENO, out_path.c_str(), O_WRONLY | O_CREAT | O_TRUNC,
+                                   0600);
+  posix_spawn_file_actions_addopen(&actions, STDERR_FILENO, err_path.c_str(), O_WRONLY | O_CREAT | O_TRUNC,
+                                   0600);
+  pid_t pid = 0;
+  const int rc = posix_spawn(&pid, INFERLET_RUN_EXE, &actions, nullptr, argv.data(), environ);
+  posix_spawn_file_actions_destroy(&actions);
+  ToolResult result;
+  if (rc != 0) return result;
+  int status = 0;
+  waitpid(pid, &status, 0);
+  if (WIFEXITED(status)) result.exit_code = WEXITSTATUS(status);
+  result.out = Slurp(out_path);
+  result.err = Slurp(err_path);
+  return result;
+}
+
+std::string EnginePath(const std::string& name, int trt_major) {
+  return std::string(INFERLET_ENGINE_DIR) + "/" + name + "-trt" + std::to_string(trt_major) + ".engine";
+}
+
+std::string LibraryPath(int trt_major) {
+  return std::string(INFERLET_LIB_DIR) + "/libinferlet" + std::to_string(trt_major) + ".so";
+}
+
+}  // namespace inferlet_run_test

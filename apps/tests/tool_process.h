@@ -1,0 +1,37 @@
+// Runs inferlet-run as a child process and keeps what it printed.
+#ifndef INFERLET_APPS_TESTS_TOOL_PROCESS_H_
+#define INFERLET_APPS_TESTS_TOOL_PROCESS_H_
+
+#include <string>
+#include <vector>
+
+namespace inferlet_run_test {
+
+struct ToolResult {
+  int exit_code = -1;  // -1 when the child did not exit normally
+  std::string out;
+  std::string err;
+};
+
+ToolResult RunTool(const std::vector<std::string>& args);
+
+std::string EnginePath(const std::string& name, int trt_major);  // a sample engine of the stand-in
+std::string LibraryPath(int trt_major);                          // the build's libinferlet<major>.so
+
+// A fresh directory under the test's temporary directory, removed with its files on destruction.
+class TempDir {
+ public:
+  TempDir();
+  ~TempDir();
+  TempDir(const TempDir&) = delete;
+  TempDir& operator=(const TempDir&) = delete;
+  const std::string& path() const { return path_; }
+  std::string File(const std::string& name) const { return path_ + "/" + name; }
+
+ private:
+  std::string path_;
+};
+
+}  // namespace inferlet_run_test
+
+#endif  // INFERLET_APPS_TESTS_TOOL_PROCESS_H_

@@ -1,0 +1,29 @@
+#!/usr/bin/env bash
+# The same benchmarks against the real CUDA runtime (INFERLET_DEVICE=cuda), for a machine with an
+# NVIDIA GPU. Builds in out/bench-cuda, runs, and writes the figures into bench/README.md (section
+# "gpu") and, when $OUT is set (the device machine's result folder), into $OUT/gpu-figures.md too.
+#   bash bench/gpu.sh
+# About five minutes on a fresh 16-core machine: most of it is the build.
+set -euo pipefail
+BENCH_ROOT=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
+source "$BENCH_ROOT/bench/common.sh"
+
+gpu=$(nvidia-smi --query-gpu=name,driver_version --format=csv,noheader | head -1)
+build=$BENCH_ROOT/out/bench-cuda
+work=$build/bench/results
+load=$(bench_machine)
+
+bench_build "$build" cuda
+bench_engines "$build" "$work"
+bench_run "$build" "$work"
+
+python3 "$BENCH_ROOT/bench/figures.py" --results "$work" --machine "$load; GPU: $gpu" \
+  --command "bash bench/gpu.sh" --device "real CUDA runtime on $gpu, stand-in TensorRT 8" \
+  --readme "$BENCH_ROOT/bench/README.md" --section gpu
+if [[ -n ${OUT:-} ]]; then
+  python3 "$BENCH_ROOT/bench/figures.py" --results "$work" --machine "$load; GPU: $gpu" \
+    --command "bash bench/gpu.sh" --device "real CUDA runtime on $gpu, stand-in TensorRT 8" \
+    --markdown "$OUT/gpu-figures.md"
+  cp "$work/per_call.json" "$work/memory.json" "$OUT/"
+fi
+sed -n '/<!-- gpu:begin -->/,/<!-- gpu:end -->/p' "$BENCH_ROOT/bench/README.md"

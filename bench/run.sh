@@ -1,0 +1,34 @@
+#!/usr/bin/env bash
+# Runs the benchmarks on the emulated CUDA device and writes their figures into bench/README.md.
+#   bash bench/run.sh [BUILD_DIR]      (default: out/emulated, the emulated preset's build)
+# Takes about four minutes on two cores, most of it under valgrind.
+set -euo pipefail
+BENCH_ROOT=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
+source "$BENCH_ROOT/bench/common.sh"
+
+build=$(realpath -m "${1:-$BENCH_ROOT/out/emulated}")
+work=$build/bench/results
+load=$(bench_machine)
+
+echo "building in $build"
+bench_build "$build" emulated
+bench_engines "$build" "$work"
+echo "running the benchmarks (log: $work/bench.log)"
+bench_run "$build" "$work"
+
+# Instructions per steady-state call, from two runs of N and 2N calls: set-up costs cancel out.
+echo "counting instructions with callgrind"
+calls=500
+: >"$work/callgrind.txt"
+for mode in floor library_calls plain cuda_graph; do
+  for n in $calls $((2 * calls)); do
+    valgrind --tool=callgrind --callgrind-out-file="$work/callgrind.$mode.$n" \
+      "$build/bench/inferlet_call_probe" "$mode" "$n" >/dev/null 2>"$work/valgrind.$mode.$n.log"
+    echo "$mode $n $(sed -n 's/^summary: //p' "$work/callgrind.$mode.$n")" >>"$work/callgrind.txt"
+  done
+done
+
+python3 "$BENCH_ROOT/bench/figures.py" --results "$work" --machine "$load" \
+  --command "bash bench/run.sh${1:+ $1}" --device "emulated CUDA device (platform/cudaemu), stand-in TensorRT 8" \
+  --readme "$BENCH_ROOT/bench/README.md" --section emulated
+echo "figures written to bench/README.md"
