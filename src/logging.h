@@ -6,13 +6,15 @@
 
 #include <NvInfer.h>
 
+#include <array>
 #include <cstdio>
 #include <cstdlib>
 #include <iostream>
-#include <map>
+#include <memory>
 #include <mutex>
 #include <sstream>
 #include <string>
+#include <utility>
 
 class Logger : public nvinfer1::ILogger {
  public:
@@ -25,32 +27,29 @@ class Logger : public nvinfer1::ILogger {
   // Starts a message: the severity's prefix, then text. The values that follow with << complete it,
   // and the last of them ends it with "\n". A message below the threshold is dropped whole.
   Logger& report(Severity severity, const char* text) {
-    Pending& pending = pendingFor(this);
-    pending.flushPartial(*mOut);  // a message left without its "\n" still reaches the output
+    State& state = stateFor(this);
+    state.flushPartial(*mOut);  // a message left without its "\n" still reaches the output
     if (static_cast<int>(severity) > static_cast<int>(mThreshold)) {
-      pending.dropped = true;
+      state.setDropped(this, true);
       return *this;
     }
-    const auto prefix = prefixMapping().find(severity);
-    if (prefix == prefixMapping().end()) {
+    const char* prefix = prefixFor(severity);
+    if (prefix == nullptr) {
       // A severity outside TensorRT's scale is a programming error; stop even in release builds.
       std::fprintf(stderr, "%s:%d: Assertion `prefixMapping.find(severity) != prefixMapping.end()' failed.\n",
                    __FILE__, __LINE__);
       std::abort();
     }
-    pending.dropped = false;
-    pending.line << prefix->second << text;
-    pending.emitIfComplete(*mOut);  // a text that ends in "\n" is a whole message already
+    state.setDropped(this, false);
+    state.append(*mOut, prefix);
+    state.append(*mOut, text);
     return *this;
   }
 
   template <typename T>
   Logger& operator<<(const T& value) {
-    Pending& pending = pendingFor(this);
-    if (!pending.dropped) {
-      pending.line << value;
-      pending.emitIfComplete(*mOut);
-    }
+    State& state = stateFor(this);
+    if (!state.dropped) state.append(*mOut, value);
     return *this;
   }
 
@@ -58,55 +57,104 @@ class Logger : public nvinfer1::ILogger {
   void log(Severity severity, const char* msg) noexcept override { report(severity, msg) << "\n"; }
 
  private:
-  // The message a thread is writing. Lines are assembled per thread and written whole, so lines
-  // from several threads (TensorRT's and ours) never interleave within a line; on one thread the
-  // order against printf output stays the order of the calls.
-  struct Pending {
+  // What one thread is writing. Lines are assembled per thread and written whole, so lines from
+  // several threads (TensorRT's and ours) never interleave within a line; on one thread the order
+  // against printf output stays the order of the calls. The state is trivially destructible, and
+  // its line buffer goes away with the thread, so a handle released from a static destructor at
+  // exit can still log: its pieces are then written as they come.
+  struct State {
     const Logger* owner = nullptr;
-    bool dropped = false;
-    std::map<const Logger*, bool> droppedBy;  // state of the other loggers' messages on this thread
-    std::ostringstream line;
+    bool dropped = false;                // the owner's message in progress is dropped
+    std::ostringstream* line = nullptr;  // null once the thread's buffer is gone (thread or process exit)
+    // Loggers whose message in progress on this thread is dropped, so that a message stays dropped
+    // when another logger writes in between.
+    std::array<const Logger*, 8> droppedBy{};
 
-    void emitIfComplete(std::ostream& out) {
-      const std::string& text = line.str();
+    void setDropped(const Logger* logger, bool value) {
+      dropped = value;
+      for (const Logger*& slot : droppedBy) {
+        if (slot == logger) slot = nullptr;
+      }
+      if (!value) return;
+      for (const Logger*& slot : droppedBy) {
+        if (slot == nullptr) {
+          slot = logger;
+          return;
+        }
+      }
+      droppedBy[0] = logger;
+    }
+    bool isDropped(const Logger* logger) const {
+      for (const Logger* slot : droppedBy) {
+        if (slot == logger) return true;
+      }
+      return false;
+    }
+
+    template <typename T>
+    void append(std::ostream& out, const T& value) {
+      if (line == nullptr) {
+        std::lock_guard<std::mutex> lock(outputMutex());
+        out << value;
+        return;
+      }
+      *line << value;
+      const std::string text = line->str();
       if (!text.empty() && text.back() == '\n') write(out, text);
     }
     void flushPartial(std::ostream& out) {
-      if (line.tellp() > 0) write(out, line.str());
+      if (line != nullptr && line->tellp() > 0) write(out, line->str());
     }
     void write(std::ostream& out, const std::string& text) {
       {
         std::lock_guard<std::mutex> lock(outputMutex());
         out.write(text.data(), static_cast<std::streamsize>(text.size()));
       }
-      line.str(std::string());
+      line->str(std::string());
     }
   };
 
-  static Pending& pendingFor(const Logger* logger) {
-    thread_local Pending pending;
-    if (pending.owner != logger) {
-      pending.flushPartial(std::cout);
-      if (pending.owner) pending.droppedBy[pending.owner] = pending.dropped;
-      pending.owner = logger;
-      const auto known = pending.droppedBy.find(logger);
-      pending.dropped = known != pending.droppedBy.end() && known->second;  // a fresh logger writes
+  // Owns a thread's line buffer; when it is destroyed the thread's State falls back to direct writes.
+  struct LineBuffer {
+    explicit LineBuffer(State& state) : state(state) { state.line = &buffer; }
+    ~LineBuffer() {
+      state.flushPartial(std::cout);
+      state.line = nullptr;
     }
-    return pending;
+    State& state;
+    std::ostringstream buffer;
+  };
+
+  static State& stateFor(const Logger* logger) {
+    thread_local State state;
+    thread_local LineBuffer buffer(state);  // made on the thread's first message
+    (void)buffer;
+    if (state.owner != logger) {
+      // Another logger takes over this thread's output; a new logger writes even before its first report.
+      state.flushPartial(std::cout);
+      state.owner = logger;
+      state.dropped = state.isDropped(logger);
+    }
+    return state;
   }
 
   static std::mutex& outputMutex() {
-    static std::mutex mutex;
+    static std::mutex mutex;  // trivially destructible: usable during exit
     return mutex;
   }
 
-  static const std::map<Severity, std::string>& prefixMapping() {
-    static const std::map<Severity, std::string> mapping{
-        {Severity::kINTERNAL_ERROR, "[inferlet][F] "}, {Severity::kERROR, "[inferlet][E] "},
-        {Severity::kWARNING, "[inferlet][W] "},        {Severity::kINFO, "[inferlet][I] "},
+  static const char* prefixFor(Severity severity) {
+    static constexpr std::array<std::pair<Severity, const char*>, 5> prefixMapping{{
+        {Severity::kINTERNAL_ERROR, "[inferlet][F] "},
+        {Severity::kERROR, "[inferlet][E] "},
+        {Severity::kWARNING, "[inferlet][W] "},
+        {Severity::kINFO, "[inferlet][I] "},
         {Severity::kVERBOSE, "[inferlet][V] "},
-    };
-    return mapping;
+    }};
+    for (const auto& entry : prefixMapping) {
+      if (entry.first == severity) return entry.second;
+    }
+    return nullptr;
   }
 
   std::ostream* mOut;

@@ -1,0 +1,132 @@
+// Any bytes as the engine of kestrel_trt_new, with the smoke engine's configuration. A handle that
+// comes back must serve a call within its buffers and release everything when deleted; a refusal must
+// leave *handle alone and hold nothing.
+//
+// Each input is tried as given and again with the stand-in engine header's payload size and CRC-32
+// made to match, so that mutations reach the engines behind the checksum as well.
+#include <NvInfer.h>
+
+#include <climits>
+#include <cstdint>
+#include <memory>
+#include <vector>
+
+#include "fuzz_support.h"
+#include "kestrel_trt.h"
+
+using namespace inferlet_fuzz;
+
+namespace {
+
+constexpr int kSmoke = 0;
+constexpr size_t kHeaderSize = 24;  // magic, format version, major, payload size, payload CRC-32
+constexpr size_t kPayloadSizeAt = 16;
+constexpr size_t kChecksumAt = 20;
+
+uint32_t Crc32(const uint8_t* data, size_t size) {
+  uint32_t crc = 0xFFFFFFFFu;
+  for (size_t i = 0; i < size; ++i) {
+    crc ^= data[i];
+    for (int bit = 0; bit < 8; ++bit) crc = (crc >> 1) ^ (0xEDB88320u & (0u - (crc & 1u)));
+  }
+  return ~crc;
+}
+
+void StoreU32(uint8_t* at, uint32_t value) {
+  for (int i = 0; i < 4; ++i) at[i] = static_cast<uint8_t>(value >> (8 * i));
+}
+
+class SilentLogger : public nvinfer1::ILogger {
+ public:
+  void log(Severity, const char*) noexcept override {}
+};
+
+// An engine whose profiles allow tensors this large makes TensorRT take that much memory for its
+// execution context: a valid request for memory, not a fault, so such inputs are skipped.
+constexpr int64_t kMaxTensorElements = int64_t{4} << 20;
+
+bool DeclaresHugeTensors(const uint8_t* data, size_t size) {
+  static SilentLogger logger;
+  const std::unique_ptr<nvinfer1::IRuntime> runtime(nvinfer1::createInferRuntime(logger));
+  if (!runtime) return false;
+  const std::unique_ptr<nvinfer1::ICudaEngine> engine(runtime->deserializeCudaEngine(data, size));
+  if (!engine) return false;
+  auto too_large = [](const nvinfer1::Dims& dims) {
+    int64_t elements = 1;
+    for (int i = 0; i < dims.nbDims; ++i) {
+      elements *= dims.d[i] < 1 ? 1 : dims.d[i];
+      if (elements > kMaxTensorElements) return true;
+    }
+    return false;
+  };
+  for (int b = 0; b < engine->getNbBindings(); ++b) {
+    if (too_large(engine->getBindingDimensions(b))) return true;
+    for (int p = 0; p < engine->getNbOptimizationProfiles(); ++p) {
+      if (too_large(engine->getProfileDimensions(b, p, nvinfer1::OptProfileSelector::kMAX))) return true;
+    }
+  }
+  return false;
+}
+
+void CallOnce(trt_engine_core* handle, const ModelConfig& config) {
+  const int batch = config.in_shapes[0][0][0];
+  std::vector<std::vector<char>> buffers;
+  std::vector<const void*> inputs;
+  for (const std::vector<int>& shape : config.in_shapes[0]) {
+    buffers.emplace_back(static_cast<size_t>(TensorBytes(shape, 4)), 1);
+  }
+  for (const std::vector<char>& buffer : buffers) inputs.push_back(buffer.data());
+  const size_t n_out = config.out_shapes[0].size();
+  std::vector<void*> outputs(n_out, nullptr);
+  std::vector<int> output_lens(n_out, -1);
+  const int code = kestrel_trt_process(handle, 0, inputs.data(), static_cast<int>(inputs.size()), batch,
+                                       outputs.data(), output_lens.data());
+  if (code != 0 && code != -1) Finding("kestrel_trt_process answered " + std::to_string(code));
+  if (code == 0) {
+    for (size_t j = 0; j < n_out; ++j) {
+      if (output_lens[j] != TensorBytes(config.out_shapes[0][j], 4))
+        Finding("output length differs from its shape");
+    }
+  }
+  CheckNoViolations();
+}
+
+void TryEngine(const uint8_t* data, size_t size) {
+  if (DeclaresHugeTensors(data, size)) return;
+  ModelConfig config = SampleConfig(kSmoke);
+  trt_engine_core* const untouched = reinterpret_cast<trt_engine_core*>(uintptr_t{0x1000});
+  trt_engine_core* handle = untouched;
+  const int code =
+      kestrel_trt_new(reinterpret_cast<const char*>(data), static_cast<int>(size), 0, false, config.in_shapes,
+                      config.in_item_sizes, config.out_shapes, config.out_item_sizes, &handle);
+  if (code == 0) {
+    if (handle == untouched || handle == nullptr) Finding("kestrel_trt_new answered 0 without a handle");
+    CallOnce(handle, SampleConfig(kSmoke));
+    if (kestrel_trt_delete(handle) != 0) Finding("kestrel_trt_delete refused a live handle");
+  } else if (code != -1) {
+    Finding("kestrel_trt_new answered " + std::to_string(code));
+  } else if (handle != untouched) {
+    Finding("a refused kestrel_trt_new wrote *handle");
+  }
+  CheckAllReleased();
+}
+
+}  // namespace
+
+extern "C" int LLVMFuzzerInitialize(int*, char***) {
+  SilenceStdout();
+  SampleConfig(kSmoke);
+  return 0;
+}
+
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
+  if (size > static_cast<size_t>(INT_MAX)) return 0;
+  TryEngine(data, size);
+  if (size >= kHeaderSize) {
+    std::vector<uint8_t> patched(data, data + size);
+    StoreU32(&patched[kPayloadSizeAt], static_cast<uint32_t>(size - kHeaderSize));
+    StoreU32(&patched[kChecksumAt], Crc32(patched.data() + kHeaderSize, size - kHeaderSize));
+    TryEngine(patched.data(), patched.size());
+  }
+  return 0;
+}

@@ -1,0 +1,134 @@
+#include "fuzz_support.h"
+
+#include <cudaemu.h>
+#include <fcntl.h>
+#include <trt_standin.h>
+#include <unistd.h>
+
+#include <climits>
+#include <cstdio>
+#include <cstdlib>
+#include <fstream>
+#include <iterator>
+
+namespace inferlet_fuzz {
+
+uint8_t ByteReader::Byte() { return pos_ < size_ ? data_[pos_++] : 0; }
+
+int32_t ByteReader::Raw32() {
+  uint32_t value = 0;
+  for (int shift = 0; shift < 32; shift += 8) value |= static_cast<uint32_t>(Byte()) << shift;
+  return static_cast<int32_t>(value);
+}
+
+int32_t ByteReader::Int() {
+  const uint8_t tag = Byte();
+  if (tag < 0xF0) return tag;
+  switch (tag) {
+    case 0xF0:
+      return -1;
+    case 0xF1:
+      return INT_MIN;
+    case 0xF2:
+      return INT_MAX;
+    case 0xF3:
+      return 65536;
+    case 0xF4:
+      return 340;
+    case 0xF5:
+      return 338;
+    case 0xF6:
+      return Raw32();
+    case 0xF7:
+      return -static_cast<int32_t>(Byte());
+    default:
+      return static_cast<int32_t>(1u << (Byte() % 31));
+  }
+}
+
+void SilenceStdout() {
+  std::fflush(stdout);
+  const int null_fd = open("/dev/null", O_WRONLY);
+  if (null_fd < 0) return;
+  dup2(null_fd, STDOUT_FILENO);
+  close(null_fd);
+}
+
+void Finding(const std::string& what) {
+  std::fprintf(stderr, "inferlet fuzz finding: %s\n", what.c_str());
+  std::abort();
+}
+
+namespace {
+
+std::string ReadSample(const std::string& name) {
+  const std::string path = std::string(INFERLET_FUZZ_ENGINE_DIR) + "/" + name + "-trt" +
+                           std::to_string(INFERLET_TRT_MAJOR) + ".engine";
+  std::ifstream file(path, std::ios::binary);
+  if (!file) Finding("cannot read the sample engine " + path);
+  return std::string((std::istreambuf_iterator<char>(file)), std::istreambuf_iterator<char>());
+}
+
+std::vector<ModelConfig> MakeConfigs() {
+  return {
+      {{{{10, 340}, {10, 340}}}, {{4, 4}}, {{{10, 338}}}, {{4}}},  // smoke
+      {{{{4, 4, 8}, {4, 4, 8}}, {{16, 4, 8}, {16, 4, 8}}},         // two_profiles
+       {{4, 4}, {4, 4}},
+       {{{4, 4, 8}}, {{16, 4, 8}}},
+       {{4}, {4}}},
+      {{{{8, 8}, {8, 4, 8}}}, {{4, 4}}, {{{8, 8}, {8, 4, 8}}}, {{4, 4}}},  // mixed_rank
+      {{{{32, 16}}}, {{4}}, {{{32, 4}}}, {{4}}},                           // mlp
+  };
+}
+
+}  // namespace
+
+const std::string& SampleEngine(int index) {
+  static const std::vector<std::string> engines = [] {
+    std::vector<std::string> all;
+    for (const char* name : kSampleNames) all.push_back(ReadSample(name));
+    return all;
+  }();
+  return engines.at(static_cast<size_t>(index));
+}
+
+const ModelConfig& SampleConfig(int index) {
+  static const std::vector<ModelConfig> configs = MakeConfigs();
+  return configs.at(static_cast<size_t>(index));
+}
+
+int64_t TensorBytes(const std::vector<int>& shape, int item_size) {
+  if (shape.size() < 2 || shape.size() > 8 || item_size <= 0) return -1;
+  int64_t bytes = item_size;
+  for (int dim : shape) {
+    if (dim <= 0) return -1;
+    bytes *= dim;
+    if (bytes > INT_MAX) return bytes;  // refused by the library, and no longer grows here
+  }
+  return bytes;
+}
+
+void CheckAllReleased() {
+  if (cudaemu_live_allocations() != 0 || cudaemu_live_streams() != 0 || cudaemu_live_graphs() != 0 ||
+      cudaemu_live_graph_execs() != 0) {
+    Finding("device resources left after kestrel_trt_delete: allocations " +
+            std::to_string(cudaemu_live_allocations()) + ", streams " +
+            std::to_string(cudaemu_live_streams()) + ", graphs " + std::to_string(cudaemu_live_graphs()) +
+            ", executable graphs " + std::to_string(cudaemu_live_graph_execs()));
+  }
+  if (trt_standin_count("live_engines") != 0 || trt_standin_count("live_contexts") != 0 ||
+      trt_standin_count("live_runtimes") != 0) {
+    Finding("TensorRT objects left after kestrel_trt_delete");
+  }
+  CheckNoViolations();
+}
+
+void CheckNoViolations() {
+  if (cudaemu_violations() != 0) {
+    char text[512];
+    cudaemu_last_violation(text, sizeof text);
+    Finding(std::string("out-of-bounds device access: ") + text);
+  }
+}
+
+}  // namespace inferlet_fuzz
