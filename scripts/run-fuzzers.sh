@@ -22,7 +22,8 @@ for target in "${targets[@]}"; do
   done
   mkdir -p "$work/$name"
   echo "-- $name: ${seconds} s, seeds: ${seeds[*]:-none}"
-  (cd "$work" && "$target" -max_total_time="$seconds" -print_final_stats=1 "$work/$name" "${seeds[@]}" \
+  (cd "$work" && "$target" -max_total_time="$seconds" -rss_limit_mb=2048 -timeout=10 -print_final_stats=1 \
+     -artifact_prefix="$work/$name-" "$work/$name" "${seeds[@]}" \
      2>"$work/$name.log") || { tail -n 60 "$work/$name.log"; echo "FAIL: $name found a crash" >&2; exit 1; }
   grep -E 'stat::number_of_executed_units|stat::peak_rss_mb' "$work/$name.log" | sed "s/^/   /"
 done
