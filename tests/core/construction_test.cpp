@@ -27,7 +27,7 @@ using inferlet_core_test::MallocBytes;
 using inferlet_core_test::MemsetBytes;
 using inferlet_core_test::MemsetPointer;
 using inferlet_core_test::MemsetValue;
-using inferlet_core_test::SmokeConstructionLines;
+using inferlet_test::SmokeConstructionLines;
 using inferlet_core_test::TraceOf;
 using inferlet_core_test::UntouchedHandle;
 using inferlet_test::ModelConfig;

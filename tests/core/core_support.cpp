@@ -59,25 +59,6 @@ std::vector<uintptr_t> FreedPointers() {
   return pointers;
 }
 
-std::vector<std::string> SmokeConstructionLines() {
-  return {
-      "[inferlet][I] CUDA Graph is 0",
-      "[inferlet][I] Loading trt_engine_core ... ",
-      "mEngine Name smoke,max_batch_size 1,isRefittable 0",
-      "bind 0,name in0 IsInput 1 , dtype 0",
-      "shape:",
-      "-1 340 ",
-      "bind 1,name in1 IsInput 1 , dtype 0",
-      "shape:",
-      "-1 340 ",
-      "bind 2,name out0 IsInput 0 , dtype 0",
-      "shape:",
-      "-1 338 ",
-      "[inferlet][I] getNbBindings 3,getNbOptimizationProfiles 1,numBindingPerProfile 3",
-      "[inferlet][I] Variable length is enabled: << mEnableVariableLen",
-  };
-}
-
 // TensorRT names the operation that reports, e.g. "deserializeCudaEngine: checksum mismatch"; none of
 // the library's own messages starts that way.
 std::vector<std::string> LibraryLines(const std::vector<std::string>& lines) {

@@ -47,9 +47,6 @@ uintptr_t MemsetBytes(const cudaemu_trace_entry& entry);
 std::vector<uintptr_t> AllocatedPointers();  // every successful cudaMalloc, in order
 std::vector<uintptr_t> FreedPointers();      // every cudaFree, in order
 
-// The lines of a successful construction of the "smoke" engine with CUDA graphs off, device selection
-// excluded (it depends on the device ordinal).
-std::vector<std::string> SmokeConstructionLines();
 
 // Lines without the ones TensorRT itself wrote through the logger.
 std::vector<std::string> LibraryLines(const std::vector<std::string>& lines);

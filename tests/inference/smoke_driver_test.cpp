@@ -122,24 +122,9 @@ std::vector<std::string> Escaped(const std::vector<std::string>& lines) {
 // Lines of a complete cycle; kestrel_trt_process's line is given.
 std::vector<std::string> CycleLines(const std::string& process_line,
                                     const std::vector<std::string>& call_lines) {
-  std::vector<std::string> lines = Escaped({
-      "process...",
-      "[inferlet][E] setDevice 0ok",
-      "[inferlet][I] CUDA Graph is 0",
-      "[inferlet][I] Loading trt_engine_core ... ",
-      "mEngine Name smoke,max_batch_size 1,isRefittable 0",
-      "bind 0,name in0 IsInput 1 , dtype 0",
-      "shape:",
-      "-1 340 ",
-      "bind 1,name in1 IsInput 1 , dtype 0",
-      "shape:",
-      "-1 340 ",
-      "bind 2,name out0 IsInput 0 , dtype 0",
-      "shape:",
-      "-1 338 ",
-      "[inferlet][I] getNbBindings 3,getNbOptimizationProfiles 1,numBindingPerProfile 3",
-      "[inferlet][I] Variable length is enabled: << mEnableVariableLen",
-  });
+  std::vector<std::string> construction = SmokeConstructionLines();
+  construction.insert(construction.begin(), {"process...", "[inferlet][E] setDevice 0ok"});
+  std::vector<std::string> lines = Escaped(construction);
   for (const std::string& line : call_lines) lines.push_back(Escaped(line));
   lines.push_back(Escaped(process_line));
   lines.push_back("kestrel_trt_delete [1-9][0-9]*");

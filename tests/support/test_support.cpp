@@ -49,6 +49,25 @@ std::vector<std::string> SplitLines(const std::string& text) {
   return lines;
 }
 
+std::vector<std::string> SmokeConstructionLines() {
+  return {
+      "[inferlet][I] CUDA Graph is 0",
+      "[inferlet][I] Loading trt_engine_core ... ",
+      "mEngine Name smoke,max_batch_size 1,isRefittable 0",
+      "bind 0,name in0 IsInput 1 , dtype 0",
+      "shape:",
+      "-1 340 ",
+      "bind 1,name in1 IsInput 1 , dtype 0",
+      "shape:",
+      "-1 340 ",
+      "bind 2,name out0 IsInput 0 , dtype 0",
+      "shape:",
+      "-1 338 ",
+      "[inferlet][I] getNbBindings 3,getNbOptimizationProfiles 1,numBindingPerProfile 3",
+      "[inferlet][I] Variable length is enabled: << mEnableVariableLen",
+  };
+}
+
 StdoutCapture::StdoutCapture() {
   std::cout.flush();
   std::fflush(stdout);

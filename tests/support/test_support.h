@@ -34,6 +34,10 @@ std::string ReadEngine(const std::string& name);  // ReadFile(EnginePath(name))
 
 std::vector<std::string> SplitLines(const std::string& text);
 
+// What constructing a handle on the smoke engine prints after the device line, through the count and
+// variable-length lines.
+std::vector<std::string> SmokeConstructionLines();
+
 // Redirects file descriptor 1 (so printf, puts and std::cout alike) into a temporary file until Stop().
 class StdoutCapture {
  public:

@@ -1,7 +1,7 @@
-// Read access to the private state of trt_engine_core for the library's own tests (the class names
-// this peer as a friend).
-#ifndef INFERLET_TESTS_CORE_ENGINE_PEER_H_
-#define INFERLET_TESTS_CORE_ENGINE_PEER_H_
+// Read access to trt_engine_core's private state for the library's own tests (the class names this
+// peer as a friend), plus a way to call prepare() on its own.
+#ifndef INFERLET_TESTS_ENGINE_PEER_H_
+#define INFERLET_TESTS_ENGINE_PEER_H_
 
 #include <cuda_runtime_api.h>
 
@@ -17,6 +17,9 @@ class trt_engine_core_peer {
   static cudaGraphExec_t GraphExec(const trt_engine_core& core) { return core.mGraphExec; }
   static bool HasEngine(const trt_engine_core& core) { return core.mEngine != nullptr; }
   static bool HasContext(const trt_engine_core& core) { return core.mContext != nullptr; }
+  static int Prepare(trt_engine_core& core, int profile, int batch_size) {
+    return core.prepare(profile, batch_size);
+  }
 };
 
-#endif  // INFERLET_TESTS_CORE_ENGINE_PEER_H_
+#endif  // INFERLET_TESTS_ENGINE_PEER_H_
