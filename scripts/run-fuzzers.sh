@@ -3,7 +3,7 @@
 # New inputs go to a temporary corpus, never into the source tree.
 # Usage: scripts/run-fuzzers.sh BUILD_DIR [SECONDS_PER_TARGET]
 set -euo pipefail
-build_dir=${1:?usage: run-fuzzers.sh BUILD_DIR [SECONDS]}
+build_dir=$(cd "${1:?usage: run-fuzzers.sh BUILD_DIR [SECONDS]}" && pwd)
 seconds=${2:-20}
 root=$(cd "$(dirname "$0")/.." && pwd)
 work=$(mktemp -d)
