@@ -29,10 +29,10 @@ struct TensorMessages {
   const char* zero;
   const char* range;
 };
-constexpr TensorMessages kInputMessages{"input shape ndim must in 2-8\n", "input shape can not contain zero\n",
-                                        "input shape out of range\n"};
-constexpr TensorMessages kOutputMessages{"output shape ndim must in 2-8\n", "output shape can not contain zero\n",
-                                         "output shape out of range\n"};
+constexpr TensorMessages kInputMessages{"input shape ndim must in 2-8\n",
+                                        "input shape can not contain zero\n", "input shape out of range\n"};
+constexpr TensorMessages kOutputMessages{
+    "output shape ndim must in 2-8\n", "output shape can not contain zero\n", "output shape out of range\n"};
 
 // Byte size of tensor j of profile p: its item size times every dimension. Computed in 64 bits so a
 // large shape cannot wrap into a wrong (or zero) allocation size; sizes must fit a signed 32-bit int.
@@ -172,7 +172,8 @@ bool trt_engine_core::buildNetInfos(const ShapeList& in_shapes, const ItemSizeLi
     rec.input_bufs.resize(n_in);
     rec.input_shapes = in_shapes[p];
     for (size_t j = 0; j < n_in; ++j) {
-      if (!tensorBytes(rec.input_shapes[j], in_item_sizes, p, j, kInputMessages, &rec.input_sizes[j])) return false;
+      if (!tensorBytes(rec.input_shapes[j], in_item_sizes, p, j, kInputMessages, &rec.input_sizes[j]))
+        return false;
       rec.input_bufs[j] = nullptr;
     }
     const size_t n_out = out_shapes[p].size();
@@ -193,8 +194,8 @@ bool trt_engine_core::buildNetInfos(const ShapeList& in_shapes, const ItemSizeLi
 
 void trt_engine_core::printEngineDescription() const {
   const char* name = mEngine->getName();
-  std::printf("mEngine Name %s,max_batch_size %d,isRefittable %d\n", name ? name : "", mEngine->getMaxBatchSize(),
-              mEngine->isRefittable() ? 1 : 0);
+  std::printf("mEngine Name %s,max_batch_size %d,isRefittable %d\n", name ? name : "",
+              mEngine->getMaxBatchSize(), mEngine->isRefittable() ? 1 : 0);
   const int nb_bindings = mEngine->getNbBindings();
   for (int b = 0; b < nb_bindings; ++b) {
     const char* binding_name = mEngine->getBindingName(b);
@@ -295,15 +296,15 @@ int trt_engine_core::checkCall(int profile, int input_num, int batch_size) const
   }
   for (size_t i = 1; i < rec.input_shapes.size(); ++i) {
     if (rec.input_shapes[i][0] < batch_size) {
-      logError() << "input batch_size " << batch_size << " must lte graph config input " << i << " batch_size "
-                 << rec.input_shapes[i][0] << "\n";
+      logError() << "input batch_size " << batch_size << " must lte graph config input " << i
+                 << " batch_size " << rec.input_shapes[i][0] << "\n";
       return -1;
     }
   }
   for (size_t j = 0; j < rec.output_shapes.size(); ++j) {
     if (rec.output_shapes[j][0] < batch_size) {
-      logError() << "input batch_size " << batch_size << " must lte graph config output " << j << " batch_size "
-                 << rec.output_shapes[j][0] << "\n";
+      logError() << "input batch_size " << batch_size << " must lte graph config output " << j
+                 << " batch_size " << rec.output_shapes[j][0] << "\n";
       return -1;
     }
   }
@@ -391,8 +392,8 @@ int trt_engine_core::captureGraph() {
   return 0;
 }
 
-int trt_engine_core::run(int profile, const void* const* inputs, int input_num, int batch_size, void** outputs,
-                         int* output_lens) {
+int trt_engine_core::run(int profile, const void* const* inputs, int input_num, int batch_size,
+                         void** outputs, int* output_lens) {
   if (checkCall(profile, input_num, batch_size) != 0) return -1;
   if (prepare(profile, batch_size) != 0) return -1;
   S_net_info& rec = mNetInfos[profile];

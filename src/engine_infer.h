@@ -59,8 +59,8 @@ class trt_engine_core {
  private:
   friend class trt_engine_core_peer;  // read-only view for the library's own tests
 
-  bool buildNetInfos(const ShapeList& in_shapes, const ItemSizeList& in_item_sizes, const ShapeList& out_shapes,
-                     const ItemSizeList& out_item_sizes);
+  bool buildNetInfos(const ShapeList& in_shapes, const ItemSizeList& in_item_sizes,
+                     const ShapeList& out_shapes, const ItemSizeList& out_item_sizes);
   void selectDevice(int device_id);
   void printEngineDescription() const;
   bool configMatchesEngine() const;

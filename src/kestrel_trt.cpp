@@ -20,7 +20,8 @@ int kestrel_trt_init() { return 0; }
 int kestrel_trt_uninit() { return 0; }
 
 int kestrel_trt_new(const char* engine_buf, int engine_len, int device_id, bool use_cuda_graph,
-                    std::vector<std::vector<std::vector<int>>>& in_shapes, std::vector<std::vector<int>>& in_item_sizes,
+                    std::vector<std::vector<std::vector<int>>>& in_shapes,
+                    std::vector<std::vector<int>>& in_item_sizes,
                     std::vector<std::vector<std::vector<int>>>& out_shapes,
                     std::vector<std::vector<int>>& out_item_sizes, trt_engine_core** handle) {
   if (engine_len < 0) {
@@ -35,7 +36,8 @@ int kestrel_trt_new(const char* engine_buf, int engine_len, int device_id, bool 
     logError() << "kestrel_trt_new: handle is null\n";
     return -1;
   }
-  std::string engine_data = engine_len > 0 ? std::string(engine_buf, static_cast<size_t>(engine_len)) : std::string();
+  std::string engine_data =
+      engine_len > 0 ? std::string(engine_buf, static_cast<size_t>(engine_len)) : std::string();
   auto engine = std::make_unique<trt_engine_core>(engine_data, device_id, use_cuda_graph, in_shapes,
                                                   in_item_sizes, out_shapes, out_item_sizes);
   if (!engine->Valid()) return -1;  // the unique_ptr runs the teardown

@@ -13,7 +13,7 @@ constexpr const char* kEnginePath = "/root/marlinx/model.trt";
 constexpr int kBatch = 10;
 constexpr int kInputWidth = 340;
 constexpr int kOutputWidth = 338;
-constexpr int kItemSize = 4;  // float32 tensors
+constexpr int kItemSize = 4;                                              // float32 tensors
 constexpr size_t kInputBytes = size_t{kBatch} * kInputWidth * kItemSize;  // 13600
 
 struct FreeDeleter {

@@ -22,14 +22,13 @@ ModelConfig TwoProfilesConfig() {
           {{4}, {4}}};
 }
 
-ModelConfig MixedRankConfig() {
-  return {{{{8, 8}, {8, 4, 8}}}, {{4, 4}}, {{{8, 8}, {8, 4, 8}}}, {{4, 4}}};
-}
+ModelConfig MixedRankConfig() { return {{{{8, 8}, {8, 4, 8}}}, {{4, 4}}, {{{8, 8}, {8, 4, 8}}}, {{4, 4}}}; }
 
 ModelConfig MlpConfig() { return {{{{32, 16}}}, {{4}}, {{{32, 4}}}, {{4}}}; }
 
 std::string EnginePath(const std::string& name) {
-  return std::string(INFERLET_ENGINE_DIR) + "/" + name + "-trt" + std::to_string(INFERLET_TRT_MAJOR) + ".engine";
+  return std::string(INFERLET_ENGINE_DIR) + "/" + name + "-trt" + std::to_string(INFERLET_TRT_MAJOR) +
+         ".engine";
 }
 
 std::string ReadFile(const std::string& path) {
