@@ -85,6 +85,23 @@ int elementSize(nvinfer1::DataType type) {
   }
 }
 
+// One zero-filled device buffer per byte size, stored as it is made so that teardown frees exactly
+// what was allocated; a null pointer after a successful allocation logs null_message and stops.
+bool allocateZeroed(const std::vector<int>& sizes, std::vector<void*>& bufs, const char* null_message) {
+  for (size_t j = 0; j < sizes.size(); ++j) {
+    void* buf = nullptr;
+    const size_t bytes = static_cast<size_t>(sizes[j]);
+    CUDA_CHECK(cudaMalloc(&buf, bytes));
+    CUDA_CHECK(cudaMemset(buf, 0, bytes));
+    bufs[j] = buf;
+    if (!bufs[j]) {
+      logError() << null_message;
+      return false;
+    }
+  }
+  return true;
+}
+
 cudaError_t instantiateGraph(cudaGraphExec_t* exec, cudaGraph_t graph) {
 #if CUDART_VERSION >= 12000
   return cudaGraphInstantiate(exec, graph, 0);
@@ -243,28 +260,10 @@ bool trt_engine_core::configMatchesEngine() const {
 
 bool trt_engine_core::allocateDeviceBuffers() {
   for (S_net_info& rec : mNetInfos) {
-    for (size_t j = 0; j < rec.input_bufs.size(); ++j) {
-      void* buf = nullptr;
-      const size_t bytes = static_cast<size_t>(rec.input_sizes[j]);
-      CUDA_CHECK(cudaMalloc(&buf, bytes));
-      CUDA_CHECK(cudaMemset(buf, 0, bytes));
-      rec.input_bufs[j] = buf;
-      if (!rec.input_bufs[j]) {
-        logError() << "cudaMalloc input_buf return zero buffer\n";
-        return false;
-      }
-    }
-    for (size_t j = 0; j < rec.output_bufs.size(); ++j) {
-      void* buf = nullptr;
-      const size_t bytes = static_cast<size_t>(rec.output_sizes[j]);
-      CUDA_CHECK(cudaMalloc(&buf, bytes));
-      CUDA_CHECK(cudaMemset(buf, 0, bytes));
-      rec.output_bufs[j] = buf;
-      if (!rec.output_bufs[j]) {
-        logError() << "cudaMalloc ouput_buf return zero buffer\n";
-        return false;
-      }
-    }
+    if (!allocateZeroed(rec.input_sizes, rec.input_bufs, "cudaMalloc input_buf return zero buffer\n"))
+      return false;
+    if (!allocateZeroed(rec.output_sizes, rec.output_bufs, "cudaMalloc ouput_buf return zero buffer\n"))
+      return false;
   }
   return true;
 }

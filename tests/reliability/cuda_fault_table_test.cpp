@@ -90,10 +90,10 @@ const FaultRow kFaultTable[] = {
     {Scenario::kConstruct, "cudaStreamCreate", 1, cudaErrorMemoryAllocation, kExits, "cudaStreamCreate", 1},
     {Scenario::kConstruct, "cudaMalloc", 1, cudaErrorMemoryAllocation, kExits, "CUDA_CHECK(cudaMalloc", 1},
     {Scenario::kConstruct, "cudaMalloc", 2, cudaErrorMemoryAllocation, kExits, "CUDA_CHECK(cudaMalloc", 1},
-    {Scenario::kConstruct, "cudaMalloc", 3, cudaErrorMemoryAllocation, kExits, "CUDA_CHECK(cudaMalloc", 2},
+    {Scenario::kConstruct, "cudaMalloc", 3, cudaErrorMemoryAllocation, kExits, "CUDA_CHECK(cudaMalloc", 1},
     {Scenario::kConstruct, "cudaMemset", 1, cudaErrorIllegalAddress, kExits, "CUDA_CHECK(cudaMemset", 1},
     {Scenario::kConstruct, "cudaMemset", 2, cudaErrorIllegalAddress, kExits, "CUDA_CHECK(cudaMemset", 1},
-    {Scenario::kConstruct, "cudaMemset", 3, cudaErrorIllegalAddress, kExits, "CUDA_CHECK(cudaMemset", 2},
+    {Scenario::kConstruct, "cudaMemset", 3, cudaErrorIllegalAddress, kExits, "CUDA_CHECK(cudaMemset", 1},
     // Inference call without graphs: in0, in1 uploaded, sync, enqueue, sync, out0 downloaded, sync.
     {Scenario::kCall, "cudaMemcpyAsync", 1, cudaErrorIllegalAddress, kFailsCall, "gpuAssert(status", 1},
     {Scenario::kCall, "cudaMemcpyAsync", 2, cudaErrorIllegalAddress, kFailsCall, "gpuAssert(status", 1},
