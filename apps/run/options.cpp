@@ -198,7 +198,7 @@ int ParseInspectCommandLine(int argc, const char* const* argv, InspectOptions* o
       "{\"error\": MESSAGE, \"exit_status\": N, \"kind\": ...} on stdout.");
   app.get_formatter()->column_width(34);
   std::string trt;
-  app.add_option("ENGINE", o->engine, "Serialized TensorRT engine file")->required();
+  app.add_option("ENGINE", o->engine, "Serialized TensorRT engine file")->required()->type_name("FILE");
   app.add_option("--trt", trt, "TensorRT major whose inspector reads the engine")->option_text("7|8");
   app.add_option("--inspector", o->inspector, "Engine inspector library to use instead of the build's")
       ->option_text("PATH");
