@@ -106,4 +106,8 @@ class Logger : public nvinfer1::ILogger {
 
 extern Logger gLogger;
 
+// The library's own messages: an empty report text, then the message streamed with <<.
+inline Logger& logError() { return gLogger.report(nvinfer1::ILogger::Severity::kERROR, ""); }
+inline Logger& logInfo() { return gLogger.report(nvinfer1::ILogger::Severity::kINFO, ""); }
+
 #endif  // INFERLET_LOGGING_H_
