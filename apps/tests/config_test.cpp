@@ -218,7 +218,7 @@ TEST(TensorData, EachRandomInputIsAFunctionOfTheSeedAndItsNameOnly) {
   EXPECT_NE(in1, MakeInputData(DType::kFloat, true, 400, FillMode::kRandom, 6, "in1"));
   // A longer input starts with the same values: only the seed and the name choose the stream.
   EXPECT_EQ(MakeInputData(DType::kFloat, true, 800, FillMode::kRandom, 5, "in1").substr(0, 400), in1);
-  // Fixed bytes: the generator and the seeding are specified by the C++ standard, so these hold on
+  // Fixed bytes: the generator and the seeding are fixed by the C++ standard, so these hold on
   // every machine and standard library.
   float first;
   std::memcpy(&first, in1.data(), sizeof(first));
