@@ -10,7 +10,8 @@
 //  - Output pointers handed out by kestrel_trt_process point into buffers owned by the handle. They stay
 //    valid until kestrel_trt_delete and are overwritten by the next call on the same profile.
 //  - A failing CUDA call during construction, graph capture, the input upload or teardown ends the
-//    process with the CUDA error code as exit status (after a "GPUassert: " line).
+//    process with the CUDA error code as exit status (after a "GPUassert: " line). A failure to
+//    release a CUDA graph is only reported (the same line); it changes no result.
 //  - What the library cannot check and the caller must guarantee:
 //     * every input buffer holds batch_size samples of its input (the bytes of the configured shape
 //       divided by its first dimension, times batch_size);

@@ -399,8 +399,9 @@ int trt_engine_core::captureGraph() {
   CUDA_CHECK(cudaStreamSynchronize(mStream));
   cudaGraphExec_t exec = nullptr;
   CUDA_CHECK(instantiateGraph(&exec, graph));
-  CUDA_CHECK(cudaGraphDestroy(graph));
-  if (mGraphExec) CUDA_CHECK(cudaGraphExecDestroy(mGraphExec));
+  // Releasing graphs changes no result: a failure is reported and the call goes on.
+  gpuAssert(cudaGraphDestroy(graph), __FILE__, __LINE__, false);
+  if (mGraphExec) gpuAssert(cudaGraphExecDestroy(mGraphExec), __FILE__, __LINE__, false);
   mGraphExec = exec;
   return 0;
 }
@@ -458,7 +459,7 @@ void trt_engine_core::close() {
     mStream = nullptr;
   }
   if (mGraphExec) {
-    CUDA_CHECK(cudaGraphExecDestroy(mGraphExec));
+    gpuAssert(cudaGraphExecDestroy(mGraphExec), __FILE__, __LINE__, false);  // reported, teardown goes on
     mGraphExec = nullptr;
   }
   for (const S_net_info& rec : mNetInfos) {

@@ -1,6 +1,6 @@
 // Where the real TensorRT and CUDA runtime are strict, the library must not pass a refusal off as a
-// result: dimensions the engine's profile refuses, resolved dimensions TensorRT cannot give, and a
-// call from a thread on another device.
+// result: dimensions the engine's profile refuses, resolved dimensions TensorRT cannot give, a call
+// from a thread on another device, and graph releases that fail (which change no result).
 #include <trt_standin.h>
 
 #include <algorithm>
@@ -243,6 +243,78 @@ INSTANTIATE_TEST_SUITE_P(PlainAndGraph, OtherDeviceTest, ::testing::Bool(),
                          [](const ::testing::TestParamInfo<bool>& info) {
                            return info.param ? "Graph" : "Plain";
                          });
+
+// Releasing graphs changes no result: a failing cudaGraphDestroy or cudaGraphExecDestroy is reported
+// with the CUDA report line and the call or teardown goes on.
+class GraphReleaseTest : public InferenceTest {
+ protected:
+  static void ExpectReport(const std::string& line) {
+    const std::string expected =
+        std::string("[inferlet][E] GPUassert: ") + cudaGetErrorString(cudaErrorInvalidResourceHandle) + " ";
+    EXPECT_EQ(line.compare(0, expected.size(), expected), 0) << line;
+    EXPECT_NE(line.find("src/engine_infer.cpp "), std::string::npos) << line;
+  }
+};
+
+TEST_F(GraphReleaseTest, FailedReleasesDuringCallsChangeNoResult) {
+  Handle handle = Open("smoke", SmokeConfig(), true);
+  ASSERT_TRUE(handle);
+  const Tensor in0 = Pattern(10 * 340, 11);
+  const Tensor in1 = Pattern(10 * 340, 12);
+
+  // The captured graph of the first call.
+  cudaemu_trace_clear();
+  ASSERT_EQ(cudaemu_fail_call("cudaGraphDestroy", 1, cudaErrorInvalidResourceHandle), 0);
+  const CallOutcome first = Process(handle.get(), 0, {in0, in1}, 10);
+  EXPECT_EQ(first.code, 0);
+  ASSERT_EQ(first.lines.size(), 1u);
+  ExpectReport(first.lines[0]);
+  EXPECT_TRUE(Matches(first.Output(0), SmokeReference(in0, in1, 10)));
+  const std::vector<cudaemu_trace_entry> destroys = TraceOf("cudaGraphDestroy");
+  ASSERT_EQ(destroys.size(), 1u);
+
+  // The executable graph the second call replaces.
+  cudaGraphExec_t replaced = Peer::GraphExec(*handle);
+  ASSERT_NE(replaced, nullptr);
+  ASSERT_EQ(cudaemu_fail_call("cudaGraphExecDestroy", 1, cudaErrorInvalidResourceHandle), 0);
+  const CallOutcome second = Process(handle.get(), 0, {in1, in0}, 7);
+  EXPECT_EQ(second.code, 0);
+  ASSERT_EQ(second.lines.size(), 1u);
+  ExpectReport(second.lines[0]);
+  EXPECT_TRUE(Matches(second.Output(0), SmokeReference(in1, in0, 7)));
+  EXPECT_NE(Peer::GraphExec(*handle), replaced);
+
+  const CallOutcome third = Process(handle.get(), 0, {in0, in1}, 3);
+  EXPECT_EQ(third.code, 0);
+  EXPECT_TRUE(third.lines.empty()) << third.lines.front();
+  handle.reset();
+  // What the failed releases left behind, released here so that the case ends clean.
+  EXPECT_EQ(cudaGraphDestroy(reinterpret_cast<cudaGraph_t>(destroys[0].args[0])), cudaSuccess);
+  EXPECT_EQ(cudaGraphExecDestroy(replaced), cudaSuccess);
+}
+
+TEST_F(GraphReleaseTest, FailedReleaseOfTheLastExecutableGraphFinishesTeardown) {
+  Handle handle = Open("smoke", SmokeConfig(), true);
+  ASSERT_TRUE(handle);
+  const Tensor in = Pattern(10 * 340, 13);
+  ASSERT_EQ(Process(handle.get(), 0, {in, in}, 10).code, 0);
+  cudaGraphExec_t last = Peer::GraphExec(*handle);
+  ASSERT_NE(last, nullptr);
+
+  ASSERT_EQ(cudaemu_fail_call("cudaGraphExecDestroy", 1, cudaErrorInvalidResourceHandle), 0);
+  StdoutCapture capture;
+  const int code = kestrel_trt_delete(handle.release());
+  const std::vector<std::string> lines = SplitLines(capture.Stop());
+  EXPECT_EQ(code, 0);
+  ASSERT_EQ(lines.size(), 4u);
+  EXPECT_EQ(lines[1], "[inferlet][I] closedestory...");
+  ExpectReport(lines[2]);
+  EXPECT_EQ(lines[3], "[inferlet][I] closedestroy ok");
+  EXPECT_EQ(cudaemu_live_allocations(), 0u) << "teardown stopped at the failed release";
+  EXPECT_EQ(cudaemu_live_streams(), 0u);
+  EXPECT_EQ(trt_standin_count("live_contexts"), 0);
+  EXPECT_EQ(cudaGraphExecDestroy(last), cudaSuccess);
+}
 
 }  // namespace
 }  // namespace inferlet_test
