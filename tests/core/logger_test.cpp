@@ -12,10 +12,9 @@
 #include "logging.h"
 #include "test_support.h"
 
+namespace inferlet_test {
 namespace {
 
-using inferlet_test::SplitLines;
-using inferlet_test::StdoutCapture;
 using Severity = nvinfer1::ILogger::Severity;
 
 template <typename Body>
@@ -165,3 +164,4 @@ TEST(Logger, MessagesFromEightThreadsNeverTearWithinALine) {
 }
 
 }  // namespace
+}  // namespace inferlet_test
