@@ -7,13 +7,13 @@
 #include <NvInfer.h>
 #include <cuda_runtime_api.h>
 
-#include <memory>
 #include <string>
 #include <vector>
 
 #include "handles.h"
 #include "kestrel_trt.h"
 #include "samples.h"
+#include "trt_support.h"
 
 namespace inferlet_bench {
 
@@ -55,19 +55,9 @@ class FloorRunner {
   void Call();
 
  private:
-  struct Release {
-    template <typename T>
-    void operator()(T* object) const {
-#if NV_TENSORRT_MAJOR >= 8
-      delete object;
-#else
-      object->destroy();
-#endif
-    }
-  };
-  std::unique_ptr<nvinfer1::IRuntime, Release> runtime_;
-  std::unique_ptr<nvinfer1::ICudaEngine, Release> engine_;
-  std::unique_ptr<nvinfer1::IExecutionContext, Release> context_;
+  TrtUniquePtr<nvinfer1::IRuntime> runtime_;
+  TrtUniquePtr<nvinfer1::ICudaEngine> engine_;
+  TrtUniquePtr<nvinfer1::IExecutionContext> context_;
   cudaStream_t stream_ = nullptr;
   bool same_calls_as_library_;
   volatile int benchmark_sink_ = 0;
