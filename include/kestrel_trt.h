@@ -10,7 +10,17 @@
 //  - Output pointers handed out by kestrel_trt_process point into buffers owned by the handle. They stay
 //    valid until kestrel_trt_delete and are overwritten by the next call on the same profile.
 //  - A failing CUDA call during construction, graph capture, the input upload or teardown ends the
-//    process with the CUDA error code as exit status (after a "GPUassert: " line).
+//    process with the CUDA error code as exit status (after a "GPUassert: " line). A failure to
+//    release a CUDA graph is only reported (the same line); it changes no result.
+//  - What the library cannot check and the caller must guarantee:
+//     * every input buffer holds batch_size samples of its input (the bytes of the configured shape
+//       divided by its first dimension, times batch_size);
+//     * outputs and output_lens have room for every output of the profile;
+//     * every call on a handle (kestrel_trt_process and kestrel_trt_delete) comes from a thread whose
+//       current CUDA device is the one the handle was built on. kestrel_trt_new selects device_id for
+//       the calling thread only; later calls do not select it again. A kestrel_trt_process from a
+//       thread on another device is refused by TensorRT and answered -1 ("Enqueue failed"), possibly
+//       after the inputs were copied; it writes no outputs.
 //  - The configuration vectors are standard-library containers: callers must be built against the
 //    same C++ standard library as the library.
 #ifndef INFERLET_KESTREL_TRT_H_
@@ -38,8 +48,12 @@ int kestrel_trt_new(const char* engine_buf, int engine_len, int device_id, bool 
                     std::vector<std::vector<int>>& out_item_sizes, trt_engine_core** handle);
 
 // Runs one inference of batch_size samples on the given profile. inputs holds input_num host
-// pointers in the profile's input order; on success outputs[j] and output_lens[j] receive the
-// address and byte count of output j, for every output of the profile.
+// pointers in the profile's input order, each to batch_size samples; on success outputs[j] and
+// output_lens[j] receive the address and byte count of output j, for every output of the profile (both
+// arrays must have an entry for each). Dimensions the engine's optimization profile does not accept
+// (for example a batch above the profile's largest, though within the configured one) are refused
+// with -1 and a line naming the profile, the input and the dimensions; nothing is copied or run.
+// Must be called on the handle's device (see above).
 int kestrel_trt_process(trt_engine_core* handle, int profile, const void* const* inputs, int input_num,
                         int batch_size, void** outputs, int* output_lens);
 

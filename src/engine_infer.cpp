@@ -91,6 +91,13 @@ bool allocateZeroed(const std::vector<int>& sizes, std::vector<void*>& bufs, con
   return true;
 }
 
+// TensorRT refused an input's dimensions: the context keeps the previous ones, so the call must stop.
+void logDimensionsRefused(int profile, int input, const DimsRecord& dims) {
+  Logger& line = logError() << "input " << input << " dimensions [";
+  for (int j = 0; j < dims.nbDims; ++j) line << (j ? ", " : "") << dims.d[j];
+  line << "] are not accepted by profile " << profile << " of the engine\n";
+}
+
 cudaError_t instantiateGraph(cudaGraphExec_t* exec, cudaGraph_t graph) {
 #if CUDART_VERSION >= 12000
   return cudaGraphInstantiate(exec, graph, 0);
@@ -310,6 +317,10 @@ bool trt_engine_core::check_bindings_fit_buffers(int profile) const {
   for (int k = 0; k < n_all; ++k) {
     const int binding = first + k;
     const auto dims = mContext->getBindingDimensions(binding);
+    if (dims.nbDims < 0 || dims.nbDims > 8) {  // TensorRT's invalid Dims: nothing known fits
+      logError() << "binding " << binding << " has no valid dimensions (nbDims " << dims.nbDims << ")\n";
+      return false;
+    }
     int64_t bytes = elementSize(mEngine->getBindingDataType(binding));
     for (int i = 0; i < dims.nbDims && bytes <= std::numeric_limits<int>::max(); ++i) {
       bytes = dims.d[i] < 0 ? std::numeric_limits<int64_t>::max() : bytes * dims.d[i];
@@ -342,7 +353,10 @@ int trt_engine_core::prepare(int profile, int batch_size) {
     const std::vector<int>& shape = rec.input_shapes[i];
     dims.nbDims = static_cast<int>(shape.size());
     for (size_t j = 1; j < shape.size(); ++j) dims.d[j] = shape[j];
-    mContext->setBindingDimensions(first + i, dims);
+    if (!mContext->setBindingDimensions(first + i, dims)) {
+      logDimensionsRefused(profile, i, dims);
+      return -1;
+    }
   }
   if (!mContext->allInputDimensionsSpecified()) {
     logError() << "Not all input dimensions are specified for the exeuction context\n";
@@ -374,8 +388,9 @@ bool trt_engine_core::capture_graph() {
   CUDA_CHECK(cudaStreamSynchronize(mStream));
   cudaGraphExec_t exec = nullptr;
   CUDA_CHECK(instantiateGraph(&exec, graph));
-  CUDA_CHECK(cudaGraphDestroy(graph));
-  if (mGraphExec) CUDA_CHECK(cudaGraphExecDestroy(mGraphExec));
+  // Releasing graphs changes no result: a failure is reported and the call goes on.
+  gpuAssert(cudaGraphDestroy(graph), __FILE__, __LINE__, false);
+  if (mGraphExec) gpuAssert(cudaGraphExecDestroy(mGraphExec), __FILE__, __LINE__, false);
   mGraphExec = exec;
   return true;
 }
@@ -433,7 +448,7 @@ void trt_engine_core::close() {
     mStream = nullptr;
   }
   if (mGraphExec) {
-    CUDA_CHECK(cudaGraphExecDestroy(mGraphExec));
+    gpuAssert(cudaGraphExecDestroy(mGraphExec), __FILE__, __LINE__, false);  // reported, teardown goes on
     mGraphExec = nullptr;
   }
   for (const S_net_info& rec : mNetInfos) {

@@ -119,12 +119,14 @@ TEST_F(RefusedPrepareTest, MissingInputDimensionsRefuseTheCall) {
   ASSERT_TRUE(handle);
   const Tensor in0 = Pattern(10 * 340, 3);
   const Tensor in1 = Pattern(10 * 340, 4);
-  trt_standin_fail("setBindingDimensions", 1);
+  // A refused setBindingDimensions is answered at once (strict_platform_test.cpp); TensorRT denying
+  // that the inputs are complete after every dimension was accepted is what reaches this line.
+  trt_standin_fail("allInputDimensionsSpecified", 1);
   const CallOutcome refused = Process(handle.get(), 0, {in0, in1}, 10);
   EXPECT_EQ(refused.code, -1);
-  ASSERT_FALSE(refused.lines.empty());
-  EXPECT_EQ(refused.lines.back(),
-            "[inferlet][E] Not all input dimensions are specified for the exeuction context");
+  EXPECT_EQ(refused.lines,
+            std::vector<std::string>{
+                "[inferlet][E] Not all input dimensions are specified for the exeuction context"});
   EXPECT_EQ(cudaemu_call_count("cudaMemcpyAsync"), 0u);
   EXPECT_EQ(trt_standin_count("enqueueV2"), 0);
 

@@ -2,6 +2,7 @@
 
 #include <cuda_runtime_api.h>
 
+#include <algorithm>
 #include <string>
 
 #include "engine.h"
@@ -34,9 +35,9 @@ std::string cuda_failure(const char* call, cudaError_t status) {
 void ExecutionContext::PinnedDeleter::operator()(unsigned char* p) const { cudaFreeHost(p); }
 
 ExecutionContext::ExecutionContext(const Engine& engine, std::shared_ptr<const Graph> graph,
-                                   nvinfer1::ILogger* logger, int32_t profile)
-    : engine_(engine), graph_(std::move(graph)), logger_(logger), profile_(profile) {
-  input_dims_.resize(graph_->input_count());
+                                   nvinfer1::ILogger* logger, int32_t profile, int device)
+    : engine_(engine), graph_(std::move(graph)), logger_(logger), profile_(profile), device_(device) {
+  reset_input_dims();
   control::count("live_contexts", 1);
 }
 
@@ -46,8 +47,15 @@ std::unique_ptr<ExecutionContext> ExecutionContext::create(const Engine& engine,
                                                            std::shared_ptr<const Graph> graph,
                                                            nvinfer1::ILogger* logger,
                                                            int32_t initial_profile) {
+  int device = 0;
+  const cudaError_t status = cudaGetDevice(&device);
+  if (status != cudaSuccess) {
+    report(logger, Severity::kERROR, "createExecutionContext: " + cuda_failure("cudaGetDevice", status));
+    return nullptr;
+  }
   try {
-    auto context = std::make_unique<ExecutionContext>(engine, std::move(graph), logger, initial_profile);
+    auto context =
+        std::make_unique<ExecutionContext>(engine, std::move(graph), logger, initial_profile, device);
     if (!context->allocate_buffers()) return nullptr;
     return context;
   } catch (const std::bad_alloc&) {
@@ -107,19 +115,35 @@ bool ExecutionContext::setOptimizationProfile(int32_t profileIndex) noexcept {
     return false;
   }
   if (profileIndex != profile_) {
-    // A newly selected profile starts with no input dimensions.
-    for (auto& dims : input_dims_) dims.reset();
+    // A newly selected profile starts with no input dimensions but those its engine fixes.
     profile_ = profileIndex;
+    reset_input_dims();
   }
+  // Selecting the profile already selected counts as a change too (the stricter reading).
+  capture_blocked_ = true;
   return true;
+}
+
+void ExecutionContext::reset_input_dims() {
+  input_dims_.assign(graph_->input_count(), std::nullopt);
+  if (profile_ < 0) return;
+  for (int slot = 0; slot < graph_->input_count(); ++slot) {
+    const Shape& declared = graph_->profile_dims[profile_][slot];
+    if (std::none_of(declared.begin(), declared.end(), [](int32_t d) { return d < 0; })) {
+      input_dims_[slot] = declared;
+    }
+  }
 }
 
 int32_t ExecutionContext::getOptimizationProfile() const noexcept { return profile_; }
 
 bool ExecutionContext::setBindingDimensions(int32_t bindingIndex, nvinfer1::Dims dimensions) noexcept {
   control::record_dims(bindingIndex, dimensions);
-  if (control::call_fails("setBindingDimensions")) return false;
   const std::string where = "setBindingDimensions: binding " + std::to_string(bindingIndex);
+  if (control::call_fails("setBindingDimensions")) {
+    report(logger_, Severity::kERROR, where + ": injected failure");
+    return false;
+  }
   if (profile_ < 0) {
     report(logger_, Severity::kERROR, where + ": no optimization profile is selected");
     return false;
@@ -148,10 +172,13 @@ bool ExecutionContext::setBindingDimensions(int32_t bindingIndex, nvinfer1::Dims
     }
   }
   input_dims_[slot] = std::move(shape);
+  capture_blocked_ = true;  // even when the extents equal the previous ones (the stricter reading)
   return true;
 }
 
 nvinfer1::Dims ExecutionContext::getBindingDimensions(int32_t bindingIndex) const noexcept {
+  if (control::call_fails("getBindingDimensions")) return invalid_dims();
+  if (bindingIndex < 0 || bindingIndex >= engine_.getNbBindings()) return invalid_dims();
   const nvinfer1::Dims declared = engine_.getBindingDimensions(bindingIndex);
   const int per_profile = graph_->bindings_per_profile();
   if (profile_ < 0 || bindingIndex < profile_ * per_profile || bindingIndex >= (profile_ + 1) * per_profile) {
@@ -166,6 +193,11 @@ nvinfer1::Dims ExecutionContext::getBindingDimensions(int32_t bindingIndex) cons
 }
 
 bool ExecutionContext::allInputDimensionsSpecified() const noexcept {
+  if (control::call_fails("allInputDimensionsSpecified")) return false;
+  return inputs_specified();
+}
+
+bool ExecutionContext::inputs_specified() const {
   if (profile_ < 0) return false;
   for (const auto& dims : input_dims_) {
     if (!dims) return false;
@@ -174,7 +206,7 @@ bool ExecutionContext::allInputDimensionsSpecified() const noexcept {
 }
 
 bool ExecutionContext::resolve_shapes(std::vector<Shape>* shapes, std::string* why) const {
-  if (!allInputDimensionsSpecified()) {
+  if (!inputs_specified()) {
     *why = "input dimensions are missing: set every input with setBindingDimensions";
     return false;
   }
@@ -203,6 +235,13 @@ bool ExecutionContext::enqueueV2(BindingArray bindings, cudaStream_t stream,
                                  cudaEvent_t* inputConsumed) noexcept {
   if (control::call_fails("enqueueV2")) return fail_enqueue("injected failure");
   try {
+    int current = 0;
+    cudaError_t status = cudaGetDevice(&current);
+    if (status != cudaSuccess) return fail_enqueue(cuda_failure("cudaGetDevice", status));
+    if (current != device_) {
+      return fail_enqueue("the execution context was created on device " + std::to_string(device_) +
+                          ", but the calling thread's current device is " + std::to_string(current));
+    }
     if (profile_ < 0) return fail_enqueue("no optimization profile is selected");
     std::vector<Shape> shapes;
     std::string why;
@@ -224,6 +263,15 @@ bool ExecutionContext::enqueueV2(BindingArray bindings, cudaStream_t stream,
       }
     }
 
+    cudaStreamCaptureStatus capture = cudaStreamCaptureStatusNone;
+    status = cudaStreamIsCapturing(stream, &capture);
+    if (status != cudaSuccess) return fail_enqueue(cuda_failure("cudaStreamIsCapturing", status));
+    if (capture != cudaStreamCaptureStatusNone && capture_blocked_) {
+      return fail_enqueue(
+          "the first enqueue after setOptimizationProfile or setBindingDimensions cannot be captured "
+          "into a CUDA graph: enqueue once outside the capture first");
+    }
+
     if (inputConsumed != nullptr) {
       // Events are outside what the stand-in needs of the CUDA runtime; the event is left alone.
       report(logger_, Severity::kWARNING, "enqueueV2: inputConsumed is not supported and is ignored");
@@ -232,11 +280,10 @@ bool ExecutionContext::enqueueV2(BindingArray bindings, cudaStream_t stream,
     for (int i = 0; i < g.input_count(); ++i) {
       const std::size_t n = bytes_of(launch->shapes, i);
       if (n == 0) continue;
-      const cudaError_t status =
-          cudaMemcpyAsync(buffers_[i], bindings[base + i], n, cudaMemcpyDeviceToHost, stream);
+      status = cudaMemcpyAsync(buffers_[i], bindings[base + i], n, cudaMemcpyDeviceToHost, stream);
       if (status != cudaSuccess) return fail_enqueue(cuda_failure("cudaMemcpyAsync", status));
     }
-    cudaError_t status = cudaLaunchHostFunc(stream, run_launch, const_cast<Launch*>(launch));
+    status = cudaLaunchHostFunc(stream, run_launch, const_cast<Launch*>(launch));
     if (status != cudaSuccess) return fail_enqueue(cuda_failure("cudaLaunchHostFunc", status));
     for (int j = 0; j < g.output_count(); ++j) {
       const int tensor = g.output_tensors[j];
@@ -247,6 +294,7 @@ bool ExecutionContext::enqueueV2(BindingArray bindings, cudaStream_t stream,
       if (status != cudaSuccess) return fail_enqueue(cuda_failure("cudaMemcpyAsync", status));
     }
     control::record_bindings(bindings, engine_.getNbBindings());
+    if (capture == cudaStreamCaptureStatusNone) capture_blocked_ = false;
     return true;
   } catch (const std::bad_alloc&) {
     return fail_enqueue("out of host memory");

@@ -27,7 +27,7 @@ class ExecutionContext final : public nvinfer1::IExecutionContext {
   static std::unique_ptr<ExecutionContext> create(const Engine& engine, std::shared_ptr<const Graph> graph,
                                                   nvinfer1::ILogger* logger, int32_t initial_profile);
   ExecutionContext(const Engine& engine, std::shared_ptr<const Graph> graph, nvinfer1::ILogger* logger,
-                   int32_t profile);
+                   int32_t profile, int device);
   ~ExecutionContext() override;
 
   const nvinfer1::ICudaEngine& getEngine() const noexcept override;
@@ -54,6 +54,8 @@ class ExecutionContext final : public nvinfer1::IExecutionContext {
   };
 
   bool allocate_buffers();
+  void reset_input_dims();  // static inputs of the selected profile are specified, the rest unset
+  bool inputs_specified() const;
   bool resolve_shapes(std::vector<Shape>* shapes, std::string* why) const;
   bool fail_enqueue(const std::string& why) noexcept;
   const Launch* launch_for(std::vector<Shape> shapes);
@@ -62,6 +64,10 @@ class ExecutionContext final : public nvinfer1::IExecutionContext {
   std::shared_ptr<const Graph> graph_;
   nvinfer1::ILogger* logger_;
   int32_t profile_;
+  int device_;  // the CUDA device current when the context was created; enqueueV2 runs only there
+  // The first enqueue after the creation, a profile selection or new input dimensions must run outside
+  // a stream capture (TensorRT: "run enqueueV2 once before capturing").
+  bool capture_blocked_ = true;
   std::vector<std::optional<Shape>> input_dims_;  // per network input, for the selected profile
   std::unique_ptr<unsigned char, PinnedDeleter> staging_;
   std::vector<std::vector<unsigned char>> scratch_;  // tensors between layers

@@ -59,6 +59,92 @@ TEST_F(ContextTest, SetBindingDimensionsRefusals) {
   EXPECT_EQ(trt_standin_last_dims(1, &nb, d), -1);
 }
 
+// As the real runtime: a refusal is one kERROR line and false, and the input keeps the dimensions it
+// had, so an enqueue after it still runs the previous batch (the library must act on the false).
+TEST_F(ContextTest, RefusedDimensionsKeepThePreviousOnes) {
+  auto l = load(sample_engine("smoke"));
+  ASSERT_TRUE(l->context);
+  nvinfer1::IExecutionContext& c = *l->context;
+  ASSERT_TRUE(c.setBindingDimensions(0, dims({10, 340})));
+  ASSERT_TRUE(c.setBindingDimensions(1, dims({10, 340})));
+  EXPECT_FALSE(c.setBindingDimensions(0, dims({12, 340})));
+  EXPECT_EQ(l->logger.only_error(),
+            "setBindingDimensions: binding 0: [12, 340] is outside the optimization profile's range "
+            "[1, 340] to [10, 340]");
+  EXPECT_EQ(extents(c.getBindingDimensions(0)), (std::vector<int32_t>{10, 340}));
+  EXPECT_TRUE(c.allInputDimensionsSpecified());
+  EXPECT_EQ(extents(c.getBindingDimensions(2)), (std::vector<int32_t>{10, 338}));
+}
+
+TEST_F(ContextTest, InjectedDimensionRefusalIsLoggedAndKeepsThePreviousOnes) {
+  auto l = load(sample_engine("smoke"));
+  ASSERT_TRUE(l->context);
+  nvinfer1::IExecutionContext& c = *l->context;
+  ASSERT_TRUE(c.setBindingDimensions(0, dims({3, 340})));
+  trt_standin_fail("setBindingDimensions", 1);
+  EXPECT_FALSE(c.setBindingDimensions(0, dims({4, 340})));
+  EXPECT_EQ(l->logger.only_error(), "setBindingDimensions: binding 0: injected failure");
+  EXPECT_EQ(extents(c.getBindingDimensions(0)), (std::vector<int32_t>{3, 340}));
+}
+
+TEST_F(ContextTest, StaticInputsAreSpecifiedBeforeAnyDimensionsAreSet) {
+  auto l = load(sample_engine("static_batch"));
+  ASSERT_TRUE(l->context);
+  EXPECT_TRUE(l->context->allInputDimensionsSpecified());
+  EXPECT_EQ(extents(l->context->getBindingDimensions(0)), (std::vector<int32_t>{4, 8}));
+  EXPECT_EQ(extents(l->context->getBindingDimensions(1)), (std::vector<int32_t>{4, 8}));
+  std::vector<float> in(32);
+  for (int i = 0; i < 32; ++i) in[i] = static_cast<float>(i % 7) - 3.0f;
+  const std::vector<float> out = run_floats(*l, {{0, in}}, 1, 32);
+  for (int i = 0; i < 32; ++i) ASSERT_EQ(out[i], std::max(in[i], 0.0f)) << i;
+  // Only the static extents are accepted, and a refusal leaves them specified.
+  EXPECT_FALSE(l->context->setBindingDimensions(0, dims({2, 8})));
+  EXPECT_TRUE(l->context->allInputDimensionsSpecified());
+  EXPECT_TRUE(l->context->setBindingDimensions(0, dims({4, 8})));
+
+  // A later context has no profile, so nothing is specified until one is selected.
+  TrtPtr<nvinfer1::IExecutionContext> second(l->engine->createExecutionContext());
+  ASSERT_TRUE(second);
+  EXPECT_FALSE(second->allInputDimensionsSpecified());
+  ASSERT_TRUE(second->setOptimizationProfile(0));
+  EXPECT_TRUE(second->allInputDimensionsSpecified());
+
+  // A dynamic input is not specified until set.
+  auto dynamic = load(sample_engine("smoke"));
+  ASSERT_TRUE(dynamic->context);
+  EXPECT_FALSE(dynamic->context->allInputDimensionsSpecified());
+}
+
+TEST_F(ContextTest, ContextDimensionsOfAnIndexOutsideTheEngineAreInvalid) {
+  auto l = load(sample_engine("two_profiles"));
+  ASSERT_TRUE(l->context);
+  for (int32_t index : {-1, 6, 7, 1000}) {
+    EXPECT_EQ(l->context->getBindingDimensions(index).nbDims, -1) << index;
+  }
+  // The engine's own query answers Dims() (nbDims 0) out of range, as the headers document.
+  EXPECT_EQ(l->engine->getBindingDimensions(6).nbDims, 0);
+  // An index of the engine but of another profile's block gives the engine's dimensions.
+  EXPECT_EQ(extents(l->context->getBindingDimensions(3)), (std::vector<int32_t>{-1, 4, 8}));
+}
+
+TEST_F(ContextTest, InjectedQueriesAnswerWhatTheRuntimeAnswersWhenItCannot) {
+  auto l = load(sample_engine("smoke"));
+  ASSERT_TRUE(l->context);
+  nvinfer1::IExecutionContext& c = *l->context;
+  ASSERT_TRUE(c.setBindingDimensions(0, dims({3, 340})));
+  ASSERT_TRUE(c.setBindingDimensions(1, dims({3, 340})));
+  trt_standin_fail("getBindingDimensions", 2);
+  trt_standin_fail("allInputDimensionsSpecified", 1);
+  EXPECT_EQ(c.getBindingDimensions(0).nbDims, 2);
+  EXPECT_EQ(c.getBindingDimensions(0).nbDims, -1);
+  EXPECT_EQ(c.getBindingDimensions(0).nbDims, 2);
+  EXPECT_FALSE(c.allInputDimensionsSpecified());
+  EXPECT_TRUE(c.allInputDimensionsSpecified());
+  EXPECT_EQ(trt_standin_count("getBindingDimensions"), 3);
+  EXPECT_EQ(trt_standin_count("allInputDimensionsSpecified"), 2);
+  EXPECT_EQ(l->logger.count(Severity::kERROR), 0);
+}
+
 TEST_F(ContextTest, OutputDimensionsResolveOnceInputsAreSet) {
   auto l = load(sample_engine("two_profiles"));
   ASSERT_TRUE(l->context);

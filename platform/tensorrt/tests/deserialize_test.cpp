@@ -134,6 +134,7 @@ TEST_F(RuntimeTest, InjectedFailuresHitTheChosenCallOnly) {
 
   trt_standin_fail("setBindingDimensions", 1);
   EXPECT_FALSE(context->setBindingDimensions(0, dims({1, 340})));
+  EXPECT_EQ(logger.lines.back().second, "setBindingDimensions: binding 0: injected failure");
   EXPECT_TRUE(context->setBindingDimensions(0, dims({1, 340})));
   EXPECT_TRUE(context->setBindingDimensions(1, dims({1, 340})));
 
@@ -141,7 +142,7 @@ TEST_F(RuntimeTest, InjectedFailuresHitTheChosenCallOnly) {
   Stream stream;
   trt_standin_fail("enqueueV2", 1);
   EXPECT_FALSE(context->enqueueV2(bindings.data(), stream.get(), nullptr));
-  EXPECT_EQ(logger.count(Severity::kERROR), 2);
+  EXPECT_EQ(logger.count(Severity::kERROR), 3);
   EXPECT_EQ(logger.lines.back().second, "enqueueV2: injected failure");
   EXPECT_TRUE(context->enqueueV2(bindings.data(), stream.get(), nullptr));
   ASSERT_EQ(cudaStreamSynchronize(stream.get()), cudaSuccess);

@@ -21,13 +21,16 @@ TRT_STANDIN_API void trt_standin_reset(void);
 
 // Makes the nth call of op from now fail (1 = the next one). op is one of "createInferRuntime"
 // (null after a kERROR line), "deserializeCudaEngine" (null), "createExecutionContext" (null),
-// "enqueueV2" (false after a kERROR line) or "setBindingDimensions" (false). Several failures may be
-// pending at once. The environment variable TRT_STANDIN_FAIL=op:n[,op:n...] does the same at load.
+// "enqueueV2" (false after a kERROR line), "setBindingDimensions" (false after a kERROR line, the
+// dimensions kept as they were), "allInputDimensionsSpecified" (false) or "getBindingDimensions" (the
+// context's: nbDims -1, TensorRT's invalid Dims). Several failures may be pending at once. The
+// environment variable TRT_STANDIN_FAIL=op:n[,op:n...] does the same at load.
 TRT_STANDIN_API void trt_standin_fail(const char* op, int nth);
 
 // Counters since load or the last reset: "network_runs" (host computations of a network that
 // actually ran), "enqueueV2", "initLibNvInferPlugins", "createInferRuntime", "deserializeCudaEngine",
-// "createExecutionContext", "setOptimizationProfile", "setBindingDimensions"; and the live object
+// "createExecutionContext", "setOptimizationProfile", "setBindingDimensions",
+// "allInputDimensionsSpecified", "getBindingDimensions" (the context's); and the live object
 // counts "live_runtimes", "live_engines", "live_contexts". Unknown names count 0.
 TRT_STANDIN_API long trt_standin_count(const char* what);
 

@@ -1,0 +1,320 @@
+// Where the real TensorRT and CUDA runtime are strict, the library must not pass a refusal off as a
+// result: dimensions the engine's profile refuses, resolved dimensions TensorRT cannot give, a call
+// from a thread on another device, and graph releases that fail (which change no result).
+#include <trt_standin.h>
+
+#include <algorithm>
+#include <iterator>
+
+#include "engine_peer.h"
+#include "inference_fixture.h"
+#include "reference_nets.h"
+
+namespace inferlet_test {
+namespace {
+
+using Peer = trt_engine_core_peer;
+
+// The smoke engine's profile allows batch 1..10; this configuration allows 16.
+ModelConfig SmokeConfiguredForSixteen() {
+  ModelConfig config = SmokeConfig();
+  config.in_shapes[0] = {{16, 340}, {16, 340}};
+  config.out_shapes[0] = {{16, 338}};
+  return config;
+}
+
+// The static_batch engine: in0 [4, 8] -> relu -> out0 [4, 8], every extent fixed.
+ModelConfig StaticBatchConfig() { return ModelConfig{{{{4, 8}}}, {{4}}, {{{4, 8}}}, {{4}}}; }
+
+std::vector<std::string> Lines(std::initializer_list<const char*> lines) {
+  std::vector<std::string> out;
+  for (const char* line : lines) out.push_back(std::string("[inferlet][E] ") + line);
+  return out;
+}
+
+// What the platform saw since a point of the case: a refused call adds nothing to it.
+struct Work {
+  uint64_t copies = cudaemu_call_count("cudaMemcpyAsync");
+  uint64_t captures = cudaemu_call_count("cudaStreamBeginCapture");
+  long enqueues = trt_standin_count("enqueueV2");
+  long runs = trt_standin_count("network_runs");
+  bool operator==(const Work& o) const {
+    return copies == o.copies && captures == o.captures && enqueues == o.enqueues && runs == o.runs;
+  }
+};
+std::ostream& operator<<(std::ostream& out, const Work& w) {
+  return out << "copies " << w.copies << ", captures " << w.captures << ", enqueues " << w.enqueues
+             << ", runs " << w.runs;
+}
+
+void ExpectNothingHandedBack(const CallOutcome& call) {
+  EXPECT_EQ(call.outputs[0], nullptr);
+  EXPECT_EQ(call.lens[0], -1);
+}
+
+class ProfileDimensionsTest : public InferenceTest, public ::testing::WithParamInterface<bool> {};
+
+// The reported bug: batch 10 and then 12 with a configuration for 16 on an engine for 10 returned 0
+// with rows 11 and 12 left at zero, because TensorRT kept the previous call's dimensions.
+TEST_P(ProfileDimensionsTest, BatchTheProfileRefusesAfterOneItAcceptsAnswersMinusOne) {
+  Handle handle = Open("smoke", SmokeConfiguredForSixteen(), GetParam());
+  ASSERT_TRUE(handle);
+  const Tensor in0 = Pattern(16 * 340, 1);
+  const Tensor in1 = Pattern(16 * 340, 2);
+  const CallOutcome ten = Process(handle.get(), 0, {in0, in1}, 10);
+  ASSERT_EQ(ten.code, 0);
+  EXPECT_TRUE(ten.lines.empty()) << ten.lines.front();
+  EXPECT_TRUE(Matches(ten.Output(0), SmokeReference(in0, in1, 10)));
+
+  const Work before;
+  const CallOutcome twelve = Process(handle.get(), 0, {in0, in1}, 12);
+  EXPECT_EQ(twelve.code, -1);
+  EXPECT_EQ(twelve.lines,
+            Lines({"setBindingDimensions: binding 0: [12, 340] is outside the optimization "
+                   "profile's range [1, 340] to [10, 340]",
+                   "input 0 dimensions [12, 340] are not accepted by profile 0 of the engine"}));
+  ExpectNothingHandedBack(twelve);
+  EXPECT_EQ(Work(), before) << "a refused call copied, captured or enqueued";
+
+  // The handle serves the next calls the profile accepts, with their own dimensions.
+  for (int batch : {3, 10}) {
+    const CallOutcome next = Process(handle.get(), 0, {in0, in1}, batch);
+    ASSERT_EQ(next.code, 0) << batch;
+    EXPECT_TRUE(next.lines.empty()) << next.lines.front();
+    EXPECT_TRUE(Matches(next.Output(0), SmokeReference(in0, in1, batch))) << batch;
+  }
+}
+
+TEST_P(ProfileDimensionsTest, FirstCallBeyondTheProfileIsRefusedTheSameWay) {
+  Handle handle = Open("smoke", SmokeConfiguredForSixteen(), GetParam());
+  ASSERT_TRUE(handle);
+  const Tensor in = Pattern(16 * 340, 3);
+  const Work before;
+  const CallOutcome refused = Process(handle.get(), 0, {in, in}, 16);
+  EXPECT_EQ(refused.code, -1);
+  EXPECT_EQ(refused.lines,
+            Lines({"setBindingDimensions: binding 0: [16, 340] is outside the optimization "
+                   "profile's range [1, 340] to [10, 340]",
+                   "input 0 dimensions [16, 340] are not accepted by profile 0 of the engine"}));
+  ExpectNothingHandedBack(refused);
+  EXPECT_EQ(Work(), before);
+  EXPECT_EQ(Process(handle.get(), 0, {in, in}, 1).code, 0);
+}
+
+TEST_P(ProfileDimensionsTest, SecondProfileNamesItsOwnProfileAndBinding) {
+  ModelConfig config = TwoProfilesConfig();
+  for (auto& shape : config.in_shapes[1]) shape[0] = 20;
+  config.out_shapes[1][0][0] = 20;
+  Handle handle = Open("two_profiles", config, GetParam());
+  ASSERT_TRUE(handle);
+  const Tensor in0 = Pattern(20 * kTwoProfilesSample, 4);
+  const Tensor in1 = Pattern(20 * kTwoProfilesSample, 5);
+  const Work before;
+  const CallOutcome refused = Process(handle.get(), 1, {in0, in1}, 17);
+  EXPECT_EQ(refused.code, -1);
+  EXPECT_EQ(refused.lines,
+            Lines({"setBindingDimensions: binding 3: [17, 4, 8] is outside the optimization "
+                   "profile's range [1, 4, 8] to [16, 4, 8]",
+                   "input 0 dimensions [17, 4, 8] are not accepted by profile 1 of the engine"}));
+  EXPECT_EQ(Work(), before);
+  for (int profile : {1, 0}) {
+    const CallOutcome next = Process(handle.get(), profile, {in0, in1}, 4);
+    ASSERT_EQ(next.code, 0) << profile;
+    EXPECT_TRUE(Matches(next.Output(0), TwoProfilesReference(in0, in1, 4))) << profile;
+  }
+}
+
+// An engine whose inputs are all static: TensorRT has their dimensions before any are set, and
+// accepts only those, so the one batch it was built for runs and any other is refused.
+TEST_P(ProfileDimensionsTest, StaticEngineRunsItsOwnBatchOnly) {
+  Handle handle = Open("static_batch", StaticBatchConfig(), GetParam());
+  ASSERT_TRUE(handle);
+  const Tensor in = Pattern(4 * 8, 6);
+  const CallOutcome four = Process(handle.get(), 0, {in}, 4);
+  ASSERT_EQ(four.code, 0);
+  EXPECT_TRUE(four.lines.empty()) << four.lines.front();
+  EXPECT_TRUE(Matches(four.Output(0), ReluReference(in, 32)));
+
+  const Work before;
+  const CallOutcome two = Process(handle.get(), 0, {in}, 2);
+  EXPECT_EQ(two.code, -1);
+  EXPECT_EQ(two.lines, Lines({"setBindingDimensions: binding 0: [2, 8] is outside the optimization "
+                              "profile's range [4, 8] to [4, 8]",
+                              "input 0 dimensions [2, 8] are not accepted by profile 0 of the engine"}));
+  EXPECT_EQ(Work(), before);
+  EXPECT_EQ(Process(handle.get(), 0, {in}, 4).code, 0);
+}
+
+INSTANTIATE_TEST_SUITE_P(PlainAndGraph, ProfileDimensionsTest, ::testing::Bool(),
+                         [](const ::testing::TestParamInfo<bool>& info) {
+                           return info.param ? "Graph" : "Plain";
+                         });
+
+class RefusedQueryTest : public InferenceTest {};
+
+// TensorRT answers an invalid Dims (nbDims -1) where it cannot resolve a binding: that fits no buffer.
+TEST_F(RefusedQueryTest, InvalidResolvedDimensionsFitNoBuffer) {
+  Handle handle = Open("smoke", SmokeConfig());
+  ASSERT_TRUE(handle);
+  const Tensor in = Pattern(10 * 340, 7);
+  for (int binding : {0, 2}) {
+    SCOPED_TRACE("binding " + std::to_string(binding));
+    trt_standin_fail("getBindingDimensions", binding + 1);  // the fit check asks bindings 0, 1, 2 in order
+    const Work before;
+    const CallOutcome refused = Process(handle.get(), 0, {in, in}, 10);
+    EXPECT_EQ(refused.code, -1);
+    EXPECT_EQ(refused.lines, Lines({binding == 0 ? "binding 0 has no valid dimensions (nbDims -1)"
+                                                 : "binding 2 has no valid dimensions (nbDims -1)"}));
+    ExpectNothingHandedBack(refused);
+    EXPECT_EQ(Work(), before);
+  }
+  const CallOutcome next = Process(handle.get(), 0, {in, in}, 10);
+  ASSERT_EQ(next.code, 0);
+  EXPECT_TRUE(Matches(next.Output(0), SmokeReference(in, in, 10)));
+}
+
+// The setBindingDimensions refusal the library now acts on, whatever its cause; the line that
+// follows a missing dimension without a refusal stays reachable.
+TEST_F(RefusedQueryTest, AnyDimensionRefusalStopsTheCall) {
+  Handle handle = Open("smoke", SmokeConfig());
+  ASSERT_TRUE(handle);
+  const Tensor in = Pattern(10 * 340, 8);
+  ASSERT_EQ(Process(handle.get(), 0, {in, in}, 5).code, 0);
+  trt_standin_fail("setBindingDimensions", 2);  // input 1
+  const Work before;
+  const CallOutcome refused = Process(handle.get(), 0, {in, in}, 7);
+  EXPECT_EQ(refused.code, -1);
+  EXPECT_EQ(refused.lines,
+            Lines({"setBindingDimensions: binding 1: injected failure",
+                   "input 1 dimensions [7, 340] are not accepted by profile 0 of the engine"}));
+  EXPECT_EQ(Work(), before);
+  const CallOutcome next = Process(handle.get(), 0, {in, in}, 7);
+  ASSERT_EQ(next.code, 0);
+  EXPECT_TRUE(Matches(next.Output(0), SmokeReference(in, in, 7)));
+}
+
+// The library does not select the device per call: a call from a thread whose current device is not
+// the handle's is refused by TensorRT, and the library answers -1 without outputs.
+class OtherDeviceTest : public InferenceTest, public ::testing::WithParamInterface<bool> {
+ protected:
+  void SetUp() override {
+    InferenceTest::SetUp();
+    cudaemu_set_device_count(2);
+  }
+};
+
+TEST_P(OtherDeviceTest, CallFromAnotherCurrentDeviceIsRefused) {
+  const bool graph = GetParam();
+  Handle handle = Open("smoke", SmokeConfig(), graph);
+  ASSERT_TRUE(handle);
+  const Tensor in0 = Pattern(10 * 340, 9);
+  const Tensor in1 = Pattern(10 * 340, 10);
+  ASSERT_EQ(Process(handle.get(), 0, {in0, in1}, 4).code, 0);
+
+  ASSERT_EQ(cudaSetDevice(1), cudaSuccess);
+  cudaemu_trace_clear();
+  const long runs = trt_standin_count("network_runs");
+  const CallOutcome refused = Process(handle.get(), 0, {in0, in1}, 10);
+  EXPECT_EQ(refused.code, -1);
+  EXPECT_EQ(refused.lines, Lines({"enqueueV2: the execution context was created on device 0, but the calling "
+                                  "thread's current device is 1",
+                                  "Enqueue failed"}));
+  ExpectNothingHandedBack(refused);
+  EXPECT_EQ(trt_standin_count("network_runs"), runs);
+  const std::vector<std::string> sequence = LibraryCallSequence(Peer::NetInfos(*handle)[0]);
+  EXPECT_EQ(std::count(sequence.begin(), sequence.end(), "D2H"), 0) << "an output was copied back";
+  if (graph) {
+    // The graph path refuses at its first enqueue, before capturing and before any copy.
+    EXPECT_TRUE(sequence.empty()) << sequence.front();
+  } else {
+    // The inputs are uploaded first (copies may target another device's stream), then the
+    // enqueue is refused.
+    EXPECT_EQ(sequence, (std::vector<std::string>{"H2D", "H2D", "sync"}));
+  }
+
+  ASSERT_EQ(cudaSetDevice(0), cudaSuccess);
+  const CallOutcome next = Process(handle.get(), 0, {in0, in1}, 10);
+  ASSERT_EQ(next.code, 0);
+  EXPECT_TRUE(next.lines.empty()) << next.lines.front();
+  EXPECT_TRUE(Matches(next.Output(0), SmokeReference(in0, in1, 10)));
+}
+
+INSTANTIATE_TEST_SUITE_P(PlainAndGraph, OtherDeviceTest, ::testing::Bool(),
+                         [](const ::testing::TestParamInfo<bool>& info) {
+                           return info.param ? "Graph" : "Plain";
+                         });
+
+// Releasing graphs changes no result: a failing cudaGraphDestroy or cudaGraphExecDestroy is reported
+// with the CUDA report line and the call or teardown goes on.
+class GraphReleaseTest : public InferenceTest {
+ protected:
+  static void ExpectReport(const std::string& line) {
+    const std::string expected =
+        std::string("[inferlet][E] GPUassert: ") + cudaGetErrorString(cudaErrorInvalidResourceHandle) + " ";
+    EXPECT_EQ(line.compare(0, expected.size(), expected), 0) << line;
+    EXPECT_NE(line.find("src/engine_infer.cpp "), std::string::npos) << line;
+  }
+};
+
+TEST_F(GraphReleaseTest, FailedReleasesDuringCallsChangeNoResult) {
+  Handle handle = Open("smoke", SmokeConfig(), true);
+  ASSERT_TRUE(handle);
+  const Tensor in0 = Pattern(10 * 340, 11);
+  const Tensor in1 = Pattern(10 * 340, 12);
+
+  // The captured graph of the first call.
+  cudaemu_trace_clear();
+  ASSERT_EQ(cudaemu_fail_call("cudaGraphDestroy", 1, cudaErrorInvalidResourceHandle), 0);
+  const CallOutcome first = Process(handle.get(), 0, {in0, in1}, 10);
+  EXPECT_EQ(first.code, 0);
+  ASSERT_EQ(first.lines.size(), 1u);
+  ExpectReport(first.lines[0]);
+  EXPECT_TRUE(Matches(first.Output(0), SmokeReference(in0, in1, 10)));
+  const std::vector<cudaemu_trace_entry> destroys = TraceOf("cudaGraphDestroy");
+  ASSERT_EQ(destroys.size(), 1u);
+
+  // The executable graph the second call replaces.
+  cudaGraphExec_t replaced = Peer::GraphExec(*handle);
+  ASSERT_NE(replaced, nullptr);
+  ASSERT_EQ(cudaemu_fail_call("cudaGraphExecDestroy", 1, cudaErrorInvalidResourceHandle), 0);
+  const CallOutcome second = Process(handle.get(), 0, {in1, in0}, 7);
+  EXPECT_EQ(second.code, 0);
+  ASSERT_EQ(second.lines.size(), 1u);
+  ExpectReport(second.lines[0]);
+  EXPECT_TRUE(Matches(second.Output(0), SmokeReference(in1, in0, 7)));
+  EXPECT_NE(Peer::GraphExec(*handle), replaced);
+
+  const CallOutcome third = Process(handle.get(), 0, {in0, in1}, 3);
+  EXPECT_EQ(third.code, 0);
+  EXPECT_TRUE(third.lines.empty()) << third.lines.front();
+  handle.reset();
+  // What the failed releases left behind, released here so that the case ends clean.
+  EXPECT_EQ(cudaGraphDestroy(reinterpret_cast<cudaGraph_t>(destroys[0].args[0])), cudaSuccess);
+  EXPECT_EQ(cudaGraphExecDestroy(replaced), cudaSuccess);
+}
+
+TEST_F(GraphReleaseTest, FailedReleaseOfTheLastExecutableGraphFinishesTeardown) {
+  Handle handle = Open("smoke", SmokeConfig(), true);
+  ASSERT_TRUE(handle);
+  const Tensor in = Pattern(10 * 340, 13);
+  ASSERT_EQ(Process(handle.get(), 0, {in, in}, 10).code, 0);
+  cudaGraphExec_t last = Peer::GraphExec(*handle);
+  ASSERT_NE(last, nullptr);
+
+  ASSERT_EQ(cudaemu_fail_call("cudaGraphExecDestroy", 1, cudaErrorInvalidResourceHandle), 0);
+  StdoutCapture capture;
+  const int code = kestrel_trt_delete(handle.release());
+  const std::vector<std::string> lines = SplitLines(capture.Stop());
+  EXPECT_EQ(code, 0);
+  ASSERT_EQ(lines.size(), 4u);
+  EXPECT_EQ(lines[1], "[inferlet][I] closedestory...");
+  ExpectReport(lines[2]);
+  EXPECT_EQ(lines[3], "[inferlet][I] closedestroy ok");
+  EXPECT_EQ(cudaemu_live_allocations(), 0u) << "teardown stopped at the failed release";
+  EXPECT_EQ(cudaemu_live_streams(), 0u);
+  EXPECT_EQ(trt_standin_count("live_contexts"), 0);
+  EXPECT_EQ(cudaGraphExecDestroy(last), cudaSuccess);
+}
+
+}  // namespace
+}  // namespace inferlet_test
