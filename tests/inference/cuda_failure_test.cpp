@@ -41,7 +41,7 @@ void PrintTo(const ReportedFault& param, std::ostream* os) { *os << param.fault.
 
 const ReportedFault kReportedFaults[] = {
     {{"FirstInputCopy", "cudaMemcpyAsync", 1, cudaErrorInvalidValue, "invalid argument", false}, 1, 0},
-    {{"SecondInputCopy", "cudaMemcpyAsync", 2, cudaErrorInvalidValue, "invalid argument", false}, 2, 0},
+    {{"SecondInputCopy", "cudaMemcpyAsync", 2, cudaErrorInvalidValue, "invalid argument", false}, 2, 1},
     {{"SyncAfterEnqueue", "cudaStreamSynchronize", 2, cudaErrorLaunchOutOfResources,
       "too many resources requested for launch", false},
      2,
