@@ -6,11 +6,12 @@
 
 #include <cstdlib>
 #include <cstring>
-#include <memory>
 #include <mutex>
 #include <nlohmann/json.hpp>
 #include <string>
 #include <vector>
+
+#include "trt_support.h"
 
 namespace {
 
@@ -36,33 +37,6 @@ class CollectingLogger : public nvinfer1::ILogger {
 CollectingLogger& Logger() {
   static CollectingLogger logger;
   return logger;
-}
-
-struct TrtRelease {
-  template <typename T>
-  void operator()(T* object) const {
-#if NV_TENSORRT_MAJOR >= 8
-    delete object;
-#else
-    object->destroy();
-#endif
-  }
-};
-template <typename T>
-using TrtPtr = std::unique_ptr<T, TrtRelease>;
-
-int ElementSize(nvinfer1::DataType type) {
-  switch (type) {
-    case nvinfer1::DataType::kFLOAT:
-    case nvinfer1::DataType::kINT32:
-      return 4;
-    case nvinfer1::DataType::kHALF:
-      return 2;
-    case nvinfer1::DataType::kINT8:
-    case nvinfer1::DataType::kBOOL:
-      return 1;
-  }
-  return 0;
 }
 
 std::vector<int> ToVector(const nvinfer1::Dims& dims) {
@@ -92,22 +66,24 @@ bool SelectProfile(nvinfer1::IExecutionContext& context, int profile) {
 #pragma GCC diagnostic pop
 }
 
-// Largest dimensions of every binding of one profile: inputs from the profile's kMAX shapes; outputs
-// from what the context infers once every input is set to its maximum. An output extent that cannot
-// be inferred that way stays -1, except a leading -1, which follows the profile's batch.
-nlohmann::json ProfileMaxima(const nvinfer1::ICudaEngine& engine, nvinfer1::IExecutionContext* context,
-                             int profile, int per_profile) {
+// Dimensions of every binding of one profile at one of its points (kMIN, kOPT, kMAX): inputs from the
+// profile's shapes; outputs from what the context infers once every input is set to that point. An
+// output extent that cannot be inferred that way stays -1, except a leading -1, which follows the
+// inputs' batch.
+std::vector<std::vector<int>> ProfilePoint(const nvinfer1::ICudaEngine& engine,
+                                           nvinfer1::IExecutionContext* context, int profile, int per_profile,
+                                           nvinfer1::OptProfileSelector point) {
   const int first = profile * per_profile;
-  std::vector<std::vector<int>> max(per_profile);
+  std::vector<std::vector<int>> dims_at(per_profile);
   bool inputs_set = context != nullptr && SelectProfile(*context, profile);
   int batch = -1;
   for (int k = 0; k < per_profile; ++k) {
     const int b = first + k;
     if (!engine.bindingIsInput(b)) continue;
-    max[k] = ToVector(engine.getProfileDimensions(b, profile, nvinfer1::OptProfileSelector::kMAX));
-    if (max[k].empty()) max[k] = ToVector(engine.getBindingDimensions(b));
-    if (batch < 0 && !max[k].empty()) batch = max[k][0];
-    if (inputs_set) inputs_set = context->setBindingDimensions(b, ToDims(max[k]));
+    dims_at[k] = ToVector(engine.getProfileDimensions(b, profile, point));
+    if (dims_at[k].empty()) dims_at[k] = ToVector(engine.getBindingDimensions(b));
+    if (batch < 0 && !dims_at[k].empty()) batch = dims_at[k][0];
+    if (inputs_set) inputs_set = context->setBindingDimensions(b, ToDims(dims_at[k]));
   }
   for (int k = 0; k < per_profile; ++k) {
     const int b = first + k;
@@ -116,9 +92,18 @@ nlohmann::json ProfileMaxima(const nvinfer1::ICudaEngine& engine, nvinfer1::IExe
     if (inputs_set) dims = ToVector(context->getBindingDimensions(b));
     if (!AllKnown(dims)) dims = ToVector(engine.getBindingDimensions(b));
     if (!dims.empty() && dims[0] < 0) dims[0] = batch;
-    max[k] = dims;
+    dims_at[k] = dims;
   }
-  return nlohmann::json{{"max", max}};
+  return dims_at;
+}
+
+nlohmann::json ProfileDims(const nvinfer1::ICudaEngine& engine, nvinfer1::IExecutionContext* context,
+                           int profile, int per_profile) {
+  using nvinfer1::OptProfileSelector;
+  return nlohmann::json{
+      {"min", ProfilePoint(engine, context, profile, per_profile, OptProfileSelector::kMIN)},
+      {"opt", ProfilePoint(engine, context, profile, per_profile, OptProfileSelector::kOPT)},
+      {"max", ProfilePoint(engine, context, profile, per_profile, OptProfileSelector::kMAX)}};
 }
 
 nlohmann::json Describe(nvinfer1::ICudaEngine& engine) {
@@ -137,18 +122,18 @@ nlohmann::json Describe(nvinfer1::ICudaEngine& engine) {
                     {"name", binding_name ? binding_name : ""},
                     {"input", engine.bindingIsInput(b)},
                     {"dtype", static_cast<int>(type)},
-                    {"item_size", ElementSize(type)},
+                    {"item_size", elementSize(type)},
                     {"dims", ToVector(engine.getBindingDimensions(b))}});
   }
   desc["bindings"] = std::move(list);
 
   const int profiles = engine.getNbOptimizationProfiles();
   const int per_profile = profiles > 0 ? bindings / profiles : 0;
-  TrtPtr<nvinfer1::IExecutionContext> context(engine.createExecutionContext());
+  TrtUniquePtr<nvinfer1::IExecutionContext> context(engine.createExecutionContext());
   Logger().TakeErrors();  // a context that cannot be made only costs the output inference
   nlohmann::json profile_list = nlohmann::json::array();
   for (int p = 0; p < profiles; ++p)
-    profile_list.push_back(ProfileMaxima(engine, context.get(), p, per_profile));
+    profile_list.push_back(ProfileDims(engine, context.get(), p, per_profile));
   desc["profiles"] = std::move(profile_list);
   return desc;
 }
@@ -180,9 +165,9 @@ __attribute__((visibility("default"))) int inferlet_inspect_engine(const void* d
   *text = nullptr;
   Logger().TakeErrors();
   initLibNvInferPlugins(&Logger(), "");
-  TrtPtr<nvinfer1::IRuntime> runtime(nvinfer1::createInferRuntime(Logger()));
+  TrtUniquePtr<nvinfer1::IRuntime> runtime(nvinfer1::createInferRuntime(Logger()));
   if (!runtime) return Fail("cannot create a TensorRT runtime", text);
-  TrtPtr<nvinfer1::ICudaEngine> engine(runtime->deserializeCudaEngine(data, size));
+  TrtUniquePtr<nvinfer1::ICudaEngine> engine(runtime->deserializeCudaEngine(data, size));
   if (!engine) return Fail("not an engine this TensorRT can deserialize", text);
   *text = Duplicate(Describe(*engine).dump());
   return *text ? 0 : -1;

@@ -11,29 +11,46 @@
 #include <string>
 #include <vector>
 
-#include "core_support.h"
 #include "engine_infer.h"
 #include "engine_peer.h"
+#include "test_support.h"
 
+namespace inferlet_test {
 namespace {
 
-using inferlet_core_test::AllocatedPointers;
-using inferlet_core_test::CallNew;
-using inferlet_core_test::CapturedLines;
-using inferlet_core_test::DeleteHandle;
-using inferlet_core_test::FreedPointers;
-using inferlet_core_test::LibraryLines;
-using inferlet_core_test::MallocBytes;
-using inferlet_core_test::MemsetBytes;
-using inferlet_core_test::MemsetPointer;
-using inferlet_core_test::MemsetValue;
-using inferlet_test::SmokeConstructionLines;
-using inferlet_core_test::TraceOf;
-using inferlet_core_test::UntouchedHandle;
-using inferlet_test::ModelConfig;
 using ::testing::Contains;
 using ::testing::ElementsAre;
 using ::testing::ElementsAreArray;
+
+// Lines without the ones TensorRT itself wrote through the logger. TensorRT names the operation that
+// reports, e.g. "deserializeCudaEngine: checksum mismatch"; none of the library's own messages starts
+// that way.
+std::vector<std::string> LibraryLines(const std::vector<std::string>& lines) {
+  static const char* const kTensorRtOperations[] = {
+      "initLibNvInferPlugins",
+      "createInferRuntime",
+      "deserializeCudaEngine",
+      "createExecutionContext",
+      "setOptimizationProfile",
+      "setBindingDimensions",
+      "enqueueV2",
+  };
+  auto from_tensorrt = [](const std::string& line) {
+    static const std::string kTag = "[inferlet][";
+    if (line.compare(0, kTag.size(), kTag) != 0 || line.size() < kTag.size() + 3) return false;
+    const std::string message = line.substr(kTag.size() + 3);  // after "X] "
+    for (const char* operation : kTensorRtOperations) {
+      const std::string lead = std::string(operation) + ":";
+      if (message.compare(0, lead.size(), lead) == 0) return true;
+    }
+    return false;
+  };
+  std::vector<std::string> kept;
+  for (const std::string& line : lines) {
+    if (!from_tensorrt(line)) kept.push_back(line);
+  }
+  return kept;
+}
 
 const std::vector<std::string> kTeardownLines = {"[inferlet][I] closedestory...",
                                                  "[inferlet][I] closedestroy ok"};
@@ -44,7 +61,7 @@ std::vector<std::string> Concat(std::vector<std::vector<std::string>> parts) {
   return all;
 }
 
-class Construction : public inferlet_test::FreshPlatformTest {
+class Construction : public FreshPlatformTest {
  protected:
   void TearDown() override {
     if (handle_ != nullptr) DeleteHandle(handle_);
@@ -52,12 +69,12 @@ class Construction : public inferlet_test::FreshPlatformTest {
   // Keeps a successfully created handle for deletion at the end of the case.
   void Keep(trt_engine_core* handle) { handle_ = handle; }
 
-  std::string smoke_ = inferlet_test::ReadEngine("smoke");
+  std::string smoke_ = ReadEngine("smoke");
   trt_engine_core* handle_ = nullptr;
 };
 
 TEST_F(Construction, SmokeEnginePrintsDeviceGraphFlagDescriptionAndCounts) {
-  const auto outcome = CallNew(smoke_, inferlet_test::SmokeConfig());
+  const auto outcome = CallNew(smoke_, SmokeConfig());
   ASSERT_EQ(outcome.rc, 0);
   Keep(outcome.handle);
   EXPECT_NE(outcome.handle, UntouchedHandle());
@@ -66,7 +83,7 @@ TEST_F(Construction, SmokeEnginePrintsDeviceGraphFlagDescriptionAndCounts) {
 }
 
 TEST_F(Construction, GraphFlagIsPrintedAsOne) {
-  const auto outcome = CallNew(smoke_, inferlet_test::SmokeConfig(), 0, true);
+  const auto outcome = CallNew(smoke_, SmokeConfig(), 0, true);
   ASSERT_EQ(outcome.rc, 0);
   Keep(outcome.handle);
   ASSERT_GE(outcome.lines.size(), 2u);
@@ -74,7 +91,7 @@ TEST_F(Construction, GraphFlagIsPrintedAsOne) {
 }
 
 TEST_F(Construction, TwoProfileEngineCountsSixBindingsAndNamesProfileOne) {
-  const auto outcome = CallNew(inferlet_test::ReadEngine("two_profiles"), inferlet_test::TwoProfilesConfig());
+  const auto outcome = CallNew(ReadEngine("two_profiles"), TwoProfilesConfig());
   ASSERT_EQ(outcome.rc, 0);
   Keep(outcome.handle);
   const auto lines = LibraryLines(outcome.lines);
@@ -108,7 +125,7 @@ TEST_F(Construction, DeviceSelectionLinesForEachKindOfOrdinal) {
     cudaemu_reset();
     trt_standin_reset();
     cudaemu_set_device_count(c.devices);
-    const auto outcome = CallNew(smoke_, inferlet_test::SmokeConfig(), c.ordinal);
+    const auto outcome = CallNew(smoke_, SmokeConfig(), c.ordinal);
     ASSERT_EQ(outcome.rc, 0);
     EXPECT_THAT(LibraryLines(outcome.lines),
                 ElementsAreArray(Concat({c.device_lines, SmokeConstructionLines()})));
@@ -119,7 +136,7 @@ TEST_F(Construction, DeviceSelectionLinesForEachKindOfOrdinal) {
 
 TEST_F(Construction, FailedDeviceCountIsLoggedAndConstructionGoesOn) {
   cudaemu_fail_call("cudaGetDeviceCount", 1, cudaErrorNoDevice);
-  const auto outcome = CallNew(smoke_, inferlet_test::SmokeConfig());
+  const auto outcome = CallNew(smoke_, SmokeConfig());
   ASSERT_EQ(outcome.rc, 0);
   Keep(outcome.handle);
   EXPECT_THAT(
@@ -140,7 +157,7 @@ void ExpectNothingLeft() {
 
 TEST_F(Construction, RuntimeCreationFailureStopsAfterTheLoadingLine) {
   trt_standin_fail("createInferRuntime", 1);
-  const auto outcome = CallNew(smoke_, inferlet_test::SmokeConfig());
+  const auto outcome = CallNew(smoke_, SmokeConfig());
   EXPECT_EQ(outcome.rc, -1);
   EXPECT_EQ(outcome.handle, UntouchedHandle());
   EXPECT_THAT(LibraryLines(outcome.lines),
@@ -155,8 +172,8 @@ TEST_F(Construction, RuntimeCreationFailureStopsAfterTheLoadingLine) {
 TEST_F(Construction, BytesThatDoNotDeserializeStopBeforeTheDescription) {
   std::string corrupt = smoke_;
   corrupt[corrupt.size() / 2] ^= 0x5a;
-  const std::string other_major = inferlet_test::ReadFile(std::string(INFERLET_ENGINE_DIR) + "/smoke-trt" +
-                                                          (INFERLET_TRT_MAJOR == 8 ? "7" : "8") + ".engine");
+  const std::string other_major = ReadFile(std::string(INFERLET_ENGINE_DIR) + "/smoke-trt" +
+                                           (INFERLET_TRT_MAJOR == 8 ? "7" : "8") + ".engine");
   const std::vector<std::pair<const char*, std::string>> engines = {
       {"empty", std::string()},
       {"not an engine", std::string("definitely not a serialized engine")},
@@ -168,7 +185,7 @@ TEST_F(Construction, BytesThatDoNotDeserializeStopBeforeTheDescription) {
     SCOPED_TRACE(what);
     cudaemu_reset();
     trt_standin_reset();
-    const auto outcome = CallNew(bytes, inferlet_test::SmokeConfig());
+    const auto outcome = CallNew(bytes, SmokeConfig());
     EXPECT_EQ(outcome.rc, -1);
     EXPECT_EQ(outcome.handle, UntouchedHandle());
     EXPECT_THAT(
@@ -185,7 +202,7 @@ TEST_F(Construction, BytesThatDoNotDeserializeStopBeforeTheDescription) {
 
 TEST_F(Construction, ContextCreationFailureStopsAfterTheDescriptionWithoutAStream) {
   trt_standin_fail("createExecutionContext", 1);
-  const auto outcome = CallNew(smoke_, inferlet_test::SmokeConfig());
+  const auto outcome = CallNew(smoke_, SmokeConfig());
   EXPECT_EQ(outcome.rc, -1);
   EXPECT_EQ(outcome.handle, UntouchedHandle());
   EXPECT_THAT(LibraryLines(outcome.lines),
@@ -207,7 +224,7 @@ void InjectNullBuffer(int nth) {
 
 TEST_F(Construction, NullInputBufferStopsAndReleasesTheEarlierBuffersAndTheStream) {
   InjectNullBuffer(2);  // smoke: in0, in1, out0
-  const auto outcome = CallNew(smoke_, inferlet_test::SmokeConfig());
+  const auto outcome = CallNew(smoke_, SmokeConfig());
   EXPECT_EQ(outcome.rc, -1);
   EXPECT_EQ(outcome.handle, UntouchedHandle());
   EXPECT_THAT(LibraryLines(outcome.lines),
@@ -224,7 +241,7 @@ TEST_F(Construction, NullInputBufferStopsAndReleasesTheEarlierBuffersAndTheStrea
 
 TEST_F(Construction, NullOutputBufferStopsAndFreesExactlyTheBuffersBeforeIt) {
   InjectNullBuffer(3);
-  const auto outcome = CallNew(smoke_, inferlet_test::SmokeConfig());
+  const auto outcome = CallNew(smoke_, SmokeConfig());
   EXPECT_EQ(outcome.rc, -1);
   EXPECT_EQ(outcome.handle, UntouchedHandle());
   EXPECT_THAT(LibraryLines(outcome.lines),
@@ -241,7 +258,7 @@ TEST_F(Construction, NullOutputBufferStopsAndFreesExactlyTheBuffersBeforeIt) {
 
 TEST_F(Construction, NullBufferInSecondProfileFreesTheWholeFirstProfile) {
   InjectNullBuffer(5);  // profile 1, input 1
-  const auto outcome = CallNew(inferlet_test::ReadEngine("two_profiles"), inferlet_test::TwoProfilesConfig());
+  const auto outcome = CallNew(ReadEngine("two_profiles"), TwoProfilesConfig());
   EXPECT_EQ(outcome.rc, -1);
   EXPECT_THAT(outcome.lines, Contains("[inferlet][E] cudaMalloc input_buf return zero buffer"));
   EXPECT_EQ(AllocatedPointers().size(), 4u);
@@ -252,12 +269,11 @@ TEST_F(Construction, NullBufferInSecondProfileFreesTheWholeFirstProfile) {
 // The state a valid handle starts from: one zero-filled device buffer of the configured size per
 // tensor, an empty binding array of the engine's length, and no TensorRT runtime.
 TEST_F(Construction, ValidHandleHoldsZeroedBuffersAndAnEmptyBindingArrayButNoRuntime) {
-  ModelConfig config = inferlet_test::TwoProfilesConfig();
+  ModelConfig config = TwoProfilesConfig();
   std::unique_ptr<trt_engine_core> core;
   CapturedLines([&] {
-    core = std::make_unique<trt_engine_core>(inferlet_test::ReadEngine("two_profiles"), 0, false,
-                                             config.in_shapes, config.in_item_sizes, config.out_shapes,
-                                             config.out_item_sizes);
+    core = std::make_unique<trt_engine_core>(ReadEngine("two_profiles"), 0, false, config.in_shapes,
+                                             config.in_item_sizes, config.out_shapes, config.out_item_sizes);
   });
   ASSERT_TRUE(core->Valid());
   EXPECT_EQ(trt_standin_count("live_runtimes"), 0);
@@ -304,3 +320,4 @@ TEST_F(Construction, ValidHandleHoldsZeroedBuffersAndAnEmptyBindingArrayButNoRun
 }
 
 }  // namespace
+}  // namespace inferlet_test

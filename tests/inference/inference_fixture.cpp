@@ -5,11 +5,6 @@
 
 namespace inferlet_test {
 
-void HandleDeleter::operator()(trt_engine_core* handle) const {
-  StdoutCapture quiet;
-  kestrel_trt_delete(handle);
-}
-
 Tensor CallOutcome::Output(size_t j) const {
   Tensor values(static_cast<size_t>(lens.at(j)) / sizeof(float));
   std::memcpy(values.data(), outputs.at(j), values.size() * sizeof(float));
@@ -34,17 +29,12 @@ void InferenceTest::TearDown() {
 
 Handle InferenceTest::Open(const std::string& engine, const ModelConfig& config, bool use_cuda_graph) {
   const std::string bytes = ReadEngine(engine);
-  ModelConfig copy = config;
-  trt_engine_core* handle = nullptr;
   StdoutCapture capture;
-  const int code =
-      kestrel_trt_new(bytes.data(), static_cast<int>(bytes.size()), 0, use_cuda_graph, copy.in_shapes,
-                      copy.in_item_sizes, copy.out_shapes, copy.out_item_sizes, &handle);
+  Handle handle = NewHandle(bytes, config, use_cuda_graph);
   const std::string printed = capture.Stop();
-  if (code != 0 || handle == nullptr) {
-    ADD_FAILURE() << "kestrel_trt_new refused " << engine << ":\n" << printed;
-  }
-  return Handle(code == 0 ? handle : nullptr);
+  if (!handle) ADD_FAILURE() << "kestrel_trt_new refused " << engine << ":\n" << printed;
+  handle.get_deleter().quiet = true;
+  return handle;
 }
 
 CallOutcome InferenceTest::Process(trt_engine_core* handle, int profile, const std::vector<Tensor>& inputs,
@@ -71,24 +61,6 @@ Tensor Pattern(size_t count, int seed) {
   return values;
 }
 
-std::vector<cudaemu_trace_entry> TraceOf(const std::string& api) {
-  std::vector<cudaemu_trace_entry> entries;
-  cudaemu_trace_entry entry{};
-  for (size_t i = 0; cudaemu_trace_get(i, &entry) != 0; ++i) {
-    if (api == entry.api) entries.push_back(entry);
-  }
-  return entries;
-}
-
-std::vector<std::string> TraceNames(const std::vector<std::string>& apis) {
-  std::vector<std::string> names;
-  cudaemu_trace_entry entry{};
-  for (size_t i = 0; cudaemu_trace_get(i, &entry) != 0; ++i) {
-    if (std::find(apis.begin(), apis.end(), entry.api) != apis.end()) names.emplace_back(entry.api);
-  }
-  return names;
-}
-
 bool IsLibraryCopy(const cudaemu_trace_entry& entry, const S_net_info& rec) {
   if (std::string("cudaMemcpyAsync") != entry.api) return false;
   auto among = [](uintptr_t address, const std::vector<void*>& bufs) {
@@ -112,8 +84,7 @@ std::vector<std::string> LibraryCallSequence(const S_net_info& rec) {
   const std::vector<std::string> capture_calls{"cudaStreamBeginCapture", "cudaStreamEndCapture",
                                                "cudaGraphInstantiate"};
   std::vector<std::string> sequence;
-  cudaemu_trace_entry entry{};
-  for (size_t i = 0; cudaemu_trace_get(i, &entry) != 0; ++i) {
+  for (const cudaemu_trace_entry& entry : TraceEntries()) {
     const std::string api = entry.api;
     if (IsLibraryCopy(entry, rec)) {
       sequence.emplace_back(static_cast<cudaMemcpyKind>(entry.args[3]) == cudaMemcpyHostToDevice ? "H2D"

@@ -1,26 +1,18 @@
-// Shared ground for the inference tests: sample-engine handles opened through the C interface, one
-// helper per kestrel_trt_process call that records what the call returned and printed, and checks that
-// every case leaves the emulated device clean.
+// Shared ground for the inference tests: quiet handles on the sample engines, one helper per
+// kestrel_trt_process call that records what the call returned and printed, the library's own copies
+// in the emulated device's trace, and checks that every case leaves the emulated device clean.
 #ifndef INFERLET_TESTS_INFERENCE_INFERENCE_FIXTURE_H_
 #define INFERLET_TESTS_INFERENCE_INFERENCE_FIXTURE_H_
 
 #include <cudaemu.h>
 
-#include <memory>
 #include <string>
 #include <vector>
 
 #include "engine_infer.h"
-#include "kestrel_trt.h"
 #include "test_support.h"
 
 namespace inferlet_test {
-
-// kestrel_trt_delete with its printed lines kept out of the test log.
-struct HandleDeleter {
-  void operator()(trt_engine_core* handle) const;
-};
-using Handle = std::unique_ptr<trt_engine_core, HandleDeleter>;
 
 using Tensor = std::vector<float>;
 
@@ -41,7 +33,7 @@ class InferenceTest : public FreshPlatformTest {
   void TearDown() override;
 
   // kestrel_trt_new on a sample engine; records a failure (with what construction printed) and returns
-  // null when the handle is refused.
+  // null when the handle is refused. The handle is quiet: its teardown lines stay out of the test log.
   Handle Open(const std::string& engine, const ModelConfig& config, bool use_cuda_graph = false);
 
   // kestrel_trt_process with one host buffer per entry of inputs; input_num defaults to their count.
@@ -51,11 +43,6 @@ class InferenceTest : public FreshPlatformTest {
 
 // Deterministic test data of both signs, different for every seed.
 Tensor Pattern(size_t count, int seed);
-
-// Trace entries of one CUDA runtime call, in call order, since the trace was last cleared.
-std::vector<cudaemu_trace_entry> TraceOf(const std::string& api);
-// Names of the traced calls that are among `apis`, in call order.
-std::vector<std::string> TraceNames(const std::vector<std::string>& apis);
 
 // TensorRT copies between the bindings and its own staging memory on the same stream; the library's
 // copies are the ones into a profile's device inputs and out of its device outputs.

@@ -7,7 +7,6 @@
 #include <string>
 #include <vector>
 
-#include "reliability_support.h"
 #include "test_support.h"
 
 namespace inferlet_test {

@@ -9,7 +9,8 @@
 
 #include <string>
 
-#include "reliability_support.h"
+#include "handles.h"
+#include "samples.h"
 #include "test_support.h"
 
 namespace inferlet_test {

@@ -13,7 +13,6 @@
 #include <thread>
 #include <vector>
 
-#include "reliability_support.h"
 #include "test_support.h"
 
 namespace inferlet_test {

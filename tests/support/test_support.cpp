@@ -1,51 +1,14 @@
 #include "test_support.h"
 
-#include <cudaemu.h>
 #include <trt_standin.h>
-#include <unistd.h>
 
-#include <cstdio>
-#include <cstdlib>
-#include <fstream>
-#include <iostream>
-#include <sstream>
-#include <stdexcept>
+#include <algorithm>
 
 namespace inferlet_test {
 
-ModelConfig SmokeConfig() { return {{{{10, 340}, {10, 340}}}, {{4, 4}}, {{{10, 338}}}, {{4}}}; }
-
-ModelConfig TwoProfilesConfig() {
-  return {{{{4, 4, 8}, {4, 4, 8}}, {{16, 4, 8}, {16, 4, 8}}},
-          {{4, 4}, {4, 4}},
-          {{{4, 4, 8}}, {{16, 4, 8}}},
-          {{4}, {4}}};
-}
-
-ModelConfig MixedRankConfig() { return {{{{8, 8}, {8, 4, 8}}}, {{4, 4}}, {{{8, 8}, {8, 4, 8}}}, {{4, 4}}}; }
-
-ModelConfig MlpConfig() { return {{{{32, 16}}}, {{4}}, {{{32, 4}}}, {{4}}}; }
-
-std::string EnginePath(const std::string& name) {
-  return std::string(INFERLET_ENGINE_DIR) + "/" + name + "-trt" + std::to_string(INFERLET_TRT_MAJOR) +
-         ".engine";
-}
-
-std::string ReadFile(const std::string& path) {
-  std::ifstream file(path, std::ios::binary);
-  if (!file) throw std::runtime_error("cannot open " + path);
-  std::ostringstream bytes;
-  bytes << file.rdbuf();
-  return bytes.str();
-}
-
-std::string ReadEngine(const std::string& name) { return ReadFile(EnginePath(name)); }
-
-std::vector<std::string> SplitLines(const std::string& text) {
-  std::vector<std::string> lines;
-  std::istringstream in(text);
-  for (std::string line; std::getline(in, line);) lines.push_back(line);
-  return lines;
+void FreshPlatformTest::SetUp() {
+  cudaemu_reset();
+  trt_standin_reset();
 }
 
 std::vector<std::string> SmokeConstructionLines() {
@@ -67,39 +30,69 @@ std::vector<std::string> SmokeConstructionLines() {
   };
 }
 
-StdoutCapture::StdoutCapture() {
-  std::cout.flush();
-  std::fflush(stdout);
-  char path[] = "/tmp/inferlet-stdout-XXXXXX";
-  capture_fd_ = mkstemp(path);
-  if (capture_fd_ < 0) throw std::runtime_error("mkstemp failed");
-  unlink(path);
-  saved_fd_ = dup(STDOUT_FILENO);
-  dup2(capture_fd_, STDOUT_FILENO);
+std::vector<cudaemu_trace_entry> TraceEntries() {
+  std::vector<cudaemu_trace_entry> entries;
+  cudaemu_trace_entry entry{};
+  for (size_t i = 0; cudaemu_trace_get(i, &entry) != 0; ++i) entries.push_back(entry);
+  return entries;
 }
 
-StdoutCapture::~StdoutCapture() {
-  if (saved_fd_ >= 0) Stop();
+std::vector<cudaemu_trace_entry> TraceOf(const std::string& api) {
+  std::vector<cudaemu_trace_entry> entries;
+  for (const cudaemu_trace_entry& entry : TraceEntries()) {
+    if (api == entry.api) entries.push_back(entry);
+  }
+  return entries;
 }
 
-std::string StdoutCapture::Stop() {
-  std::cout.flush();
-  std::fflush(stdout);
-  dup2(saved_fd_, STDOUT_FILENO);
-  close(saved_fd_);
-  saved_fd_ = -1;
-  std::string text;
-  lseek(capture_fd_, 0, SEEK_SET);
-  char buf[4096];
-  for (ssize_t n; (n = read(capture_fd_, buf, sizeof buf)) > 0;) text.append(buf, static_cast<size_t>(n));
-  close(capture_fd_);
-  capture_fd_ = -1;
-  return text;
+std::vector<std::string> TraceNames(const std::vector<std::string>& apis) {
+  std::vector<std::string> names;
+  for (const cudaemu_trace_entry& entry : TraceEntries()) {
+    if (std::find(apis.begin(), apis.end(), entry.api) != apis.end()) names.emplace_back(entry.api);
+  }
+  return names;
 }
 
-void FreshPlatformTest::SetUp() {
-  cudaemu_reset();
-  trt_standin_reset();
+uintptr_t MallocResult(const cudaemu_trace_entry& entry) { return entry.args[0]; }
+uintptr_t MallocBytes(const cudaemu_trace_entry& entry) { return entry.args[1]; }
+uintptr_t FreedPointer(const cudaemu_trace_entry& entry) { return entry.args[0]; }
+uintptr_t MemsetPointer(const cudaemu_trace_entry& entry) { return entry.args[0]; }
+uintptr_t MemsetValue(const cudaemu_trace_entry& entry) { return entry.args[1]; }
+uintptr_t MemsetBytes(const cudaemu_trace_entry& entry) { return entry.args[2]; }
+
+std::vector<uintptr_t> AllocatedPointers() {
+  std::vector<uintptr_t> pointers;
+  for (const cudaemu_trace_entry& entry : TraceOf("cudaMalloc")) {
+    if (entry.result == cudaSuccess && MallocResult(entry) != 0) pointers.push_back(MallocResult(entry));
+  }
+  return pointers;
+}
+
+std::vector<uintptr_t> FreedPointers() {
+  std::vector<uintptr_t> pointers;
+  for (const cudaemu_trace_entry& entry : TraceOf("cudaFree")) pointers.push_back(FreedPointer(entry));
+  return pointers;
+}
+
+DeviceCounts DeviceCounts::Now() {
+  DeviceCounts counts;
+  counts.allocations = cudaemu_live_allocations();
+  counts.bytes = cudaemu_live_bytes();
+  counts.streams = cudaemu_live_streams();
+  counts.graphs = cudaemu_live_graphs();
+  counts.graph_execs = cudaemu_live_graph_execs();
+  return counts;
+}
+
+bool DeviceCounts::operator==(const DeviceCounts& other) const {
+  return allocations == other.allocations && bytes == other.bytes && streams == other.streams &&
+         graphs == other.graphs && graph_execs == other.graph_execs;
+}
+
+std::ostream& operator<<(std::ostream& out, const DeviceCounts& counts) {
+  return out << "{allocations " << counts.allocations << ", bytes " << counts.bytes << ", streams "
+             << counts.streams << ", graphs " << counts.graphs << ", graph_execs " << counts.graph_execs
+             << "}";
 }
 
 }  // namespace inferlet_test

@@ -1,56 +1,21 @@
-// Helpers shared by the library's tests: sample engines and their configurations, capture of what the
-// library writes to standard output, and a fixture that starts every case on a fresh emulated device.
-#ifndef INFERLET_TESTS_TEST_SUPPORT_H_
-#define INFERLET_TESTS_TEST_SUPPORT_H_
+// The library's tests' side of the support: everything of samples.h and handles.h, plus what needs
+// GoogleTest or the emulated device: a fixture that starts every case on a fresh platform, the lines a
+// construction prints, the emulated device's call trace and its resource counts.
+#ifndef INFERLET_TESTS_SUPPORT_TEST_SUPPORT_H_
+#define INFERLET_TESTS_SUPPORT_TEST_SUPPORT_H_
 
+#include <cudaemu.h>
 #include <gtest/gtest.h>
 
+#include <cstdint>
+#include <ostream>
 #include <string>
 #include <vector>
 
+#include "handles.h"
+#include "samples.h"
+
 namespace inferlet_test {
-
-using ShapeList = std::vector<std::vector<std::vector<int>>>;
-using ItemSizeList = std::vector<std::vector<int>>;
-
-// The four configuration lists a host hands to kestrel_trt_new.
-struct ModelConfig {
-  ShapeList in_shapes;
-  ItemSizeList in_item_sizes;
-  ShapeList out_shapes;
-  ItemSizeList out_item_sizes;
-};
-
-// Configurations that match the sample engines of the TensorRT stand-in.
-ModelConfig SmokeConfig();        // in0, in1 [10, 340] -> out0 [10, 338], float
-ModelConfig TwoProfilesConfig();  // profile 0: batch 4, profile 1: batch 16; in0, in1, out0 [B, 4, 8]
-ModelConfig MixedRankConfig();    // in0 [8, 8], in1 [8, 4, 8] -> out0 [8, 8], out1 [8, 4, 8]
-ModelConfig MlpConfig();          // x [32, 16] -> y [32, 4]
-
-// Path of a sample engine built for this test binary's TensorRT major, e.g. EnginePath("smoke").
-std::string EnginePath(const std::string& name);
-std::string ReadFile(const std::string& path);
-std::string ReadEngine(const std::string& name);  // ReadFile(EnginePath(name))
-
-std::vector<std::string> SplitLines(const std::string& text);
-
-// What constructing a handle on the smoke engine prints after the device line, through the count and
-// variable-length lines.
-std::vector<std::string> SmokeConstructionLines();
-
-// Redirects file descriptor 1 (so printf, puts and std::cout alike) into a temporary file until Stop().
-class StdoutCapture {
- public:
-  StdoutCapture();
-  ~StdoutCapture();
-  StdoutCapture(const StdoutCapture&) = delete;
-  StdoutCapture& operator=(const StdoutCapture&) = delete;
-  std::string Stop();  // restores standard output and returns what was written meanwhile
-
- private:
-  int saved_fd_ = -1;
-  int capture_fd_ = -1;
-};
 
 // Resets the emulated device and the TensorRT stand-in (counters, faults, traces) before each case.
 class FreshPlatformTest : public ::testing::Test {
@@ -58,6 +23,40 @@ class FreshPlatformTest : public ::testing::Test {
   void SetUp() override;
 };
 
+// What constructing a handle on the smoke engine prints after the device line, through the count and
+// variable-length lines.
+std::vector<std::string> SmokeConstructionLines();
+
+// Trace entries of one CUDA runtime call, in call order, since the trace was last cleared.
+std::vector<cudaemu_trace_entry> TraceOf(const std::string& api);
+// Every traced call since the trace was last cleared, in call order.
+std::vector<cudaemu_trace_entry> TraceEntries();
+// Names of the traced calls that are among `apis`, in call order.
+std::vector<std::string> TraceNames(const std::vector<std::string>& apis);
+// The device pointer a traced cudaMalloc handed out, and the pointer a traced cudaFree/cudaMemset got.
+uintptr_t MallocResult(const cudaemu_trace_entry& entry);
+uintptr_t MallocBytes(const cudaemu_trace_entry& entry);
+uintptr_t FreedPointer(const cudaemu_trace_entry& entry);
+uintptr_t MemsetPointer(const cudaemu_trace_entry& entry);
+uintptr_t MemsetValue(const cudaemu_trace_entry& entry);
+uintptr_t MemsetBytes(const cudaemu_trace_entry& entry);
+std::vector<uintptr_t> AllocatedPointers();  // every successful cudaMalloc, in order
+std::vector<uintptr_t> FreedPointers();      // every cudaFree, in order
+
+// What the emulated device holds at one moment.
+struct DeviceCounts {
+  size_t allocations = 0;
+  size_t bytes = 0;
+  size_t streams = 0;
+  size_t graphs = 0;
+  size_t graph_execs = 0;
+
+  static DeviceCounts Now();
+  bool operator==(const DeviceCounts& other) const;
+  bool operator!=(const DeviceCounts& other) const { return !(*this == other); }
+};
+std::ostream& operator<<(std::ostream& out, const DeviceCounts& counts);
+
 }  // namespace inferlet_test
 
-#endif  // INFERLET_TESTS_TEST_SUPPORT_H_
+#endif  // INFERLET_TESTS_SUPPORT_TEST_SUPPORT_H_

@@ -1,7 +1,8 @@
 // Bookkeeping shared by every exported CUDA function: counting, the sticky fault, fault injection,
 // the checks that answer before any work (host function, no driver, no device), the trace and the
 // last error.
-#pragma once
+#ifndef CUDAEMU_SRC_API_CALL_H_
+#define CUDAEMU_SRC_API_CALL_H_
 
 #include <cuda_runtime_api.h>
 
@@ -50,3 +51,5 @@ class ApiCall {
 };
 
 }  // namespace cudaemu
+
+#endif  // CUDAEMU_SRC_API_CALL_H_

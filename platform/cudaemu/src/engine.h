@@ -9,7 +9,8 @@
 //
 // Faults: an operation that finds its memory gone when it runs is skipped and makes
 // cudaErrorIllegalAddress the process's sticky fault; after a sticky fault nothing more runs.
-#pragma once
+#ifndef CUDAEMU_SRC_ENGINE_H_
+#define CUDAEMU_SRC_ENGINE_H_
 
 #include <cstdint>
 #include <limits>
@@ -40,3 +41,5 @@ const Stream* queued_user_of(Emulator& emu, std::uintptr_t base, std::size_t siz
 void drain_users(Emulator& emu, Lock& lock, std::uintptr_t base, std::size_t size);
 
 }  // namespace cudaemu
+
+#endif  // CUDAEMU_SRC_ENGINE_H_

@@ -1,5 +1,6 @@
 // Names and texts of cudaError_t values.
-#pragma once
+#ifndef CUDAEMU_SRC_ERRORS_H_
+#define CUDAEMU_SRC_ERRORS_H_
 
 namespace cudaemu {
 
@@ -15,3 +16,5 @@ bool parse_error_code(const char* name, int* code);
 bool is_sticky_error(int code);
 
 }  // namespace cudaemu
+
+#endif  // CUDAEMU_SRC_ERRORS_H_
