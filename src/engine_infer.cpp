@@ -407,6 +407,9 @@ int trt_engine_core::run(int profile, const void* const* inputs, int input_num, 
                                                cudaMemcpyHostToDevice, mStream);
     if (status != cudaSuccess) {
       gpuAssert(status, __FILE__, __LINE__, false);
+      // The copies already issued may read the caller's inputs when they run (CUDA lets a copy from
+      // pageable memory return before that), and the caller may release them once the call returns.
+      if (i > 0) gpuAssert(cudaStreamSynchronize(mStream), __FILE__, __LINE__, false);
       return -1;
     }
   }

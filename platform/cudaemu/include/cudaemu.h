@@ -15,8 +15,9 @@ extern "C" {
 #endif
 
 /* Back to the state at process start: frees every allocation, stream and graph the emulator holds
- * (pending work is dropped, not run), clears injections, counters, the trace and the violation count,
- * and re-applies the CUDAEMU_* environment settings. No other thread may be inside a CUDA call. */
+ * (pending work is dropped, not run), clears the sticky fault, injections, counters, the trace and the
+ * violation count, and re-applies the CUDAEMU_* environment settings (CUDAEMU_STRICT included). No
+ * other thread may be inside a CUDA call. */
 void cudaemu_reset(void);
 
 /* Configuration. Changing the device count or capacity is meant for a quiescent emulator
@@ -24,6 +25,19 @@ void cudaemu_reset(void);
 void cudaemu_set_device_count(int count);       /* 0: a driver but no GPU (cudaErrorNoDevice) */
 void cudaemu_set_driver_present(int present);   /* 0: every call answers cudaErrorInsufficientDriver */
 void cudaemu_set_memory_capacity(size_t bytes); /* per device, for cudaMalloc */
+
+/* Worst-case ordering (also CUDAEMU_STRICT=1): whatever the real runtime may do later happens later.
+ * cudaMemcpyAsync into pageable memory completes only at a synchronization and reads a pageable source
+ * when it runs; cudaStreamDestroy returns before the stream's work ran; cudaFree/cudaFreeHost do not
+ * synchronize, and freeing memory that queued work still names counts as a violation. */
+void cudaemu_set_strict(int strict);
+int cudaemu_strict(void);
+
+/* The sticky fault of the process: cudaSuccess, or the first of the codes CUDA documents as leaving the
+ * process unusable (cudaErrorIllegalAddress, cudaErrorLaunchFailure, ...) that a call answered, by
+ * injection or because queued work hit it. Every later runtime call answers it until cudaemu_reset();
+ * cudaGetErrorString and cudaGetErrorName keep working. */
+cudaError_t cudaemu_sticky_error(void);
 
 /* The nth call (1 = the next one) of `api` from now on answers `code` and does nothing else, even
  * when `code` is cudaSuccess. Several injections may be pending at once. Returns 0, or -1 when
@@ -41,15 +55,16 @@ size_t cudaemu_live_streams(void);            /* created and not destroyed; defa
 size_t cudaemu_live_graphs(void);
 size_t cudaemu_live_graph_execs(void);
 
-/* Copies and memsets refused or faulted for touching memory outside a known allocation, plus
- * frees of pointers the emulator did not hand out. */
+/* Copies and memsets refused or faulted for touching memory outside a known allocation, frees of
+ * pointers the emulator did not hand out, and (strict mode) frees of memory that queued work still
+ * names. */
 uint64_t cudaemu_violations(void);
 /* Text describing the latest violation (empty when none), copied into buf (always terminated when
  * size > 0). Returns the full length of the text. */
 size_t cudaemu_last_violation(char* buf, size_t size);
 
 uint64_t cudaemu_work_executed(void); /* copies, memsets and host functions run so far */
-size_t cudaemu_pending_work(void);    /* queued stream items not yet run */
+size_t cudaemu_pending_work(void);    /* queued stream items not yet run, destroyed streams' included */
 
 /* Ordered trace of the CUDA calls made (every thread), with their main arguments as integers.
  * The meaning of args[] per API is listed in the component's README; unused slots are 0. */

@@ -14,7 +14,9 @@ ApiCall::ApiCall(const char* api, std::initializer_list<std::uintptr_t> args, un
 
   std::optional<int> injected = emu_.accounting.count_call(api);
   early_ = true;
-  if (injected) {
+  if (cudaError_t sticky = emu_.sticky_fault()) {
+    early_code_ = sticky;
+  } else if (injected) {
     early_code_ = static_cast<cudaError_t>(*injected);
   } else if (this_thread().in_host_function) {
     early_code_ = cudaErrorNotPermitted;
@@ -28,6 +30,10 @@ ApiCall::ApiCall(const char* api, std::initializer_list<std::uintptr_t> args, un
 }
 
 cudaError_t ApiCall::finish(cudaError_t result) {
+  // A sticky code, injected or found while this call ran queued work, answers this call and every
+  // later one.
+  emu_.note_fault(result);
+  if (cudaError_t sticky = emu_.sticky_fault()) result = sticky;
   entry_.result = result;
   entry_.thread = this_thread().number;
   emu_.accounting.record(entry_);

@@ -1,5 +1,6 @@
-// Bookkeeping shared by every exported CUDA function: counting, fault injection, the checks that
-// answer before any work (host function, no driver, no device), the trace and the last error.
+// Bookkeeping shared by every exported CUDA function: counting, the sticky fault, fault injection,
+// the checks that answer before any work (host function, no driver, no device), the trace and the
+// last error.
 #ifndef CUDAEMU_SRC_API_CALL_H_
 #define CUDAEMU_SRC_API_CALL_H_
 

@@ -26,6 +26,7 @@ cudaError_t cudaGraphInstantiate(cudaGraphExec_t* pGraphExec, cudaGraph_t graph,
   auto it = emu.graphs.find(graph);
   if (it == emu.graphs.end()) return call.finish(cudaErrorInvalidResourceHandle);
   auto exec = std::make_unique<cudaemu::GraphExec>();
+  exec->device = it->second->device;
   exec->nodes = std::make_shared<const cudaemu::OpList>(it->second->nodes);
   auto handle = reinterpret_cast<cudaGraphExec_t>(exec.get());
   emu.execs.emplace(handle, std::move(exec));
@@ -46,6 +47,9 @@ cudaError_t cudaGraphLaunch(cudaGraphExec_t graphExec, cudaStream_t stream) {
   if (!s) return call.finish(cudaErrorInvalidResourceHandle);
   if (s->kind == cudaemu::StreamKind::Legacy)
     if (cudaError_t refused = cudaemu::refuse_legacy_use(emu, s->device, true)) return call.finish(refused);
+  // Device work: only into a stream of the current device, and only a graph of that device.
+  if (emu.is_foreign(*s) || it->second->device != s->device)
+    return call.finish(cudaErrorInvalidResourceHandle);
   std::shared_ptr<const cudaemu::OpList> nodes = it->second->nodes;
   if (s->capture.status != cudaStreamCaptureStatusNone) {
     std::uint64_t unused = 0;

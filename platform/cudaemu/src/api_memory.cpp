@@ -55,6 +55,35 @@ cudaError_t release(ApiCall& call, const char* api, void* p, MemoryKind kind) {
   };
   const cudaemu::Allocation* a = emu.memory.find(p);
   if (a == nullptr || a->kind != kind || a->base != reinterpret_cast<std::uintptr_t>(p)) return refuse();
+  if (emu.settings.strict && kind == MemoryKind::Device) {
+    // cudaFree "may perform implicit synchronization", and unlike memory of the stream-ordered
+    // allocator callers need not wait for the accesses themselves: the work that names the memory
+    // completes first, and nothing else is waited for.
+    std::uintptr_t base = a->base;
+    std::size_t size = a->size;
+    cudaemu::drain_users(emu, lock, base, size);
+    if (!emu.memory.release(p, kind)) return refuse();  // another thread freed it meanwhile
+    return call.finish(cudaSuccess);
+  }
+  if (emu.settings.strict) {
+    // cudaFreeHost promises no synchronization: here there is none. Work still queued (or running)
+    // that names the memory would use it after the free, which is reported now; the memory stays
+    // mapped (out of the registry) so that work finds it gone when it runs instead of touching a new
+    // allocation.
+    if (const cudaemu::Stream* user = cudaemu::queued_user_of(emu, a->base, a->size)) {
+      char text[200];
+      std::snprintf(text, sizeof text,
+                    "%s: %p (%zu bytes) freed while queued work on stream %p still names it", api, p, a->size,
+                    static_cast<const void*>(user));
+      emu.note_violation(text);
+      std::unique_ptr<cudaemu::Mapping> kept;
+      emu.memory.release(p, kind, &kept);
+      emu.quarantine.push_back(std::move(kept));
+    } else {
+      emu.memory.release(p, kind);
+    }
+    return call.finish(cudaSuccess);
+  }
   // Freeing synchronizes with the device, so queued work that still names the memory runs first.
   cudaemu::drain_device(emu, lock, -1);
   if (!emu.memory.release(p, kind)) return refuse();  // another thread freed it meanwhile
@@ -75,6 +104,8 @@ cudaError_t memset_on(ApiCall& call, const char* api, void* dst, int value, std:
   if (stream->kind == cudaemu::StreamKind::Legacy)
     if (cudaError_t refused = cudaemu::refuse_legacy_use(emu, stream->device, true))
       return call.finish(refused);
+  // A memset is device work (unlike a copy): refused in a stream of another device.
+  if (emu.is_foreign(*stream)) return call.finish(cudaErrorInvalidResourceHandle);
   AccessCheck check = cudaemu::check_memset(emu.memory, dst, count);
   if (check.error != cudaSuccess) return refuse_access(call, api, check);
   if (count == 0) return call.finish(cudaSuccess);
@@ -87,10 +118,8 @@ cudaError_t memset_on(ApiCall& call, const char* api, void* dst, int value, std:
   cudaError_t result = cudaemu::submit(emu, *stream, {op}, &seq);
   if (result != cudaSuccess || seq == 0) return call.finish(result);
   // cudaMemset is asynchronous except into pinned host memory.
-  if (host_call && check.dst == Place::Pinned) {
-    cudaemu::drain(emu, lock, *stream, seq + 1);
-    return call.finish(cudaemu::take_fault(*stream));
-  }
+  // A fault the work hits answers through the sticky state.
+  if (host_call && check.dst == Place::Pinned) cudaemu::drain(emu, lock, *stream, seq + 1);
   return call.finish(cudaSuccess);
 }
 
@@ -109,27 +138,44 @@ cudaError_t copy_on(ApiCall& call, const char* api, void* dst, const void* src, 
   if (check.error != cudaSuccess) return refuse_access(call, api, check);
   if (count == 0) return call.finish(cudaSuccess);
 
-  // The host waits for copies into pageable memory and for host-to-host copies; a pageable source
-  // is consumed before the call returns; pinned memory is left to the stream.
-  bool host_waits =
-      host_call || check.dst == Place::Pageable || (check.dst != Place::Device && check.src != Place::Device);
+  bool host_to_host = check.dst != Place::Device && check.src != Place::Device;
+  bool host_waits = false;
+  bool stage_source = false;
+  if (!call.emu().settings.strict) {
+    // The host waits for copies into pageable memory and for host-to-host copies; a pageable source
+    // is consumed before the call returns; pinned memory is left to the stream.
+    host_waits = host_call || check.dst == Place::Pageable || host_to_host;
+    stage_source = !host_waits && check.src == Place::Pageable;
+  } else if (host_call) {
+    // Strict cudaMemcpy: device-to-device copies do not synchronize with the host, and a pageable
+    // source is only staged before the return, the device write left to the stream.
+    bool device_to_device = check.dst == Place::Device && check.src == Place::Device;
+    stage_source = check.src == Place::Pageable && check.dst == Place::Device;
+    host_waits = !device_to_device && !stage_source;
+  } else {
+    // Strict cudaMemcpyAsync: only host-to-host copies complete before the return; a copy into
+    // pageable memory completes at a synchronization, and a pageable source is read when the copy
+    // runs (its bytes at the call are kept to report a source changed meanwhile).
+    host_waits = host_to_host;
+  }
   Op op;
   op.kind = Op::Kind::Copy;
   op.dst = dst;
   op.src = src;
   op.count = count;
   op.direction = kind;
-  if (!host_waits && check.src == Place::Pageable && !stream->capturing()) {
+  if (stage_source && !stream->capturing()) {
     const auto* bytes = static_cast<const unsigned char*>(src);
     op.staged = std::make_shared<const std::vector<unsigned char>>(bytes, bytes + count);
+  } else if (emu.settings.strict && !host_waits && check.src == Place::Pageable && !stream->capturing()) {
+    const auto* bytes = static_cast<const unsigned char*>(src);
+    op.issued = std::make_shared<const std::vector<unsigned char>>(bytes, bytes + count);
   }
   std::uint64_t seq = 0;
   cudaError_t result = cudaemu::submit(emu, *stream, {op}, &seq);
   if (result != cudaSuccess || seq == 0) return call.finish(result);
-  if (host_waits) {
-    cudaemu::drain(emu, lock, *stream, seq + 1);
-    return call.finish(cudaemu::take_fault(*stream));
-  }
+  // A fault the work hits answers through the sticky state.
+  if (host_waits) cudaemu::drain(emu, lock, *stream, seq + 1);
   return call.finish(cudaSuccess);
 }
 

@@ -59,6 +59,14 @@ cudaError_t cudaStreamDestroy(cudaStream_t stream) {
   std::shared_ptr<Stream> doomed = it->second;
   // An unfinished capture dies with its stream; queued work still runs.
   doomed->capture = cudaemu::Capture{};
+  if (emu.settings.strict) {
+    // As CUDA documents: the call returns at once and the work runs later, when something waits for
+    // it (a device synchronization, legacy-stream work for a blocking stream, a cudaFree of memory it
+    // names). The stream object keeps the work, and whatever the emulator holds for it, until then.
+    emu.streams.erase(it);
+    if (!doomed->queue.empty() || doomed->busy) emu.retired.push_back(std::move(doomed));
+    return call.finish(cudaSuccess);
+  }
   cudaemu::drain(emu, lock, *doomed, cudaemu::kAllWork);
   emu.streams.erase(stream);
   return call.finish(cudaSuccess);
@@ -83,7 +91,7 @@ cudaError_t cudaStreamSynchronize(cudaStream_t stream) {
   if (s->kind == StreamKind::Legacy)
     until = cudaemu::enqueue(emu, *s, std::make_shared<const cudaemu::OpList>()) + 1;
   cudaemu::drain(emu, lock, *s, until);
-  return call.finish(cudaemu::take_fault(*s));
+  return call.finish(cudaSuccess);  // a fault the work hit answers through the sticky state
 }
 
 cudaError_t cudaStreamIsCapturing(cudaStream_t stream, enum cudaStreamCaptureStatus* pCaptureStatus) {
@@ -112,6 +120,8 @@ cudaError_t cudaLaunchHostFunc(cudaStream_t stream, cudaHostFn_t fn, void* userD
   if (s->kind == StreamKind::Legacy)
     if (cudaError_t refused = cudaemu::refuse_legacy_use(emu, s->device, true)) return call.finish(refused);
   if (fn == nullptr) return call.finish(cudaErrorInvalidValue);
+  // What stands for a kernel here: refused in a stream of another device, as a kernel launch is.
+  if (emu.is_foreign(*s)) return call.finish(cudaErrorInvalidResourceHandle);
   cudaemu::Op op;
   op.kind = cudaemu::Op::Kind::HostFn;
   op.fn = fn;
@@ -157,6 +167,7 @@ cudaError_t cudaStreamEndCapture(cudaStream_t stream, cudaGraph_t* pGraph) {
     return call.finish(cudaErrorStreamCaptureInvalidated);
   }
   auto graph = std::make_unique<cudaemu::Graph>();
+  graph->device = s->device;
   graph->nodes = std::move(ended.nodes);
   auto handle = reinterpret_cast<cudaGraph_t>(graph.get());
   emu.graphs.emplace(handle, std::move(graph));

@@ -83,6 +83,13 @@ Config config_from_environment() {
     if (!parse_fault_list(v, &config.faults)) warn_malformed("CUDAEMU_FAIL", v);
   }
   if (const char* v = std::getenv("CUDAEMU_REPORT")) config.report_at_exit = std::string(v) == "1";
+  if (const char* v = std::getenv("CUDAEMU_STRICT")) {
+    std::string s = v;
+    if (s == "0" || s == "1")
+      config.strict = s == "1";
+    else
+      warn_malformed("CUDAEMU_STRICT", v);
+  }
   return config;
 }
 

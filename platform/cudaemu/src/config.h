@@ -20,10 +20,11 @@ struct Config {
   std::size_t memory_capacity = std::size_t{16} << 30;  // per device
   std::vector<PlannedFault> faults;
   bool report_at_exit = false;
+  bool strict = false;  // worst-case ordering (CUDAEMU_STRICT=1)
 };
 
-// Reads CUDAEMU_DEVICES, CUDAEMU_DRIVER, CUDAEMU_MEMORY, CUDAEMU_FAIL and CUDAEMU_REPORT. A malformed
-// value is reported on stderr and ignored.
+// Reads CUDAEMU_DEVICES, CUDAEMU_DRIVER, CUDAEMU_MEMORY, CUDAEMU_FAIL, CUDAEMU_REPORT and
+// CUDAEMU_STRICT. A malformed value is reported on stderr and ignored.
 Config config_from_environment();
 
 // Parses "api:n:code[,api:n:code...]"; code is a number or an enumerator name. False when malformed.

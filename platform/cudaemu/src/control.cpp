@@ -49,6 +49,12 @@ void cudaemu_set_driver_present(int present) { emu().settings.driver_present = p
 
 void cudaemu_set_memory_capacity(size_t bytes) { emu().settings.memory_capacity = bytes; }
 
+void cudaemu_set_strict(int strict) { emu().settings.strict = strict != 0; }
+
+int cudaemu_strict(void) { return emu().settings.strict ? 1 : 0; }
+
+cudaError_t cudaemu_sticky_error(void) { return emu().sticky_fault(); }
+
 int cudaemu_fail_call(const char* api, int nth, cudaError_t code) {
   if (api == nullptr || *api == '\0' || nth < 1) return -1;
   emu().accounting.inject(api, nth, code);
@@ -103,8 +109,7 @@ uint64_t cudaemu_work_executed(void) { return emu().executed; }
 size_t cudaemu_pending_work(void) {
   return locked([](Emulator& e) {
     std::size_t n = 0;
-    for (const auto& s : e.legacy) n += s->queue.size();
-    for (const auto& entry : e.streams) n += entry.second->queue.size();
+    for (const auto& s : e.all_streams()) n += s->queue.size();
     return n;
   });
 }

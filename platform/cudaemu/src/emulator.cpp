@@ -1,7 +1,9 @@
 #include "emulator.h"
 
+#include <algorithm>
 #include <new>
 
+#include "errors.h"
 #include "thread_state.h"
 
 namespace cudaemu {
@@ -19,6 +21,7 @@ void Emulator::apply(const Config& config) {
   settings.driver_present = config.driver_present;
   settings.memory_capacity = config.memory_capacity;
   settings.report_at_exit = config.report_at_exit;
+  settings.strict = config.strict;
   set_device_count(config.device_count);
   for (const PlannedFault& fault : config.faults) accounting.inject(fault.api, fault.nth, fault.code);
 }
@@ -46,16 +49,36 @@ std::shared_ptr<Stream> Emulator::find_stream(cudaStream_t handle) {
   return it == streams.end() ? nullptr : it->second;
 }
 
-Stream& Emulator::legacy_stream(int device) { return *legacy[static_cast<std::size_t>(device)]; }
-
 void Emulator::note_violation(std::string what) {
   ++violations;
   last_violation = std::move(what);
 }
 
+void Emulator::note_fault(cudaError_t code) {
+  if (!is_sticky_error(code)) return;
+  int none = cudaSuccess;
+  sticky.compare_exchange_strong(none, code);
+}
+
+std::vector<std::shared_ptr<Stream>> Emulator::all_streams() const {
+  std::vector<std::shared_ptr<Stream>> all(legacy.begin(), legacy.end());
+  for (const auto& entry : streams) all.push_back(entry.second);
+  all.insert(all.end(), retired.begin(), retired.end());
+  return all;
+}
+
+void Emulator::prune_retired() {
+  retired.erase(std::remove_if(retired.begin(), retired.end(),
+                               [](const std::shared_ptr<Stream>& s) { return s->queue.empty() && !s->busy; }),
+                retired.end());
+}
+
 void Emulator::reset() {
   Lock lock(mu);
   streams.clear();
+  retired.clear();
+  quarantine.clear();
+  sticky = cudaSuccess;
   graphs.clear();
   execs.clear();
   legacy.clear();

@@ -1,5 +1,6 @@
 #include "engine.h"
 
+#include <cstdio>
 #include <cstring>
 #include <vector>
 
@@ -21,6 +22,14 @@ bool apply(Emulator& emu, const Op& op) {
     return false;
   }
   if (op.count == 0) return true;
+  if (op.issued && std::memcmp(op.src, op.issued->data(), op.count) != 0) {
+    char text[200];
+    std::snprintf(text, sizeof text,
+                  "during execution: pageable copy source %p (%zu bytes) changed between the call and the "
+                  "copy (reused before a synchronization)",
+                  op.src, op.count);
+    emu.note_violation(text);
+  }
   if (op.kind == Op::Kind::Memset)
     std::memset(op.dst, op.value, op.count);
   else
@@ -28,8 +37,10 @@ bool apply(Emulator& emu, const Op& op) {
   return true;
 }
 
-void run_ops(Emulator& emu, Lock& lock, Stream& stream, const OpList& ops) {
+void run_ops(Emulator& emu, Lock& lock, const OpList& ops) {
   for (const Op& op : ops) {
+    // After a sticky fault the device runs nothing more; host functions are not called either.
+    if (emu.sticky_fault() != cudaSuccess) return;
     if (op.kind == Op::Kind::HostFn) {
       lock.unlock();
       {
@@ -38,7 +49,8 @@ void run_ops(Emulator& emu, Lock& lock, Stream& stream, const OpList& ops) {
       }
       lock.lock();
     } else if (!apply(emu, op)) {
-      stream.fault = cudaErrorIllegalAddress;
+      emu.note_fault(cudaErrorIllegalAddress);
+      continue;
     }
     ++emu.executed;
   }
@@ -51,10 +63,10 @@ void wait_for_predecessors(Emulator& emu, Lock& lock, const Stream& stream, std:
     drain(emu, lock, *legacy, seq);
     return;
   }
+  // Destroyed blocking streams whose work has not run yet are waited for too.
   std::vector<std::shared_ptr<Stream>> blocking;
-  for (const auto& entry : emu.streams)
-    if (entry.second->kind == StreamKind::Blocking && entry.second->device == stream.device)
-      blocking.push_back(entry.second);
+  for (const auto& other : emu.all_streams())
+    if (other->kind == StreamKind::Blocking && other->device == stream.device) blocking.push_back(other);
   for (const auto& other : blocking) drain(emu, lock, *other, seq);
 }
 
@@ -63,10 +75,12 @@ void run_head(Emulator& emu, Lock& lock, Stream& stream) {
   stream.queue.pop_front();
   stream.busy = true;
   stream.busy_seq = item.seq;
+  stream.busy_ops = item.ops;
   // Waits only ever go to smaller seqs, so two threads cannot wait on each other.
   wait_for_predecessors(emu, lock, stream, item.seq);
-  run_ops(emu, lock, stream, *item.ops);
+  run_ops(emu, lock, *item.ops);
   stream.busy = false;
+  stream.busy_ops.reset();
   emu.cv.notify_all();
 }
 
@@ -93,16 +107,59 @@ void drain(Emulator& emu, Lock& lock, Stream& stream, std::uint64_t before) {
 
 void drain_device(Emulator& emu, Lock& lock, int device) {
   std::uint64_t before = emu.next_seq;
-  std::vector<std::shared_ptr<Stream>> all(emu.legacy.begin(), emu.legacy.end());
-  for (const auto& entry : emu.streams) all.push_back(entry.second);
-  for (const auto& stream : all)
+  for (const auto& stream : emu.all_streams())
     if (device < 0 || stream->device == device) drain(emu, lock, *stream, before);
+  emu.prune_retired();
 }
 
-cudaError_t take_fault(Stream& stream) {
-  cudaError_t fault = stream.fault;
-  stream.fault = cudaSuccess;
-  return fault;
+namespace {
+
+bool names(const Op& op, std::uintptr_t base, std::size_t size) {
+  if (op.kind == Op::Kind::HostFn) return false;
+  auto inside = [&](const void* p) {
+    auto addr = reinterpret_cast<std::uintptr_t>(p);
+    return p != nullptr && addr >= base && addr - base < size;
+  };
+  return inside(op.dst) || (op.kind == Op::Kind::Copy && !op.staged && inside(op.src));
+}
+
+bool names_any(const OpList& ops, std::uintptr_t base, std::size_t size) {
+  for (const Op& op : ops)
+    if (names(op, base, size)) return true;
+  return false;
+}
+
+// One past the seq of the stream's last queued or running item that names the range; 0 when none.
+std::uint64_t last_use(const Stream& stream, std::uintptr_t base, std::size_t size) {
+  for (auto it = stream.queue.rbegin(); it != stream.queue.rend(); ++it)
+    if (names_any(*it->ops, base, size)) return it->seq + 1;
+  if (stream.busy && stream.busy_ops && names_any(*stream.busy_ops, base, size)) return stream.busy_seq + 1;
+  return 0;
+}
+
+}  // namespace
+
+const Stream* queued_user_of(Emulator& emu, std::uintptr_t base, std::size_t size) {
+  for (const auto& stream : emu.all_streams())
+    if (last_use(*stream, base, size) != 0) return stream.get();
+  return nullptr;
+}
+
+void drain_users(Emulator& emu, Lock& lock, std::uintptr_t base, std::size_t size) {
+  for (;;) {
+    std::shared_ptr<Stream> user;
+    std::uint64_t until = 0;
+    for (const auto& stream : emu.all_streams()) {
+      until = last_use(*stream, base, size);
+      if (until != 0) {
+        user = stream;
+        break;
+      }
+    }
+    if (!user) break;
+    drain(emu, lock, *user, until);
+  }
+  emu.prune_retired();
 }
 
 }  // namespace cudaemu

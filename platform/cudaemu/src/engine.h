@@ -6,6 +6,9 @@
 // device's blocking streams, and blocking streams wait for earlier legacy work; non-blocking
 // streams wait for nothing. Host functions run on the thread that needs them done, without the
 // emulator lock held.
+//
+// Faults: an operation that finds its memory gone when it runs is skipped and makes
+// cudaErrorIllegalAddress the process's sticky fault; after a sticky fault nothing more runs.
 #ifndef CUDAEMU_SRC_ENGINE_H_
 #define CUDAEMU_SRC_ENGINE_H_
 
@@ -26,11 +29,16 @@ std::uint64_t enqueue(Emulator& emu, Stream& stream, std::shared_ptr<const OpLis
 // and no such item queued or running.
 void drain(Emulator& emu, Lock& lock, Stream& stream, std::uint64_t before);
 
-// Runs all work queued so far on one device's streams (device < 0: every device).
+// Runs all work queued so far on one device's streams (device < 0: every device), destroyed streams
+// with work left included.
 void drain_device(Emulator& emu, Lock& lock, int device);
 
-// The fault an earlier item hit, cleared once reported.
-cudaError_t take_fault(Stream& stream);
+// A stream whose queued or running work names memory in [base, base + size), or null.
+const Stream* queued_user_of(Emulator& emu, std::uintptr_t base, std::size_t size);
+
+// Runs (or waits for) the queued and running work that names memory in [base, base + size), with
+// what it waits for, and nothing else.
+void drain_users(Emulator& emu, Lock& lock, std::uintptr_t base, std::size_t size);
 
 }  // namespace cudaemu
 

@@ -193,6 +193,27 @@ const char* error_text(int code) {
   return e ? e->text : kUnknown;
 }
 
+bool is_sticky_error(int code) {
+  switch (code) {
+    case 226:  // cudaErrorContained
+    case 700:  // cudaErrorIllegalAddress
+    case 702:  // cudaErrorLaunchTimeout
+    case 710:  // cudaErrorAssert
+    case 714:  // cudaErrorHardwareStackError
+    case 715:  // cudaErrorIllegalInstruction
+    case 716:  // cudaErrorMisalignedAddress
+    case 717:  // cudaErrorInvalidAddressSpace
+    case 718:  // cudaErrorInvalidPc
+    case 719:  // cudaErrorLaunchFailure
+    case 721:  // cudaErrorTensorMemoryLeak
+    case 810:  // cudaErrorMpsClientTerminated
+    case 911:  // cudaErrorExternalDevice
+      return true;
+    default:
+      return false;
+  }
+}
+
 bool parse_error_code(const char* word, int* code) {
   for (const ErrorInfo& e : kErrors) {
     if (std::strcmp(e.name, word) == 0) {

@@ -11,6 +11,10 @@ const char* error_text(int code);
 // Looks up a code by its enumerator name ("cudaErrorMemoryAllocation").
 bool parse_error_code(const char* name, int* code);
 
+// The codes driver_types.h documents as leaving the process unusable ("any further CUDA work will
+// return the same error" / "the process must be terminated and relaunched").
+bool is_sticky_error(int code);
+
 }  // namespace cudaemu
 
 #endif  // CUDAEMU_SRC_ERRORS_H_

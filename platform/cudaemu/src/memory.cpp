@@ -34,11 +34,12 @@ void* MemoryRegistry::allocate(std::size_t size, MemoryKind kind, int device) {
   return p;
 }
 
-bool MemoryRegistry::release(const void* p, MemoryKind kind) {
+bool MemoryRegistry::release(const void* p, MemoryKind kind, std::unique_ptr<Mapping>* keep) {
   auto it = allocations_.find(reinterpret_cast<std::uintptr_t>(p));
   if (it == allocations_.end() || it->second.kind != kind) return false;
   bytes_ -= it->second.size;
   if (kind == MemoryKind::Device) device_bytes_[it->second.device] -= it->second.size;
+  if (keep != nullptr) *keep = std::move(it->second.mapping);
   allocations_.erase(it);
   return true;
 }

@@ -40,8 +40,9 @@ class MemoryRegistry {
  public:
   // Null when the host has no memory left. Size must be > 0.
   void* allocate(std::size_t size, MemoryKind kind, int device);
-  // False when p is not the start of a live allocation of that kind.
-  bool release(const void* p, MemoryKind kind);
+  // False when p is not the start of a live allocation of that kind. With `keep`, the memory leaves
+  // the registry but stays mapped, handed to *keep (so its addresses are not reused meanwhile).
+  bool release(const void* p, MemoryKind kind, std::unique_ptr<Mapping>* keep = nullptr);
   // The allocation whose range holds p, or null.
   const Allocation* find(const void* p) const;
 

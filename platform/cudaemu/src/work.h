@@ -25,6 +25,9 @@ struct Op {
   void* user_data = nullptr;
   // Pageable source bytes taken at the call, so the caller may reuse its buffer at once.
   std::shared_ptr<const std::vector<unsigned char>> staged;
+  // Strict mode: the copy reads its pageable source when it runs; these are the bytes the source held
+  // at the call, to report a caller that changed (or freed and reused) it before a synchronization.
+  std::shared_ptr<const std::vector<unsigned char>> issued;
 };
 
 using OpList = std::vector<Op>;
@@ -50,20 +53,23 @@ struct Stream {
   int device;
   StreamKind kind;
   std::deque<WorkItem> queue;
-  bool busy = false;                // an item has been taken off the queue and is still running
-  std::uint64_t busy_seq = 0;       // that item's seq
-  cudaError_t fault = cudaSuccess;  // reported once by the next synchronizing call
+  bool busy = false;                       // an item has been taken off the queue and is still running
+  std::uint64_t busy_seq = 0;              // that item's seq
+  std::shared_ptr<const OpList> busy_ops;  // and its operations
   Capture capture;
 
   bool capturing() const { return capture.status != cudaStreamCaptureStatusNone; }
 };
 
+// A graph belongs to the device of the stream it was captured on; its executable graphs too.
 struct Graph {
+  int device = 0;
   OpList nodes;
 };
 
 // Instantiation takes a snapshot: the graph may be destroyed or changed afterwards.
 struct GraphExec {
+  int device = 0;
   std::shared_ptr<const OpList> nodes;
 };
 

@@ -1,11 +1,17 @@
 // Child process for the environment tests: reports what the emulator answered, and leaves one
-// allocation and one stream alive for the exit report when asked to ("leak").
+// allocation and one stream alive for the exit report when asked to ("leak"), or prints whether
+// strict mode is on ("strict").
 #include <cuda_runtime_api.h>
+#include <cudaemu.h>
 
 #include <cstdio>
 #include <cstring>
 
 int main(int argc, char** argv) {
+  if (argc > 1 && std::strcmp(argv[1], "strict") == 0) {
+    std::printf("strict=%d\n", cudaemu_strict());
+    return 0;
+  }
   int count = -1;
   cudaError_t devices = cudaGetDeviceCount(&count);
   void* a = nullptr;

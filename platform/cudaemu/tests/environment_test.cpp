@@ -10,7 +10,7 @@ namespace {
 std::string run_probe(const std::string& env, const std::string& args = "") {
   std::string command =
       "env -u CUDAEMU_DEVICES -u CUDAEMU_DRIVER -u CUDAEMU_MEMORY -u CUDAEMU_FAIL "
-      "-u CUDAEMU_REPORT " +
+      "-u CUDAEMU_REPORT -u CUDAEMU_STRICT " +
       env + " " CUDAEMU_ENV_PROBE " " + args + " 2>&1";
   std::string output;
   FILE* pipe = popen(command.c_str(), "r");
@@ -47,6 +47,14 @@ TEST(EnvironmentTest, MalformedValuesAreReportedAndIgnored) {
             "cudaemu: ignoring malformed CUDAEMU_DEVICES=two\n"
             "cudaemu: ignoring malformed CUDAEMU_FAIL=cudaMalloc:x:2\n"
             "devices=0 count=1 malloc=0,0 stream=0\n");
+}
+
+TEST(EnvironmentTest, StrictMode) {
+  EXPECT_EQ(run_probe("", "strict"), "strict=0\n");
+  EXPECT_EQ(run_probe("CUDAEMU_STRICT=1", "strict"), "strict=1\n");
+  EXPECT_EQ(run_probe("CUDAEMU_STRICT=0", "strict"), "strict=0\n");
+  EXPECT_EQ(run_probe("CUDAEMU_STRICT=yes", "strict"),
+            "cudaemu: ignoring malformed CUDAEMU_STRICT=yes\nstrict=0\n");
 }
 
 TEST(EnvironmentTest, ReportLineAtExit) {

@@ -37,14 +37,14 @@ TEST_F(FaultTest, InjectedSuccessAlsoSkipsTheWork) {
 TEST_F(FaultTest, SeveralInjectionsAtOnce) {
   ASSERT_EQ(cudaemu_fail_call("cudaStreamCreate", 1, cudaErrorMemoryAllocation), 0);
   ASSERT_EQ(cudaemu_fail_call("cudaStreamCreate", 3, cudaErrorUnknown), 0);
-  ASSERT_EQ(cudaemu_fail_call("cudaMemcpyAsync", 1, cudaErrorIllegalAddress), 0);
+  ASSERT_EQ(cudaemu_fail_call("cudaMemcpyAsync", 1, cudaErrorInvalidValue), 0);
   cudaStream_t s = nullptr;
   std::vector<cudaError_t> results;
   for (int i = 0; i < 4; ++i) results.push_back(cudaStreamCreate(&s));
   EXPECT_EQ(results, (std::vector<cudaError_t>{cudaErrorMemoryAllocation, cudaSuccess, cudaErrorUnknown,
                                                cudaSuccess}));
   char host[4] = {};
-  EXPECT_EQ(cudaMemcpyAsync(host, host, 4, cudaMemcpyHostToHost, s), cudaErrorIllegalAddress);
+  EXPECT_EQ(cudaMemcpyAsync(host, host, 4, cudaMemcpyHostToHost, s), cudaErrorInvalidValue);
   EXPECT_EQ(cudaMemcpyAsync(host, host, 4, cudaMemcpyHostToHost, s), cudaSuccess);
   EXPECT_EQ(cudaemu_live_streams(), 2u);
 }
