@@ -3,6 +3,8 @@
 #include <algorithm>
 #include <cstring>
 
+#include "device_state.h"
+
 namespace inferlet_test {
 
 void HandleDeleter::operator()(trt_engine_core* handle) const {
@@ -21,15 +23,8 @@ std::string CallOutcome::OutputBytes(size_t j) const {
 }
 
 void InferenceTest::TearDown() {
-  // Every handle of the case is gone by now: nothing may be left on the device, and no copy may have
-  // touched memory outside an allocation.
-  char violation[256] = "";
-  cudaemu_last_violation(violation, sizeof violation);
-  EXPECT_EQ(cudaemu_violations(), 0u) << violation;
-  EXPECT_EQ(cudaemu_live_allocations(), 0u);
-  EXPECT_EQ(cudaemu_live_streams(), 0u);
-  EXPECT_EQ(cudaemu_live_graphs(), 0u);
-  EXPECT_EQ(cudaemu_live_graph_execs(), 0u);
+  // Every handle of the case is gone by now: nothing may be left on the device.
+  ExpectDeviceClean();
 }
 
 Handle InferenceTest::Open(const std::string& engine, const ModelConfig& config, bool use_cuda_graph) {
@@ -69,62 +64,6 @@ Tensor Pattern(size_t count, int seed) {
     values[k] = static_cast<float>(step - 30) * 0.125f + static_cast<float>(seed) * 0.0625f;
   }
   return values;
-}
-
-std::vector<cudaemu_trace_entry> TraceOf(const std::string& api) {
-  std::vector<cudaemu_trace_entry> entries;
-  cudaemu_trace_entry entry{};
-  for (size_t i = 0; cudaemu_trace_get(i, &entry) != 0; ++i) {
-    if (api == entry.api) entries.push_back(entry);
-  }
-  return entries;
-}
-
-std::vector<std::string> TraceNames(const std::vector<std::string>& apis) {
-  std::vector<std::string> names;
-  cudaemu_trace_entry entry{};
-  for (size_t i = 0; cudaemu_trace_get(i, &entry) != 0; ++i) {
-    if (std::find(apis.begin(), apis.end(), entry.api) != apis.end()) names.emplace_back(entry.api);
-  }
-  return names;
-}
-
-bool IsLibraryCopy(const cudaemu_trace_entry& entry, const S_net_info& rec) {
-  if (std::string("cudaMemcpyAsync") != entry.api) return false;
-  auto among = [](uintptr_t address, const std::vector<void*>& bufs) {
-    return std::any_of(bufs.begin(), bufs.end(),
-                       [&](void* buf) { return reinterpret_cast<uintptr_t>(buf) == address; });
-  };
-  const auto kind = static_cast<cudaMemcpyKind>(entry.args[3]);
-  return (kind == cudaMemcpyHostToDevice && among(entry.args[0], rec.input_bufs)) ||
-         (kind == cudaMemcpyDeviceToHost && among(entry.args[1], rec.output_bufs));
-}
-
-std::vector<cudaemu_trace_entry> LibraryCopies(const S_net_info& rec) {
-  std::vector<cudaemu_trace_entry> copies;
-  for (const cudaemu_trace_entry& entry : TraceOf("cudaMemcpyAsync")) {
-    if (IsLibraryCopy(entry, rec)) copies.push_back(entry);
-  }
-  return copies;
-}
-
-std::vector<std::string> LibraryCallSequence(const S_net_info& rec) {
-  const std::vector<std::string> capture_calls{"cudaStreamBeginCapture", "cudaStreamEndCapture",
-                                               "cudaGraphInstantiate"};
-  std::vector<std::string> sequence;
-  cudaemu_trace_entry entry{};
-  for (size_t i = 0; cudaemu_trace_get(i, &entry) != 0; ++i) {
-    const std::string api = entry.api;
-    if (IsLibraryCopy(entry, rec)) {
-      sequence.emplace_back(static_cast<cudaMemcpyKind>(entry.args[3]) == cudaMemcpyHostToDevice ? "H2D"
-                                                                                                 : "D2H");
-    } else if (api == "cudaStreamSynchronize") {
-      sequence.emplace_back("sync");
-    } else if (std::find(capture_calls.begin(), capture_calls.end(), api) != capture_calls.end()) {
-      sequence.push_back(api);
-    }
-  }
-  return sequence;
 }
 
 }  // namespace inferlet_test

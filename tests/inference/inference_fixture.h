@@ -1,16 +1,13 @@
 // Shared ground for the inference tests: sample-engine handles opened through the C interface, one
 // helper per kestrel_trt_process call that records what the call returned and printed, and checks that
-// every case leaves the emulated device clean.
+// every case leaves the device clean. The emulated device's call trace is read through inference_trace.h.
 #ifndef INFERLET_TESTS_INFERENCE_INFERENCE_FIXTURE_H_
 #define INFERLET_TESTS_INFERENCE_INFERENCE_FIXTURE_H_
-
-#include <cudaemu.h>
 
 #include <memory>
 #include <string>
 #include <vector>
 
-#include "engine_infer.h"
 #include "kestrel_trt.h"
 #include "test_support.h"
 
@@ -51,20 +48,6 @@ class InferenceTest : public FreshPlatformTest {
 
 // Deterministic test data of both signs, different for every seed.
 Tensor Pattern(size_t count, int seed);
-
-// Trace entries of one CUDA runtime call, in call order, since the trace was last cleared.
-std::vector<cudaemu_trace_entry> TraceOf(const std::string& api);
-// Names of the traced calls that are among `apis`, in call order.
-std::vector<std::string> TraceNames(const std::vector<std::string>& apis);
-
-// TensorRT copies between the bindings and its own staging memory on the same stream; the library's
-// copies are the ones into a profile's device inputs and out of its device outputs.
-bool IsLibraryCopy(const cudaemu_trace_entry& entry, const S_net_info& rec);
-std::vector<cudaemu_trace_entry> LibraryCopies(const S_net_info& rec);
-
-// The library's CUDA work since the trace was cleared, as "H2D", "D2H" (its own copies), "sync" and
-// the capture calls' names, in call order.
-std::vector<std::string> LibraryCallSequence(const S_net_info& rec);
 
 }  // namespace inferlet_test
 

@@ -17,6 +17,7 @@
 #include <regex>
 #include <string>
 
+#include "device_counts.h"
 #include "reliability_support.h"
 #include "test_support.h"
 

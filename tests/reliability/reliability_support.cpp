@@ -1,7 +1,5 @@
 #include "reliability_support.h"
 
-#include <cudaemu.h>
-
 #include <stdexcept>
 
 namespace inferlet_test {
@@ -76,27 +74,6 @@ uint64_t Fingerprint(const CallResult& result) {
     for (char byte : output) mix(static_cast<unsigned char>(byte));
   }
   return hash;
-}
-
-DeviceCounts DeviceCounts::Now() {
-  DeviceCounts counts;
-  counts.allocations = cudaemu_live_allocations();
-  counts.bytes = cudaemu_live_bytes();
-  counts.streams = cudaemu_live_streams();
-  counts.graphs = cudaemu_live_graphs();
-  counts.graph_execs = cudaemu_live_graph_execs();
-  return counts;
-}
-
-bool DeviceCounts::operator==(const DeviceCounts& other) const {
-  return allocations == other.allocations && bytes == other.bytes && streams == other.streams &&
-         graphs == other.graphs && graph_execs == other.graph_execs;
-}
-
-std::ostream& operator<<(std::ostream& out, const DeviceCounts& counts) {
-  return out << "{allocations " << counts.allocations << ", bytes " << counts.bytes << ", streams "
-             << counts.streams << ", graphs " << counts.graphs << ", graph_execs " << counts.graph_execs
-             << "}";
 }
 
 int MaxBatch(const ModelConfig& config, int profile) {

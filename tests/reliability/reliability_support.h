@@ -1,11 +1,10 @@
-// Helpers of the reliability suites: owned handles on the sample engines, deterministic call inputs,
-// and the emulated device's resource counts as one comparable value.
+// Helpers of the reliability suites: owned handles on the sample engines and deterministic call
+// inputs. The emulated device's resource counts are in device_counts.h.
 #ifndef INFERLET_TESTS_RELIABILITY_SUPPORT_H_
 #define INFERLET_TESTS_RELIABILITY_SUPPORT_H_
 
 #include <cstdint>
 #include <memory>
-#include <ostream>
 #include <string>
 #include <vector>
 
@@ -57,20 +56,6 @@ CallResult Call(trt_engine_core* handle, const ModelConfig& config, int profile,
 
 // FNV-1a over every output of a result, lengths included.
 uint64_t Fingerprint(const CallResult& result);
-
-// What the emulated device holds at one moment.
-struct DeviceCounts {
-  size_t allocations = 0;
-  size_t bytes = 0;
-  size_t streams = 0;
-  size_t graphs = 0;
-  size_t graph_execs = 0;
-
-  static DeviceCounts Now();
-  bool operator==(const DeviceCounts& other) const;
-  bool operator!=(const DeviceCounts& other) const { return !(*this == other); }
-};
-std::ostream& operator<<(std::ostream& out, const DeviceCounts& counts);
 
 // Largest batch of a profile: the first dimension of its first input.
 int MaxBatch(const ModelConfig& config, int profile);

@@ -1,6 +1,5 @@
 #include "test_support.h"
 
-#include <cudaemu.h>
 #include <trt_standin.h>
 #include <unistd.h>
 
@@ -10,6 +9,8 @@
 #include <iostream>
 #include <sstream>
 #include <stdexcept>
+
+#include "device_state.h"
 
 namespace inferlet_test {
 
@@ -98,7 +99,7 @@ std::string StdoutCapture::Stop() {
 }
 
 void FreshPlatformTest::SetUp() {
-  cudaemu_reset();
+  ResetDevice();
   trt_standin_reset();
 }
 

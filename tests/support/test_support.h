@@ -1,5 +1,5 @@
 // Helpers shared by the library's tests: sample engines and their configurations, capture of what the
-// library writes to standard output, and a fixture that starts every case on a fresh emulated device.
+// library writes to standard output, and a fixture that starts every case on a fresh device.
 #ifndef INFERLET_TESTS_TEST_SUPPORT_H_
 #define INFERLET_TESTS_TEST_SUPPORT_H_
 
@@ -52,7 +52,8 @@ class StdoutCapture {
   int capture_fd_ = -1;
 };
 
-// Resets the emulated device and the TensorRT stand-in (counters, faults, traces) before each case.
+// Resets the device (see ResetDevice) and the TensorRT stand-in (counters, faults, traces) before each
+// case.
 class FreshPlatformTest : public ::testing::Test {
  protected:
   void SetUp() override;
