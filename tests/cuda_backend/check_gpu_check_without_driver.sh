@@ -14,7 +14,7 @@ failures=0
 # expect_no_gpu WHAT PATTERN PATH: runs the script with PATH and checks status, output and speed.
 expect_no_gpu() {
   local what=$1 pattern=$2 path=$3 out status start=$SECONDS
-  out=$(cd "$scratch" && PATH=$path GPU_CHECK_BUILD=$scratch/build OUT= bash "$script" 2>&1)
+  out=$(cd "$scratch" && PATH=$path GPU_CHECK_BUILD=$scratch/build OUT='' bash "$script" 2>&1)
   status=$?
   local lines
   lines=$(printf '%s\n' "$out" | grep -c .)
