@@ -1,15 +1,24 @@
 # Shared by bench/run.sh (emulated device) and bench/gpu.sh (real CUDA runtime); sourced, not run.
 
 # bench_build BUILD_DIR DEVICE: configures BUILD_DIR for DEVICE (emulated|cuda) unless it already is,
-# and builds the benchmark binaries with what they need.
+# and builds the benchmark binaries with what they need, showing the build's progress lines.
 bench_build() {
   local build=$1 device=$2
   if [[ ! -f $build/CMakeCache.txt ]]; then
+    echo "configuring $build (INFERLET_DEVICE=$device)"
+    mkdir -p "$build"
     cmake -S "$BENCH_ROOT" -B "$build" -DCMAKE_BUILD_TYPE=RelWithDebInfo -DINFERLET_DEVICE="$device" \
-      -DINFERLET_BUILD_BENCH=ON -DINFERLET_BUILD_TESTS=OFF >/dev/null
+      -DINFERLET_BUILD_BENCH=ON -DINFERLET_BUILD_TESTS=OFF >"$build/bench-configure.log" 2>&1 ||
+      { cat "$build/bench-configure.log"; return 1; }
   fi
-  cmake --build "$build" -j"${BENCH_JOBS:-$(nproc)}" --target inferlet_bench inferlet_call_probe trtbuild \
-    sample_engines >/dev/null
+  echo "building the benchmarks in $build (a fresh tree takes minutes; what is compiled shows below)"
+  # Only the progress lines reach the terminal; the whole output is kept for a failure.
+  local log=$build/bench-build.log
+  if ! cmake --build "$build" -j"${BENCH_JOBS:-$(nproc)}" --target inferlet_bench inferlet_call_probe \
+    trtbuild sample_engines 2>&1 | tee "$log" | sed -un '/^\[ *[0-9]*%\] \(Building\|Linking\) /s/^/  /p'; then
+    echo "build failed; its output is in $log"
+    return 1
+  fi
 }
 
 # bench_engines BUILD_DIR WORK_DIR: engines whose one dense layer holds 1, 16 and 256 MiB of float
@@ -32,18 +41,30 @@ bench_engines() {
 }
 JSON
     if [[ ! -f $engine || $engine -ot $build/platform/tensorrt/trtbuild ]]; then
+      echo "compiling the ${mib} MiB weights engine"
       "$build/platform/tensorrt/trtbuild" --trt 8 "$json" -o "$engine"
     fi
   done
 }
 
-# bench_run BUILD_DIR WORK_DIR: the Google Benchmark runs, JSON results in WORK_DIR. The library's
-# own lines (construction, deletion) and the console table go to WORK_DIR/bench.log.
+# bench_run BUILD_DIR WORK_DIR: the Google Benchmark runs, JSON results in WORK_DIR. Times per call
+# are measured BENCH_RUNS times (at least 3), each after recording the load average (uptime), so that
+# the figures can give the range over the runs with the load they ran under; memory and construction
+# once. The library's own lines and the console tables go to WORK_DIR/bench.log.
 bench_run() {
-  local build=$1 work=$2
-  "$build/bench/inferlet_bench" --benchmark_filter='^(process|floor)' --benchmark_repetitions=5 \
-    --benchmark_min_time=0.5 --benchmark_report_aggregates_only=true \
-    --benchmark_out="$work/per_call.json" --benchmark_out_format=json >"$work/bench.log" 2>&1
+  local build=$1 work=$2 runs=${BENCH_RUNS:-3} k
+  ((runs >= 3)) || runs=3
+  rm -f "$work"/per_call.*.json "$work"/load.*.txt
+  : >"$work/bench.log"
+  for ((k = 1; k <= runs; k++)); do
+    uptime >"$work/load.$k.txt"
+    echo "timing the calls, run $k of $runs ($(sed 's/.*load average/load average/' "$work/load.$k.txt"))"
+    "$build/bench/inferlet_bench" --benchmark_filter='^(process|floor)' --benchmark_repetitions=3 \
+      --benchmark_min_time=0.3 --benchmark_report_aggregates_only=true \
+      --benchmark_out="$work/per_call.$k.json" --benchmark_out_format=json >>"$work/bench.log" 2>&1
+  done
+  uptime >"$work/load.memory.txt"
+  echo "measuring construction and memory over 100 000 calls"
   "$build/bench/inferlet_bench" --weights-dir="$work" --benchmark_filter='^(construct|memory)' \
     --benchmark_out="$work/memory.json" --benchmark_out_format=json >>"$work/bench.log" 2>&1
 }
@@ -52,7 +73,7 @@ bench_run() {
 bench_machine() {
   local cpu
   cpu=$(sed -n 's/^model name[[:space:]]*: //p' /proc/cpuinfo | head -1)
-  printf '%s, %s CPUs (nproc), %s GiB memory, Linux %s, load average %s at the start' \
+  printf '%s, %s CPUs (nproc), %s GiB memory, Linux %s' \
     "${cpu:-unknown CPU}" "$(nproc)" "$(awk '/MemTotal/ {printf "%.0f", $2 / 1048576}' /proc/meminfo)" \
-    "$(uname -r)" "$(cut -d' ' -f1-3 /proc/loadavg)"
+    "$(uname -r)"
 }

@@ -13,17 +13,18 @@ build=$BENCH_ROOT/out/bench-cuda
 work=$build/bench/results
 load=$(bench_machine)
 
+started=$SECONDS
 bench_build "$build" cuda
 bench_engines "$build" "$work"
 bench_run "$build" "$work"
 
 python3 "$BENCH_ROOT/bench/figures.py" --results "$work" --machine "$load; GPU: $gpu" \
   --command "bash bench/gpu.sh" --device "real CUDA runtime on $gpu, stand-in TensorRT 8" \
-  --readme "$BENCH_ROOT/bench/README.md" --section gpu
+  --readme "$BENCH_ROOT/bench/README.md" --section gpu --elapsed $((SECONDS - started))
 if [[ -n ${OUT:-} ]]; then
   python3 "$BENCH_ROOT/bench/figures.py" --results "$work" --machine "$load; GPU: $gpu" \
     --command "bash bench/gpu.sh" --device "real CUDA runtime on $gpu, stand-in TensorRT 8" \
     --markdown "$OUT/gpu-figures.md"
-  cp "$work/per_call.json" "$work/memory.json" "$OUT/"
+  cp "$work"/per_call.*.json "$work"/load.*.txt "$work/memory.json" "$OUT/"
 fi
 sed -n '/<!-- gpu:begin -->/,/<!-- gpu:end -->/p' "$BENCH_ROOT/bench/README.md"

@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
 # Runs the benchmarks on the emulated CUDA device and writes their figures into bench/README.md.
 #   bash bench/run.sh [BUILD_DIR]      (default: out/emulated, the emulated preset's build)
-# Takes about four minutes on two cores, most of it under valgrind.
+# Prints a line per step (and the build's progress); the figures land in bench/README.md.
 set -euo pipefail
 BENCH_ROOT=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
 source "$BENCH_ROOT/bench/common.sh"
@@ -10,7 +10,7 @@ build=$(realpath -m "${1:-$BENCH_ROOT/out/emulated}")
 work=$build/bench/results
 load=$(bench_machine)
 
-echo "building in $build"
+started=$SECONDS
 bench_build "$build" emulated
 bench_engines "$build" "$work"
 echo "running the benchmarks (log: $work/bench.log)"
@@ -19,9 +19,12 @@ bench_run "$build" "$work"
 # Instructions per steady-state call, from two runs of N and 2N calls: set-up costs cancel out.
 echo "counting instructions with callgrind"
 calls=500
+step=0
 : >"$work/callgrind.txt"
 for mode in floor library_calls plain cuda_graph; do
   for n in $calls $((2 * calls)); do
+    step=$((step + 1))
+    echo "  callgrind $step of 8: $mode, $n calls"
     valgrind --tool=callgrind --callgrind-out-file="$work/callgrind.$mode.$n" \
       "$build/bench/inferlet_call_probe" "$mode" "$n" >/dev/null 2>"$work/valgrind.$mode.$n.log"
     echo "$mode $n $(sed -n 's/^summary: //p' "$work/callgrind.$mode.$n")" >>"$work/callgrind.txt"
@@ -30,5 +33,5 @@ done
 
 python3 "$BENCH_ROOT/bench/figures.py" --results "$work" --machine "$load" \
   --command "bash bench/run.sh${1:+ $1}" --device "emulated CUDA device (platform/cudaemu), stand-in TensorRT 8" \
-  --readme "$BENCH_ROOT/bench/README.md" --section emulated
-echo "figures written to bench/README.md"
+  --readme "$BENCH_ROOT/bench/README.md" --section emulated --elapsed $((SECONDS - started))
+echo "figures written to bench/README.md ($((SECONDS - started)) s)"

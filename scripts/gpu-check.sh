@@ -9,7 +9,7 @@
 # and writes one summary (passed/failed per suite, the probe answers, the bench figures) to standard
 # output and to <build>/gpu-check/gpu-check-summary.md, next to the logs. When $OUT is set (the result
 # folder of a lent machine) the summary, the probe answers, the figures, the test report and a tarball
-# of the logs are copied there too: seven files.
+# of the logs and raw benchmark results are copied there too: five files.
 #
 #   bash scripts/gpu-check.sh
 #
@@ -87,10 +87,11 @@ hand_back() {
   [[ -n ${OUT:-} ]] || return 0
   mkdir -p "$OUT"
   local f
-  for f in gpu-check-summary.md probes.txt gpu-figures.md per_call.json memory.json ctest-junit.xml; do
+  for f in gpu-check-summary.md probes.txt gpu-figures.md ctest-junit.xml; do
     [[ -f $results/$f ]] && cp "$results/$f" "$OUT/"
   done
-  (cd "$results" && tar czf "$OUT/gpu-check-logs.tar.gz" ./*.log 2>/dev/null)
+  # The logs and the benchmarks' raw results in one file: a lent machine hands back few files.
+  (cd "$results" && tar czf "$OUT/gpu-check-logs.tar.gz" ./*.log $([[ -d bench ]] && echo bench) 2>/dev/null)
 }
 trap 'hand_back; rm -rf "$probe_dir"' EXIT
 
@@ -214,7 +215,8 @@ if [[ $bench_wanted != 0 && $bench_built = 1 ]]; then
     say "## Benchmarks (bash bench/gpu.sh): $((SECONDS - phase_start)) s"
     say ""
     if [[ -f $bench_out/gpu-figures.md ]]; then tee -a "$summary" <"$bench_out/gpu-figures.md"; fi
-    cp "$bench_out"/*.json "$bench_out"/gpu-figures.md "$results/" 2>/dev/null
+    [[ -f $bench_out/gpu-figures.md ]] && cp "$bench_out/gpu-figures.md" "$results/"
+    mkdir -p "$results/bench" && cp "$bench_out"/* "$results/bench/" 2>/dev/null
   else
     say "## Benchmarks (bash bench/gpu.sh): FAILED after $((SECONDS - phase_start)) s (see bench.log)"
     tail -n 10 "$results/bench.log" | tee -a "$summary"

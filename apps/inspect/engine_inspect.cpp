@@ -92,22 +92,24 @@ bool SelectProfile(nvinfer1::IExecutionContext& context, int profile) {
 #pragma GCC diagnostic pop
 }
 
-// Largest dimensions of every binding of one profile: inputs from the profile's kMAX shapes; outputs
-// from what the context infers once every input is set to its maximum. An output extent that cannot
-// be inferred that way stays -1, except a leading -1, which follows the profile's batch.
-nlohmann::json ProfileMaxima(const nvinfer1::ICudaEngine& engine, nvinfer1::IExecutionContext* context,
-                             int profile, int per_profile) {
+// Dimensions of every binding of one profile at one of its points (kMIN, kOPT, kMAX): inputs from the
+// profile's shapes; outputs from what the context infers once every input is set to that point. An
+// output extent that cannot be inferred that way stays -1, except a leading -1, which follows the
+// inputs' batch.
+std::vector<std::vector<int>> ProfilePoint(const nvinfer1::ICudaEngine& engine,
+                                           nvinfer1::IExecutionContext* context, int profile, int per_profile,
+                                           nvinfer1::OptProfileSelector point) {
   const int first = profile * per_profile;
-  std::vector<std::vector<int>> max(per_profile);
+  std::vector<std::vector<int>> dims_at(per_profile);
   bool inputs_set = context != nullptr && SelectProfile(*context, profile);
   int batch = -1;
   for (int k = 0; k < per_profile; ++k) {
     const int b = first + k;
     if (!engine.bindingIsInput(b)) continue;
-    max[k] = ToVector(engine.getProfileDimensions(b, profile, nvinfer1::OptProfileSelector::kMAX));
-    if (max[k].empty()) max[k] = ToVector(engine.getBindingDimensions(b));
-    if (batch < 0 && !max[k].empty()) batch = max[k][0];
-    if (inputs_set) inputs_set = context->setBindingDimensions(b, ToDims(max[k]));
+    dims_at[k] = ToVector(engine.getProfileDimensions(b, profile, point));
+    if (dims_at[k].empty()) dims_at[k] = ToVector(engine.getBindingDimensions(b));
+    if (batch < 0 && !dims_at[k].empty()) batch = dims_at[k][0];
+    if (inputs_set) inputs_set = context->setBindingDimensions(b, ToDims(dims_at[k]));
   }
   for (int k = 0; k < per_profile; ++k) {
     const int b = first + k;
@@ -116,9 +118,18 @@ nlohmann::json ProfileMaxima(const nvinfer1::ICudaEngine& engine, nvinfer1::IExe
     if (inputs_set) dims = ToVector(context->getBindingDimensions(b));
     if (!AllKnown(dims)) dims = ToVector(engine.getBindingDimensions(b));
     if (!dims.empty() && dims[0] < 0) dims[0] = batch;
-    max[k] = dims;
+    dims_at[k] = dims;
   }
-  return nlohmann::json{{"max", max}};
+  return dims_at;
+}
+
+nlohmann::json ProfileDims(const nvinfer1::ICudaEngine& engine, nvinfer1::IExecutionContext* context,
+                           int profile, int per_profile) {
+  using nvinfer1::OptProfileSelector;
+  return nlohmann::json{
+      {"min", ProfilePoint(engine, context, profile, per_profile, OptProfileSelector::kMIN)},
+      {"opt", ProfilePoint(engine, context, profile, per_profile, OptProfileSelector::kOPT)},
+      {"max", ProfilePoint(engine, context, profile, per_profile, OptProfileSelector::kMAX)}};
 }
 
 nlohmann::json Describe(nvinfer1::ICudaEngine& engine) {
@@ -148,7 +159,7 @@ nlohmann::json Describe(nvinfer1::ICudaEngine& engine) {
   Logger().TakeErrors();  // a context that cannot be made only costs the output inference
   nlohmann::json profile_list = nlohmann::json::array();
   for (int p = 0; p < profiles; ++p)
-    profile_list.push_back(ProfileMaxima(engine, context.get(), p, per_profile));
+    profile_list.push_back(ProfileDims(engine, context.get(), p, per_profile));
   desc["profiles"] = std::move(profile_list);
   return desc;
 }

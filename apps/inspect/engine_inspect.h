@@ -1,5 +1,5 @@
 /* Reads what a serialized TensorRT engine declares about itself: its bindings, their data types and
- * the largest dimensions each optimization profile allows.
+ * the smallest, optimal and largest dimensions each optimization profile allows.
  *
  * Built once per TensorRT major (libinferlet_inspect7.so, libinferlet_inspect8.so), because the two
  * majors' headers differ; inferlet-run loads the one that matches the deliverable it drives. The
@@ -20,9 +20,12 @@ int inferlet_inspect_trt_major(void);
  *   {"trt_major": 8, "name": "...", "max_batch_size": 1, "refittable": false,
  *    "bindings": [{"index": 0, "name": "in0", "input": true, "dtype": 0, "item_size": 4,
  *                  "dims": [-1, 340]}, ...],
- *    "profiles": [{"max": [[10, 340], [10, 340], [10, 338]]}, ...]}
- * "dims" are the engine's own (-1 where a profile lets the extent vary); "max" holds one entry per
- * binding of the profile's block (bindings / profiles consecutive bindings), in binding order.
+ *    "profiles": [{"min": [[1, 340], [1, 340], [1, 338]], "opt": [...],
+ *                  "max": [[10, 340], [10, 340], [10, 338]]}, ...]}
+ * "dims" are the engine's own (-1 where a profile lets the extent vary); "min", "opt" and "max" hold
+ * one entry per binding of the profile's block (bindings / profiles consecutive bindings), in
+ * binding order: inputs at the profile's kMIN, kOPT and kMAX shapes, outputs as TensorRT infers them
+ * for those inputs.
  * Returns 0 with the JSON text in *text, or -1 with an error message in *text. Either way *text is
  * allocated here and released with inferlet_inspect_free. */
 int inferlet_inspect_engine(const void* data, size_t size, char** text);

@@ -43,6 +43,14 @@ int EngineDesc::BindingsPerProfile() const {
   return profiles.empty() ? 0 : static_cast<int>(bindings.size() / profiles.size());
 }
 
+const std::vector<int>& EngineDesc::MinDims(int profile, int binding) const {
+  return profiles.at(profile).min_dims.at(binding - profile * BindingsPerProfile());
+}
+
+const std::vector<int>& EngineDesc::OptDims(int profile, int binding) const {
+  return profiles.at(profile).opt_dims.at(binding - profile * BindingsPerProfile());
+}
+
 const std::vector<int>& EngineDesc::MaxDims(int profile, int binding) const {
   return profiles.at(profile).max_dims.at(binding - profile * BindingsPerProfile());
 }
@@ -77,6 +85,8 @@ EngineDesc ParseEngineDesc(const std::string& json_text) {
     }
     for (const auto& p : j.at("profiles")) {
       ProfileDesc profile;
+      profile.min_dims = p.at("min").get<std::vector<std::vector<int>>>();
+      profile.opt_dims = p.at("opt").get<std::vector<std::vector<int>>>();
       profile.max_dims = p.at("max").get<std::vector<std::vector<int>>>();
       desc.profiles.push_back(std::move(profile));
     }
@@ -87,7 +97,9 @@ EngineDesc ParseEngineDesc(const std::string& json_text) {
   const int per_profile = desc.BindingsPerProfile();
   for (size_t p = 0; p < desc.profiles.size(); ++p) {
     ProfileDesc& profile = desc.profiles[p];
-    if (static_cast<int>(profile.max_dims.size()) != per_profile)
+    if (static_cast<int>(profile.max_dims.size()) != per_profile ||
+        static_cast<int>(profile.min_dims.size()) != per_profile ||
+        static_cast<int>(profile.opt_dims.size()) != per_profile)
       throw std::runtime_error("malformed engine description: profile block size");
     for (int k = 0; k < per_profile; ++k) {
       const int b = static_cast<int>(p) * per_profile + k;

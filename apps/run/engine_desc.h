@@ -23,9 +23,11 @@ struct BindingDesc {
 };
 
 struct ProfileDesc {
-  std::vector<int> inputs;                 // binding indices, in binding order
-  std::vector<int> outputs;                // binding indices, in binding order
-  std::vector<std::vector<int>> max_dims;  // per binding of the profile's block, in binding order
+  std::vector<int> inputs;   // binding indices, in binding order
+  std::vector<int> outputs;  // binding indices, in binding order
+  // Per binding of the profile's block, in binding order: the profile's smallest, optimal and largest
+  // dimensions.
+  std::vector<std::vector<int>> min_dims, opt_dims, max_dims;
 };
 
 struct EngineDesc {
@@ -37,7 +39,9 @@ struct EngineDesc {
   std::vector<ProfileDesc> profiles;
 
   int BindingsPerProfile() const;
-  // Largest dimensions of a binding within its profile.
+  // Smallest, optimal and largest dimensions of a binding within its profile.
+  const std::vector<int>& MinDims(int profile, int binding) const;
+  const std::vector<int>& OptDims(int profile, int binding) const;
   const std::vector<int>& MaxDims(int profile, int binding) const;
 };
 

@@ -3,6 +3,7 @@
 #define INFERLET_APPS_EXIT_CODES_H_
 
 #include <string>
+#include <utility>
 
 namespace inferlet_run {
 
@@ -15,10 +16,32 @@ enum ExitCode : int {
   kExitOutput = 5,    // outputs cannot be saved
 };
 
+// One word per status, as the JSON error object names it: "ok", "rejected", "usage", "input",
+// "library", "output".
+inline const char* ExitKind(int code) {
+  switch (code) {
+    case kExitOk:
+      return "ok";
+    case kExitRejected:
+      return "rejected";
+    case kExitUsage:
+      return "usage";
+    case kExitInput:
+      return "input";
+    case kExitLibrary:
+      return "library";
+    case kExitOutput:
+      return "output";
+  }
+  return "unknown";
+}
+
 // Failure with a message for the user and the exit status that goes with it.
 struct ToolError {
+  ToolError(ExitCode c, std::string m) : code(c), message(std::move(m)) {}
   ExitCode code;
   std::string message;
+  std::string library_log;  // the library's own lines held back by --quiet, shown with the error
 };
 
 }  // namespace inferlet_run

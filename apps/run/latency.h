@@ -1,15 +1,18 @@
-// Summary of the per-call latencies of a timed run.
+// Summary of the per-call latencies of a timed run. Every latency is in microseconds.
 #ifndef INFERLET_APPS_LATENCY_H_
 #define INFERLET_APPS_LATENCY_H_
 
 #include <cstddef>
+#include <string>
+#include <utility>
 #include <vector>
 
 namespace inferlet_run {
 
 struct LatencySummary {
   size_t calls = 0;
-  double min_ms = 0, mean_ms = 0, median_ms = 0, p90_ms = 0, p99_ms = 0, max_ms = 0;
+  double min_us = 0, mean_us = 0, median_us = 0, p90_us = 0, p99_us = 0, max_us = 0;
+  std::vector<std::pair<double, double>> extra;  // (percentile, µs) asked for with --percentile
   double wall_s = 0;         // the whole timed phase, from its first call to the end of its last
   double calls_per_s = 0;    // calls / wall_s
   double samples_per_s = 0;  // calls_per_s * batch
@@ -18,7 +21,13 @@ struct LatencySummary {
 // Percentile q (0..100) of sorted values, interpolating linearly between the two nearest ranks.
 double Percentile(const std::vector<double>& sorted, double q);
 
-LatencySummary Summarize(std::vector<double> latencies_ms, double wall_s, int batch);
+// The fixed set (min, mean, median, p90, p99, max) and, in increasing order and without repeats or
+// members of the fixed set, the percentiles asked for.
+LatencySummary Summarize(std::vector<double> latencies_us, double wall_s, int batch,
+                         const std::vector<double>& percentiles = {});
+
+// "p99.9" for 99.9, "p95" for 95: the name a percentile has in the report and in JSON keys.
+std::string PercentileName(double q);
 
 }  // namespace inferlet_run
 

@@ -1,34 +1,73 @@
 // inferlet-run: runs and times a TensorRT engine through an inferlet deliverable.
+//   inferlet-run --engine ENGINE [options]     run and time it
+//   inferlet-run inspect ENGINE [options]      list its bindings and profiles
 #include <fmt/format.h>
 
 #include <cstdio>
+#include <cstring>
 #include <exception>
+#include <iostream>
 
 #include "exit_codes.h"
 #include "options.h"
 #include "report.h"
 #include "runner.h"
 
-int main(int argc, char** argv) {
-  using namespace inferlet_run;
+namespace {
+
+using namespace inferlet_run;
+
+std::string Dump(const nlohmann::json& j) {
+  return j.dump(2, ' ', false, nlohmann::json::error_handler_t::replace);
+}
+
+// One line on stderr, after the library's lines that --quiet held back; with --json also one JSON
+// object on stdout, so that a script reading stdout always gets one.
+int Fail(const ToolError& e, bool json) {
+  std::cout.flush();
+  std::fflush(stdout);
+  if (!e.library_log.empty()) fmt::print(stderr, "{}", e.library_log);
+  fmt::print(stderr, "inferlet-run: error: {}\n", e.message);
+  if (json) fmt::print("{}\n", Dump(ErrorJson(e)));
+  return e.code;
+}
+
+int RunCommand(int argc, char** argv) {
   Options options;
   const int parsed = ParseCommandLine(argc, argv, &options);
   if (parsed >= 0) return parsed;
+  const RunReport report = Run(options);
+  std::cout.flush();
+  std::fflush(stdout);
+  if (options.json)
+    fmt::print("{}\n", Dump(ReportJson(report)));
+  else
+    fmt::print("{}", FormatReport(report));
+  return kExitOk;
+}
+
+int InspectCommand(int argc, char** argv) {
+  InspectOptions options;
+  const int parsed = ParseInspectCommandLine(argc, argv, &options);
+  if (parsed >= 0) return parsed;
+  const InspectReport report = Inspect(options);
+  if (options.json)
+    fmt::print("{}\n", Dump(InspectJson(report)));
+  else
+    fmt::print("{}", FormatInspect(report));
+  return kExitOk;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  const bool json = WantsJson(argc, argv);
   try {
-    const RunReport report = Run(options);
-    std::fflush(stdout);
-    if (options.json)
-      fmt::print("{}\n", ReportJson(report).dump(2));
-    else
-      fmt::print("{}", FormatReport(report));
-    return kExitOk;
+    if (argc > 1 && std::strcmp(argv[1], "inspect") == 0) return InspectCommand(argc - 1, argv + 1);
+    return RunCommand(argc, argv);
   } catch (const ToolError& e) {
-    std::fflush(stdout);
-    fmt::print(stderr, "inferlet-run: error: {}\n", e.message);
-    return e.code;
+    return Fail(e, json);
   } catch (const std::exception& e) {
-    std::fflush(stdout);
-    fmt::print(stderr, "inferlet-run: error: {}\n", e.what());
-    return kExitRejected;
+    return Fail(ToolError{kExitRejected, e.what()}, json);
   }
 }

@@ -1,7 +1,13 @@
 #include "options.h"
 
+#include <fmt/format.h>
+
 #include <CLI/CLI.hpp>
-#include <map>
+#include <cerrno>
+#include <climits>
+#include <cmath>
+#include <cstdlib>
+#include <cstring>
 
 #include "exit_codes.h"
 
@@ -13,13 +19,106 @@ constexpr const char* kDescription =
     "Runs a serialized TensorRT engine through an inferlet deliverable (libinferlet8.so or\n"
     "libinferlet7.so, loaded with dlopen and driven through its kestrel_trt_* functions) and times\n"
     "the inference calls. The model configuration is read from the engine: every profile, its\n"
-    "inputs and outputs at their largest dimensions, element sizes from their data types.";
+    "inputs and outputs at their largest dimensions, element sizes from their data types.\n"
+    "`inferlet-run inspect ENGINE` lists an engine's bindings and profiles without running it.";
 
 constexpr const char* kFooter =
     "Tensor overrides take [PROFILE:]NAME=VALUE; without a profile they apply to every profile.\n"
+    "Timed calls go on until both --iterations calls and --duration seconds are done; latencies are\n"
+    "in microseconds, in the text report and in the JSON (keys ending in _us).\n"
+    ".npy inputs: C order, little endian, shaped [batch, configured dims after the batch...], of the\n"
+    "input's data type: float32 (<f4), float16 (<f2), int8 (|i1), int32 (<i4) or bool (|b1); for an\n"
+    "input whose --item-size differs from its data type, any of these or uint8 (|u1), taken as bytes.\n"
     "Exit status: 0 success, 1 the library refused the configuration or a call, 2 bad command\n"
     "line, 3 unreadable engine or .npy file, 4 a library that cannot be loaded, 5 outputs that\n"
-    "cannot be saved.";
+    "cannot be saved. With --json a failure, too, prints one JSON object on stdout:\n"
+    "{\"error\": MESSAGE, \"exit_status\": N, \"kind\": \"rejected|usage|input|library|output\"}.";
+
+[[noreturn]] void Usage(const std::string& message) { throw ToolError{kExitUsage, message}; }
+
+// A whole number in [min, max]; `bounded` says whether max is a limit of the option (named in the
+// message) or only of its type.
+long long WholeNumber(const char* flag, const std::string& text, long long min, long long max,
+                      bool bounded = false) {
+  const char* begin = text.c_str();
+  char* end = nullptr;
+  errno = 0;
+  const long long value = std::strtoll(begin, &end, 10);
+  if (text.empty() || end == begin || *end != '\0' || std::isspace(static_cast<unsigned char>(text[0])))
+    Usage(fmt::format("{} takes a whole number, not '{}'", flag, text));
+  if (errno == ERANGE || value < min || value > max) {
+    if (bounded) Usage(fmt::format("{} must be between {} and {}", flag, min, max));
+    const bool too_big = errno == ERANGE ? text[0] != '-' : value > max;
+    if (too_big) Usage(fmt::format("{} must be at most {}", flag, max));
+    Usage(fmt::format("{} must be at least {}", flag, min));
+  }
+  return value;
+}
+
+double RealNumber(const char* flag, const std::string& text, double min, double max, const char* words) {
+  const char* begin = text.c_str();
+  char* end = nullptr;
+  errno = 0;
+  const double value = std::strtod(begin, &end);
+  if (text.empty() || end == begin || *end != '\0' || std::isspace(static_cast<unsigned char>(text[0])) ||
+      !std::isfinite(value))
+    Usage(fmt::format("{} takes a number, not '{}'", flag, text));
+  if (value < min || value > max) Usage(fmt::format("{} must be {}", flag, words));
+  return value;
+}
+
+// Numeric options are taken as text and converted here, so that a bad value is answered in words
+// ("--batch must be at least 1") rather than with CLI11's bounds.
+struct NumberTexts {
+  std::string trt, profile, batch, device, iterations, warmup, duration, seed, fill;
+  std::vector<std::string> percentiles;
+};
+
+void ConvertNumbers(const CLI::App& app, const NumberTexts& t, Options* o) {
+  auto given = [&](const char* flag) { return app.count(flag) > 0; };
+  if (given("--trt")) {
+    if (t.trt != "7" && t.trt != "8") Usage(fmt::format("--trt must be 7 or 8, not '{}'", t.trt));
+    o->trt = t.trt == "7" ? 7 : 8;
+  }
+  if (given("--profile")) o->profile = static_cast<int>(WholeNumber("--profile", t.profile, 0, INT_MAX));
+  if (given("--batch")) o->batch = static_cast<int>(WholeNumber("--batch", t.batch, 1, INT_MAX));
+  if (given("--device")) o->device = static_cast<int>(WholeNumber("--device", t.device, 0, INT_MAX));
+  if (given("--iterations"))
+    o->iterations = static_cast<int>(WholeNumber("--iterations", t.iterations, 1, INT_MAX));
+  if (given("--warmup")) o->warmup = static_cast<int>(WholeNumber("--warmup", t.warmup, 0, INT_MAX));
+  if (given("--duration")) o->duration_s = RealNumber("--duration", t.duration, 0, HUGE_VAL, "at least 0");
+  if (given("--seed")) o->seed = static_cast<unsigned>(WholeNumber("--seed", t.seed, 0, UINT32_MAX, true));
+  for (const std::string& p : t.percentiles)
+    o->percentiles.push_back(RealNumber("--percentile", p, 0, 100, "between 0 and 100"));
+  if (given("--fill")) {
+    if (t.fill == "zeros")
+      o->fill = FillMode::kZeros;
+    else if (t.fill == "random")
+      o->fill = FillMode::kRandom;
+    else
+      Usage(fmt::format("--fill must be zeros or random, not '{}'", t.fill));
+  }
+}
+
+// CLI11's own errors (an unknown flag, a missing value or --engine) become usage errors; --help is
+// printed and ends the program successfully.
+int Parse(CLI::App& app, int argc, const char* const* argv) {
+  try {
+    app.parse(argc, argv);
+  } catch (const CLI::CallForHelp& e) {
+    return app.exit(e);
+  } catch (const CLI::ArgumentMismatch& e) {
+    // CLI11 says "--batch: 1 required TEXT missing": the numbers are taken as text here.
+    const std::string what = e.what();
+    const size_t colon = what.find(": ");
+    if (what.find(" required ") != std::string::npos && colon != std::string::npos)
+      Usage(what.substr(0, colon) + " needs a value");
+    Usage(what);
+  } catch (const CLI::ParseError& e) {
+    Usage(e.what());
+  }
+  return -1;
+}
 
 }  // namespace
 
@@ -27,40 +126,49 @@ int ParseCommandLine(int argc, const char* const* argv, Options* o) {
   CLI::App app(kDescription, "inferlet-run");
   app.footer(kFooter);
   app.get_formatter()->column_width(34);
+  NumberTexts t;
 
   app.add_option("--engine", o->engine, "Serialized TensorRT engine file")->required()->option_text("FILE");
-  app.add_option("--trt", o->trt, "TensorRT major of the deliverable: loads libinferlet<N>.so (default 8)")
-      ->check(CLI::IsMember({7, 8}))
+  app.add_option("--trt", t.trt, "TensorRT major of the deliverable: loads libinferlet<N>.so (default 8)")
       ->option_text("7|8");
   app.add_option("--lib", o->lib, "Deliverable to load instead (its TensorRT major is detected)")
       ->option_text("PATH");
   app.add_option("--inspector", o->inspector, "Engine inspector library to use instead of the build's")
       ->option_text("PATH");
-  app.add_option("--profile", o->profile, "Optimization profile the calls use")
-      ->check(CLI::NonNegativeNumber)
-      ->capture_default_str();
-  app.add_option("--batch", o->batch, "Samples per call (default: the profile's largest batch)")
-      ->check(CLI::PositiveNumber);
-  app.add_option("--device", o->device, "CUDA device ordinal")->capture_default_str();
+  app.add_option("--profile", t.profile, "Optimization profile the calls use (default 0)")->option_text("P");
+  app.add_option("--batch", t.batch, "Samples per call, at least 1 (default: the profile's largest batch)")
+      ->option_text("N");
+  app.add_option("--device", t.device, "CUDA device ordinal (default 0)")->option_text("N");
   app.add_flag("--cuda-graph", o->cuda_graph, "Capture each call's work into a CUDA graph");
-  app.add_option("--iterations", o->iterations, "Timed calls (at least)")
-      ->check(CLI::PositiveNumber)
-      ->capture_default_str();
-  app.add_option("--warmup", o->warmup, "Untimed calls before timing")
-      ->check(CLI::NonNegativeNumber)
-      ->capture_default_str();
-  app.add_option("--duration", o->duration_s, "Keep calling for at least this many seconds")
-      ->check(CLI::NonNegativeNumber)
+  app.add_option("--iterations", t.iterations,
+                 fmt::format("Timed calls, at least this many (default {})", o->iterations))
+      ->option_text("N");
+  app.add_option("--duration", t.duration,
+                 fmt::format("Timed calls for at least this many seconds (default {:g}; 0: only "
+                             "--iterations counts)",
+                             kDefaultDurationS))
       ->option_text("SECONDS");
-  const std::map<std::string, FillMode> fills{{"zeros", FillMode::kZeros}, {"random", FillMode::kRandom}};
-  app.add_option("--fill", o->fill, "Inputs not loaded from files: zeros or random (default)")
-      ->transform(CLI::CheckedTransformer(fills))
+  app.add_option("--warmup", t.warmup, fmt::format("Untimed calls before timing (default {})", o->warmup))
+      ->option_text("N");
+  app.add_option("--percentile", t.percentiles,
+                 "Also report this latency percentile, 0 to 100 (repeatable; min, mean, median, p90, p99 "
+                 "and max always)")
+      ->option_text("P")
+      ->allow_extra_args(false);
+  app.add_option("--export-times", o->export_times,
+                 "Write one JSON record per timed call (call, start_us, latency_us) to FILE")
+      ->option_text("FILE");
+  app.add_option("--fill", t.fill, "Inputs not loaded from files: zeros or random (default)")
       ->option_text("zeros|random");
-  app.add_option("--seed", o->seed, "Seed of the random inputs")->capture_default_str();
-  app.add_option("--input", o->inputs, "Load an input from a .npy file (repeatable)")
+  app.add_option("--seed", t.seed,
+                 "Seed of the random inputs (default 1); each input's data depends on the seed and its "
+                 "name only")
+      ->option_text("N");
+  app.add_option("--input", o->inputs, "Load an input from a .npy file (repeatable; element types below)")
       ->option_text("NAME=FILE.npy")
       ->allow_extra_args(false);
-  app.add_option("--save-outputs", o->save_outputs, "Write each output of the last call to DIR/<name>.npy")
+  app.add_option("--save-outputs", o->save_outputs,
+                 "Write each output of the last call to DIR/<name>.npy (DIR is created)")
       ->option_text("DIR");
   app.add_option("--shape", o->shapes, "Configured (largest) dimensions of a tensor (repeatable)")
       ->option_text("[P:]NAME=DxD..")
@@ -68,17 +176,48 @@ int ParseCommandLine(int argc, const char* const* argv, Options* o) {
   app.add_option("--item-size", o->item_sizes, "Configured element size of a tensor (repeatable)")
       ->option_text("[P:]NAME=BYTES")
       ->allow_extra_args(false);
-  app.add_flag("--json", o->json, "Print one JSON summary on stdout (library output goes to stderr)");
+  app.add_flag("--json", o->json, "Print one JSON object on stdout (library output goes to stderr)");
+  app.add_flag("--quiet", o->quiet, "Hold back the library's own lines; they are shown after a failure");
 
-  try {
-    app.parse(argc, argv);
-  } catch (const CLI::CallForHelp& e) {
-    return app.exit(e);
-  } catch (const CLI::ParseError& e) {
-    app.exit(e);
-    return kExitUsage;
+  const int parsed = Parse(app, argc, argv);
+  if (parsed >= 0) return parsed;
+  ConvertNumbers(app, t, o);
+  return -1;
+}
+
+int ParseInspectCommandLine(int argc, const char* const* argv, InspectOptions* o) {
+  CLI::App app(
+      "Lists what a serialized TensorRT engine declares: its bindings (name, input or output, data type,\n"
+      "dimensions) and, per optimization profile, each binding's min, opt and max dimensions. Only the\n"
+      "engine inspector is loaded; no deliverable, no handle, no inference call.",
+      "inferlet-run inspect");
+  app.footer(
+      "Without --trt the engine is tried with the TensorRT 8 inspector, then with TensorRT 7's.\n"
+      "Exit status: 0 success, 2 bad command line, 3 an engine file that is missing, unreadable or\n"
+      "not understood, 4 an inspector that cannot be loaded. With --json a failure prints\n"
+      "{\"error\": MESSAGE, \"exit_status\": N, \"kind\": ...} on stdout.");
+  app.get_formatter()->column_width(34);
+  std::string trt;
+  app.add_option("ENGINE", o->engine, "Serialized TensorRT engine file")->required()->type_name("FILE");
+  app.add_option("--trt", trt, "TensorRT major whose inspector reads the engine")->option_text("7|8");
+  app.add_option("--inspector", o->inspector, "Engine inspector library to use instead of the build's")
+      ->option_text("PATH");
+  app.add_flag("--json", o->json, "Print one JSON object on stdout");
+  const int parsed = Parse(app, argc, argv);
+  if (parsed >= 0) return parsed;
+  if (app.count("--trt")) {
+    if (trt != "7" && trt != "8") Usage(fmt::format("--trt must be 7 or 8, not '{}'", trt));
+    o->trt = trt == "7" ? 7 : 8;
   }
   return -1;
+}
+
+bool WantsJson(int argc, const char* const* argv) {
+  for (int i = 1; i < argc; ++i) {
+    if (std::strcmp(argv[i], "--") == 0) break;
+    if (std::strcmp(argv[i], "--json") == 0) return true;
+  }
+  return false;
 }
 
 }  // namespace inferlet_run

@@ -9,6 +9,9 @@
 
 namespace inferlet_run {
 
+// Timed calls go on until both --iterations calls and --duration seconds are done (as trtexec).
+constexpr double kDefaultDurationS = 3.0;
+
 struct Options {
   std::string engine;
   int trt = 0;            // 7 or 8; 0 when not given
@@ -20,19 +23,37 @@ struct Options {
   bool cuda_graph = false;
   int iterations = 100;
   int warmup = 5;
-  double duration_s = 0;
+  double duration_s = kDefaultDurationS;
+  std::vector<double> percentiles;  // reported besides the fixed set
   FillMode fill = FillMode::kRandom;
   unsigned seed = 1;
   std::vector<std::string> inputs;      // NAME=FILE.npy
   std::string save_outputs;             // directory for <output>.npy
+  std::string export_times;             // file for one JSON record per timed call
   std::vector<std::string> shapes;      // [P:]NAME=DxD...
   std::vector<std::string> item_sizes;  // [P:]NAME=BYTES
   bool json = false;
+  bool quiet = false;  // hold back the library's own lines (shown after a failure)
 };
 
-// Parses argv into options. Returns -1 when the run should go on, otherwise the exit status to end
-// with: 0 after --help, the usage status after a bad command line (CLI11 has printed why).
+// Parses argv into options. Returns -1 when the run should go on, or 0 after --help. Throws ToolError
+// (kExitUsage) for a bad command line, with a message naming the flag and what it takes.
 int ParseCommandLine(int argc, const char* const* argv, Options* options);
+
+// Options of `inferlet-run inspect`.
+struct InspectOptions {
+  std::string engine;
+  int trt = 0;  // 0: try TensorRT 8, then 7
+  std::string inspector;
+  bool json = false;
+};
+
+// Parses `inferlet-run inspect ...` (argv[0] is "inspect"); the same contract as ParseCommandLine.
+int ParseInspectCommandLine(int argc, const char* const* argv, InspectOptions* options);
+
+// Whether the command line asks for JSON, judged from the words alone: a failure to parse it is then
+// still reported as a JSON object.
+bool WantsJson(int argc, const char* const* argv);
 
 }  // namespace inferlet_run
 

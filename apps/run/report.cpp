@@ -9,29 +9,70 @@ namespace inferlet_run {
 
 namespace {
 
-size_t NameWidth(const RunReport& r) {
+size_t NameWidth(const EngineDesc& e) {
   size_t width = 4;
-  for (const BindingDesc& b : r.engine.bindings) width = std::max(width, b.base_name.size());
+  for (const BindingDesc& b : e.bindings) width = std::max(width, b.base_name.size());
   return width;
 }
 
-void AppendEngine(std::string& out, const RunReport& r) {
-  const EngineDesc& e = r.engine;
+size_t NameWidth(const RunReport& r) { return NameWidth(r.engine); }
+
+// The engine's bindings, per profile, with the profile's smallest, optimal and largest dimensions.
+void AppendEngine(std::string& out, const EngineDesc& e, const std::string& path) {
   auto it = std::back_inserter(out);
-  fmt::format_to(it, "Engine   {} ({})\n", e.name.empty() ? "(unnamed)" : e.name, r.engine_path);
+  fmt::format_to(it, "Engine   {} ({})\n", e.name.empty() ? "(unnamed)" : e.name, path);
   fmt::format_to(it, "         TensorRT {}, max_batch_size {}, refittable {}, {} bindings, {} profile(s)\n",
                  e.trt_major, e.max_batch_size, e.refittable ? 1 : 0, e.bindings.size(), e.profiles.size());
-  const size_t w = NameWidth(r);
+  const size_t w = NameWidth(e);
+  size_t dims_w = 6;
+  for (size_t p = 0; p < e.profiles.size(); ++p)
+    for (const auto* points : {&e.profiles[p].min_dims, &e.profiles[p].opt_dims, &e.profiles[p].max_dims})
+      for (const std::vector<int>& d : *points) dims_w = std::max(dims_w, FormatDims(d).size());
+  for (const BindingDesc& b : e.bindings) dims_w = std::max(dims_w, FormatDims(b.dims).size());
   for (size_t p = 0; p < e.profiles.size(); ++p) {
     for (const auto* list : {&e.profiles[p].inputs, &e.profiles[p].outputs}) {
       for (int b : *list) {
         const BindingDesc& d = e.bindings[b];
-        fmt::format_to(it, "  {:<10} {:>2}  {:<{}}  {:<6}  {:<7}  engine {:<14} max {}\n",
-                       fmt::format("profile {}", p), b, d.base_name, w, d.is_input ? "input" : "output",
-                       DTypeName(d.dtype), FormatDims(d.dims), FormatDims(e.MaxDims(static_cast<int>(p), b)));
+        const int profile = static_cast<int>(p);
+        fmt::format_to(
+            it, "  {:<10} {:>2}  {:<{}}  {:<6}  {:<7}  engine {:<{}}  min {:<{}}  opt {:<{}}  max {}\n",
+            fmt::format("profile {}", p), b, d.base_name, w, d.is_input ? "input" : "output",
+            DTypeName(d.dtype), FormatDims(d.dims), dims_w, FormatDims(e.MinDims(profile, b)), dims_w,
+            FormatDims(e.OptDims(profile, b)), dims_w, FormatDims(e.MaxDims(profile, b)));
       }
     }
   }
+}
+
+nlohmann::json EngineJson(const EngineDesc& e, const std::string& path) {
+  nlohmann::json bindings = nlohmann::json::array();
+  for (const BindingDesc& b : e.bindings)
+    bindings.push_back({{"index", b.index},
+                        {"name", b.name},
+                        {"input", b.is_input},
+                        {"dtype", DTypeName(b.dtype)},
+                        {"dims", b.dims}});
+  nlohmann::json profiles = nlohmann::json::array();
+  for (size_t p = 0; p < e.profiles.size(); ++p) {
+    const int profile = static_cast<int>(p);
+    nlohmann::json block = nlohmann::json::array();
+    for (const auto* list : {&e.profiles[p].inputs, &e.profiles[p].outputs})
+      for (int b : *list)
+        block.push_back({{"binding", b},
+                         {"name", e.bindings[b].base_name},
+                         {"input", e.bindings[b].is_input},
+                         {"min", e.MinDims(profile, b)},
+                         {"opt", e.OptDims(profile, b)},
+                         {"max", e.MaxDims(profile, b)}});
+    profiles.push_back({{"profile", profile}, {"bindings", block}});
+  }
+  return {{"file", path},
+          {"name", e.name},
+          {"trt_major", e.trt_major},
+          {"max_batch_size", e.max_batch_size},
+          {"refittable", e.refittable},
+          {"bindings", bindings},
+          {"profiles", profiles}};
 }
 
 void AppendConfiguration(std::string& out, const RunReport& r) {
@@ -65,20 +106,24 @@ void AppendOutputs(std::string& out, const RunReport& r) {
   }
 }
 
+std::string Seconds(double s) { return s >= 1 ? fmt::format("{:.3f}", s) : fmt::format("{:.6f}", s); }
+
 void AppendLatency(std::string& out, const RunReport& r) {
   auto it = std::back_inserter(out);
   const LatencySummary& s = r.latency;
-  // Sub-millisecond calls read better in microseconds; the JSON summary always says milliseconds.
-  const bool micro = s.mean_ms < 1.0;
-  const double k = micro ? 1e3 : 1.0;
-  fmt::format_to(it, "Latency  {} timed calls after {} warm-up calls, {} per call\n", s.calls, r.warmup_calls,
-                 micro ? "microseconds" : "milliseconds");
-  fmt::format_to(it, "  {:>10} {:>10} {:>10} {:>10} {:>10} {:>10}\n", "min", "mean", "median", "p90", "p99",
+  fmt::format_to(it, "Latency  {} timed calls after {} warm-up calls, microseconds per call\n", s.calls,
+                 r.warmup_calls);
+  fmt::format_to(it, "  {:>10} {:>10} {:>10} {:>10} {:>10} {:>10}", "min", "mean", "median", "p90", "p99",
                  "max");
-  fmt::format_to(it, "  {:>10.3f} {:>10.3f} {:>10.3f} {:>10.3f} {:>10.3f} {:>10.3f}\n", s.min_ms * k,
-                 s.mean_ms * k, s.median_ms * k, s.p90_ms * k, s.p99_ms * k, s.max_ms * k);
-  fmt::format_to(it, "Rate     {:.1f} calls/s, {:.1f} samples/s ({:.3f} s timed)\n", s.calls_per_s,
-                 s.samples_per_s, s.wall_s);
+  for (const auto& e : s.extra) fmt::format_to(it, " {:>10}", PercentileName(e.first));
+  fmt::format_to(it, "\n  {:>10.3f} {:>10.3f} {:>10.3f} {:>10.3f} {:>10.3f} {:>10.3f}", s.min_us, s.mean_us,
+                 s.median_us, s.p90_us, s.p99_us, s.max_us);
+  for (const auto& e : s.extra) fmt::format_to(it, " {:>10.3f}", e.second);
+  fmt::format_to(it, "\n");
+  fmt::format_to(it, "Rate     {:.1f} calls/s, {:.1f} samples/s\n", s.calls_per_s, s.samples_per_s);
+  fmt::format_to(it, "Timed    {} calls in {} s (asked: at least {} calls and {:g} s)\n", s.calls,
+                 Seconds(s.wall_s), r.min_iterations, r.min_duration_s);
+  if (!r.times_file.empty()) fmt::format_to(it, "         times of each call in {}\n", r.times_file);
 }
 
 nlohmann::json TensorJson(const TensorConfig& t) {
@@ -95,7 +140,7 @@ std::string HexFnv(uint64_t fnv1a) { return fmt::format("0x{:016x}", fnv1a); }
 
 std::string FormatReport(const RunReport& r) {
   std::string out = "\n== inferlet-run ==\n";
-  AppendEngine(out, r);
+  AppendEngine(out, r.engine, r.engine_path);
   AppendConfiguration(out, r);
   AppendOutputs(out, r);
   AppendLatency(out, r);
@@ -104,22 +149,7 @@ std::string FormatReport(const RunReport& r) {
 
 nlohmann::json ReportJson(const RunReport& r) {
   nlohmann::json j;
-  nlohmann::json bindings = nlohmann::json::array();
-  for (const BindingDesc& b : r.engine.bindings)
-    bindings.push_back({{"index", b.index},
-                        {"name", b.name},
-                        {"input", b.is_input},
-                        {"dtype", DTypeName(b.dtype)},
-                        {"dims", b.dims}});
-  nlohmann::json profiles = nlohmann::json::array();
-  for (const ProfileDesc& p : r.engine.profiles) profiles.push_back({{"max", p.max_dims}});
-  j["engine"] = {{"file", r.engine_path},
-                 {"name", r.engine.name},
-                 {"trt_major", r.engine.trt_major},
-                 {"max_batch_size", r.engine.max_batch_size},
-                 {"refittable", r.engine.refittable},
-                 {"bindings", bindings},
-                 {"profiles", profiles}};
+  j["engine"] = EngineJson(r.engine, r.engine_path);
   j["library"] = {{"path", r.library_path}, {"trt_major", r.trt_major}};
   nlohmann::json config = nlohmann::json::array();
   for (const ProfileConfig& p : r.config.profiles) {
@@ -129,8 +159,14 @@ nlohmann::json ReportJson(const RunReport& r) {
     config.push_back({{"inputs", inputs}, {"outputs", outputs}});
   }
   j["configuration"] = config;
-  j["run"] = {{"profile", r.profile},       {"batch", r.batch},          {"device", r.device},
-              {"cuda_graph", r.cuda_graph}, {"inputs", r.input_sources}, {"warmup_calls", r.warmup_calls}};
+  j["run"] = {{"profile", r.profile},
+              {"batch", r.batch},
+              {"device", r.device},
+              {"cuda_graph", r.cuda_graph},
+              {"inputs", r.input_sources},
+              {"warmup_calls", r.warmup_calls},
+              {"min_iterations", r.min_iterations},
+              {"min_duration_s", r.min_duration_s}};
   nlohmann::json outputs = nlohmann::json::array();
   for (const OutputResult& o : r.outputs) {
     nlohmann::json out = {
@@ -141,10 +177,33 @@ nlohmann::json ReportJson(const RunReport& r) {
   }
   j["outputs"] = outputs;
   const LatencySummary& s = r.latency;
-  j["latency_ms"] = {{"calls", s.calls}, {"min", s.min_ms}, {"mean", s.mean_ms}, {"median", s.median_ms},
-                     {"p90", s.p90_ms},  {"p99", s.p99_ms}, {"max", s.max_ms}};
+  nlohmann::json latency = {{"calls", s.calls},         {"min_us", s.min_us}, {"mean_us", s.mean_us},
+                            {"median_us", s.median_us}, {"p90_us", s.p90_us}, {"p99_us", s.p99_us},
+                            {"max_us", s.max_us}};
+  for (const auto& e : s.extra) latency[PercentileName(e.first) + "_us"] = e.second;
+  j["latency"] = latency;
   j["throughput"] = {
       {"calls_per_s", s.calls_per_s}, {"samples_per_s", s.samples_per_s}, {"timed_s", s.wall_s}};
+  if (!r.times_file.empty()) j["times_file"] = r.times_file;
+  return j;
+}
+
+std::string FormatInspect(const InspectReport& r) {
+  std::string out;
+  AppendEngine(out, r.engine, r.engine_path);
+  fmt::format_to(std::back_inserter(out), "Read by  {}\n", r.inspector_path);
+  return out;
+}
+
+nlohmann::json InspectJson(const InspectReport& r) {
+  return {{"engine", EngineJson(r.engine, r.engine_path)}, {"inspector", r.inspector_path}};
+}
+
+nlohmann::json ErrorJson(const ToolError& error) {
+  nlohmann::json j = {{"error", error.message},
+                      {"exit_status", static_cast<int>(error.code)},
+                      {"kind", ExitKind(error.code)}};
+  if (!error.library_log.empty()) j["library_log"] = error.library_log;
   return j;
 }
 

@@ -1,14 +1,17 @@
 #include "runner.h"
 
 #include <fmt/format.h>
+#include <unistd.h>
 
 #include <cerrno>
 #include <chrono>
 #include <cstring>
+#include <filesystem>
 #include <fstream>
 #include <iterator>
 #include <map>
 #include <memory>
+#include <nlohmann/json.hpp>
 
 #include "deliverable.h"
 #include "exit_codes.h"
@@ -24,12 +27,51 @@ using Clock = std::chrono::steady_clock;
 double Seconds(Clock::duration d) { return std::chrono::duration<double>(d).count(); }
 
 std::string ReadEngineFile(const std::string& path) {
+  auto fail = [&](const std::string& why) {
+    return ToolError{kExitInput, fmt::format("cannot read engine file '{}': {}", path, why)};
+  };
+  std::error_code ec;
+  if (std::filesystem::is_directory(path, ec)) throw fail("it is a directory");
   std::ifstream in(path, std::ios::binary);
-  if (!in)
-    throw ToolError{kExitInput, fmt::format("cannot read engine file '{}': {}", path, std::strerror(errno))};
+  if (!in) throw fail(std::strerror(errno));
   std::string bytes((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
-  if (in.bad()) throw ToolError{kExitInput, fmt::format("cannot read engine file '{}'", path)};
+  if (in.bad()) throw fail(std::strerror(errno));
+  if (bytes.empty()) throw fail("the file is empty");
   return bytes;
+}
+
+std::string InspectorFile(int major) { return fmt::format("libinferlet_inspect{}.so", major); }
+
+// After an inspector of one major failed to read the engine: whether the other major's inspector
+// (where it is installed) reads it, in words that say which --trt fits; empty when it does not.
+std::string OtherMajorHint(const std::string& engine_bytes, int failed_major, bool lib_given) {
+  const int other = failed_major == 8 ? 7 : 8;
+  try {
+    Inspector inspector(DefaultLibraryPath(InspectorFile(other)));
+    if (inspector.TrtMajor() != other) return "";
+    inspector.Inspect(engine_bytes);
+  } catch (const ToolError&) {
+    return "";
+  }
+  if (lib_given)
+    return fmt::format("; it is a TensorRT {0} engine: give --lib a deliverable built for TensorRT {0}",
+                       other);
+  return fmt::format("; it is a TensorRT {0} engine: run it with --trt {0}", other);
+}
+
+// --save-outputs DIR is made (with its parents) and must take files before anything runs (and the
+// --export-times file is opened then too): a run is not spent only to fail at the end.
+void PrepareOutputDir(const std::string& dir) {
+  std::error_code ec;
+  if (std::filesystem::exists(dir, ec) && !std::filesystem::is_directory(dir, ec))
+    throw ToolError{kExitOutput, fmt::format("--save-outputs {}: not a directory", dir)};
+  std::filesystem::create_directories(dir, ec);
+  if (ec || !std::filesystem::is_directory(dir))
+    throw ToolError{kExitOutput, fmt::format("--save-outputs {}: cannot create the directory: {}", dir,
+                                             ec ? ec.message() : "it is not a directory")};
+  if (access(dir.c_str(), W_OK | X_OK) != 0)
+    throw ToolError{kExitOutput,
+                    fmt::format("--save-outputs {}: cannot write into it: {}", dir, std::strerror(errno))};
 }
 
 // Which TensorRT major the run uses: --trt when given (and it must agree with the deliverable),
@@ -141,7 +183,6 @@ InputPlan PlanInputs(const Options& o, const ProfileConfig& profile) {
     throw ToolError{kExitUsage, fmt::format("the configured batch of profile {} is {}; give --batch",
                                             o.profile, plan.batch)};
 
-  std::mt19937 rng(o.seed);
   for (const TensorConfig& t : profile.inputs) {
     auto file = files.find(t.name);
     if (file != files.end()) {
@@ -151,7 +192,7 @@ InputPlan PlanInputs(const Options& o, const ProfileConfig& profile) {
     }
     const long long sample = t.SampleBytes();
     const size_t bytes = sample > 0 ? static_cast<size_t>(sample) * static_cast<size_t>(plan.batch) : 0;
-    plan.data.push_back(MakeData(t.dtype, t.ItemMatchesDType(), bytes, o.fill, rng));
+    plan.data.push_back(MakeInputData(t.dtype, t.ItemMatchesDType(), bytes, o.fill, o.seed, t.name));
     plan.sources.push_back(o.fill == FillMode::kZeros ? "zeros" : fmt::format("random (seed {})", o.seed));
   }
   return plan;
@@ -189,12 +230,36 @@ void SaveOutput(const std::string& dir, OutputResult& r, const void* data, const
   WriteNpy(r.saved_to, a);
 }
 
-}  // namespace
+double Micros(Clock::duration d) { return std::chrono::duration<double, std::micro>(d).count(); }
 
-RunReport Run(const Options& o) {
+void WriteTimes(std::ofstream& out, const std::string& path, const std::vector<double>& starts_us,
+                const std::vector<double>& latencies_us) {
+  out << "[\n";
+  for (size_t i = 0; i < latencies_us.size(); ++i)
+    out << nlohmann::ordered_json{{"call", i + 1},
+                                  {"start_us", starts_us[i]},
+                                  {"latency_us", latencies_us[i]}}
+               .dump()
+        << (i + 1 < latencies_us.size() ? ",\n" : "\n");
+  out << "]\n";
+  out.flush();
+  if (!out) throw ToolError{kExitOutput, fmt::format("--export-times {}: cannot write the file", path)};
+}
+
+RunReport RunSteps(const Options& o) {
   RunReport report;
   report.engine_path = o.engine;
   const std::string engine_bytes = ReadEngineFile(o.engine);
+
+  if (!o.save_outputs.empty()) PrepareOutputDir(o.save_outputs);
+  std::ofstream times;
+  if (!o.export_times.empty()) {
+    times.open(o.export_times, std::ios::trunc);
+    if (!times)
+      throw ToolError{kExitOutput, fmt::format("--export-times {}: cannot write: {}", o.export_times,
+                                               std::strerror(errno))};
+    report.times_file = o.export_times;
+  }
 
   report.library_path =
       o.lib.empty() ? DefaultLibraryPath(fmt::format("libinferlet{}.so", o.trt ? o.trt : 8)) : o.lib;
@@ -202,8 +267,7 @@ RunReport Run(const Options& o) {
   report.trt_major = ResolveTrtMajor(o, lib);
 
   const std::string inspector_path =
-      o.inspector.empty() ? DefaultLibraryPath(fmt::format("libinferlet_inspect{}.so", report.trt_major))
-                          : o.inspector;
+      o.inspector.empty() ? DefaultLibraryPath(InspectorFile(report.trt_major)) : o.inspector;
   Inspector inspector(inspector_path);
   if (inspector.TrtMajor() != report.trt_major)
     throw ToolError{kExitUsage, fmt::format("{} reads TensorRT {} engines, the deliverable is TensorRT {}",
@@ -211,7 +275,8 @@ RunReport Run(const Options& o) {
   try {
     report.engine = inspector.Inspect(engine_bytes);
   } catch (ToolError& e) {
-    e.message = fmt::format("cannot read engine file '{}': {}", o.engine, e.message);
+    e.message = fmt::format("cannot read engine file '{}': {}{}", o.engine, e.message,
+                            OtherMajorHint(engine_bytes, report.trt_major, !o.lib.empty()));
     throw;
   }
 
@@ -235,7 +300,6 @@ RunReport Run(const Options& o) {
   auto out_shapes = report.config.OutShapes();
   auto out_items = report.config.OutItemSizes();
 
-  StdoutToStderr library_output(o.json);
   LibrarySession session(lib);
   Handle handle(lib);
   if (lib.create(engine_bytes.data(), static_cast<int>(engine_bytes.size()), o.device, o.cuda_graph,
@@ -266,22 +330,27 @@ RunReport Run(const Options& o) {
 
   for (int i = 0; i < o.warmup; ++i) call("warm-up", static_cast<size_t>(i) + 1);
   report.warmup_calls = o.warmup;
+  report.min_iterations = o.iterations;
+  report.min_duration_s = o.duration_s;
 
-  std::vector<double> latencies_ms;
-  latencies_ms.reserve(static_cast<size_t>(o.iterations));
+  std::vector<double> latencies_us, starts_us;
+  latencies_us.reserve(static_cast<size_t>(o.iterations));
+  if (times.is_open()) starts_us.reserve(static_cast<size_t>(o.iterations));
   ProgressLine progress;
   const Clock::time_point start = Clock::now();
   Clock::time_point end = start;
-  while (latencies_ms.size() < static_cast<size_t>(o.iterations) || Seconds(end - start) < o.duration_s) {
+  while (latencies_us.size() < static_cast<size_t>(o.iterations) || Seconds(end - start) < o.duration_s) {
     const Clock::time_point t0 = Clock::now();
-    call("timed", latencies_ms.size() + 1);
+    call("timed", latencies_us.size() + 1);
     end = Clock::now();
-    latencies_ms.push_back(Seconds(end - t0) * 1e3);
-    progress.Update(latencies_ms.size(), static_cast<size_t>(o.iterations), Seconds(end - start),
+    latencies_us.push_back(Micros(end - t0));
+    if (times.is_open()) starts_us.push_back(Micros(t0 - start));
+    progress.Update(latencies_us.size(), static_cast<size_t>(o.iterations), Seconds(end - start),
                     o.duration_s);
   }
   progress.Finish();
-  report.latency = Summarize(std::move(latencies_ms), Seconds(end - start), report.batch);
+  if (times.is_open()) WriteTimes(times, o.export_times, starts_us, latencies_us);
+  report.latency = Summarize(std::move(latencies_us), Seconds(end - start), report.batch, o.percentiles);
 
   for (size_t j = 0; j < profile.outputs.size(); ++j) {
     report.outputs.push_back(CollectOutput(profile.outputs[j], outputs[j], output_lens[j], report.batch));
@@ -289,6 +358,65 @@ RunReport Run(const Options& o) {
       SaveOutput(o.save_outputs, report.outputs.back(), outputs[j], profile.outputs[j]);
   }
   return report;
+}
+
+}  // namespace
+
+RunReport Run(const Options& o) {
+  using Mode = LibraryOutput::Mode;
+  // Everything the libraries print while they are loaded and used -- construction, the engine's
+  // description, deletion -- is caught, libraries being unloaded before this object goes.
+  LibraryOutput library_output(o.quiet ? Mode::kHold : o.json ? Mode::kStderr : Mode::kStdout);
+  try {
+    return RunSteps(o);
+  } catch (ToolError& e) {
+    library_output.Restore();
+    e.library_log = library_output.Held();
+    throw;
+  }
+}
+
+InspectReport Inspect(const InspectOptions& o) {
+  InspectReport report;
+  report.engine_path = o.engine;
+  const std::string engine_bytes = ReadEngineFile(o.engine);
+
+  // One inspector when --inspector or --trt names it; otherwise TensorRT 8's, then TensorRT 7's.
+  std::vector<int> majors;
+  if (o.trt != 0)
+    majors = {o.trt};
+  else if (o.inspector.empty())
+    majors = {8, 7};
+  else
+    majors = {0};  // whatever the given inspector reads
+  std::vector<ToolError> load_errors, read_errors;
+  for (int major : majors) {
+    const std::string path = o.inspector.empty() ? DefaultLibraryPath(InspectorFile(major)) : o.inspector;
+    try {
+      Inspector inspector(path);
+      if (major != 0 && inspector.TrtMajor() != major)
+        throw ToolError{kExitUsage, fmt::format("--trt {} given, but {} reads TensorRT {} engines", major,
+                                                path, inspector.TrtMajor())};
+      major = inspector.TrtMajor();
+      try {
+        report.engine = inspector.Inspect(engine_bytes);
+      } catch (ToolError& e) {
+        if (majors.size() > 1) e.message = fmt::format("TensorRT {}: {}", major, e.message);
+        read_errors.push_back(e);
+        continue;
+      }
+      report.inspector_path = path;
+      return report;
+    } catch (const ToolError& e) {
+      if (e.code != kExitLibrary) throw;
+      load_errors.push_back(e);
+    }
+  }
+  if (read_errors.empty()) throw load_errors.front();
+  std::string why;
+  for (const ToolError& e : read_errors) why += (why.empty() ? "" : "; ") + e.message;
+  if (majors.size() == 1 && majors[0] != 0) why += OtherMajorHint(engine_bytes, majors[0], false);
+  throw ToolError{kExitInput, fmt::format("cannot read engine file '{}': {}", o.engine, why)};
 }
 
 }  // namespace inferlet_run

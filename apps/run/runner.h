@@ -37,11 +37,24 @@ struct RunReport {
   std::vector<std::string> input_sources;  // per input of the profile: "random", "zeros" or a file
   std::vector<OutputResult> outputs;
   int warmup_calls = 0;
+  int min_iterations = 0;     // --iterations
+  double min_duration_s = 0;  // --duration
   LatencySummary latency;
+  std::string times_file;  // --export-times
 };
 
-// Throws ToolError for every failure; the handle, if one was made, is deleted first.
+// Throws ToolError for every failure; the handle, if one was made, is deleted first. With --quiet
+// the library's lines held back until then travel in the error's library_log.
 RunReport Run(const Options& options);
+
+struct InspectReport {
+  std::string engine_path;
+  std::string inspector_path;
+  EngineDesc engine;
+};
+
+// `inferlet-run inspect`: reads the engine with an inspector only. Throws ToolError.
+InspectReport Inspect(const InspectOptions& options);
 
 }  // namespace inferlet_run
 

@@ -99,6 +99,15 @@ std::string MakeData(DType type, bool typed, size_t bytes, FillMode mode, std::m
   return data;
 }
 
+std::string MakeInputData(DType type, bool typed, size_t bytes, FillMode mode, unsigned seed,
+                          const std::string& name) {
+  const uint64_t h = ComputeChecksum(name.data(), name.size(), DType::kInt8, false).fnv1a;
+  std::seed_seq sequence{static_cast<uint32_t>(seed), static_cast<uint32_t>(h),
+                         static_cast<uint32_t>(h >> 32)};
+  std::mt19937 rng(sequence);
+  return MakeData(type, typed, bytes, mode, rng);
+}
+
 Checksum ComputeChecksum(const void* data, size_t bytes, DType type, bool typed) {
   Checksum c;
   const auto* p = static_cast<const unsigned char*>(data);

@@ -18,6 +18,12 @@ enum class FillMode { kZeros, kRandom };
 // of unknown meaning and random filling draws plain bytes.
 std::string MakeData(DType type, bool typed, size_t bytes, FillMode mode, std::mt19937& rng);
 
+// The data of one made-up input: MakeData with a generator of its own, seeded from the seed and the
+// input's name only (std::seed_seq of the seed and the two halves of the name's 64-bit FNV-1a), so
+// that an input's data does not depend on which other inputs are made up or loaded from files.
+std::string MakeInputData(DType type, bool typed, size_t bytes, FillMode mode, unsigned seed,
+                          const std::string& name);
+
 uint16_t FloatToHalf(float value);
 float HalfToFloat(uint16_t bits);
 

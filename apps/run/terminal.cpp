@@ -9,20 +9,44 @@
 
 namespace inferlet_run {
 
-StdoutToStderr::StdoutToStderr(bool active) {
-  if (!active) return;
+LibraryOutput::LibraryOutput(Mode mode) {
+  if (mode == Mode::kStdout) return;
+  int target = STDERR_FILENO;
+  if (mode == Mode::kHold) {
+    held_ = std::tmpfile();
+    if (!held_) return;  // nowhere to hold the lines: they stay on stdout
+    target = fileno(held_);
+  }
   std::cout.flush();
   std::fflush(stdout);
   saved_fd_ = dup(STDOUT_FILENO);
-  if (saved_fd_ >= 0) dup2(STDERR_FILENO, STDOUT_FILENO);
+  if (saved_fd_ >= 0) dup2(target, STDOUT_FILENO);
 }
 
-StdoutToStderr::~StdoutToStderr() {
+void LibraryOutput::Restore() {
   if (saved_fd_ < 0) return;
   std::cout.flush();
   std::fflush(stdout);
   dup2(saved_fd_, STDOUT_FILENO);
   close(saved_fd_);
+  saved_fd_ = -1;
+}
+
+LibraryOutput::~LibraryOutput() {
+  Restore();
+  if (held_) std::fclose(held_);
+}
+
+std::string LibraryOutput::Held() {
+  if (!held_) return "";
+  std::cout.flush();
+  std::fflush(stdout);
+  std::string text;
+  char buffer[4096];
+  ssize_t n;
+  while ((n = pread(fileno(held_), buffer, sizeof(buffer), static_cast<off_t>(text.size()))) > 0)
+    text.append(buffer, static_cast<size_t>(n));
+  return text;
 }
 
 ProgressLine::ProgressLine() : enabled_(isatty(STDERR_FILENO) == 1) {}

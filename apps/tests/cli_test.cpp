@@ -1,6 +1,8 @@
 // inferlet-run as a user runs it: the sample engines through both deliverables, the values that come
 // back, the two report forms, and the message and exit status of each kind of failure.
 #include <gtest/gtest.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
 #include <cstring>
 #include <fstream>
@@ -72,7 +74,7 @@ TEST_P(SampleEngine, SameOutputsThroughBothDeliverablesWithAndWithoutGraphs) {
       ASSERT_TRUE(j.contains("outputs"));
       EXPECT_EQ(j["library"]["trt_major"], major);
       EXPECT_EQ(j["engine"]["name"], GetParam());
-      EXPECT_EQ(j["latency_ms"]["calls"], 3);
+      EXPECT_EQ(j["latency"]["calls"], 3);
       std::string fingerprint;
       for (const auto& out : j["outputs"]) {
         EXPECT_GT(out["bytes"].get<int>(), 0);
@@ -183,7 +185,8 @@ TEST(Report, TextComesAfterTheLibraryLinesAndHoldsTheLatencyTable) {
   EXPECT_LT(delete_line, report);
   const std::string tail = r.out.substr(report);
   EXPECT_NE(tail.find("Engine   smoke ("), std::string::npos) << tail;
-  EXPECT_NE(tail.find("  profile 0   0  in0   input   float32  engine [-1,340]       max [10,340]\n"),
+  EXPECT_NE(tail.find("  profile 0   0  in0   input   float32  engine [-1,340]  min [1,340]   opt [10,340]  "
+                      "max [10,340]\n"),
             std::string::npos)
       << tail;
   EXPECT_NE(tail.find("  profile 0  out0  output  [10,338]         item size 4\n"), std::string::npos)
@@ -198,7 +201,11 @@ TEST(Report, TextComesAfterTheLibraryLinesAndHoldsTheLatencyTable) {
             std::string::npos)
       << tail;
   EXPECT_NE(tail.find("  out0  [10,338]       float32     13520 bytes  sum "), std::string::npos) << tail;
+  EXPECT_NE(tail.find("\nRate     "), std::string::npos) << tail;
   EXPECT_NE(tail.find(" calls/s, "), std::string::npos) << tail;
+  EXPECT_NE(tail.find("\nTimed    4 calls in 0."), std::string::npos) << tail;
+  EXPECT_NE(tail.find(" s (asked: at least 4 calls and 0 s)\n"), std::string::npos) << tail;
+  EXPECT_EQ(tail.find("milliseconds"), std::string::npos) << "one unit: microseconds";
   EXPECT_TRUE(r.err.empty()) << r.err;
 }
 
@@ -217,11 +224,20 @@ TEST(Report, JsonIsTheOnlyThingOnStdout) {
   EXPECT_EQ(j["configuration"][0]["inputs"][0]["shape"], (std::vector<int>{4, 4, 8}));
   EXPECT_EQ(j["configuration"][1]["outputs"][0]["shape"], (std::vector<int>{16, 4, 8}));
   EXPECT_EQ(j["outputs"][0]["bytes"], 16 * 4 * 8 * 4);
-  const auto& l = j["latency_ms"];
+  EXPECT_FALSE(j.contains("latency_ms"));
+  const auto& l = j["latency"];
   EXPECT_EQ(l["calls"], 5);
-  EXPECT_LE(l["min"].get<double>(), l["median"].get<double>());
-  EXPECT_LE(l["median"].get<double>(), l["p99"].get<double>());
-  EXPECT_LE(l["p99"].get<double>(), l["max"].get<double>());
+  for (const char* key : {"min_us", "mean_us", "median_us", "p90_us", "p99_us", "max_us"})
+    EXPECT_TRUE(l[key].is_number()) << key;
+  EXPECT_EQ(l.size(), 7u) << l.dump();
+  EXPECT_LE(l["min_us"].get<double>(), l["median_us"].get<double>());
+  EXPECT_LE(l["median_us"].get<double>(), l["p99_us"].get<double>());
+  EXPECT_LE(l["p99_us"].get<double>(), l["max_us"].get<double>());
+  EXPECT_EQ(j["run"]["min_iterations"], 5);
+  EXPECT_EQ(j["run"]["min_duration_s"], 0.0);
+  EXPECT_GT(j["throughput"]["timed_s"].get<double>(), 0);
+  EXPECT_EQ(j["engine"]["profiles"][1]["profile"], 1);
+  EXPECT_EQ(j["engine"]["profiles"][1]["bindings"][0]["opt"], (std::vector<int>{8, 4, 8}));
   EXPECT_GT(j["throughput"]["calls_per_s"].get<double>(), 0);
   EXPECT_DOUBLE_EQ(j["throughput"]["samples_per_s"].get<double>(),
                    16 * j["throughput"]["calls_per_s"].get<double>());
@@ -235,17 +251,214 @@ TEST(Report, DeliverableGivenByPathHasItsTensorRtDetected) {
 }
 
 // ---------------------------------------------------------------------------------------------
-// Failures: one line on stderr naming the problem, and the exit status of its kind.
+// Random inputs: each one a function of the seed and its name only.
 
-void ExpectFailure(const std::vector<std::string>& args, int code, const std::string& err_part,
+std::vector<float> Floats(const std::string& bytes) {
+  std::vector<float> values(bytes.size() / sizeof(float));
+  std::memcpy(values.data(), bytes.data(), values.size() * sizeof(float));
+  return values;
+}
+
+// The smoke engine's output for inputs in0 and in1 (batch of 340-element rows).
+std::vector<float> SmokeOf(const std::vector<float>& in0, const std::vector<float>& in1) {
+  const size_t n = 340, batch = in0.size() / n;
+  std::vector<float> out(batch * 338);
+  for (size_t b = 0; b < batch; ++b)
+    for (size_t i = 0; i < 338; ++i) {
+      auto s = [&](size_t k) { return in0[b * n + k] + in1[b * n + k]; };
+      out[b * 338 + i] = 0.25f * s(i) + 0.5f * s(i + 1) + 0.25f * s(i + 2);
+    }
+  return out;
+}
+
+TEST(Inputs, EachRandomInputDependsOnTheSeedAndItsNameOnly) {
+  TempDir dir;
+  const size_t batch = 2, n = 340;
+  const std::vector<float> zeros(batch * n, 0.0f);
+  SaveFloats(dir.File("zeros.npy"), {batch, n}, zeros);
+  const std::vector<float> r0 =
+      Floats(MakeInputData(DType::kFloat, true, batch * n * 4, FillMode::kRandom, 5, "in0"));
+  const std::vector<float> r1 =
+      Floats(MakeInputData(DType::kFloat, true, batch * n * 4, FillMode::kRandom, 5, "in1"));
+  // in1 made up while in0 comes from a file, and both made up: in1 holds the same data either way.
+  ToolResult r =
+      RunTool({"--engine", EnginePath("smoke", 8), "--seed", "5", "--input", "in0=" + dir.File("zeros.npy"),
+               "--save-outputs", dir.File("one"), "--iterations", "1", "--warmup", "0"});
+  ASSERT_EQ(r.exit_code, 0) << Describe(r);
+  EXPECT_EQ(LoadFloats(dir.File("one/out0.npy"), {batch, 338}), SmokeOf(zeros, r1));
+  r = RunTool({"--engine", EnginePath("smoke", 7), "--trt", "7", "--seed", "5", "--batch", "2",
+               "--save-outputs", dir.File("both"), "--iterations", "1", "--warmup", "0"});
+  ASSERT_EQ(r.exit_code, 0) << Describe(r);
+  EXPECT_EQ(LoadFloats(dir.File("both/out0.npy"), {batch, 338}), SmokeOf(r0, r1));
+}
+
+// ---------------------------------------------------------------------------------------------
+// Timing: percentiles asked for, the times of every call, the minimum duration, --quiet.
+
+TEST(Timing, AskedPercentilesJoinTheFixedSetInTextAndJson) {
+  const std::vector<std::string> args = {
+      "--engine", EnginePath("smoke", 8), "--iterations", "20",           "--percentile",
+      "99.9",     "--percentile",         "95",           "--percentile", "90"};
+  const nlohmann::json j = RunJson(args);
+  const auto& l = j["latency"];
+  EXPECT_EQ(l.size(), 9u) << l.dump();
+  EXPECT_LE(l["p90_us"].get<double>(), l["p95_us"].get<double>());
+  EXPECT_LE(l["p95_us"].get<double>(), l["p99.9_us"].get<double>());
+  EXPECT_LE(l["p99.9_us"].get<double>(), l["max_us"].get<double>());
+  const ToolResult r = RunTool(args);
+  ASSERT_EQ(r.exit_code, 0) << Describe(r);
+  EXPECT_NE(
+      r.out.find(
+          "Latency  20 timed calls after 5 warm-up calls, microseconds per call\n"
+          "         min       mean     median        p90        p99        max        p95      p99.9\n"),
+      std::string::npos)
+      << r.out;
+}
+
+TEST(Timing, ExportTimesWritesOneRecordPerTimedCall) {
+  TempDir dir;
+  const std::string file = dir.File("times.json");
+  const nlohmann::json j =
+      RunJson({"--engine", EnginePath("smoke", 8), "--iterations", "7", "--export-times", file});
+  EXPECT_EQ(j["times_file"], file);
+  std::ifstream in(file);
+  const nlohmann::json times = nlohmann::json::parse(in);
+  ASSERT_TRUE(times.is_array());
+  ASSERT_EQ(times.size(), j["latency"]["calls"].get<size_t>());
+  double previous_end = 0;
+  for (size_t i = 0; i < times.size(); ++i) {
+    const auto& t = times[i];
+    EXPECT_EQ(t.size(), 3u) << t.dump();
+    EXPECT_EQ(t["call"], i + 1);
+    EXPECT_GE(t["start_us"].get<double>(), previous_end);
+    EXPECT_GT(t["latency_us"].get<double>(), 0);
+    previous_end = t["start_us"].get<double>() + t["latency_us"].get<double>();
+  }
+  EXPECT_LE(previous_end, j["throughput"]["timed_s"].get<double>() * 1e6 + 1);
+  // One record a line, so that line tools can read it too.
+  std::ifstream lines(file);
+  std::string line;
+  size_t count = 0;
+  while (std::getline(lines, line)) count++;
+  EXPECT_EQ(count, times.size() + 2);
+}
+
+TEST(Timing, DurationKeepsCallingPastTheIterations) {
+  const nlohmann::json j = RunJson(
+      {"--engine", EnginePath("smoke", 8), "--iterations", "1", "--warmup", "0", "--duration", "0.2"});
+  EXPECT_EQ(j["run"]["min_duration_s"], 0.2);
+  EXPECT_GE(j["throughput"]["timed_s"].get<double>(), 0.2);
+  EXPECT_GT(j["latency"]["calls"].get<int>(), 1);
+}
+
+TEST(Timing, QuietHoldsBackTheLibraryLines) {
+  const ToolResult r = RunTool({"--engine", EnginePath("smoke", 8), "--iterations", "2", "--quiet"});
+  ASSERT_EQ(r.exit_code, 0) << Describe(r);
+  EXPECT_EQ(r.out.rfind("\n== inferlet-run ==\nEngine   smoke (", 0), 0u) << r.out;
+  EXPECT_TRUE(r.err.empty()) << r.err;
+  const ToolResult j =
+      RunTool({"--engine", EnginePath("smoke", 8), "--iterations", "2", "--quiet", "--json"});
+  ASSERT_EQ(j.exit_code, 0) << Describe(j);
+  EXPECT_EQ(nlohmann::json::parse(j.out)["latency"]["calls"], 2);
+  EXPECT_TRUE(j.err.empty()) << j.err;
+}
+
+TEST(Timing, QuietShowsTheHeldLinesAfterAFailure) {
+  const std::vector<std::string> args = {"--engine", EnginePath("smoke", 8), "--batch", "11", "--quiet"};
+  const std::string refusal = "[inferlet][E] input batch_size 11 must lte graph config input batch_size 10\n";
+  const std::string error =
+      "inferlet-run: error: the library refused warm-up call 1 (profile 0, batch 11): kestrel_trt_process "
+      "returned -1 (its log line above gives the reason)\n";
+  ToolResult r = RunTool(args);
+  EXPECT_EQ(r.exit_code, kExitRejected) << Describe(r);
+  EXPECT_TRUE(r.out.empty()) << r.out;
+  const size_t line = r.err.find(refusal);
+  ASSERT_NE(line, std::string::npos) << r.err;
+  EXPECT_EQ(r.err.substr(r.err.size() - error.size()), error) << r.err;
+  std::vector<std::string> json_args = args;
+  json_args.push_back("--json");
+  r = RunTool(json_args);
+  EXPECT_EQ(r.exit_code, kExitRejected) << Describe(r);
+  const nlohmann::json j = nlohmann::json::parse(r.out);
+  EXPECT_NE(j["library_log"].get<std::string>().find(refusal), std::string::npos) << j.dump(2);
+  EXPECT_EQ(j["exit_status"], kExitRejected);
+}
+
+// ---------------------------------------------------------------------------------------------
+// inferlet-run inspect: the engine's bindings and profiles, read by the inspector alone.
+
+TEST(Inspect, ListsEveryBindingWithMinOptMaxPerProfile) {
+  const ToolResult r = RunTool({"inspect", EnginePath("two_profiles", 8)});
+  ASSERT_EQ(r.exit_code, 0) << Describe(r);
+  const std::string expected =
+      "Engine   two_profiles (" + EnginePath("two_profiles", 8) +
+      ")\n"
+      "         TensorRT 8, max_batch_size 1, refittable 0, 6 bindings, 2 profile(s)\n"
+      "  profile 0   0  in0   input   float32  engine [-1,4,8]  min [1,4,8]   opt [4,4,8]   max [4,4,8]\n"
+      "  profile 0   1  in1   input   float32  engine [-1,4,8]  min [1,4,8]   opt [4,4,8]   max [4,4,8]\n"
+      "  profile 0   2  out0  output  float32  engine [-1,4,8]  min [1,4,8]   opt [4,4,8]   max [4,4,8]\n"
+      "  profile 1   3  in0   input   float32  engine [-1,4,8]  min [1,4,8]   opt [8,4,8]   max [16,4,8]\n"
+      "  profile 1   4  in1   input   float32  engine [-1,4,8]  min [1,4,8]   opt [8,4,8]   max [16,4,8]\n"
+      "  profile 1   5  out0  output  float32  engine [-1,4,8]  min [1,4,8]   opt [8,4,8]   max [16,4,8]\n"
+      "Read by  " +
+      std::string(INFERLET_LIB_DIR) + "/libinferlet_inspect8.so\n";
+  EXPECT_EQ(r.out, expected);
+  EXPECT_TRUE(r.err.empty()) << r.err;
+}
+
+TEST(Inspect, JsonHoldsTheProfilesAndNoHandleIsMade) {
+  const ToolResult r = RunTool({"inspect", "--json", EnginePath("smoke", 7)});
+  ASSERT_EQ(r.exit_code, 0) << Describe(r);
+  EXPECT_TRUE(r.err.empty()) << "nothing of the library: no handle was made\n" << r.err;
+  const nlohmann::json j = nlohmann::json::parse(r.out);
+  EXPECT_EQ(j["engine"]["trt_major"], 7) << "found without --trt";
+  EXPECT_EQ(j["inspector"], std::string(INFERLET_LIB_DIR) + "/libinferlet_inspect7.so");
+  const auto& in0 = j["engine"]["profiles"][0]["bindings"][0];
+  EXPECT_EQ(in0["name"], "in0");
+  EXPECT_EQ(in0["input"], true);
+  EXPECT_EQ(in0["min"], (std::vector<int>{1, 340}));
+  EXPECT_EQ(in0["opt"], (std::vector<int>{10, 340}));
+  EXPECT_EQ(in0["max"], (std::vector<int>{10, 340}));
+  EXPECT_EQ(j["engine"]["profiles"][0]["bindings"][2]["min"], (std::vector<int>{1, 338}));
+  for (const char* library_line : {"kestrel_trt", "mEngine Name", "[inferlet]"})
+    EXPECT_EQ(r.out.find(library_line), std::string::npos) << library_line;
+}
+
+// ---------------------------------------------------------------------------------------------
+// Failures: one line on stderr naming the problem, the exit status of its kind, and with --json one
+// JSON object on stdout that says the same.
+
+// The last line of stderr is exactly "inferlet-run: error: MESSAGE"; then the same with --json, whose
+// stdout is one object {"error": MESSAGE, "exit_status": CODE, "kind": ...}.
+void ExpectFailure(const std::vector<std::string>& args, int code, const std::string& message,
                    const std::string& out_part = "") {
   const ToolResult r = RunTool(args);
   EXPECT_EQ(r.exit_code, code) << Describe(r);
-  EXPECT_NE(r.err.find("inferlet-run: error: " + err_part), std::string::npos) << Describe(r);
+  const std::string line = "inferlet-run: error: " + message + "\n";
+  EXPECT_TRUE(r.err.size() >= line.size() &&
+              r.err.compare(r.err.size() - line.size(), line.size(), line) == 0)
+      << "expected the last line of stderr to be\n"
+      << line << Describe(r);
   if (!out_part.empty()) {
     EXPECT_NE(r.out.find(out_part), std::string::npos) << Describe(r);
   }
   EXPECT_EQ(r.out.find("== inferlet-run =="), std::string::npos) << "no report after a failure";
+
+  std::vector<std::string> json_args = args;  // --json first: a flag missing its value stays last
+  json_args.insert(json_args.begin() + (!args.empty() && args[0] == "inspect" ? 1 : 0), "--json");
+  const ToolResult j = RunTool(json_args);
+  EXPECT_EQ(j.exit_code, code) << Describe(j);
+  nlohmann::json object;
+  try {
+    object = nlohmann::json::parse(j.out);
+  } catch (const nlohmann::json::exception& e) {
+    ADD_FAILURE() << "with --json, stdout is not one JSON object: " << e.what() << "\n" << Describe(j);
+    return;
+  }
+  EXPECT_EQ(object.size(), 3u) << object.dump(2);
+  EXPECT_EQ(object["error"], message);
+  EXPECT_EQ(object["exit_status"], code);
+  EXPECT_EQ(object["kind"], ExitKind(code));
 }
 
 TEST(Failure, MissingEngineFile) {
@@ -253,34 +466,106 @@ TEST(Failure, MissingEngineFile) {
                 "cannot read engine file '/nonexistent/x.engine': No such file or directory");
 }
 
+TEST(Failure, EngineThatIsADirectoryOrUnderAFile) {
+  TempDir dir;
+  ExpectFailure({"--engine", dir.path()}, kExitInput,
+                "cannot read engine file '" + dir.path() + "': it is a directory");
+  std::ofstream(dir.File("file")) << "x";
+  ExpectFailure({"--engine", dir.File("file") + "/x.engine"}, kExitInput,
+                "cannot read engine file '" + dir.File("file") + "/x.engine': Not a directory");
+  std::ofstream(dir.File("empty.engine")).flush();
+  ExpectFailure({"--engine", dir.File("empty.engine")}, kExitInput,
+                "cannot read engine file '" + dir.File("empty.engine") + "': the file is empty");
+}
+
+TEST(Failure, EngineWithoutReadPermission) {
+  if (geteuid() == 0) GTEST_SKIP() << "root reads files whatever their permissions";
+  TempDir dir;
+  std::ofstream(dir.File("locked.engine")) << "x";
+  chmod(dir.File("locked.engine").c_str(), 0);
+  ExpectFailure({"--engine", dir.File("locked.engine")}, kExitInput,
+                "cannot read engine file '" + dir.File("locked.engine") + "': Permission denied");
+}
+
 TEST(Failure, FileThatIsNotAnEngine) {
   TempDir dir;
   std::ofstream(dir.File("junk.engine")) << "this is not an engine";
-  ExpectFailure({"--engine", dir.File("junk.engine")}, kExitInput,
-                "cannot read engine file '" + dir.File("junk.engine") +
-                    "': not an engine this TensorRT can "
-                    "deserialize");
+  const std::string message = "cannot read engine file '" + dir.File("junk.engine") +
+                              "': not an engine this TensorRT can deserialize";
+  const ToolResult r = RunTool({"--engine", dir.File("junk.engine")});
+  EXPECT_EQ(r.exit_code, kExitInput) << Describe(r);
+  EXPECT_EQ(r.err.rfind("inferlet-run: error: " + message, 0), 0u) << Describe(r);
+  EXPECT_EQ(r.err.find("it is a TensorRT"), std::string::npos) << "no major reads it: no hint";
 }
 
-TEST(Failure, EngineOfTheOtherTensorRt) {
-  ExpectFailure({"--engine", EnginePath("smoke", 8), "--trt", "7"}, kExitInput, "cannot read engine file");
+constexpr const char* kStandInRefusal7 =
+    "not an engine this TensorRT can deserialize (TensorRT: deserializeCudaEngine: the engine was built for "
+    "TensorRT 8, this runtime is TensorRT 7; rebuild the engine)";
+constexpr const char* kStandInRefusal8 =
+    "not an engine this TensorRT can deserialize (TensorRT: deserializeCudaEngine: the engine was built for "
+    "TensorRT 7, this runtime is TensorRT 8; rebuild the engine)";
+
+TEST(Failure, EngineOfTheOtherTensorRtSuggestsTheTrtThatFits) {
+  ExpectFailure({"--engine", EnginePath("smoke", 8), "--trt", "7"}, kExitInput,
+                "cannot read engine file '" + EnginePath("smoke", 8) + "': " + kStandInRefusal7 +
+                    "; it is a TensorRT 8 engine: run it with --trt 8");
+  ExpectFailure({"--engine", EnginePath("smoke", 7)}, kExitInput,
+                "cannot read engine file '" + EnginePath("smoke", 7) + "': " + kStandInRefusal8 +
+                    "; it is a TensorRT 7 engine: run it with --trt 7");
+  ExpectFailure({"--engine", EnginePath("smoke", 7), "--lib", LibraryPath(8)}, kExitInput,
+                "cannot read engine file '" + EnginePath("smoke", 7) + "': " + kStandInRefusal8 +
+                    "; it is a TensorRT 7 engine: give --lib a deliverable built for TensorRT 7");
+  ExpectFailure({"inspect", "--trt", "8", EnginePath("smoke", 7)}, kExitInput,
+                "cannot read engine file '" + EnginePath("smoke", 7) + "': " + kStandInRefusal8 +
+                    "; it is a TensorRT 7 engine: run it with --trt 7");
+}
+
+TEST(Failure, InspectOfAMissingOrForeignFile) {
+  TempDir dir;
+  ExpectFailure({"inspect", dir.File("none.engine")}, kExitInput,
+                "cannot read engine file '" + dir.File("none.engine") + "': No such file or directory");
+  std::ofstream(dir.File("junk.engine")) << "junk";
+  const ToolResult r = RunTool({"inspect", dir.File("junk.engine")});
+  EXPECT_EQ(r.exit_code, kExitInput) << Describe(r);
+  EXPECT_NE(r.err.find("': TensorRT 8: not an engine this TensorRT can deserialize"), std::string::npos)
+      << Describe(r);
+  EXPECT_NE(r.err.find("; TensorRT 7: not an engine this TensorRT can deserialize"), std::string::npos)
+      << Describe(r);
+  ExpectFailure({"inspect", "--trt", "9", dir.File("junk.engine")}, kExitUsage,
+                "--trt must be 7 or 8, not '9'");
 }
 
 TEST(Failure, BadFlag) {
-  const ToolResult r = RunTool({"--engine", EnginePath("smoke", 8), "--bogus"});
-  EXPECT_EQ(r.exit_code, kExitUsage) << Describe(r);
-  EXPECT_NE(r.err.find("--bogus"), std::string::npos) << Describe(r);
+  ExpectFailure({"--engine", EnginePath("smoke", 8), "--bogus"}, kExitUsage,
+                "The following argument was not expected: --bogus");
+  ExpectFailure({"--engine", EnginePath("smoke", 8), "--batch"}, kExitUsage, "--batch needs a value");
+}
+
+TEST(Failure, NumbersOutOfRangeAreAnsweredInWords) {
+  ExpectFailure({"--engine", EnginePath("smoke", 8), "--batch", "0"}, kExitUsage,
+                "--batch must be at least 1");
+  ExpectFailure({"--engine", EnginePath("smoke", 8), "--iterations", "-3"}, kExitUsage,
+                "--iterations must be at least 1");
+  ExpectFailure({"--engine", EnginePath("smoke", 8), "--percentile", "100.5"}, kExitUsage,
+                "--percentile must be between 0 and 100");
+  ExpectFailure({"--engine", EnginePath("smoke", 8), "--duration", "-1"}, kExitUsage,
+                "--duration must be at least 0");
+  const ToolResult r = RunTool({"--engine", EnginePath("smoke", 8), "--batch", "0"});
+  EXPECT_EQ(r.err, "inferlet-run: error: --batch must be at least 1\n")
+      << "one line, no floating-point bound";
 }
 
 TEST(Failure, BatchAboveTheProfileMaximumIsRefusedByTheLibrary) {
   ExpectFailure({"--engine", EnginePath("smoke", 8), "--batch", "11"}, kExitRejected,
-                "the library refused warm-up call 1 (profile 0, batch 11): kestrel_trt_process returned -1",
+                "the library refused warm-up call 1 (profile 0, batch 11): kestrel_trt_process returned -1 "
+                "(its log line above gives the reason)",
                 "[inferlet][E] input batch_size 11 must lte graph config input batch_size 10\n");
 }
 
 TEST(Failure, ShapeTheLibraryRejects) {
   ExpectFailure({"--engine", EnginePath("smoke", 7), "--trt", "7", "--shape", "in0=340"}, kExitRejected,
-                "the library refused the engine or its configuration: kestrel_trt_new returned -1",
+                "the library refused the engine or its configuration: kestrel_trt_new returned -1 (its log "
+                "line above gives the reason)",
                 "[inferlet][E] input shape ndim must in 2-8\n");
 }
 
@@ -295,8 +580,17 @@ TEST(Failure, ProfileTheEngineLacks) {
 }
 
 TEST(Failure, DeliverableThatCannotBeLoaded) {
-  ExpectFailure({"--engine", EnginePath("smoke", 8), "--lib", "/nonexistent/libinferlet8.so"}, kExitLibrary,
-                "cannot load /nonexistent/libinferlet8.so");
+  const ToolResult r = RunTool({"--engine", EnginePath("smoke", 8), "--lib", "/nonexistent/libinferlet8.so"});
+  EXPECT_EQ(r.exit_code, kExitLibrary) << Describe(r);
+  EXPECT_EQ(r.err.rfind("inferlet-run: error: cannot load /nonexistent/libinferlet8.so: ", 0), 0u)
+      << Describe(r);
+  const ToolResult j =
+      RunTool({"--engine", EnginePath("smoke", 8), "--lib", "/nonexistent/libinferlet8.so", "--json"});
+  EXPECT_EQ(j.exit_code, kExitLibrary) << Describe(j);
+  const nlohmann::json object = nlohmann::json::parse(j.out);
+  EXPECT_EQ(object["exit_status"], kExitLibrary);
+  EXPECT_EQ(object["kind"], "library");
+  EXPECT_EQ(object["error"].get<std::string>().rfind("cannot load /nonexistent/libinferlet8.so: ", 0), 0u);
 }
 
 TEST(Failure, TensorRtMajorThatDisagreesWithTheDeliverable) {
@@ -323,10 +617,29 @@ TEST(Failure, InputFileOfTheWrongType) {
                 "--input: profile 0 has no input named 'out0'");
 }
 
-TEST(Failure, OutputsThatCannotBeSaved) {
-  ExpectFailure(
-      {"--engine", EnginePath("smoke", 8), "--iterations", "1", "--save-outputs", "/nonexistent/dir"},
-      kExitOutput, "cannot write /nonexistent/dir/out0.npy");
+TEST(SaveOutputs, TheDirectoryIsCreatedWithItsParents) {
+  TempDir dir;
+  const std::string target = dir.File("a/b");
+  const ToolResult r =
+      RunTool({"--engine", EnginePath("mlp", 8), "--iterations", "1", "--save-outputs", target});
+  ASSERT_EQ(r.exit_code, 0) << Describe(r);
+  EXPECT_NE(r.out.find("saved to " + target + "/"), std::string::npos) << r.out;
+  EXPECT_EQ(ReadNpy(target + "/y.npy").shape, (std::vector<size_t>{32, 4}));
+}
+
+TEST(Failure, OutputsThatCannotBeSavedAreRefusedBeforeTheRun) {
+  TempDir dir;
+  std::ofstream(dir.File("file")) << "x";
+  const std::vector<std::string> args = {"--engine", EnginePath("smoke", 8), "--iterations",
+                                         "1",        "--save-outputs",       dir.File("file") + "/out"};
+  ExpectFailure(args, kExitOutput,
+                "--save-outputs " + dir.File("file") + "/out: cannot create the directory: Not a directory");
+  const ToolResult r = RunTool(args);
+  EXPECT_TRUE(r.out.empty()) << "the library was not even loaded\n" << Describe(r);
+  ExpectFailure({"--engine", EnginePath("smoke", 8), "--save-outputs", dir.File("file")}, kExitOutput,
+                "--save-outputs " + dir.File("file") + ": not a directory");
+  ExpectFailure({"--engine", EnginePath("smoke", 8), "--export-times", dir.File("none/t.json")}, kExitOutput,
+                "--export-times " + dir.File("none/t.json") + ": cannot write: No such file or directory");
 }
 
 }  // namespace

@@ -4,6 +4,7 @@
 
 #include <cmath>
 #include <cstring>
+#include <random>
 
 #include "engine_desc.h"
 #include "exit_codes.h"
@@ -24,7 +25,10 @@ const char* kTwoProfileEngine = R"({
     {"index": 3, "name": "a [profile 1]", "input": true, "dtype": 0, "item_size": 4, "dims": [-1, 8]},
     {"index": 4, "name": "b [profile 1]", "input": true, "dtype": 1, "item_size": 2, "dims": [-1, 3, -1]},
     {"index": 5, "name": "y [profile 1]", "input": false, "dtype": 3, "item_size": 4, "dims": [-1, 8]}],
-  "profiles": [{"max": [[4, 8], [4, 3, 5], [4, 8]]}, {"max": [[16, 8], [16, 3, 7], [16, 8]]}]
+  "profiles": [{"min": [[1, 8], [1, 3, 1], [1, 8]], "opt": [[2, 8], [2, 3, 4], [2, 8]],
+                "max": [[4, 8], [4, 3, 5], [4, 8]]},
+               {"min": [[8, 8], [8, 3, 1], [8, 8]], "opt": [[12, 8], [12, 3, 6], [12, 8]],
+                "max": [[16, 8], [16, 3, 7], [16, 8]]}]
 })";
 
 TEST(EngineDescription, ParsesBindingsAndSplitsProfileBlocks) {
@@ -37,7 +41,10 @@ TEST(EngineDescription, ParsesBindingsAndSplitsProfileBlocks) {
   ASSERT_EQ(e.profiles.size(), 2u);
   EXPECT_EQ(e.profiles[1].inputs, (std::vector<int>{3, 4}));
   EXPECT_EQ(e.profiles[1].outputs, (std::vector<int>{5}));
+  EXPECT_EQ(e.MinDims(1, 4), (std::vector<int>{8, 3, 1}));
+  EXPECT_EQ(e.OptDims(1, 4), (std::vector<int>{12, 3, 6}));
   EXPECT_EQ(e.MaxDims(1, 4), (std::vector<int>{16, 3, 7}));
+  EXPECT_EQ(e.OptDims(0, 2), (std::vector<int>{2, 8}));
 }
 
 TEST(EngineDescription, RejectsMalformedDescriptions) {
@@ -105,7 +112,7 @@ TEST(ModelConfiguration, BadOverridesAreUsageErrors) {
 
 TEST(ModelConfiguration, OpenExtentsMustBeGivenByTheUser) {
   std::string open = kTwoProfileEngine;
-  open.replace(open.find("[4, 8]]}"), 6, "[-1, 8]");
+  open.replace(open.find("[4, 8]]},"), 6, "[-1, 8]");
   const EngineDesc e = ParseEngineDesc(open);
   try {
     DeriveConfig(e, {}, {});
@@ -134,15 +141,32 @@ TEST(Latency, PercentilesInterpolateBetweenRanks) {
   for (int i = 100; i >= 1; --i) values.push_back(i);  // unsorted on purpose
   const LatencySummary s = Summarize(values, 2.0, 4);
   EXPECT_EQ(s.calls, 100u);
-  EXPECT_DOUBLE_EQ(s.min_ms, 1);
-  EXPECT_DOUBLE_EQ(s.max_ms, 100);
-  EXPECT_DOUBLE_EQ(s.mean_ms, 50.5);
-  EXPECT_DOUBLE_EQ(s.median_ms, 50.5);
-  EXPECT_DOUBLE_EQ(s.p90_ms, 90.1);
-  EXPECT_DOUBLE_EQ(s.p99_ms, 99.01);
+  EXPECT_DOUBLE_EQ(s.min_us, 1);
+  EXPECT_DOUBLE_EQ(s.max_us, 100);
+  EXPECT_DOUBLE_EQ(s.mean_us, 50.5);
+  EXPECT_DOUBLE_EQ(s.median_us, 50.5);
+  EXPECT_DOUBLE_EQ(s.p90_us, 90.1);
+  EXPECT_DOUBLE_EQ(s.p99_us, 99.01);
   EXPECT_DOUBLE_EQ(s.calls_per_s, 50);
   EXPECT_DOUBLE_EQ(s.samples_per_s, 200);
+  EXPECT_TRUE(s.extra.empty());
   EXPECT_DOUBLE_EQ(Percentile({7.0}, 99), 7.0);
+}
+
+TEST(Latency, AskedPercentilesComeInOrderWithoutRepeatsOrTheFixedOnes) {
+  std::vector<double> values;
+  for (int i = 1; i <= 1001; ++i) values.push_back(i);
+  const LatencySummary s = Summarize(values, 1.0, 1, {99.9, 95, 90, 99.9, 50, 0});
+  ASSERT_EQ(s.extra.size(), 3u);
+  EXPECT_DOUBLE_EQ(s.extra[0].first, 0);
+  EXPECT_DOUBLE_EQ(s.extra[0].second, 1);
+  EXPECT_DOUBLE_EQ(s.extra[1].first, 95);
+  EXPECT_DOUBLE_EQ(s.extra[1].second, 951);
+  EXPECT_DOUBLE_EQ(s.extra[2].first, 99.9);
+  EXPECT_DOUBLE_EQ(s.extra[2].second, 1000);
+  EXPECT_EQ(PercentileName(99.9), "p99.9");
+  EXPECT_EQ(PercentileName(95), "p95");
+  EXPECT_EQ(PercentileName(99.99), "p99.99");
 }
 
 TEST(TensorData, ChecksumsAreFnv1aOfTheBytesAndTheSumOfTheElements) {
@@ -185,6 +209,24 @@ TEST(TensorData, RandomInputsDependOnlyOnTheSeedAndStayInRange) {
   const std::string bools = MakeData(DType::kBool, true, 100, FillMode::kRandom, a);
   for (char v : bools) ASSERT_TRUE(v == 0 || v == 1);
   EXPECT_EQ(MakeData(DType::kInt32, true, 12, FillMode::kZeros, a), std::string(12, '\0'));
+}
+
+TEST(TensorData, EachRandomInputIsAFunctionOfTheSeedAndItsNameOnly) {
+  const std::string in1 = MakeInputData(DType::kFloat, true, 400, FillMode::kRandom, 5, "in1");
+  EXPECT_EQ(in1, MakeInputData(DType::kFloat, true, 400, FillMode::kRandom, 5, "in1"));
+  EXPECT_NE(in1, MakeInputData(DType::kFloat, true, 400, FillMode::kRandom, 5, "in0"));
+  EXPECT_NE(in1, MakeInputData(DType::kFloat, true, 400, FillMode::kRandom, 6, "in1"));
+  // A longer input starts with the same values: only the seed and the name choose the stream.
+  EXPECT_EQ(MakeInputData(DType::kFloat, true, 800, FillMode::kRandom, 5, "in1").substr(0, 400), in1);
+  // Fixed bytes: the generator and the seeding are specified by the C++ standard, so these hold on
+  // every machine and standard library.
+  float first;
+  std::memcpy(&first, in1.data(), sizeof(first));
+  const uint64_t name_hash = ComputeChecksum("in1", 3, DType::kInt8, false).fnv1a;
+  std::seed_seq seeds{5u, static_cast<uint32_t>(name_hash), static_cast<uint32_t>(name_hash >> 32)};
+  std::mt19937 expected(seeds);
+  EXPECT_EQ(first, static_cast<float>(expected() >> 8) * (1.0f / 16777216.0f) * 2.0f - 1.0f);
+  EXPECT_EQ(MakeInputData(DType::kFloat, true, 8, FillMode::kZeros, 5, "in1"), std::string(8, '\0'));
 }
 
 }  // namespace

@@ -1,4 +1,4 @@
-// The command line: defaults, values, and the exit status of a bad one.
+// The command line: defaults, values, and the message and exit status of a bad one.
 #include "options.h"
 
 #include <gtest/gtest.h>
@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "exit_codes.h"
+#include "npy.h"
 
 namespace inferlet_run {
 namespace {
@@ -15,6 +16,11 @@ int Parse(std::vector<const char*> args, Options* o) {
   return ParseCommandLine(static_cast<int>(args.size()), args.data(), o);
 }
 
+int ParseInspect(std::vector<const char*> args, InspectOptions* o) {
+  args.insert(args.begin(), "inspect");
+  return ParseInspectCommandLine(static_cast<int>(args.size()), args.data(), o);
+}
+
 TEST(CommandLine, DefaultsNeedOnlyAnEngine) {
   Options o;
   ASSERT_EQ(Parse({"--engine", "e.engine"}, &o), -1);
@@ -22,23 +28,64 @@ TEST(CommandLine, DefaultsNeedOnlyAnEngine) {
   EXPECT_EQ(o.trt, 0);
   EXPECT_EQ(o.profile, 0);
   EXPECT_EQ(o.batch, 0);
+  EXPECT_EQ(o.device, 0);
   EXPECT_FALSE(o.cuda_graph);
   EXPECT_EQ(o.iterations, 100);
   EXPECT_EQ(o.warmup, 5);
+  EXPECT_DOUBLE_EQ(o.duration_s, 3.0) << "a minimum duration as trtexec's --duration";
+  EXPECT_TRUE(o.percentiles.empty());
   EXPECT_EQ(o.fill, FillMode::kRandom);
+  EXPECT_EQ(o.seed, 1u);
+  EXPECT_TRUE(o.export_times.empty());
   EXPECT_FALSE(o.json);
+  EXPECT_FALSE(o.quiet);
 }
 
 TEST(CommandLine, EveryOptionReachesItsField) {
   Options o;
-  ASSERT_EQ(
-      Parse({"--engine", "e",        "--trt",     "7",           "--lib",   "l.so",         "--profile",
-             "1",        "--batch",  "3",         "--device",    "2",       "--cuda-graph", "--iterations",
-             "9",        "--warmup", "0",         "--duration",  "0.5",     "--fill",       "zeros",
-             "--seed",   "77",       "--input",   "in0=a.npy",   "--input", "in1=b.npy",    "--save-outputs",
-             "out",      "--shape",  "1:in0=4x8", "--item-size", "in1=2",   "--json"},
-            &o),
-      -1);
+  ASSERT_EQ(Parse({"--engine",
+                   "e",
+                   "--trt",
+                   "7",
+                   "--lib",
+                   "l.so",
+                   "--profile",
+                   "1",
+                   "--batch",
+                   "3",
+                   "--device",
+                   "2",
+                   "--cuda-graph",
+                   "--iterations",
+                   "9",
+                   "--warmup",
+                   "0",
+                   "--duration",
+                   "0.5",
+                   "--fill",
+                   "zeros",
+                   "--seed",
+                   "4294967295",
+                   "--input",
+                   "in0=a.npy",
+                   "--input",
+                   "in1=b.npy",
+                   "--save-outputs",
+                   "out",
+                   "--shape",
+                   "1:in0=4x8",
+                   "--item-size",
+                   "in1=2",
+                   "--percentile",
+                   "99.9",
+                   "--percentile",
+                   "95",
+                   "--export-times",
+                   "t.json",
+                   "--quiet",
+                   "--json"},
+                  &o),
+            -1);
   EXPECT_EQ(o.trt, 7);
   EXPECT_EQ(o.lib, "l.so");
   EXPECT_EQ(o.profile, 1);
@@ -49,47 +96,105 @@ TEST(CommandLine, EveryOptionReachesItsField) {
   EXPECT_EQ(o.warmup, 0);
   EXPECT_DOUBLE_EQ(o.duration_s, 0.5);
   EXPECT_EQ(o.fill, FillMode::kZeros);
-  EXPECT_EQ(o.seed, 77u);
+  EXPECT_EQ(o.seed, 4294967295u);
   EXPECT_EQ(o.inputs, (std::vector<std::string>{"in0=a.npy", "in1=b.npy"}));
   EXPECT_EQ(o.save_outputs, "out");
   EXPECT_EQ(o.shapes, std::vector<std::string>{"1:in0=4x8"});
   EXPECT_EQ(o.item_sizes, std::vector<std::string>{"in1=2"});
+  EXPECT_EQ(o.percentiles, (std::vector<double>{99.9, 95}));
+  EXPECT_EQ(o.export_times, "t.json");
+  EXPECT_TRUE(o.quiet);
   EXPECT_TRUE(o.json);
 }
 
-TEST(CommandLine, BadCommandLinesEndWithTheUsageStatus) {
-  const std::vector<std::vector<const char*>> bad = {
-      {},                                 // no engine
-      {"--engine", "e", "--trt", "9"},    // no such deliverable
-      {"--engine", "e", "--bogus"},       // unknown flag
-      {"--engine", "e", "--batch", "0"},  // a call needs a sample
-      {"--engine", "e", "--iterations", "0"},
-      {"--engine", "e", "--warmup", "-1"},
-      {"--engine", "e", "--profile", "-1"},
-      {"--engine", "e", "--fill", "ones"},
-      {"--engine", "e", "--batch", "many"},
-      {"--engine", "e", "stray"},
+// Each bad command line is a usage error whose message says, in words, what the flag takes.
+TEST(CommandLine, BadCommandLinesSayWhatIsAllowed) {
+  const std::vector<std::pair<std::vector<const char*>, std::string>> bad = {
+      {{}, "--engine is required"},
+      {{"--engine", "e", "--trt", "9"}, "--trt must be 7 or 8, not '9'"},
+      {{"--engine", "e", "--bogus"}, "The following argument was not expected: --bogus"},
+      {{"--engine", "e", "stray"}, "The following argument was not expected: stray"},
+      {{"--engine", "e", "--batch", "0"}, "--batch must be at least 1"},
+      {{"--engine", "e", "--batch", "many"}, "--batch takes a whole number, not 'many'"},
+      {{"--engine", "e", "--batch", "1.5"}, "--batch takes a whole number, not '1.5'"},
+      {{"--engine", "e", "--batch", "99999999999"}, "--batch must be at most 2147483647"},
+      {{"--engine", "e", "--iterations", "0"}, "--iterations must be at least 1"},
+      {{"--engine", "e", "--warmup", "-1"}, "--warmup must be at least 0"},
+      {{"--engine", "e", "--profile", "-1"}, "--profile must be at least 0"},
+      {{"--engine", "e", "--device", "-2"}, "--device must be at least 0"},
+      {{"--engine", "e", "--duration", "-1"}, "--duration must be at least 0"},
+      {{"--engine", "e", "--duration", "soon"}, "--duration takes a number, not 'soon'"},
+      {{"--engine", "e", "--percentile", "101"}, "--percentile must be between 0 and 100"},
+      {{"--engine", "e", "--percentile", "-0.5"}, "--percentile must be between 0 and 100"},
+      {{"--engine", "e", "--seed", "-1"}, "--seed must be between 0 and 4294967295"},
+      {{"--engine", "e", "--seed", "4294967296"}, "--seed must be between 0 and 4294967295"},
+      {{"--engine", "e", "--fill", "ones"}, "--fill must be zeros or random, not 'ones'"},
   };
-  for (const auto& args : bad) {
+  for (const auto& [args, message] : bad) {
     Options o;
-    testing::internal::CaptureStderr();
-    testing::internal::CaptureStdout();
-    const int rc = Parse(args, &o);
-    testing::internal::GetCapturedStdout();
-    const std::string err = testing::internal::GetCapturedStderr();
-    EXPECT_EQ(rc, kExitUsage) << (args.empty() ? "(none)" : args.back());
-    EXPECT_FALSE(err.empty()) << "no reason given for " << (args.empty() ? "(none)" : args.back());
+    try {
+      Parse(args, &o);
+      ADD_FAILURE() << "accepted: " << message;
+    } catch (const ToolError& e) {
+      EXPECT_EQ(e.code, kExitUsage) << message;
+      EXPECT_EQ(e.message, message);
+    }
   }
 }
 
-TEST(CommandLine, HelpEndsSuccessfullyAndListsTheExitStatuses) {
+TEST(CommandLine, HelpEndsSuccessfullyAndListsTheExitStatusesAndEveryNpyType) {
   Options o;
   testing::internal::CaptureStdout();
   EXPECT_EQ(Parse({"--help"}, &o), 0);
   const std::string help = testing::internal::GetCapturedStdout();
   EXPECT_NE(help.find("--engine FILE"), std::string::npos);
   EXPECT_NE(help.find("--cuda-graph"), std::string::npos);
+  EXPECT_NE(help.find("--duration SECONDS"), std::string::npos);
+  EXPECT_NE(help.find("(default 3;"), std::string::npos) << help;
+  EXPECT_NE(help.find("--percentile P"), std::string::npos);
+  EXPECT_NE(help.find("--export-times FILE"), std::string::npos);
+  EXPECT_NE(help.find("--quiet"), std::string::npos);
+  EXPECT_NE(help.find("inferlet-run inspect ENGINE"), std::string::npos);
   EXPECT_NE(help.find("Exit status: 0 success, 1 the library refused"), std::string::npos) << help;
+  for (NpyKind kind : {NpyKind::kFloat32, NpyKind::kFloat16, NpyKind::kInt8, NpyKind::kInt32, NpyKind::kBool,
+                       NpyKind::kUint8})
+    EXPECT_NE(help.find(std::string("(") + NpyDescr(kind) + ")"), std::string::npos)
+        << NpyDescr(kind) << help;
+  for (const char* type : {"float32", "float16", "int8", "int32", "bool", "uint8"})
+    EXPECT_NE(help.find(type), std::string::npos) << type;
+}
+
+TEST(CommandLine, WantsJsonLooksAtTheWordsOnly) {
+  const char* with[] = {"inferlet-run", "--batch", "zero", "--json"};
+  const char* without[] = {"inferlet-run", "--engine", "e", "--", "--json"};
+  EXPECT_TRUE(WantsJson(4, with));
+  EXPECT_FALSE(WantsJson(5, without));
+}
+
+TEST(InspectCommandLine, TakesTheEngineAndOptionallyTheMajor) {
+  InspectOptions o;
+  ASSERT_EQ(ParseInspect({"e.engine"}, &o), -1);
+  EXPECT_EQ(o.engine, "e.engine");
+  EXPECT_EQ(o.trt, 0);
+  EXPECT_FALSE(o.json);
+  InspectOptions p;
+  ASSERT_EQ(ParseInspect({"--trt", "7", "--json", "--inspector", "i.so", "e.engine"}, &p), -1);
+  EXPECT_EQ(p.trt, 7);
+  EXPECT_EQ(p.inspector, "i.so");
+  EXPECT_TRUE(p.json);
+  try {
+    InspectOptions q;
+    ParseInspect({"--trt", "6", "e.engine"}, &q);
+    ADD_FAILURE() << "accepted --trt 6";
+  } catch (const ToolError& e) {
+    EXPECT_EQ(e.code, kExitUsage);
+    EXPECT_EQ(e.message, "--trt must be 7 or 8, not '6'");
+  }
+  EXPECT_THROW(ParseInspect({}, &o), ToolError);
+  testing::internal::CaptureStdout();
+  EXPECT_EQ(ParseInspect({"--help"}, &o), 0);
+  const std::string help = testing::internal::GetCapturedStdout();
+  EXPECT_NE(help.find("min, opt and max"), std::string::npos) << help;
 }
 
 }  // namespace

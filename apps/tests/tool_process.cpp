@@ -36,6 +36,17 @@ TempDir::~TempDir() {
 }
 
 ToolResult RunTool(const std::vector<std::string>& args) {
+  const bool inspect = !args.empty() && args[0] == "inspect";
+  bool duration = false;
+  for (const std::string& a : args)
+    duration = duration || a == "--duration" || a.rfind("--duration=", 0) == 0;
+  if (inspect || duration) return RunToolAsGiven(args);
+  std::vector<std::string> with_duration = {"--duration", "0"};
+  with_duration.insert(with_duration.end(), args.begin(), args.end());
+  return RunToolAsGiven(with_duration);
+}
+
+ToolResult RunToolAsGiven(const std::vector<std::string>& args) {
   TempDir dir;
   const std::string out_path = dir.File("stdout"), err_path = dir.File("stderr");
   std::vector<std::string> argv_strings{INFERLET_RUN_EXE};

@@ -13,7 +13,11 @@ struct ToolResult {
   std::string err;
 };
 
+// Runs the tool with these arguments and, unless they name --duration or are an `inspect` command,
+// --duration 0: the tool times calls for at least 3 s by default, tests only count --iterations.
 ToolResult RunTool(const std::vector<std::string>& args);
+// Runs the tool with exactly these arguments.
+ToolResult RunToolAsGiven(const std::vector<std::string>& args);
 
 std::string EnginePath(const std::string& name, int trt_major);  // a sample engine of the stand-in
 std::string LibraryPath(int trt_major);                          // the build's libinferlet<major>.so

@@ -16,9 +16,23 @@ namespace {
 constexpr int kExitDescription = 1;
 constexpr int kExitUsage = 2;
 
+constexpr const char* kUsage = "usage: trtbuild --trt 7|8 NETWORK.json -o ENGINE\n";
+
+constexpr const char* kHelp =
+    "Compiles a network description (JSON: inputs, outputs, layers, optimization profiles) into an\n"
+    "engine file that the stand-in TensorRT of the given major deserializes. The format is described\n"
+    "under \"Network description\" in platform/tensorrt/README.md; platform/tensorrt/samples/ holds\n"
+    "examples.\n"
+    "\n"
+    "  --trt 7|8      TensorRT major the engine is built for\n"
+    "  -o ENGINE      engine file to write\n"
+    "  -h, --help     print this help and exit\n"
+    "\n"
+    "Exit status: 0 success, 1 a description that cannot be read or built, or an engine that cannot\n"
+    "be written, 2 bad command line.\n";
+
 int usage(const std::string& problem) {
-  std::cerr << "trtbuild: " << problem << "\n"
-            << "usage: trtbuild --trt 7|8 NETWORK.json -o ENGINE\n";
+  std::cerr << "trtbuild: " << problem << "\n" << kUsage;
   return kExitUsage;
 }
 
@@ -28,6 +42,10 @@ int main(int argc, char** argv) {
   std::string major, input, output;
   for (int i = 1; i < argc; ++i) {
     const std::string arg = argv[i];
+    if (arg == "--help" || arg == "-h") {
+      std::cout << kUsage << kHelp;
+      return 0;
+    }
     if ((arg == "--trt" || arg == "-o") && i + 1 < argc) {
       (arg == "--trt" ? major : output) = argv[++i];
     } else if (!arg.empty() && arg[0] == '-') {
