@@ -91,7 +91,12 @@ hand_back() {
     [[ -f $results/$f ]] && cp "$results/$f" "$OUT/"
   done
   # The logs and the benchmarks' raw results in one file: a lent machine hands back few files.
-  (cd "$results" && tar czf "$OUT/gpu-check-logs.tar.gz" ./*.log $([[ -d bench ]] && echo bench) 2>/dev/null)
+  (
+    cd "$results" || exit
+    kept=(./*.log)
+    [[ -d bench ]] && kept+=(bench)
+    tar czf "$OUT/gpu-check-logs.tar.gz" "${kept[@]}" 2>/dev/null
+  )
 }
 trap 'hand_back; rm -rf "$probe_dir"' EXIT
 
