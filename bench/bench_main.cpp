@@ -60,7 +60,7 @@ void CountPerCall(benchmark::State& state, const std::function<void()>& call) {
 }
 
 void BM_Process(benchmark::State& state, bool cuda_graph) {
-  const std::string engine = ReadFile(SmokeEnginePath());
+  const std::string engine = ReadFile(EnginePath("smoke"));
   LibraryRunner runner(engine, SmokeConfig(), cuda_graph, kSmokeBatch);
   for (int i = 0; i < 10; ++i) runner.Call();
   for (auto _ : state) runner.Call();
@@ -69,7 +69,7 @@ void BM_Process(benchmark::State& state, bool cuda_graph) {
 }
 
 void BM_Floor(benchmark::State& state, bool same_calls_as_library) {
-  const std::string engine = ReadFile(SmokeEnginePath());
+  const std::string engine = ReadFile(EnginePath("smoke"));
   FloorRunner runner(engine, kSmokeBatch, same_calls_as_library);
   for (int i = 0; i < 10; ++i) runner.Call();
   for (auto _ : state) runner.Call();
@@ -84,12 +84,12 @@ void BM_Construct(benchmark::State& state, const std::string& path, int mib) {
   const std::string engine = ReadFile(path);
   const int k = static_cast<int>(std::lround(std::sqrt(mib * kMiB / 4)));
   const size_t weight_bytes = static_cast<size_t>(k) * k * 4;
-  const Config config = SquareDenseConfig(k);
+  const ModelConfig config = SquareDenseConfig(k);
   double peak_rss = 0, peak_heap = 0, copies = 0;
   bool rss_ok = true;
   for (auto _ : state) {
     state.PauseTiming();
-    Config c = config;
+    ModelConfig c = config;
     rss_ok = ResetPeakResident() && rss_ok;
     const size_t rss0 = ResidentBytes();
     heap_hooks_reset_peak();
@@ -99,7 +99,7 @@ void BM_Construct(benchmark::State& state, const std::string& path, int mib) {
 
     trt_engine_core* handle = nullptr;
     const int rc = kestrel_trt_new(engine.data(), static_cast<int>(engine.size()), 0, false, c.in_shapes,
-                                   c.in_items, c.out_shapes, c.out_items, &handle);
+                                   c.in_item_sizes, c.out_shapes, c.out_item_sizes, &handle);
 
     state.PauseTiming();
     if (rc != 0) {
@@ -140,7 +140,7 @@ MemorySnapshot Snapshot() {
 
 // Memory after 1 000 and after 100 000 calls on one handle.
 void BM_CallMemory(benchmark::State& state, bool cuda_graph) {
-  const std::string engine = ReadFile(SmokeEnginePath());
+  const std::string engine = ReadFile(EnginePath("smoke"));
   for (auto _ : state) {
     LibraryRunner runner(engine, SmokeConfig(), cuda_graph, kSmokeBatch);
     auto calls = [&](int from, int to) {

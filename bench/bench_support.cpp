@@ -35,69 +35,22 @@ size_t StatusField(const char* key) {
   return 0;
 }
 
-std::vector<float> Ramp(size_t count, float scale) {
-  std::vector<float> v(count);
-  for (size_t i = 0; i < count; ++i) v[i] = static_cast<float>(i % 97) * scale;
-  return v;
-}
+constexpr uint32_t kInputSeed = 1;
 
 }  // namespace
 
-std::string ReadFile(const std::string& path) {
-  std::ifstream in(path, std::ios::binary | std::ios::ate);
-  if (!in) Die("cannot read " + path);
-  std::string bytes(static_cast<size_t>(in.tellg()), '\0');
-  in.seekg(0);
-  if (!in.read(bytes.data(), static_cast<std::streamsize>(bytes.size()))) Die("cannot read " + path);
-  return bytes;
-}
-
-std::string SmokeEnginePath() {
-  return std::string(INFERLET_ENGINE_DIR) + "/smoke-trt" + std::to_string(NV_TENSORRT_MAJOR) + ".engine";
-}
-
-Config SmokeConfig() {
-  Config c;
-  c.in_shapes = {{{kSmokeBatch, 340}, {kSmokeBatch, 340}}};
-  c.in_items = {{4, 4}};
-  c.out_shapes = {{{kSmokeBatch, 338}}};
-  c.out_items = {{4}};
-  return c;
-}
-
-Config SquareDenseConfig(int k) {
-  Config c;
-  c.in_shapes = {{{1, k}}};
-  c.in_items = {{4}};
-  c.out_shapes = {{{1, k}}};
-  c.out_items = {{4}};
-  return c;
-}
-
-LibraryRunner::LibraryRunner(const std::string& engine, const Config& config, bool cuda_graph, int batch)
-    : batch_(batch) {
-  Config c = config;
-  if (kestrel_trt_new(engine.data(), static_cast<int>(engine.size()), 0, cuda_graph, c.in_shapes, c.in_items,
-                      c.out_shapes, c.out_items, &handle_) != 0)
-    Die("kestrel_trt_new failed");
-  for (const auto& shape : c.in_shapes[0]) {
-    size_t per_sample = 1;
-    for (size_t i = 1; i < shape.size(); ++i) per_sample *= static_cast<size_t>(shape[i]);
-    inputs_.push_back(
-        Ramp(per_sample * static_cast<size_t>(batch), 0.01f * static_cast<float>(inputs_.size() + 1)));
-  }
-  for (const auto& in : inputs_) input_ptrs_.push_back(in.data());
-  outputs_.resize(c.out_shapes[0].size());
-  output_lens_.resize(c.out_shapes[0].size());
-}
-
-LibraryRunner::~LibraryRunner() {
-  if (handle_) kestrel_trt_delete(handle_);
+LibraryRunner::LibraryRunner(const std::string& engine, const ModelConfig& config, bool cuda_graph, int batch)
+    : handle_(inferlet_test::NewHandle(engine, config, cuda_graph)),
+      batch_(batch),
+      inputs_(config, 0, batch, kInputSeed),
+      outputs_(config.out_shapes[0].size()),
+      output_lens_(config.out_shapes[0].size()) {
+  if (!handle_) Die("kestrel_trt_new failed");
 }
 
 void LibraryRunner::Call() {
-  if (kestrel_trt_process(handle_, 0, input_ptrs_.data(), static_cast<int>(input_ptrs_.size()), batch_,
-                          outputs_.data(), output_lens_.data()) != 0)
+  if (kestrel_trt_process(handle_.get(), 0, inputs_.pointers(), inputs_.count(), batch_, outputs_.data(),
+                          output_lens_.data()) != 0)
     Die("kestrel_trt_process failed");
 }
 
@@ -105,8 +58,7 @@ FloorRunner::FloorRunner(const std::string& engine, int batch, bool same_calls_a
     : same_calls_as_library_(same_calls_as_library),
       in_bytes_(static_cast<size_t>(batch) * 340 * sizeof(float)),
       out_bytes_(static_cast<size_t>(batch) * 338 * sizeof(float)),
-      in0_(Ramp(static_cast<size_t>(batch) * 340, 0.01f)),
-      in1_(Ramp(static_cast<size_t>(batch) * 340, 0.02f)),
+      inputs_(SmokeConfig(), 0, batch, kInputSeed),
       out0_(static_cast<size_t>(batch) * 338) {
   runtime_.reset(nvinfer1::createInferRuntime(gQuietLogger));
   if (!runtime_) Die("createInferRuntime failed");
@@ -145,8 +97,10 @@ void FloorRunner::Call() {
       benchmark_sink_ += static_cast<int>(engine_->getBindingDataType(b));
     }
   }
-  Check(cudaMemcpyAsync(bindings_[0], in0_.data(), in_bytes_, cudaMemcpyHostToDevice, stream_), "copy in0");
-  Check(cudaMemcpyAsync(bindings_[1], in1_.data(), in_bytes_, cudaMemcpyHostToDevice, stream_), "copy in1");
+  Check(cudaMemcpyAsync(bindings_[0], inputs_.pointers()[0], in_bytes_, cudaMemcpyHostToDevice, stream_),
+        "copy in0");
+  Check(cudaMemcpyAsync(bindings_[1], inputs_.pointers()[1], in_bytes_, cudaMemcpyHostToDevice, stream_),
+        "copy in1");
   if (same_calls_as_library_) Check(cudaStreamSynchronize(stream_), "cudaStreamSynchronize");
   if (!context_->enqueueV2(bindings_.data(), stream_, nullptr)) Die("enqueueV2 failed");
   if (same_calls_as_library_) Check(cudaStreamSynchronize(stream_), "cudaStreamSynchronize");

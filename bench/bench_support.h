@@ -1,48 +1,42 @@
 // What the benchmarks drive: the library through kestrel_trt_*, and the floor -- the same engine run
-// directly through TensorRT with the least work a call needs. Plus readings of process memory.
+// directly through TensorRT with the least work a call needs. Plus readings of process memory. The
+// engines, their configurations and the call inputs come from the test support (tests/support).
 #ifndef INFERLET_BENCH_BENCH_SUPPORT_H_
 #define INFERLET_BENCH_BENCH_SUPPORT_H_
 
 #include <NvInfer.h>
 #include <cuda_runtime_api.h>
 
-#include <memory>
 #include <string>
 #include <vector>
 
+#include "handles.h"
 #include "kestrel_trt.h"
+#include "samples.h"
+#include "trt_support.h"
 
 namespace inferlet_bench {
 
-std::string ReadFile(const std::string& path);  // exits with a message when it cannot
+using inferlet_test::EnginePath;
+using inferlet_test::ModelConfig;
+using inferlet_test::ReadFile;  // throws when it cannot read
+using inferlet_test::SmokeConfig;
+using inferlet_test::SquareDenseConfig;
 
-// The sample smoke engine: in0, in1 [B, 340] float -> out0 [B, 338] float, batches 1 to 10.
+// The sample smoke engine (EnginePath("smoke")): in0, in1 [B, 340] float -> out0 [B, 338] float,
+// batches 1 to 10.
 constexpr int kSmokeBatch = 10;
-std::string SmokeEnginePath();
 
-// One tensor list per direction, as kestrel_trt_new takes them (a single profile).
-struct Config {
-  std::vector<std::vector<std::vector<int>>> in_shapes, out_shapes;
-  std::vector<std::vector<int>> in_items, out_items;
-};
-Config SmokeConfig();
-// x [1, k] -> y [1, k] float: the networks whose dense layer carries k * k weights.
-Config SquareDenseConfig(int k);
-
-// A kestrel_trt handle and the host inputs of full-batch calls.
+// A kestrel_trt handle and the host inputs of full-batch calls on profile 0.
 class LibraryRunner {
  public:
-  LibraryRunner(const std::string& engine, const Config& config, bool cuda_graph, int batch);
-  ~LibraryRunner();
-  LibraryRunner(const LibraryRunner&) = delete;
-  LibraryRunner& operator=(const LibraryRunner&) = delete;
+  LibraryRunner(const std::string& engine, const ModelConfig& config, bool cuda_graph, int batch);
   void Call();  // one kestrel_trt_process; exits on failure
 
  private:
-  trt_engine_core* handle_ = nullptr;
+  inferlet_test::Handle handle_;
   int batch_;
-  std::vector<std::vector<float>> inputs_;
-  std::vector<const void*> input_ptrs_;
+  inferlet_test::CallInputs inputs_;
   std::vector<void*> outputs_;
   std::vector<int> output_lens_;
 };
@@ -61,26 +55,17 @@ class FloorRunner {
   void Call();
 
  private:
-  struct Release {
-    template <typename T>
-    void operator()(T* object) const {
-#if NV_TENSORRT_MAJOR >= 8
-      delete object;
-#else
-      object->destroy();
-#endif
-    }
-  };
-  std::unique_ptr<nvinfer1::IRuntime, Release> runtime_;
-  std::unique_ptr<nvinfer1::ICudaEngine, Release> engine_;
-  std::unique_ptr<nvinfer1::IExecutionContext, Release> context_;
+  TrtUniquePtr<nvinfer1::IRuntime> runtime_;
+  TrtUniquePtr<nvinfer1::ICudaEngine> engine_;
+  TrtUniquePtr<nvinfer1::IExecutionContext> context_;
   cudaStream_t stream_ = nullptr;
   bool same_calls_as_library_;
   volatile int benchmark_sink_ = 0;
   nvinfer1::Dims input_dims_{};
   std::vector<void*> bindings_;
   size_t in_bytes_, out_bytes_;
-  std::vector<float> in0_, in1_, out0_;
+  inferlet_test::CallInputs inputs_;  // in0, in1
+  std::vector<float> out0_;
 };
 
 // Process memory from /proc/self/status, in bytes.

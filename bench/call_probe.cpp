@@ -16,7 +16,7 @@ int main(int argc, char** argv) {
   }
   const std::string mode = argv[1];
   const long calls = std::strtol(argv[2], nullptr, 10);
-  const std::string engine = ReadFile(SmokeEnginePath());
+  const std::string engine = ReadFile(EnginePath("smoke"));
   if (mode == "floor" || mode == "library_calls") {
     FloorRunner runner(engine, kSmokeBatch, mode == "library_calls");
     for (long i = 0; i < calls; ++i) runner.Call();

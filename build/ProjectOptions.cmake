@@ -1,14 +1,14 @@
-# Settings shared by every target of the project, carried as usage requirements of one
-# interface target instead of global flags.
+# What to build, and the settings shared by every target of the project, carried as usage
+# requirements of one interface target instead of global flags. Tests, tools and benchmarks are on by
+# default only in a build of this tree itself, so that a host adding it with add_subdirectory needs
+# none of their dependencies (GoogleTest, Google Benchmark, CLI11, fmt).
 include_guard(GLOBAL)
 
-option(INFERLET_BUILD_TESTS "Build the test suites" ON)
-option(INFERLET_BUILD_BENCH "Build the benchmarks (needs Google Benchmark)" ON)
+option(INFERLET_BUILD_TESTS "Build the test suites (needs GoogleTest)" ${PROJECT_IS_TOP_LEVEL})
+option(INFERLET_BUILD_APPS "Build inferlet-run (needs CLI11, fmt, nlohmann_json)" ${PROJECT_IS_TOP_LEVEL})
+option(INFERLET_BUILD_BENCH "Build the benchmarks (needs Google Benchmark)" ${PROJECT_IS_TOP_LEVEL})
 option(INFERLET_BUILD_FUZZERS "Build the libFuzzer targets (needs clang)" OFF)
 set(INFERLET_SANITIZE "" CACHE STRING "Sanitizers for every target: '', 'address,undefined' or 'thread'")
-
-set(CMAKE_POSITION_INDEPENDENT_CODE ON)
-set(CMAKE_EXPORT_COMPILE_COMMANDS ON)
 
 add_library(inferlet_project_options INTERFACE)
 add_library(inferlet::project_options ALIAS inferlet_project_options)
@@ -21,6 +21,3 @@ if(INFERLET_SANITIZE)
     -fsanitize=${INFERLET_SANITIZE} -fno-omit-frame-pointer -fno-sanitize-recover=all)
   target_link_options(inferlet_project_options INTERFACE -fsanitize=${INFERLET_SANITIZE})
 endif()
-
-# Shared libraries of the project find each other in the build tree without LD_LIBRARY_PATH.
-set(CMAKE_BUILD_RPATH_USE_ORIGIN ON)

@@ -56,11 +56,6 @@ int64_t AcceptableBytes(const ShapeList& shapes, const ItemSizeList& sizes) {
   return total;
 }
 
-bool SameConfig(const ModelConfig& a, const ModelConfig& b) {
-  return a.in_shapes == b.in_shapes && a.in_item_sizes == b.in_item_sizes && a.out_shapes == b.out_shapes &&
-         a.out_item_sizes == b.out_item_sizes;
-}
-
 // One call per configured profile at its largest batch, with inputs exactly as large as configured.
 // Returns how many calls succeeded.
 int CallEveryProfile(trt_engine_core* handle, const ModelConfig& config) {
@@ -98,7 +93,7 @@ int CallEveryProfile(trt_engine_core* handle, const ModelConfig& config) {
 
 extern "C" int LLVMFuzzerInitialize(int*, char***) {
   SilenceStdout();
-  for (int i = 0; i < kSampleCount; ++i) SampleEngine(i);
+  for (int i = 0; i < kSampleCount; ++i) Sample(i);
   return 0;
 }
 
@@ -119,13 +114,13 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   }
 
   const ModelConfig given = config;
-  const std::string& engine = SampleEngine(sample);
+  const std::string& engine = Sample(sample).engine;
   trt_engine_core* handle = nullptr;
   const int code = kestrel_trt_new(engine.data(), static_cast<int>(engine.size()), device_id, use_cuda_graph,
                                    config.in_shapes, config.in_item_sizes, config.out_shapes,
                                    config.out_item_sizes, &handle);
-  if (!SameConfig(config, given)) Finding("kestrel_trt_new changed the configuration it was given");
-  const bool sample_config = SameConfig(given, SampleConfig(sample)) && device_id == 0;
+  if (config != given) Finding("kestrel_trt_new changed the configuration it was given");
+  const bool sample_config = given == Sample(sample).config && device_id == 0;
   if (code == 0) {
     if (handle == nullptr) Finding("kestrel_trt_new answered 0 without a handle");
     const int successes = CallEveryProfile(handle, given);

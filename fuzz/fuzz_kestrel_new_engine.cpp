@@ -93,7 +93,7 @@ void CallOnce(trt_engine_core* handle, const ModelConfig& config) {
 
 void TryEngine(const uint8_t* data, size_t size) {
   if (DeclaresHugeTensors(data, size)) return;
-  ModelConfig config = SampleConfig(kSmoke);
+  ModelConfig config = Sample(kSmoke).config;
   trt_engine_core* const untouched = reinterpret_cast<trt_engine_core*>(uintptr_t{0x1000});
   trt_engine_core* handle = untouched;
   const int code =
@@ -101,7 +101,7 @@ void TryEngine(const uint8_t* data, size_t size) {
                       config.in_item_sizes, config.out_shapes, config.out_item_sizes, &handle);
   if (code == 0) {
     if (handle == untouched || handle == nullptr) Finding("kestrel_trt_new answered 0 without a handle");
-    CallOnce(handle, SampleConfig(kSmoke));
+    CallOnce(handle, Sample(kSmoke).config);
     if (kestrel_trt_delete(handle) != 0) Finding("kestrel_trt_delete refused a live handle");
   } else if (code != -1) {
     Finding("kestrel_trt_new answered " + std::to_string(code));
@@ -115,7 +115,7 @@ void TryEngine(const uint8_t* data, size_t size) {
 
 extern "C" int LLVMFuzzerInitialize(int*, char***) {
   SilenceStdout();
-  SampleConfig(kSmoke);
+  Sample(kSmoke);
   return 0;
 }
 

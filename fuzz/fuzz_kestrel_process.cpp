@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "fuzz_support.h"
+#include "handles.h"
 #include "kestrel_trt.h"
 
 using namespace inferlet_fuzz;
@@ -43,12 +44,9 @@ std::vector<LiveHandle>& Handles() {
 LiveHandle MakeHandle(int sample, bool use_cuda_graph) {
   LiveHandle live;
   live.sample = sample;
-  ModelConfig config = SampleConfig(sample);
-  const std::string& engine = SampleEngine(sample);
-  if (kestrel_trt_new(engine.data(), static_cast<int>(engine.size()), 0, use_cuda_graph, config.in_shapes,
-                      config.in_item_sizes, config.out_shapes, config.out_item_sizes, &live.handle) != 0) {
-    Finding(std::string("cannot create a handle on ") + kSampleNames[sample]);
-  }
+  const ModelConfig& config = Sample(sample).config;
+  live.handle = inferlet_test::NewHandle(Sample(sample), use_cuda_graph).release();
+  if (live.handle == nullptr) Finding(std::string("cannot create a handle on ") + kSampleNames[sample]);
   for (size_t p = 0; p < config.in_shapes.size(); ++p) {
     ProfileBuffers buffers;
     for (size_t i = 0; i < config.in_shapes[p].size(); ++i) {
@@ -79,7 +77,7 @@ bool Allowed(const ModelConfig& config, int profile, int input_num, int batch) {
 }
 
 void CallOnce(const LiveHandle& live, int profile, int input_num, int batch) {
-  const ModelConfig& config = SampleConfig(live.sample);
+  const ModelConfig& config = Sample(live.sample).config;
   // A caller's arrays for the profile it names, or for profile 0 when the name is out of range.
   const size_t slot = profile >= 0 && static_cast<size_t>(profile) < live.profiles.size() ? profile : 0;
   const std::vector<const void*>& inputs = live.profiles[slot].input_pointers;

@@ -8,8 +8,7 @@
 #include <climits>
 #include <cstdio>
 #include <cstdlib>
-#include <fstream>
-#include <iterator>
+#include <exception>
 
 namespace inferlet_fuzz {
 
@@ -59,42 +58,19 @@ void Finding(const std::string& what) {
   std::abort();
 }
 
-namespace {
-
-std::string ReadSample(const std::string& name) {
-  const std::string path = std::string(INFERLET_FUZZ_ENGINE_DIR) + "/" + name + "-trt" +
-                           std::to_string(INFERLET_TRT_MAJOR) + ".engine";
-  std::ifstream file(path, std::ios::binary);
-  if (!file) Finding("cannot read the sample engine " + path);
-  return std::string((std::istreambuf_iterator<char>(file)), std::istreambuf_iterator<char>());
-}
-
-std::vector<ModelConfig> MakeConfigs() {
-  return {
-      {{{{10, 340}, {10, 340}}}, {{4, 4}}, {{{10, 338}}}, {{4}}},  // smoke
-      {{{{4, 4, 8}, {4, 4, 8}}, {{16, 4, 8}, {16, 4, 8}}},         // two_profiles
-       {{4, 4}, {4, 4}},
-       {{{4, 4, 8}}, {{16, 4, 8}}},
-       {{4}, {4}}},
-      {{{{8, 8}, {8, 4, 8}}}, {{4, 4}}, {{{8, 8}, {8, 4, 8}}}, {{4, 4}}},  // mixed_rank
-      {{{{32, 16}}}, {{4}}, {{{32, 4}}}, {{4}}},                           // mlp
-  };
-}
-
-}  // namespace
-
-const std::string& SampleEngine(int index) {
-  static const std::vector<std::string> engines = [] {
-    std::vector<std::string> all;
-    for (const char* name : kSampleNames) all.push_back(ReadSample(name));
+const SampleModel& Sample(int index) {
+  static const std::vector<SampleModel> samples = [] {
+    std::vector<SampleModel> all;
+    for (const char* name : kSampleNames) {
+      try {
+        all.push_back(inferlet_test::LoadSample(name));
+      } catch (const std::exception& error) {
+        Finding(std::string("cannot read a sample engine: ") + error.what());
+      }
+    }
     return all;
   }();
-  return engines.at(static_cast<size_t>(index));
-}
-
-const ModelConfig& SampleConfig(int index) {
-  static const std::vector<ModelConfig> configs = MakeConfigs();
-  return configs.at(static_cast<size_t>(index));
+  return samples.at(static_cast<size_t>(index));
 }
 
 int64_t TensorBytes(const std::vector<int>& shape, int item_size) {

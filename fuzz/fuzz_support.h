@@ -1,6 +1,6 @@
 // Shared pieces of the fuzz targets: a reader that turns fuzz bytes into the integers the C interface
-// takes (with a bias towards boundary values), the sample engines and their configurations, and the
-// checks that turn a silent misbehaviour into a crash libFuzzer reports.
+// takes (with a bias towards boundary values), the sample engines of the test support, an oracle for
+// tensor sizes, and the checks that turn a silent misbehaviour into a crash libFuzzer reports.
 #ifndef INFERLET_FUZZ_SUPPORT_H_
 #define INFERLET_FUZZ_SUPPORT_H_
 
@@ -9,17 +9,16 @@
 #include <string>
 #include <vector>
 
+#include "samples.h"
+
 namespace inferlet_fuzz {
 
-using ShapeList = std::vector<std::vector<std::vector<int>>>;
-using ItemSizeList = std::vector<std::vector<int>>;
-
-struct ModelConfig {
-  ShapeList in_shapes;
-  ItemSizeList in_item_sizes;
-  ShapeList out_shapes;
-  ItemSizeList out_item_sizes;
-};
+using inferlet_test::ItemSizeList;
+using inferlet_test::kSampleCount;
+using inferlet_test::kSampleNames;
+using inferlet_test::ModelConfig;
+using inferlet_test::SampleModel;
+using inferlet_test::ShapeList;
 
 // Reads fuzz bytes front to back; past the end every read gives 0.
 class ByteReader {
@@ -45,14 +44,11 @@ void SilenceStdout();
 // Prints the reason on standard error and aborts, which libFuzzer reports as a crash with the input.
 [[noreturn]] void Finding(const std::string& what);
 
-const char* const kSampleNames[] = {"smoke", "two_profiles", "mixed_rank", "mlp"};
-constexpr int kSampleCount = 4;
+// Sample kSampleNames[index] with its engine for the TensorRT major the target links, read once.
+const SampleModel& Sample(int index);
 
-// Serialized sample engine for the TensorRT major the target links; aborts when it cannot be read.
-const std::string& SampleEngine(int index);
-const ModelConfig& SampleConfig(int index);
-
-// Bytes of a tensor as the library computes them, in 64 bits; -1 for a shape the library refuses
+// The oracle for the bytes of a tensor: item size times every dimension, in 64 bits, worked out here
+// from the configuration rules and not by the library's code; -1 for a shape the library must refuse
 // (rank outside 2..8, a zero or negative factor).
 int64_t TensorBytes(const std::vector<int>& shape, int item_size);
 

@@ -12,8 +12,7 @@
 // the process with the CUDA status as its exit status (exit handlers run, so the line is flushed).
 inline void gpuAssert(cudaError code, const char* file, int line, bool abort = true) {
   if (code == cudaSuccess) return;
-  gLogger.report(nvinfer1::ILogger::Severity::kERROR, "")
-      << "GPUassert: " << cudaGetErrorString(code) << " " << file << " " << line << "\n";
+  logError() << "GPUassert: " << cudaGetErrorString(code) << " " << file << " " << line << "\n";
   if (abort) std::exit(code);
 }
 

@@ -1,3 +1,9 @@
+// Hosts parse this file's output byte for byte, so its odd texts are deliberate and stay as they are:
+// "destory", "ouput_buf", "exeuction", the literal "<< mEnableVariableLen", "setDevice 0ok" logged at
+// error level, and the CUDA graph that is captured and instantiated but never launched (calls always
+// enqueue). Tests that pin them: tests/core/construction_test.cpp, teardown_test.cpp and
+// config_engine_match_test.cpp; tests/inference/call_rejection_test.cpp, graph_capture_test.cpp and
+// smoke_driver_test.cpp; tests/reliability/threads_test.cpp and exit_teardown_test.cpp.
 #include "engine_infer.h"
 
 #include <NvInferPlugin.h>
@@ -11,8 +17,6 @@
 
 namespace {
 
-using Severity = nvinfer1::ILogger::Severity;
-
 // The record setBindingDimensions takes: Dims32 from TensorRT 8 on, Dims (with its unused per-extent
 // type array) in TensorRT 7.
 #if NV_TENSORRT_MAJOR >= 8
@@ -20,9 +24,6 @@ using DimsRecord = nvinfer1::Dims32;
 #else
 using DimsRecord = nvinfer1::Dims;
 #endif
-
-Logger& logError() { return gLogger.report(Severity::kERROR, ""); }
-Logger& logInfo() { return gLogger.report(Severity::kINFO, ""); }
 
 struct TensorMessages {
   const char* ndim;
@@ -73,18 +74,6 @@ bool tensorBytes(const std::vector<int>& shape, const ItemSizeList& item_sizes, 
   return true;
 }
 
-int elementSize(nvinfer1::DataType type) {
-  switch (type) {
-    case nvinfer1::DataType::kFLOAT:
-    case nvinfer1::DataType::kINT32:
-      return 4;
-    case nvinfer1::DataType::kHALF:
-      return 2;
-    default:
-      return 1;  // kINT8, kBOOL
-  }
-}
-
 // One zero-filled device buffer per byte size, stored as it is made so that teardown frees exactly
 // what was allocated; a null pointer after a successful allocation logs null_message and stops.
 bool allocateZeroed(const std::vector<int>& sizes, std::vector<void*>& bufs, const char* null_message) {
@@ -116,9 +105,9 @@ trt_engine_core::trt_engine_core(const std::string& engine_data, int device_id, 
                                  ShapeList& in_shapes, ItemSizeList& in_item_sizes, ShapeList& out_shapes,
                                  ItemSizeList& out_item_sizes)
     : mUseCudaGraph(use_cuda_graph) {
-  selectDevice(device_id);
+  select_device(device_id);
   logInfo() << "CUDA Graph is " << mUseCudaGraph << "\n";
-  if (!buildNetInfos(in_shapes, in_item_sizes, out_shapes, out_item_sizes)) return;
+  if (!build_net_infos(in_shapes, in_item_sizes, out_shapes, out_item_sizes)) return;
 
   initLibNvInferPlugins(&gLogger, "");
   logInfo() << "Loading trt_engine_core ... \n";
@@ -133,7 +122,7 @@ trt_engine_core::trt_engine_core(const std::string& engine_data, int device_id, 
     logError() << "Error deserializing CUDA engine\n";
     return;
   }
-  printEngineDescription();
+  print_engine_description();
 
   const int nb_bindings = mEngine->getNbBindings();
   const int nb_profiles = mEngine->getNbOptimizationProfiles();
@@ -141,7 +130,7 @@ trt_engine_core::trt_engine_core(const std::string& engine_data, int device_id, 
             << ",numBindingPerProfile " << (nb_profiles > 0 ? nb_bindings / nb_profiles : 0) << "\n";
   mEnableVariableLen = false;
   logInfo() << "Variable length is enabled: << mEnableVariableLen\n";
-  if (!configMatchesEngine()) return;
+  if (!config_matches_engine()) return;
 
   mContext.reset(mEngine->createExecutionContext());
   if (!mContext) {
@@ -149,14 +138,14 @@ trt_engine_core::trt_engine_core(const std::string& engine_data, int device_id, 
     return;
   }
   CUDA_CHECK(cudaStreamCreate(&mStream));
-  if (!allocateDeviceBuffers()) return;
+  if (!allocate_device_buffers()) return;
   mBindings.assign(static_cast<size_t>(nb_bindings), nullptr);
   mValid = true;
 }
 
 trt_engine_core::~trt_engine_core() { close(); }
 
-void trt_engine_core::selectDevice(int device_id) {
+void trt_engine_core::select_device(int device_id) {
   int count = 0;
   if (cudaGetDeviceCount(&count) != cudaSuccess) {
     logError() << "cudaGetDeviceCount failed\n";
@@ -170,8 +159,8 @@ void trt_engine_core::selectDevice(int device_id) {
   logError() << "setDevice " << device_id << "ok\n";
 }
 
-bool trt_engine_core::buildNetInfos(const ShapeList& in_shapes, const ItemSizeList& in_item_sizes,
-                                    const ShapeList& out_shapes, const ItemSizeList& out_item_sizes) {
+bool trt_engine_core::build_net_infos(const ShapeList& in_shapes, const ItemSizeList& in_item_sizes,
+                                      const ShapeList& out_shapes, const ItemSizeList& out_item_sizes) {
   if (in_shapes.empty() || out_shapes.empty() || in_shapes.size() != out_shapes.size()) {
     logError() << "bad input or output shape\n";
     return false;
@@ -209,7 +198,7 @@ bool trt_engine_core::buildNetInfos(const ShapeList& in_shapes, const ItemSizeLi
   return true;
 }
 
-void trt_engine_core::printEngineDescription() const {
+void trt_engine_core::print_engine_description() const {
   const char* name = mEngine->getName();
   std::printf("mEngine Name %s,max_batch_size %d,isRefittable %d\n", name ? name : "",
               mEngine->getMaxBatchSize(), mEngine->isRefittable() ? 1 : 0);
@@ -228,7 +217,7 @@ void trt_engine_core::printEngineDescription() const {
 // Everything later indexes the binding array by the configuration, so the configuration must describe
 // the engine's binding blocks exactly: at most as many profiles, each with the block's inputs first and
 // its outputs after them.
-bool trt_engine_core::configMatchesEngine() const {
+bool trt_engine_core::config_matches_engine() const {
   const int nb_bindings = mEngine->getNbBindings();
   const int nb_profiles = mEngine->getNbOptimizationProfiles();
   if (nb_profiles < 1 || mNetInfos.size() > static_cast<size_t>(nb_profiles)) {
@@ -258,7 +247,7 @@ bool trt_engine_core::configMatchesEngine() const {
   return true;
 }
 
-bool trt_engine_core::allocateDeviceBuffers() {
+bool trt_engine_core::allocate_device_buffers() {
   for (S_net_info& rec : mNetInfos) {
     if (!allocateZeroed(rec.input_sizes, rec.input_bufs, "cudaMalloc input_buf return zero buffer\n"))
       return false;
@@ -269,50 +258,50 @@ bool trt_engine_core::allocateDeviceBuffers() {
 }
 
 // Refuses, before any work, the calls whose copies could not stay inside the profile's buffers.
-int trt_engine_core::checkCall(int profile, int input_num, int batch_size) const {
+bool trt_engine_core::check_call(int profile, int input_num, int batch_size) const {
   if (profile < 0 || static_cast<size_t>(profile) >= mNetInfos.size()) {
     logError() << "profile " << profile << " out of range, configured profiles " << mNetInfos.size() << "\n";
-    return -1;
+    return false;
   }
   const S_net_info& rec = mNetInfos[profile];
   const int n_in = static_cast<int>(rec.input_bufs.size());
   if (input_num != n_in) {
     logError() << "input num " << input_num << " not eq graph config input num " << n_in << "\n";
-    return -1;
+    return false;
   }
   if (n_in == 0) {
     logError() << "profile " << profile << " has no inputs\n";
-    return -1;
+    return false;
   }
   if (batch_size < 1) {
     logError() << "input batch_size " << batch_size << " must be at least 1\n";
-    return -1;
+    return false;
   }
   if (rec.input_shapes[0][0] < batch_size) {
     logError() << "input batch_size " << batch_size << " must lte graph config input batch_size "
                << rec.input_shapes[0][0] << "\n";
-    return -1;
+    return false;
   }
   for (size_t i = 1; i < rec.input_shapes.size(); ++i) {
     if (rec.input_shapes[i][0] < batch_size) {
       logError() << "input batch_size " << batch_size << " must lte graph config input " << i
                  << " batch_size " << rec.input_shapes[i][0] << "\n";
-      return -1;
+      return false;
     }
   }
   for (size_t j = 0; j < rec.output_shapes.size(); ++j) {
     if (rec.output_shapes[j][0] < batch_size) {
       logError() << "input batch_size " << batch_size << " must lte graph config output " << j
                  << " batch_size " << rec.output_shapes[j][0] << "\n";
-      return -1;
+      return false;
     }
   }
-  return 0;
+  return true;
 }
 
 // The engine reads and writes whole bindings at the dimensions the context resolved; each must fit the
 // buffer that was sized from the configuration.
-int trt_engine_core::checkBindingsFitBuffers(int profile) const {
+bool trt_engine_core::check_bindings_fit_buffers(int profile) const {
   const S_net_info& rec = mNetInfos[profile];
   const int per_profile = mEngine->getNbBindings() / mEngine->getNbOptimizationProfiles();
   const int first = profile * per_profile;
@@ -329,10 +318,10 @@ int trt_engine_core::checkBindingsFitBuffers(int profile) const {
     if (bytes > capacity) {
       logError() << "binding " << binding << " needs " << static_cast<long long>(bytes)
                  << " bytes but its buffer holds " << capacity << "\n";
-      return -1;
+      return false;
     }
   }
-  return 0;
+  return true;
 }
 
 int trt_engine_core::prepare(int profile, int batch_size) {
@@ -359,17 +348,17 @@ int trt_engine_core::prepare(int profile, int batch_size) {
     logError() << "Not all input dimensions are specified for the exeuction context\n";
     return -1;
   }
-  if (checkBindingsFitBuffers(profile) != 0) return -1;
+  if (!check_bindings_fit_buffers(profile)) return -1;
   if (!mUseCudaGraph) return 0;
-  return captureGraph();
+  return capture_graph() ? 0 : -1;
 }
 
 // Runs the network once (TensorRT needs one enqueue with the new shapes before a capture), then
 // records a second enqueue into a CUDA graph and instantiates it.
-int trt_engine_core::captureGraph() {
+bool trt_engine_core::capture_graph() {
   if (!mContext->enqueueV2(mBindings.data(), mStream, nullptr)) {
     logError() << "Enqueue failed\n";
-    return -1;
+    return false;
   }
   CUDA_CHECK(cudaStreamBeginCapture(mStream, cudaStreamCaptureModeRelaxed));
   if (!mContext->enqueueV2(mBindings.data(), mStream, nullptr)) {
@@ -378,7 +367,7 @@ int trt_engine_core::captureGraph() {
     cudaGraph_t partial = nullptr;
     gpuAssert(cudaStreamEndCapture(mStream, &partial), __FILE__, __LINE__, false);
     if (partial) gpuAssert(cudaGraphDestroy(partial), __FILE__, __LINE__, false);
-    return -1;
+    return false;
   }
   cudaGraph_t graph = nullptr;
   CUDA_CHECK(cudaStreamEndCapture(mStream, &graph));
@@ -388,12 +377,12 @@ int trt_engine_core::captureGraph() {
   CUDA_CHECK(cudaGraphDestroy(graph));
   if (mGraphExec) CUDA_CHECK(cudaGraphExecDestroy(mGraphExec));
   mGraphExec = exec;
-  return 0;
+  return true;
 }
 
 int trt_engine_core::run(int profile, const void* const* inputs, int input_num, int batch_size,
                          void** outputs, int* output_lens) {
-  if (checkCall(profile, input_num, batch_size) != 0) return -1;
+  if (!check_call(profile, input_num, batch_size)) return -1;
   if (prepare(profile, batch_size) != 0) return -1;
   S_net_info& rec = mNetInfos[profile];
 
@@ -438,7 +427,7 @@ int trt_engine_core::run(int profile, const void* const* inputs, int input_num, 
 }
 
 void trt_engine_core::close() {
-  gLogger.report(Severity::kINFO, "") << __func__ << "destory...\n";
+  logInfo() << __func__ << "destory...\n";
   if (mStream) {
     CUDA_CHECK(cudaStreamDestroy(mStream));
     mStream = nullptr;
@@ -456,5 +445,5 @@ void trt_engine_core::close() {
     }
   }
   mNetInfos.clear();
-  gLogger.report(Severity::kINFO, "") << __func__ << "destroy ok\n";
+  logInfo() << __func__ << "destroy ok\n";
 }

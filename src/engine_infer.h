@@ -10,20 +10,7 @@
 #include <string>
 #include <vector>
 
-// Releases TensorRT objects through destroy(), the one release call both TensorRT 7 (protected
-// destructors) and TensorRT 8 accept.
-struct TrtDestroyer {
-  template <typename T>
-  void operator()(T* obj) const {
-#pragma GCC diagnostic push
-#pragma GCC diagnostic ignored "-Wdeprecated-declarations"
-    if (obj) obj->destroy();
-#pragma GCC diagnostic pop
-  }
-};
-
-template <typename T>
-using TrtUniquePtr = std::unique_ptr<T, TrtDestroyer>;
+#include "trt_support.h"  // TrtDestroyer, TrtUniquePtr
 
 // The binding layout of one optimization profile. Device pointers are plain copies: only the engine
 // core's teardown frees them.
@@ -59,16 +46,16 @@ class trt_engine_core {
  private:
   friend class trt_engine_core_peer;  // read-only view for the library's own tests
 
-  bool buildNetInfos(const ShapeList& in_shapes, const ItemSizeList& in_item_sizes,
-                     const ShapeList& out_shapes, const ItemSizeList& out_item_sizes);
-  void selectDevice(int device_id);
-  void printEngineDescription() const;
-  bool configMatchesEngine() const;
-  bool allocateDeviceBuffers();
-  int checkCall(int profile, int input_num, int batch_size) const;
-  int checkBindingsFitBuffers(int profile) const;
+  bool build_net_infos(const ShapeList& in_shapes, const ItemSizeList& in_item_sizes,
+                       const ShapeList& out_shapes, const ItemSizeList& out_item_sizes);
+  void select_device(int device_id);
+  void print_engine_description() const;
+  bool config_matches_engine() const;
+  bool allocate_device_buffers();
+  bool check_call(int profile, int input_num, int batch_size) const;
+  bool check_bindings_fit_buffers(int profile) const;
   int prepare(int profile, int batch_size);
-  int captureGraph();
+  bool capture_graph();
   void close();
 
   std::vector<S_net_info> mNetInfos;

@@ -9,10 +9,6 @@
 #include "engine_infer.h"
 #include "logging.h"
 
-namespace {
-Logger& logError() { return gLogger.report(nvinfer1::ILogger::Severity::kERROR, ""); }
-}  // namespace
-
 extern "C" {
 
 int kestrel_trt_init() { return 0; }

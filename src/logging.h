@@ -6,50 +6,57 @@
 
 #include <NvInfer.h>
 
-#include <array>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <iostream>
-#include <memory>
 #include <mutex>
 #include <sstream>
-#include <string>
-#include <utility>
+#include <string_view>
+#include <type_traits>
 
 class Logger : public nvinfer1::ILogger {
  public:
   explicit Logger(Severity threshold = Severity::kINFO) : mOut(&std::cout), mThreshold(threshold) {}
   ~Logger() override = default;
 
-  Logger(const Logger&) = delete;
-  Logger& operator=(const Logger&) = delete;
-
   // Starts a message: the severity's prefix, then text. The values that follow with << complete it,
   // and the last of them ends it with "\n". A message below the threshold is dropped whole.
   Logger& report(Severity severity, const char* text) {
-    State& state = stateFor(this);
-    state.flushPartial(*mOut);  // a message left without its "\n" still reaches the output
+    Line& line = threadLine();
+    line.write(*mOut);  // a message left without its "\n" still reaches the output
     if (static_cast<int>(severity) > static_cast<int>(mThreshold)) {
-      state.setDropped(this, true);
+      line.dropping = this;  // stays dropped even when another logger writes in between
       return *this;
     }
-    const char* prefix = prefixFor(severity);
-    if (prefix == nullptr) {
-      // A severity outside TensorRT's scale is a programming error; stop even in release builds.
+    if (line.dropping == this) line.dropping = nullptr;
+    const auto index = static_cast<unsigned>(severity);
+    if (index >= std::size(kPrefixes)) {
+      // Stops even in release builds. The text is the one hosts have always seen here, from a check
+      // on a std::map named prefixMapping; the table is an array now, but whoever matches the text
+      // (the logger's death test among them) still finds it.
       std::fprintf(stderr, "%s:%d: Assertion `prefixMapping.find(severity) != prefixMapping.end()' failed.\n",
                    __FILE__, __LINE__);
       std::abort();
     }
-    state.setDropped(this, false);
-    state.append(*mOut, prefix);
-    state.append(*mOut, text);
-    return *this;
+    return *this << kPrefixes[index] << text;
   }
 
+  // Text is appended as it is; any other value with its standard stream insertion.
   template <typename T>
   Logger& operator<<(const T& value) {
-    State& state = stateFor(this);
-    if (!state.dropped) state.append(*mOut, value);
+    Line& line = threadLine();
+    if (line.dropping == this) return *this;
+    if constexpr (std::is_convertible_v<const T&, const char*>) {
+      const char* text = value;
+      line.append(*mOut, text ? text : "");
+    } else if constexpr (std::is_convertible_v<const T&, std::string_view>) {
+      line.append(*mOut, value);
+    } else {
+      std::ostringstream text;
+      text << value;
+      line.append(*mOut, text.str());
+    }
     return *this;
   }
 
@@ -57,104 +64,40 @@ class Logger : public nvinfer1::ILogger {
   void log(Severity severity, const char* msg) noexcept override { report(severity, msg) << "\n"; }
 
  private:
-  // What one thread is writing. Lines are assembled per thread and written whole, so lines from
-  // several threads (TensorRT's and ours) never interleave within a line; on one thread the order
-  // against printf output stays the order of the calls. The state is trivially destructible, and
-  // its line buffer goes away with the thread, so a handle released from a static destructor at
-  // exit can still log: its pieces are then written as they come.
-  struct State {
-    const Logger* owner = nullptr;
-    bool dropped = false;                // the owner's message in progress is dropped
-    std::ostringstream* line = nullptr;  // null once the thread's buffer is gone (thread or process exit)
-    // Loggers whose message in progress on this thread is dropped, so that a message stays dropped
-    // when another logger writes in between.
-    std::array<const Logger*, 8> droppedBy{};
+  static constexpr const char* kPrefixes[] = {"[inferlet][F] ", "[inferlet][E] ", "[inferlet][W] ",
+                                              "[inferlet][I] ", "[inferlet][V] "};
 
-    void setDropped(const Logger* logger, bool value) {
-      dropped = value;
-      for (const Logger*& slot : droppedBy) {
-        if (slot == logger) slot = nullptr;
-      }
-      if (!value) return;
-      for (const Logger*& slot : droppedBy) {
-        if (slot == nullptr) {
-          slot = logger;
-          return;
-        }
-      }
-      droppedBy[0] = logger;
-    }
-    bool isDropped(const Logger* logger) const {
-      for (const Logger* slot : droppedBy) {
-        if (slot == logger) return true;
-      }
-      return false;
-    }
+  // The message a thread is writing, written whole under one lock when it ends in "\n" (or, left
+  // unfinished, when the thread's next message starts): lines from TensorRT's threads and ours never
+  // tear, and on one thread the order against printf stays the order of the calls. Trivially
+  // destructible, so it stays usable from static destructors at exit. Only a line longer than the
+  // buffer is written in pieces.
+  struct Line {
+    const Logger* dropping;  // the logger whose message in progress here is dropped
+    size_t size;
+    char text[2048];
 
-    template <typename T>
-    void append(std::ostream& out, const T& value) {
-      if (line == nullptr) {
-        std::lock_guard<std::mutex> lock(outputMutex());
-        out << value;
-        return;
-      }
-      *line << value;
-      const std::string text = line->str();
-      if (!text.empty() && text.back() == '\n') write(out, text);
+    void append(std::ostream& out, std::string_view piece) {
+      if (size + piece.size() > sizeof text) write(out);
+      if (piece.size() > sizeof text) return put(out, piece);
+      std::memcpy(text + size, piece.data(), piece.size());
+      size += piece.size();
+      if (size > 0 && text[size - 1] == '\n') write(out);
     }
-    void flushPartial(std::ostream& out) {
-      if (line != nullptr && line->tellp() > 0) write(out, line->str());
+    void write(std::ostream& out) {
+      if (size > 0) put(out, {text, size});
+      size = 0;
     }
-    void write(std::ostream& out, const std::string& text) {
-      {
-        std::lock_guard<std::mutex> lock(outputMutex());
-        out.write(text.data(), static_cast<std::streamsize>(text.size()));
-      }
-      line->str(std::string());
+    static void put(std::ostream& out, std::string_view piece) {
+      static std::mutex output;  // trivially destructible in libstdc++: usable during exit
+      std::lock_guard<std::mutex> lock(output);
+      out.write(piece.data(), static_cast<std::streamsize>(piece.size()));
     }
   };
-
-  // Owns a thread's line buffer; when it is destroyed the thread's State falls back to direct writes.
-  struct LineBuffer {
-    explicit LineBuffer(State& state) : state(state) { state.line = &buffer; }
-    ~LineBuffer() {
-      state.flushPartial(std::cout);
-      state.line = nullptr;
-    }
-    State& state;
-    std::ostringstream buffer;
-  };
-
-  static State& stateFor(const Logger* logger) {
-    thread_local State state;
-    thread_local LineBuffer buffer(state);  // made on the thread's first message
-    (void)buffer;
-    if (state.owner != logger) {
-      // Another logger takes over this thread's output; a new logger writes even before its first report.
-      state.flushPartial(std::cout);
-      state.owner = logger;
-      state.dropped = state.isDropped(logger);
-    }
-    return state;
-  }
-
-  static std::mutex& outputMutex() {
-    static std::mutex mutex;  // trivially destructible: usable during exit
-    return mutex;
-  }
-
-  static const char* prefixFor(Severity severity) {
-    static constexpr std::array<std::pair<Severity, const char*>, 5> prefixMapping{{
-        {Severity::kINTERNAL_ERROR, "[inferlet][F] "},
-        {Severity::kERROR, "[inferlet][E] "},
-        {Severity::kWARNING, "[inferlet][W] "},
-        {Severity::kINFO, "[inferlet][I] "},
-        {Severity::kVERBOSE, "[inferlet][V] "},
-    }};
-    for (const auto& entry : prefixMapping) {
-      if (entry.first == severity) return entry.second;
-    }
-    return nullptr;
+  static Line& threadLine() {
+    static_assert(std::is_trivially_destructible_v<Line>);
+    thread_local Line line{};
+    return line;
   }
 
   std::ostream* mOut;
@@ -162,5 +105,9 @@ class Logger : public nvinfer1::ILogger {
 };
 
 extern Logger gLogger;
+
+// The library's own messages: an empty report text, then the message streamed with <<.
+inline Logger& logError() { return gLogger.report(nvinfer1::ILogger::Severity::kERROR, ""); }
+inline Logger& logInfo() { return gLogger.report(nvinfer1::ILogger::Severity::kINFO, ""); }
 
 #endif  // INFERLET_LOGGING_H_

@@ -6,11 +6,12 @@
 
 #include <cstdlib>
 #include <cstring>
-#include <memory>
 #include <mutex>
 #include <nlohmann/json.hpp>
 #include <string>
 #include <vector>
+
+#include "trt_support.h"
 
 namespace {
 
@@ -36,33 +37,6 @@ class CollectingLogger : public nvinfer1::ILogger {
 CollectingLogger& Logger() {
   static CollectingLogger logger;
   return logger;
-}
-
-struct TrtRelease {
-  template <typename T>
-  void operator()(T* object) const {
-#if NV_TENSORRT_MAJOR >= 8
-    delete object;
-#else
-    object->destroy();
-#endif
-  }
-};
-template <typename T>
-using TrtPtr = std::unique_ptr<T, TrtRelease>;
-
-int ElementSize(nvinfer1::DataType type) {
-  switch (type) {
-    case nvinfer1::DataType::kFLOAT:
-    case nvinfer1::DataType::kINT32:
-      return 4;
-    case nvinfer1::DataType::kHALF:
-      return 2;
-    case nvinfer1::DataType::kINT8:
-    case nvinfer1::DataType::kBOOL:
-      return 1;
-  }
-  return 0;
 }
 
 std::vector<int> ToVector(const nvinfer1::Dims& dims) {
@@ -148,14 +122,14 @@ nlohmann::json Describe(nvinfer1::ICudaEngine& engine) {
                     {"name", binding_name ? binding_name : ""},
                     {"input", engine.bindingIsInput(b)},
                     {"dtype", static_cast<int>(type)},
-                    {"item_size", ElementSize(type)},
+                    {"item_size", elementSize(type)},
                     {"dims", ToVector(engine.getBindingDimensions(b))}});
   }
   desc["bindings"] = std::move(list);
 
   const int profiles = engine.getNbOptimizationProfiles();
   const int per_profile = profiles > 0 ? bindings / profiles : 0;
-  TrtPtr<nvinfer1::IExecutionContext> context(engine.createExecutionContext());
+  TrtUniquePtr<nvinfer1::IExecutionContext> context(engine.createExecutionContext());
   Logger().TakeErrors();  // a context that cannot be made only costs the output inference
   nlohmann::json profile_list = nlohmann::json::array();
   for (int p = 0; p < profiles; ++p)
@@ -191,9 +165,9 @@ __attribute__((visibility("default"))) int inferlet_inspect_engine(const void* d
   *text = nullptr;
   Logger().TakeErrors();
   initLibNvInferPlugins(&Logger(), "");
-  TrtPtr<nvinfer1::IRuntime> runtime(nvinfer1::createInferRuntime(Logger()));
+  TrtUniquePtr<nvinfer1::IRuntime> runtime(nvinfer1::createInferRuntime(Logger()));
   if (!runtime) return Fail("cannot create a TensorRT runtime", text);
-  TrtPtr<nvinfer1::ICudaEngine> engine(runtime->deserializeCudaEngine(data, size));
+  TrtUniquePtr<nvinfer1::ICudaEngine> engine(runtime->deserializeCudaEngine(data, size));
   if (!engine) return Fail("not an engine this TensorRT can deserialize", text);
   *text = Duplicate(Describe(*engine).dump());
   return *text ? 0 : -1;

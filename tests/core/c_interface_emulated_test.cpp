@@ -9,28 +9,24 @@
 #include <string>
 #include <vector>
 
-#include "core_support.h"
+#include "test_support.h"
 
+namespace inferlet_test {
 namespace {
 
-using inferlet_core_test::CallNew;
-using inferlet_core_test::CapturedLines;
-using inferlet_core_test::DeleteHandle;
-using inferlet_core_test::UntouchedHandle;
-using inferlet_test::ModelConfig;
 using ::testing::Each;
 using ::testing::ElementsAre;
 using ::testing::FloatEq;
 using ::testing::IsEmpty;
 using ::testing::StartsWith;
 
-class CInterface : public inferlet_test::FreshPlatformTest {};
+class CInterface : public FreshPlatformTest {};
 
 // Arguments outside the interface's limits are refused before anything is constructed: one error line,
 // no device selection, no plugin registration, no runtime.
 TEST_F(CInterface, RefusedNewArgumentsConstructNothing) {
-  const std::string engine = inferlet_test::ReadEngine("smoke");
-  ModelConfig config = inferlet_test::SmokeConfig();
+  const std::string engine = ReadEngine("smoke");
+  ModelConfig config = SmokeConfig();
   struct Refusal {
     const char* what;
     const char* buf;
@@ -64,3 +60,4 @@ TEST_F(CInterface, RefusedNewArgumentsConstructNothing) {
 }
 
 }  // namespace
+}  // namespace inferlet_test

@@ -8,22 +8,18 @@
 #include <string>
 #include <vector>
 
-#include "core_support.h"
+#include "test_support.h"
 
+namespace inferlet_test {
 namespace {
 
-using inferlet_core_test::CallNew;
-using inferlet_core_test::CapturedLines;
-using inferlet_core_test::DeleteHandle;
-using inferlet_core_test::UntouchedHandle;
-using inferlet_test::ModelConfig;
 using ::testing::Each;
 using ::testing::ElementsAre;
 using ::testing::FloatEq;
 using ::testing::IsEmpty;
 using ::testing::StartsWith;
 
-class CInterface : public inferlet_test::FreshPlatformTest {};
+class CInterface : public FreshPlatformTest {};
 
 TEST_F(CInterface, InitAndUninitAnswerZeroBeforeBetweenAndAfterOtherCalls) {
   std::vector<std::string> lines = CapturedLines([] {
@@ -32,7 +28,7 @@ TEST_F(CInterface, InitAndUninitAnswerZeroBeforeBetweenAndAfterOtherCalls) {
     EXPECT_EQ(kestrel_trt_init(), 0);
   });
   EXPECT_THAT(lines, IsEmpty());
-  const auto outcome = CallNew(inferlet_test::ReadEngine("smoke"), inferlet_test::SmokeConfig());
+  const auto outcome = CallNew(ReadEngine("smoke"), SmokeConfig());
   ASSERT_EQ(outcome.rc, 0);
   EXPECT_EQ(kestrel_trt_uninit(), 0);
   EXPECT_EQ(kestrel_trt_init(), 0);
@@ -49,7 +45,7 @@ TEST_F(CInterface, DeletingNullAnswersMinusOneAndPrintsNothing) {
 
 // An empty engine is an engine that does not deserialize; a null buffer is allowed for length 0.
 TEST_F(CInterface, EmptyEngineIsConstructedAndFailsToDeserialize) {
-  ModelConfig config = inferlet_test::SmokeConfig();
+  ModelConfig config = SmokeConfig();
   for (const char* buf : {static_cast<const char*>(nullptr), "ignored"}) {
     trt_standin_reset();
     trt_engine_core* handle = UntouchedHandle();
@@ -82,9 +78,9 @@ TEST_F(CInterface, ProcessWithNullHandleAnswersMinusOneWithALine) {
 // The engine bytes and the configuration belong to the caller: scribbling over them and freeing them
 // right after kestrel_trt_new must not disturb the handle.
 TEST_F(CInterface, CallerMayReleaseEngineBytesAndConfigurationRightAfterNew) {
-  const std::string engine = inferlet_test::ReadEngine("smoke");
+  const std::string engine = ReadEngine("smoke");
   auto bytes = std::make_unique<std::vector<char>>(engine.begin(), engine.end());
-  auto config = std::make_unique<ModelConfig>(inferlet_test::SmokeConfig());
+  auto config = std::make_unique<ModelConfig>(SmokeConfig());
   trt_engine_core* handle = nullptr;
   int rc = -2;
   CapturedLines([&] {
@@ -114,7 +110,7 @@ TEST_F(CInterface, CallerMayReleaseEngineBytesAndConfigurationRightAfterNew) {
 // The interface adds no check of its own: a call the engine refuses answers exactly what the engine
 // answers, and the handle stays usable.
 TEST_F(CInterface, ProcessPassesTheEnginesRefusalThrough) {
-  const auto outcome = CallNew(inferlet_test::ReadEngine("smoke"), inferlet_test::SmokeConfig());
+  const auto outcome = CallNew(ReadEngine("smoke"), SmokeConfig());
   ASSERT_EQ(outcome.rc, 0);
   const std::vector<float> input(11 * 340, 0.0f);
   const void* inputs[] = {input.data(), input.data()};
@@ -136,3 +132,4 @@ TEST_F(CInterface, ProcessPassesTheEnginesRefusalThrough) {
 }
 
 }  // namespace
+}  // namespace inferlet_test

@@ -10,14 +10,11 @@
 #include <string>
 #include <vector>
 
-#include "core_support.h"
+#include "test_support.h"
 
+namespace inferlet_test {
 namespace {
 
-using inferlet_core_test::CallNew;
-using inferlet_core_test::DeleteHandle;
-using inferlet_core_test::UntouchedHandle;
-using inferlet_test::ModelConfig;
 using ::testing::ElementsAre;
 using ::testing::MatchesRegex;
 
@@ -29,8 +26,8 @@ struct MismatchCase {
 };
 
 std::vector<MismatchCase> MismatchCases() {
-  const ModelConfig smoke = inferlet_test::SmokeConfig();
-  const ModelConfig two = inferlet_test::TwoProfilesConfig();
+  const ModelConfig smoke = SmokeConfig();
+  const ModelConfig two = TwoProfilesConfig();
   ModelConfig smoke_twice = smoke;
   smoke_twice.in_shapes.push_back(smoke.in_shapes[0]);
   smoke_twice.in_item_sizes.push_back(smoke.in_item_sizes[0]);
@@ -67,14 +64,14 @@ std::vector<MismatchCase> MismatchCases() {
   };
 }
 
-class ConfigEngineMatch : public inferlet_test::FreshPlatformTest {};
+class ConfigEngineMatch : public FreshPlatformTest {};
 
 TEST_F(ConfigEngineMatch, MismatchLogsOneErrorAfterTheDescriptionAndAllocatesNothing) {
   for (const MismatchCase& c : MismatchCases()) {
     SCOPED_TRACE(c.what);
     cudaemu_reset();
     trt_standin_reset();
-    const auto outcome = CallNew(inferlet_test::ReadEngine(c.engine), c.config);
+    const auto outcome = CallNew(ReadEngine(c.engine), c.config);
     EXPECT_EQ(outcome.rc, -1);
     EXPECT_EQ(outcome.handle, UntouchedHandle());
     const auto& lines = outcome.lines;
@@ -96,12 +93,12 @@ TEST_F(ConfigEngineMatch, MismatchLogsOneErrorAfterTheDescriptionAndAllocatesNot
 
 // Serving fewer profiles than the engine has is fine: the unconfigured blocks are simply never bound.
 TEST_F(ConfigEngineMatch, FewerProfilesThanTheEngineHasAreAccepted) {
-  ModelConfig first_only = inferlet_test::TwoProfilesConfig();
+  ModelConfig first_only = TwoProfilesConfig();
   first_only.in_shapes.pop_back();
   first_only.in_item_sizes.pop_back();
   first_only.out_shapes.pop_back();
   first_only.out_item_sizes.pop_back();
-  const auto outcome = CallNew(inferlet_test::ReadEngine("two_profiles"), first_only);
+  const auto outcome = CallNew(ReadEngine("two_profiles"), first_only);
   ASSERT_EQ(outcome.rc, 0);
   EXPECT_EQ(cudaemu_live_device_allocations(), 3u);
   DeleteHandle(outcome.handle);
@@ -109,3 +106,4 @@ TEST_F(ConfigEngineMatch, FewerProfilesThanTheEngineHasAreAccepted) {
 }
 
 }  // namespace
+}  // namespace inferlet_test

@@ -1,5 +1,5 @@
-// Configurations built case by case, and a way to look at the layout validation gives one, shared
-// by the configuration tests of both devices.
+// Configurations built case by case, and a way to look at the layout validation gives one, shared by
+// the configuration tests of both devices.
 #ifndef INFERLET_TESTS_CORE_CONFIG_LAYOUT_H_
 #define INFERLET_TESTS_CORE_CONFIG_LAYOUT_H_
 
@@ -8,11 +8,11 @@
 #include <utility>
 #include <vector>
 
-#include "core_support.h"
 #include "engine_infer.h"
 #include "engine_peer.h"
+#include "test_support.h"
 
-namespace inferlet_core_test {
+namespace inferlet_test {
 
 // One profile with the given input and output shapes, item size 4 for every tensor.
 inline ModelConfig OneProfile(std::vector<std::vector<int>> inputs, std::vector<std::vector<int>> outputs) {
@@ -61,6 +61,6 @@ class LayoutProbe {
   std::vector<std::string> lines_;
 };
 
-}  // namespace inferlet_core_test
+}  // namespace inferlet_test
 
 #endif  // INFERLET_TESTS_CORE_CONFIG_LAYOUT_H_

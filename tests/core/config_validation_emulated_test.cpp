@@ -11,17 +11,11 @@
 #include <vector>
 
 #include "config_layout.h"
-#include "core_support.h"
+#include "test_support.h"
 
+namespace inferlet_test {
 namespace {
 
-using inferlet_core_test::CallNew;
-using inferlet_core_test::CapturedLines;
-using inferlet_core_test::LayoutProbe;
-using inferlet_core_test::OneProfile;
-using inferlet_core_test::UntouchedHandle;
-using inferlet_core_test::WithItemSizes;
-using inferlet_test::ModelConfig;
 using ::testing::Each;
 using ::testing::ElementsAre;
 
@@ -32,8 +26,8 @@ struct RejectedCase {
 };
 
 std::vector<RejectedCase> RejectedCases() {
-  const ModelConfig smoke = inferlet_test::SmokeConfig();
-  const ModelConfig two = inferlet_test::TwoProfilesConfig();
+  const ModelConfig smoke = SmokeConfig();
+  const ModelConfig two = TwoProfilesConfig();
   return {
       {"no profiles at all", {{}, {}, {}, {}}, "bad input or output shape"},
       {"two input profiles, one output profile",
@@ -92,12 +86,12 @@ std::vector<RejectedCase> RejectedCases() {
   };
 }
 
-class ConfigValidation : public inferlet_test::FreshPlatformTest {};
+class ConfigValidation : public FreshPlatformTest {};
 
 // A rejection stops construction before TensorRT or device memory is touched: the device line, the
 // graph line, the one message, and the teardown of the half-built object.
 TEST_F(ConfigValidation, EachRejectionLogsItsOneMessageAndTouchesNothing) {
-  const std::string engine = inferlet_test::ReadEngine("smoke");
+  const std::string engine = ReadEngine("smoke");
   for (const RejectedCase& c : RejectedCases()) {
     SCOPED_TRACE(c.what);
     cudaemu_reset();
@@ -117,7 +111,7 @@ TEST_F(ConfigValidation, EachRejectionLogsItsOneMessageAndTouchesNothing) {
 }
 
 TEST_F(ConfigValidation, BadSecondProfileKeepsTheFirstAndTakesNoDeviceMemory) {
-  ModelConfig config = inferlet_test::TwoProfilesConfig();
+  ModelConfig config = TwoProfilesConfig();
   config.in_shapes[1][1] = {16, 4, 8, 1, 1, 1, 1, 1, 1};
   LayoutProbe probe(config);
   EXPECT_FALSE(probe.PassedValidation());
@@ -136,3 +130,4 @@ TEST_F(ConfigValidation, BadSecondProfileKeepsTheFirstAndTakesNoDeviceMemory) {
 }
 
 }  // namespace
+}  // namespace inferlet_test

@@ -9,15 +9,13 @@
 
 #include "config_layout.h"
 
+namespace inferlet_test {
 namespace {
 
-using inferlet_core_test::LayoutProbe;
-using inferlet_core_test::OneProfile;
-using inferlet_core_test::WithItemSizes;
 using ::testing::Each;
 using ::testing::ElementsAre;
 
-class ConfigValidation : public inferlet_test::FreshPlatformTest {};
+class ConfigValidation : public FreshPlatformTest {};
 
 TEST_F(ConfigValidation, ByteSizesAreItemSizeTimesEveryDimensionWithZeroedHostOutputs) {
   LayoutProbe probe(OneProfile({{8, 128}}, {{8, 2}}));
@@ -55,3 +53,4 @@ TEST_F(ConfigValidation, LargestByteSizeThatFitsThirtyTwoBitsIsAccepted) {
 }
 
 }  // namespace
+}  // namespace inferlet_test

@@ -11,27 +11,15 @@
 #include <string>
 #include <vector>
 
-#include "core_support.h"
-#include "core_trace.h"
+#include "emulator_support.h"
 #include "engine_infer.h"
 #include "engine_peer.h"
+#include "library_lines.h"
+#include "test_support.h"
 
+namespace inferlet_test {
 namespace {
 
-using inferlet_core_test::AllocatedPointers;
-using inferlet_core_test::CallNew;
-using inferlet_core_test::CapturedLines;
-using inferlet_core_test::DeleteHandle;
-using inferlet_core_test::FreedPointers;
-using inferlet_core_test::LibraryLines;
-using inferlet_core_test::MallocBytes;
-using inferlet_core_test::MemsetBytes;
-using inferlet_core_test::MemsetPointer;
-using inferlet_core_test::MemsetValue;
-using inferlet_core_test::TraceOf;
-using inferlet_core_test::UntouchedHandle;
-using inferlet_test::ModelConfig;
-using inferlet_test::SmokeConstructionLines;
 using ::testing::Contains;
 using ::testing::ElementsAre;
 using ::testing::ElementsAreArray;
@@ -45,7 +33,7 @@ std::vector<std::string> Concat(std::vector<std::vector<std::string>> parts) {
   return all;
 }
 
-class Construction : public inferlet_test::FreshPlatformTest {
+class Construction : public FreshPlatformTest {
  protected:
   void TearDown() override {
     if (handle_ != nullptr) DeleteHandle(handle_);
@@ -53,7 +41,7 @@ class Construction : public inferlet_test::FreshPlatformTest {
   // Keeps a successfully created handle for deletion at the end of the case.
   void Keep(trt_engine_core* handle) { handle_ = handle; }
 
-  std::string smoke_ = inferlet_test::ReadEngine("smoke");
+  std::string smoke_ = ReadEngine("smoke");
   trt_engine_core* handle_ = nullptr;
 };
 
@@ -78,7 +66,7 @@ TEST_F(Construction, DeviceSelectionLinesForEachKindOfOrdinal) {
     cudaemu_reset();
     trt_standin_reset();
     cudaemu_set_device_count(c.devices);
-    const auto outcome = CallNew(smoke_, inferlet_test::SmokeConfig(), c.ordinal);
+    const auto outcome = CallNew(smoke_, SmokeConfig(), c.ordinal);
     ASSERT_EQ(outcome.rc, 0);
     EXPECT_THAT(LibraryLines(outcome.lines),
                 ElementsAreArray(Concat({c.device_lines, SmokeConstructionLines()})));
@@ -89,7 +77,7 @@ TEST_F(Construction, DeviceSelectionLinesForEachKindOfOrdinal) {
 
 TEST_F(Construction, FailedDeviceCountIsLoggedAndConstructionGoesOn) {
   cudaemu_fail_call("cudaGetDeviceCount", 1, cudaErrorNoDevice);
-  const auto outcome = CallNew(smoke_, inferlet_test::SmokeConfig());
+  const auto outcome = CallNew(smoke_, SmokeConfig());
   ASSERT_EQ(outcome.rc, 0);
   Keep(outcome.handle);
   EXPECT_THAT(
@@ -110,7 +98,7 @@ void ExpectNothingLeft() {
 
 TEST_F(Construction, RuntimeCreationFailureStopsAfterTheLoadingLine) {
   trt_standin_fail("createInferRuntime", 1);
-  const auto outcome = CallNew(smoke_, inferlet_test::SmokeConfig());
+  const auto outcome = CallNew(smoke_, SmokeConfig());
   EXPECT_EQ(outcome.rc, -1);
   EXPECT_EQ(outcome.handle, UntouchedHandle());
   EXPECT_THAT(LibraryLines(outcome.lines),
@@ -125,8 +113,8 @@ TEST_F(Construction, RuntimeCreationFailureStopsAfterTheLoadingLine) {
 TEST_F(Construction, BytesThatDoNotDeserializeStopBeforeTheDescription) {
   std::string corrupt = smoke_;
   corrupt[corrupt.size() / 2] ^= 0x5a;
-  const std::string other_major = inferlet_test::ReadFile(std::string(INFERLET_ENGINE_DIR) + "/smoke-trt" +
-                                                          (INFERLET_TRT_MAJOR == 8 ? "7" : "8") + ".engine");
+  const std::string other_major = ReadFile(std::string(INFERLET_ENGINE_DIR) + "/smoke-trt" +
+                                           (INFERLET_TRT_MAJOR == 8 ? "7" : "8") + ".engine");
   const std::vector<std::pair<const char*, std::string>> engines = {
       {"empty", std::string()},
       {"not an engine", std::string("definitely not a serialized engine")},
@@ -138,7 +126,7 @@ TEST_F(Construction, BytesThatDoNotDeserializeStopBeforeTheDescription) {
     SCOPED_TRACE(what);
     cudaemu_reset();
     trt_standin_reset();
-    const auto outcome = CallNew(bytes, inferlet_test::SmokeConfig());
+    const auto outcome = CallNew(bytes, SmokeConfig());
     EXPECT_EQ(outcome.rc, -1);
     EXPECT_EQ(outcome.handle, UntouchedHandle());
     EXPECT_THAT(
@@ -155,7 +143,7 @@ TEST_F(Construction, BytesThatDoNotDeserializeStopBeforeTheDescription) {
 
 TEST_F(Construction, ContextCreationFailureStopsAfterTheDescriptionWithoutAStream) {
   trt_standin_fail("createExecutionContext", 1);
-  const auto outcome = CallNew(smoke_, inferlet_test::SmokeConfig());
+  const auto outcome = CallNew(smoke_, SmokeConfig());
   EXPECT_EQ(outcome.rc, -1);
   EXPECT_EQ(outcome.handle, UntouchedHandle());
   EXPECT_THAT(LibraryLines(outcome.lines),
@@ -177,7 +165,7 @@ void InjectNullBuffer(int nth) {
 
 TEST_F(Construction, NullInputBufferStopsAndReleasesTheEarlierBuffersAndTheStream) {
   InjectNullBuffer(2);  // smoke: in0, in1, out0
-  const auto outcome = CallNew(smoke_, inferlet_test::SmokeConfig());
+  const auto outcome = CallNew(smoke_, SmokeConfig());
   EXPECT_EQ(outcome.rc, -1);
   EXPECT_EQ(outcome.handle, UntouchedHandle());
   EXPECT_THAT(LibraryLines(outcome.lines),
@@ -194,7 +182,7 @@ TEST_F(Construction, NullInputBufferStopsAndReleasesTheEarlierBuffersAndTheStrea
 
 TEST_F(Construction, NullOutputBufferStopsAndFreesExactlyTheBuffersBeforeIt) {
   InjectNullBuffer(3);
-  const auto outcome = CallNew(smoke_, inferlet_test::SmokeConfig());
+  const auto outcome = CallNew(smoke_, SmokeConfig());
   EXPECT_EQ(outcome.rc, -1);
   EXPECT_EQ(outcome.handle, UntouchedHandle());
   EXPECT_THAT(LibraryLines(outcome.lines),
@@ -211,7 +199,7 @@ TEST_F(Construction, NullOutputBufferStopsAndFreesExactlyTheBuffersBeforeIt) {
 
 TEST_F(Construction, NullBufferInSecondProfileFreesTheWholeFirstProfile) {
   InjectNullBuffer(5);  // profile 1, input 1
-  const auto outcome = CallNew(inferlet_test::ReadEngine("two_profiles"), inferlet_test::TwoProfilesConfig());
+  const auto outcome = CallNew(ReadEngine("two_profiles"), TwoProfilesConfig());
   EXPECT_EQ(outcome.rc, -1);
   EXPECT_THAT(outcome.lines, Contains("[inferlet][E] cudaMalloc input_buf return zero buffer"));
   EXPECT_EQ(AllocatedPointers().size(), 4u);
@@ -222,12 +210,11 @@ TEST_F(Construction, NullBufferInSecondProfileFreesTheWholeFirstProfile) {
 // The state a valid handle starts from: one zero-filled device buffer of the configured size per
 // tensor, an empty binding array of the engine's length, and no TensorRT runtime.
 TEST_F(Construction, ValidHandleHoldsZeroedBuffersAndAnEmptyBindingArrayButNoRuntime) {
-  ModelConfig config = inferlet_test::TwoProfilesConfig();
+  ModelConfig config = TwoProfilesConfig();
   std::unique_ptr<trt_engine_core> core;
   CapturedLines([&] {
-    core = std::make_unique<trt_engine_core>(inferlet_test::ReadEngine("two_profiles"), 0, false,
-                                             config.in_shapes, config.in_item_sizes, config.out_shapes,
-                                             config.out_item_sizes);
+    core = std::make_unique<trt_engine_core>(ReadEngine("two_profiles"), 0, false, config.in_shapes,
+                                             config.in_item_sizes, config.out_shapes, config.out_item_sizes);
   });
   ASSERT_TRUE(core->Valid());
   EXPECT_EQ(trt_standin_count("live_runtimes"), 0);
@@ -274,3 +261,4 @@ TEST_F(Construction, ValidHandleHoldsZeroedBuffersAndAnEmptyBindingArrayButNoRun
 }
 
 }  // namespace
+}  // namespace inferlet_test

@@ -7,15 +7,12 @@
 #include <string>
 #include <vector>
 
-#include "core_support.h"
+#include "library_lines.h"
+#include "test_support.h"
 
+namespace inferlet_test {
 namespace {
 
-using inferlet_core_test::CallNew;
-using inferlet_core_test::DeleteHandle;
-using inferlet_core_test::LibraryLines;
-using inferlet_core_test::UntouchedHandle;
-using inferlet_test::SmokeConstructionLines;
 using ::testing::Contains;
 using ::testing::ElementsAreArray;
 
@@ -25,7 +22,7 @@ std::vector<std::string> Concat(std::vector<std::vector<std::string>> parts) {
   return all;
 }
 
-class Construction : public inferlet_test::FreshPlatformTest {
+class Construction : public FreshPlatformTest {
  protected:
   void TearDown() override {
     if (handle_ != nullptr) DeleteHandle(handle_);
@@ -33,12 +30,12 @@ class Construction : public inferlet_test::FreshPlatformTest {
   // Keeps a successfully created handle for deletion at the end of the case.
   void Keep(trt_engine_core* handle) { handle_ = handle; }
 
-  std::string smoke_ = inferlet_test::ReadEngine("smoke");
+  std::string smoke_ = ReadEngine("smoke");
   trt_engine_core* handle_ = nullptr;
 };
 
 TEST_F(Construction, SmokeEnginePrintsDeviceGraphFlagDescriptionAndCounts) {
-  const auto outcome = CallNew(smoke_, inferlet_test::SmokeConfig());
+  const auto outcome = CallNew(smoke_, SmokeConfig());
   ASSERT_EQ(outcome.rc, 0);
   Keep(outcome.handle);
   EXPECT_NE(outcome.handle, UntouchedHandle());
@@ -47,7 +44,7 @@ TEST_F(Construction, SmokeEnginePrintsDeviceGraphFlagDescriptionAndCounts) {
 }
 
 TEST_F(Construction, GraphFlagIsPrintedAsOne) {
-  const auto outcome = CallNew(smoke_, inferlet_test::SmokeConfig(), 0, true);
+  const auto outcome = CallNew(smoke_, SmokeConfig(), 0, true);
   ASSERT_EQ(outcome.rc, 0);
   Keep(outcome.handle);
   ASSERT_GE(outcome.lines.size(), 2u);
@@ -55,7 +52,7 @@ TEST_F(Construction, GraphFlagIsPrintedAsOne) {
 }
 
 TEST_F(Construction, TwoProfileEngineCountsSixBindingsAndNamesProfileOne) {
-  const auto outcome = CallNew(inferlet_test::ReadEngine("two_profiles"), inferlet_test::TwoProfilesConfig());
+  const auto outcome = CallNew(ReadEngine("two_profiles"), TwoProfilesConfig());
   ASSERT_EQ(outcome.rc, 0);
   Keep(outcome.handle);
   const auto lines = LibraryLines(outcome.lines);
@@ -69,3 +66,4 @@ TEST_F(Construction, TwoProfileEngineCountsSixBindingsAndNamesProfileOne) {
 }
 
 }  // namespace
+}  // namespace inferlet_test

@@ -12,10 +12,9 @@
 #include "logging.h"
 #include "test_support.h"
 
+namespace inferlet_test {
 namespace {
 
-using inferlet_test::SplitLines;
-using inferlet_test::StdoutCapture;
 using Severity = nvinfer1::ILogger::Severity;
 
 template <typename Body>
@@ -104,6 +103,19 @@ TEST(Logger, LineGivenWholeToReportIsWrittenAtOnce) {
   EXPECT_EQ(out, "[inferlet][W] whole line\nafter\n");
 }
 
+// Lines are assembled in a fixed per-thread buffer; one longer than it must still come out whole and in
+// order, and a message left without its "\n" is written when the next one starts.
+TEST(Logger, LongLinesAndUnfinishedMessagesReachTheOutputComplete) {
+  const std::string long_text(5000, 'x');
+  const std::string out = Captured([&] {
+    gLogger.report(Severity::kINFO, "") << "head " << long_text << " " << 12 << " tail\n";
+    gLogger.report(Severity::kERROR, "") << "unfinished";
+    gLogger.report(Severity::kWARNING, "") << "next\n";
+  });
+  EXPECT_EQ(out,
+            "[inferlet][I] head " + long_text + " 12 tail\n[inferlet][E] unfinished[inferlet][W] next\n");
+}
+
 // The threshold is applied first, so only a value outside the scale that is not above the threshold
 // reaches the prefix lookup; that one stops the process even in a release build.
 TEST(LoggerDeathTest, SeverityOutsideTheScaleStopsTheProcess) {
@@ -165,3 +177,4 @@ TEST(Logger, MessagesFromEightThreadsNeverTearWithinALine) {
 }
 
 }  // namespace
+}  // namespace inferlet_test

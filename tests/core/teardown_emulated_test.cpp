@@ -9,27 +9,23 @@
 #include <string>
 #include <vector>
 
-#include "core_support.h"
-#include "core_trace.h"
+#include "emulator_support.h"
 #include "engine_infer.h"
 #include "engine_peer.h"
+#include "test_support.h"
 
+namespace inferlet_test {
 namespace {
 
-using inferlet_core_test::AllocatedPointers;
-using inferlet_core_test::CallNew;
-using inferlet_core_test::CapturedLines;
-using inferlet_core_test::DeleteHandle;
-using inferlet_core_test::FreedPointers;
 using ::testing::ElementsAre;
 
-class Teardown : public inferlet_test::FreshPlatformTest {};
+class Teardown : public FreshPlatformTest {};
 
 // Two profiles of (in0, in1, out0): the six frees follow the allocation order, which is profile by
 // profile, inputs before outputs. The stream goes first; the execution context (whose staging memory
 // TensorRT releases with cudaFreeHost) goes only after the device buffers.
 TEST_F(Teardown, FreesSixBuffersProfileByProfileBetweenStreamAndContext) {
-  const auto outcome = CallNew(inferlet_test::ReadEngine("two_profiles"), inferlet_test::TwoProfilesConfig());
+  const auto outcome = CallNew(ReadEngine("two_profiles"), TwoProfilesConfig());
   ASSERT_EQ(outcome.rc, 0);
   const std::vector<uintptr_t> allocated = AllocatedPointers();
   ASSERT_EQ(allocated.size(), 6u);
@@ -48,7 +44,7 @@ TEST_F(Teardown, FreesSixBuffersProfileByProfileBetweenStreamAndContext) {
 }
 
 TEST_F(Teardown, NothingOfTheDeviceOrTensorRtOutlivesTheHandle) {
-  const auto outcome = CallNew(inferlet_test::ReadEngine("two_profiles"), inferlet_test::TwoProfilesConfig());
+  const auto outcome = CallNew(ReadEngine("two_profiles"), TwoProfilesConfig());
   ASSERT_EQ(outcome.rc, 0);
   EXPECT_EQ(trt_standin_count("live_engines"), 1);
   EXPECT_EQ(trt_standin_count("live_contexts"), 1);
@@ -66,7 +62,7 @@ TEST_F(Teardown, NothingOfTheDeviceOrTensorRtOutlivesTheHandle) {
 
 // With CUDA graphs on, an inference call leaves an executable graph on the handle; teardown releases it.
 TEST_F(Teardown, ReleasesTheLastExecutableGraph) {
-  const auto outcome = CallNew(inferlet_test::ReadEngine("smoke"), inferlet_test::SmokeConfig(), 0, true);
+  const auto outcome = CallNew(ReadEngine("smoke"), SmokeConfig(), 0, true);
   ASSERT_EQ(outcome.rc, 0);
   const std::vector<float> input(10 * 340, 1.0f);
   const void* inputs[] = {input.data(), input.data()};
@@ -85,3 +81,4 @@ TEST_F(Teardown, ReleasesTheLastExecutableGraph) {
 }
 
 }  // namespace
+}  // namespace inferlet_test

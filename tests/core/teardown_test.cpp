@@ -8,21 +8,19 @@
 #include <string>
 #include <vector>
 
-#include "core_support.h"
 #include "engine_infer.h"
 #include "engine_peer.h"
+#include "test_support.h"
 
+namespace inferlet_test {
 namespace {
 
-using inferlet_core_test::CallNew;
-using inferlet_core_test::CapturedLines;
-using inferlet_core_test::DeleteHandle;
 using ::testing::ElementsAre;
 
-class Teardown : public inferlet_test::FreshPlatformTest {};
+class Teardown : public FreshPlatformTest {};
 
 TEST_F(Teardown, DeletePrintsItsLineThenTheTwoCloseLines) {
-  const auto outcome = CallNew(inferlet_test::ReadEngine("smoke"), inferlet_test::SmokeConfig());
+  const auto outcome = CallNew(ReadEngine("smoke"), SmokeConfig());
   ASSERT_EQ(outcome.rc, 0);
   int rc = -2;
   const auto lines = CapturedLines([&] { rc = kestrel_trt_delete(outcome.handle); });
@@ -33,3 +31,4 @@ TEST_F(Teardown, DeletePrintsItsLineThenTheTwoCloseLines) {
 }
 
 }  // namespace
+}  // namespace inferlet_test

@@ -3,14 +3,7 @@
 #include <algorithm>
 #include <cstring>
 
-#include "device_state.h"
-
 namespace inferlet_test {
-
-void HandleDeleter::operator()(trt_engine_core* handle) const {
-  StdoutCapture quiet;
-  kestrel_trt_delete(handle);
-}
 
 Tensor CallOutcome::Output(size_t j) const {
   Tensor values(static_cast<size_t>(lens.at(j)) / sizeof(float));
@@ -29,17 +22,12 @@ void InferenceTest::TearDown() {
 
 Handle InferenceTest::Open(const std::string& engine, const ModelConfig& config, bool use_cuda_graph) {
   const std::string bytes = ReadEngine(engine);
-  ModelConfig copy = config;
-  trt_engine_core* handle = nullptr;
   StdoutCapture capture;
-  const int code =
-      kestrel_trt_new(bytes.data(), static_cast<int>(bytes.size()), 0, use_cuda_graph, copy.in_shapes,
-                      copy.in_item_sizes, copy.out_shapes, copy.out_item_sizes, &handle);
+  Handle handle = NewHandle(bytes, config, use_cuda_graph);
   const std::string printed = capture.Stop();
-  if (code != 0 || handle == nullptr) {
-    ADD_FAILURE() << "kestrel_trt_new refused " << engine << ":\n" << printed;
-  }
-  return Handle(code == 0 ? handle : nullptr);
+  if (!handle) ADD_FAILURE() << "kestrel_trt_new refused " << engine << ":\n" << printed;
+  handle.get_deleter().quiet = true;
+  return handle;
 }
 
 CallOutcome InferenceTest::Process(trt_engine_core* handle, int profile, const std::vector<Tensor>& inputs,

@@ -1,23 +1,16 @@
-// Shared ground for the inference tests: sample-engine handles opened through the C interface, one
-// helper per kestrel_trt_process call that records what the call returned and printed, and checks that
-// every case leaves the device clean. The emulated device's call trace is read through inference_trace.h.
+// Shared ground for the inference tests: quiet handles on the sample engines, one helper per
+// kestrel_trt_process call that records what the call returned and printed, and checks that every
+// case leaves the device clean. The library's own copies in the emulated device's trace are found
+// through inference_trace.h.
 #ifndef INFERLET_TESTS_INFERENCE_INFERENCE_FIXTURE_H_
 #define INFERLET_TESTS_INFERENCE_INFERENCE_FIXTURE_H_
 
-#include <memory>
 #include <string>
 #include <vector>
 
-#include "kestrel_trt.h"
 #include "test_support.h"
 
 namespace inferlet_test {
-
-// kestrel_trt_delete with its printed lines kept out of the test log.
-struct HandleDeleter {
-  void operator()(trt_engine_core* handle) const;
-};
-using Handle = std::unique_ptr<trt_engine_core, HandleDeleter>;
 
 using Tensor = std::vector<float>;
 
@@ -38,7 +31,7 @@ class InferenceTest : public FreshPlatformTest {
   void TearDown() override;
 
   // kestrel_trt_new on a sample engine; records a failure (with what construction printed) and returns
-  // null when the handle is refused.
+  // null when the handle is refused. The handle is quiet: its teardown lines stay out of the test log.
   Handle Open(const std::string& engine, const ModelConfig& config, bool use_cuda_graph = false);
 
   // kestrel_trt_process with one host buffer per entry of inputs; input_num defaults to their count.

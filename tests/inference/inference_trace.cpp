@@ -4,24 +4,6 @@
 
 namespace inferlet_test {
 
-std::vector<cudaemu_trace_entry> TraceOf(const std::string& api) {
-  std::vector<cudaemu_trace_entry> entries;
-  cudaemu_trace_entry entry{};
-  for (size_t i = 0; cudaemu_trace_get(i, &entry) != 0; ++i) {
-    if (api == entry.api) entries.push_back(entry);
-  }
-  return entries;
-}
-
-std::vector<std::string> TraceNames(const std::vector<std::string>& apis) {
-  std::vector<std::string> names;
-  cudaemu_trace_entry entry{};
-  for (size_t i = 0; cudaemu_trace_get(i, &entry) != 0; ++i) {
-    if (std::find(apis.begin(), apis.end(), entry.api) != apis.end()) names.emplace_back(entry.api);
-  }
-  return names;
-}
-
 bool IsLibraryCopy(const cudaemu_trace_entry& entry, const S_net_info& rec) {
   if (std::string("cudaMemcpyAsync") != entry.api) return false;
   auto among = [](uintptr_t address, const std::vector<void*>& bufs) {
@@ -45,8 +27,7 @@ std::vector<std::string> LibraryCallSequence(const S_net_info& rec) {
   const std::vector<std::string> capture_calls{"cudaStreamBeginCapture", "cudaStreamEndCapture",
                                                "cudaGraphInstantiate"};
   std::vector<std::string> sequence;
-  cudaemu_trace_entry entry{};
-  for (size_t i = 0; cudaemu_trace_get(i, &entry) != 0; ++i) {
+  for (const cudaemu_trace_entry& entry : TraceEntries()) {
     const std::string api = entry.api;
     if (IsLibraryCopy(entry, rec)) {
       sequence.emplace_back(static_cast<cudaMemcpyKind>(entry.args[3]) == cudaMemcpyHostToDevice ? "H2D"

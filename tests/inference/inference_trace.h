@@ -1,21 +1,15 @@
-// The emulated device's call trace as the inference suite reads it: the calls of one API, and the
-// library's own copies and synchronizations told apart from TensorRT's.
+// The emulated device's call trace as the inference suite reads it: the library's own copies and
+// synchronizations told apart from TensorRT's.
 #ifndef INFERLET_TESTS_INFERENCE_INFERENCE_TRACE_H_
 #define INFERLET_TESTS_INFERENCE_INFERENCE_TRACE_H_
-
-#include <cudaemu.h>
 
 #include <string>
 #include <vector>
 
+#include "emulator_support.h"
 #include "engine_infer.h"
 
 namespace inferlet_test {
-
-// Trace entries of one CUDA runtime call, in call order, since the trace was last cleared.
-std::vector<cudaemu_trace_entry> TraceOf(const std::string& api);
-// Names of the traced calls that are among `apis`, in call order.
-std::vector<std::string> TraceNames(const std::vector<std::string>& apis);
 
 // TensorRT copies between the bindings and its own staging memory on the same stream; the library's
 // copies are the ones into a profile's device inputs and out of its device outputs.

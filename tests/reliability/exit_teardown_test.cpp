@@ -8,7 +8,6 @@
 #include <cstdio>
 #include <cstdlib>
 
-#include "reliability_support.h"
 #include "test_support.h"
 
 namespace inferlet_test {

@@ -7,8 +7,7 @@
 #include <string>
 #include <vector>
 
-#include "device_counts.h"
-#include "reliability_support.h"
+#include "emulator_support.h"
 #include "test_support.h"
 
 namespace inferlet_test {

@@ -10,7 +10,6 @@
 #include <vector>
 
 #include "device_state.h"
-#include "reliability_support.h"
 #include "test_support.h"
 
 namespace inferlet_test {

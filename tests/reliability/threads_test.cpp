@@ -13,8 +13,6 @@
 #include <thread>
 #include <vector>
 
-#include "device_state.h"
-#include "reliability_support.h"
 #include "test_support.h"
 
 namespace inferlet_test {

@@ -3,8 +3,8 @@
  * The library defines the CUDA runtime entry points declared by the toolkit's cuda_runtime_api.h
  * on top of host memory. This header adds what a test needs around them: configuration, fault
  * injection, counters and an ordered trace of the calls made. Every function here is thread safe. */
-#ifndef CUDAEMU_H
-#define CUDAEMU_H
+#ifndef CUDAEMU_H_
+#define CUDAEMU_H_
 
 #include <cuda_runtime_api.h>
 #include <stddef.h>
@@ -71,4 +71,4 @@ uint64_t cudaemu_trace_dropped(void);
 }
 #endif
 
-#endif /* CUDAEMU_H */
+#endif /* CUDAEMU_H_ */

@@ -1,5 +1,6 @@
 // Checks that a copy or memset stays inside memory the emulated device knows.
-#pragma once
+#ifndef CUDAEMU_SRC_ACCESS_H_
+#define CUDAEMU_SRC_ACCESS_H_
 
 #include <cuda_runtime_api.h>
 
@@ -29,3 +30,5 @@ AccessCheck check_copy(const MemoryRegistry& memory, const void* dst, const void
 AccessCheck check_memset(const MemoryRegistry& memory, const void* dst, std::size_t count);
 
 }  // namespace cudaemu
+
+#endif  // CUDAEMU_SRC_ACCESS_H_

@@ -1,5 +1,6 @@
 // Call counters, injected faults and the call trace.
-#pragma once
+#ifndef CUDAEMU_SRC_ACCOUNTING_H_
+#define CUDAEMU_SRC_ACCOUNTING_H_
 
 #include <cstddef>
 #include <cstdint>
@@ -48,3 +49,5 @@ class Accounting {
 };
 
 }  // namespace cudaemu
+
+#endif  // CUDAEMU_SRC_ACCOUNTING_H_

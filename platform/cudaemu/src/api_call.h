@@ -1,6 +1,7 @@
 // Bookkeeping shared by every exported CUDA function: counting, fault injection, the checks that
 // answer before any work (host function, no driver, no device), the trace and the last error.
-#pragma once
+#ifndef CUDAEMU_SRC_API_CALL_H_
+#define CUDAEMU_SRC_API_CALL_H_
 
 #include <cuda_runtime_api.h>
 
@@ -49,3 +50,5 @@ class ApiCall {
 };
 
 }  // namespace cudaemu
+
+#endif  // CUDAEMU_SRC_API_CALL_H_

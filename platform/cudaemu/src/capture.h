@@ -1,5 +1,6 @@
 // Stream capture rules: which calls a capture forbids, invalidation, recording instead of running.
-#pragma once
+#ifndef CUDAEMU_SRC_CAPTURE_H_
+#define CUDAEMU_SRC_CAPTURE_H_
 
 #include <cuda_runtime_api.h>
 
@@ -30,3 +31,5 @@ void invalidate(Stream& stream);
 cudaError_t submit(Emulator& emu, Stream& stream, const OpList& ops, std::uint64_t* seq);
 
 }  // namespace cudaemu
+
+#endif  // CUDAEMU_SRC_CAPTURE_H_

@@ -1,5 +1,6 @@
 // Settings of the emulated device and how they are read from CUDAEMU_* variables.
-#pragma once
+#ifndef CUDAEMU_SRC_CONFIG_H_
+#define CUDAEMU_SRC_CONFIG_H_
 
 #include <cstddef>
 #include <string>
@@ -29,3 +30,5 @@ Config config_from_environment();
 bool parse_fault_list(const std::string& text, std::vector<PlannedFault>* out);
 
 }  // namespace cudaemu
+
+#endif  // CUDAEMU_SRC_CONFIG_H_

@@ -1,5 +1,6 @@
 // The one emulated device set of the process, shared by every component that links libcudaemu.so.
-#pragma once
+#ifndef CUDAEMU_SRC_EMULATOR_H_
+#define CUDAEMU_SRC_EMULATOR_H_
 
 #include <cuda_runtime_api.h>
 
@@ -70,3 +71,5 @@ class Emulator {
 bool is_default_stream_handle(cudaStream_t handle);
 
 }  // namespace cudaemu
+
+#endif  // CUDAEMU_SRC_EMULATOR_H_

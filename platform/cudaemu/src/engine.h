@@ -6,7 +6,8 @@
 // device's blocking streams, and blocking streams wait for earlier legacy work; non-blocking
 // streams wait for nothing. Host functions run on the thread that needs them done, without the
 // emulator lock held.
-#pragma once
+#ifndef CUDAEMU_SRC_ENGINE_H_
+#define CUDAEMU_SRC_ENGINE_H_
 
 #include <cstdint>
 #include <limits>
@@ -32,3 +33,5 @@ void drain_device(Emulator& emu, Lock& lock, int device);
 cudaError_t take_fault(Stream& stream);
 
 }  // namespace cudaemu
+
+#endif  // CUDAEMU_SRC_ENGINE_H_

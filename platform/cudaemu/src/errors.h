@@ -1,5 +1,6 @@
 // Names and texts of cudaError_t values.
-#pragma once
+#ifndef CUDAEMU_SRC_ERRORS_H_
+#define CUDAEMU_SRC_ERRORS_H_
 
 namespace cudaemu {
 
@@ -11,3 +12,5 @@ const char* error_text(int code);
 bool parse_error_code(const char* name, int* code);
 
 }  // namespace cudaemu
+
+#endif  // CUDAEMU_SRC_ERRORS_H_

@@ -1,6 +1,7 @@
 // Registry of the memory the emulated device hands out: device allocations and pinned host
 // allocations. Anything else is ordinary (pageable) host memory.
-#pragma once
+#ifndef CUDAEMU_SRC_MEMORY_H_
+#define CUDAEMU_SRC_MEMORY_H_
 
 #include <cstddef>
 #include <cstdint>
@@ -57,3 +58,5 @@ class MemoryRegistry {
 };
 
 }  // namespace cudaemu
+
+#endif  // CUDAEMU_SRC_MEMORY_H_

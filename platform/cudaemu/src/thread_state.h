@@ -1,5 +1,6 @@
 // Per-thread runtime state: current device, last error, whether a host function is running.
-#pragma once
+#ifndef CUDAEMU_SRC_THREAD_STATE_H_
+#define CUDAEMU_SRC_THREAD_STATE_H_
 
 #include <cuda_runtime_api.h>
 
@@ -28,3 +29,5 @@ class HostFunctionScope {
 };
 
 }  // namespace cudaemu
+
+#endif  // CUDAEMU_SRC_THREAD_STATE_H_

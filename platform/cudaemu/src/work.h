@@ -1,5 +1,6 @@
 // What the emulated device executes: operations, stream queues, graphs.
-#pragma once
+#ifndef CUDAEMU_SRC_WORK_H_
+#define CUDAEMU_SRC_WORK_H_
 
 #include <cuda_runtime_api.h>
 
@@ -67,3 +68,5 @@ struct GraphExec {
 };
 
 }  // namespace cudaemu
+
+#endif  // CUDAEMU_SRC_WORK_H_

@@ -1,5 +1,6 @@
 // Shared helpers for the emulator's tests.
-#pragma once
+#ifndef CUDAEMU_TESTS_TEST_SUPPORT_H_
+#define CUDAEMU_TESTS_TEST_SUPPORT_H_
 
 #include <cuda_runtime_api.h>
 #include <gtest/gtest.h>
@@ -34,3 +35,5 @@ template <class T>
 uintptr_t addr(T* p) {
   return reinterpret_cast<uintptr_t>(p);
 }
+
+#endif  // CUDAEMU_TESTS_TEST_SUPPORT_H_

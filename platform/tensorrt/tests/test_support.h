@@ -1,5 +1,6 @@
 // Helpers for the stand-in's tests; every test source is compiled once per TensorRT major.
-#pragma once
+#ifndef TRT_STANDIN_TESTS_TEST_SUPPORT_H_
+#define TRT_STANDIN_TESTS_TEST_SUPPORT_H_
 
 #include <NvInfer.h>
 #include <NvInferPlugin.h>
@@ -179,3 +180,5 @@ inline std::vector<float> run_floats(Loaded& l,
 }
 
 }  // namespace trt_test
+
+#endif  // TRT_STANDIN_TESTS_TEST_SUPPORT_H_

@@ -1,6 +1,6 @@
 // Stand-in TensorRT 7.2.3: registration of the standard plugins (libnvinfer_plugin).
-#ifndef TRT_STANDIN_7_NV_INFER_PLUGIN_H
-#define TRT_STANDIN_7_NV_INFER_PLUGIN_H
+#ifndef TRT_STANDIN_7_NV_INFER_PLUGIN_H_
+#define TRT_STANDIN_7_NV_INFER_PLUGIN_H_
 
 #include "NvInfer.h"
 
@@ -9,4 +9,4 @@ extern "C" {
 TENSORRTAPI bool initLibNvInferPlugins(void* logger, const char* libNamespace);
 }
 
-#endif  // TRT_STANDIN_7_NV_INFER_PLUGIN_H
+#endif  // TRT_STANDIN_7_NV_INFER_PLUGIN_H_

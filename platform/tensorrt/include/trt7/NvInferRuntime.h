@@ -1,6 +1,6 @@
 // Stand-in TensorRT 7.2.3: runtime, engine and execution context interfaces.
-#ifndef TRT_STANDIN_7_NV_INFER_RUNTIME_H
-#define TRT_STANDIN_7_NV_INFER_RUNTIME_H
+#ifndef TRT_STANDIN_7_NV_INFER_RUNTIME_H_
+#define TRT_STANDIN_7_NV_INFER_RUNTIME_H_
 
 #include "NvInferRuntimeCommon.h"
 
@@ -76,4 +76,4 @@ inline IRuntime* createInferRuntime(ILogger& logger) {
 }  // namespace
 }  // namespace nvinfer1
 
-#endif  // TRT_STANDIN_7_NV_INFER_RUNTIME_H
+#endif  // TRT_STANDIN_7_NV_INFER_RUNTIME_H_

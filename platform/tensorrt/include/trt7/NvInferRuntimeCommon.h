@@ -1,6 +1,6 @@
 // Stand-in TensorRT 7.2.3: logger, dimensions, data types and the macros shared by all headers.
-#ifndef TRT_STANDIN_7_NV_INFER_RUNTIME_COMMON_H
-#define TRT_STANDIN_7_NV_INFER_RUNTIME_COMMON_H
+#ifndef TRT_STANDIN_7_NV_INFER_RUNTIME_COMMON_H_
+#define TRT_STANDIN_7_NV_INFER_RUNTIME_COMMON_H_
 
 #include <cstddef>
 #include <cstdint>
@@ -90,4 +90,4 @@ constexpr inline int32_t EnumMax<ILogger::Severity>() {
 
 }  // namespace nvinfer1
 
-#endif  // TRT_STANDIN_7_NV_INFER_RUNTIME_COMMON_H
+#endif  // TRT_STANDIN_7_NV_INFER_RUNTIME_COMMON_H_

@@ -1,6 +1,6 @@
 // Stand-in TensorRT 7.2.3: version numbers of the runtime these headers belong to.
-#ifndef TRT_STANDIN_7_NV_INFER_VERSION_H
-#define TRT_STANDIN_7_NV_INFER_VERSION_H
+#ifndef TRT_STANDIN_7_NV_INFER_VERSION_H_
+#define TRT_STANDIN_7_NV_INFER_VERSION_H_
 
 #define NV_TENSORRT_MAJOR 7
 #define NV_TENSORRT_MINOR 2
@@ -11,4 +11,4 @@
 #define NV_TENSORRT_SONAME_MINOR 2
 #define NV_TENSORRT_SONAME_PATCH 3
 
-#endif  // TRT_STANDIN_7_NV_INFER_VERSION_H
+#endif  // TRT_STANDIN_7_NV_INFER_VERSION_H_

@@ -1,6 +1,6 @@
 // Stand-in TensorRT 8.0.1: runtime, engine and execution context interfaces.
-#ifndef TRT_STANDIN_8_NV_INFER_RUNTIME_H
-#define TRT_STANDIN_8_NV_INFER_RUNTIME_H
+#ifndef TRT_STANDIN_8_NV_INFER_RUNTIME_H_
+#define TRT_STANDIN_8_NV_INFER_RUNTIME_H_
 
 #include "NvInferRuntimeCommon.h"
 
@@ -76,4 +76,4 @@ inline IRuntime* createInferRuntime(ILogger& logger) noexcept {
 }  // namespace
 }  // namespace nvinfer1
 
-#endif  // TRT_STANDIN_8_NV_INFER_RUNTIME_H
+#endif  // TRT_STANDIN_8_NV_INFER_RUNTIME_H_

@@ -1,6 +1,6 @@
 // Stand-in TensorRT 8.0.1: logger, dimensions, data types and the macros shared by all headers.
-#ifndef TRT_STANDIN_8_NV_INFER_RUNTIME_COMMON_H
-#define TRT_STANDIN_8_NV_INFER_RUNTIME_COMMON_H
+#ifndef TRT_STANDIN_8_NV_INFER_RUNTIME_COMMON_H_
+#define TRT_STANDIN_8_NV_INFER_RUNTIME_COMMON_H_
 
 #include <cstddef>
 #include <cstdint>
@@ -119,4 +119,4 @@ class INoCopy {
 
 }  // namespace nvinfer1
 
-#endif  // TRT_STANDIN_8_NV_INFER_RUNTIME_COMMON_H
+#endif  // TRT_STANDIN_8_NV_INFER_RUNTIME_COMMON_H_

@@ -1,33 +1,6 @@
-#include "core_support.h"
+#include "library_lines.h"
 
-namespace inferlet_core_test {
-
-std::vector<std::string> CapturedLines(const std::function<void()>& body) {
-  inferlet_test::StdoutCapture capture;
-  body();
-  return inferlet_test::SplitLines(capture.Stop());
-}
-
-trt_engine_core* UntouchedHandle() {
-  static char marker;
-  return reinterpret_cast<trt_engine_core*>(&marker);
-}
-
-NewOutcome CallNew(const std::string& engine, const ModelConfig& config, int device_id, bool use_cuda_graph) {
-  ModelConfig copy = config;
-  NewOutcome outcome;
-  outcome.handle = UntouchedHandle();
-  outcome.lines = CapturedLines([&] {
-    outcome.rc = kestrel_trt_new(engine.data(), static_cast<int>(engine.size()), device_id, use_cuda_graph,
-                                 copy.in_shapes, copy.in_item_sizes, copy.out_shapes, copy.out_item_sizes,
-                                 &outcome.handle);
-  });
-  return outcome;
-}
-
-std::vector<std::string> DeleteHandle(trt_engine_core* handle) {
-  return CapturedLines([&] { kestrel_trt_delete(handle); });
-}
+namespace inferlet_test {
 
 // TensorRT names the operation that reports, e.g. "deserializeCudaEngine: checksum mismatch"; none of
 // the library's own messages starts that way.
@@ -58,4 +31,4 @@ std::vector<std::string> LibraryLines(const std::vector<std::string>& lines) {
   return kept;
 }
 
-}  // namespace inferlet_core_test
+}  // namespace inferlet_test
