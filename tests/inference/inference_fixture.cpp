@@ -16,15 +16,8 @@ std::string CallOutcome::OutputBytes(size_t j) const {
 }
 
 void InferenceTest::TearDown() {
-  // Every handle of the case is gone by now: nothing may be left on the device, and no copy may have
-  // touched memory outside an allocation.
-  char violation[256] = "";
-  cudaemu_last_violation(violation, sizeof violation);
-  EXPECT_EQ(cudaemu_violations(), 0u) << violation;
-  EXPECT_EQ(cudaemu_live_allocations(), 0u);
-  EXPECT_EQ(cudaemu_live_streams(), 0u);
-  EXPECT_EQ(cudaemu_live_graphs(), 0u);
-  EXPECT_EQ(cudaemu_live_graph_execs(), 0u);
+  // Every handle of the case is gone by now: nothing may be left on the device.
+  ExpectDeviceClean();
 }
 
 Handle InferenceTest::Open(const std::string& engine, const ModelConfig& config, bool use_cuda_graph) {
@@ -59,43 +52,6 @@ Tensor Pattern(size_t count, int seed) {
     values[k] = static_cast<float>(step - 30) * 0.125f + static_cast<float>(seed) * 0.0625f;
   }
   return values;
-}
-
-bool IsLibraryCopy(const cudaemu_trace_entry& entry, const S_net_info& rec) {
-  if (std::string("cudaMemcpyAsync") != entry.api) return false;
-  auto among = [](uintptr_t address, const std::vector<void*>& bufs) {
-    return std::any_of(bufs.begin(), bufs.end(),
-                       [&](void* buf) { return reinterpret_cast<uintptr_t>(buf) == address; });
-  };
-  const auto kind = static_cast<cudaMemcpyKind>(entry.args[3]);
-  return (kind == cudaMemcpyHostToDevice && among(entry.args[0], rec.input_bufs)) ||
-         (kind == cudaMemcpyDeviceToHost && among(entry.args[1], rec.output_bufs));
-}
-
-std::vector<cudaemu_trace_entry> LibraryCopies(const S_net_info& rec) {
-  std::vector<cudaemu_trace_entry> copies;
-  for (const cudaemu_trace_entry& entry : TraceOf("cudaMemcpyAsync")) {
-    if (IsLibraryCopy(entry, rec)) copies.push_back(entry);
-  }
-  return copies;
-}
-
-std::vector<std::string> LibraryCallSequence(const S_net_info& rec) {
-  const std::vector<std::string> capture_calls{"cudaStreamBeginCapture", "cudaStreamEndCapture",
-                                               "cudaGraphInstantiate"};
-  std::vector<std::string> sequence;
-  for (const cudaemu_trace_entry& entry : TraceEntries()) {
-    const std::string api = entry.api;
-    if (IsLibraryCopy(entry, rec)) {
-      sequence.emplace_back(static_cast<cudaMemcpyKind>(entry.args[3]) == cudaMemcpyHostToDevice ? "H2D"
-                                                                                                 : "D2H");
-    } else if (api == "cudaStreamSynchronize") {
-      sequence.emplace_back("sync");
-    } else if (std::find(capture_calls.begin(), capture_calls.end(), api) != capture_calls.end()) {
-      sequence.push_back(api);
-    }
-  }
-  return sequence;
 }
 
 }  // namespace inferlet_test

@@ -1,15 +1,13 @@
 // Shared ground for the inference tests: quiet handles on the sample engines, one helper per
-// kestrel_trt_process call that records what the call returned and printed, the library's own copies
-// in the emulated device's trace, and checks that every case leaves the emulated device clean.
+// kestrel_trt_process call that records what the call returned and printed, and checks that every
+// case leaves the device clean. The library's own copies in the emulated device's trace are found
+// through inference_trace.h.
 #ifndef INFERLET_TESTS_INFERENCE_INFERENCE_FIXTURE_H_
 #define INFERLET_TESTS_INFERENCE_INFERENCE_FIXTURE_H_
-
-#include <cudaemu.h>
 
 #include <string>
 #include <vector>
 
-#include "engine_infer.h"
 #include "test_support.h"
 
 namespace inferlet_test {
@@ -43,15 +41,6 @@ class InferenceTest : public FreshPlatformTest {
 
 // Deterministic test data of both signs, different for every seed.
 Tensor Pattern(size_t count, int seed);
-
-// TensorRT copies between the bindings and its own staging memory on the same stream; the library's
-// copies are the ones into a profile's device inputs and out of its device outputs.
-bool IsLibraryCopy(const cudaemu_trace_entry& entry, const S_net_info& rec);
-std::vector<cudaemu_trace_entry> LibraryCopies(const S_net_info& rec);
-
-// The library's CUDA work since the trace was cleared, as "H2D", "D2H" (its own copies), "sync" and
-// the capture calls' names, in call order.
-std::vector<std::string> LibraryCallSequence(const S_net_info& rec);
 
 }  // namespace inferlet_test
 

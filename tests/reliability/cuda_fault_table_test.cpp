@@ -31,6 +31,7 @@
 #include <string>
 #include <vector>
 
+#include "emulator_support.h"
 #include "engine_peer.h"
 #include "test_support.h"
 

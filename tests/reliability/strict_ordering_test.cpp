@@ -9,6 +9,7 @@
 
 #include <string>
 
+#include "emulator_support.h"
 #include "handles.h"
 #include "samples.h"
 #include "test_support.h"

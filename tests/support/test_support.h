@@ -1,23 +1,23 @@
 // The library's tests' side of the support: everything of samples.h and handles.h, plus what needs
-// GoogleTest or the emulated device: a fixture that starts every case on a fresh platform, the lines a
-// construction prints, the emulated device's call trace and its resource counts.
+// GoogleTest: a fixture that starts every case on a fresh platform, and the lines a construction
+// prints. The device is reached through device_state.h; the emulated device's call trace and counts
+// are in emulator_support.h, for the cases that run only there.
 #ifndef INFERLET_TESTS_SUPPORT_TEST_SUPPORT_H_
 #define INFERLET_TESTS_SUPPORT_TEST_SUPPORT_H_
 
-#include <cudaemu.h>
 #include <gtest/gtest.h>
 
-#include <cstdint>
-#include <ostream>
 #include <string>
 #include <vector>
 
+#include "device_state.h"
 #include "handles.h"
 #include "samples.h"
 
 namespace inferlet_test {
 
-// Resets the emulated device and the TensorRT stand-in (counters, faults, traces) before each case.
+// Resets the device (see ResetDevice) and the TensorRT stand-in (counters, faults, traces) before each
+// case.
 class FreshPlatformTest : public ::testing::Test {
  protected:
   void SetUp() override;
@@ -26,36 +26,6 @@ class FreshPlatformTest : public ::testing::Test {
 // What constructing a handle on the smoke engine prints after the device line, through the count and
 // variable-length lines.
 std::vector<std::string> SmokeConstructionLines();
-
-// Trace entries of one CUDA runtime call, in call order, since the trace was last cleared.
-std::vector<cudaemu_trace_entry> TraceOf(const std::string& api);
-// Every traced call since the trace was last cleared, in call order.
-std::vector<cudaemu_trace_entry> TraceEntries();
-// Names of the traced calls that are among `apis`, in call order.
-std::vector<std::string> TraceNames(const std::vector<std::string>& apis);
-// The device pointer a traced cudaMalloc handed out, and the pointer a traced cudaFree/cudaMemset got.
-uintptr_t MallocResult(const cudaemu_trace_entry& entry);
-uintptr_t MallocBytes(const cudaemu_trace_entry& entry);
-uintptr_t FreedPointer(const cudaemu_trace_entry& entry);
-uintptr_t MemsetPointer(const cudaemu_trace_entry& entry);
-uintptr_t MemsetValue(const cudaemu_trace_entry& entry);
-uintptr_t MemsetBytes(const cudaemu_trace_entry& entry);
-std::vector<uintptr_t> AllocatedPointers();  // every successful cudaMalloc, in order
-std::vector<uintptr_t> FreedPointers();      // every cudaFree, in order
-
-// What the emulated device holds at one moment.
-struct DeviceCounts {
-  size_t allocations = 0;
-  size_t bytes = 0;
-  size_t streams = 0;
-  size_t graphs = 0;
-  size_t graph_execs = 0;
-
-  static DeviceCounts Now();
-  bool operator==(const DeviceCounts& other) const;
-  bool operator!=(const DeviceCounts& other) const { return !(*this == other); }
-};
-std::ostream& operator<<(std::ostream& out, const DeviceCounts& counts);
 
 }  // namespace inferlet_test
 

@@ -8,6 +8,7 @@
 
 #include "engine_peer.h"
 #include "inference_fixture.h"
+#include "inference_trace.h"
 #include "reference_nets.h"
 
 namespace inferlet_test {

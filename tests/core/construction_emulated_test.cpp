@@ -1,0 +1,264 @@
+// Construction through kestrel_trt_new on the emulated device: device selection, where each failure
+// stops and that whatever was acquired before it is released again, and the state a successful
+// construction leaves on the device.
+#include <cudaemu.h>
+#include <gmock/gmock.h>
+#include <gtest/gtest.h>
+#include <trt_standin.h>
+
+#include <cstdint>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "emulator_support.h"
+#include "engine_infer.h"
+#include "engine_peer.h"
+#include "library_lines.h"
+#include "test_support.h"
+
+namespace inferlet_test {
+namespace {
+
+using ::testing::Contains;
+using ::testing::ElementsAre;
+using ::testing::ElementsAreArray;
+
+const std::vector<std::string> kTeardownLines = {"[inferlet][I] closedestory...",
+                                                 "[inferlet][I] closedestroy ok"};
+
+std::vector<std::string> Concat(std::vector<std::vector<std::string>> parts) {
+  std::vector<std::string> all;
+  for (auto& part : parts) all.insert(all.end(), part.begin(), part.end());
+  return all;
+}
+
+class Construction : public FreshPlatformTest {
+ protected:
+  void TearDown() override {
+    if (handle_ != nullptr) DeleteHandle(handle_);
+  }
+  // Keeps a successfully created handle for deletion at the end of the case.
+  void Keep(trt_engine_core* handle) { handle_ = handle; }
+
+  std::string smoke_ = ReadEngine("smoke");
+  trt_engine_core* handle_ = nullptr;
+};
+
+// Device ordinals: below the count selects, a negative one fails in cudaSetDevice, the count itself
+// selects nothing and says nothing; construction goes on in every case.
+TEST_F(Construction, DeviceSelectionLinesForEachKindOfOrdinal) {
+  struct DeviceCase {
+    int devices;
+    int ordinal;
+    std::vector<std::string> device_lines;
+    uint64_t set_device_calls;
+  };
+  const std::vector<DeviceCase> cases = {
+      {1, 0, {"[inferlet][E] setDevice 0ok"}, 1},
+      {3, 2, {"[inferlet][E] setDevice 2ok"}, 1},
+      {2, -1, {"[inferlet][E] cudaSetDevice failed"}, 1},
+      {2, 2, {}, 0},
+      {1, 7, {}, 0},
+  };
+  for (const DeviceCase& c : cases) {
+    SCOPED_TRACE("devices " + std::to_string(c.devices) + ", ordinal " + std::to_string(c.ordinal));
+    cudaemu_reset();
+    trt_standin_reset();
+    cudaemu_set_device_count(c.devices);
+    const auto outcome = CallNew(smoke_, SmokeConfig(), c.ordinal);
+    ASSERT_EQ(outcome.rc, 0);
+    EXPECT_THAT(LibraryLines(outcome.lines),
+                ElementsAreArray(Concat({c.device_lines, SmokeConstructionLines()})));
+    EXPECT_EQ(cudaemu_call_count("cudaSetDevice"), c.set_device_calls);
+    DeleteHandle(outcome.handle);
+  }
+}
+
+TEST_F(Construction, FailedDeviceCountIsLoggedAndConstructionGoesOn) {
+  cudaemu_fail_call("cudaGetDeviceCount", 1, cudaErrorNoDevice);
+  const auto outcome = CallNew(smoke_, SmokeConfig());
+  ASSERT_EQ(outcome.rc, 0);
+  Keep(outcome.handle);
+  EXPECT_THAT(
+      LibraryLines(outcome.lines),
+      ElementsAreArray(Concat({{"[inferlet][E] cudaGetDeviceCount failed"}, SmokeConstructionLines()})));
+  EXPECT_EQ(cudaemu_call_count("cudaSetDevice"), 0u);
+}
+
+// What a failed construction printed after the loading line, and that nothing it acquired survives.
+void ExpectNothingLeft() {
+  EXPECT_EQ(cudaemu_live_allocations(), 0u);
+  EXPECT_EQ(cudaemu_live_streams(), 0u);
+  EXPECT_EQ(trt_standin_count("live_runtimes"), 0);
+  EXPECT_EQ(trt_standin_count("live_engines"), 0);
+  EXPECT_EQ(trt_standin_count("live_contexts"), 0);
+  EXPECT_EQ(cudaemu_violations(), 0u);
+}
+
+TEST_F(Construction, RuntimeCreationFailureStopsAfterTheLoadingLine) {
+  trt_standin_fail("createInferRuntime", 1);
+  const auto outcome = CallNew(smoke_, SmokeConfig());
+  EXPECT_EQ(outcome.rc, -1);
+  EXPECT_EQ(outcome.handle, UntouchedHandle());
+  EXPECT_THAT(LibraryLines(outcome.lines),
+              ElementsAre("[inferlet][E] setDevice 0ok", "[inferlet][I] CUDA Graph is 0",
+                          "[inferlet][I] Loading trt_engine_core ... ",
+                          "[inferlet][E] Error creating TRT runtime", kTeardownLines[0], kTeardownLines[1]));
+  EXPECT_EQ(trt_standin_count("initLibNvInferPlugins"), 1);
+  EXPECT_EQ(trt_standin_count("deserializeCudaEngine"), 0);
+  ExpectNothingLeft();
+}
+
+TEST_F(Construction, BytesThatDoNotDeserializeStopBeforeTheDescription) {
+  std::string corrupt = smoke_;
+  corrupt[corrupt.size() / 2] ^= 0x5a;
+  const std::string other_major = ReadFile(std::string(INFERLET_ENGINE_DIR) + "/smoke-trt" +
+                                           (INFERLET_TRT_MAJOR == 8 ? "7" : "8") + ".engine");
+  const std::vector<std::pair<const char*, std::string>> engines = {
+      {"empty", std::string()},
+      {"not an engine", std::string("definitely not a serialized engine")},
+      {"one byte changed", corrupt},
+      {"truncated", smoke_.substr(0, smoke_.size() / 2)},
+      {"built for the other TensorRT major", other_major},
+  };
+  for (const auto& [what, bytes] : engines) {
+    SCOPED_TRACE(what);
+    cudaemu_reset();
+    trt_standin_reset();
+    const auto outcome = CallNew(bytes, SmokeConfig());
+    EXPECT_EQ(outcome.rc, -1);
+    EXPECT_EQ(outcome.handle, UntouchedHandle());
+    EXPECT_THAT(
+        LibraryLines(outcome.lines),
+        ElementsAre("[inferlet][E] setDevice 0ok", "[inferlet][I] CUDA Graph is 0",
+                    "[inferlet][I] Loading trt_engine_core ... ",
+                    "[inferlet][E] Error deserializing CUDA engine", kTeardownLines[0], kTeardownLines[1]));
+    EXPECT_EQ(trt_standin_count("createInferRuntime"), 1);
+    EXPECT_EQ(cudaemu_call_count("cudaStreamDestroy"), 0u);
+    EXPECT_EQ(cudaemu_call_count("cudaFree"), 0u);
+    ExpectNothingLeft();
+  }
+}
+
+TEST_F(Construction, ContextCreationFailureStopsAfterTheDescriptionWithoutAStream) {
+  trt_standin_fail("createExecutionContext", 1);
+  const auto outcome = CallNew(smoke_, SmokeConfig());
+  EXPECT_EQ(outcome.rc, -1);
+  EXPECT_EQ(outcome.handle, UntouchedHandle());
+  EXPECT_THAT(LibraryLines(outcome.lines),
+              ElementsAreArray(Concat({{"[inferlet][E] setDevice 0ok"},
+                                       SmokeConstructionLines(),
+                                       {"[inferlet][E] Error creating execution context"},
+                                       kTeardownLines})));
+  EXPECT_EQ(cudaemu_call_count("cudaStreamCreate"), 0u);
+  EXPECT_EQ(cudaemu_call_count("cudaMalloc"), 0u);
+  ExpectNothingLeft();
+}
+
+// A cudaMalloc that succeeds without a pointer: the injected successes leave the pointer null and make
+// the zero-fill of it a no-op.
+void InjectNullBuffer(int nth) {
+  cudaemu_fail_call("cudaMalloc", nth, cudaSuccess);
+  cudaemu_fail_call("cudaMemset", nth, cudaSuccess);
+}
+
+TEST_F(Construction, NullInputBufferStopsAndReleasesTheEarlierBuffersAndTheStream) {
+  InjectNullBuffer(2);  // smoke: in0, in1, out0
+  const auto outcome = CallNew(smoke_, SmokeConfig());
+  EXPECT_EQ(outcome.rc, -1);
+  EXPECT_EQ(outcome.handle, UntouchedHandle());
+  EXPECT_THAT(LibraryLines(outcome.lines),
+              ElementsAreArray(Concat({{"[inferlet][E] setDevice 0ok"},
+                                       SmokeConstructionLines(),
+                                       {"[inferlet][E] cudaMalloc input_buf return zero buffer"},
+                                       kTeardownLines})));
+  EXPECT_EQ(cudaemu_call_count("cudaMalloc"), 2u);
+  EXPECT_EQ(FreedPointers(), AllocatedPointers());
+  EXPECT_EQ(FreedPointers().size(), 1u);
+  EXPECT_EQ(cudaemu_call_count("cudaStreamDestroy"), 1u);
+  ExpectNothingLeft();
+}
+
+TEST_F(Construction, NullOutputBufferStopsAndFreesExactlyTheBuffersBeforeIt) {
+  InjectNullBuffer(3);
+  const auto outcome = CallNew(smoke_, SmokeConfig());
+  EXPECT_EQ(outcome.rc, -1);
+  EXPECT_EQ(outcome.handle, UntouchedHandle());
+  EXPECT_THAT(LibraryLines(outcome.lines),
+              ElementsAreArray(Concat({{"[inferlet][E] setDevice 0ok"},
+                                       SmokeConstructionLines(),
+                                       {"[inferlet][E] cudaMalloc ouput_buf return zero buffer"},
+                                       kTeardownLines})));
+  EXPECT_EQ(cudaemu_call_count("cudaMalloc"), 3u);
+  EXPECT_EQ(FreedPointers(), AllocatedPointers());
+  EXPECT_EQ(FreedPointers().size(), 2u);
+  EXPECT_EQ(cudaemu_call_count("cudaStreamDestroy"), 1u);
+  ExpectNothingLeft();
+}
+
+TEST_F(Construction, NullBufferInSecondProfileFreesTheWholeFirstProfile) {
+  InjectNullBuffer(5);  // profile 1, input 1
+  const auto outcome = CallNew(ReadEngine("two_profiles"), TwoProfilesConfig());
+  EXPECT_EQ(outcome.rc, -1);
+  EXPECT_THAT(outcome.lines, Contains("[inferlet][E] cudaMalloc input_buf return zero buffer"));
+  EXPECT_EQ(AllocatedPointers().size(), 4u);
+  EXPECT_EQ(FreedPointers(), AllocatedPointers());
+  ExpectNothingLeft();
+}
+
+// The state a valid handle starts from: one zero-filled device buffer of the configured size per
+// tensor, an empty binding array of the engine's length, and no TensorRT runtime.
+TEST_F(Construction, ValidHandleHoldsZeroedBuffersAndAnEmptyBindingArrayButNoRuntime) {
+  ModelConfig config = TwoProfilesConfig();
+  std::unique_ptr<trt_engine_core> core;
+  CapturedLines([&] {
+    core = std::make_unique<trt_engine_core>(ReadEngine("two_profiles"), 0, false, config.in_shapes,
+                                             config.in_item_sizes, config.out_shapes, config.out_item_sizes);
+  });
+  ASSERT_TRUE(core->Valid());
+  EXPECT_EQ(trt_standin_count("live_runtimes"), 0);
+  EXPECT_EQ(trt_standin_count("live_engines"), 1);
+  EXPECT_EQ(trt_standin_count("live_contexts"), 1);
+  EXPECT_EQ(cudaemu_live_streams(), 1u);
+  EXPECT_NE(trt_engine_core_peer::Stream(*core), nullptr);
+  EXPECT_EQ(trt_engine_core_peer::GraphExec(*core), nullptr);
+  EXPECT_THAT(trt_engine_core_peer::Bindings(*core),
+              ElementsAre(nullptr, nullptr, nullptr, nullptr, nullptr, nullptr));
+
+  const auto& infos = trt_engine_core_peer::NetInfos(*core);
+  ASSERT_EQ(infos.size(), 2u);
+  std::vector<std::pair<void*, int>> buffers;
+  for (const S_net_info& rec : infos) {
+    for (size_t j = 0; j < rec.input_bufs.size(); ++j)
+      buffers.emplace_back(rec.input_bufs[j], rec.input_sizes[j]);
+    for (size_t j = 0; j < rec.output_bufs.size(); ++j)
+      buffers.emplace_back(rec.output_bufs[j], rec.output_sizes[j]);
+  }
+  const std::vector<int> expected_sizes = {512, 512, 512, 2048, 2048, 2048};
+  ASSERT_EQ(buffers.size(), expected_sizes.size());
+  EXPECT_EQ(cudaemu_live_device_allocations(), buffers.size());
+
+  const auto mallocs = TraceOf("cudaMalloc");
+  const auto memsets = TraceOf("cudaMemset");
+  ASSERT_EQ(mallocs.size(), buffers.size());
+  ASSERT_EQ(memsets.size(), buffers.size());
+  for (size_t i = 0; i < buffers.size(); ++i) {
+    SCOPED_TRACE("buffer " + std::to_string(i));
+    const auto [pointer, size] = buffers[i];
+    ASSERT_NE(pointer, nullptr);
+    EXPECT_EQ(size, expected_sizes[i]);
+    EXPECT_EQ(MallocBytes(mallocs[i]), static_cast<uintptr_t>(size));
+    EXPECT_EQ(MemsetPointer(memsets[i]), reinterpret_cast<uintptr_t>(pointer));
+    EXPECT_EQ(MemsetValue(memsets[i]), 0u);
+    EXPECT_EQ(MemsetBytes(memsets[i]), static_cast<uintptr_t>(size));
+    std::vector<unsigned char> bytes(static_cast<size_t>(size), 0xee);
+    ASSERT_EQ(cudaMemcpy(bytes.data(), pointer, bytes.size(), cudaMemcpyDeviceToHost), cudaSuccess);
+    EXPECT_THAT(bytes, ::testing::Each(0));
+  }
+  EXPECT_EQ(cudaemu_violations(), 0u);
+  CapturedLines([&] { core.reset(); });
+}
+
+}  // namespace
+}  // namespace inferlet_test
