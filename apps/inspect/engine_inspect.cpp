@@ -1,4 +1,5 @@
-// Engine inspection through TensorRT's own API, compiled once per TensorRT major.
+// Engine inspection through TensorRT's own API, compiled once per TensorRT major; what differs
+// between the generations is in engine_bindings.h.
 #include "engine_inspect.h"
 
 #include <NvInfer.h>
@@ -11,7 +12,7 @@
 #include <string>
 #include <vector>
 
-#include "trt_support.h"
+#include "engine_bindings.h"
 
 namespace {
 
@@ -41,7 +42,7 @@ CollectingLogger& Logger() {
 
 std::vector<int> ToVector(const nvinfer1::Dims& dims) {
   std::vector<int> out;
-  for (int i = 0; i < dims.nbDims && i < 8; ++i) out.push_back(dims.d[i]);
+  for (int i = 0; i < dims.nbDims && i < 8; ++i) out.push_back(static_cast<int>(dims.d[i]));
   return out;
 }
 
@@ -58,82 +59,74 @@ bool AllKnown(const std::vector<int>& dims) {
   return !dims.empty();
 }
 
-bool SelectProfile(nvinfer1::IExecutionContext& context, int profile) {
-  if (context.getOptimizationProfile() == profile) return true;
-#pragma GCC diagnostic push
-#pragma GCC diagnostic ignored "-Wdeprecated-declarations"
-  return context.setOptimizationProfile(profile);
-#pragma GCC diagnostic pop
-}
-
 // Dimensions of every binding of one profile at one of its points (kMIN, kOPT, kMAX): inputs from the
 // profile's shapes; outputs from what the context infers once every input is set to that point. An
 // output extent that cannot be inferred that way stays -1, except a leading -1, which follows the
 // inputs' batch.
-std::vector<std::vector<int>> ProfilePoint(const nvinfer1::ICudaEngine& engine,
+std::vector<std::vector<int>> ProfilePoint(const EngineBindings& bindings,
                                            nvinfer1::IExecutionContext* context, int profile, int per_profile,
                                            nvinfer1::OptProfileSelector point) {
   const int first = profile * per_profile;
   std::vector<std::vector<int>> dims_at(per_profile);
-  bool inputs_set = context != nullptr && SelectProfile(*context, profile);
+  bool inputs_set = context != nullptr && EngineBindings::SelectProfile(*context, profile);
   int batch = -1;
   for (int k = 0; k < per_profile; ++k) {
     const int b = first + k;
-    if (!engine.bindingIsInput(b)) continue;
-    dims_at[k] = ToVector(engine.getProfileDimensions(b, profile, point));
-    if (dims_at[k].empty()) dims_at[k] = ToVector(engine.getBindingDimensions(b));
+    if (!bindings.IsInput(b)) continue;
+    dims_at[k] = ToVector(bindings.ProfileDims(b, profile, point));
+    if (dims_at[k].empty()) dims_at[k] = ToVector(bindings.Dims(b));
     if (batch < 0 && !dims_at[k].empty()) batch = dims_at[k][0];
-    if (inputs_set) inputs_set = context->setBindingDimensions(b, ToDims(dims_at[k]));
+    if (inputs_set) inputs_set = bindings.SetInputDims(*context, b, ToDims(dims_at[k]));
   }
   for (int k = 0; k < per_profile; ++k) {
     const int b = first + k;
-    if (engine.bindingIsInput(b)) continue;
+    if (bindings.IsInput(b)) continue;
     std::vector<int> dims;
-    if (inputs_set) dims = ToVector(context->getBindingDimensions(b));
-    if (!AllKnown(dims)) dims = ToVector(engine.getBindingDimensions(b));
+    if (inputs_set) dims = ToVector(bindings.ContextDims(*context, b));
+    if (!AllKnown(dims)) dims = ToVector(bindings.Dims(b));
     if (!dims.empty() && dims[0] < 0) dims[0] = batch;
     dims_at[k] = dims;
   }
   return dims_at;
 }
 
-nlohmann::json ProfileDims(const nvinfer1::ICudaEngine& engine, nvinfer1::IExecutionContext* context,
-                           int profile, int per_profile) {
+nlohmann::json ProfileDims(const EngineBindings& bindings, nvinfer1::IExecutionContext* context, int profile,
+                           int per_profile) {
   using nvinfer1::OptProfileSelector;
   return nlohmann::json{
-      {"min", ProfilePoint(engine, context, profile, per_profile, OptProfileSelector::kMIN)},
-      {"opt", ProfilePoint(engine, context, profile, per_profile, OptProfileSelector::kOPT)},
-      {"max", ProfilePoint(engine, context, profile, per_profile, OptProfileSelector::kMAX)}};
+      {"min", ProfilePoint(bindings, context, profile, per_profile, OptProfileSelector::kMIN)},
+      {"opt", ProfilePoint(bindings, context, profile, per_profile, OptProfileSelector::kOPT)},
+      {"max", ProfilePoint(bindings, context, profile, per_profile, OptProfileSelector::kMAX)}};
 }
 
 nlohmann::json Describe(nvinfer1::ICudaEngine& engine) {
+  const EngineBindings bindings(engine);
   nlohmann::json desc;
   desc["trt_major"] = NV_TENSORRT_MAJOR;
   const char* name = engine.getName();
   desc["name"] = name ? name : "";
-  desc["max_batch_size"] = engine.getMaxBatchSize();
+  desc["max_batch_size"] = bindings.MaxBatchSize();
   desc["refittable"] = engine.isRefittable();
-  const int bindings = engine.getNbBindings();
+  const int count = bindings.Count();
   nlohmann::json list = nlohmann::json::array();
-  for (int b = 0; b < bindings; ++b) {
-    const char* binding_name = engine.getBindingName(b);
-    const nvinfer1::DataType type = engine.getBindingDataType(b);
+  for (int b = 0; b < count; ++b) {
+    const nvinfer1::DataType type = bindings.Type(b);
     list.push_back({{"index", b},
-                    {"name", binding_name ? binding_name : ""},
-                    {"input", engine.bindingIsInput(b)},
+                    {"name", bindings.Name(b)},
+                    {"input", bindings.IsInput(b)},
                     {"dtype", static_cast<int>(type)},
                     {"item_size", elementSize(type)},
-                    {"dims", ToVector(engine.getBindingDimensions(b))}});
+                    {"dims", ToVector(bindings.Dims(b))}});
   }
   desc["bindings"] = std::move(list);
 
   const int profiles = engine.getNbOptimizationProfiles();
-  const int per_profile = profiles > 0 ? bindings / profiles : 0;
-  TrtUniquePtr<nvinfer1::IExecutionContext> context(engine.createExecutionContext());
+  const int per_profile = profiles > 0 ? count / profiles : 0;
+  TrtObject<nvinfer1::IExecutionContext> context(engine.createExecutionContext());
   Logger().TakeErrors();  // a context that cannot be made only costs the output inference
   nlohmann::json profile_list = nlohmann::json::array();
   for (int p = 0; p < profiles; ++p)
-    profile_list.push_back(ProfileDims(engine, context.get(), p, per_profile));
+    profile_list.push_back(ProfileDims(bindings, context.get(), p, per_profile));
   desc["profiles"] = std::move(profile_list);
   return desc;
 }
@@ -165,9 +158,10 @@ __attribute__((visibility("default"))) int inferlet_inspect_engine(const void* d
   *text = nullptr;
   Logger().TakeErrors();
   initLibNvInferPlugins(&Logger(), "");
-  TrtUniquePtr<nvinfer1::IRuntime> runtime(nvinfer1::createInferRuntime(Logger()));
+  // The runtime outlives its engine: TensorRT 10 and 11 leave releasing it first undefined.
+  TrtObject<nvinfer1::IRuntime> runtime(nvinfer1::createInferRuntime(Logger()));
   if (!runtime) return Fail("cannot create a TensorRT runtime", text);
-  TrtUniquePtr<nvinfer1::ICudaEngine> engine(runtime->deserializeCudaEngine(data, size));
+  TrtObject<nvinfer1::ICudaEngine> engine(runtime->deserializeCudaEngine(data, size));
   if (!engine) return Fail("not an engine this TensorRT can deserialize", text);
   *text = Duplicate(Describe(*engine).dump());
   return *text ? 0 : -1;

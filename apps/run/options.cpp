@@ -16,13 +16,17 @@ namespace inferlet_run {
 namespace {
 
 constexpr const char* kDescription =
-    "Runs a serialized TensorRT engine through an inferlet deliverable (libinferlet8.so or\n"
-    "libinferlet7.so, loaded with dlopen and driven through its kestrel_trt_* functions) and times\n"
-    "the inference calls. The model configuration is read from the engine: every profile, its\n"
+    "Runs a serialized TensorRT engine through an inferlet deliverable (libinferlet<N>.so for\n"
+    "TensorRT 7, 8, 10 or 11, loaded with dlopen and driven through its kestrel_trt_* functions) and\n"
+    "times the inference calls. The model configuration is read from the engine: every profile, its\n"
     "inputs and outputs at their largest dimensions, element sizes from their data types.\n"
     "`inferlet-run inspect ENGINE` lists an engine's bindings and profiles without running it.";
 
 constexpr const char* kFooter =
+    "Without --trt and --lib the engine picks the TensorRT major: the engine inspector of each major\n"
+    "present (8, 7, 10, 11, in that order) tries to read it, and the first that does decides which\n"
+    "libinferlet<N>.so runs it. When none reads it, the error names each major's reason:\n"
+    "\"cannot read engine file 'F': TensorRT 8: ...; TensorRT 7: ...; TensorRT 10: ...; ...\".\n"
     "Tensor overrides take [PROFILE:]NAME=VALUE; without a profile they apply to every profile.\n"
     "Timed calls go on until both --iterations calls and --duration seconds are done; latencies are\n"
     "in microseconds, in the text report and in the JSON (keys ending in _us).\n"
@@ -35,6 +39,13 @@ constexpr const char* kFooter =
     "{\"error\": MESSAGE, \"exit_status\": N, \"kind\": \"rejected|usage|input|library|output\"}.";
 
 [[noreturn]] void Usage(const std::string& message) { throw ToolError{kExitUsage, message}; }
+
+// --trt takes one of the TensorRT majors a deliverable is built for.
+int TrtMajor(const std::string& text) {
+  for (int major : kTrtMajors)
+    if (text == std::to_string(major)) return major;
+  Usage(fmt::format("--trt must be 7, 8, 10 or 11, not '{}'", text));
+}
 
 // A whole number in [min, max]; `bounded` says whether max is a limit of the option (named in the
 // message) or only of its type.
@@ -76,10 +87,7 @@ struct NumberTexts {
 
 void ConvertNumbers(const CLI::App& app, const NumberTexts& t, Options* o) {
   auto given = [&](const char* flag) { return app.count(flag) > 0; };
-  if (given("--trt")) {
-    if (t.trt != "7" && t.trt != "8") Usage(fmt::format("--trt must be 7 or 8, not '{}'", t.trt));
-    o->trt = t.trt == "7" ? 7 : 8;
-  }
+  if (given("--trt")) o->trt = TrtMajor(t.trt);
   if (given("--profile")) o->profile = static_cast<int>(WholeNumber("--profile", t.profile, 0, INT_MAX));
   if (given("--batch")) o->batch = static_cast<int>(WholeNumber("--batch", t.batch, 1, INT_MAX));
   if (given("--device")) o->device = static_cast<int>(WholeNumber("--device", t.device, 0, INT_MAX));
@@ -129,8 +137,10 @@ int ParseCommandLine(int argc, const char* const* argv, Options* o) {
   NumberTexts t;
 
   app.add_option("--engine", o->engine, "Serialized TensorRT engine file")->required()->option_text("FILE");
-  app.add_option("--trt", t.trt, "TensorRT major of the deliverable: loads libinferlet<N>.so (default 8)")
-      ->option_text("7|8");
+  app.add_option("--trt", t.trt,
+                 "TensorRT major of the deliverable: loads libinferlet<N>.so (default: the major whose "
+                 "inspector reads the engine)")
+      ->option_text("7|8|10|11");
   app.add_option("--lib", o->lib, "Deliverable to load instead (its TensorRT major is detected)")
       ->option_text("PATH");
   app.add_option("--inspector", o->inspector, "Engine inspector library to use instead of the build's")
@@ -192,23 +202,22 @@ int ParseInspectCommandLine(int argc, const char* const* argv, InspectOptions* o
       "engine inspector is loaded; no deliverable, no handle, no inference call.",
       "inferlet-run inspect");
   app.footer(
-      "Without --trt the engine is tried with the TensorRT 8 inspector, then with TensorRT 7's.\n"
+      "Without --trt the engine is tried with the inspector of each major present, TensorRT 8, 7, 10\n"
+      "and 11 in that order; the first that reads it lists it, and when none does the error gives\n"
+      "each major's reason (\"TensorRT 8: ...; TensorRT 7: ...\").\n"
       "Exit status: 0 success, 2 bad command line, 3 an engine file that is missing, unreadable or\n"
       "not understood, 4 an inspector that cannot be loaded. With --json a failure prints\n"
       "{\"error\": MESSAGE, \"exit_status\": N, \"kind\": ...} on stdout.");
   app.get_formatter()->column_width(34);
   std::string trt;
   app.add_option("ENGINE", o->engine, "Serialized TensorRT engine file")->required()->type_name("FILE");
-  app.add_option("--trt", trt, "TensorRT major whose inspector reads the engine")->option_text("7|8");
+  app.add_option("--trt", trt, "TensorRT major whose inspector reads the engine")->option_text("7|8|10|11");
   app.add_option("--inspector", o->inspector, "Engine inspector library to use instead of the build's")
       ->option_text("PATH");
   app.add_flag("--json", o->json, "Print one JSON object on stdout");
   const int parsed = Parse(app, argc, argv);
   if (parsed >= 0) return parsed;
-  if (app.count("--trt")) {
-    if (trt != "7" && trt != "8") Usage(fmt::format("--trt must be 7 or 8, not '{}'", trt));
-    o->trt = trt == "7" ? 7 : 8;
-  }
+  if (app.count("--trt")) o->trt = TrtMajor(trt);
   return -1;
 }
 

@@ -12,9 +12,12 @@ namespace inferlet_run {
 // Timed calls go on until both --iterations calls and --duration seconds are done (as trtexec).
 constexpr double kDefaultDurationS = 3.0;
 
+// The TensorRT majors a deliverable is built for, in the order an engine of unknown major is tried.
+constexpr int kTrtMajors[] = {8, 7, 10, 11};
+
 struct Options {
   std::string engine;
-  int trt = 0;            // 7 or 8; 0 when not given
+  int trt = 0;            // 7, 8, 10 or 11; 0 when not given: the engine decides
   std::string lib;        // deliverable to load instead of the build's libinferlet<trt>.so
   std::string inspector;  // engine inspector to load instead of libinferlet_inspect<trt>.so
   int profile = 0;
@@ -43,7 +46,7 @@ int ParseCommandLine(int argc, const char* const* argv, Options* options);
 // Options of `inferlet-run inspect`.
 struct InspectOptions {
   std::string engine;
-  int trt = 0;  // 0: try TensorRT 8, then 7
+  int trt = 0;  // 0: try each major of kTrtMajors
   std::string inspector;
   bool json = false;
 };

@@ -42,22 +42,69 @@ std::string ReadEngineFile(const std::string& path) {
 
 std::string InspectorFile(int major) { return fmt::format("libinferlet_inspect{}.so", major); }
 
-// After an inspector of one major failed to read the engine: whether the other major's inspector
-// (where it is installed) reads it, in words that say which --trt fits; empty when it does not.
+// After an inspector of one major failed to read the engine: the first other major whose inspector
+// (where it is installed) reads it, in words that say which --trt fits; empty when none does.
 std::string OtherMajorHint(const std::string& engine_bytes, int failed_major, bool lib_given) {
-  const int other = failed_major == 8 ? 7 : 8;
-  try {
-    Inspector inspector(DefaultLibraryPath(InspectorFile(other)));
-    if (inspector.TrtMajor() != other) return "";
-    inspector.Inspect(engine_bytes);
-  } catch (const ToolError&) {
-    return "";
+  for (int other : kTrtMajors) {
+    if (other == failed_major) continue;
+    try {
+      Inspector inspector(DefaultLibraryPath(InspectorFile(other)));
+      if (inspector.TrtMajor() != other) continue;
+      inspector.Inspect(engine_bytes);
+    } catch (const ToolError&) {
+      continue;
+    }
+    if (lib_given)
+      return fmt::format("; it is a TensorRT {0} engine: give --lib a deliverable built for TensorRT {0}",
+                         other);
+    return fmt::format("; it is a TensorRT {0} engine: run it with --trt {0}", other);
   }
-  if (lib_given)
-    return fmt::format("; it is a TensorRT {0} engine: give --lib a deliverable built for TensorRT {0}",
-                       other);
-  return fmt::format("; it is a TensorRT {0} engine: run it with --trt {0}", other);
+  return "";
 }
+
+struct EngineReading {
+  EngineDesc engine;
+  std::string inspector_path;
+  int trt_major = 0;
+};
+
+// Reads the engine with the first inspector that can: that of each major in `majors`, in order
+// (0: whatever major the inspector reads); `inspector_path`, when given, is the one inspector. An inspector
+// that cannot be loaded is passed over (its TensorRT is not here); when none can be loaded, the first load
+// error is thrown. When none reads the engine, the error gives each one's reason ("TensorRT 8: ...; TensorRT
+// 7: ...") and, after a single one, which --trt fits.
+EngineReading ReadEngine(const std::string& engine_path, const std::string& engine_bytes,
+                         const std::vector<int>& majors, const std::string& inspector_path) {
+  std::vector<ToolError> load_errors, read_errors;
+  int tried_major = 0;
+  for (int major : majors) {
+    const std::string path =
+        !inspector_path.empty() ? inspector_path : DefaultLibraryPath(InspectorFile(major));
+    try {
+      Inspector inspector(path);
+      if (major != 0 && inspector.TrtMajor() != major)
+        throw ToolError{kExitUsage, fmt::format("--trt {} given, but {} reads TensorRT {} engines", major,
+                                                path, inspector.TrtMajor())};
+      tried_major = inspector.TrtMajor();
+      try {
+        return EngineReading{inspector.Inspect(engine_bytes), path, tried_major};
+      } catch (ToolError& e) {
+        if (majors.size() > 1) e.message = fmt::format("TensorRT {}: {}", tried_major, e.message);
+        read_errors.push_back(e);
+      }
+    } catch (const ToolError& e) {
+      if (e.code != kExitLibrary) throw;
+      load_errors.push_back(e);
+    }
+  }
+  if (read_errors.empty()) throw load_errors.front();
+  std::string why;
+  for (const ToolError& e : read_errors) why += (why.empty() ? "" : "; ") + e.message;
+  if (majors.size() == 1) why += OtherMajorHint(engine_bytes, tried_major, false);
+  throw ToolError{kExitInput, fmt::format("cannot read engine file '{}': {}", engine_path, why)};
+}
+
+std::vector<int> AllMajors() { return std::vector<int>(std::begin(kTrtMajors), std::end(kTrtMajors)); }
 
 // --save-outputs DIR is made (with its parents) and must take files before anything runs (and the
 // --export-times file is opened then too): a run is not spent only to fail at the end.
@@ -86,7 +133,7 @@ int ResolveTrtMajor(const Options& o, const Deliverable& lib) {
   }
   if (linked != 0) return linked;
   throw ToolError{kExitUsage,
-                  fmt::format("cannot tell which TensorRT {} uses; add --trt 7 or --trt 8", lib.path())};
+                  fmt::format("cannot tell which TensorRT {} uses; add --trt 7, 8, 10 or 11", lib.path())};
 }
 
 // The handle of one kestrel_trt_new, deleted through the same library.
@@ -261,23 +308,41 @@ RunReport RunSteps(const Options& o) {
     report.times_file = o.export_times;
   }
 
+  // Without --trt and --lib the engine decides: the first inspector that reads it names the major
+  // (an engine is refused by every other major's runtime), and that major's deliverable runs it.
+  const bool engine_decides = o.trt == 0 && o.lib.empty();
+  EngineReading reading;
+  if (engine_decides) {
+    reading = ReadEngine(o.engine, engine_bytes, o.inspector.empty() ? AllMajors() : std::vector<int>{0},
+                         o.inspector);
+    report.trt_major = reading.trt_major;
+  }
   report.library_path =
-      o.lib.empty() ? DefaultLibraryPath(fmt::format("libinferlet{}.so", o.trt ? o.trt : 8)) : o.lib;
+      o.lib.empty() ? DefaultLibraryPath(fmt::format("libinferlet{}.so", o.trt ? o.trt : report.trt_major))
+                    : o.lib;
   Deliverable lib(report.library_path);
-  report.trt_major = ResolveTrtMajor(o, lib);
-
-  const std::string inspector_path =
-      o.inspector.empty() ? DefaultLibraryPath(InspectorFile(report.trt_major)) : o.inspector;
-  Inspector inspector(inspector_path);
-  if (inspector.TrtMajor() != report.trt_major)
-    throw ToolError{kExitUsage, fmt::format("{} reads TensorRT {} engines, the deliverable is TensorRT {}",
-                                            inspector_path, inspector.TrtMajor(), report.trt_major)};
-  try {
-    report.engine = inspector.Inspect(engine_bytes);
-  } catch (ToolError& e) {
-    e.message = fmt::format("cannot read engine file '{}': {}{}", o.engine, e.message,
-                            OtherMajorHint(engine_bytes, report.trt_major, !o.lib.empty()));
-    throw;
+  if (engine_decides) {
+    const int linked = lib.LinkedTrtMajor();
+    if (linked != 0 && linked != report.trt_major)
+      throw ToolError{kExitLibrary,
+                      fmt::format("{} reads the engine as TensorRT {}, but {} links TensorRT {}",
+                                  reading.inspector_path, report.trt_major, report.library_path, linked)};
+    report.engine = std::move(reading.engine);
+  } else {
+    report.trt_major = ResolveTrtMajor(o, lib);
+    const std::string inspector_path =
+        o.inspector.empty() ? DefaultLibraryPath(InspectorFile(report.trt_major)) : o.inspector;
+    Inspector inspector(inspector_path);
+    if (inspector.TrtMajor() != report.trt_major)
+      throw ToolError{kExitUsage, fmt::format("{} reads TensorRT {} engines, the deliverable is TensorRT {}",
+                                              inspector_path, inspector.TrtMajor(), report.trt_major)};
+    try {
+      report.engine = inspector.Inspect(engine_bytes);
+    } catch (ToolError& e) {
+      e.message = fmt::format("cannot read engine file '{}': {}{}", o.engine, e.message,
+                              OtherMajorHint(engine_bytes, report.trt_major, !o.lib.empty()));
+      throw;
+    }
   }
 
   std::vector<TensorOverride> shapes, item_sizes;
@@ -380,43 +445,16 @@ InspectReport Inspect(const InspectOptions& o) {
   InspectReport report;
   report.engine_path = o.engine;
   const std::string engine_bytes = ReadEngineFile(o.engine);
-
-  // One inspector when --inspector or --trt names it; otherwise TensorRT 8's, then TensorRT 7's.
-  std::vector<int> majors;
+  // One inspector when --trt or --inspector names it; otherwise each major's, in order.
+  std::vector<int> majors = AllMajors();
   if (o.trt != 0)
     majors = {o.trt};
-  else if (o.inspector.empty())
-    majors = {8, 7};
-  else
-    majors = {0};  // whatever the given inspector reads
-  std::vector<ToolError> load_errors, read_errors;
-  for (int major : majors) {
-    const std::string path = o.inspector.empty() ? DefaultLibraryPath(InspectorFile(major)) : o.inspector;
-    try {
-      Inspector inspector(path);
-      if (major != 0 && inspector.TrtMajor() != major)
-        throw ToolError{kExitUsage, fmt::format("--trt {} given, but {} reads TensorRT {} engines", major,
-                                                path, inspector.TrtMajor())};
-      major = inspector.TrtMajor();
-      try {
-        report.engine = inspector.Inspect(engine_bytes);
-      } catch (ToolError& e) {
-        if (majors.size() > 1) e.message = fmt::format("TensorRT {}: {}", major, e.message);
-        read_errors.push_back(e);
-        continue;
-      }
-      report.inspector_path = path;
-      return report;
-    } catch (const ToolError& e) {
-      if (e.code != kExitLibrary) throw;
-      load_errors.push_back(e);
-    }
-  }
-  if (read_errors.empty()) throw load_errors.front();
-  std::string why;
-  for (const ToolError& e : read_errors) why += (why.empty() ? "" : "; ") + e.message;
-  if (majors.size() == 1 && majors[0] != 0) why += OtherMajorHint(engine_bytes, majors[0], false);
-  throw ToolError{kExitInput, fmt::format("cannot read engine file '{}': {}", o.engine, why)};
+  else if (!o.inspector.empty())
+    majors = {0};
+  EngineReading reading = ReadEngine(o.engine, engine_bytes, majors, o.inspector);
+  report.engine = std::move(reading.engine);
+  report.inspector_path = reading.inspector_path;
+  return report;
 }
 
 }  // namespace inferlet_run

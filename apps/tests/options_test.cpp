@@ -111,7 +111,8 @@ TEST(CommandLine, EveryOptionReachesItsField) {
 TEST(CommandLine, BadCommandLinesSayWhatIsAllowed) {
   const std::vector<std::pair<std::vector<const char*>, std::string>> bad = {
       {{}, "--engine is required"},
-      {{"--engine", "e", "--trt", "9"}, "--trt must be 7 or 8, not '9'"},
+      {{"--engine", "e", "--trt", "9"}, "--trt must be 7, 8, 10 or 11, not '9'"},
+      {{"--engine", "e", "--trt", "10.0"}, "--trt must be 7, 8, 10 or 11, not '10.0'"},
       {{"--engine", "e", "--bogus"}, "The following argument was not expected: --bogus"},
       {{"--engine", "e", "stray"}, "The following argument was not expected: stray"},
       {{"--engine", "e", "--batch", "0"}, "--batch must be at least 1"},
@@ -188,7 +189,7 @@ TEST(InspectCommandLine, TakesTheEngineAndOptionallyTheMajor) {
     ADD_FAILURE() << "accepted --trt 6";
   } catch (const ToolError& e) {
     EXPECT_EQ(e.code, kExitUsage);
-    EXPECT_EQ(e.message, "--trt must be 7 or 8, not '6'");
+    EXPECT_EQ(e.message, "--trt must be 7, 8, 10 or 11, not '6'");
   }
   EXPECT_THROW(ParseInspect({}, &o), ToolError);
   testing::internal::CaptureStdout();

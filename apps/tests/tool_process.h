@@ -7,6 +7,10 @@
 
 namespace inferlet_run_test {
 
+// The TensorRT majors this build has a deliverable and an inspector for, in the order inferlet-run
+// tries them on an engine of unknown major.
+constexpr int kBuiltMajors[] = {INFERLET_RUN_BUILT_MAJORS};
+
 struct ToolResult {
   int exit_code = -1;  // -1 when the child did not exit normally
   std::string out;
