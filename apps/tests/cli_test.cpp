@@ -16,16 +16,14 @@
 namespace inferlet_run {
 namespace {
 
+using inferlet_run_test::Describe;
 using inferlet_run_test::EnginePath;
+using inferlet_run_test::ExpectFailure;
 using inferlet_run_test::kBuiltMajors;
 using inferlet_run_test::LibraryPath;
 using inferlet_run_test::RunTool;
 using inferlet_run_test::TempDir;
 using inferlet_run_test::ToolResult;
-
-std::string Describe(const ToolResult& r) {
-  return "exit " + std::to_string(r.exit_code) + "\n--- stdout\n" + r.out + "--- stderr\n" + r.err;
-}
 
 nlohmann::json RunJson(std::vector<std::string> args) {
   args.push_back("--json");
@@ -457,39 +455,6 @@ TEST(Inspect, JsonHoldsTheProfilesAndNoHandleIsMade) {
 // ---------------------------------------------------------------------------------------------
 // Failures: one line on stderr naming the problem, the exit status of its kind, and with --json one
 // JSON object on stdout that says the same.
-
-// The last line of stderr is exactly "inferlet-run: error: MESSAGE"; then the same with --json, whose
-// stdout is one object {"error": MESSAGE, "exit_status": CODE, "kind": ...}.
-void ExpectFailure(const std::vector<std::string>& args, int code, const std::string& message,
-                   const std::string& out_part = "") {
-  const ToolResult r = RunTool(args);
-  EXPECT_EQ(r.exit_code, code) << Describe(r);
-  const std::string line = "inferlet-run: error: " + message + "\n";
-  EXPECT_TRUE(r.err.size() >= line.size() &&
-              r.err.compare(r.err.size() - line.size(), line.size(), line) == 0)
-      << "expected the last line of stderr to be\n"
-      << line << Describe(r);
-  if (!out_part.empty()) {
-    EXPECT_NE(r.out.find(out_part), std::string::npos) << Describe(r);
-  }
-  EXPECT_EQ(r.out.find("== inferlet-run =="), std::string::npos) << "no report after a failure";
-
-  std::vector<std::string> json_args = args;  // --json first: a flag missing its value stays last
-  json_args.insert(json_args.begin() + (!args.empty() && args[0] == "inspect" ? 1 : 0), "--json");
-  const ToolResult j = RunTool(json_args);
-  EXPECT_EQ(j.exit_code, code) << Describe(j);
-  nlohmann::json object;
-  try {
-    object = nlohmann::json::parse(j.out);
-  } catch (const nlohmann::json::exception& e) {
-    ADD_FAILURE() << "with --json, stdout is not one JSON object: " << e.what() << "\n" << Describe(j);
-    return;
-  }
-  EXPECT_EQ(object.size(), 3u) << object.dump(2);
-  EXPECT_EQ(object["error"], message);
-  EXPECT_EQ(object["exit_status"], code);
-  EXPECT_EQ(object["kind"], ExitKind(code));
-}
 
 TEST(Failure, MissingEngineFile) {
   ExpectFailure({"--engine", "/nonexistent/x.engine"}, kExitInput,

@@ -107,6 +107,17 @@ TEST(CommandLine, EveryOptionReachesItsField) {
   EXPECT_TRUE(o.json);
 }
 
+TEST(CommandLine, TrtTakesEveryMajorADeliverableIsBuiltFor) {
+  for (const char* major : {"7", "8", "10", "11"}) {
+    Options o;
+    ASSERT_EQ(Parse({"--engine", "e", "--trt", major}, &o), -1);
+    EXPECT_EQ(o.trt, std::stoi(major));
+    InspectOptions i;
+    ASSERT_EQ(ParseInspect({"--trt", major, "e"}, &i), -1);
+    EXPECT_EQ(i.trt, std::stoi(major));
+  }
+}
+
 // Each bad command line is a usage error whose message says, in words, what the flag takes.
 TEST(CommandLine, BadCommandLinesSayWhatIsAllowed) {
   const std::vector<std::pair<std::vector<const char*>, std::string>> bad = {

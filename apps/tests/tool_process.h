@@ -23,6 +23,15 @@ ToolResult RunTool(const std::vector<std::string>& args);
 // Runs the tool with exactly these arguments.
 ToolResult RunToolAsGiven(const std::vector<std::string>& args);
 
+// Exit status and both streams, for a failed assertion's message.
+std::string Describe(const ToolResult& r);
+
+// Expects the tool to fail with `code`: the last line of stderr is exactly "inferlet-run: error:
+// MESSAGE", stdout holds `out_part` when given and no report; then the same with --json, whose
+// stdout is one object {"error": MESSAGE, "exit_status": CODE, "kind": ...}.
+void ExpectFailure(const std::vector<std::string>& args, int code, const std::string& message,
+                   const std::string& out_part = "");
+
 std::string EnginePath(const std::string& name, int trt_major);  // a sample engine of the stand-in
 std::string LibraryPath(int trt_major);                          // the build's libinferlet<major>.so
 
