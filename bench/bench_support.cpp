@@ -37,6 +37,11 @@ size_t StatusField(const char* key) {
 
 constexpr uint32_t kInputSeed = 1;
 
+#if NV_TENSORRT_MAJOR >= 10
+// The smoke engine's I/O tensors, which are its bindings in this order.
+constexpr const char* kTensors[] = {"in0", "in1", "out0"};
+#endif
+
 }  // namespace
 
 LibraryRunner::LibraryRunner(const std::string& engine, const ModelConfig& config, bool cuda_graph, int batch)
@@ -72,8 +77,16 @@ FloorRunner::FloorRunner(const std::string& engine, int batch, bool same_calls_a
   input_dims_.nbDims = 2;
   input_dims_.d[0] = batch;
   input_dims_.d[1] = 340;
+#if NV_TENSORRT_MAJOR >= 10
+  for (int b = 0; b < 3; ++b)
+    if (!context_->setTensorAddress(kTensors[b], bindings_[b])) Die("setTensorAddress failed");
+  if (!context_->setInputShape(kTensors[0], input_dims_) ||
+      !context_->setInputShape(kTensors[1], input_dims_))
+    Die("setInputShape failed");
+#else
   if (!context_->setBindingDimensions(0, input_dims_) || !context_->setBindingDimensions(1, input_dims_))
     Die("setBindingDimensions failed");
+#endif
 }
 
 FloorRunner::~FloorRunner() {
@@ -83,26 +96,53 @@ FloorRunner::~FloorRunner() {
   engine_.reset();
 }
 
-void FloorRunner::Call() {
-  if (same_calls_as_library_) {
+#if NV_TENSORRT_MAJOR >= 10
+
+void FloorRunner::LibraryCallsBeforeEnqueue() {
+  context_->setOptimizationProfileAsync(0, stream_);
+  context_->setInputShape(kTensors[0], input_dims_);
+  context_->setInputShape(kTensors[1], input_dims_);
+  // The library trusts allInputDimensionsSpecified only together with inferShapes.
+  if (!context_->allInputDimensionsSpecified() || context_->inferShapes(0, nullptr) != 0)
+    Die("not all input dimensions are set");
+  for (int b = 0; b < 3; ++b) {  // the library checks each tensor's resolved size against its buffer
+    benchmark_sink_ += context_->getTensorShape(kTensors[b]).nbDims;
+    benchmark_sink_ += static_cast<int>(engine_->getTensorDataType(kTensors[b]));
+  }
+  for (int b = 0; b < 3; ++b)  // and sets every address again: a profile switch may drop them
+    context_->setTensorAddress(kTensors[b], bindings_[b]);
+}
+
+bool FloorRunner::Enqueue() { return context_->enqueueV3(stream_); }
+
+#else
+
+void FloorRunner::LibraryCallsBeforeEnqueue() {
 #pragma GCC diagnostic push
 #pragma GCC diagnostic ignored "-Wdeprecated-declarations"
-    context_->setOptimizationProfile(0);
+  context_->setOptimizationProfile(0);
 #pragma GCC diagnostic pop
-    context_->setBindingDimensions(0, input_dims_);
-    context_->setBindingDimensions(1, input_dims_);
-    if (!context_->allInputDimensionsSpecified()) Die("not all input dimensions are set");
-    for (int b = 0; b < 3; ++b) {  // the library checks each binding's resolved size against its buffer
-      benchmark_sink_ += context_->getBindingDimensions(b).nbDims;
-      benchmark_sink_ += static_cast<int>(engine_->getBindingDataType(b));
-    }
+  context_->setBindingDimensions(0, input_dims_);
+  context_->setBindingDimensions(1, input_dims_);
+  if (!context_->allInputDimensionsSpecified()) Die("not all input dimensions are set");
+  for (int b = 0; b < 3; ++b) {  // the library checks each binding's resolved size against its buffer
+    benchmark_sink_ += context_->getBindingDimensions(b).nbDims;
+    benchmark_sink_ += static_cast<int>(engine_->getBindingDataType(b));
   }
+}
+
+bool FloorRunner::Enqueue() { return context_->enqueueV2(bindings_.data(), stream_, nullptr); }
+
+#endif
+
+void FloorRunner::Call() {
+  if (same_calls_as_library_) LibraryCallsBeforeEnqueue();
   Check(cudaMemcpyAsync(bindings_[0], inputs_.pointers()[0], in_bytes_, cudaMemcpyHostToDevice, stream_),
         "copy in0");
   Check(cudaMemcpyAsync(bindings_[1], inputs_.pointers()[1], in_bytes_, cudaMemcpyHostToDevice, stream_),
         "copy in1");
   if (same_calls_as_library_) Check(cudaStreamSynchronize(stream_), "cudaStreamSynchronize");
-  if (!context_->enqueueV2(bindings_.data(), stream_, nullptr)) Die("enqueueV2 failed");
+  if (!Enqueue()) Die("enqueue failed");
   if (same_calls_as_library_) Check(cudaStreamSynchronize(stream_), "cudaStreamSynchronize");
   Check(cudaMemcpyAsync(out0_.data(), bindings_[2], out_bytes_, cudaMemcpyDeviceToHost, stream_),
         "copy out0");

@@ -1,12 +1,14 @@
 // What the benchmarks drive: the library through kestrel_trt_*, and the floor -- the same engine run
 // directly through TensorRT with the least work a call needs. Plus readings of process memory. The
 // engines, their configurations and the call inputs come from the test support (tests/support).
+// Built once per TensorRT generation: the binding-index API (8) and the named-tensor API (10).
 #ifndef INFERLET_BENCH_BENCH_SUPPORT_H_
 #define INFERLET_BENCH_BENCH_SUPPORT_H_
 
 #include <NvInfer.h>
 #include <cuda_runtime_api.h>
 
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -41,8 +43,9 @@ class LibraryRunner {
   std::vector<int> output_lens_;
 };
 
-// The smoke engine run straight through TensorRT and CUDA: per call two input copies, one enqueueV2,
-// one output copy and one stream synchronization. Dimensions are set once, up front.
+// The smoke engine run straight through TensorRT and CUDA: per call two input copies, one enqueue
+// (enqueueV2, or enqueueV3 on 10), one output copy and one stream synchronization. Dimensions (and on
+// 10 the tensor addresses) are set once, up front.
 // With same_calls_as_library, each call instead makes exactly the TensorRT and CUDA calls of the
 // library's plain path (profile and dimensions every call, three synchronizations), so that what
 // the platform costs can be told apart from what the library's own code costs.
@@ -55,9 +58,19 @@ class FloorRunner {
   void Call();
 
  private:
-  TrtUniquePtr<nvinfer1::IRuntime> runtime_;
-  TrtUniquePtr<nvinfer1::ICudaEngine> engine_;
-  TrtUniquePtr<nvinfer1::IExecutionContext> context_;
+  void LibraryCallsBeforeEnqueue();  // the library's TensorRT calls of one plain call
+  bool Enqueue();
+
+#if NV_TENSORRT_MAJOR >= 10
+  template <typename T>
+  using Object = std::unique_ptr<T>;  // deleted: destroy() is gone
+#else
+  template <typename T>
+  using Object = TrtUniquePtr<T>;
+#endif
+  Object<nvinfer1::IRuntime> runtime_;  // outlives the engine (undefined otherwise on 10)
+  Object<nvinfer1::ICudaEngine> engine_;
+  Object<nvinfer1::IExecutionContext> context_;
   cudaStream_t stream_ = nullptr;
   bool same_calls_as_library_;
   volatile int benchmark_sink_ = 0;

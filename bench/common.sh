@@ -1,5 +1,13 @@
 # Shared by bench/run.sh (emulated device) and bench/gpu.sh (real CUDA runtime); sourced, not run.
 
+# The TensorRT majors benchmarked: 8 for the binding-index interface, 10 for the named-tensor one.
+BENCH_MAJORS=(8 10)
+
+# bench_suffix MAJOR: the benchmark binaries' suffix for that major ("" for 8, "10" for 10).
+bench_suffix() {
+  [[ $1 == 8 ]] || echo "$1"
+}
+
 # bench_build BUILD_DIR DEVICE: configures BUILD_DIR for DEVICE (emulated|cuda) unless it already is,
 # and builds the benchmark binaries with what they need, showing the build's progress lines.
 bench_build() {
@@ -14,22 +22,25 @@ bench_build() {
   echo "building the benchmarks in $build (a fresh tree takes minutes; what is compiled shows below)"
   # Only the progress lines reach the terminal; the whole output is kept for a failure.
   local log=$build/bench-build.log
-  if ! cmake --build "$build" -j"${BENCH_JOBS:-$(nproc)}" --target inferlet_bench inferlet_call_probe \
-    trtbuild sample_engines 2>&1 | tee "$log" | sed -un '/^\[ *[0-9]*%\] \(Building\|Linking\) /s/^/  /p'; then
+  local targets=(trtbuild sample_engines) major
+  for major in "${BENCH_MAJORS[@]}"; do
+    targets+=("inferlet_bench$(bench_suffix "$major")" "inferlet_call_probe$(bench_suffix "$major")")
+  done
+  if ! cmake --build "$build" -j"${BENCH_JOBS:-$(nproc)}" --target "${targets[@]}" 2>&1 | tee "$log" | sed -un '/^\[ *[0-9]*%\] \(Building\|Linking\) /s/^/  /p'; then
     echo "build failed; its output is in $log"
     return 1
   fi
 }
 
 # bench_engines BUILD_DIR WORK_DIR: engines whose one dense layer holds 1, 16 and 256 MiB of float
-# weights (x [1, k] -> y [1, k], k * k * 4 bytes), compiled by the stand-in's trtbuild into WORK_DIR.
+# weights (x [1, k] -> y [1, k], k * k * 4 bytes), compiled by the stand-in's trtbuild into WORK_DIR
+# for each benchmarked major.
 bench_engines() {
-  local build=$1 work=$2 mib k json engine
+  local build=$1 work=$2 mib k json engine major
   mkdir -p "$work"
   for mib in 1 16 256; do
     k=$(python3 -c "import math; print(round(math.sqrt($mib * 1048576 / 4)))")
     json=$work/weights-${mib}MiB.json
-    engine=$work/weights-${mib}MiB-trt8.engine
     cat >"$json" <<JSON
 {
   "name": "weights_${mib}MiB",
@@ -40,33 +51,63 @@ bench_engines() {
   "profiles": [{"x": {"min": [1, $k], "opt": [1, $k], "max": [1, $k]}}]
 }
 JSON
-    if [[ ! -f $engine || $engine -ot $build/platform/tensorrt/trtbuild ]]; then
-      echo "compiling the ${mib} MiB weights engine"
-      "$build/platform/tensorrt/trtbuild" --trt 8 "$json" -o "$engine"
-    fi
+    for major in "${BENCH_MAJORS[@]}"; do
+      engine=$work/weights-${mib}MiB-trt$major.engine
+      if [[ ! -f $engine || $engine -ot $build/platform/tensorrt/trtbuild ]]; then
+        echo "compiling the ${mib} MiB weights engine for TensorRT $major"
+        "$build/platform/tensorrt/trtbuild" --trt "$major" "$json" -o "$engine"
+      fi
+    done
   done
 }
 
 # bench_run BUILD_DIR WORK_DIR: the Google Benchmark runs, JSON results in WORK_DIR. Times per call
 # are measured BENCH_RUNS times (at least 3), each after recording the load average (uptime), so that
-# the figures can give the range over the runs with the load they ran under; memory and construction
-# once. The library's own lines and the console tables go to WORK_DIR/bench.log.
+# the figures can give the range over the runs with the load they ran under; within a run every
+# benchmarked major runs once, one after the other. Memory and construction once per major. The
+# library's own lines and the console tables go to WORK_DIR/bench.log.
 bench_run() {
-  local build=$1 work=$2 runs=${BENCH_RUNS:-3} k
+  local build=$1 work=$2 runs=${BENCH_RUNS:-3} k major
   ((runs >= 3)) || runs=3
-  rm -f "$work"/per_call.*.json "$work"/load.*.txt
+  rm -f "$work"/per_call.*.json "$work"/memory.*json "$work"/load.*.txt
   : >"$work/bench.log"
   for ((k = 1; k <= runs; k++)); do
     uptime >"$work/load.$k.txt"
     echo "timing the calls, run $k of $runs ($(sed 's/.*load average/load average/' "$work/load.$k.txt"))"
-    "$build/bench/inferlet_bench" --benchmark_filter='^(process|floor)' --benchmark_repetitions=3 \
-      --benchmark_min_time=0.3 --benchmark_report_aggregates_only=true \
-      --benchmark_out="$work/per_call.$k.json" --benchmark_out_format=json >>"$work/bench.log" 2>&1
+    for major in "${BENCH_MAJORS[@]}"; do
+      "$build/bench/inferlet_bench$(bench_suffix "$major")" --benchmark_filter='^(process|floor)' \
+        --benchmark_repetitions=3 --benchmark_min_time=0.3 --benchmark_report_aggregates_only=true \
+        --benchmark_out="$work/per_call.trt$major.$k.json" --benchmark_out_format=json >>"$work/bench.log" 2>&1
+    done
   done
   uptime >"$work/load.memory.txt"
-  echo "measuring construction and memory over 100 000 calls"
-  "$build/bench/inferlet_bench" --weights-dir="$work" --benchmark_filter='^(construct|memory)' \
-    --benchmark_out="$work/memory.json" --benchmark_out_format=json >>"$work/bench.log" 2>&1
+  for major in "${BENCH_MAJORS[@]}"; do
+    echo "measuring construction and memory over 100 000 calls, TensorRT $major"
+    "$build/bench/inferlet_bench$(bench_suffix "$major")" --weights-dir="$work" \
+      --benchmark_filter='^(construct|memory)' --benchmark_out="$work/memory.trt$major.json" \
+      --benchmark_out_format=json >>"$work/bench.log" 2>&1
+  done
+}
+
+# bench_callgrind BUILD_DIR WORK_DIR: instructions per steady-state call, from two runs of N and 2N
+# calls under callgrind (set-up costs cancel out), per major and path, into WORK_DIR/callgrind.txt as
+# lines "MAJOR PATH CALLS INSTRUCTIONS".
+bench_callgrind() {
+  local build=$1 work=$2 calls=500 step=0 major mode n
+  local steps=$((${#BENCH_MAJORS[@]} * 8))
+  : >"$work/callgrind.txt"
+  for major in "${BENCH_MAJORS[@]}"; do
+    for mode in floor library_calls plain cuda_graph; do
+      for n in $calls $((2 * calls)); do
+        step=$((step + 1))
+        echo "  callgrind $step of $steps: TensorRT $major, $mode, $n calls"
+        valgrind --tool=callgrind --callgrind-out-file="$work/callgrind.trt$major.$mode.$n" \
+          "$build/bench/inferlet_call_probe$(bench_suffix "$major")" "$mode" "$n" >/dev/null \
+          2>"$work/valgrind.trt$major.$mode.$n.log"
+        echo "$major $mode $n $(sed -n 's/^summary: //p' "$work/callgrind.trt$major.$mode.$n")" >>"$work/callgrind.txt"
+      done
+    done
+  done
 }
 
 # bench_machine: one line naming the machine.

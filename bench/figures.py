@@ -24,20 +24,20 @@ def load_benchmarks(path):
 
 
 def callgrind_per_call(path):
-    """{mode: instructions per call} from lines 'mode calls instructions'."""
+    """{(major, mode): instructions per call} from lines 'major mode calls instructions'."""
     if not path.exists():
         return {}
     totals = {}
     for line in path.read_text().split("\n"):
         parts = line.split()
-        if len(parts) == 3 and parts[2].isdigit():
-            totals.setdefault(parts[0], []).append((int(parts[1]), int(parts[2])))
+        if len(parts) == 4 and parts[0].isdigit() and parts[3].isdigit():
+            totals.setdefault((int(parts[0]), parts[1]), []).append((int(parts[2]), int(parts[3])))
     result = {}
-    for mode, points in totals.items():
+    for key, points in totals.items():
         points.sort()
         if len(points) >= 2:
             (n1, i1), (n2, i2) = points[0], points[-1]
-            result[mode] = (i2 - i1) / (n2 - n1)
+            result[key] = (i2 - i1) / (n2 - n1)
     return result
 
 
@@ -54,33 +54,39 @@ PER_CALL_ROWS = [
     ("`kestrel_trt_process`, CUDA graph", "process/cuda_graph", "cuda_graph"),
 ]
 
+# The TensorRT majors benchmarked, each standing for its generation's interface.
+INTERFACES = [(8, "binding-index (8)"), (10, "named-tensor (10)")]
 
-def per_call_counts_table(runs, instructions):
-    """What a call does, counted: instructions (callgrind), heap allocations, network runs, syncs."""
-    floor_instr = instructions.get("floor")
+
+def per_call_counts_table(counts, instructions):
+    """What a call does, counted: instructions (callgrind), heap allocations, network runs, syncs; per
+    path one row per interface, the ratio taken to the floor of the same interface."""
     out = [
-        "| path | instructions per call | × floor (instructions) | heap allocations per call | network runs per call | stream syncs per call |",
-        "|---|---:|---:|---:|---:|---:|",
+        "| path | TensorRT interface | instructions per call | × floor (instructions) | heap allocations per call | network runs per call | stream syncs per call |",
+        "|---|---|---:|---:|---:|---:|---:|",
     ]
     for label, name, mode in PER_CALL_ROWS:
-        run = runs.get(name)
-        if not run:
-            continue
-        instr = instructions.get(mode)
-        out.append("| {} | {} | {} | {} | {} | {} |".format(
-            label, fmt(instr, 0) if instr else "n/a",
-            fmt(instr / floor_instr, 3) if instr and floor_instr else "n/a",
-            fmt(run.get("heap_allocs_per_call"), 2), fmt(run.get("network_runs_per_call"), 0),
-            fmt(run.get("syncs_per_call"), 0)))
-    plain, mirror = runs.get("process/plain"), runs.get("floor/library_calls")
+        for major, interface in INTERFACES:
+            run = counts.get(major, {}).get(name)
+            if not run:
+                continue
+            instr, floor_instr = instructions.get((major, mode)), instructions.get((major, "floor"))
+            out.append("| {} | {} | {} | {} | {} | {} | {} |".format(
+                label, interface, fmt(instr, 0) if instr else "n/a",
+                fmt(instr / floor_instr, 3) if instr and floor_instr else "n/a",
+                fmt(run.get("heap_allocs_per_call"), 2), fmt(run.get("network_runs_per_call"), 0),
+                fmt(run.get("syncs_per_call"), 0)))
     notes = []
-    if plain and mirror:
-        own = plain["heap_allocs_per_call"] - mirror["heap_allocs_per_call"]
-        notes.append(f"Heap allocations the library itself makes per plain call (plain path minus the floor "
-                     f"that makes the same TensorRT/CUDA calls): **{own:.2f}**.")
-    if instructions.get("plain") and instructions.get("library_calls"):
-        own = instructions["plain"] - instructions["library_calls"]
-        notes.append(f"Instructions of the library's own code per plain call (same subtraction): **{own:,.0f}**.")
+    for major, interface in INTERFACES:
+        plain, mirror = counts.get(major, {}).get("process/plain"), counts.get(major, {}).get("floor/library_calls")
+        own = []
+        if plain and mirror:
+            own.append(f"heap allocations **{plain['heap_allocs_per_call'] - mirror['heap_allocs_per_call']:.2f}**")
+        if instructions.get((major, "plain")) and instructions.get((major, "library_calls")):
+            own.append(f"instructions **{instructions[(major, 'plain')] - instructions[(major, 'library_calls')]:,.0f}**")
+        if own:
+            notes.append(f"What the library's own code costs per plain call, {interface} (plain path minus "
+                         f"the floor that makes the same TensorRT/CUDA calls): " + ", ".join(own) + ".")
     return "\n".join(out) + ("\n\n" + "\n".join(f"- {n}" for n in notes) if notes else "")
 
 
@@ -94,67 +100,72 @@ def span(values, digits):
 
 
 def per_call_times_table(time_runs):
-    """Wall-clock and CPU time per call, and the ratio to the floor of the same run, as ranges."""
+    """Wall-clock and CPU time per call, and the ratio to the floor of the same run and interface, as
+    ranges over the runs."""
     out = [
-        "| path | time per call, µs (real) | CPU µs | × floor (time) |",
-        "|---|---:|---:|---:|",
+        "| path | TensorRT interface | time per call, µs (real) | CPU µs | × floor (time) |",
+        "|---|---|---:|---:|---:|",
     ]
     for label, name, _ in PER_CALL_ROWS:
-        real, cpu, ratio = [], [], []
-        for runs in time_runs:
-            run, floor = runs.get(name), runs.get("floor")
+        for major, interface in INTERFACES:
+            real, cpu, ratio = [], [], []
+            for runs in time_runs:
+                run, floor = runs.get(major, {}).get(name), runs.get(major, {}).get("floor")
+                if not run:
+                    continue
+                real.append(run["real_time"])
+                cpu.append(run["cpu_time"])
+                ratio.append(run["real_time"] / floor["real_time"] if floor else None)
+            if real:
+                out.append(f"| {label} | {interface} | {span(real, 2)} | {span(cpu, 2)} | {span(ratio, 2)} |")
+    return "\n".join(out)
+
+
+def construction_counts_table(memory):
+    out = [
+        "| weights | TensorRT interface | engine file, MiB | peak RSS growth, MiB | peak heap growth, MiB | byte-for-byte copies (memcpy/memmove ≥ weights) | peak RSS growth ÷ engine size |",
+        "|---|---|---:|---:|---:|---:|---:|",
+    ]
+    for mib in (1, 16, 256):
+        for major, interface in INTERFACES:
+            run = memory.get(major, {}).get(f"construct/{mib}MiB")
             if not run:
                 continue
-            real.append(run["real_time"])
-            cpu.append(run["cpu_time"])
-            ratio.append(run["real_time"] / floor["real_time"] if floor else None)
-        if real:
-            out.append(f"| {label} | {span(real, 2)} | {span(cpu, 2)} | {span(ratio, 2)} |")
+            out.append("| {} MiB | {} | {} | {} | {} | {} | {} |".format(
+                mib, interface, fmt(run["engine_MiB"], 2), fmt(run["peak_rss_growth_MiB"], 1),
+                fmt(run["peak_heap_growth_MiB"], 1), fmt(run["engine_copies_memcpy"], 0),
+                fmt(run["engine_copies_rss"], 2)))
     return "\n".join(out)
 
 
-def construction_counts_table(runs):
+def construction_times_table(memory):
     out = [
-        "| weights | engine file, MiB | peak RSS growth, MiB | peak heap growth, MiB | byte-for-byte copies (memcpy/memmove ≥ weights) | peak RSS growth ÷ engine size |",
-        "|---|---:|---:|---:|---:|---:|",
+        "| weights | TensorRT interface | `kestrel_trt_new`, ms (real) | CPU ms |",
+        "|---|---|---:|---:|",
     ]
     for mib in (1, 16, 256):
-        run = runs.get(f"construct/{mib}MiB")
-        if not run:
-            continue
-        out.append("| {} MiB | {} | {} | {} | {} | {} |".format(
-            mib, fmt(run["engine_MiB"], 2), fmt(run["peak_rss_growth_MiB"], 1),
-            fmt(run["peak_heap_growth_MiB"], 1), fmt(run["engine_copies_memcpy"], 0),
-            fmt(run["engine_copies_rss"], 2)))
+        for major, interface in INTERFACES:
+            run = memory.get(major, {}).get(f"construct/{mib}MiB")
+            if run:
+                out.append(f"| {mib} MiB | {interface} | {fmt(run['real_time'], 1)} | {fmt(run['cpu_time'], 1)} |")
     return "\n".join(out)
 
 
-def construction_times_table(runs):
+def memory_table(memory):
     out = [
-        "| weights | `kestrel_trt_new`, ms (real) | CPU ms |",
-        "|---|---:|---:|",
-    ]
-    for mib in (1, 16, 256):
-        run = runs.get(f"construct/{mib}MiB")
-        if run:
-            out.append(f"| {mib} MiB | {fmt(run['real_time'], 1)} | {fmt(run['cpu_time'], 1)} |")
-    return "\n".join(out)
-
-
-def memory_table(runs):
-    out = [
-        "| path | RSS after 1 000 calls, MiB | after 100 000, MiB | heap after 1 000, MiB | after 100 000, MiB | live graphs (1 000 / 100 000) | live graph execs | device allocations |",
-        "|---|---:|---:|---:|---:|---:|---:|---:|",
+        "| path | TensorRT interface | RSS after 1 000 calls, MiB | after 100 000, MiB | heap after 1 000, MiB | after 100 000, MiB | live graphs (1 000 / 100 000) | live graph execs | device allocations |",
+        "|---|---|---:|---:|---:|---:|---:|---:|---:|",
     ]
     for label, name in (("CUDA graph", "memory/cuda_graph"), ("plain", "memory/plain")):
-        run = runs.get(name)
-        if not run:
-            continue
-        pair = lambda key: (f"{run[key + '_1k']:.0f} / {run[key + '_100k']:.0f}" if key + "_1k" in run else "n/a")
-        out.append("| {} | {} | {} | {} | {} | {} | {} | {} |".format(
-            label, fmt(run["rss_MiB_1k"], 2), fmt(run["rss_MiB_100k"], 2), fmt(run["heap_MiB_1k"], 2),
-            fmt(run["heap_MiB_100k"], 2), pair("live_graphs"), pair("live_graph_execs"),
-            pair("device_allocs")))
+        for major, interface in INTERFACES:
+            run = memory.get(major, {}).get(name)
+            if not run:
+                continue
+            pair = lambda key: (f"{run[key + '_1k']:.0f} / {run[key + '_100k']:.0f}" if key + "_1k" in run else "n/a")
+            out.append("| {} | {} | {} | {} | {} | {} | {} | {} | {} |".format(
+                label, interface, fmt(run["rss_MiB_1k"], 2), fmt(run["rss_MiB_100k"], 2),
+                fmt(run["heap_MiB_1k"], 2), fmt(run["heap_MiB_100k"], 2), pair("live_graphs"),
+                pair("live_graph_execs"), pair("device_allocs")))
     return "\n".join(out)
 
 
@@ -167,21 +178,26 @@ def load_average(path):
 
 
 def time_runs(results):
-    """[(run number, benchmarks, load average)] for per_call.<k>.json, in run order."""
-    found = []
-    for path in results.glob("per_call.*.json"):
-        match = re.fullmatch(r"per_call\.(\d+)\.json", path.name)
+    """[(run number, {major: benchmarks}, load average)] from per_call.trt<major>.<k>.json, in run order."""
+    found = {}
+    for path in results.glob("per_call.trt*.json"):
+        match = re.fullmatch(r"per_call\.trt(\d+)\.(\d+)\.json", path.name)
         if match:
-            k = int(match.group(1))
-            found.append((k, load_benchmarks(path), load_average(results / f"load.{k}.txt")))
-    return sorted(found, key=lambda run: run[0])
+            major, k = int(match.group(1)), int(match.group(2))
+            found.setdefault(k, {})[major] = load_benchmarks(path)
+    return [(k, found[k], load_average(results / f"load.{k}.txt")) for k in sorted(found)]
+
+
+def memory_runs(results):
+    """{major: benchmarks} from memory.trt<major>.json."""
+    return {major: load_benchmarks(results / f"memory.trt{major}.json") for major, _ in INTERFACES}
 
 
 def render(args):
     results = pathlib.Path(args.results)
     runs = time_runs(results)
     counts = runs[0][1] if runs else {}
-    memory = load_benchmarks(results / "memory.json")
+    memory = memory_runs(results)
     instructions = callgrind_per_call(results / "callgrind.txt")
     loads = "; ".join(f"run {k}: {load}" for k, _, load in runs)
     parts = [
@@ -198,8 +214,10 @@ def render(args):
         "does not move them; a few instructions (CUDA-graph path) and the resident-set peak of the 1 MiB "
         "construction (page granularity) can differ slightly between runs.",
         "",
-        "**Per call** — sample engine `smoke` (two [10, 340] float inputs, one [10, 338] output), batch 10; "
-        "instructions from callgrind, (I(1000 calls) − I(500 calls)) / 500"
+        "**Per call** — sample engine `smoke` (two [10, 340] float inputs, one [10, 338] output), batch 10, "
+        "through the binding-index interface (`inferlet8`, `enqueueV2`) and the named-tensor one "
+        "(`inferlet10`, `setTensorAddress` and `enqueueV3`); instructions from callgrind, "
+        "(I(1000 calls) − I(500 calls)) / 500"
         + (" (not measured on this machine)" if not instructions else "") + ".",
         "",
         per_call_counts_table(counts, instructions),
@@ -216,8 +234,9 @@ def render(args):
         "### Times (noisy)",
         "",
         f"Wall-clock and CPU time on a machine shared with other work, so each figure is the range "
-        f"(lowest–highest) over {len(runs)} runs of the per-call benchmarks, each a median of 3 repetitions; "
-        f"the ratio to the floor is taken within each run. Load average (1, 5, 15 min, `uptime`) at the "
+        f"(lowest–highest) over {len(runs)} runs of the per-call benchmarks (each run times both interfaces, "
+        f"one after the other), each a median of 3 repetitions; the ratio to the floor of the same interface "
+        f"is taken within each run. Load average (1, 5, 15 min, `uptime`) at the "
         f"start of each run: {loads or 'not recorded'}.",
         "",
         per_call_times_table([r for _, r, _ in runs]),

@@ -19,12 +19,12 @@ bench_engines "$build" "$work"
 bench_run "$build" "$work"
 
 python3 "$BENCH_ROOT/bench/figures.py" --results "$work" --machine "$load; GPU: $gpu" \
-  --command "bash bench/gpu.sh" --device "real CUDA runtime on $gpu, stand-in TensorRT 8" \
+  --command "bash bench/gpu.sh" --device "real CUDA runtime on $gpu, stand-in TensorRT 8 and 10" \
   --readme "$BENCH_ROOT/bench/README.md" --section gpu --elapsed $((SECONDS - started))
 if [[ -n ${OUT:-} ]]; then
   python3 "$BENCH_ROOT/bench/figures.py" --results "$work" --machine "$load; GPU: $gpu" \
-    --command "bash bench/gpu.sh" --device "real CUDA runtime on $gpu, stand-in TensorRT 8" \
+    --command "bash bench/gpu.sh" --device "real CUDA runtime on $gpu, stand-in TensorRT 8 and 10" \
     --markdown "$OUT/gpu-figures.md"
-  cp "$work"/per_call.*.json "$work"/load.*.txt "$work/memory.json" "$OUT/"
+  cp "$work"/per_call.*.json "$work"/load.*.txt "$work"/memory.*.json "$OUT/"
 fi
 sed -n '/<!-- gpu:begin -->/,/<!-- gpu:end -->/p' "$BENCH_ROOT/bench/README.md"

@@ -16,22 +16,10 @@ bench_engines "$build" "$work"
 echo "running the benchmarks (log: $work/bench.log)"
 bench_run "$build" "$work"
 
-# Instructions per steady-state call, from two runs of N and 2N calls: set-up costs cancel out.
 echo "counting instructions with callgrind"
-calls=500
-step=0
-: >"$work/callgrind.txt"
-for mode in floor library_calls plain cuda_graph; do
-  for n in $calls $((2 * calls)); do
-    step=$((step + 1))
-    echo "  callgrind $step of 8: $mode, $n calls"
-    valgrind --tool=callgrind --callgrind-out-file="$work/callgrind.$mode.$n" \
-      "$build/bench/inferlet_call_probe" "$mode" "$n" >/dev/null 2>"$work/valgrind.$mode.$n.log"
-    echo "$mode $n $(sed -n 's/^summary: //p' "$work/callgrind.$mode.$n")" >>"$work/callgrind.txt"
-  done
-done
+bench_callgrind "$build" "$work"
 
 python3 "$BENCH_ROOT/bench/figures.py" --results "$work" --machine "$load" \
-  --command "bash bench/run.sh${1:+ $1}" --device "emulated CUDA device (platform/cudaemu), stand-in TensorRT 8" \
+  --command "bash bench/run.sh${1:+ $1}" --device "emulated CUDA device (platform/cudaemu), stand-in TensorRT 8 and 10" \
   --readme "$BENCH_ROOT/bench/README.md" --section emulated --elapsed $((SECONDS - started))
 echo "figures written to bench/README.md ($((SECONDS - started)) s)"
