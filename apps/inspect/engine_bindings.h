@@ -20,6 +20,16 @@
 template <typename T>
 using TrtObject = std::unique_ptr<T>;
 
+// A profile switch queues work on the default stream (see SelectProfile), which must be done before
+// the context goes.
+struct ContextRelease {
+  void operator()(nvinfer1::IExecutionContext* context) const {
+    cudaStreamSynchronize(cudaStream_t{});
+    delete context;
+  }
+};
+using TrtContext = std::unique_ptr<nvinfer1::IExecutionContext, ContextRelease>;
+
 class EngineBindings {
  public:
   explicit EngineBindings(const nvinfer1::ICudaEngine& engine)
@@ -44,7 +54,7 @@ class EngineBindings {
   }
 
   // Only shapes are set and read on the context, nothing is enqueued: the default stream takes
-  // whatever the switch queues.
+  // whatever the switch queues, and the context's release waits for it.
   static bool SelectProfile(nvinfer1::IExecutionContext& context, int profile) {
     return context.getOptimizationProfile() == profile ||
            context.setOptimizationProfileAsync(profile, cudaStream_t{});
@@ -70,6 +80,7 @@ class EngineBindings {
 
 template <typename T>
 using TrtObject = TrtUniquePtr<T>;
+using TrtContext = TrtUniquePtr<nvinfer1::IExecutionContext>;
 
 class EngineBindings {
  public:

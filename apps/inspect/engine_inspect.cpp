@@ -122,7 +122,7 @@ nlohmann::json Describe(nvinfer1::ICudaEngine& engine) {
 
   const int profiles = engine.getNbOptimizationProfiles();
   const int per_profile = profiles > 0 ? count / profiles : 0;
-  TrtObject<nvinfer1::IExecutionContext> context(engine.createExecutionContext());
+  TrtContext context(engine.createExecutionContext());
   Logger().TakeErrors();  // a context that cannot be made only costs the output inference
   nlohmann::json profile_list = nlohmann::json::array();
   for (int p = 0; p < profiles; ++p)
