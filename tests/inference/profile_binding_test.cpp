@@ -97,7 +97,7 @@ TEST_F(ProfileBindingTest, SecondProfileDimensionsGoToItsOwnBindingIndices) {
   }
   EXPECT_EQ(LastDims(0).nb_dims, -1);
   EXPECT_EQ(LastDims(1).nb_dims, -1);
-  EXPECT_EQ(trt_standin_count("setOptimizationProfile"), 1);
+  EXPECT_EQ(trt_standin_count(kSelectProfileCall), 1);
 }
 
 }  // namespace

@@ -37,7 +37,7 @@ std::vector<std::string> Lines(std::initializer_list<const char*> lines) {
 struct Work {
   uint64_t copies = cudaemu_call_count("cudaMemcpyAsync");
   uint64_t captures = cudaemu_call_count("cudaStreamBeginCapture");
-  long enqueues = trt_standin_count("enqueueV2");
+  long enqueues = trt_standin_count(kEnqueueCall);
   long runs = trt_standin_count("network_runs");
   bool operator==(const Work& o) const {
     return copies == o.copies && captures == o.captures && enqueues == o.enqueues && runs == o.runs;
@@ -160,7 +160,7 @@ TEST_F(RefusedQueryTest, InvalidResolvedDimensionsFitNoBuffer) {
   const Tensor in = Pattern(10 * 340, 7);
   for (int binding : {0, 2}) {
     SCOPED_TRACE("binding " + std::to_string(binding));
-    trt_standin_fail("getBindingDimensions", binding + 1);  // the fit check asks bindings 0, 1, 2 in order
+    trt_standin_fail(kResolvedDimensionsCall, binding + 1);  // the fit check asks bindings 0, 1, 2 in order
     const Work before;
     const CallOutcome refused = Process(handle.get(), 0, {in, in}, 10);
     EXPECT_EQ(refused.code, -1);
@@ -181,7 +181,7 @@ TEST_F(RefusedQueryTest, AnyDimensionRefusalStopsTheCall) {
   ASSERT_TRUE(handle);
   const Tensor in = Pattern(10 * 340, 8);
   ASSERT_EQ(Process(handle.get(), 0, {in, in}, 5).code, 0);
-  trt_standin_fail("setBindingDimensions", 2);  // input 1
+  trt_standin_fail(kSetDimensionsCall, 2);  // input 1
   const Work before;
   const CallOutcome refused = Process(handle.get(), 0, {in, in}, 7);
   EXPECT_EQ(refused.code, -1);
