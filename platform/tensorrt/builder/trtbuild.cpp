@@ -1,4 +1,4 @@
-// trtbuild --trt 7|8 NETWORK.json -o ENGINE: compiles a network description into an engine file.
+// trtbuild --trt 7|8|10|11 NETWORK.json -o ENGINE: compiles a network description into an engine file.
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
@@ -16,7 +16,7 @@ namespace {
 constexpr int kExitDescription = 1;
 constexpr int kExitUsage = 2;
 
-constexpr const char* kUsage = "usage: trtbuild --trt 7|8 NETWORK.json -o ENGINE\n";
+constexpr const char* kUsage = "usage: trtbuild --trt 7|8|10|11 NETWORK.json -o ENGINE\n";
 
 constexpr const char* kHelp =
     "Compiles a network description (JSON: inputs, outputs, layers, optimization profiles) into an\n"
@@ -24,7 +24,7 @@ constexpr const char* kHelp =
     "under \"Network description\" in platform/tensorrt/README.md; platform/tensorrt/samples/ holds\n"
     "examples.\n"
     "\n"
-    "  --trt 7|8      TensorRT major the engine is built for\n"
+    "  --trt MAJOR    TensorRT major the engine is built for: 7, 8, 10 or 11\n"
     "  -o ENGINE      engine file to write\n"
     "  -h, --help     print this help and exit\n"
     "\n"
@@ -56,7 +56,9 @@ int main(int argc, char** argv) {
       return usage("more than one network description given");
     }
   }
-  if (major != "7" && major != "8") return usage("--trt must be 7 or 8");
+  if (major != "7" && major != "8" && major != "10" && major != "11") {
+    return usage("--trt must be 7, 8, 10 or 11");
+  }
   if (input.empty()) return usage("no network description given");
   if (output.empty()) return usage("no output file given (-o ENGINE)");
 
@@ -77,7 +79,8 @@ int main(int argc, char** argv) {
     return kExitDescription;
   }
 
-  const std::vector<unsigned char> engine = trt_standin::serialize_engine(network, major == "7" ? 7u : 8u);
+  const std::vector<unsigned char> engine =
+      trt_standin::serialize_engine(network, static_cast<uint32_t>(std::stoul(major)));
   std::ofstream out(output, std::ios::binary | std::ios::trunc);
   out.write(reinterpret_cast<const char*>(engine.data()), static_cast<std::streamsize>(engine.size()));
   out.close();

@@ -19,18 +19,40 @@ std::size_t align_up(std::size_t n) {
   return (n + kStagingAlignment - 1) / kStagingAlignment * kStagingAlignment;
 }
 
+#if NV_TENSORRT_MAJOR >= 10
+constexpr const char* kEnqueueCall = "enqueueV3";
+constexpr const char* kCaptureBlocked =
+    "the first enqueueV3 after setOptimizationProfileAsync or setInputShape cannot be captured into a "
+    "CUDA graph: enqueue once outside the capture first";
+#else
+constexpr const char* kEnqueueCall = "enqueueV2";
+constexpr const char* kCaptureBlocked =
+    "the first enqueue after setOptimizationProfile or setBindingDimensions cannot be captured into a "
+    "CUDA graph: enqueue once outside the capture first";
+#endif
+
 // Runs on the stream's host-function thread: plain host code only, no CUDA calls.
 void CUDART_CB run_launch(void* user_data) {
   const auto* launch = static_cast<const ExecutionContext::Launch*>(user_data);
+  if (launch->applied_profile != nullptr && launch->applied_profile->load() != launch->profile) {
+    // The profile switch was queued on another stream and has not run yet: the enqueue raced it.
+    control::count("unsynchronized_profile_switches");
+    report(launch->logger, Severity::kERROR,
+           std::string(kEnqueueCall) + ": the network for optimization profile " +
+               std::to_string(launch->profile) +
+               " ran before the switch that setOptimizationProfileAsync queued on its stream; synchronise "
+               "that stream with the enqueue stream");
+    return;
+  }
   run_graph(*launch->graph, launch->shapes, *launch->buffers);
   control::count("network_runs");
 }
 
+}  // namespace
+
 std::string cuda_failure(const char* call, cudaError_t status) {
   return std::string(call) + " failed: " + cudaGetErrorString(status);
 }
-
-}  // namespace
 
 void ExecutionContext::PinnedDeleter::operator()(unsigned char* p) const { cudaFreeHost(p); }
 
@@ -38,6 +60,10 @@ ExecutionContext::ExecutionContext(const Engine& engine, std::shared_ptr<const G
                                    nvinfer1::ILogger* logger, int32_t profile, int device)
     : engine_(engine), graph_(std::move(graph)), logger_(logger), profile_(profile), device_(device) {
   reset_input_dims();
+#if NV_TENSORRT_MAJOR >= 10
+  addresses_.assign(graph_->bindings_per_profile(), nullptr);
+  applied_profile_ = profile;
+#endif
   control::count("live_contexts", 1);
 }
 
@@ -106,6 +132,146 @@ bool ExecutionContext::allocate_buffers() {
 
 const nvinfer1::ICudaEngine& ExecutionContext::getEngine() const noexcept { return engine_; }
 
+void ExecutionContext::reset_input_dims() {
+  input_dims_.assign(graph_->input_count(), std::nullopt);
+  if (profile_ < 0) return;
+  for (int slot = 0; slot < graph_->input_count(); ++slot) {
+    const Shape& declared = graph_->profile_dims[profile_][slot];
+    if (std::none_of(declared.begin(), declared.end(), [](int32_t d) { return d < 0; })) {
+      input_dims_[slot] = declared;
+    }
+  }
+}
+
+int32_t ExecutionContext::getOptimizationProfile() const noexcept { return profile_; }
+
+bool ExecutionContext::allInputDimensionsSpecified() const noexcept {
+  if (control::call_fails("allInputDimensionsSpecified")) return false;
+  return inputs_specified();
+}
+
+bool ExecutionContext::inputs_specified() const {
+  if (profile_ < 0) return false;
+  for (const auto& dims : input_dims_) {
+    if (!dims) return false;
+  }
+  return true;
+}
+
+bool ExecutionContext::resolve_shapes(std::vector<Shape>* shapes, std::string* why) const {
+  if (!inputs_specified()) {
+#if NV_TENSORRT_MAJOR >= 10
+    for (int slot = 0; slot < graph_->input_count(); ++slot) {
+      if (!input_dims_[slot]) {
+        *why = "the shape of input '" + graph_->network.inputs[slot].name +
+               "' is missing: set every input with setInputShape";
+        break;
+      }
+    }
+#else
+    *why = "input dimensions are missing: set every input with setBindingDimensions";
+#endif
+    return false;
+  }
+  std::vector<Shape> inputs;
+  for (const auto& dims : input_dims_) inputs.push_back(*dims);
+  return infer_shapes(*graph_, inputs, shapes, why);
+}
+
+bool ExecutionContext::fail_enqueue(const std::string& why) noexcept {
+  report(logger_, Severity::kERROR, std::string(kEnqueueCall) + ": " + why);
+  return false;
+}
+
+const ExecutionContext::Launch* ExecutionContext::launch_for(std::vector<Shape> shapes, bool captured) {
+  std::vector<int32_t> key = {profile_, captured ? 1 : 0};
+  for (int i = 0; i < graph_->input_count(); ++i) {
+    key.push_back(static_cast<int32_t>(shapes[i].size()));
+    key.insert(key.end(), shapes[i].begin(), shapes[i].end());
+  }
+  std::unique_ptr<Launch>& slot = launches_[key];
+  if (!slot) {
+    slot = std::make_unique<Launch>(Launch{graph_.get(), std::move(shapes), &buffers_});
+#if NV_TENSORRT_MAJOR >= 10
+    // A graph replays whatever profile it was captured with; only a direct enqueue can race a switch.
+    if (!captured) {
+      slot->profile = profile_;
+      slot->applied_profile = &applied_profile_;
+      slot->logger = logger_;
+    }
+#endif
+  }
+  return slot.get();
+}
+
+bool ExecutionContext::on_own_device(std::string* why) const {
+  int current = 0;
+  const cudaError_t status = cudaGetDevice(&current);
+  if (status != cudaSuccess) {
+    *why = cuda_failure("cudaGetDevice", status);
+    return false;
+  }
+  if (current != device_) {
+    *why = "the execution context was created on device " + std::to_string(device_) +
+           ", but the calling thread's current device is " + std::to_string(current);
+    return false;
+  }
+  return true;
+}
+
+bool ExecutionContext::capture_allowed(cudaStream_t stream, cudaStreamCaptureStatus* capture,
+                                       std::string* why) const {
+  *capture = cudaStreamCaptureStatusNone;
+  const cudaError_t status = cudaStreamIsCapturing(stream, capture);
+  if (status != cudaSuccess) {
+    *why = cuda_failure("cudaStreamIsCapturing", status);
+    return false;
+  }
+  if (*capture != cudaStreamCaptureStatusNone && capture_blocked_) {
+    *why = kCaptureBlocked;
+    return false;
+  }
+  return true;
+}
+
+bool ExecutionContext::queue_network(std::vector<Shape> shapes, const std::vector<const void*>& inputs,
+                                     const std::vector<void*>& outputs, cudaStream_t stream, bool captured,
+                                     std::string* why) {
+  const Graph& g = *graph_;
+  auto bytes_of = [&g](const std::vector<Shape>& s, int tensor) {
+    return static_cast<std::size_t>(volume(s[tensor])) * element_size(g.tensor_types[tensor]);
+  };
+  const Launch* launch = launch_for(std::move(shapes), captured);
+  cudaError_t status = cudaSuccess;
+  for (int i = 0; i < g.input_count(); ++i) {
+    const std::size_t n = bytes_of(launch->shapes, i);
+    if (n == 0) continue;
+    status = cudaMemcpyAsync(buffers_[i], inputs[i], n, cudaMemcpyDeviceToHost, stream);
+    if (status != cudaSuccess) {
+      *why = cuda_failure("cudaMemcpyAsync", status);
+      return false;
+    }
+  }
+  status = cudaLaunchHostFunc(stream, run_launch, const_cast<Launch*>(launch));
+  if (status != cudaSuccess) {
+    *why = cuda_failure("cudaLaunchHostFunc", status);
+    return false;
+  }
+  for (int j = 0; j < g.output_count(); ++j) {
+    const int tensor = g.output_tensors[j];
+    const std::size_t n = bytes_of(launch->shapes, tensor);
+    if (n == 0) continue;
+    status = cudaMemcpyAsync(outputs[j], buffers_[tensor], n, cudaMemcpyHostToDevice, stream);
+    if (status != cudaSuccess) {
+      *why = cuda_failure("cudaMemcpyAsync", status);
+      return false;
+    }
+  }
+  return true;
+}
+
+#if NV_TENSORRT_MAJOR < 10
+
 bool ExecutionContext::setOptimizationProfile(int32_t profileIndex) noexcept {
   control::count("setOptimizationProfile");
   if (profileIndex < 0 || profileIndex >= static_cast<int32_t>(graph_->network.profiles.size())) {
@@ -123,19 +289,6 @@ bool ExecutionContext::setOptimizationProfile(int32_t profileIndex) noexcept {
   capture_blocked_ = true;
   return true;
 }
-
-void ExecutionContext::reset_input_dims() {
-  input_dims_.assign(graph_->input_count(), std::nullopt);
-  if (profile_ < 0) return;
-  for (int slot = 0; slot < graph_->input_count(); ++slot) {
-    const Shape& declared = graph_->profile_dims[profile_][slot];
-    if (std::none_of(declared.begin(), declared.end(), [](int32_t d) { return d < 0; })) {
-      input_dims_[slot] = declared;
-    }
-  }
-}
-
-int32_t ExecutionContext::getOptimizationProfile() const noexcept { return profile_; }
 
 bool ExecutionContext::setBindingDimensions(int32_t bindingIndex, nvinfer1::Dims dimensions) noexcept {
   control::record_dims(bindingIndex, dimensions);
@@ -192,59 +345,14 @@ nvinfer1::Dims ExecutionContext::getBindingDimensions(int32_t bindingIndex) cons
   return to_dims(shapes[graph_->output_tensors[slot - graph_->input_count()]]);
 }
 
-bool ExecutionContext::allInputDimensionsSpecified() const noexcept {
-  if (control::call_fails("allInputDimensionsSpecified")) return false;
-  return inputs_specified();
-}
-
-bool ExecutionContext::inputs_specified() const {
-  if (profile_ < 0) return false;
-  for (const auto& dims : input_dims_) {
-    if (!dims) return false;
-  }
-  return true;
-}
-
-bool ExecutionContext::resolve_shapes(std::vector<Shape>* shapes, std::string* why) const {
-  if (!inputs_specified()) {
-    *why = "input dimensions are missing: set every input with setBindingDimensions";
-    return false;
-  }
-  std::vector<Shape> inputs;
-  for (const auto& dims : input_dims_) inputs.push_back(*dims);
-  return infer_shapes(*graph_, inputs, shapes, why);
-}
-
-bool ExecutionContext::fail_enqueue(const std::string& why) noexcept {
-  report(logger_, Severity::kERROR, "enqueueV2: " + why);
-  return false;
-}
-
-const ExecutionContext::Launch* ExecutionContext::launch_for(std::vector<Shape> shapes) {
-  std::vector<int32_t> key;
-  for (int i = 0; i < graph_->input_count(); ++i) {
-    key.push_back(static_cast<int32_t>(shapes[i].size()));
-    key.insert(key.end(), shapes[i].begin(), shapes[i].end());
-  }
-  std::unique_ptr<Launch>& slot = launches_[key];
-  if (!slot) slot = std::make_unique<Launch>(Launch{graph_.get(), std::move(shapes), &buffers_});
-  return slot.get();
-}
-
 bool ExecutionContext::enqueueV2(BindingArray bindings, cudaStream_t stream,
                                  cudaEvent_t* inputConsumed) noexcept {
   if (control::call_fails("enqueueV2")) return fail_enqueue("injected failure");
   try {
-    int current = 0;
-    cudaError_t status = cudaGetDevice(&current);
-    if (status != cudaSuccess) return fail_enqueue(cuda_failure("cudaGetDevice", status));
-    if (current != device_) {
-      return fail_enqueue("the execution context was created on device " + std::to_string(device_) +
-                          ", but the calling thread's current device is " + std::to_string(current));
-    }
+    std::string why;
+    if (!on_own_device(&why)) return fail_enqueue(why);
     if (profile_ < 0) return fail_enqueue("no optimization profile is selected");
     std::vector<Shape> shapes;
-    std::string why;
     if (!resolve_shapes(&shapes, &why)) return fail_enqueue(why);
     if (bindings == nullptr) return fail_enqueue("the bindings array is null");
 
@@ -264,34 +372,18 @@ bool ExecutionContext::enqueueV2(BindingArray bindings, cudaStream_t stream,
     }
 
     cudaStreamCaptureStatus capture = cudaStreamCaptureStatusNone;
-    status = cudaStreamIsCapturing(stream, &capture);
-    if (status != cudaSuccess) return fail_enqueue(cuda_failure("cudaStreamIsCapturing", status));
-    if (capture != cudaStreamCaptureStatusNone && capture_blocked_) {
-      return fail_enqueue(
-          "the first enqueue after setOptimizationProfile or setBindingDimensions cannot be captured "
-          "into a CUDA graph: enqueue once outside the capture first");
-    }
+    if (!capture_allowed(stream, &capture, &why)) return fail_enqueue(why);
 
     if (inputConsumed != nullptr) {
       // Events are outside what the stand-in needs of the CUDA runtime; the event is left alone.
       report(logger_, Severity::kWARNING, "enqueueV2: inputConsumed is not supported and is ignored");
     }
-    const Launch* launch = launch_for(std::move(shapes));
-    for (int i = 0; i < g.input_count(); ++i) {
-      const std::size_t n = bytes_of(launch->shapes, i);
-      if (n == 0) continue;
-      status = cudaMemcpyAsync(buffers_[i], bindings[base + i], n, cudaMemcpyDeviceToHost, stream);
-      if (status != cudaSuccess) return fail_enqueue(cuda_failure("cudaMemcpyAsync", status));
-    }
-    status = cudaLaunchHostFunc(stream, run_launch, const_cast<Launch*>(launch));
-    if (status != cudaSuccess) return fail_enqueue(cuda_failure("cudaLaunchHostFunc", status));
-    for (int j = 0; j < g.output_count(); ++j) {
-      const int tensor = g.output_tensors[j];
-      const std::size_t n = bytes_of(launch->shapes, tensor);
-      if (n == 0) continue;
-      status = cudaMemcpyAsync(bindings[base + g.input_count() + j], buffers_[tensor], n,
-                               cudaMemcpyHostToDevice, stream);
-      if (status != cudaSuccess) return fail_enqueue(cuda_failure("cudaMemcpyAsync", status));
+    const std::vector<const void*> inputs(bindings + base, bindings + base + g.input_count());
+    const std::vector<void*> outputs(bindings + base + g.input_count(),
+                                     bindings + base + g.bindings_per_profile());
+    if (!queue_network(std::move(shapes), inputs, outputs, stream, capture != cudaStreamCaptureStatusNone,
+                       &why)) {
+      return fail_enqueue(why);
     }
     control::record_bindings(bindings, engine_.getNbBindings());
     if (capture == cudaStreamCaptureStatusNone) capture_blocked_ = false;
@@ -300,5 +392,7 @@ bool ExecutionContext::enqueueV2(BindingArray bindings, cudaStream_t stream,
     return fail_enqueue("out of host memory");
   }
 }
+
+#endif  // NV_TENSORRT_MAJOR < 10
 
 }  // namespace trt_standin

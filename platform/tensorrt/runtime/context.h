@@ -1,27 +1,35 @@
-// IExecutionContext: profile selection, input dimensions, and the enqueue of a whole network.
+// IExecutionContext: profile selection, input shapes, and the enqueue of a whole network.
 //
-// enqueueV2 issues, in stream order: device->staging copies of the inputs, one host function that
-// computes the network on the staging buffers, staging->device copies of the outputs. The staging
-// buffers are pinned host memory owned by the context, allocated once at creation for the largest
-// shapes any profile allows, so enqueueV2 itself allocates nothing and can be captured into a graph.
+// An enqueue (enqueueV2 up to 8.x, enqueueV3 from 10.x) issues, in stream order: device->staging
+// copies of the inputs, one host function that computes the network on the staging buffers,
+// staging->device copies of the outputs. The staging buffers are pinned host memory owned by the
+// context, allocated once at creation for the largest shapes any profile allows, so an enqueue itself
+// allocates nothing and can be captured into a graph.
 #ifndef TRT_STANDIN_RUNTIME_CONTEXT_H_
 #define TRT_STANDIN_RUNTIME_CONTEXT_H_
 
 #include <NvInferRuntime.h>
+#include <cuda_runtime_api.h>
 
+#include <atomic>
 #include <map>
 #include <memory>
 #include <optional>
+#include <string>
 #include <vector>
 
 #include "dims.h"
 #include "graph.h"
+#include "interface.h"
 
 namespace trt_standin {
 
 class Engine;
 
-class ExecutionContext final : public nvinfer1::IExecutionContext {
+// "call failed: <CUDA's text>"
+std::string cuda_failure(const char* call, cudaError_t status);
+
+class ExecutionContext final : public ContextInterface {
  public:
   // Null, after a kERROR line, when the staging memory cannot be allocated.
   static std::unique_ptr<ExecutionContext> create(const Engine& engine, std::shared_ptr<const Graph> graph,
@@ -31,14 +39,32 @@ class ExecutionContext final : public nvinfer1::IExecutionContext {
   ~ExecutionContext() override;
 
   const nvinfer1::ICudaEngine& getEngine() const noexcept override;
-  bool setOptimizationProfile(int32_t profileIndex) noexcept override;
   int32_t getOptimizationProfile() const noexcept override;
+  bool allInputDimensionsSpecified() const noexcept override;
+#if NV_TENSORRT_MAJOR >= 10
+  bool setOptimizationProfileAsync(int32_t profileIndex, cudaStream_t stream) noexcept override;
+  bool setInputShape(const char* tensorName, const nvinfer1::Dims& dims) noexcept override;
+  nvinfer1::Dims getTensorShape(const char* tensorName) const noexcept override;
+  int32_t inferShapes(int32_t nbMaxNames, const char** tensorNames) noexcept override;
+  bool setTensorAddress(const char* tensorName, void* data) noexcept override;
+  const void* getTensorAddress(const char* tensorName) const noexcept override;
+  bool setInputTensorAddress(const char* tensorName, const void* data) noexcept override;
+  bool setOutputTensorAddress(const char* tensorName, void* data) noexcept override;
+  void* getOutputTensorAddress(const char* tensorName) const noexcept override;
+  bool setInputConsumedEvent(cudaEvent_t event) noexcept override;
+  cudaEvent_t getInputConsumedEvent() const noexcept override;
+  bool enqueueV3(cudaStream_t stream) noexcept override;
+#if NV_TENSORRT_MAJOR < 11
+  bool allInputShapesSpecified() const noexcept override;
+#endif
+#else
+  bool setOptimizationProfile(int32_t profileIndex) noexcept override;
   bool setBindingDimensions(int32_t bindingIndex, nvinfer1::Dims dimensions) noexcept override;
   nvinfer1::Dims getBindingDimensions(int32_t bindingIndex) const noexcept override;
-  bool allInputDimensionsSpecified() const noexcept override;
   bool enqueueV2(BindingArray bindings, cudaStream_t stream, cudaEvent_t* inputConsumed) noexcept override;
 #if NV_TENSORRT_MAJOR < 8
   void destroy() noexcept override { delete this; }
+#endif
 #endif
 
   // What one queued host function computes: the shapes fixed at enqueue time and the buffers.
@@ -46,6 +72,16 @@ class ExecutionContext final : public nvinfer1::IExecutionContext {
     const Graph* graph;
     std::vector<Shape> shapes;
     const std::vector<void*>* buffers;
+    // From 10.x, outside a capture: the profile the enqueue was made for, checked against the one
+    // the stream work of setOptimizationProfileAsync has applied by the time the network runs.
+    int32_t profile = -1;
+    const std::atomic<int32_t>* applied_profile = nullptr;
+    nvinfer1::ILogger* logger = nullptr;
+  };
+  // What the stream work of setOptimizationProfileAsync applies.
+  struct ProfileSwitch {
+    std::atomic<int32_t>* applied_profile;
+    int32_t profile;
   };
 
  private:
@@ -58,15 +94,26 @@ class ExecutionContext final : public nvinfer1::IExecutionContext {
   bool inputs_specified() const;
   bool resolve_shapes(std::vector<Shape>* shapes, std::string* why) const;
   bool fail_enqueue(const std::string& why) noexcept;
-  const Launch* launch_for(std::vector<Shape> shapes);
+  bool on_own_device(std::string* why) const;
+  // Asks whether stream captures; refuses a capture while capture_blocked_.
+  bool capture_allowed(cudaStream_t stream, cudaStreamCaptureStatus* capture, std::string* why) const;
+  // Queues the copies and the host function; inputs[i] and outputs[j] are the device addresses.
+  bool queue_network(std::vector<Shape> shapes, const std::vector<const void*>& inputs,
+                     const std::vector<void*>& outputs, cudaStream_t stream, bool captured, std::string* why);
+  const Launch* launch_for(std::vector<Shape> shapes, bool captured);
+#if NV_TENSORRT_MAJOR >= 10
+  bool set_address(const char* call, const char* tensorName, void* data,
+                   nvinfer1::TensorIOMode wanted) noexcept;
+  Shape shape_of_input(int slot) const;  // the set shape, or the profile's extents with -1 where unset
+#endif
 
   const Engine& engine_;
   std::shared_ptr<const Graph> graph_;
   nvinfer1::ILogger* logger_;
   int32_t profile_;
-  int device_;  // the CUDA device current when the context was created; enqueueV2 runs only there
+  int device_;  // the CUDA device current when the context was created; enqueues run only there
   // The first enqueue after the creation, a profile selection or new input dimensions must run outside
-  // a stream capture (TensorRT: "run enqueueV2 once before capturing").
+  // a stream capture (TensorRT 8: "run enqueueV2 once before capturing").
   bool capture_blocked_ = true;
   std::vector<std::optional<Shape>> input_dims_;  // per network input, for the selected profile
   std::unique_ptr<unsigned char, PinnedDeleter> staging_;
@@ -74,6 +121,11 @@ class ExecutionContext final : public nvinfer1::IExecutionContext {
   std::vector<void*> buffers_;                       // per tensor: staging or scratch
   // One record per distinct set of input shapes: captured graphs keep pointing at them.
   std::map<std::vector<int32_t>, std::unique_ptr<Launch>> launches_;
+#if NV_TENSORRT_MAJOR >= 10
+  std::vector<void*> addresses_;  // per I/O tensor, as setTensorAddress left it
+  std::atomic<int32_t> applied_profile_{0};
+  std::map<int32_t, std::unique_ptr<ProfileSwitch>> switches_;  // stable user data of the stream work
+#endif
 };
 
 }  // namespace trt_standin

@@ -7,18 +7,35 @@
 
 namespace trt_standin {
 
-Engine::Engine(std::shared_ptr<const Graph> graph, nvinfer1::ILogger* logger)
-    : graph_(std::move(graph)), logger_(logger) {
+Engine::Engine(std::shared_ptr<const Graph> graph, nvinfer1::ILogger* logger,
+               std::shared_ptr<RuntimeLink> runtime)
+    : graph_(std::move(graph)), logger_(logger), runtime_(std::move(runtime)) {
   const Network& net = graph_->network;
-  for (std::size_t p = 0; p < net.profiles.size(); ++p) {
+  // From 10.x one name per I/O tensor; before, one block of names per profile.
+  const std::size_t blocks = NV_TENSORRT_MAJOR >= 10 ? 1 : net.profiles.size();
+  for (std::size_t p = 0; p < blocks; ++p) {
     const std::string suffix = p == 0 ? "" : " [profile " + std::to_string(p) + "]";
     for (const TensorDesc& t : net.inputs) binding_names_.push_back(t.name + suffix);
     for (const TensorDesc& t : net.outputs) binding_names_.push_back(t.name + suffix);
   }
+  ++runtime_->live_engines;
   control::count("live_engines", 1);
 }
 
-Engine::~Engine() { control::count("live_engines", -1); }
+Engine::~Engine() {
+  --runtime_->live_engines;
+  control::count("live_engines", -1);
+}
+
+bool Engine::isRefittable() const noexcept { return graph_->network.refittable; }
+
+const char* Engine::getName() const noexcept { return graph_->network.name.c_str(); }
+
+int32_t Engine::getNbOptimizationProfiles() const noexcept {
+  return static_cast<int32_t>(graph_->network.profiles.size());
+}
+
+#if NV_TENSORRT_MAJOR < 10
 
 int32_t Engine::getNbBindings() const noexcept { return static_cast<int32_t>(binding_names_.size()); }
 
@@ -63,14 +80,6 @@ nvinfer1::IExecutionContext* Engine::createExecutionContext() noexcept {
   return context.release();
 }
 
-bool Engine::isRefittable() const noexcept { return graph_->network.refittable; }
-
-const char* Engine::getName() const noexcept { return graph_->network.name.c_str(); }
-
-int32_t Engine::getNbOptimizationProfiles() const noexcept {
-  return static_cast<int32_t>(graph_->network.profiles.size());
-}
-
 nvinfer1::Dims Engine::getProfileDimensions(int32_t bindingIndex, int32_t profileIndex,
                                             nvinfer1::OptProfileSelector select) const noexcept {
   const int per_profile = graph_->bindings_per_profile();
@@ -98,5 +107,7 @@ int Engine::tensor_of_binding(int32_t bindingIndex) const {
   const int slot = bindingIndex % graph_->bindings_per_profile();
   return slot < graph_->input_count() ? slot : graph_->output_tensors[slot - graph_->input_count()];
 }
+
+#endif  // NV_TENSORRT_MAJOR < 10
 
 }  // namespace trt_standin

@@ -1,23 +1,61 @@
-// ICudaEngine over a checked network: bindings, profiles and execution context creation.
+// ICudaEngine over a checked network: bindings (up to 8.x) or named I/O tensors (from 10.x),
+// profiles and execution context creation.
 #ifndef TRT_STANDIN_RUNTIME_ENGINE_H_
 #define TRT_STANDIN_RUNTIME_ENGINE_H_
 
 #include <NvInferRuntime.h>
 
+#include <atomic>
 #include <memory>
 #include <string>
 #include <vector>
 
 #include "graph.h"
+#include "interface.h"
 
 namespace trt_standin {
 
-// Bindings are numbered profile by profile; inside a profile's block inputs come first, then outputs.
-class Engine final : public nvinfer1::ICudaEngine {
+// Shared by a runtime and the engines it deserialized, so that an engine learns that its runtime is
+// gone (undefined behaviour from 10.x on, which the stand-in reports).
+struct RuntimeLink {
+  std::atomic<int> live_engines{0};
+  std::atomic<bool> released{false};
+};
+
+// Up to 8.x bindings are numbered profile by profile; inside a profile's block inputs come first,
+// then outputs. From 10.x the I/O tensors are the network's inputs, then its outputs, once.
+class Engine final : public EngineInterface {
  public:
-  Engine(std::shared_ptr<const Graph> graph, nvinfer1::ILogger* logger);
+  Engine(std::shared_ptr<const Graph> graph, nvinfer1::ILogger* logger, std::shared_ptr<RuntimeLink> runtime);
   ~Engine() override;
 
+  bool isRefittable() const noexcept override;
+  const char* getName() const noexcept override;
+  int32_t getNbOptimizationProfiles() const noexcept override;
+
+#if NV_TENSORRT_MAJOR >= 10
+  int32_t getNbIOTensors() const noexcept override;
+  const char* getIOTensorName(int32_t index) const noexcept override;
+  nvinfer1::TensorIOMode getTensorIOMode(const char* tensorName) const noexcept override;
+  nvinfer1::DataType getTensorDataType(const char* tensorName) const noexcept override;
+  nvinfer1::Dims getTensorShape(const char* tensorName) const noexcept override;
+  nvinfer1::Dims getProfileShape(const char* tensorName, int32_t profileIndex,
+                                 nvinfer1::OptProfileSelector select) const noexcept override;
+  nvinfer1::IExecutionContext* createExecutionContext(
+      nvinfer1::ExecutionContextAllocationStrategy strategy) noexcept override;
+  nvinfer1::TensorLocation getTensorLocation(const char* tensorName) const noexcept override;
+  bool isShapeInferenceIO(const char* tensorName) const noexcept override;
+#if NV_TENSORRT_MAJOR < 11
+  bool hasImplicitBatchDimension() const noexcept override;
+#endif
+
+  // The I/O tensor index of a name, or -1 for a name that is not an input or output.
+  int io_index(const char* tensorName) const;
+  // The graph tensor of an I/O tensor index.
+  int tensor_of_io(int index) const;
+  // False, after a kERROR line naming call, once the runtime that made this engine is released.
+  bool runtime_alive(const char* call) const;
+#else
   int32_t getNbBindings() const noexcept override;
   int32_t getBindingIndex(const char* name) const noexcept override;
   const char* getBindingName(int32_t bindingIndex) const noexcept override;
@@ -26,9 +64,6 @@ class Engine final : public nvinfer1::ICudaEngine {
   nvinfer1::DataType getBindingDataType(int32_t bindingIndex) const noexcept override;
   int32_t getMaxBatchSize() const noexcept override;
   nvinfer1::IExecutionContext* createExecutionContext() noexcept override;
-  bool isRefittable() const noexcept override;
-  const char* getName() const noexcept override;
-  int32_t getNbOptimizationProfiles() const noexcept override;
   nvinfer1::Dims getProfileDimensions(int32_t bindingIndex, int32_t profileIndex,
                                       nvinfer1::OptProfileSelector select) const noexcept override;
 #if NV_TENSORRT_MAJOR < 8
@@ -37,13 +72,17 @@ class Engine final : public nvinfer1::ICudaEngine {
 
   // The network tensor a binding stands for, or -1 for an index out of range.
   int tensor_of_binding(int32_t bindingIndex) const;
+#endif
 
  private:
+#if NV_TENSORRT_MAJOR < 10
   bool in_range(int32_t bindingIndex) const { return bindingIndex >= 0 && bindingIndex < getNbBindings(); }
+#endif
 
   std::shared_ptr<const Graph> graph_;
   nvinfer1::ILogger* logger_;
-  std::vector<std::string> binding_names_;
+  std::shared_ptr<RuntimeLink> runtime_;
+  std::vector<std::string> binding_names_;  // up to 8.x; from 10.x the I/O tensor names
   bool context_created_ = false;
 };
 

@@ -2,7 +2,7 @@
 #ifndef TRT_STANDIN_RUNTIME_LOGGING_H_
 #define TRT_STANDIN_RUNTIME_LOGGING_H_
 
-#include <NvInferRuntimeCommon.h>
+#include <NvInferRuntime.h>
 
 #include <string>
 

@@ -15,12 +15,35 @@ namespace {
 const std::string kVersionText = std::to_string(NV_TENSORRT_MAJOR) + "." + std::to_string(NV_TENSORRT_MINOR) +
                                  "." + std::to_string(NV_TENSORRT_PATCH);
 
-class Runtime final : public nvinfer1::IRuntime {
- public:
-  explicit Runtime(nvinfer1::ILogger* logger) : logger_(logger) { control::count("live_runtimes", 1); }
-  ~Runtime() override { control::count("live_runtimes", -1); }
+// The version number the headers of this major hand to createInferRuntime_INTERNAL belongs to
+// major version / kVersionMajorWeight.
+constexpr int32_t kVersionMajorWeight = NV_TENSORRT_MAJOR >= 10 ? 10000 : 1000;
 
-#if NV_TENSORRT_MAJOR >= 8
+class Runtime final : public RuntimeInterface {
+ public:
+  explicit Runtime(nvinfer1::ILogger* logger) : logger_(logger), link_(std::make_shared<RuntimeLink>()) {
+    control::count("live_runtimes", 1);
+  }
+  ~Runtime() override {
+    control::count("live_runtimes", -1);
+    link_->released = true;
+#if NV_TENSORRT_MAJOR >= 10
+    // Undefined behaviour on the real runtime: report it, and the engines refuse further work.
+    if (const int engines = link_->live_engines; engines > 0) {
+      control::count("runtimes_released_before_engines");
+      report(logger_, Severity::kERROR,
+             "IRuntime released while " + std::to_string(engines) +
+                 " engine(s) it deserialized are still alive: release every engine before its runtime");
+    }
+#endif
+  }
+
+#if NV_TENSORRT_MAJOR >= 10
+  nvinfer1::ICudaEngine* deserializeCudaEngine(const void* blob, std::size_t size) noexcept override {
+    return deserialize(blob, size);
+  }
+  nvinfer1::ILogger* getLogger() const noexcept override { return logger_; }
+#elif NV_TENSORRT_MAJOR >= 8
   nvinfer1::ICudaEngine* deserializeCudaEngine(const void* blob, std::size_t size) noexcept override {
     return deserialize(blob, size);
   }
@@ -45,7 +68,8 @@ class Runtime final : public nvinfer1::IRuntime {
       report(logger_, Severity::kVERBOSE,
              "deserializeCudaEngine: engine '" + graph->network.name + "' with " +
                  std::to_string(graph->network.profiles.size()) + " optimization profile(s)");
-      return std::make_unique<Engine>(std::move(graph), logger_).release();
+      nvinfer1::ICudaEngine* engine = std::make_unique<Engine>(std::move(graph), logger_, link_).release();
+      return engine;
     } catch (const std::exception& e) {
       report(logger_, Severity::kERROR, std::string("deserializeCudaEngine: ") + e.what());
       return nullptr;
@@ -53,6 +77,7 @@ class Runtime final : public nvinfer1::IRuntime {
   }
 
   nvinfer1::ILogger* logger_;
+  std::shared_ptr<RuntimeLink> link_;
 };
 
 }  // namespace
@@ -74,7 +99,7 @@ extern "C" TENSORRTAPI void* createInferRuntime_INTERNAL(void* logger,
     report(log, Severity::kERROR, "createInferRuntime: injected failure");
     return nullptr;
   }
-  if (version / 1000 != NV_TENSORRT_MAJOR) {
+  if (version / trt_standin::kVersionMajorWeight != NV_TENSORRT_MAJOR) {
     report(log, Severity::kERROR,
            "createInferRuntime: the application was built for TensorRT version " + std::to_string(version) +
                ", but this library is TensorRT " + trt_standin::kVersionText);
@@ -90,5 +115,5 @@ extern "C" TENSORRTAPI void* createInferRuntime_INTERNAL(void* logger,
 }
 
 extern "C" TENSORRTAPI int32_t getInferLibVersion() TRT_STANDIN_NOEXCEPT_FROM_8 {
-  return NV_TENSORRT_VERSION;
+  return static_cast<int32_t>(NV_TENSORRT_VERSION);
 }

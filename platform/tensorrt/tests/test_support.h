@@ -1,4 +1,5 @@
-// Helpers for the stand-in's tests; every test source is compiled once per TensorRT major.
+// Helpers for the stand-in's tests; every test source is compiled once per TensorRT major (the
+// binding-index helpers for 7 and 8, the named-tensor ones for 10 and 11).
 #ifndef TRT_STANDIN_TESTS_TEST_SUPPORT_H_
 #define TRT_STANDIN_TESTS_TEST_SUPPORT_H_
 
@@ -95,7 +96,9 @@ inline nvinfer1::Dims dims(std::initializer_list<int32_t> extents) {
 }
 
 inline std::vector<int32_t> extents(const nvinfer1::Dims& d) {
-  return std::vector<int32_t>(d.d, d.d + (d.nbDims < 0 ? 0 : d.nbDims));
+  std::vector<int32_t> e;
+  for (int32_t i = 0; i < d.nbDims; ++i) e.push_back(static_cast<int32_t>(d.d[i]));
+  return e;
 }
 
 // A runtime, an engine and its first context over some engine bytes, released in reverse order.
@@ -151,6 +154,7 @@ class Stream {
   cudaStream_t s_ = nullptr;
 };
 
+#if NV_TENSORRT_MAJOR < 10
 // One device buffer per binding of the engine, each large enough for bytes_each.
 struct Bindings {
   Bindings(const nvinfer1::ICudaEngine& engine, std::size_t bytes_each) {
@@ -178,6 +182,51 @@ inline std::vector<float> run_floats(Loaded& l,
   EXPECT_EQ(cudaStreamSynchronize(stream.get()), cudaSuccess);
   return bindings[output_binding].download<float>(output_count);
 }
+
+#else
+
+// One device buffer per I/O tensor of the engine, each large enough for bytes_each.
+struct TensorBuffers {
+  TensorBuffers(const nvinfer1::ICudaEngine& engine, std::size_t bytes_each) {
+    for (int32_t i = 0; i < engine.getNbIOTensors(); ++i) {
+      names.emplace_back(engine.getIOTensorName(i));
+      buffers.push_back(std::make_unique<DeviceBuffer>(bytes_each));
+    }
+  }
+  DeviceBuffer& operator[](const std::string& name) {
+    for (std::size_t i = 0; i < names.size(); ++i) {
+      if (names[i] == name) return *buffers[i];
+    }
+    ADD_FAILURE() << "no I/O tensor " << name;
+    return *buffers.front();
+  }
+  // Gives every I/O tensor its buffer's address.
+  bool bind(nvinfer1::IExecutionContext& context) {
+    for (std::size_t i = 0; i < names.size(); ++i) {
+      if (!context.setTensorAddress(names[i].c_str(), buffers[i]->get())) return false;
+    }
+    return true;
+  }
+
+  std::vector<std::string> names;
+  std::vector<std::unique_ptr<DeviceBuffer>> buffers;
+};
+
+// Runs one enqueueV3 with float inputs (shapes already set) and returns `output_count` values of
+// the float output `output`.
+inline std::vector<float> run_floats(Loaded& l,
+                                     const std::vector<std::pair<std::string, std::vector<float>>>& inputs,
+                                     const std::string& output, std::size_t output_count) {
+  TensorBuffers buffers(*l.engine, 1 << 16);
+  for (const auto& in : inputs) buffers[in.first].upload(in.second);
+  EXPECT_TRUE(buffers.bind(*l.context));
+  Stream stream;
+  EXPECT_TRUE(l.context->enqueueV3(stream.get()));
+  EXPECT_EQ(cudaStreamSynchronize(stream.get()), cudaSuccess);
+  return buffers[output].download<float>(output_count);
+}
+
+#endif  // NV_TENSORRT_MAJOR < 10
 
 }  // namespace trt_test
 

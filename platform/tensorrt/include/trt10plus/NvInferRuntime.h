@@ -1,0 +1,294 @@
+// Stand-in TensorRT 10.13 / 11.1: logger, runtime, engine and execution context interfaces.
+//
+// The named-tensor generation: no binding indices, no destroy(), objects are deleted. Each class is
+// a facade of non-virtual inline calls forwarding to mImpl (NvInferImpl.h). Differences between
+// 10.13 and 11.1 are switched on NV_TENSORRT_MAJOR: 11.1 versions ILogger, makes the destructors of
+// the three runtime classes pure (so the classes are abstract), and drops what 10.13 deprecated.
+#ifndef TRT_STANDIN_10PLUS_NV_INFER_RUNTIME_H_
+#define TRT_STANDIN_10PLUS_NV_INFER_RUNTIME_H_
+
+#include "NvInferImpl.h"
+#include "NvInferRuntimeCommon.h"
+
+namespace nvinfer1 {
+
+class IExecutionContext;
+class ICudaEngine;
+class IRuntime;
+
+// Base of the runtime objects: they are handed out by pointer and never copied.
+class INoCopy {
+ protected:
+  INoCopy() = default;
+  virtual ~INoCopy() = default;
+  INoCopy(INoCopy const& other) = delete;
+  INoCopy& operator=(INoCopy const& other) = delete;
+  INoCopy(INoCopy&& other) = delete;
+  INoCopy& operator=(INoCopy&& other) = delete;
+};
+
+enum class TensorLocation : int32_t { kDEVICE = 0, kHOST = 1 };
+
+namespace impl {
+template <>
+struct EnumMaxImpl<TensorLocation> {
+  static constexpr int32_t kVALUE = 2;
+};
+}  // namespace impl
+
+enum class OptProfileSelector : int32_t { kMIN = 0, kOPT = 1, kMAX = 2 };
+
+namespace impl {
+template <>
+struct EnumMaxImpl<OptProfileSelector> {
+  static constexpr int32_t kVALUE = 3;
+};
+}  // namespace impl
+
+enum class ExecutionContextAllocationStrategy : int32_t {
+  kSTATIC = 0,
+  kON_PROFILE_CHANGE = 1,
+  kUSER_MANAGED = 2,
+};
+
+namespace impl {
+template <>
+struct EnumMaxImpl<ExecutionContextAllocationStrategy> {
+  static constexpr int32_t kVALUE = 3;
+};
+}  // namespace impl
+
+// The logger must outlive every object created through it and be thread safe.
+#if NV_TENSORRT_MAJOR >= 11
+namespace v_1_0 {
+class ILogger : public IVersionedInterface {
+ public:
+  InterfaceInfo getInterfaceInfo() const noexcept override { return InterfaceInfo{"ILogger", 1, 0}; }
+#else
+class ILogger {
+ public:
+#endif
+  enum class Severity : int32_t {
+    kINTERNAL_ERROR = 0,
+    kERROR = 1,
+    kWARNING = 2,
+    kINFO = 3,
+    kVERBOSE = 4,
+  };
+
+  virtual void log(Severity severity, AsciiChar const* msg) noexcept = 0;
+
+  ILogger() = default;
+#if NV_TENSORRT_MAJOR >= 11
+  ~ILogger() override = default;
+#else
+  virtual ~ILogger() = default;
+#endif
+
+ protected:
+  ILogger(ILogger const&) = default;
+  ILogger(ILogger&&) = default;
+  ILogger& operator=(ILogger const&) & = default;
+  ILogger& operator=(ILogger&&) & = default;
+};
+#if NV_TENSORRT_MAJOR >= 11
+}  // namespace v_1_0
+#endif
+
+namespace impl {
+template <>
+struct EnumMaxImpl<ILogger::Severity> {
+  static constexpr int32_t kVALUE = 5;
+};
+}  // namespace impl
+
+class IRuntime : public INoCopy {
+ public:
+#if NV_TENSORRT_MAJOR >= 11
+  virtual ~IRuntime() noexcept = 0;
+#else
+  virtual ~IRuntime() noexcept = default;
+#endif
+
+  // The engine, or nullptr when the bytes cannot be deserialized. Releasing the runtime before all
+  // of its engines is undefined behaviour.
+  ICudaEngine* deserializeCudaEngine(void const* blob, std::size_t size) noexcept {
+    return mImpl->deserializeCudaEngine(blob, size);
+  }
+
+  ILogger* getLogger() const noexcept { return mImpl->getLogger(); }
+
+ protected:
+#if NV_TENSORRT_MAJOR >= 11
+  apiv::VRuntime* mImpl{};
+#else
+  apiv::VRuntime* mImpl;
+#endif
+};
+
+#if NV_TENSORRT_MAJOR >= 11
+inline IRuntime::~IRuntime() noexcept = default;
+#endif
+
+class ICudaEngine : public INoCopy {
+ public:
+#if NV_TENSORRT_MAJOR >= 11
+  virtual ~ICudaEngine() noexcept = 0;
+#else
+  virtual ~ICudaEngine() noexcept = default;
+#endif
+
+  // Build-time shape, -1 for each runtime dimension; Dims{-1, {}} for an unknown name.
+  Dims getTensorShape(char const* tensorName) const noexcept { return mImpl->getTensorShape(tensorName); }
+
+  // kFLOAT for a name that is not an I/O tensor.
+  DataType getTensorDataType(char const* tensorName) const noexcept {
+    return mImpl->getTensorDataType(tensorName);
+  }
+
+  // Every new context starts on optimization profile 0.
+  IExecutionContext* createExecutionContext(
+      ExecutionContextAllocationStrategy strategy = ExecutionContextAllocationStrategy::kSTATIC) noexcept {
+    return mImpl->createExecutionContext(strategy);
+  }
+
+  TensorLocation getTensorLocation(char const* tensorName) const noexcept {
+    return mImpl->getTensorLocation(tensorName);
+  }
+
+  bool isShapeInferenceIO(char const* tensorName) const noexcept {
+    return mImpl->isShapeInferenceIO(tensorName);
+  }
+
+  // kINPUT, kOUTPUT, or kNONE for a name that is neither.
+  TensorIOMode getTensorIOMode(char const* tensorName) const noexcept {
+    return mImpl->getTensorIOMode(tensorName);
+  }
+
+  bool isRefittable() const noexcept { return mImpl->isRefittable(); }
+
+  char const* getName() const noexcept { return mImpl->getName(); }
+
+  // At least 1.
+  int32_t getNbOptimizationProfiles() const noexcept { return mImpl->getNbOptimizationProfiles(); }
+
+  // min/opt/max of an input under one profile; Dims{-1, {}} for an invalid profile or a non-input.
+  Dims getProfileShape(char const* tensorName, int32_t profileIndex,
+                       OptProfileSelector select) const noexcept {
+    return mImpl->getProfileShape(tensorName, profileIndex, select);
+  }
+
+#if NV_TENSORRT_MAJOR < 11
+  TRT_DEPRECATED bool hasImplicitBatchDimension() const noexcept {
+    return mImpl->hasImplicitBatchDimension();
+  }
+#endif
+
+  // The network's inputs and outputs, counted once (not per profile).
+  int32_t getNbIOTensors() const noexcept { return mImpl->getNbIOTensors(); }
+
+  // index in [0, getNbIOTensors()).
+  char const* getIOTensorName(int32_t index) const noexcept { return mImpl->getIOTensorName(index); }
+
+ protected:
+  apiv::VCudaEngine* mImpl;
+};
+
+#if NV_TENSORRT_MAJOR >= 11
+inline ICudaEngine::~ICudaEngine() noexcept = default;
+#endif
+
+// Several contexts may share an engine; with dynamic shapes, contexts in concurrent use need
+// distinct optimization profiles.
+class IExecutionContext : public INoCopy {
+ public:
+#if NV_TENSORRT_MAJOR >= 11
+  virtual ~IExecutionContext() noexcept = 0;
+#else
+  virtual ~IExecutionContext() noexcept = default;
+#endif
+
+  ICudaEngine const& getEngine() const noexcept { return mImpl->getEngine(); }
+
+  int32_t getOptimizationProfile() const noexcept { return mImpl->getOptimizationProfile(); }
+
+  // False if the name is not an input tensor or the shape does not fit the selected profile.
+  bool setInputShape(char const* tensorName, Dims const& dims) noexcept {
+    return mImpl->setInputShape(tensorName, dims);
+  }
+
+  // Dims{-1, {}} for an unknown name; -1 in dimensions not known yet.
+  Dims getTensorShape(char const* tensorName) const noexcept { return mImpl->getTensorShape(tensorName); }
+
+  bool allInputDimensionsSpecified() const noexcept { return mImpl->allInputDimensionsSpecified(); }
+
+#if NV_TENSORRT_MAJOR < 11
+  TRT_DEPRECATED bool allInputShapesSpecified() const noexcept { return mImpl->allInputShapesSpecified(); }
+#endif
+
+  // May enqueue work on stream, which must then be synchronised with the enqueue stream. Call it
+  // before setInputShape.
+  bool setOptimizationProfileAsync(int32_t profileIndex, cudaStream_t stream) noexcept {
+    return mImpl->setOptimizationProfileAsync(profileIndex, stream);
+  }
+
+  // Every I/O tensor needs a non-null, 256-byte aligned address before enqueueV3; nullptr resets one.
+  bool setTensorAddress(char const* tensorName, void* data) noexcept {
+    return mImpl->setTensorAddress(tensorName, data);
+  }
+
+  void const* getTensorAddress(char const* tensorName) const noexcept {
+    return mImpl->getTensorAddress(tensorName);
+  }
+
+  bool setOutputTensorAddress(char const* tensorName, void* data) noexcept {
+    return mImpl->setOutputTensorAddress(tensorName, data);
+  }
+
+  bool setInputTensorAddress(char const* tensorName, void const* data) noexcept {
+    return mImpl->setInputTensorAddress(tensorName, data);
+  }
+
+  void* getOutputTensorAddress(char const* tensorName) const noexcept {
+    return mImpl->getOutputTensorAddress(tensorName);
+  }
+
+  // 0 when every input shape is known, n > 0 for n unspecified inputs (their names written to
+  // tensorNames, at most nbMaxNames), -1 on another error.
+  int32_t inferShapes(int32_t nbMaxNames, char const** tensorNames) noexcept {
+    return mImpl->inferShapes(nbMaxNames, tensorNames);
+  }
+
+  bool setInputConsumedEvent(cudaEvent_t event) noexcept { return mImpl->setInputConsumedEvent(event); }
+
+  cudaEvent_t getInputConsumedEvent() const noexcept { return mImpl->getInputConsumedEvent(); }
+
+  // True if the work was enqueued.
+  bool enqueueV3(cudaStream_t stream) noexcept { return mImpl->enqueueV3(stream); }
+
+ protected:
+  apiv::VExecutionContext* mImpl;
+};
+
+#if NV_TENSORRT_MAJOR >= 11
+inline IExecutionContext::~IExecutionContext() noexcept = default;
+#endif
+
+}  // namespace nvinfer1
+
+// Private entry point behind createInferRuntime: logger is an nvinfer1::ILogger*, version the
+// NV_TENSORRT_VERSION of the caller's headers.
+extern "C" TENSORRTAPI void* createInferRuntime_INTERNAL(void* logger, int32_t version) noexcept;
+
+namespace nvinfer1 {
+namespace {
+
+// Passes the version these headers describe; no null check of its own, a null return is the failure.
+inline IRuntime* createInferRuntime(ILogger& logger) noexcept {
+  return static_cast<IRuntime*>(createInferRuntime_INTERNAL(&logger, NV_TENSORRT_VERSION));
+}
+
+}  // namespace
+}  // namespace nvinfer1
+
+#endif  // TRT_STANDIN_10PLUS_NV_INFER_RUNTIME_H_

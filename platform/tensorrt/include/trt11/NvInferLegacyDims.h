@@ -1,0 +1,12 @@
+// Stand-in TensorRT 11.1.0: NvInferLegacyDims.h of the named-tensor generation (include/trt10plus), for this
+// version.
+#ifndef TRT_STANDIN_11_NV_INFER_LEGACY_DIMS_H_
+#define TRT_STANDIN_11_NV_INFER_LEGACY_DIMS_H_
+
+// The version comes first: the shared declarations depend on it.
+// clang-format off
+#include "NvInferVersion.h"
+#include "../trt10plus/NvInferLegacyDims.h"
+// clang-format on
+
+#endif  // TRT_STANDIN_11_NV_INFER_LEGACY_DIMS_H_

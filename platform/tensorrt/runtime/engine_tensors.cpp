@@ -1,0 +1,118 @@
+// The named-tensor interface of ICudaEngine (TensorRT 10.x and later).
+#include "engine.h"
+
+#if NV_TENSORRT_MAJOR >= 10
+
+#include <cstring>
+
+#include "context.h"
+#include "dims.h"
+#include "logging.h"
+#include "test_control.h"
+
+namespace trt_standin {
+
+int32_t Engine::getNbIOTensors() const noexcept { return static_cast<int32_t>(binding_names_.size()); }
+
+// Out of range is not documented; null is the answer a caller cannot mistake for a name.
+const char* Engine::getIOTensorName(int32_t index) const noexcept {
+  return index >= 0 && index < getNbIOTensors() ? binding_names_[index].c_str() : nullptr;
+}
+
+int Engine::io_index(const char* tensorName) const {
+  if (tensorName == nullptr) return -1;
+  for (std::size_t i = 0; i < binding_names_.size(); ++i) {
+    if (binding_names_[i] == tensorName) return static_cast<int>(i);
+  }
+  return -1;
+}
+
+int Engine::tensor_of_io(int index) const {
+  return index < graph_->input_count() ? index : graph_->output_tensors[index - graph_->input_count()];
+}
+
+nvinfer1::TensorIOMode Engine::getTensorIOMode(const char* tensorName) const noexcept {
+  const int index = io_index(tensorName);
+  if (index < 0) return nvinfer1::TensorIOMode::kNONE;
+  return index < graph_->input_count() ? nvinfer1::TensorIOMode::kINPUT : nvinfer1::TensorIOMode::kOUTPUT;
+}
+
+nvinfer1::DataType Engine::getTensorDataType(const char* tensorName) const noexcept {
+  const int index = io_index(tensorName);
+  if (index < 0) return nvinfer1::DataType::kFLOAT;
+  return static_cast<nvinfer1::DataType>(graph_->tensor_types[tensor_of_io(index)]);
+}
+
+nvinfer1::Dims Engine::getTensorShape(const char* tensorName) const noexcept {
+  const int index = io_index(tensorName);
+  if (index < 0) return invalid_dims();
+  const Network& net = graph_->network;
+  const int inputs = graph_->input_count();
+  return to_dims(index < inputs ? net.inputs[index].dims : net.outputs[index - inputs].dims);
+}
+
+nvinfer1::Dims Engine::getProfileShape(const char* tensorName, int32_t profileIndex,
+                                       nvinfer1::OptProfileSelector select) const noexcept {
+  const int index = io_index(tensorName);
+  if (index < 0 || index >= graph_->input_count() || profileIndex < 0 ||
+      profileIndex >= getNbOptimizationProfiles()) {
+    return invalid_dims();
+  }
+  const InputRange& range = graph_->network.profiles[profileIndex].inputs[index];
+  switch (select) {
+    case nvinfer1::OptProfileSelector::kMIN:
+      return to_dims(range.min);
+    case nvinfer1::OptProfileSelector::kOPT:
+      return to_dims(range.opt);
+    case nvinfer1::OptProfileSelector::kMAX:
+      return to_dims(range.max);
+  }
+  return invalid_dims();
+}
+
+nvinfer1::IExecutionContext* Engine::createExecutionContext(
+    nvinfer1::ExecutionContextAllocationStrategy strategy) noexcept {
+  if (control::call_fails("createExecutionContext")) return nullptr;
+  if (!runtime_alive("createExecutionContext")) return nullptr;
+  if (strategy == nvinfer1::ExecutionContextAllocationStrategy::kUSER_MANAGED) {
+    // It would need setDeviceMemory, which the stand-in does not provide.
+    report(logger_, Severity::kERROR,
+           "createExecutionContext: the kUSER_MANAGED allocation strategy is not supported");
+    return nullptr;
+  }
+  if (strategy != nvinfer1::ExecutionContextAllocationStrategy::kSTATIC &&
+      strategy != nvinfer1::ExecutionContextAllocationStrategy::kON_PROFILE_CHANGE) {
+    report(
+        logger_, Severity::kERROR,
+        "createExecutionContext: unknown allocation strategy " + std::to_string(static_cast<int>(strategy)));
+    return nullptr;
+  }
+  // Every context starts on profile 0.
+  std::unique_ptr<ExecutionContext> context = ExecutionContext::create(*this, graph_, logger_, 0);
+  if (!context) return nullptr;
+  context_created_ = true;
+  return context.release();
+}
+
+nvinfer1::TensorLocation Engine::getTensorLocation(const char* /*tensorName*/) const noexcept {
+  return nvinfer1::TensorLocation::kDEVICE;
+}
+
+bool Engine::isShapeInferenceIO(const char* /*tensorName*/) const noexcept { return false; }
+
+#if NV_TENSORRT_MAJOR < 11
+bool Engine::hasImplicitBatchDimension() const noexcept { return false; }
+#endif
+
+bool Engine::runtime_alive(const char* call) const {
+  if (!runtime_->released) return true;
+  report(logger_, Severity::kERROR,
+         std::string(call) +
+             ": the IRuntime that deserialized this engine has been released; release engines before their "
+             "runtime");
+  return false;
+}
+
+}  // namespace trt_standin
+
+#endif  // NV_TENSORRT_MAJOR >= 10

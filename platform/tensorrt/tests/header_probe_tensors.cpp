@@ -1,0 +1,108 @@
+// Compiled by CTest against the 10.x and 11.x headers with one PROBE_* macro at a time: what the real
+// headers of that major reject (the binding-index calls, destroy(), ...) must be rejected by the
+// stand-in headers as well. Without a macro it is a correct use of the named-tensor interface and
+// must compile cleanly.
+#if defined(PROBE_RUNTIME_BASE_ALONE)
+#include <NvInferRuntimeBase.h>
+#endif
+#if defined(PROBE_FORWARD_DECLARED_LOGGER)
+namespace nvinfer1 {
+class ILogger;
+}
+#endif
+#include <NvInfer.h>
+#include <NvInferPlugin.h>
+
+#include <cstdint>
+#include <memory>
+
+#if NV_TENSORRT_VERSION < 100000
+#error "the version is a plain expression that works in #if"
+#endif
+
+class Logger : public nvinfer1::ILogger {
+ public:
+#if defined(PROBE_LOG_WITHOUT_NOEXCEPT)
+  void log(Severity, const char*) override {}
+#else
+  void log(Severity, const char*) noexcept override {}
+#endif
+};
+
+bool use(std::unique_ptr<nvinfer1::IRuntime> runtime, std::unique_ptr<nvinfer1::ICudaEngine> engine,
+         nvinfer1::IExecutionContext* context, void* buffer, cudaStream_t stream) {
+  const char* name = engine->getIOTensorName(0);
+  nvinfer1::Dims shape = engine->getProfileShape(name, 0, nvinfer1::OptProfileSelector::kMAX);
+  const int64_t batch = shape.d[0];
+  bool ok = engine->getTensorIOMode(name) == nvinfer1::TensorIOMode::kINPUT && batch > 0;
+  ok = ok && context->setOptimizationProfileAsync(0, stream) && context->setInputShape(name, shape) &&
+       context->setTensorAddress(name, buffer) && context->inferShapes(0, nullptr) == 0 &&
+       context->enqueueV3(stream);
+  const nvinfer1::Dims fixed{2, {1, 3}};
+  ok = ok && fixed.nbDims == 2;
+#if defined(PROBE_DESTROY)
+  context->destroy();
+#else
+  delete context;
+#endif
+#if defined(PROBE_ENQUEUE_V2)
+  context->enqueueV2(&buffer, stream, nullptr);
+#endif
+#if defined(PROBE_GET_NB_BINDINGS)
+  ok = engine->getNbBindings() > 0;
+#endif
+#if defined(PROBE_GET_BINDING_INDEX)
+  ok = engine->getBindingIndex(name) >= 0;
+#endif
+#if defined(PROBE_GET_BINDING_NAME)
+  ok = engine->getBindingName(0) != nullptr;
+#endif
+#if defined(PROBE_BINDING_IS_INPUT)
+  ok = engine->bindingIsInput(0);
+#endif
+#if defined(PROBE_GET_BINDING_DIMENSIONS)
+  ok = engine->getBindingDimensions(0).nbDims > 0;
+#endif
+#if defined(PROBE_GET_MAX_BATCH_SIZE)
+  ok = engine->getMaxBatchSize() > 0;
+#endif
+#if defined(PROBE_GET_PROFILE_DIMENSIONS)
+  ok = engine->getProfileDimensions(0, 0, nvinfer1::OptProfileSelector::kMIN).nbDims > 0;
+#endif
+#if defined(PROBE_SET_BINDING_DIMENSIONS)
+  ok = context->setBindingDimensions(0, shape);
+#endif
+#if defined(PROBE_SET_OPTIMIZATION_PROFILE)
+  ok = context->setOptimizationProfile(0);
+#endif
+#if defined(PROBE_DIMS32)
+  nvinfer1::Dims32 narrow{};
+  (void)narrow;
+#endif
+#if defined(PROBE_INT32_EXTENTS)
+  int32_t* extents = shape.d;
+  (void)extents;
+#endif
+#if defined(PROBE_DESERIALIZE_WITH_PLUGIN_FACTORY)
+  runtime->deserializeCudaEngine(buffer, 16, nullptr);
+#endif
+#if defined(PROBE_RUNTIME_DESTROY)
+  runtime->destroy();
+#endif
+#if defined(PROBE_ALL_INPUT_SHAPES_SPECIFIED)
+  ok = context->allInputShapesSpecified();
+#endif
+#if defined(PROBE_HAS_IMPLICIT_BATCH_DIMENSION)
+  ok = !engine->hasImplicitBatchDimension();
+#endif
+  engine.reset();  // engines before their runtime
+  runtime.reset();
+  return ok;
+}
+
+int main() {
+  Logger logger;
+  initLibNvInferPlugins(&logger, "");
+  std::unique_ptr<nvinfer1::IRuntime> runtime(nvinfer1::createInferRuntime(logger));
+  return runtime == nullptr;
+}
