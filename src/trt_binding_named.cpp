@@ -61,8 +61,12 @@ Extents bindingDimensions(const nvinfer1::ICudaEngine& engine, int binding) {
   return name ? toExtents(engine.getTensorShape(name)) : kUnknown;
 }
 
-// On the stream the calls enqueue on, so whatever copies TensorRT issues for the switch come first.
+// A switch makes TensorRT update its resources on the next enqueue and may drop the shapes and
+// addresses set so far, so the context switches only when the call's profile differs from its own
+// (a new context is on profile 0). The switch goes on the stream the calls enqueue on, so whatever
+// work TensorRT queues for it comes before theirs.
 bool selectProfile(nvinfer1::IExecutionContext& context, int profile, cudaStream_t stream) {
+  if (context.getOptimizationProfile() == profile) return true;
   return context.setOptimizationProfileAsync(profile, stream);
 }
 
