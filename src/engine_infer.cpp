@@ -14,16 +14,9 @@
 
 #include "cuda_check.h"
 #include "logging.h"
+#include "trt_binding.h"
 
 namespace {
-
-// The record setBindingDimensions takes: Dims32 from TensorRT 8 on, Dims (with its unused per-extent
-// type array) in TensorRT 7.
-#if NV_TENSORRT_MAJOR >= 8
-using DimsRecord = nvinfer1::Dims32;
-#else
-using DimsRecord = nvinfer1::Dims;
-#endif
 
 struct TensorMessages {
   const char* ndim;
@@ -92,9 +85,9 @@ bool allocateZeroed(const std::vector<int>& sizes, std::vector<void*>& bufs, con
 }
 
 // TensorRT refused an input's dimensions: the context keeps the previous ones, so the call must stop.
-void logDimensionsRefused(int profile, int input, const DimsRecord& dims) {
-  Logger& line = logError() << "input " << input << " dimensions [";
-  for (int j = 0; j < dims.nbDims; ++j) line << (j ? ", " : "") << dims.d[j];
+void logDimensionsRefused(int profile, int input, const std::vector<int>& shape, int batch_size) {
+  Logger& line = logError() << "input " << input << " dimensions [" << batch_size;
+  for (size_t j = 1; j < shape.size(); ++j) line << ", " << shape[j];
   line << "] are not accepted by profile " << profile << " of the engine\n";
 }
 
@@ -116,38 +109,42 @@ trt_engine_core::trt_engine_core(const std::string& engine_data, int device_id, 
   logInfo() << "CUDA Graph is " << mUseCudaGraph << "\n";
   if (!build_net_infos(in_shapes, in_item_sizes, out_shapes, out_item_sizes)) return;
 
+  mValid = load_engine(engine_data);
+  trt_binding::settleRuntime(mRuntime);
+}
+
+bool trt_engine_core::load_engine(const std::string& engine_data) {
   initLibNvInferPlugins(&gLogger, "");
   logInfo() << "Loading trt_engine_core ... \n";
-  // The runtime is needed only to deserialize; it is released when the constructor returns.
-  TrtUniquePtr<nvinfer1::IRuntime> runtime{nvinfer1::createInferRuntime(gLogger)};
-  if (!runtime) {
+  mRuntime.reset(nvinfer1::createInferRuntime(gLogger));
+  if (!mRuntime) {
     logError() << "Error creating TRT runtime\n";
-    return;
+    return false;
   }
-  mEngine.reset(runtime->deserializeCudaEngine(engine_data.data(), engine_data.size()));
+  mEngine.reset(mRuntime->deserializeCudaEngine(engine_data.data(), engine_data.size()));
   if (!mEngine) {
     logError() << "Error deserializing CUDA engine\n";
-    return;
+    return false;
   }
   print_engine_description();
 
-  const int nb_bindings = mEngine->getNbBindings();
+  const int nb_bindings = trt_binding::bindingCount(*mEngine);
   const int nb_profiles = mEngine->getNbOptimizationProfiles();
   logInfo() << "getNbBindings " << nb_bindings << ",getNbOptimizationProfiles " << nb_profiles
             << ",numBindingPerProfile " << (nb_profiles > 0 ? nb_bindings / nb_profiles : 0) << "\n";
   mEnableVariableLen = false;
   logInfo() << "Variable length is enabled: << mEnableVariableLen\n";
-  if (!config_matches_engine()) return;
+  if (!config_matches_engine()) return false;
 
   mContext.reset(mEngine->createExecutionContext());
   if (!mContext) {
     logError() << "Error creating execution context\n";
-    return;
+    return false;
   }
   CUDA_CHECK(cudaStreamCreate(&mStream));
-  if (!allocate_device_buffers()) return;
+  if (!allocate_device_buffers()) return false;
   mBindings.assign(static_cast<size_t>(nb_bindings), nullptr);
-  mValid = true;
+  return true;
 }
 
 trt_engine_core::~trt_engine_core() { close(); }
@@ -208,15 +205,15 @@ bool trt_engine_core::build_net_infos(const ShapeList& in_shapes, const ItemSize
 void trt_engine_core::print_engine_description() const {
   const char* name = mEngine->getName();
   std::printf("mEngine Name %s,max_batch_size %d,isRefittable %d\n", name ? name : "",
-              mEngine->getMaxBatchSize(), mEngine->isRefittable() ? 1 : 0);
-  const int nb_bindings = mEngine->getNbBindings();
+              trt_binding::maxBatchSize(*mEngine), mEngine->isRefittable() ? 1 : 0);
+  const int nb_bindings = trt_binding::bindingCount(*mEngine);
   for (int b = 0; b < nb_bindings; ++b) {
-    const char* binding_name = mEngine->getBindingName(b);
-    std::printf("bind %d,name %s IsInput %d , dtype %d\n", b, binding_name ? binding_name : "",
-                mEngine->bindingIsInput(b) ? 1 : 0, static_cast<int>(mEngine->getBindingDataType(b)));
+    std::printf("bind %d,name %s IsInput %d , dtype %d\n", b, trt_binding::bindingName(*mEngine, b).c_str(),
+                trt_binding::bindingIsInput(*mEngine, b) ? 1 : 0,
+                static_cast<int>(trt_binding::bindingDataType(*mEngine, b)));
     std::puts("shape:");
-    const auto dims = mEngine->getBindingDimensions(b);
-    for (int i = 0; i < dims.nbDims; ++i) std::printf("%d ", dims.d[i]);
+    const trt_binding::Extents dims = trt_binding::bindingDimensions(*mEngine, b);
+    for (int i = 0; i < dims.nbDims && i < 8; ++i) std::printf("%lld ", static_cast<long long>(dims.d[i]));
     std::putchar('\n');
   }
 }
@@ -225,7 +222,7 @@ void trt_engine_core::print_engine_description() const {
 // the engine's binding blocks exactly: at most as many profiles, each with the block's inputs first and
 // its outputs after them.
 bool trt_engine_core::config_matches_engine() const {
-  const int nb_bindings = mEngine->getNbBindings();
+  const int nb_bindings = trt_binding::bindingCount(*mEngine);
   const int nb_profiles = mEngine->getNbOptimizationProfiles();
   if (nb_profiles < 1 || mNetInfos.size() > static_cast<size_t>(nb_profiles)) {
     logError() << "config has " << mNetInfos.size() << " profiles but the engine has " << nb_profiles << "\n";
@@ -243,7 +240,7 @@ bool trt_engine_core::config_matches_engine() const {
     const int first = static_cast<int>(p) * per_profile;
     for (int k = 0; k < per_profile; ++k) {
       const bool configured_input = k < n_in;
-      if (mEngine->bindingIsInput(first + k) != configured_input) {
+      if (trt_binding::bindingIsInput(*mEngine, first + k) != configured_input) {
         logError() << "profile " << p << " binding " << first + k << " is an engine "
                    << (configured_input ? "output" : "input") << " but configured as an "
                    << (configured_input ? "input" : "output") << "\n";
@@ -310,18 +307,18 @@ bool trt_engine_core::check_call(int profile, int input_num, int batch_size) con
 // buffer that was sized from the configuration.
 bool trt_engine_core::check_bindings_fit_buffers(int profile) const {
   const S_net_info& rec = mNetInfos[profile];
-  const int per_profile = mEngine->getNbBindings() / mEngine->getNbOptimizationProfiles();
+  const int per_profile = trt_binding::bindingCount(*mEngine) / mEngine->getNbOptimizationProfiles();
   const int first = profile * per_profile;
   const int n_in = static_cast<int>(rec.input_sizes.size());
   const int n_all = n_in + static_cast<int>(rec.output_sizes.size());
   for (int k = 0; k < n_all; ++k) {
     const int binding = first + k;
-    const auto dims = mContext->getBindingDimensions(binding);
+    const trt_binding::Extents dims = trt_binding::resolvedDimensions(*mContext, *mEngine, binding);
     if (dims.nbDims < 0 || dims.nbDims > 8) {  // TensorRT's invalid Dims: nothing known fits
       logError() << "binding " << binding << " has no valid dimensions (nbDims " << dims.nbDims << ")\n";
       return false;
     }
-    int64_t bytes = elementSize(mEngine->getBindingDataType(binding));
+    int64_t bytes = elementSize(trt_binding::bindingDataType(*mEngine, binding));
     for (int i = 0; i < dims.nbDims && bytes <= std::numeric_limits<int>::max(); ++i) {
       bytes = dims.d[i] < 0 ? std::numeric_limits<int64_t>::max() : bytes * dims.d[i];
     }
@@ -336,33 +333,34 @@ bool trt_engine_core::check_bindings_fit_buffers(int profile) const {
 }
 
 int trt_engine_core::prepare(int profile, int batch_size) {
-#pragma GCC diagnostic push
-#pragma GCC diagnostic ignored "-Wdeprecated-declarations"
-  mContext->setOptimizationProfile(profile);
-#pragma GCC diagnostic pop
-  const int per_profile = mEngine->getNbBindings() / mEngine->getNbOptimizationProfiles();
+  if (!trt_binding::selectProfile(*mContext, profile, mStream)) {
+    logError() << "profile " << profile << " is not accepted by the engine\n";
+    return -1;
+  }
+  const int per_profile = trt_binding::bindingCount(*mEngine) / mEngine->getNbOptimizationProfiles();
   const int first = profile * per_profile;
   const S_net_info& rec = mNetInfos[profile];
   const int n_in = static_cast<int>(rec.input_bufs.size());
   for (int i = 0; i < n_in; ++i) mBindings[first + i] = rec.input_bufs[i];
   for (size_t j = 0; j < rec.output_bufs.size(); ++j) mBindings[first + n_in + j] = rec.output_bufs[j];
 
-  DimsRecord dims{};
-  dims.d[0] = batch_size;
   for (int i = 0; i < n_in; ++i) {
-    const std::vector<int>& shape = rec.input_shapes[i];
-    dims.nbDims = static_cast<int>(shape.size());
-    for (size_t j = 1; j < shape.size(); ++j) dims.d[j] = shape[j];
-    if (!mContext->setBindingDimensions(first + i, dims)) {
-      logDimensionsRefused(profile, i, dims);
+    if (!trt_binding::setInputDimensions(*mContext, *mEngine, first + i, rec.input_shapes[i], batch_size)) {
+      logDimensionsRefused(profile, i, rec.input_shapes[i], batch_size);
       return -1;
     }
   }
-  if (!mContext->allInputDimensionsSpecified()) {
+  if (!trt_binding::allInputDimensionsSpecified(*mContext)) {
     logError() << "Not all input dimensions are specified for the exeuction context\n";
     return -1;
   }
   if (!check_bindings_fit_buffers(profile)) return -1;
+  const int n_all = n_in + static_cast<int>(rec.output_bufs.size());
+  const int refused = trt_binding::bindAddresses(*mContext, *mEngine, first, n_all, mBindings.data());
+  if (refused >= 0) {
+    logError() << "binding " << refused << " address is not accepted by the engine\n";
+    return -1;
+  }
   if (!mUseCudaGraph) return 0;
   return capture_graph() ? 0 : -1;
 }
@@ -370,12 +368,12 @@ int trt_engine_core::prepare(int profile, int batch_size) {
 // Runs the network once (TensorRT needs one enqueue with the new shapes before a capture), then
 // records a second enqueue into a CUDA graph and instantiates it.
 bool trt_engine_core::capture_graph() {
-  if (!mContext->enqueueV2(mBindings.data(), mStream, nullptr)) {
+  if (!trt_binding::enqueue(*mContext, mBindings.data(), mStream)) {
     logError() << "Enqueue failed\n";
     return false;
   }
   CUDA_CHECK(cudaStreamBeginCapture(mStream, cudaStreamCaptureModeRelaxed));
-  if (!mContext->enqueueV2(mBindings.data(), mStream, nullptr)) {
+  if (!trt_binding::enqueue(*mContext, mBindings.data(), mStream)) {
     logError() << "Enqueue failed\n";
     // Leave the stream out of capture mode so the next call can use it.
     cudaGraph_t partial = nullptr;
@@ -415,7 +413,7 @@ int trt_engine_core::run(int profile, const void* const* inputs, int input_num, 
   }
   CUDA_CHECK(cudaStreamSynchronize(mStream));
 
-  if (!mContext->enqueueV2(mBindings.data(), mStream, nullptr)) {
+  if (!trt_binding::enqueue(*mContext, mBindings.data(), mStream)) {
     logError() << "Enqueue failed\n";
     return -1;
   }

@@ -49,6 +49,7 @@ class trt_engine_core {
   bool build_net_infos(const ShapeList& in_shapes, const ItemSizeList& in_item_sizes,
                        const ShapeList& out_shapes, const ItemSizeList& out_item_sizes);
   void select_device(int device_id);
+  bool load_engine(const std::string& engine_data);
   void print_engine_description() const;
   bool config_matches_engine() const;
   bool allocate_device_buffers();
@@ -60,6 +61,9 @@ class trt_engine_core {
 
   std::vector<S_net_info> mNetInfos;
   bool mUseCudaGraph = false;
+  // Empty once construction returns where engines stand alone (TensorRT 7, 8); otherwise the runtime
+  // that deserialized mEngine, declared before it so that it is released after it.
+  TrtUniquePtr<nvinfer1::IRuntime> mRuntime;
   TrtUniquePtr<nvinfer1::ICudaEngine> mEngine;
   TrtUniquePtr<nvinfer1::IExecutionContext> mContext;
   std::vector<void*> mBindings;

@@ -7,23 +7,28 @@
 
 #include <memory>
 
-// Releases TensorRT objects through destroy(), the one release call both TensorRT 7 (protected
-// destructors) and TensorRT 8 accept.
+// Releases TensorRT objects: through destroy() up to TensorRT 8, the one release call both TensorRT 7
+// (protected destructors) and TensorRT 8 accept; by delete from TensorRT 10 on, which has no destroy().
 struct TrtDestroyer {
   template <typename T>
   void operator()(T* obj) const {
+#if NV_TENSORRT_MAJOR >= 10
+    delete obj;
+#else
 #pragma GCC diagnostic push
 #pragma GCC diagnostic ignored "-Wdeprecated-declarations"
     if (obj) obj->destroy();
 #pragma GCC diagnostic pop
+#endif
   }
 };
 
 template <typename T>
 using TrtUniquePtr = std::unique_ptr<T, TrtDestroyer>;
 
-// Bytes per element of a binding's data type. Every type of TensorRT 7 and 8 other than these
-// (kINT8, kBOOL, and kUINT8 and kFP8 from 8.5 on) takes one byte.
+// Bytes per element of a binding's data type. Every other type takes one byte: kINT8, kBOOL, kUINT8
+// and kFP8, and the 4-bit kINT4 and kFP4 of TensorRT 10 on, whose elements a byte-sized item size
+// cannot describe more closely (so a buffer sized from the configuration holds them).
 inline int elementSize(nvinfer1::DataType type) {
   switch (type) {
     case nvinfer1::DataType::kFLOAT:
@@ -31,6 +36,12 @@ inline int elementSize(nvinfer1::DataType type) {
       return 4;
     case nvinfer1::DataType::kHALF:
       return 2;
+#if NV_TENSORRT_MAJOR >= 10
+    case nvinfer1::DataType::kBF16:
+      return 2;
+    case nvinfer1::DataType::kINT64:
+      return 8;
+#endif
     default:
       return 1;
   }

@@ -13,6 +13,11 @@ std::vector<std::string> LibraryLines(const std::vector<std::string>& lines) {
       "setOptimizationProfile",
       "setBindingDimensions",
       "enqueueV2",
+      "setOptimizationProfileAsync",
+      "setInputShape",
+      "inferShapes",
+      "setTensorAddress",
+      "enqueueV3",
   };
   auto from_tensorrt = [](const std::string& line) {
     static const std::string kTag = "[inferlet][";

@@ -47,7 +47,7 @@ TEST_F(RefusedPrepareTest, MissingInputDimensionsRefuseTheCall) {
             std::vector<std::string>{
                 "[inferlet][E] Not all input dimensions are specified for the exeuction context"});
   EXPECT_EQ(cudaemu_call_count("cudaMemcpyAsync"), 0u);
-  EXPECT_EQ(trt_standin_count("enqueueV2"), 0);
+  EXPECT_EQ(trt_standin_count(kEnqueueCall), 0);
 
   const CallOutcome next = Process(handle.get(), 0, {in0, in1}, 10);
   ASSERT_EQ(next.code, 0);

@@ -29,9 +29,9 @@ TEST_P(CallRejectionTest, AnswersMinusOneWithOneLineAndStaysUsable) {
   EXPECT_EQ(refused.lines, std::vector<std::string>{std::string("[inferlet][E] ") + refusal.line});
   EXPECT_EQ(refused.lens[0], -1) << "output length written by a refused call";
   EXPECT_EQ(refused.outputs[0], nullptr);
-  EXPECT_EQ(trt_standin_count("enqueueV2"), 0);
+  EXPECT_EQ(trt_standin_count(kEnqueueCall), 0);
   if (refusal.before_prepare) {
-    EXPECT_EQ(trt_standin_count("setOptimizationProfile"), 0);
+    EXPECT_EQ(trt_standin_count(kSelectProfileCall), 0);
   }
 
   // A call the configuration allows still works; the smallest batch fits every configuration above.

@@ -39,11 +39,12 @@ TEST_F(GraphCaptureTest, EveryCallRunsTheNetworkOnceMoreAndSynchronizesFourTimes
         (std::vector<std::string>{"cudaStreamBeginCapture", "cudaStreamEndCapture", "sync",
                                   "cudaGraphInstantiate", "H2D", "H2D", "sync", "sync", "D2H", "sync"}));
     EXPECT_EQ(trt_standin_count("network_runs"), 2 * call);
-    EXPECT_EQ(trt_standin_count("enqueueV2"), 3 * call);
+    EXPECT_EQ(trt_standin_count(kEnqueueCall), 3 * call);
     EXPECT_EQ(cudaemu_call_count("cudaStreamSynchronize") - syncs, static_cast<uint64_t>(4 * call));
     EXPECT_EQ(cudaemu_call_count("cudaGraphInstantiate"), static_cast<uint64_t>(call));
   }
-  EXPECT_EQ(cudaemu_call_count("cudaGraphLaunch"), 0u) << "inference goes through enqueueV2 only";
+  EXPECT_EQ(cudaemu_call_count("cudaGraphLaunch"), 0u)
+      << "inference goes through " << kEnqueueCall << " only";
 }
 
 TEST_F(GraphCaptureTest, ManyCallsKeepOneExecutableGraphAndNoCapturedOne) {
@@ -71,7 +72,7 @@ TEST_F(GraphCaptureTest, FailedEnqueueBeforeCaptureStartsNoCapture) {
   ASSERT_TRUE(handle);
   const Tensor in0 = Pattern(10 * 340, 32);
   const Tensor in1 = Pattern(10 * 340, 33);
-  trt_standin_fail("enqueueV2", 1);
+  trt_standin_fail(kEnqueueCall, 1);
   ExpectEnqueueFailed(Process(handle.get(), 0, {in0, in1}, 10));
   EXPECT_EQ(cudaemu_call_count("cudaStreamBeginCapture"), 0u);
   EXPECT_EQ(cudaemu_call_count("cudaMemcpyAsync"), 0u);
@@ -86,7 +87,7 @@ TEST_F(GraphCaptureTest, FailedEnqueueInsideCaptureEndsAndDiscardsTheCapture) {
   ASSERT_TRUE(handle);
   const Tensor in0 = Pattern(10 * 340, 34);
   const Tensor in1 = Pattern(10 * 340, 35);
-  trt_standin_fail("enqueueV2", 2);
+  trt_standin_fail(kEnqueueCall, 2);
   ExpectEnqueueFailed(Process(handle.get(), 0, {in0, in1}, 10));
   EXPECT_EQ(cudaemu_call_count("cudaStreamBeginCapture"), 1u);
   EXPECT_EQ(cudaemu_call_count("cudaStreamEndCapture"), 1u) << "the capture was left open";
@@ -107,7 +108,7 @@ TEST_F(GraphCaptureTest, FailedEnqueueAfterCaptureLeavesTheHandleUsable) {
   ASSERT_TRUE(handle);
   const Tensor in0 = Pattern(10 * 340, 36);
   const Tensor in1 = Pattern(10 * 340, 37);
-  trt_standin_fail("enqueueV2", 3);
+  trt_standin_fail(kEnqueueCall, 3);
   ExpectEnqueueFailed(Process(handle.get(), 0, {in0, in1}, 10));
   EXPECT_EQ(cudaemu_call_count("cudaGraphInstantiate"), 1u);
   EXPECT_EQ(cudaemu_live_graph_execs(), 1u);
@@ -123,7 +124,7 @@ TEST_F(GraphCaptureTest, FailedEnqueueOnThePlainPathLeavesTheHandleUsable) {
   ASSERT_TRUE(handle);
   const Tensor in0 = Pattern(10 * 340, 38);
   const Tensor in1 = Pattern(10 * 340, 39);
-  trt_standin_fail("enqueueV2", 1);
+  trt_standin_fail(kEnqueueCall, 1);
   const CallOutcome failed = Process(handle.get(), 0, {in0, in1}, 10);
   ExpectEnqueueFailed(failed);
   EXPECT_EQ(failed.lens[0], -1) << "output length written by a failed call";

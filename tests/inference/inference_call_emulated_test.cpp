@@ -58,7 +58,7 @@ TEST_F(InferenceCallTest, EachCallSynchronizesThreeTimesAndAllocatesNothing) {
               (std::vector<std::string>{"H2D", "H2D", "sync", "sync", "D2H", "sync"}));
     EXPECT_EQ(cudaemu_call_count("cudaStreamSynchronize") - syncs, static_cast<uint64_t>(3 * call));
     EXPECT_EQ(trt_standin_count("network_runs"), call);
-    EXPECT_EQ(trt_standin_count("enqueueV2"), call);
+    EXPECT_EQ(trt_standin_count(kEnqueueCall), call);
   }
   EXPECT_EQ(cudaemu_live_allocations(), allocations);
   EXPECT_EQ(cudaemu_call_count("cudaMalloc") + cudaemu_call_count("cudaMallocHost"), mallocs);

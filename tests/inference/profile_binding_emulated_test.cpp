@@ -54,7 +54,7 @@ TEST_F(ProfileBindingTest, PrepareWithoutGraphsEnqueuesNothing) {
   ASSERT_TRUE(handle);
   cudaemu_trace_clear();
   EXPECT_EQ(Peer::Prepare(*handle, 0, 10), 0);
-  EXPECT_EQ(trt_standin_count("enqueueV2"), 0);
+  EXPECT_EQ(trt_standin_count(kEnqueueCall), 0);
   EXPECT_EQ(trt_standin_count("network_runs"), 0);
   EXPECT_EQ(Peer::GraphExec(*handle), nullptr);
   EXPECT_EQ(cudaemu_trace_size(), 0u) << "prepare made CUDA calls without graphs";
@@ -68,7 +68,7 @@ TEST_F(ProfileBindingTest, PrepareWithGraphsRunsOnceAndKeepsOneExecutableGraph) 
   ASSERT_EQ(Peer::Prepare(*handle, 0, 10), 0);
 
   EXPECT_NE(Peer::GraphExec(*handle), nullptr);
-  EXPECT_EQ(trt_standin_count("enqueueV2"), 2);     // one run, one recorded into the capture
+  EXPECT_EQ(trt_standin_count(kEnqueueCall), 2);    // one run, one recorded into the capture
   EXPECT_EQ(trt_standin_count("network_runs"), 1);  // only the first executed
   EXPECT_EQ(cudaemu_live_graph_execs(), 1u);
   EXPECT_EQ(cudaemu_live_graphs(), 0u) << "the captured graph outlived its instantiation";

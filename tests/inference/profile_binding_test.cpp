@@ -14,7 +14,7 @@ namespace {
 
 using Peer = trt_engine_core_peer;
 
-// The binding array TensorRT received with the latest successful enqueue.
+// What TensorRT received with the latest successful enqueue, in the binding numbering (EnqueuedView).
 std::vector<void*> EnqueuedBindings() {
   std::array<void*, 16> seen{};
   const int count = trt_standin_last_bindings(seen.data(), static_cast<int>(seen.size()));
@@ -32,7 +32,7 @@ struct DimsSeen {
   std::vector<int> extents;
 };
 
-// The record setBindingDimensions last received for a binding; nb_dims -1 when it never got one.
+// The dimensions TensorRT last received for a binding; nb_dims -1 when it never got any.
 DimsSeen LastDims(int binding) {
   std::array<int, 8> d{};
   DimsSeen seen;
@@ -55,13 +55,13 @@ TEST_F(ProfileBindingTest, EachProfileFillsOnlyItsOwnBlock) {
   ASSERT_EQ(Process(handle.get(), 1, {Pattern(16 * 32, 1), Pattern(16 * 32, 2)}, 16).code, 0);
   std::vector<void*> expected{nullptr, nullptr, nullptr, block1[0], block1[1], block1[2]};
   EXPECT_EQ(Peer::Bindings(*handle), expected);
-  EXPECT_EQ(EnqueuedBindings(), expected);
+  EXPECT_EQ(EnqueuedBindings(), EnqueuedView(expected, 1, 3));
 
   // Then profile 0: its block is filled, profile 1's keeps what the earlier call wrote.
   ASSERT_EQ(Process(handle.get(), 0, {Pattern(4 * 32, 3), Pattern(4 * 32, 4)}, 4).code, 0);
   expected = {block0[0], block0[1], block0[2], block1[0], block1[1], block1[2]};
   EXPECT_EQ(Peer::Bindings(*handle), expected);
-  EXPECT_EQ(EnqueuedBindings(), expected);
+  EXPECT_EQ(EnqueuedBindings(), EnqueuedView(expected, 0, 3));
 
   // Selecting a profile again writes the same pointers.
   ASSERT_EQ(Process(handle.get(), 1, {Pattern(5 * 32, 5), Pattern(5 * 32, 6)}, 5).code, 0);
@@ -97,7 +97,7 @@ TEST_F(ProfileBindingTest, SecondProfileDimensionsGoToItsOwnBindingIndices) {
   }
   EXPECT_EQ(LastDims(0).nb_dims, -1);
   EXPECT_EQ(LastDims(1).nb_dims, -1);
-  EXPECT_EQ(trt_standin_count("setOptimizationProfile"), 1);
+  EXPECT_EQ(trt_standin_count(kSelectProfileCall), 1);
 }
 
 }  // namespace

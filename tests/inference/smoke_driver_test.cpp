@@ -168,7 +168,7 @@ TEST_F(SmokeDriverTest, SampleEngineRunsOneWholeCycle) {
 }
 
 TEST_F(SmokeDriverTest, FailedCallPrintsZeroSizeAndStillReleases) {
-  const HostRun run = RunHost(EnginePath("smoke"), {"TRT_STANDIN_FAIL=enqueueV2:1"});
+  const HostRun run = RunHost(EnginePath("smoke"), {std::string("TRT_STANDIN_FAIL=") + kEnqueueCall + ":1"});
   SKIP_WITHOUT_NAMESPACE(run);
   ASSERT_EQ(run.exit_status, 0) << run.err;
   EXPECT_NE(run.err.find("main returned 0\n"), std::string::npos) << run.err;

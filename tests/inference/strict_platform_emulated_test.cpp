@@ -27,9 +27,9 @@ ModelConfig SmokeConfiguredForSixteen() {
 // The static_batch engine: in0 [4, 8] -> relu -> out0 [4, 8], every extent fixed.
 ModelConfig StaticBatchConfig() { return ModelConfig{{{{4, 8}}}, {{4}}, {{{4, 8}}}, {{4}}}; }
 
-std::vector<std::string> Lines(std::initializer_list<const char*> lines) {
+std::vector<std::string> Lines(std::initializer_list<std::string> lines) {
   std::vector<std::string> out;
-  for (const char* line : lines) out.push_back(std::string("[inferlet][E] ") + line);
+  for (const std::string& line : lines) out.push_back("[inferlet][E] " + line);
   return out;
 }
 
@@ -37,7 +37,7 @@ std::vector<std::string> Lines(std::initializer_list<const char*> lines) {
 struct Work {
   uint64_t copies = cudaemu_call_count("cudaMemcpyAsync");
   uint64_t captures = cudaemu_call_count("cudaStreamBeginCapture");
-  long enqueues = trt_standin_count("enqueueV2");
+  long enqueues = trt_standin_count(kEnqueueCall);
   long runs = trt_standin_count("network_runs");
   bool operator==(const Work& o) const {
     return copies == o.copies && captures == o.captures && enqueues == o.enqueues && runs == o.runs;
@@ -71,8 +71,7 @@ TEST_P(ProfileDimensionsTest, BatchTheProfileRefusesAfterOneItAcceptsAnswersMinu
   const CallOutcome twelve = Process(handle.get(), 0, {in0, in1}, 12);
   EXPECT_EQ(twelve.code, -1);
   EXPECT_EQ(twelve.lines,
-            Lines({"setBindingDimensions: binding 0: [12, 340] is outside the optimization "
-                   "profile's range [1, 340] to [10, 340]",
+            Lines({OutsideProfileLine(0, "in0", 0, "[12, 340]", "[1, 340]", "[10, 340]"),
                    "input 0 dimensions [12, 340] are not accepted by profile 0 of the engine"}));
   ExpectNothingHandedBack(twelve);
   EXPECT_EQ(Work(), before) << "a refused call copied, captured or enqueued";
@@ -94,8 +93,7 @@ TEST_P(ProfileDimensionsTest, FirstCallBeyondTheProfileIsRefusedTheSameWay) {
   const CallOutcome refused = Process(handle.get(), 0, {in, in}, 16);
   EXPECT_EQ(refused.code, -1);
   EXPECT_EQ(refused.lines,
-            Lines({"setBindingDimensions: binding 0: [16, 340] is outside the optimization "
-                   "profile's range [1, 340] to [10, 340]",
+            Lines({OutsideProfileLine(0, "in0", 0, "[16, 340]", "[1, 340]", "[10, 340]"),
                    "input 0 dimensions [16, 340] are not accepted by profile 0 of the engine"}));
   ExpectNothingHandedBack(refused);
   EXPECT_EQ(Work(), before);
@@ -114,8 +112,7 @@ TEST_P(ProfileDimensionsTest, SecondProfileNamesItsOwnProfileAndBinding) {
   const CallOutcome refused = Process(handle.get(), 1, {in0, in1}, 17);
   EXPECT_EQ(refused.code, -1);
   EXPECT_EQ(refused.lines,
-            Lines({"setBindingDimensions: binding 3: [17, 4, 8] is outside the optimization "
-                   "profile's range [1, 4, 8] to [16, 4, 8]",
+            Lines({OutsideProfileLine(3, "in0", 1, "[17, 4, 8]", "[1, 4, 8]", "[16, 4, 8]"),
                    "input 0 dimensions [17, 4, 8] are not accepted by profile 1 of the engine"}));
   EXPECT_EQ(Work(), before);
   for (int profile : {1, 0}) {
@@ -139,8 +136,7 @@ TEST_P(ProfileDimensionsTest, StaticEngineRunsItsOwnBatchOnly) {
   const Work before;
   const CallOutcome two = Process(handle.get(), 0, {in}, 2);
   EXPECT_EQ(two.code, -1);
-  EXPECT_EQ(two.lines, Lines({"setBindingDimensions: binding 0: [2, 8] is outside the optimization "
-                              "profile's range [4, 8] to [4, 8]",
+  EXPECT_EQ(two.lines, Lines({OutsideProfileLine(0, "in0", 0, "[2, 8]", "[4, 8]", "[4, 8]"),
                               "input 0 dimensions [2, 8] are not accepted by profile 0 of the engine"}));
   EXPECT_EQ(Work(), before);
   EXPECT_EQ(Process(handle.get(), 0, {in}, 4).code, 0);
@@ -160,7 +156,7 @@ TEST_F(RefusedQueryTest, InvalidResolvedDimensionsFitNoBuffer) {
   const Tensor in = Pattern(10 * 340, 7);
   for (int binding : {0, 2}) {
     SCOPED_TRACE("binding " + std::to_string(binding));
-    trt_standin_fail("getBindingDimensions", binding + 1);  // the fit check asks bindings 0, 1, 2 in order
+    trt_standin_fail(kResolvedDimensionsCall, binding + 1);  // the fit check asks bindings 0, 1, 2 in order
     const Work before;
     const CallOutcome refused = Process(handle.get(), 0, {in, in}, 10);
     EXPECT_EQ(refused.code, -1);
@@ -181,12 +177,12 @@ TEST_F(RefusedQueryTest, AnyDimensionRefusalStopsTheCall) {
   ASSERT_TRUE(handle);
   const Tensor in = Pattern(10 * 340, 8);
   ASSERT_EQ(Process(handle.get(), 0, {in, in}, 5).code, 0);
-  trt_standin_fail("setBindingDimensions", 2);  // input 1
+  trt_standin_fail(kSetDimensionsCall, 2);  // input 1
   const Work before;
   const CallOutcome refused = Process(handle.get(), 0, {in, in}, 7);
   EXPECT_EQ(refused.code, -1);
   EXPECT_EQ(refused.lines,
-            Lines({"setBindingDimensions: binding 1: injected failure",
+            Lines({InjectedDimensionsFailureLine(1, "in1"),
                    "input 1 dimensions [7, 340] are not accepted by profile 0 of the engine"}));
   EXPECT_EQ(Work(), before);
   const CallOutcome next = Process(handle.get(), 0, {in, in}, 7);
@@ -217,8 +213,9 @@ TEST_P(OtherDeviceTest, CallFromAnotherCurrentDeviceIsRefused) {
   const long runs = trt_standin_count("network_runs");
   const CallOutcome refused = Process(handle.get(), 0, {in0, in1}, 10);
   EXPECT_EQ(refused.code, -1);
-  EXPECT_EQ(refused.lines, Lines({"enqueueV2: the execution context was created on device 0, but the calling "
-                                  "thread's current device is 1",
+  EXPECT_EQ(refused.lines, Lines({std::string(kEnqueueCall) +
+                                      ": the execution context was created on device 0, but the calling "
+                                      "thread's current device is 1",
                                   "Enqueue failed"}));
   ExpectNothingHandedBack(refused);
   EXPECT_EQ(trt_standin_count("network_runs"), runs);

@@ -207,7 +207,7 @@ ScenarioRun Perform(const FaultRow& row, const SampleModel& model, Arm arm) {
       return run;
     }
   }
-  if (scenario.refuse_captured_enqueue) trt_standin_fail("enqueueV2", 2);
+  if (scenario.refuse_captured_enqueue) trt_standin_fail(kEnqueueCall, 2);
   if (scenario.step == Step::kDelete) {
     begin_step();
     run.code = kestrel_trt_delete(run.handle.release());

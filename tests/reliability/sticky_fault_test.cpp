@@ -199,7 +199,7 @@ TEST_P(StickyFaultTest, LaterCallsReportItAndTeardownEndsTheProcess) {
   if (c.call_after_fault) {
     if (c.use_cuda_graph) {
       // prepare's capture step runs TensorRT's enqueue first: its first CUDA call answers the fault.
-      expected.push_back("\\[inferlet\\]\\[E\\] enqueueV2: .*" + Escaped(text));
+      expected.push_back("\\[inferlet\\]\\[E\\] " + std::string(kEnqueueCall) + ": .*" + Escaped(text));
       expected.push_back("\\[inferlet\\]\\[E\\] Enqueue failed");
     } else {
       // The first input copy answers the fault; the call reports it and returns.

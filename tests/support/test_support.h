@@ -13,6 +13,7 @@
 #include "device_state.h"
 #include "handles.h"
 #include "samples.h"
+#include "trt_generation.h"
 
 namespace inferlet_test {
 
