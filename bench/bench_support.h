@@ -8,7 +8,6 @@
 #include <NvInfer.h>
 #include <cuda_runtime_api.h>
 
-#include <memory>
 #include <string>
 #include <vector>
 
@@ -61,16 +60,9 @@ class FloorRunner {
   void LibraryCallsBeforeEnqueue();  // the library's TensorRT calls of one plain call
   bool Enqueue();
 
-#if NV_TENSORRT_MAJOR >= 10
-  template <typename T>
-  using Object = std::unique_ptr<T>;  // deleted: destroy() is gone
-#else
-  template <typename T>
-  using Object = TrtUniquePtr<T>;
-#endif
-  Object<nvinfer1::IRuntime> runtime_;  // outlives the engine (undefined otherwise on 10)
-  Object<nvinfer1::ICudaEngine> engine_;
-  Object<nvinfer1::IExecutionContext> context_;
+  TrtUniquePtr<nvinfer1::IRuntime> runtime_;  // outlives the engine (undefined otherwise on 10)
+  TrtUniquePtr<nvinfer1::ICudaEngine> engine_;
+  TrtUniquePtr<nvinfer1::IExecutionContext> context_;
   cudaStream_t stream_ = nullptr;
   bool same_calls_as_library_;
   volatile int benchmark_sink_ = 0;

@@ -16,16 +16,12 @@
 
 #if NV_TENSORRT_MAJOR >= 10
 
-// Objects are deleted; destroy() is gone.
-template <typename T>
-using TrtObject = std::unique_ptr<T>;
-
 // A profile switch queues work on the default stream (see SelectProfile), which must be done before
 // the context goes.
 struct ContextRelease {
   void operator()(nvinfer1::IExecutionContext* context) const {
     cudaStreamSynchronize(cudaStream_t{});
-    delete context;
+    TrtDestroyer()(context);
   }
 };
 using TrtContext = std::unique_ptr<nvinfer1::IExecutionContext, ContextRelease>;
@@ -78,8 +74,6 @@ class EngineBindings {
 
 #else
 
-template <typename T>
-using TrtObject = TrtUniquePtr<T>;
 using TrtContext = TrtUniquePtr<nvinfer1::IExecutionContext>;
 
 class EngineBindings {

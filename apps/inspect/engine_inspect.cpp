@@ -159,9 +159,9 @@ __attribute__((visibility("default"))) int inferlet_inspect_engine(const void* d
   Logger().TakeErrors();
   initLibNvInferPlugins(&Logger(), "");
   // The runtime outlives its engine: TensorRT 10 and 11 leave releasing it first undefined.
-  TrtObject<nvinfer1::IRuntime> runtime(nvinfer1::createInferRuntime(Logger()));
+  TrtUniquePtr<nvinfer1::IRuntime> runtime(nvinfer1::createInferRuntime(Logger()));
   if (!runtime) return Fail("cannot create a TensorRT runtime", text);
-  TrtObject<nvinfer1::ICudaEngine> engine(runtime->deserializeCudaEngine(data, size));
+  TrtUniquePtr<nvinfer1::ICudaEngine> engine(runtime->deserializeCudaEngine(data, size));
   if (!engine) return Fail("not an engine this TensorRT can deserialize", text);
   *text = Duplicate(Describe(*engine).dump());
   return *text ? 0 : -1;
