@@ -99,7 +99,8 @@ FloorRunner::~FloorRunner() {
 #if NV_TENSORRT_MAJOR >= 10
 
 void FloorRunner::LibraryCallsBeforeEnqueue() {
-  context_->setOptimizationProfileAsync(0, stream_);
+  // A switch drops shapes and addresses and blocks the next capture: only when the profile changes.
+  if (context_->getOptimizationProfile() != 0) context_->setOptimizationProfileAsync(0, stream_);
   context_->setInputShape(kTensors[0], input_dims_);
   context_->setInputShape(kTensors[1], input_dims_);
   // The library trusts allInputDimensionsSpecified only together with inferShapes.
