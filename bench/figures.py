@@ -81,7 +81,8 @@ def per_call_counts_table(counts, instructions):
         plain, mirror = counts.get(major, {}).get("process/plain"), counts.get(major, {}).get("floor/library_calls")
         own = []
         if plain and mirror:
-            own.append(f"heap allocations **{plain['heap_allocs_per_call'] - mirror['heap_allocs_per_call']:.2f}**")
+            allocations = round(plain["heap_allocs_per_call"] - mirror["heap_allocs_per_call"], 2) + 0.0  # no -0.00
+            own.append(f"heap allocations **{allocations:.2f}**")
         if instructions.get((major, "plain")) and instructions.get((major, "library_calls")):
             own.append(f"instructions **{instructions[(major, 'plain')] - instructions[(major, 'library_calls')]:,.0f}**")
         if own:

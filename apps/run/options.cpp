@@ -138,8 +138,8 @@ int ParseCommandLine(int argc, const char* const* argv, Options* o) {
 
   app.add_option("--engine", o->engine, "Serialized TensorRT engine file")->required()->option_text("FILE");
   app.add_option("--trt", t.trt,
-                 "TensorRT major of the deliverable: loads libinferlet<N>.so (default: the major whose "
-                 "inspector reads the engine)")
+                 "TensorRT major of the deliverable: loads libinferlet<N>.so (default: the engine's, "
+                 "below)")
       ->option_text("7|8|10|11");
   app.add_option("--lib", o->lib, "Deliverable to load instead (its TensorRT major is detected)")
       ->option_text("PATH");

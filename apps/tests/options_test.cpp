@@ -167,6 +167,14 @@ TEST(CommandLine, HelpEndsSuccessfullyAndListsTheExitStatusesAndEveryNpyType) {
   EXPECT_NE(help.find("--export-times FILE"), std::string::npos);
   EXPECT_NE(help.find("--quiet"), std::string::npos);
   EXPECT_NE(help.find("inferlet-run inspect ENGINE"), std::string::npos);
+  EXPECT_NE(help.find("--trt 7|8|10|11"), std::string::npos) << help;
+  EXPECT_NE(help.find("Without --trt and --lib the engine picks the TensorRT major: the engine inspector of "
+                      "each major\npresent (8, 7, 10, 11, in that order) tries to read it"),
+            std::string::npos)
+      << help;
+  EXPECT_NE(help.find("\"cannot read engine file 'F': TensorRT 8: ...; TensorRT 7: ...; TensorRT 10: ...; "),
+            std::string::npos)
+      << help;
   EXPECT_NE(help.find("Exit status: 0 success, 1 the library refused"), std::string::npos) << help;
   for (NpyKind kind : {NpyKind::kFloat32, NpyKind::kFloat16, NpyKind::kInt8, NpyKind::kInt32, NpyKind::kBool,
                        NpyKind::kUint8})
@@ -207,6 +215,9 @@ TEST(InspectCommandLine, TakesTheEngineAndOptionallyTheMajor) {
   EXPECT_EQ(ParseInspect({"--help"}, &o), 0);
   const std::string help = testing::internal::GetCapturedStdout();
   EXPECT_NE(help.find("min, opt and max"), std::string::npos) << help;
+  EXPECT_NE(help.find("inspector of each major present, TensorRT 8, 7, 10\nand 11 in that order"),
+            std::string::npos)
+      << help;
 }
 
 }  // namespace
