@@ -167,6 +167,11 @@ TEST(NamedTensor, EngineOfAnotherMajorSuggestsTheTrtThatFits) {
         head + "; it is a TensorRT " + fits + " engine: give --lib a deliverable built for TensorRT " + fits);
     ExpectFailure({"inspect", "--trt", std::to_string(c.trt), engine}, kExitInput,
                   head + "; it is a TensorRT " + fits + " engine: run it with --trt " + fits);
+    // One inspector named and no --trt: the major it reads decides, and the hint is the same.
+    ExpectFailure({"inspect", "--inspector", Inspector(c.trt), engine}, kExitInput,
+                  head + "; it is a TensorRT " + fits + " engine: run it with --trt " + fits);
+    ExpectFailure({"--engine", engine, "--inspector", Inspector(c.trt)}, kExitInput,
+                  head + "; it is a TensorRT " + fits + " engine: run it with --trt " + fits);
   }
 }
 
