@@ -4,7 +4,9 @@ include_guard(GLOBAL)
 
 add_subdirectory(${PROJECT_SOURCE_DIR}/platform/tensorrt ${PROJECT_BINARY_DIR}/platform/tensorrt)
 
-foreach(major 7 8)
+# The majors with a deliverable, the first one the default of the tools.
+set(INFERLET_TENSORRT_MAJORS 8 7)
+foreach(major IN LISTS INFERLET_TENSORRT_MAJORS)
   add_library(inferlet_tensorrt${major} INTERFACE)
   add_library(inferlet::tensorrt${major} ALIAS inferlet_tensorrt${major})
   if(TensorRT${major}_ROOT)
