@@ -1,17 +1,19 @@
 # TensorRT for each major: a real installation when TensorRT<N>_ROOT names one, the stand-in
 # under platform/tensorrt otherwise. Consumers link inferlet::tensorrt<N> (7, 8, 10, 11);
-# INFERLET_TRT_MAJORS lists the majors this build has a TensorRT for, in the order they are built.
+# INFERLET_TENSORRT_MAJORS lists the majors this build has a TensorRT for.
 include_guard(GLOBAL)
 
 add_subdirectory(${PROJECT_SOURCE_DIR}/platform/tensorrt ${PROJECT_BINARY_DIR}/platform/tensorrt)
 
-set(INFERLET_TRT_MAJORS "")
+# The majors with a deliverable, the first one the default of the tools: those of 8, 7, 10 and 11
+# that have a real TensorRT (TensorRT<N>_ROOT) or a stand-in.
+set(INFERLET_TENSORRT_MAJORS "")
 foreach(major 8 7 10 11)
   if(NOT TensorRT${major}_ROOT AND NOT TARGET nvinfer${major})
     message(STATUS "inferlet: no TensorRT ${major} (no TensorRT${major}_ROOT and no stand-in): not built")
     continue()
   endif()
-  list(APPEND INFERLET_TRT_MAJORS ${major})
+  list(APPEND INFERLET_TENSORRT_MAJORS ${major})
   add_library(inferlet_tensorrt${major} INTERFACE)
   add_library(inferlet::tensorrt${major} ALIAS inferlet_tensorrt${major})
   if(TensorRT${major}_ROOT)

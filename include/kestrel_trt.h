@@ -20,7 +20,9 @@
 //       current CUDA device is the one the handle was built on. kestrel_trt_new selects device_id for
 //       the calling thread only; later calls do not select it again. A kestrel_trt_process from a
 //       thread on another device is refused by TensorRT and answered -1 ("Enqueue failed"), possibly
-//       after the inputs were copied; it writes no outputs.
+//       after the inputs were copied; it writes no outputs. With TensorRT 10 and 11 (inferlet10,
+//       inferlet11) such a call that moves the handle to another profile is refused at the profile
+//       switch instead, before any copy ("profile <p> is not accepted by the engine").
 //  - The configuration vectors are standard-library containers: callers must be built against the
 //    same C++ standard library as the library.
 #ifndef INFERLET_KESTREL_TRT_H_

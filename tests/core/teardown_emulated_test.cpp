@@ -57,6 +57,8 @@ TEST_F(Teardown, NothingOfTheDeviceOrTensorRtOutlivesTheHandle) {
   EXPECT_EQ(trt_standin_count("live_engines"), 0);
   EXPECT_EQ(trt_standin_count("live_contexts"), 0);
   EXPECT_EQ(trt_standin_count("live_runtimes"), 0);
+  // Where the handle holds the runtime (TensorRT 10 on), it goes after the engine.
+  EXPECT_EQ(trt_standin_count("runtimes_released_before_engines"), 0);
   EXPECT_EQ(cudaemu_violations(), 0u);
 }
 

@@ -54,5 +54,28 @@ TEST_F(RefusedPrepareTest, MissingInputDimensionsRefuseTheCall) {
   EXPECT_TRUE(Matches(next.Output(0), SmokeReference(in0, in1, 10)));
 }
 
+// TensorRT 10 and 11 document that allInputDimensionsSpecified does not follow setInputShape: the
+// library asks inferShapes as well, and either one denying is enough.
+TEST_F(RefusedPrepareTest, InferShapesDenyingRefusesTheCall) {
+  if (!kNamedTensors) GTEST_SKIP() << "TensorRT 7 and 8 have no inferShapes";
+  Handle handle = Open("smoke", SmokeConfig());
+  ASSERT_TRUE(handle);
+  const Tensor in0 = Pattern(10 * 340, 5);
+  const Tensor in1 = Pattern(10 * 340, 6);
+  trt_standin_fail("inferShapes", 1);
+  const CallOutcome refused = Process(handle.get(), 0, {in0, in1}, 10);
+  EXPECT_EQ(refused.code, -1);
+  EXPECT_EQ(refused.lines,
+            (std::vector<std::string>{
+                "[inferlet][E] inferShapes: injected failure",
+                "[inferlet][E] Not all input dimensions are specified for the exeuction context"}));
+  EXPECT_EQ(cudaemu_call_count("cudaMemcpyAsync"), 0u);
+  EXPECT_EQ(trt_standin_count(kEnqueueCall), 0);
+
+  const CallOutcome next = Process(handle.get(), 0, {in0, in1}, 10);
+  ASSERT_EQ(next.code, 0);
+  EXPECT_TRUE(Matches(next.Output(0), SmokeReference(in0, in1, 10)));
+}
+
 }  // namespace
 }  // namespace inferlet_test

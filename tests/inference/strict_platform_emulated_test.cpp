@@ -190,6 +190,53 @@ TEST_F(RefusedQueryTest, AnyDimensionRefusalStopsTheCall) {
   EXPECT_TRUE(Matches(next.Output(0), SmokeReference(in, in, 7)));
 }
 
+// A profile switch TensorRT 10 and 11 refuse stops the call before anything is copied or run.
+TEST_F(RefusedQueryTest, RefusedProfileSwitchStopsTheCall) {
+  if (!kNamedTensors) GTEST_SKIP() << "TensorRT 7 and 8 take the profile without a result";
+  Handle handle = Open("two_profiles", TwoProfilesConfig());
+  ASSERT_TRUE(handle);
+  const Tensor in0 = Pattern(16 * kTwoProfilesSample, 14);
+  const Tensor in1 = Pattern(16 * kTwoProfilesSample, 15);
+  ASSERT_EQ(Process(handle.get(), 0, {in0, in1}, 4).code, 0);
+  trt_standin_fail(kSelectProfileCall, 1);
+  const Work before;
+  const CallOutcome refused = Process(handle.get(), 1, {in0, in1}, 16);
+  EXPECT_EQ(refused.code, -1);
+  EXPECT_EQ(refused.lines, Lines({std::string(kSelectProfileCall) + ": injected failure",
+                                  "profile 1 is not accepted by the engine"}));
+  ExpectNothingHandedBack(refused);
+  EXPECT_EQ(Work(), before);
+  for (int profile : {1, 0}) {
+    const CallOutcome next = Process(handle.get(), profile, {in0, in1}, 4);
+    ASSERT_EQ(next.code, 0) << profile;
+    EXPECT_TRUE(Matches(next.Output(0), TwoProfilesReference(in0, in1, 4))) << profile;
+  }
+}
+
+// A device address TensorRT 10 and 11 refuse for a tensor stops the call, naming its binding.
+TEST_F(RefusedQueryTest, RefusedTensorAddressStopsTheCall) {
+  if (!kNamedTensors) GTEST_SKIP() << "TensorRT 7 and 8 take the addresses with the enqueue";
+  Handle handle = Open("smoke", SmokeConfig());
+  ASSERT_TRUE(handle);
+  const Tensor in = Pattern(10 * 340, 16);
+  for (int binding : {0, 2}) {
+    SCOPED_TRACE("binding " + std::to_string(binding));
+    trt_standin_fail("setTensorAddress", binding + 1);  // the tensors of the block, in order
+    const Work before;
+    const CallOutcome refused = Process(handle.get(), 0, {in, in}, 10);
+    EXPECT_EQ(refused.code, -1);
+    EXPECT_EQ(refused.lines,
+              Lines({std::string("setTensorAddress: tensor '") + (binding == 0 ? "in0" : "out0") +
+                         "': injected failure",
+                     "binding " + std::to_string(binding) + " address is not accepted by the engine"}));
+    ExpectNothingHandedBack(refused);
+    EXPECT_EQ(Work(), before);
+  }
+  const CallOutcome next = Process(handle.get(), 0, {in, in}, 10);
+  ASSERT_EQ(next.code, 0);
+  EXPECT_TRUE(Matches(next.Output(0), SmokeReference(in, in, 10)));
+}
+
 // The library does not select the device per call: a call from a thread whose current device is not
 // the handle's is refused by TensorRT, and the library answers -1 without outputs.
 class OtherDeviceTest : public InferenceTest, public ::testing::WithParamInterface<bool> {
@@ -235,6 +282,44 @@ TEST_P(OtherDeviceTest, CallFromAnotherCurrentDeviceIsRefused) {
   ASSERT_EQ(next.code, 0);
   EXPECT_TRUE(next.lines.empty()) << next.lines.front();
   EXPECT_TRUE(Matches(next.Output(0), SmokeReference(in0, in1, 10)));
+}
+
+// A call that moves the handle to another profile from a thread on another device: TensorRT 10 and 11
+// refuse the profile switch itself, before anything is copied; TensorRT 7 and 8 take the profile and
+// refuse the enqueue, as on the profile the handle already runs.
+TEST_P(OtherDeviceTest, CallSwitchingTheProfileFromAnotherDeviceIsRefused) {
+  const bool graph = GetParam();
+  Handle handle = Open("two_profiles", TwoProfilesConfig(), graph);
+  ASSERT_TRUE(handle);
+  const Tensor in0 = Pattern(16 * kTwoProfilesSample, 17);
+  const Tensor in1 = Pattern(16 * kTwoProfilesSample, 18);
+  ASSERT_EQ(Process(handle.get(), 0, {in0, in1}, 4).code, 0);
+
+  ASSERT_EQ(cudaSetDevice(1), cudaSuccess);
+  cudaemu_trace_clear();
+  const long runs = trt_standin_count("network_runs");
+  const CallOutcome refused = Process(handle.get(), 1, {in0, in1}, 16);
+  EXPECT_EQ(refused.code, -1);
+  const std::string device_text =
+      ": the execution context was created on device 0, but the calling thread's current device is 1";
+  const std::vector<std::string> sequence = LibraryCallSequence(Peer::NetInfos(*handle)[1]);
+  if (kNamedTensors) {
+    EXPECT_EQ(refused.lines, Lines({std::string(kSelectProfileCall) + device_text,
+                                    "profile 1 is not accepted by the engine"}));
+    EXPECT_TRUE(sequence.empty()) << sequence.front();
+  } else {
+    EXPECT_EQ(refused.lines, Lines({std::string(kEnqueueCall) + device_text, "Enqueue failed"}));
+    const std::vector<std::string> uploaded{"H2D", "H2D", "sync"};  // the graph path copies nothing first
+    EXPECT_EQ(sequence, graph ? std::vector<std::string>() : uploaded);
+  }
+  ExpectNothingHandedBack(refused);
+  EXPECT_EQ(trt_standin_count("network_runs"), runs);
+
+  ASSERT_EQ(cudaSetDevice(0), cudaSuccess);
+  const CallOutcome next = Process(handle.get(), 1, {in0, in1}, 16);
+  ASSERT_EQ(next.code, 0);
+  EXPECT_TRUE(next.lines.empty()) << next.lines.front();
+  EXPECT_TRUE(Matches(next.Output(0), TwoProfilesReference(in0, in1, 16)));
 }
 
 INSTANTIATE_TEST_SUITE_P(PlainAndGraph, OtherDeviceTest, ::testing::Bool(),

@@ -11,6 +11,10 @@
 
 namespace inferlet_test {
 
+// TensorRT 10 and 11: tensors by name, a profile switch that can be refused (7 and 8 take it without
+// a result), device addresses handed over per tensor, and inferShapes beside allInputDimensionsSpecified.
+inline constexpr bool kNamedTensors = INFERLET_TRT_MAJOR >= 10;
+
 #if INFERLET_TRT_MAJOR >= 10
 inline constexpr const char* kEnqueueCall = "enqueueV3";
 inline constexpr const char* kSetDimensionsCall = "setInputShape";

@@ -43,10 +43,9 @@ cudaError_t cudaGraphLaunch(cudaGraphExec_t graphExec, cudaStream_t stream) {
   Lock lock(emu.mu);
   auto it = emu.execs.find(graphExec);
   if (it == emu.execs.end()) return call.finish(cudaErrorInvalidResourceHandle);
-  std::shared_ptr<cudaemu::Stream> s = emu.find_stream(stream);
-  if (!s) return call.finish(cudaErrorInvalidResourceHandle);
-  if (s->kind == cudaemu::StreamKind::Legacy)
-    if (cudaError_t refused = cudaemu::refuse_legacy_use(emu, s->device, true)) return call.finish(refused);
+  cudaError_t refused = cudaSuccess;
+  std::shared_ptr<cudaemu::Stream> s = cudaemu::stream_for_use(emu, stream, true, &refused);
+  if (!s) return call.finish(refused);
   // Device work: only into a stream of the current device, and only a graph of that device.
   if (emu.is_foreign(*s) || it->second->device != s->device)
     return call.finish(cudaErrorInvalidResourceHandle);

@@ -99,11 +99,9 @@ cudaError_t memset_on(ApiCall& call, const char* api, void* dst, int value, std:
                       cudaStream_t handle, bool host_call) {
   auto& emu = call.emu();
   Lock lock(emu.mu);
-  std::shared_ptr<cudaemu::Stream> stream = emu.find_stream(handle);
-  if (!stream) return call.finish(cudaErrorInvalidResourceHandle);
-  if (stream->kind == cudaemu::StreamKind::Legacy)
-    if (cudaError_t refused = cudaemu::refuse_legacy_use(emu, stream->device, true))
-      return call.finish(refused);
+  cudaError_t refused = cudaSuccess;
+  std::shared_ptr<cudaemu::Stream> stream = cudaemu::stream_for_use(emu, handle, true, &refused);
+  if (!stream) return call.finish(refused);
   // A memset is device work (unlike a copy): refused in a stream of another device.
   if (emu.is_foreign(*stream)) return call.finish(cudaErrorInvalidResourceHandle);
   AccessCheck check = cudaemu::check_memset(emu.memory, dst, count);
@@ -127,13 +125,11 @@ cudaError_t copy_on(ApiCall& call, const char* api, void* dst, const void* src, 
                     cudaMemcpyKind kind, cudaStream_t handle, bool host_call) {
   auto& emu = call.emu();
   Lock lock(emu.mu);
-  std::shared_ptr<cudaemu::Stream> stream = emu.find_stream(handle);
-  if (!stream) return call.finish(cudaErrorInvalidResourceHandle);
-  if (stream->kind == cudaemu::StreamKind::Legacy)
-    if (cudaError_t refused = cudaemu::refuse_legacy_use(emu, stream->device, true))
-      return call.finish(refused);
+  cudaError_t refused = cudaSuccess;
+  std::shared_ptr<cudaemu::Stream> stream = cudaemu::stream_for_use(emu, handle, true, &refused);
+  if (!stream) return call.finish(refused);
   if (host_call)
-    if (cudaError_t refused = cudaemu::refuse_unsafe_call(emu)) return call.finish(refused);
+    if ((refused = cudaemu::refuse_unsafe_call(emu)) != cudaSuccess) return call.finish(refused);
   AccessCheck check = cudaemu::check_copy(emu.memory, dst, src, count, kind);
   if (check.error != cudaSuccess) return refuse_access(call, api, check);
   if (count == 0) return call.finish(cudaSuccess);

@@ -77,15 +77,14 @@ cudaError_t cudaStreamSynchronize(cudaStream_t stream) {
   if (call.answered_early()) return call.early_result();
   auto& emu = call.emu();
   Lock lock(emu.mu);
-  std::shared_ptr<Stream> s = emu.find_stream(stream);
-  if (!s) return call.finish(cudaErrorInvalidResourceHandle);
-  if (s->kind == StreamKind::Legacy)
-    if (cudaError_t refused = cudaemu::refuse_legacy_use(emu, s->device, true)) return call.finish(refused);
+  cudaError_t refused = cudaSuccess;
+  std::shared_ptr<Stream> s = cudaemu::stream_for_use(emu, stream, true, &refused);
+  if (!s) return call.finish(refused);
   if (s->capturing()) {
     cudaemu::invalidate(*s);
     return call.finish(cudaErrorStreamCaptureUnsupported);
   }
-  if (cudaError_t refused = cudaemu::refuse_unsafe_call(emu)) return call.finish(refused);
+  if ((refused = cudaemu::refuse_unsafe_call(emu)) != cudaSuccess) return call.finish(refused);
   std::uint64_t until = emu.next_seq;
   // The legacy stream also waits for earlier work of blocking streams: an empty item carries that.
   if (s->kind == StreamKind::Legacy)
@@ -100,10 +99,9 @@ cudaError_t cudaStreamIsCapturing(cudaStream_t stream, enum cudaStreamCaptureSta
   if (pCaptureStatus == nullptr) return call.finish(cudaErrorInvalidValue);
   auto& emu = call.emu();
   Lock lock(emu.mu);
-  std::shared_ptr<Stream> s = emu.find_stream(stream);
-  if (!s) return call.finish(cudaErrorInvalidResourceHandle);
-  if (s->kind == StreamKind::Legacy)
-    if (cudaError_t refused = cudaemu::refuse_legacy_use(emu, s->device, false)) return call.finish(refused);
+  cudaError_t refused = cudaSuccess;
+  std::shared_ptr<Stream> s = cudaemu::stream_for_use(emu, stream, false, &refused);
+  if (!s) return call.finish(refused);
   *pCaptureStatus = s->capture.status;
   call.set_arg(1, static_cast<std::uintptr_t>(s->capture.status));
   return call.finish(cudaSuccess);
@@ -115,10 +113,9 @@ cudaError_t cudaLaunchHostFunc(cudaStream_t stream, cudaHostFn_t fn, void* userD
   if (call.answered_early()) return call.early_result();
   auto& emu = call.emu();
   Lock lock(emu.mu);
-  std::shared_ptr<Stream> s = emu.find_stream(stream);
-  if (!s) return call.finish(cudaErrorInvalidResourceHandle);
-  if (s->kind == StreamKind::Legacy)
-    if (cudaError_t refused = cudaemu::refuse_legacy_use(emu, s->device, true)) return call.finish(refused);
+  cudaError_t refused = cudaSuccess;
+  std::shared_ptr<Stream> s = cudaemu::stream_for_use(emu, stream, true, &refused);
+  if (!s) return call.finish(refused);
   if (fn == nullptr) return call.finish(cudaErrorInvalidValue);
   // What stands for a kernel here: refused in a stream of another device, as a kernel launch is.
   if (emu.is_foreign(*s)) return call.finish(cudaErrorInvalidResourceHandle);

@@ -39,6 +39,15 @@ cudaError_t refuse_legacy_use(Emulator& emu, int device, bool invalidate_capture
   return refused ? cudaErrorStreamCaptureImplicit : cudaSuccess;
 }
 
+std::shared_ptr<Stream> stream_for_use(Emulator& emu, cudaStream_t handle, bool invalidate,
+                                       cudaError_t* refused) {
+  std::shared_ptr<Stream> s = emu.find_stream(handle);
+  *refused = cudaErrorInvalidResourceHandle;
+  if (!s) return nullptr;
+  *refused = s->kind == StreamKind::Legacy ? refuse_legacy_use(emu, s->device, invalidate) : cudaSuccess;
+  return *refused == cudaSuccess ? s : nullptr;
+}
+
 bool invalidate_device_captures(Emulator& emu, int device) {
   bool any = false;
   for (auto& entry : emu.streams) {

@@ -21,6 +21,12 @@ cudaError_t refuse_unsafe_call(Emulator& emu);
 // cudaErrorStreamCaptureImplicit; `invalidate` says whether those captures are invalidated too.
 cudaError_t refuse_legacy_use(Emulator& emu, int device, bool invalidate);
 
+// The stream a call uses, refused as such a call is: an unknown handle answers
+// cudaErrorInvalidResourceHandle, the legacy stream what refuse_legacy_use says. Null, with *refused
+// set, when the call must answer that.
+std::shared_ptr<Stream> stream_for_use(Emulator& emu, cudaStream_t handle, bool invalidate,
+                                       cudaError_t* refused);
+
 // Invalidates every capture on the device; true when there was one (device synchronization).
 bool invalidate_device_captures(Emulator& emu, int device);
 

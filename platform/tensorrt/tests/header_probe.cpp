@@ -40,6 +40,11 @@ void use(nvinfer1::IRuntime& runtime, nvinfer1::ICudaEngine* engine, nvinfer1::I
 #if NV_TENSORRT_VERSION >= 8000
 #endif
 #endif
+#if defined(PROBE_NAMED_TENSORS)
+  // The named-tensor calls came after 8.0.
+  context.setInputShape("in0", nvinfer1::Dims{});
+  context.enqueueV3(nullptr);
+#endif
 #if defined(PROBE_ASCII_CHAR)
   const nvinfer1::AsciiChar* text = "";
   (void)text;

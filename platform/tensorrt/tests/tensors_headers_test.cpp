@@ -96,6 +96,13 @@ TEST(HeadersTest, TheLibraryIsTheVersionOfTheHeaders) {
                                      std::to_string(NV_TENSORRT_MAJOR * 1000 + 1) +
                                      ", but this library is TensorRT " +
                                      (NV_TENSORRT_MAJOR == 10 ? "10.13.3" : "11.1.0"));
+  // So does the other named-tensor major's.
+  const int32_t other = NV_TENSORRT_MAJOR == 10 ? 110100 : 101303;
+  logger.lines.clear();
+  EXPECT_EQ(createInferRuntime_INTERNAL(&logger, other), nullptr);
+  EXPECT_NE(logger.only_error().find("built for TensorRT version " + std::to_string(other) + ","),
+            std::string::npos);
+  EXPECT_EQ(trt_standin_count("live_runtimes"), 1);
 #if NV_TENSORRT_MAJOR >= 11
   const nvinfer1::InterfaceInfo info = logger.getInterfaceInfo();
   EXPECT_STREQ(info.kind, "ILogger");

@@ -1,4 +1,4 @@
-// Test control of the stand-in TensorRT runtime (libnvinfer.so.7 and libnvinfer.so.8 both export it).
+// Test control of the stand-in TensorRT runtime (every libnvinfer.so.7, .8, .10 and .11 exports it).
 //
 // Lets a test see what the runtime was asked to do and make chosen calls fail. All state is
 // process-wide and belongs to the libnvinfer that the caller is linked against.
@@ -21,25 +21,36 @@ TRT_STANDIN_API void trt_standin_reset(void);
 
 // Makes the nth call of op from now fail (1 = the next one). op is one of "createInferRuntime"
 // (null after a kERROR line), "deserializeCudaEngine" (null), "createExecutionContext" (null),
-// "enqueueV2" (false after a kERROR line), "setBindingDimensions" (false after a kERROR line, the
-// dimensions kept as they were), "allInputDimensionsSpecified" (false) or "getBindingDimensions" (the
-// context's: nbDims -1, TensorRT's invalid Dims). Several failures may be pending at once. The
-// environment variable TRT_STANDIN_FAIL=op:n[,op:n...] does the same at load.
+// "allInputDimensionsSpecified" (false); up to 8.x "enqueueV2" (false after a kERROR line),
+// "setBindingDimensions" (false after a kERROR line, the dimensions kept as they were) or
+// "getBindingDimensions" (the context's: nbDims -1, TensorRT's invalid Dims); from 10.x "enqueueV3",
+// "setInputShape", "setTensorAddress", "setInputTensorAddress", "setOutputTensorAddress",
+// "setOptimizationProfileAsync" (each false after a kERROR line, nothing changed), "inferShapes" (-1
+// after a kERROR line) or "getTensorShape" (the context's: nbDims -1). Several failures may be
+// pending at once. The environment variable TRT_STANDIN_FAIL=op:n[,op:n...] does the same at load.
 TRT_STANDIN_API void trt_standin_fail(const char* op, int nth);
 
 // Counters since load or the last reset: "network_runs" (host computations of a network that
-// actually ran), "enqueueV2", "initLibNvInferPlugins", "createInferRuntime", "deserializeCudaEngine",
-// "createExecutionContext", "setOptimizationProfile", "setBindingDimensions",
-// "allInputDimensionsSpecified", "getBindingDimensions" (the context's); and the live object
-// counts "live_runtimes", "live_engines", "live_contexts". Unknown names count 0.
+// actually ran), "initLibNvInferPlugins", "createInferRuntime", "deserializeCudaEngine",
+// "createExecutionContext", "allInputDimensionsSpecified"; up to 8.x "enqueueV2",
+// "setOptimizationProfile", "setBindingDimensions", "getBindingDimensions" (the context's); from
+// 10.x "enqueueV3", "setInputShape", "setTensorAddress" (and its input/output variants),
+// "setOptimizationProfileAsync", "getTensorShape" (the context's), "inferShapes",
+// "unsynchronized_profile_switches" (networks that ran before the profile switch they were enqueued
+// for) and "runtimes_released_before_engines"; refused calls count too. And the live object counts
+// "live_runtimes", "live_engines", "live_contexts". Unknown names count 0.
 TRT_STANDIN_API long trt_standin_count(const char* what);
 
-// Copies up to capacity entries of the bindings array given to the most recent successful enqueueV2
-// (all getNbBindings() entries) into out; returns the number of entries recorded (0 if none).
+// Copies up to capacity entries of the bindings of the most recent successful enqueue into out;
+// returns the number of entries recorded (0 if none). Up to 8.x the array given to enqueueV2 (all
+// getNbBindings() entries); from 10.x the same numbering, K profiles times N I/O tensors (binding
+// p * N + i is I/O tensor i under profile p), the selected profile's block holding the addresses
+// enqueueV3 used and every other entry null.
 TRT_STANDIN_API int trt_standin_last_bindings(void** out, int capacity);
 
-// The dimensions most recently given to setBindingDimensions for bindingIndex, refused or not.
-// Writes *nbDims and up to 8 extents into d8; returns 0, or -1 if that binding was never given any.
+// The dimensions most recently given to setBindingDimensions (up to 8.x) or setInputShape (from
+// 10.x, at binding p * N + i for input i under the selected profile p) for bindingIndex, refused or
+// not. Writes *nbDims and up to 8 extents into d8; returns 0, or -1 if that binding was never given any.
 TRT_STANDIN_API int trt_standin_last_dims(int bindingIndex, int* nbDims, int* d8);
 
 #ifdef __cplusplus
