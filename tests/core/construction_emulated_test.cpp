@@ -11,6 +11,7 @@
 #include <string>
 #include <vector>
 
+#include "construction_fixture.h"
 #include "emulator_support.h"
 #include "engine_infer.h"
 #include "engine_peer.h"
@@ -26,24 +27,6 @@ using ::testing::ElementsAreArray;
 
 const std::vector<std::string> kTeardownLines = {"[inferlet][I] closedestory...",
                                                  "[inferlet][I] closedestroy ok"};
-
-std::vector<std::string> Concat(std::vector<std::vector<std::string>> parts) {
-  std::vector<std::string> all;
-  for (auto& part : parts) all.insert(all.end(), part.begin(), part.end());
-  return all;
-}
-
-class Construction : public FreshPlatformTest {
- protected:
-  void TearDown() override {
-    if (handle_ != nullptr) DeleteHandle(handle_);
-  }
-  // Keeps a successfully created handle for deletion at the end of the case.
-  void Keep(trt_engine_core* handle) { handle_ = handle; }
-
-  std::string smoke_ = ReadEngine("smoke");
-  trt_engine_core* handle_ = nullptr;
-};
 
 // Device ordinals: below the count selects, a negative one fails in cudaSetDevice, the count itself
 // selects nothing and says nothing; construction goes on in every case.

@@ -7,6 +7,7 @@
 #include <string>
 #include <vector>
 
+#include "construction_fixture.h"
 #include "library_lines.h"
 #include "test_support.h"
 
@@ -15,24 +16,6 @@ namespace {
 
 using ::testing::Contains;
 using ::testing::ElementsAreArray;
-
-std::vector<std::string> Concat(std::vector<std::vector<std::string>> parts) {
-  std::vector<std::string> all;
-  for (auto& part : parts) all.insert(all.end(), part.begin(), part.end());
-  return all;
-}
-
-class Construction : public FreshPlatformTest {
- protected:
-  void TearDown() override {
-    if (handle_ != nullptr) DeleteHandle(handle_);
-  }
-  // Keeps a successfully created handle for deletion at the end of the case.
-  void Keep(trt_engine_core* handle) { handle_ = handle; }
-
-  std::string smoke_ = ReadEngine("smoke");
-  trt_engine_core* handle_ = nullptr;
-};
 
 TEST_F(Construction, SmokeEnginePrintsDeviceGraphFlagDescriptionAndCounts) {
   const auto outcome = CallNew(smoke_, SmokeConfig());

@@ -28,6 +28,19 @@ inline nvinfer1::Dims invalid_dims() {
   return d;
 }
 
+// One of an input's profile extents, as getProfileDimensions / getProfileShape answer it.
+inline nvinfer1::Dims profile_extent(const InputRange& range, nvinfer1::OptProfileSelector select) {
+  switch (select) {
+    case nvinfer1::OptProfileSelector::kMIN:
+      return to_dims(range.min);
+    case nvinfer1::OptProfileSelector::kOPT:
+      return to_dims(range.opt);
+    case nvinfer1::OptProfileSelector::kMAX:
+      return to_dims(range.max);
+  }
+  return invalid_dims();
+}
+
 }  // namespace trt_standin
 
 #endif  // TRT_STANDIN_RUNTIME_DIMS_H_

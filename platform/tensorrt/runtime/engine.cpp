@@ -90,16 +90,7 @@ nvinfer1::Dims Engine::getProfileDimensions(int32_t bindingIndex, int32_t profil
   if (bindingIndex >= per_profile && bindingIndex / per_profile != profileIndex) return invalid_dims();
   const int slot = bindingIndex % per_profile;
   if (slot >= graph_->input_count()) return invalid_dims();
-  const InputRange& range = graph_->network.profiles[profileIndex].inputs[slot];
-  switch (select) {
-    case nvinfer1::OptProfileSelector::kMIN:
-      return to_dims(range.min);
-    case nvinfer1::OptProfileSelector::kOPT:
-      return to_dims(range.opt);
-    case nvinfer1::OptProfileSelector::kMAX:
-      return to_dims(range.max);
-  }
-  return invalid_dims();
+  return profile_extent(graph_->network.profiles[profileIndex].inputs[slot], select);
 }
 
 int Engine::tensor_of_binding(int32_t bindingIndex) const {

@@ -58,16 +58,7 @@ nvinfer1::Dims Engine::getProfileShape(const char* tensorName, int32_t profileIn
       profileIndex >= getNbOptimizationProfiles()) {
     return invalid_dims();
   }
-  const InputRange& range = graph_->network.profiles[profileIndex].inputs[index];
-  switch (select) {
-    case nvinfer1::OptProfileSelector::kMIN:
-      return to_dims(range.min);
-    case nvinfer1::OptProfileSelector::kOPT:
-      return to_dims(range.opt);
-    case nvinfer1::OptProfileSelector::kMAX:
-      return to_dims(range.max);
-  }
-  return invalid_dims();
+  return profile_extent(graph_->network.profiles[profileIndex].inputs[index], select);
 }
 
 nvinfer1::IExecutionContext* Engine::createExecutionContext(
