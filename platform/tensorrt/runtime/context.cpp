@@ -147,10 +147,10 @@ int32_t ExecutionContext::getOptimizationProfile() const noexcept { return profi
 
 bool ExecutionContext::allInputDimensionsSpecified() const noexcept {
   if (control::call_fails("allInputDimensionsSpecified")) return false;
-  return inputs_specified();
+  return inputs_complete();
 }
 
-bool ExecutionContext::inputs_specified() const {
+bool ExecutionContext::inputs_complete() const {
   if (profile_ < 0) return false;
   for (const auto& dims : input_dims_) {
     if (!dims) return false;
@@ -159,7 +159,7 @@ bool ExecutionContext::inputs_specified() const {
 }
 
 bool ExecutionContext::resolve_shapes(std::vector<Shape>* shapes, std::string* why) const {
-  if (!inputs_specified()) {
+  if (!inputs_complete()) {
 #if NV_TENSORRT_MAJOR >= 10
     for (int slot = 0; slot < graph_->input_count(); ++slot) {
       if (!input_dims_[slot]) {

@@ -90,8 +90,8 @@ class ExecutionContext final : public ContextInterface {
   };
 
   bool allocate_buffers();
-  void reset_input_dims();  // static inputs of the selected profile are specified, the rest unset
-  bool inputs_specified() const;
+  void reset_input_dims();  // static inputs of the selected profile count as set, the rest unset
+  bool inputs_complete() const;
   bool resolve_shapes(std::vector<Shape>* shapes, std::string* why) const;
   bool fail_enqueue(const std::string& why) noexcept;
   bool on_own_device(std::string* why) const;

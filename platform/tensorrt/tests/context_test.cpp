@@ -87,7 +87,7 @@ TEST_F(ContextTest, InjectedDimensionRefusalIsLoggedAndKeepsThePreviousOnes) {
   EXPECT_EQ(extents(c.getBindingDimensions(0)), (std::vector<int32_t>{3, 340}));
 }
 
-TEST_F(ContextTest, StaticInputsAreSpecifiedBeforeAnyDimensionsAreSet) {
+TEST_F(ContextTest, StaticInputsAreCompleteBeforeAnyDimensionsAreSet) {
   auto l = load(sample_engine("static_batch"));
   ASSERT_TRUE(l->context);
   EXPECT_TRUE(l->context->allInputDimensionsSpecified());
@@ -97,19 +97,19 @@ TEST_F(ContextTest, StaticInputsAreSpecifiedBeforeAnyDimensionsAreSet) {
   for (int i = 0; i < 32; ++i) in[i] = static_cast<float>(i % 7) - 3.0f;
   const std::vector<float> out = run_floats(*l, {{0, in}}, 1, 32);
   for (int i = 0; i < 32; ++i) ASSERT_EQ(out[i], std::max(in[i], 0.0f)) << i;
-  // Only the static extents are accepted, and a refusal leaves them specified.
+  // Only the static extents are accepted, and a refusal leaves them set.
   EXPECT_FALSE(l->context->setBindingDimensions(0, dims({2, 8})));
   EXPECT_TRUE(l->context->allInputDimensionsSpecified());
   EXPECT_TRUE(l->context->setBindingDimensions(0, dims({4, 8})));
 
-  // A later context has no profile, so nothing is specified until one is selected.
+  // A later context has no profile, so no input counts as set until one is selected.
   TrtPtr<nvinfer1::IExecutionContext> second(l->engine->createExecutionContext());
   ASSERT_TRUE(second);
   EXPECT_FALSE(second->allInputDimensionsSpecified());
   ASSERT_TRUE(second->setOptimizationProfile(0));
   EXPECT_TRUE(second->allInputDimensionsSpecified());
 
-  // A dynamic input is not specified until set.
+  // A dynamic input counts as unset until it is given dimensions.
   auto dynamic = load(sample_engine("smoke"));
   ASSERT_TRUE(dynamic->context);
   EXPECT_FALSE(dynamic->context->allInputDimensionsSpecified());

@@ -53,7 +53,7 @@ TEST_F(ContextTest, SetInputShapeRefusesWhatTheProfileDoesNotAllowAndKeepsTheSha
   EXPECT_EQ(trt_standin_count("setInputShape"), static_cast<long>(refused.size()) + 1);
 }
 
-TEST_F(ContextTest, ShapesSpecifiedAgreeWithSetInputShapeAndInferShapes) {
+TEST_F(ContextTest, CompletenessAgreesWithSetInputShapeAndInferShapes) {
   auto l = load(sample_engine("mixed_rank"));
   ASSERT_TRUE(l->context);
   nvinfer1::IExecutionContext& c = *l->context;
@@ -87,7 +87,7 @@ TEST_F(ContextTest, ShapesSpecifiedAgreeWithSetInputShapeAndInferShapes) {
   EXPECT_EQ(trt_standin_count("allInputDimensionsSpecified"), 3);
   EXPECT_EQ(trt_standin_count("getTensorShape"), 7);
 
-  // An engine whose profile pins every input is specified from the start.
+  // An engine whose profile pins every input is complete from the start.
   auto s = load(sample_engine("static_batch"));
   ASSERT_TRUE(s->context);
   EXPECT_TRUE(s->context->allInputDimensionsSpecified());
@@ -133,7 +133,7 @@ TEST_F(ContextTest, AProfileSwitchDropsShapesAndAddressesAndUsesTheNewRange) {
   EXPECT_EQ(trt_standin_count("setOptimizationProfileAsync"), 5);
 }
 
-TEST_F(ContextTest, PinnedExtentsStaySpecifiedAcrossASwitch) {
+TEST_F(ContextTest, PinnedExtentsStayCompleteAcrossASwitch) {
   auto l = load(engine_from_json(R"({"name": "pinned",
       "inputs": [{"name": "x", "dtype": "float", "dims": [-1, 4]}],
       "outputs": [{"name": "y", "dtype": "float", "dims": [-1, 4]}],

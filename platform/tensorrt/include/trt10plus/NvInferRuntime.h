@@ -253,7 +253,7 @@ class IExecutionContext : public INoCopy {
     return mImpl->getOutputTensorAddress(tensorName);
   }
 
-  // 0 when every input shape is known, n > 0 for n unspecified inputs (their names written to
+  // 0 when every input shape is known, n > 0 for n inputs without a shape (their names written to
   // tensorNames, at most nbMaxNames), -1 on another error.
   int32_t inferShapes(int32_t nbMaxNames, char const** tensorNames) noexcept {
     return mImpl->inferShapes(nbMaxNames, tensorNames);
