@@ -17,7 +17,11 @@
 namespace inferlet_run {
 
 SharedLibrary::SharedLibrary(const std::string& path) : path_(path) {
-  handle_ = dlopen(path.c_str(), RTLD_NOW | RTLD_LOCAL);
+  // RTLD_NODELETE: dlclose drops the handle but leaves the code mapped until exit. The CUDA runtime
+  // and TensorRT keep thread-local state and exit handlers that outlive our use of them, and the
+  // thread-local blocks of an unmapped library leave stale entries that exit-time code still walks
+  // (LeakSanitizer crashed on them).
+  handle_ = dlopen(path.c_str(), RTLD_NOW | RTLD_LOCAL | RTLD_NODELETE);
   if (!handle_) {
     const char* why = dlerror();
     throw ToolError{kExitLibrary, fmt::format("cannot load {}: {}", path, why ? why : "unknown error")};

@@ -11,7 +11,7 @@
 
 namespace inferlet_run {
 
-// An open dlopen handle; closed on destruction.
+// An open dlopen handle; closed on destruction, the library itself staying loaded until exit.
 class SharedLibrary {
  public:
   // Throws ToolError (kExitLibrary) with dlerror's text when the library cannot be loaded.
