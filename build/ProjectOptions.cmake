@@ -21,3 +21,11 @@ if(INFERLET_SANITIZE)
     -fsanitize=${INFERLET_SANITIZE} -fno-omit-frame-pointer -fno-sanitize-recover=all)
   target_link_options(inferlet_project_options INTERFACE -fsanitize=${INFERLET_SANITIZE})
 endif()
+
+# Test code is compiled without optimization whatever the build type: the suites are compiled once
+# per TensorRT major, and at -O2 their compilation is most of the build while their own speed does
+# not matter. What they test (the library, the stand-ins, the tools) keeps the build type's flags.
+add_library(inferlet_test_options INTERFACE)
+add_library(inferlet::test_options ALIAS inferlet_test_options)
+target_link_libraries(inferlet_test_options INTERFACE inferlet_project_options)
+target_compile_options(inferlet_test_options INTERFACE $<$<COMPILE_LANG_AND_ID:CXX,GNU,Clang>:-O0>)
