@@ -19,6 +19,7 @@ namespace {
 using inferlet_run_test::Describe;
 using inferlet_run_test::EnginePath;
 using inferlet_run_test::ExpectFailure;
+using inferlet_run_test::InspectorPath;
 using inferlet_run_test::kBuiltMajors;
 using inferlet_run_test::LibraryPath;
 using inferlet_run_test::RunTool;
@@ -179,8 +180,7 @@ TEST(Outputs, ZeroInputsGiveZeroOutputsAndTheirChecksum) {
 
 TEST(Pick, EachMajorsEngineRunsThroughItsOwnDeliverableWithoutTrt) {
   for (int major : kBuiltMajors) {
-    const std::string inspector =
-        std::string(INFERLET_LIB_DIR) + "/libinferlet_inspect" + std::to_string(major) + ".so";
+    const std::string inspector = InspectorPath(major);
     const nlohmann::json j =
         RunJson({"--engine", EnginePath("mlp", major), "--iterations", "1", "--warmup", "0"});
     EXPECT_EQ(j["library"]["trt_major"], major);
@@ -429,7 +429,7 @@ TEST(Inspect, ListsEveryBindingWithMinOptMaxPerProfile) {
       "  profile 1   4  in1   input   float32  engine [-1,4,8]  min [1,4,8]   opt [8,4,8]   max [16,4,8]\n"
       "  profile 1   5  out0  output  float32  engine [-1,4,8]  min [1,4,8]   opt [8,4,8]   max [16,4,8]\n"
       "Read by  " +
-      std::string(INFERLET_LIB_DIR) + "/libinferlet_inspect8.so\n";
+      InspectorPath(8) + "\n";
   EXPECT_EQ(r.out, expected);
   EXPECT_TRUE(r.err.empty()) << r.err;
 }
@@ -440,7 +440,7 @@ TEST(Inspect, JsonHoldsTheProfilesAndNoHandleIsMade) {
   EXPECT_TRUE(r.err.empty()) << "nothing of the library: no handle was made\n" << r.err;
   const nlohmann::json j = nlohmann::json::parse(r.out);
   EXPECT_EQ(j["engine"]["trt_major"], 7) << "found without --trt";
-  EXPECT_EQ(j["inspector"], std::string(INFERLET_LIB_DIR) + "/libinferlet_inspect7.so");
+  EXPECT_EQ(j["inspector"], InspectorPath(7));
   const auto& in0 = j["engine"]["profiles"][0]["bindings"][0];
   EXPECT_EQ(in0["name"], "in0");
   EXPECT_EQ(in0["input"], true);

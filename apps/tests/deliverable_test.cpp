@@ -13,9 +13,8 @@
 namespace inferlet_run {
 namespace {
 
-std::string BuiltLibrary(const char* stem, int major) {
-  return std::string(INFERLET_LIB_DIR) + "/lib" + stem + std::to_string(major) + ".so";
-}
+using inferlet_run_test::InspectorPath;
+using inferlet_run_test::LibraryPath;
 
 const int kMajor = inferlet_run_test::kBuiltMajors[0];
 
@@ -28,8 +27,8 @@ bool IsLoaded(const std::string& path) {
 // Unloading a library that holds the CUDA runtime's thread-local state leaves stale entries that
 // exit-time code walks; the tool's handles close without unmapping.
 TEST(SharedLibrary, StaysLoadedAfterItsHandleCloses) {
-  const std::string deliverable = BuiltLibrary("inferlet", kMajor);
-  const std::string inspector = BuiltLibrary("inferlet_inspect", kMajor);
+  const std::string deliverable = LibraryPath(kMajor);
+  const std::string inspector = InspectorPath(kMajor);
   ASSERT_FALSE(IsLoaded(deliverable));
   ASSERT_FALSE(IsLoaded(inspector));
   {
@@ -43,7 +42,7 @@ TEST(SharedLibrary, StaysLoadedAfterItsHandleCloses) {
 }
 
 TEST(SharedLibrary, ALibraryWithoutTheEntryPointsIsRefusedByName) {
-  const std::string inspector = BuiltLibrary("inferlet_inspect", kMajor);
+  const std::string inspector = InspectorPath(kMajor);
   try {
     Deliverable lib(inspector);
     FAIL() << "an inspector taken for a deliverable";

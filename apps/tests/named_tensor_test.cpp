@@ -15,16 +15,13 @@ namespace {
 using inferlet_run_test::Describe;
 using inferlet_run_test::EnginePath;
 using inferlet_run_test::ExpectFailure;
+using inferlet_run_test::InspectorPath;
 using inferlet_run_test::LibraryPath;
 using inferlet_run_test::RunTool;
 using inferlet_run_test::TempDir;
 using inferlet_run_test::ToolResult;
 
 constexpr int kNamedTensorMajors[] = {10, 11};
-
-std::string Inspector(int major) {
-  return std::string(INFERLET_LIB_DIR) + "/libinferlet_inspect" + std::to_string(major) + ".so";
-}
 
 void ReplaceAll(std::string& text, const std::string& from, const std::string& to) {
   for (size_t at = text.find(from); at != std::string::npos; at = text.find(from, at + to.size()))
@@ -35,7 +32,7 @@ void ReplaceAll(std::string& text, const std::string& from, const std::string& t
 // file and the inspector differ.
 std::string AsMajor(std::string listing, const std::string& engine8, const std::string& engine, int major) {
   ReplaceAll(listing, engine8, engine);
-  ReplaceAll(listing, Inspector(8), Inspector(major));
+  ReplaceAll(listing, InspectorPath(8), InspectorPath(major));
   ReplaceAll(listing, "\n         TensorRT 8, ", "\n         TensorRT " + std::to_string(major) + ", ");
   return listing;
 }
@@ -59,7 +56,7 @@ void ExpectSameListingAsTensorRt8(const std::string& engine8, const std::string&
   nlohmann::json j8 = InspectJson(engine8), j = InspectJson(engine);
   EXPECT_EQ(j["engine"]["trt_major"], major);
   EXPECT_EQ(j["engine"]["file"], engine);
-  EXPECT_EQ(j["inspector"], Inspector(major));
+  EXPECT_EQ(j["inspector"], InspectorPath(major));
   for (nlohmann::json* listing : {&j8, &j}) {
     (*listing)["engine"].erase("trt_major");
     (*listing)["engine"].erase("file");
@@ -168,9 +165,9 @@ TEST(NamedTensor, EngineOfAnotherMajorSuggestsTheTrtThatFits) {
     ExpectFailure({"inspect", "--trt", std::to_string(c.trt), engine}, kExitInput,
                   head + "; it is a TensorRT " + fits + " engine: run it with --trt " + fits);
     // One inspector named and no --trt: the major it reads decides, and the hint is the same.
-    ExpectFailure({"inspect", "--inspector", Inspector(c.trt), engine}, kExitInput,
+    ExpectFailure({"inspect", "--inspector", InspectorPath(c.trt), engine}, kExitInput,
                   head + "; it is a TensorRT " + fits + " engine: run it with --trt " + fits);
-    ExpectFailure({"--engine", engine, "--inspector", Inspector(c.trt)}, kExitInput,
+    ExpectFailure({"--engine", engine, "--inspector", InspectorPath(c.trt)}, kExitInput,
                   head + "; it is a TensorRT " + fits + " engine: run it with --trt " + fits);
   }
 }
@@ -178,8 +175,8 @@ TEST(NamedTensor, EngineOfAnotherMajorSuggestsTheTrtThatFits) {
 TEST(NamedTensor, TrtThatDisagreesWithTheDeliverable) {
   ExpectFailure({"--engine", EnginePath("smoke", 10), "--trt", "10", "--lib", LibraryPath(11)}, kExitUsage,
                 "--trt 10 given, but " + LibraryPath(11) + " links TensorRT 11");
-  ExpectFailure({"--engine", EnginePath("smoke", 10), "--trt", "11", "--inspector", Inspector(10)},
-                kExitUsage, Inspector(10) + " reads TensorRT 10 engines, the deliverable is TensorRT 11");
+  ExpectFailure({"--engine", EnginePath("smoke", 10), "--trt", "11", "--inspector", InspectorPath(10)},
+                kExitUsage, InspectorPath(10) + " reads TensorRT 10 engines, the deliverable is TensorRT 11");
 }
 
 }  // namespace

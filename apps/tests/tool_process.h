@@ -34,6 +34,7 @@ void ExpectFailure(const std::vector<std::string>& args, int code, const std::st
 
 std::string EnginePath(const std::string& name, int trt_major);  // a sample engine of the stand-in
 std::string LibraryPath(int trt_major);                          // the build's libinferlet<major>.so
+std::string InspectorPath(int trt_major);                        // the build's libinferlet_inspect<major>.so
 
 // A fresh directory under the test's temporary directory, removed with its files on destruction.
 class TempDir {
