@@ -54,6 +54,7 @@ class ExecutionContext final : public ContextInterface {
   bool setInputConsumedEvent(cudaEvent_t event) noexcept override;
   cudaEvent_t getInputConsumedEvent() const noexcept override;
   bool enqueueV3(cudaStream_t stream) noexcept override;
+  nvinfer1::Dims getTensorStrides(const char* tensorName) const noexcept override;
 #if NV_TENSORRT_MAJOR < 11
   bool allInputShapesSpecified() const noexcept override;
 #endif
@@ -61,6 +62,7 @@ class ExecutionContext final : public ContextInterface {
   bool setOptimizationProfile(int32_t profileIndex) noexcept override;
   bool setBindingDimensions(int32_t bindingIndex, nvinfer1::Dims dimensions) noexcept override;
   nvinfer1::Dims getBindingDimensions(int32_t bindingIndex) const noexcept override;
+  nvinfer1::Dims getStrides(int32_t bindingIndex) const noexcept override;
   bool enqueueV2(BindingArray bindings, cudaStream_t stream, cudaEvent_t* inputConsumed) noexcept override;
 #if NV_TENSORRT_MAJOR < 8
   void destroy() noexcept override { delete this; }

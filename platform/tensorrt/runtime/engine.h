@@ -48,6 +48,20 @@ class Engine final : public EngineInterface {
 #if NV_TENSORRT_MAJOR < 11
   bool hasImplicitBatchDimension() const noexcept override;
 #endif
+  int32_t getTensorBytesPerComponent(const char* tensorName) const noexcept override;
+  int32_t getTensorBytesPerComponentV2(const char* tensorName, int32_t profileIndex) const noexcept override;
+  int32_t getTensorComponentsPerElement(const char* tensorName) const noexcept override;
+  int32_t getTensorComponentsPerElementV2(const char* tensorName,
+                                          int32_t profileIndex) const noexcept override;
+  nvinfer1::TensorFormat getTensorFormat(const char* tensorName) const noexcept override;
+  nvinfer1::TensorFormat getTensorFormatV2(const char* tensorName,
+                                           int32_t profileIndex) const noexcept override;
+  const char* getTensorFormatDesc(const char* tensorName) const noexcept override;
+  const char* getTensorFormatDescV2(const char* tensorName, int32_t profileIndex) const noexcept override;
+  int32_t getTensorVectorizedDim(const char* tensorName) const noexcept override;
+  int32_t getTensorVectorizedDimV2(const char* tensorName, int32_t profileIndex) const noexcept override;
+  int64_t getDeviceMemorySizeV2() const noexcept override;
+  int64_t getDeviceMemorySizeForProfileV2(int32_t profileIndex) const noexcept override;
 
   // The I/O tensor index of a name, or -1 for a name that is not an input or output.
   int io_index(const char* tensorName) const;
@@ -66,6 +80,15 @@ class Engine final : public EngineInterface {
   nvinfer1::IExecutionContext* createExecutionContext() noexcept override;
   nvinfer1::Dims getProfileDimensions(int32_t bindingIndex, int32_t profileIndex,
                                       nvinfer1::OptProfileSelector select) const noexcept override;
+  nvinfer1::TensorLocation getLocation(int32_t bindingIndex) const noexcept override;
+  std::size_t getDeviceMemorySize() const noexcept override;
+  int32_t getBindingBytesPerComponent(int32_t bindingIndex) const noexcept override;
+  int32_t getBindingComponentsPerElement(int32_t bindingIndex) const noexcept override;
+  nvinfer1::TensorFormat getBindingFormat(int32_t bindingIndex) const noexcept override;
+  const char* getBindingFormatDesc(int32_t bindingIndex) const noexcept override;
+  int32_t getBindingVectorizedDim(int32_t bindingIndex) const noexcept override;
+  bool isShapeBinding(int32_t bindingIndex) const noexcept override;
+  bool isExecutionBinding(int32_t bindingIndex) const noexcept override;
 #if NV_TENSORRT_MAJOR < 8
   void destroy() noexcept override { delete this; }
 #endif

@@ -85,12 +85,6 @@ nvinfer1::IExecutionContext* Engine::createExecutionContext(
   return context.release();
 }
 
-nvinfer1::TensorLocation Engine::getTensorLocation(const char* /*tensorName*/) const noexcept {
-  return nvinfer1::TensorLocation::kDEVICE;
-}
-
-bool Engine::isShapeInferenceIO(const char* /*tensorName*/) const noexcept { return false; }
-
 #if NV_TENSORRT_MAJOR < 11
 bool Engine::hasImplicitBatchDimension() const noexcept { return false; }
 #endif

@@ -14,6 +14,7 @@ class IExecutionContext;
 enum class OptProfileSelector : int32_t;
 enum class ExecutionContextAllocationStrategy : int32_t;
 enum class TensorLocation : int32_t;
+enum class TensorFormat : int32_t;
 
 namespace apiv {
 
@@ -46,6 +47,20 @@ class VCudaEngine : public VRoot {
 #endif
   virtual int32_t getNbIOTensors() const noexcept = 0;
   virtual char const* getIOTensorName(int32_t index) const noexcept = 0;
+  virtual int32_t getTensorBytesPerComponent(char const* tensorName) const noexcept = 0;
+  virtual int32_t getTensorBytesPerComponentV2(char const* tensorName,
+                                               int32_t profileIndex) const noexcept = 0;
+  virtual int32_t getTensorComponentsPerElement(char const* tensorName) const noexcept = 0;
+  virtual int32_t getTensorComponentsPerElementV2(char const* tensorName,
+                                                  int32_t profileIndex) const noexcept = 0;
+  virtual TensorFormat getTensorFormat(char const* tensorName) const noexcept = 0;
+  virtual TensorFormat getTensorFormatV2(char const* tensorName, int32_t profileIndex) const noexcept = 0;
+  virtual char const* getTensorFormatDesc(char const* tensorName) const noexcept = 0;
+  virtual char const* getTensorFormatDescV2(char const* tensorName, int32_t profileIndex) const noexcept = 0;
+  virtual int32_t getTensorVectorizedDim(char const* tensorName) const noexcept = 0;
+  virtual int32_t getTensorVectorizedDimV2(char const* tensorName, int32_t profileIndex) const noexcept = 0;
+  virtual int64_t getDeviceMemorySizeV2() const noexcept = 0;
+  virtual int64_t getDeviceMemorySizeForProfileV2(int32_t profileIndex) const noexcept = 0;
 };
 
 class VExecutionContext : public VRoot {
@@ -68,6 +83,7 @@ class VExecutionContext : public VRoot {
   virtual bool setInputConsumedEvent(cudaEvent_t event) noexcept = 0;
   virtual cudaEvent_t getInputConsumedEvent() const noexcept = 0;
   virtual bool enqueueV3(cudaStream_t stream) noexcept = 0;
+  virtual Dims getTensorStrides(char const* tensorName) const noexcept = 0;
 };
 
 }  // namespace apiv

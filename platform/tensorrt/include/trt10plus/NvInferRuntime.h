@@ -36,6 +36,31 @@ struct EnumMaxImpl<TensorLocation> {
 };
 }  // namespace impl
 
+// How an I/O tensor's elements lie in memory. Vectorized formats pad the vectorized dimension to a
+// multiple of the vector width.
+enum class TensorFormat : int32_t {
+  kLINEAR = 0,
+  kCHW2 = 1,
+  kHWC8 = 2,
+  kCHW4 = 3,
+  kCHW16 = 4,
+  kCHW32 = 5,
+  kDHWC8 = 6,
+  kCDHW32 = 7,
+  kHWC = 8,
+  kDLA_LINEAR = 9,
+  kDLA_HWC4 = 10,
+  kHWC16 = 11,
+  kDHWC = 12
+};
+
+namespace impl {
+template <>
+struct EnumMaxImpl<TensorFormat> {
+  static constexpr int32_t kVALUE = 13;
+};
+}  // namespace impl
+
 enum class OptProfileSelector : int32_t { kMIN = 0, kOPT = 1, kMAX = 2 };
 
 namespace impl {
@@ -190,6 +215,53 @@ class ICudaEngine : public INoCopy {
   // index in [0, getNbIOTensors()).
   char const* getIOTensorName(int32_t index) const noexcept { return mImpl->getIOTensorName(index); }
 
+  // The forms without a profile answer for profile 0.
+  int32_t getTensorBytesPerComponent(char const* tensorName) const noexcept {
+    return mImpl->getTensorBytesPerComponent(tensorName);
+  }
+  int32_t getTensorBytesPerComponent(char const* tensorName, int32_t profileIndex) const noexcept {
+    return mImpl->getTensorBytesPerComponentV2(tensorName, profileIndex);
+  }
+  int32_t getTensorComponentsPerElement(char const* tensorName) const noexcept {
+    return mImpl->getTensorComponentsPerElement(tensorName);
+  }
+  int32_t getTensorComponentsPerElement(char const* tensorName, int32_t profileIndex) const noexcept {
+    return mImpl->getTensorComponentsPerElementV2(tensorName, profileIndex);
+  }
+  TensorFormat getTensorFormat(char const* tensorName) const noexcept {
+    return mImpl->getTensorFormat(tensorName);
+  }
+  TensorFormat getTensorFormat(char const* tensorName, int32_t profileIndex) const noexcept {
+    return mImpl->getTensorFormatV2(tensorName, profileIndex);
+  }
+  char const* getTensorFormatDesc(char const* tensorName) const noexcept {
+    return mImpl->getTensorFormatDesc(tensorName);
+  }
+  char const* getTensorFormatDesc(char const* tensorName, int32_t profileIndex) const noexcept {
+    return mImpl->getTensorFormatDescV2(tensorName, profileIndex);
+  }
+  // -1 when the format has one scalar per vector.
+  int32_t getTensorVectorizedDim(char const* tensorName) const noexcept {
+    return mImpl->getTensorVectorizedDim(tensorName);
+  }
+  int32_t getTensorVectorizedDim(char const* tensorName, int32_t profileIndex) const noexcept {
+    return mImpl->getTensorVectorizedDimV2(tensorName, profileIndex);
+  }
+
+#if NV_TENSORRT_MAJOR < 11
+  TRT_DEPRECATED size_t getDeviceMemorySize() const noexcept {
+    return static_cast<size_t>(mImpl->getDeviceMemorySizeV2());
+  }
+  TRT_DEPRECATED size_t getDeviceMemorySizeForProfile(int32_t profileIndex) const noexcept {
+    return static_cast<size_t>(mImpl->getDeviceMemorySizeForProfileV2(profileIndex));
+  }
+#endif
+  // Activation memory a kSTATIC context holds: enough for every profile.
+  int64_t getDeviceMemorySizeV2() const noexcept { return mImpl->getDeviceMemorySizeV2(); }
+  int64_t getDeviceMemorySizeForProfileV2(int32_t profileIndex) const noexcept {
+    return mImpl->getDeviceMemorySizeForProfileV2(profileIndex);
+  }
+
  protected:
   apiv::VCudaEngine* mImpl;
 };
@@ -265,6 +337,10 @@ class IExecutionContext : public INoCopy {
 
   // True if the work was enqueued.
   bool enqueueV3(cudaStream_t stream) noexcept { return mImpl->enqueueV3(stream); }
+
+  // In elements (a vector of getTensorComponentsPerElement scalars for a vectorized format), for the
+  // shapes set so far.
+  Dims getTensorStrides(char const* tensorName) const noexcept { return mImpl->getTensorStrides(tensorName); }
 
  protected:
   apiv::VExecutionContext* mImpl;

@@ -40,6 +40,17 @@ class ICudaEngine {
   virtual int32_t getNbOptimizationProfiles() const noexcept = 0;
   virtual Dims getProfileDimensions(int32_t bindingIndex, int32_t profileIndex,
                                     OptProfileSelector select) const noexcept = 0;
+  virtual TensorLocation getLocation(int32_t bindingIndex) const noexcept = 0;
+  // Activation memory a context needs, for the largest of the engine's profiles.
+  virtual std::size_t getDeviceMemorySize() const noexcept = 0;
+  virtual int32_t getBindingBytesPerComponent(int32_t bindingIndex) const noexcept = 0;
+  virtual int32_t getBindingComponentsPerElement(int32_t bindingIndex) const noexcept = 0;
+  virtual TensorFormat getBindingFormat(int32_t bindingIndex) const noexcept = 0;
+  virtual const char* getBindingFormatDesc(int32_t bindingIndex) const noexcept = 0;
+  // -1 when the format has one scalar per vector.
+  virtual int32_t getBindingVectorizedDim(int32_t bindingIndex) const noexcept = 0;
+  virtual bool isShapeBinding(int32_t bindingIndex) const noexcept = 0;
+  virtual bool isExecutionBinding(int32_t bindingIndex) const noexcept = 0;
 
  protected:
   virtual ~ICudaEngine() {}
@@ -54,6 +65,8 @@ class IExecutionContext {
   virtual bool setBindingDimensions(int32_t bindingIndex, Dims dimensions) noexcept = 0;
   virtual Dims getBindingDimensions(int32_t bindingIndex) const noexcept = 0;
   virtual bool allInputDimensionsSpecified() const noexcept = 0;
+  // In elements (a vector of getBindingComponentsPerElement scalars for a vectorized format).
+  virtual Dims getStrides(int32_t bindingIndex) const noexcept = 0;
   virtual bool enqueueV2(void** bindings, cudaStream_t stream, cudaEvent_t* inputConsumed) noexcept = 0;
 
  protected:

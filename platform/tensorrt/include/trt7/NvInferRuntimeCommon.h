@@ -74,6 +74,35 @@ constexpr inline int32_t EnumMax<OptProfileSelector>() {
   return 3;
 }
 
+// How a binding's elements lie in memory. Vectorized formats pad the vectorized dimension to a
+// multiple of the vector width.
+enum class TensorFormat : int32_t {
+  kLINEAR = 0,
+  kCHW2 = 1,
+  kHWC8 = 2,
+  kCHW4 = 3,
+  kCHW16 = 4,
+  kCHW32 = 5,
+  kDHWC8 = 6,
+  kCDHW32 = 7,
+  kHWC = 8,
+  kDLA_LINEAR = 9,
+  kDLA_HWC4 = 10,
+  kHWC16 = 11
+};
+
+template <>
+constexpr inline int32_t EnumMax<TensorFormat>() {
+  return 12;
+}
+
+enum class TensorLocation : int32_t { kDEVICE = 0, kHOST = 1 };
+
+template <>
+constexpr inline int32_t EnumMax<TensorLocation>() {
+  return 2;
+}
+
 class ILogger {
  public:
   enum class Severity : int32_t { kINTERNAL_ERROR = 0, kERROR = 1, kWARNING = 2, kINFO = 3, kVERBOSE = 4 };

@@ -83,6 +83,39 @@ struct EnumMaxImpl<OptProfileSelector> {
 };
 }  // namespace impl
 
+// How a binding's elements lie in memory. Vectorized formats pad the vectorized dimension to a
+// multiple of the vector width.
+enum class TensorFormat : int32_t {
+  kLINEAR = 0,
+  kCHW2 = 1,
+  kHWC8 = 2,
+  kCHW4 = 3,
+  kCHW16 = 4,
+  kCHW32 = 5,
+  kDHWC8 = 6,
+  kCDHW32 = 7,
+  kHWC = 8,
+  kDLA_LINEAR = 9,
+  kDLA_HWC4 = 10,
+  kHWC16 = 11
+};
+
+namespace impl {
+template <>
+struct EnumMaxImpl<TensorFormat> {
+  static constexpr int32_t kVALUE = 12;
+};
+}  // namespace impl
+
+enum class TensorLocation : int32_t { kDEVICE = 0, kHOST = 1 };
+
+namespace impl {
+template <>
+struct EnumMaxImpl<TensorLocation> {
+  static constexpr int32_t kVALUE = 2;
+};
+}  // namespace impl
+
 class ILogger {
  public:
   enum class Severity : int32_t { kINTERNAL_ERROR = 0, kERROR = 1, kWARNING = 2, kINFO = 3, kVERBOSE = 4 };
