@@ -445,6 +445,9 @@ int trt_engine_core::run(int profile, const void* const* inputs, int input_num, 
 void trt_engine_core::close() {
   logInfo() << __func__ << "destory...\n";
   if (mStream) {
+    // Work still queued may use the context released after this (a profile switch of TensorRT 10 on);
+    // destroying a stream does not wait for it.
+    CUDA_CHECK(cudaStreamSynchronize(mStream));
     CUDA_CHECK(cudaStreamDestroy(mStream));
     mStream = nullptr;
   }

@@ -22,8 +22,8 @@ using ::testing::ElementsAre;
 class Teardown : public FreshPlatformTest {};
 
 // Two profiles of (in0, in1, out0): the six frees follow the allocation order, which is profile by
-// profile, inputs before outputs. The stream goes first; the execution context (whose staging memory
-// TensorRT releases with cudaFreeHost) goes only after the device buffers.
+// profile, inputs before outputs. The stream is waited for and goes first; the execution context (whose
+// staging memory TensorRT releases with cudaFreeHost) goes only after the device buffers.
 TEST_F(Teardown, FreesSixBuffersProfileByProfileBetweenStreamAndContext) {
   const auto outcome = CallNew(ReadEngine("two_profiles"), TwoProfilesConfig());
   ASSERT_EQ(outcome.rc, 0);
@@ -37,10 +37,12 @@ TEST_F(Teardown, FreesSixBuffersProfileByProfileBetweenStreamAndContext) {
   cudaemu_trace_entry entry;
   for (size_t i = 0; cudaemu_trace_get(i, &entry); ++i) {
     const std::string api = entry.api;
-    if (api == "cudaStreamDestroy" || api == "cudaFree" || api == "cudaFreeHost") releases.push_back(api);
+    if (api == "cudaStreamSynchronize" || api == "cudaStreamDestroy" || api == "cudaFree" ||
+        api == "cudaFreeHost")
+      releases.push_back(api);
   }
-  EXPECT_THAT(releases, ElementsAre("cudaStreamDestroy", "cudaFree", "cudaFree", "cudaFree", "cudaFree",
-                                    "cudaFree", "cudaFree", "cudaFreeHost"));
+  EXPECT_THAT(releases, ElementsAre("cudaStreamSynchronize", "cudaStreamDestroy", "cudaFree", "cudaFree",
+                                    "cudaFree", "cudaFree", "cudaFree", "cudaFree", "cudaFreeHost"));
 }
 
 TEST_F(Teardown, NothingOfTheDeviceOrTensorRtOutlivesTheHandle) {
@@ -59,6 +61,34 @@ TEST_F(Teardown, NothingOfTheDeviceOrTensorRtOutlivesTheHandle) {
   EXPECT_EQ(trt_standin_count("live_runtimes"), 0);
   // Where the handle holds the runtime (TensorRT 10 on), it goes after the engine.
   EXPECT_EQ(trt_standin_count("runtimes_released_before_engines"), 0);
+  EXPECT_EQ(cudaemu_violations(), 0u);
+}
+
+// A call refused after its profile switch leaves the switch's stream work queued (TensorRT 10 on, where
+// the switch is stream work): teardown waits for the handle's stream before the stream and the context
+// go, also where destroying a stream does not wait (the device's strict ordering).
+TEST_F(Teardown, WaitsForWhatARefusedCallLeftQueued) {
+  cudaemu_set_strict(1);
+  const ModelConfig config = TwoProfilesConfig();
+  const auto outcome = CallNew(ReadEngine("two_profiles"), config);
+  ASSERT_EQ(outcome.rc, 0);
+  const uintptr_t stream = reinterpret_cast<uintptr_t>(trt_engine_core_peer::Stream(*outcome.handle));
+  trt_standin_fail(kSetDimensionsCall, 1);
+  CallResult refused;
+  CapturedLines([&] { refused = Call(outcome.handle, config, /*profile=*/1, /*batch_size=*/2, 1); });
+  ASSERT_EQ(refused.code, -1);
+  EXPECT_GT(cudaemu_pending_work(), 0u);
+
+  cudaemu_trace_clear();
+  DeleteHandle(outcome.handle);
+  EXPECT_EQ(cudaemu_pending_work(), 0u);
+  const std::vector<cudaemu_trace_entry> synced = TraceOf("cudaStreamSynchronize");
+  ASSERT_EQ(synced.size(), 1u);
+  EXPECT_EQ(synced[0].args[0], stream);
+  EXPECT_EQ(synced[0].result, cudaSuccess);
+  EXPECT_THAT(TraceNames({"cudaStreamSynchronize", "cudaStreamDestroy"}),
+              ElementsAre("cudaStreamSynchronize", "cudaStreamDestroy"));
+  EXPECT_EQ(trt_standin_count("unsynchronized_profile_switches"), 0);
   EXPECT_EQ(cudaemu_violations(), 0u);
 }
 

@@ -143,7 +143,10 @@ const FaultRow kFaultTable[] = {
      "refused capture end", nullptr, nullptr, After::kLeftCapturing},
     {&kRefusedCapture, "cudaGraphDestroy", 1, cudaErrorInvalidResourceHandle, kFails,
      "refused capture graph release"},
-    // Teardown: stream, executable graph, then every input and output buffer.
+    // Teardown: the stream's queued work waited for, the stream, executable graph, then every input and
+    // output buffer.
+    {&kDelete, "cudaStreamSynchronize", 1, cudaErrorLaunchFailure, kExits, "teardown sync"},
+    {&kDeleteUnused, "cudaStreamSynchronize", 1, cudaErrorIllegalAddress, kExits, "teardown sync"},
     {&kDelete, "cudaStreamDestroy", 1, cudaErrorInvalidResourceHandle, kExits, "stream release"},
     {&kGraphDelete, "cudaGraphExecDestroy", 1, cudaErrorInvalidResourceHandle, kGoesOn,
      "executable graph release"},
@@ -472,9 +475,21 @@ void ExpectSurvived(const FaultRow& row, const SampleModel& model, const Baselin
       EXPECT_EQ(next.result.outputs, expected_next.result.outputs);
       EXPECT_EQ(next.lines, expected_next.lines);
     } else {
+      cudaStream_t stream = trt_engine_core_peer::Stream(*run.handle);
       cudaStreamCaptureStatus status = cudaStreamCaptureStatusNone;
-      EXPECT_EQ(cudaStreamIsCapturing(trt_engine_core_peer::Stream(*run.handle), &status), cudaSuccess);
+      EXPECT_EQ(cudaStreamIsCapturing(stream, &status), cudaSuccess);
       EXPECT_EQ(status, cudaStreamCaptureStatusActive);
+      // Teardown cannot wait for a stream that is still capturing: its checked synchronization ends the
+      // process. Once the host has ended the capture, teardown goes through.
+      EXPECT_EXIT(
+          {
+            StdoutCapture quiet;
+            run.handle.reset();
+          },
+          testing::ExitedWithCode(cudaErrorStreamCaptureUnsupported & 0xFF), "");
+      cudaGraph_t partial = nullptr;
+      EXPECT_EQ(cudaStreamEndCapture(stream, &partial), cudaSuccess);
+      EXPECT_EQ(cudaGraphDestroy(partial), cudaSuccess);
     }
   }
   char violation[256] = "";

@@ -5,8 +5,8 @@
 //
 // What is pinned: the next kestrel_trt_process answers -1 after one report of the fault (without
 // graphs the first input copy reports it; with graphs TensorRT's enqueue in the capture step fails
-// first), and kestrel_trt_delete ends the process at its checked cudaStreamDestroy with the code as
-// exit status and the CUDA report line of that call site.
+// first), and kestrel_trt_delete ends the process at the checked synchronization that starts
+// teardown, with the code as exit status and the CUDA report line of that call site.
 #include <cudaemu.h>
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
@@ -183,10 +183,11 @@ TEST_P(StickyFaultTest, LaterCallsReportItAndTeardownEndsTheProcess) {
   const int upload_report = SiteLine("cudaMemcpyAsync(rec.input_bufs[i]", "gpuAssert(status");
   const int after_enqueue_report =
       SiteLine("cudaError_t status = cudaStreamSynchronize(mStream);", "gpuAssert(status");
-  const int destroy_site = SiteLine("", "CUDA_CHECK(cudaStreamDestroy(mStream))");
+  const int teardown_sync =
+      SiteLine("void trt_engine_core::close()", "CUDA_CHECK(cudaStreamSynchronize(mStream))");
   ASSERT_GT(upload_report, 0);
   ASSERT_GT(after_enqueue_report, 0);
-  ASSERT_GT(destroy_site, 0);
+  ASSERT_GT(teardown_sync, 0);
   const std::string text = cudaGetErrorString(c.code);
 
   std::vector<std::string> expected;
@@ -209,7 +210,7 @@ TEST_P(StickyFaultTest, LaterCallsReportItAndTeardownEndsTheProcess) {
   }
   expected.push_back("kestrel_trt_delete [0-9]+");
   expected.push_back("\\[inferlet\\]\\[I\\] closedestory\\.\\.\\.");
-  expected.push_back(ReportPattern(c.code, destroy_site));
+  expected.push_back(ReportPattern(c.code, teardown_sync));
 
   GTEST_FLAG_SET(death_test_style, "threadsafe");
   EXPECT_EXIT(RunChild(c), testing::ExitedWithCode(static_cast<int>(c.code) & 0xFF), AfterTheFault(expected));
