@@ -81,11 +81,10 @@ bool setInputDimensions(nvinfer1::IExecutionContext& context, const nvinfer1::IC
   return context.setInputShape(name, dims);
 }
 
-// TensorRT's own documentation says allInputDimensionsSpecified does not follow setInputShape, and
-// points to inferShapes: both must agree that nothing is missing (inferShapes answers the number of
-// inputs still without a shape, or -1).
+// TensorRT's own documentation says allInputDimensionsSpecified does not follow setInputShape and
+// points to inferShapes, which answers the number of inputs still without a shape (or -1).
 bool allInputDimensionsSpecified(nvinfer1::IExecutionContext& context) {
-  return context.allInputDimensionsSpecified() && context.inferShapes(0, nullptr) == 0;
+  return context.inferShapes(0, nullptr) == 0;
 }
 
 Extents resolvedDimensions(const nvinfer1::IExecutionContext& context, const nvinfer1::ICudaEngine& engine,

@@ -20,6 +20,10 @@ inline constexpr const char* kEnqueueCall = "enqueueV3";
 inline constexpr const char* kSetDimensionsCall = "setInputShape";
 inline constexpr const char* kSelectProfileCall = "setOptimizationProfileAsync";
 inline constexpr const char* kResolvedDimensionsCall = "getTensorShape";  // the context's
+// The one call that tells whether every input has its dimensions, and the line TensorRT writes when
+// it fails on purpose (allInputDimensionsSpecified does not follow setInputShape there).
+inline constexpr const char* kCompletenessCall = "inferShapes";
+inline constexpr const char* kInjectedCompletenessLine = "inferShapes: injected failure";
 // Releasing a runtime before its engines is undefined from TensorRT 10 on: a handle keeps it.
 inline constexpr bool kHandleKeepsRuntime = true;
 inline constexpr int kOtherMajor = INFERLET_TRT_MAJOR == 10 ? 11 : 10;
@@ -28,6 +32,8 @@ inline constexpr const char* kEnqueueCall = "enqueueV2";
 inline constexpr const char* kSetDimensionsCall = "setBindingDimensions";
 inline constexpr const char* kSelectProfileCall = "setOptimizationProfile";
 inline constexpr const char* kResolvedDimensionsCall = "getBindingDimensions";  // the context's
+inline constexpr const char* kCompletenessCall = "allInputDimensionsSpecified";
+inline constexpr const char* kInjectedCompletenessLine = nullptr;  // it answers false, silently
 inline constexpr bool kHandleKeepsRuntime = false;
 inline constexpr int kOtherMajor = INFERLET_TRT_MAJOR == 8 ? 7 : 8;
 #endif
