@@ -106,8 +106,8 @@ std::unique_ptr<ExecutionContext> ExecutionContext::create(const Engine& engine,
 }
 
 // Network inputs and outputs live in one pinned block (they are the copy endpoints), each in its
-// layout; the tensors between layers, and the dense copies of I/O tensors in vectorized formats, only
-// ever meet host code and live in ordinary memory.
+// layout; the tensors between layers, and the dense copies of I/O tensors in other formats than
+// kLINEAR, only ever meet host code and live in ordinary memory.
 bool ExecutionContext::allocate_buffers() {
   const Graph& g = *graph_;
   const std::size_t tensors = g.tensor_names.size();

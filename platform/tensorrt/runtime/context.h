@@ -5,9 +5,9 @@
 // network on the staging buffers, staging->device copies of the outputs. Each copy moves the tensor's
 // whole layout, padding included. The staging buffers are pinned host memory owned by the context,
 // allocated once at creation for the largest layouts any profile allows, so an enqueue itself
-// allocates nothing and can be captured into a graph. An I/O tensor with a vectorized format in any
-// profile also has a dense copy that the layers compute on; the host function converts between the
-// two.
+// allocates nothing and can be captured into a graph. An I/O tensor with a format other than kLINEAR
+// in some profile also has a dense copy that the layers compute on; the host function converts
+// between the two.
 #ifndef TRT_STANDIN_RUNTIME_CONTEXT_H_
 #define TRT_STANDIN_RUNTIME_CONTEXT_H_
 
