@@ -74,7 +74,7 @@ Shape dims_at(const json& j, const std::string& path) {
 }
 
 TensorDesc tensor_at(const json& j, const std::string& path) {
-  allow_keys(object_at(j, path), path, {"name", "dtype", "dims"});
+  allow_keys(object_at(j, path), path, {"name", "dtype", "dims", "format", "location"});
   TensorDesc t;
   t.name = string_at(required(j, path, "name"), member(path, "name"));
   const std::string dtype = string_at(required(j, path, "dtype"), member(path, "dtype"));
@@ -82,7 +82,40 @@ TensorDesc tensor_at(const json& j, const std::string& path) {
     fail(member(path, "dtype"), "unknown data type '" + dtype + "' (float, half, int8, int32 or bool)");
   }
   t.dims = dims_at(required(j, path, "dims"), member(path, "dims"));
+  if (j.contains("location")) {
+    const std::string where = member(path, "location");
+    const std::string location = string_at(j["location"], where);
+    if (!location_from_name(location, &t.location)) {
+      fail(where, "unknown location '" + location + "' (device or host)");
+    }
+  }
   return t;
+}
+
+TensorFormat format_at(const json& j, const std::string& path) {
+  const std::string name = string_at(j, path);
+  TensorFormat format;
+  if (!format_from_name(name, &format)) {
+    fail(path,
+         "unknown format '" + name +
+             "' (kLINEAR, kCHW2, kHWC8, kCHW4, kCHW16, kCHW32, kDHWC8, kCDHW32, kHWC, kHWC16 or kDHWC)");
+  }
+  return format;
+}
+
+// "format": one name for every profile or an array of one per profile; kLINEAR when absent.
+std::vector<TensorFormat> formats_of(const json& tensor, const std::string& path, std::size_t profiles) {
+  if (!tensor.contains("format")) return std::vector<TensorFormat>(profiles, TensorFormat::kLinear);
+  const json& j = tensor["format"];
+  const std::string where = member(path, "format");
+  if (j.is_string()) return std::vector<TensorFormat>(profiles, format_at(j, where));
+  if (!j.is_array()) fail(where, "expected a format name or an array of one name per profile");
+  if (j.size() != profiles) {
+    fail(where, std::to_string(j.size()) + " format(s) for " + std::to_string(profiles) + " profile(s)");
+  }
+  std::vector<TensorFormat> formats;
+  for (std::size_t i = 0; i < j.size(); ++i) formats.push_back(format_at(j[i], item(where, i)));
+  return formats;
 }
 
 // An array of numbers, or a fill object producing count values.
@@ -215,6 +248,10 @@ Network network_at(const json& root) {
   for (std::size_t i = 0; i < profiles.size(); ++i) {
     net.profiles.push_back(profile_at(profiles[i], item("profiles", i), net.inputs));
   }
+  for (std::size_t i = 0; i < inputs.size(); ++i)
+    net.inputs[i].formats = formats_of(inputs[i], item("inputs", i), net.profiles.size());
+  for (std::size_t i = 0; i < outputs.size(); ++i)
+    net.outputs[i].formats = formats_of(outputs[i], item("outputs", i), net.profiles.size());
   LastExtents extents;
   for (std::size_t i = 0; i < net.inputs.size(); ++i) {
     const Shape& opt = net.profiles.empty() ? net.inputs[i].dims : net.profiles[0].inputs[i].opt;

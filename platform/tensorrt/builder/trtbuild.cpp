@@ -73,14 +73,15 @@ int main(int argc, char** argv) {
   trt_standin::Network network;
   trt_standin::Graph graph;
   std::string error;
+  const auto trt_major = static_cast<uint32_t>(std::stoul(major));
   if (!trt_standin::network_from_json(text.str(), &network, &error) ||
-      !trt_standin::build_graph(network, &graph, &error)) {
+      !trt_standin::build_graph(network, &graph, &error) ||
+      !trt_standin::check_formats_of_major(network, trt_major, &error)) {
     std::cerr << "trtbuild: " << input << ": " << error << "\n";
     return kExitDescription;
   }
 
-  const std::vector<unsigned char> engine =
-      trt_standin::serialize_engine(network, static_cast<uint32_t>(std::stoul(major)));
+  const std::vector<unsigned char> engine = trt_standin::serialize_engine(network, trt_major);
   std::ofstream out(output, std::ios::binary | std::ios::trunc);
   out.write(reinterpret_cast<const char*>(engine.data()), static_cast<std::streamsize>(engine.size()));
   out.close();

@@ -114,6 +114,12 @@ void write_tensor(Writer& w, const TensorDesc& t) {
   w.u8(static_cast<uint8_t>(t.type));
   w.u8(static_cast<uint8_t>(t.dims.size()));
   w.dims(t.dims);
+  w.u8(static_cast<uint8_t>(t.location));
+}
+
+// A network whose tensor lacks the profile's format gets a byte that loading refuses.
+void write_format(Writer& w, const TensorDesc& t, std::size_t profile) {
+  w.u8(profile < t.formats.size() ? static_cast<uint8_t>(t.formats[profile]) : 0xFF);
 }
 
 TensorDesc read_tensor(Reader& r) {
@@ -125,7 +131,18 @@ TensorDesc read_tensor(Reader& r) {
   const uint8_t rank = r.u8();
   if (rank > kMaxRank) r.fail("rank " + std::to_string(rank) + " exceeds 8");
   t.dims = r.dims(rank);
+  const uint8_t location = r.u8();
+  if (location >= kTensorLocationCount) r.fail("unknown tensor location " + std::to_string(location));
+  t.location = static_cast<TensorLocation>(location);
   return t;
+}
+
+void read_formats(Reader& r, std::vector<TensorDesc>& tensors) {
+  for (TensorDesc& t : tensors) {
+    const uint8_t format = r.u8();
+    if (format >= kTensorFormatCount) r.fail("unknown tensor format " + std::to_string(format));
+    t.formats.push_back(static_cast<TensorFormat>(format));
+  }
 }
 
 Layer read_layer(Reader& r) {
@@ -148,10 +165,10 @@ bool read_network(Reader& r, Network* net) {
   net->name = r.str("the network name");
   net->max_batch_size = r.i32();
   net->refittable = r.u8() != 0;
-  // Each tensor takes at least 6 bytes (empty name, type, rank).
-  const uint32_t n_inputs = r.count(6, "inputs");
+  // Each tensor takes at least 7 bytes (empty name, type, rank, location).
+  const uint32_t n_inputs = r.count(7, "inputs");
   for (uint32_t i = 0; i < n_inputs && r.ok(); ++i) net->inputs.push_back(read_tensor(r));
-  const uint32_t n_outputs = r.count(6, "outputs");
+  const uint32_t n_outputs = r.count(7, "outputs");
   for (uint32_t i = 0; i < n_outputs && r.ok(); ++i) net->outputs.push_back(read_tensor(r));
   const uint32_t n_profiles = r.u32();
   if (n_profiles > static_cast<uint32_t>(kMaxProfiles))
@@ -167,6 +184,8 @@ bool read_network(Reader& r, Network* net) {
       if (!r.ok()) break;
     }
     net->profiles.push_back(std::move(prof));
+    read_formats(r, net->inputs);
+    read_formats(r, net->outputs);
   }
   // Each layer takes at least 26 bytes (op, arity, output name, a, b, units, two counts).
   const uint32_t n_layers = r.count(26, "layers");
@@ -201,12 +220,14 @@ std::vector<unsigned char> serialize_engine(const Network& net, uint32_t trt_maj
   w.u32(static_cast<uint32_t>(net.outputs.size()));
   for (const TensorDesc& t : net.outputs) write_tensor(w, t);
   w.u32(static_cast<uint32_t>(net.profiles.size()));
-  for (const Profile& p : net.profiles) {
-    for (const InputRange& range : p.inputs) {
+  for (std::size_t p = 0; p < net.profiles.size(); ++p) {
+    for (const InputRange& range : net.profiles[p].inputs) {
       w.dims(range.min);
       w.dims(range.opt);
       w.dims(range.max);
     }
+    for (const TensorDesc& t : net.inputs) write_format(w, t, p);
+    for (const TensorDesc& t : net.outputs) write_format(w, t, p);
   }
   w.u32(static_cast<uint32_t>(net.layers.size()));
   for (const Layer& l : net.layers) {
@@ -272,7 +293,7 @@ bool deserialize_engine(const void* data, std::size_t size, uint32_t trt_major, 
     return false;
   }
   std::string why;
-  if (!build_graph(std::move(net), graph, &why)) {
+  if (!check_formats_of_major(net, trt_major, &why) || !build_graph(std::move(net), graph, &why)) {
     *error = "invalid network in engine: " + why;
     return false;
   }

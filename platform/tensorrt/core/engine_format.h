@@ -14,7 +14,7 @@
 namespace trt_standin {
 
 constexpr char kEngineMagic[8] = {'T', 'R', 'T', 'S', 'T', 'A', 'N', 'D'};
-constexpr uint32_t kEngineFormatVersion = 1;
+constexpr uint32_t kEngineFormatVersion = 2;  // 2: formats and locations of the I/O tensors
 constexpr std::size_t kEngineHeaderSize = 24;
 
 // Byte offsets of the header fields.

@@ -5,6 +5,8 @@
 #include <set>
 #include <sstream>
 
+#include "layout.h"
+
 namespace trt_standin {
 namespace {
 
@@ -50,6 +52,47 @@ bool check_tensor(Checker& c, const std::string& where, const TensorDesc& t) {
   if (t.name.empty() || t.name.size() > kMaxNameLength) return c.fail(where + ".name", "empty or too long");
   if (static_cast<int>(t.type) >= kElementTypeCount) return c.fail(where + ".dtype", "unknown data type");
   return check_dims(c, where + ".dims", t.dims, true);
+}
+
+// The formats (one per profile) and the location of an I/O tensor.
+bool check_layout(Checker& c, const std::string& where, const TensorDesc& t, bool is_input,
+                  std::size_t profiles) {
+  const std::string format_key = where + ".format";
+  if (t.formats.size() != profiles) {
+    return c.fail(format_key, std::to_string(t.formats.size()) + " format(s) for " +
+                                  std::to_string(profiles) + " profile(s)");
+  }
+  const int rank = static_cast<int>(t.dims.size());
+  for (TensorFormat f : t.formats) {
+    const FormatTraits* traits = format_traits(f);
+    if (traits == nullptr) return c.fail(format_key, "unknown format " + std::to_string(static_cast<int>(f)));
+    if (traits->dla)
+      return c.fail(format_key, std::string(traits->name) + " is a DLA format: DLA is not modelled");
+    if (rank < minimum_rank(f)) {
+      return c.fail(format_key, std::string(traits->name) + " needs rank " + std::to_string(minimum_rank(f)) +
+                                    " or more, the tensor has rank " + std::to_string(rank));
+    }
+  }
+  const std::string location_key = where + ".location";
+  if (static_cast<int>(t.location) >= kTensorLocationCount) {
+    return c.fail(location_key, "unknown location " + std::to_string(static_cast<int>(t.location)));
+  }
+  if (t.location != TensorLocation::kHost) return true;
+  // A host tensor is a shape tensor: int32, linear, fixed extents.
+  if (!is_input) return c.fail(location_key, "only an input can be in host memory");
+  if (t.type != ElementType::kInt32) {
+    return c.fail(location_key, std::string("a host tensor is int32, not ") + element_type_name(t.type));
+  }
+  for (TensorFormat f : t.formats) {
+    if (f != TensorFormat::kLinear) {
+      return c.fail(location_key, std::string("a host tensor is kLINEAR, not ") + format_traits(f)->name);
+    }
+  }
+  if (t.dims.empty()) return c.fail(location_key, "a host tensor needs rank 1 or more");
+  if (std::any_of(t.dims.begin(), t.dims.end(), [](int32_t d) { return d < 0; })) {
+    return c.fail(location_key, "a host tensor needs fixed dims, not " + shape_to_string(t.dims));
+  }
+  return true;
 }
 
 bool check_range(Checker& c, const std::string& where, const TensorDesc& input, const InputRange& r) {
@@ -142,7 +185,8 @@ bool check_outputs(Checker& c, Graph* g) {
   for (std::size_t j = 0; j < net.outputs.size(); ++j) {
     const TensorDesc& out = net.outputs[j];
     const std::string where = indexed("outputs", j);
-    if (!check_tensor(c, where, out)) return false;
+    if (!check_tensor(c, where, out) || !check_layout(c, where, out, false, net.profiles.size()))
+      return false;
     if (!seen.insert(out.name).second) return c.fail(where + ".name", "duplicate output '" + out.name + "'");
     auto it = std::find(g->tensor_names.begin() + g->input_count(), g->tensor_names.end(), out.name);
     if (it == g->tensor_names.end()) {
@@ -168,6 +212,7 @@ Shape merge_extents(const Shape& at_min, const Shape& at_max) {
 bool check_profiles(Checker& c, Graph* g) {
   const Network& net = g->network;
   g->max_bytes.assign(g->tensor_names.size(), 0);
+  g->io_bytes.assign(g->bindings_per_profile(), 0);
   for (std::size_t p = 0; p < net.profiles.size(); ++p) {
     const std::string where = indexed("profiles", p);
     const Profile& prof = net.profiles[p];
@@ -212,6 +257,14 @@ bool check_profiles(Checker& c, Graph* g) {
       const std::size_t bytes = static_cast<std::size_t>(elements) * element_size(g->tensor_types[t]);
       g->max_bytes[t] = std::max(g->max_bytes[t], bytes);
     }
+    // Padding makes a layout up to 32 times the dense tensor: no overflow, but it may be too large.
+    for (int io = 0; io < g->bindings_per_profile(); ++io) {
+      const Shape& shape = at_max[g->io_tensor(io)];
+      if (layout_scalars(g->io_format(io, static_cast<int>(p)), shape) > kMaxElements) {
+        return c.fail(where, "tensor '" + g->io_desc(io).name + "' is too large in its format");
+      }
+      g->io_bytes[io] = std::max(g->io_bytes[io], g->io_layout_bytes(io, static_cast<int>(p), shape));
+    }
   }
   return true;
 }
@@ -236,7 +289,8 @@ bool build_graph(Network net, Graph* graph, std::string* error) {
   std::set<std::string> names;
   for (std::size_t i = 0; i < n.inputs.size(); ++i) {
     const std::string where = indexed("inputs", i);
-    if (!check_tensor(c, where, n.inputs[i])) return false;
+    if (!check_tensor(c, where, n.inputs[i]) || !check_layout(c, where, n.inputs[i], true, n.profiles.size()))
+      return false;
     if (!names.insert(n.inputs[i].name).second)
       return c.fail(where + ".name", "duplicate '" + n.inputs[i].name + "'");
     g.tensor_names.push_back(n.inputs[i].name);
@@ -244,6 +298,36 @@ bool build_graph(Network net, Graph* graph, std::string* error) {
   }
   if (!check_layers(c, &g) || !check_outputs(c, &g) || !check_profiles(c, &g)) return false;
   *graph = std::move(g);
+  return true;
+}
+
+std::size_t Graph::io_layout_bytes(int io, int profile, const Shape& shape) const {
+  return static_cast<std::size_t>(layout_scalars(io_format(io, profile), shape)) *
+         element_size(tensor_types[io_tensor(io)]);
+}
+
+bool Graph::io_needs_dense_copy(int io) const {
+  const std::vector<TensorFormat>& formats = io_desc(io).formats;
+  return std::any_of(formats.begin(), formats.end(),
+                     [](TensorFormat f) { return f != TensorFormat::kLinear; });
+}
+
+bool check_formats_of_major(const Network& net, uint32_t trt_major, std::string* error) {
+  Checker c{error};
+  const std::vector<TensorDesc>* groups[2] = {&net.inputs, &net.outputs};
+  const char* keys[2] = {"inputs", "outputs"};
+  for (int k = 0; k < 2; ++k) {
+    for (std::size_t i = 0; i < groups[k]->size(); ++i) {
+      for (TensorFormat f : (*groups[k])[i].formats) {
+        const FormatTraits* traits = format_traits(f);
+        if (traits != nullptr && static_cast<uint32_t>(traits->first_major) > trt_major) {
+          return c.fail(indexed(keys[k], i) + ".format", std::string(traits->name) +
+                                                             " does not exist before TensorRT " +
+                                                             std::to_string(traits->first_major));
+        }
+      }
+    }
+  }
   return true;
 }
 

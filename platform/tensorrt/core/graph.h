@@ -24,16 +24,33 @@ struct Graph {
   std::vector<std::vector<Shape>> profile_dims;
   // Per tensor, the most bytes it takes under any profile (at that profile's max input extents).
   std::vector<std::size_t> max_bytes;
+  // Per I/O tensor (inputs, then outputs), the same in the tensor's layout under each profile,
+  // padding included.
+  std::vector<std::size_t> io_bytes;
 
   int input_count() const { return static_cast<int>(network.inputs.size()); }
   int output_count() const { return static_cast<int>(network.outputs.size()); }
   int bindings_per_profile() const { return input_count() + output_count(); }
   int layer_output_tensor(int layer) const { return input_count() + layer; }
+
+  // I/O tensors are numbered inputs first, then outputs, as the bindings of one profile.
+  const TensorDesc& io_desc(int io) const {
+    return io < input_count() ? network.inputs[io] : network.outputs[io - input_count()];
+  }
+  int io_tensor(int io) const { return io < input_count() ? io : output_tensors[io - input_count()]; }
+  TensorFormat io_format(int io, int profile) const { return io_desc(io).formats[profile]; }
+  // Bytes the I/O tensor takes in the layout of the profile's format at the given shape.
+  std::size_t io_layout_bytes(int io, int profile, const Shape& shape) const;
+  // Whether the layers need a dense copy of the I/O tensor apart from its layout in staging memory.
+  bool io_needs_dense_copy(int io) const;
 };
 
 // Checks net completely (names, references, types, parameters, profiles, shapes at every profile's
 // limits) and fills *graph. On failure returns false with a message naming the offending key.
 bool build_graph(Network net, Graph* graph, std::string* error);
+
+// Refuses a format that the TensorRT major the engine is built for does not have (kDHWC before 10).
+bool check_formats_of_major(const Network& net, uint32_t trt_major, std::string* error);
 
 // Shapes of every tensor for the given input shapes (one per network input).
 bool infer_shapes(const Graph& graph, const std::vector<Shape>& input_shapes, std::vector<Shape>* shapes,

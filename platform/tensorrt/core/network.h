@@ -8,6 +8,8 @@
 #include <string>
 #include <vector>
 
+#include "tensor_format.h"
+
 namespace trt_standin {
 
 // Numbered as nvinfer1::DataType.
@@ -32,7 +34,9 @@ using Shape = std::vector<int32_t>;
 struct TensorDesc {
   std::string name;
   ElementType type = ElementType::kFloat;
-  Shape dims;  // -1 where an optimization profile lets the extent vary
+  Shape dims;                         // -1 where an optimization profile lets the extent vary
+  std::vector<TensorFormat> formats;  // one per optimization profile
+  TensorLocation location = TensorLocation::kDevice;
 };
 
 struct InputRange {

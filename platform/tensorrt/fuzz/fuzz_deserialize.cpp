@@ -36,6 +36,12 @@ void probe(nvinfer1::ICudaEngine& engine) {
   for (int32_t b = 0; b < n; ++b) {
     (void)engine.getBindingName(b);
     (void)engine.getBindingDimensions(b);
+    (void)engine.getBindingFormat(b);
+    (void)engine.getBindingFormatDesc(b);
+    (void)engine.getBindingVectorizedDim(b);
+    (void)engine.getBindingComponentsPerElement(b);
+    (void)engine.getLocation(b);
+    (void)engine.isExecutionBinding(b);
     for (int32_t p = 0; p < engine.getNbOptimizationProfiles(); ++p) {
       (void)engine.getProfileDimensions(b, p, nvinfer1::OptProfileSelector::kMAX);
     }

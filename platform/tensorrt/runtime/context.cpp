@@ -7,6 +7,7 @@
 
 #include "engine.h"
 #include "layers.h"
+#include "layout.h"
 #include "logging.h"
 #include "test_control.h"
 
@@ -44,7 +45,21 @@ void CUDART_CB run_launch(void* user_data) {
                "that stream with the enqueue stream");
     return;
   }
-  run_graph(*launch->graph, launch->shapes, *launch->buffers);
+  const Graph& g = *launch->graph;
+  const std::vector<void*>& dense = *launch->buffers;
+  const std::vector<void*>& staged = *launch->staging;
+  for (int i = 0; i < g.input_count(); ++i) {
+    if (!g.io_needs_dense_copy(i)) continue;
+    layout_to_dense(g.io_format(i, launch->layout_profile), launch->shapes[i],
+                    element_size(g.tensor_types[i]), staged[i], dense[i]);
+  }
+  run_graph(g, launch->shapes, dense);
+  for (int io = g.input_count(); io < g.bindings_per_profile(); ++io) {
+    if (!g.io_needs_dense_copy(io)) continue;
+    const int tensor = g.io_tensor(io);
+    dense_to_layout(g.io_format(io, launch->layout_profile), launch->shapes[tensor],
+                    element_size(g.tensor_types[tensor]), dense[tensor], staged[io]);
+  }
   control::count("network_runs");
 }
 
@@ -90,21 +105,21 @@ std::unique_ptr<ExecutionContext> ExecutionContext::create(const Engine& engine,
   }
 }
 
-// Network inputs and outputs live in one pinned block (they are the copy endpoints); the tensors
-// between layers only ever meet host code and live in ordinary memory.
+// Network inputs and outputs live in one pinned block (they are the copy endpoints), each in its
+// layout; the tensors between layers, and the dense copies of I/O tensors in other formats than
+// kLINEAR, only ever meet host code and live in ordinary memory.
 bool ExecutionContext::allocate_buffers() {
   const Graph& g = *graph_;
   const std::size_t tensors = g.tensor_names.size();
-  std::vector<bool> staged(tensors, false);
-  for (int i = 0; i < g.input_count(); ++i) staged[i] = true;
-  for (int t : g.output_tensors) staged[t] = true;
+  std::vector<int> io_of_tensor(tensors, -1);
+  for (int io = 0; io < g.bindings_per_profile(); ++io) io_of_tensor[g.io_tensor(io)] = io;
 
   std::vector<std::size_t> offsets(tensors, 0);
   std::size_t total = 0;
   for (std::size_t t = 0; t < tensors; ++t) {
-    if (!staged[t]) continue;
+    if (io_of_tensor[t] < 0) continue;
     offsets[t] = total;
-    total += align_up(g.max_bytes[t]);
+    total += align_up(g.io_bytes[io_of_tensor[t]]);
   }
   if (total != 0) {
     void* block = nullptr;
@@ -119,9 +134,12 @@ bool ExecutionContext::allocate_buffers() {
   }
   scratch_.resize(tensors);
   buffers_.assign(tensors, nullptr);
+  staging_at_.assign(g.bindings_per_profile(), nullptr);
   for (std::size_t t = 0; t < tensors; ++t) {
-    if (staged[t]) {
-      buffers_[t] = staging_.get() + offsets[t];
+    const int io = io_of_tensor[t];
+    if (io >= 0) staging_at_[io] = staging_.get() + offsets[t];
+    if (io >= 0 && !g.io_needs_dense_copy(io)) {
+      buffers_[t] = staging_at_[io];
     } else {
       scratch_[t].resize(g.max_bytes[t]);
       buffers_[t] = scratch_[t].data();
@@ -191,7 +209,8 @@ const ExecutionContext::Launch* ExecutionContext::launch_for(std::vector<Shape> 
   }
   std::unique_ptr<Launch>& slot = launches_[key];
   if (!slot) {
-    slot = std::make_unique<Launch>(Launch{graph_.get(), std::move(shapes), &buffers_});
+    slot =
+        std::make_unique<Launch>(Launch{graph_.get(), std::move(shapes), &buffers_, &staging_at_, profile_});
 #if NV_TENSORRT_MAJOR >= 10
     // A graph replays whatever profile it was captured with; only a direct enqueue can race a switch.
     if (!captured) {
@@ -238,15 +257,15 @@ bool ExecutionContext::queue_network(std::vector<Shape> shapes, const std::vecto
                                      const std::vector<void*>& outputs, cudaStream_t stream, bool captured,
                                      std::string* why) {
   const Graph& g = *graph_;
-  auto bytes_of = [&g](const std::vector<Shape>& s, int tensor) {
-    return static_cast<std::size_t>(volume(s[tensor])) * element_size(g.tensor_types[tensor]);
-  };
   const Launch* launch = launch_for(std::move(shapes), captured);
   cudaError_t status = cudaSuccess;
   for (int i = 0; i < g.input_count(); ++i) {
-    const std::size_t n = bytes_of(launch->shapes, i);
+    const std::size_t n = g.io_layout_bytes(i, profile_, launch->shapes[i]);
     if (n == 0) continue;
-    status = cudaMemcpyAsync(buffers_[i], inputs[i], n, cudaMemcpyDeviceToHost, stream);
+    // An input in host memory is read as host memory, so a device address there is refused.
+    const cudaMemcpyKind kind =
+        g.network.inputs[i].location == TensorLocation::kHost ? cudaMemcpyHostToHost : cudaMemcpyDeviceToHost;
+    status = cudaMemcpyAsync(staging_at_[i], inputs[i], n, kind, stream);
     if (status != cudaSuccess) {
       *why = cuda_failure("cudaMemcpyAsync", status);
       return false;
@@ -258,10 +277,10 @@ bool ExecutionContext::queue_network(std::vector<Shape> shapes, const std::vecto
     return false;
   }
   for (int j = 0; j < g.output_count(); ++j) {
-    const int tensor = g.output_tensors[j];
-    const std::size_t n = bytes_of(launch->shapes, tensor);
+    const int io = g.input_count() + j;
+    const std::size_t n = g.io_layout_bytes(io, profile_, launch->shapes[g.io_tensor(io)]);
     if (n == 0) continue;
-    status = cudaMemcpyAsync(outputs[j], buffers_[tensor], n, cudaMemcpyHostToDevice, stream);
+    status = cudaMemcpyAsync(outputs[j], staging_at_[io], n, cudaMemcpyHostToDevice, stream);
     if (status != cudaSuccess) {
       *why = cuda_failure("cudaMemcpyAsync", status);
       return false;

@@ -1,10 +1,13 @@
 // IExecutionContext: profile selection, input shapes, and the enqueue of a whole network.
 //
 // An enqueue (enqueueV2 up to 8.x, enqueueV3 from 10.x) issues, in stream order: device->staging
-// copies of the inputs, one host function that computes the network on the staging buffers,
-// staging->device copies of the outputs. The staging buffers are pinned host memory owned by the
-// context, allocated once at creation for the largest shapes any profile allows, so an enqueue itself
-// allocates nothing and can be captured into a graph.
+// copies of the inputs (host->staging for inputs in host memory), one host function that computes the
+// network on the staging buffers, staging->device copies of the outputs. Each copy moves the tensor's
+// whole layout, padding included. The staging buffers are pinned host memory owned by the context,
+// allocated once at creation for the largest layouts any profile allows, so an enqueue itself
+// allocates nothing and can be captured into a graph. An I/O tensor with a format other than kLINEAR
+// in some profile also has a dense copy that the layers compute on; the host function converts
+// between the two.
 #ifndef TRT_STANDIN_RUNTIME_CONTEXT_H_
 #define TRT_STANDIN_RUNTIME_CONTEXT_H_
 
@@ -73,7 +76,9 @@ class ExecutionContext final : public ContextInterface {
   struct Launch {
     const Graph* graph;
     std::vector<Shape> shapes;
-    const std::vector<void*>* buffers;
+    const std::vector<void*>* buffers;  // per tensor, the dense form the layers compute on
+    const std::vector<void*>* staging;  // per I/O tensor, its layout in staging memory
+    int32_t layout_profile;             // whose formats the staged tensors have
     // From 10.x, outside a capture: the profile the enqueue was made for, checked against the one
     // the stream work of setOptimizationProfileAsync has applied by the time the network runs.
     int32_t profile = -1;
@@ -107,6 +112,8 @@ class ExecutionContext final : public ContextInterface {
   bool set_address(const char* call, const char* tensorName, void* data,
                    nvinfer1::TensorIOMode wanted) noexcept;
   Shape shape_of_input(int slot) const;  // the set shape, or the profile's extents with -1 where unset
+  bool values_missing(int slot) const;   // a shape-inference (host) input without an address
+  bool shape_values_missing() const;     // values_missing for some input
 #endif
 
   const Engine& engine_;
@@ -120,7 +127,8 @@ class ExecutionContext final : public ContextInterface {
   std::vector<std::optional<Shape>> input_dims_;  // per network input, for the selected profile
   std::unique_ptr<unsigned char, PinnedDeleter> staging_;
   std::vector<std::vector<unsigned char>> scratch_;  // tensors between layers
-  std::vector<void*> buffers_;                       // per tensor: staging or scratch
+  std::vector<void*> buffers_;                       // per tensor: staging or scratch, dense
+  std::vector<void*> staging_at_;                    // per I/O tensor: its region of staging_
   // One record per distinct set of input shapes: captured graphs keep pointing at them.
   std::map<std::vector<int32_t>, std::unique_ptr<Launch>> launches_;
 #if NV_TENSORRT_MAJOR >= 10

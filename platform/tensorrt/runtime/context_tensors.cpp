@@ -146,7 +146,8 @@ nvinfer1::Dims ExecutionContext::getTensorShape(const char* tensorName) const no
     if (index < graph_->input_count()) return to_dims(shape_of_input(index));
     std::vector<Shape> shapes;
     std::string why;
-    if (!resolve_shapes(&shapes, &why)) return engine_.getTensorShape(tensorName);
+    // As the real runtime: an output stays unresolved while a shape-inference input has no address.
+    if (shape_values_missing() || !resolve_shapes(&shapes, &why)) return engine_.getTensorShape(tensorName);
     return to_dims(shapes[engine_.tensor_of_io(index)]);
   } catch (const std::bad_alloc&) {
     return invalid_dims();
@@ -163,9 +164,10 @@ int32_t ExecutionContext::inferShapes(int32_t nbMaxNames, const char** tensorNam
            "inferShapes: nbMaxNames " + std::to_string(nbMaxNames) + " with a null name array");
     return -1;
   }
+  // An input is unspecified without a shape, and a shape-inference (host) input also without an address.
   int32_t missing = 0;
   for (int slot = 0; slot < graph_->input_count(); ++slot) {
-    if (input_dims_[slot]) continue;
+    if (input_dims_[slot] && !values_missing(slot)) continue;
     if (missing < nbMaxNames) tensorNames[missing] = graph_->network.inputs[slot].name.c_str();
     ++missing;
   }
@@ -184,9 +186,20 @@ int32_t ExecutionContext::inferShapes(int32_t nbMaxNames, const char** tensorNam
   return 0;
 }
 
+bool ExecutionContext::values_missing(int slot) const {
+  return graph_->network.inputs[slot].location == TensorLocation::kHost && addresses_[slot] == nullptr;
+}
+
+bool ExecutionContext::shape_values_missing() const {
+  for (int slot = 0; slot < graph_->input_count(); ++slot) {
+    if (values_missing(slot)) return true;
+  }
+  return false;
+}
+
 #if NV_TENSORRT_MAJOR < 11
-// Only shape tensors count here, and the stand-in's engines have none.
-bool ExecutionContext::allInputShapesSpecified() const noexcept { return true; }
+// Only shape tensors count here: true once every host input has an address.
+bool ExecutionContext::allInputShapesSpecified() const noexcept { return !shape_values_missing(); }
 #endif
 
 bool ExecutionContext::set_address(const char* call, const char* tensorName, void* data,

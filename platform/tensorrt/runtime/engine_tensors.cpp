@@ -27,9 +27,7 @@ int Engine::io_index(const char* tensorName) const {
   return -1;
 }
 
-int Engine::tensor_of_io(int index) const {
-  return index < graph_->input_count() ? index : graph_->output_tensors[index - graph_->input_count()];
-}
+int Engine::tensor_of_io(int index) const { return graph_->io_tensor(index); }
 
 nvinfer1::TensorIOMode Engine::getTensorIOMode(const char* tensorName) const noexcept {
   const int index = io_index(tensorName);

@@ -85,6 +85,98 @@ TEST(BuilderTest, ErrorsNameTheKey) {
   }
 }
 
+// Inputs of rank 4 and a host tensor; each case below changes one part.
+const char* kLayouts = R"({"name": "n",
+  "inputs": [{"name": "x", "dtype": "float", "dims": [-1, 3, 2, 2]},
+             {"name": "s", "dtype": "int32", "dims": [2], "location": "host"}],
+  "outputs": [{"name": "y", "dtype": "float", "dims": [-1, 3, 2, 2]}],
+  "layers": [{"op": "relu", "inputs": ["x"], "output": "y"}],
+  "profiles": [{"x": {"min": [1, 3, 2, 2], "opt": [2, 3, 2, 2], "max": [2, 3, 2, 2]},
+                "s": {"min": [2], "opt": [2], "max": [2]}}]})";
+
+TEST(BuilderTest, FormatsAndLocationsAreCheckedWithTheirKey) {
+  const std::string x = R"("dims": [-1, 3, 2, 2]})";
+  const std::string y = R"("dims": [-1, 3, 2, 2]}],)";
+  const std::string s = R"("location": "host"})";
+  auto x_with = [&](const std::string& keys) {
+    return replace(kLayouts, x, R"("dims": [-1, 3, 2, 2], )" + keys + "}");
+  };
+  // An empty expectation: accepted.
+  const std::vector<std::pair<std::string, std::string>> cases = {
+      {kLayouts, ""},
+      {x_with(R"("format": "kCHW4")"), ""},
+      {x_with(R"("format": ["kHWC16"])"), ""},
+      {x_with(R"("format": "kDHWC8", "location": "device")"), ""},
+      {replace(kLayouts, y, R"("dims": [-1, 3, 2, 2], "format": "kCHW32"}],)"), ""},
+      {x_with(R"("format": "kNCHW")"), "inputs[0].format: unknown format 'kNCHW' (kLINEAR, kCHW2, "},
+      {x_with(R"("format": ["kCHW4", "kLINEAR"])"), "inputs[0].format: 2 format(s) for 1 profile(s)"},
+      {x_with(R"("format": [])"), "inputs[0].format: 0 format(s) for 1 profile(s)"},
+      {x_with(R"("format": ["kchw4"])"), "inputs[0].format[0]: unknown format 'kchw4'"},
+      {x_with(R"("format": 4)"),
+       "inputs[0].format: expected a format name or an array of one name per profile"},
+      {x_with(R"("format": "kDLA_LINEAR")"),
+       "inputs[0].format: kDLA_LINEAR is a DLA format: DLA is not modelled"},
+      {x_with(R"("format": "kDLA_HWC4")"),
+       "inputs[0].format: kDLA_HWC4 is a DLA format: DLA is not modelled"},
+      {replace(kBase, R"("dims": [-1, 4]})", R"("dims": [-1, 4], "format": "kCHW2"})"),
+       "inputs[0].format: kCHW2 needs rank 3 or more, the tensor has rank 2"},
+      {x_with(R"("format": "kCDHW32")"), ""},
+      {replace(replace(replace(kLayouts, "[-1, 3, 2, 2]", "[-1, 3, 2]"), "[-1, 3, 2, 2]", "[-1, 3, 2]"),
+               R"("dims": [-1, 3, 2]}],)", R"("dims": [-1, 3, 2], "format": "kDHWC"}],)"),
+       "outputs[0].format: kDHWC needs rank 4 or more, the tensor has rank 3"},
+      {x_with(R"("location": "shared")"), "inputs[0].location: unknown location 'shared' (device or host)"},
+      {replace(kLayouts, y, R"("dims": [-1, 3, 2, 2], "location": "host"}],)"),
+       "outputs[0].location: only an input can be in host memory"},
+      {replace(kLayouts, R"("dtype": "int32", "dims": [2])", R"("dtype": "float", "dims": [2])"),
+       "inputs[1].location: a host tensor is int32, not float"},
+      {replace(kLayouts, s, R"("location": "host", "format": "kHWC"})"),
+       "inputs[1].format: kHWC needs rank 3 or more, the tensor has rank 1"},
+      {replace(replace(kLayouts, R"("dims": [2])", R"("dims": [2, 1, 1])"),
+               R"({"min": [2], "opt": [2], "max": [2]})",
+               R"({"min": [2, 1, 1], "opt": [2, 1, 1], "max": [2, 1, 1]})"),
+       ""},
+      {replace(replace(replace(kLayouts, R"("dims": [2])", R"("dims": [2, 1, 1])"),
+                       R"({"min": [2], "opt": [2], "max": [2]})",
+                       R"({"min": [2, 1, 1], "opt": [2, 1, 1], "max": [2, 1, 1]})"),
+               s, R"("location": "host", "format": "kCHW4"})"),
+       "inputs[1].location: a host tensor is kLINEAR, not kCHW4"},
+      {replace(replace(kLayouts, R"("dims": [2])", R"("dims": [-1])"),
+               R"({"min": [2], "opt": [2], "max": [2]})", R"({"min": [1], "opt": [2], "max": [2]})"),
+       "inputs[1].location: a host tensor needs fixed dims, not [-1]"},
+      {replace(replace(kLayouts, R"("dims": [2])", R"("dims": [])"),
+               R"({"min": [2], "opt": [2], "max": [2]})", R"({"min": [], "opt": [], "max": []})"),
+       "inputs[1].location: a host tensor needs rank 1 or more"},
+  };
+  for (const auto& c : cases) {
+    const std::string error = error_of(c.first);
+    if (c.second.empty()) {
+      EXPECT_EQ(error, "") << c.first;
+    } else {
+      EXPECT_EQ(error.rfind(c.second, 0), 0u) << "got: " << error << "\nwanted: " << c.second;
+    }
+  }
+}
+
+TEST(BuilderTest, FormatsArePerProfileAndKDhwcNeedsTensorRT10) {
+  const std::string two = R"({"name": "n",
+    "inputs": [{"name": "x", "dtype": "float", "dims": [-1, 3, 2, 2, 2], "format": ["kLINEAR", "kDHWC"]}],
+    "outputs": [{"name": "y", "dtype": "float", "dims": [-1, 3, 2, 2, 2]}],
+    "layers": [{"op": "relu", "inputs": ["x"], "output": "y"}],
+    "profiles": [{"x": {"min": [1, 3, 2, 2, 2], "opt": [1, 3, 2, 2, 2], "max": [1, 3, 2, 2, 2]}},
+                 {"x": {"min": [1, 3, 2, 2, 2], "opt": [2, 3, 2, 2, 2], "max": [4, 3, 2, 2, 2]}}]})";
+  Network net;
+  std::string error;
+  ASSERT_TRUE(network_from_json(two, &net, &error)) << error;
+  EXPECT_EQ(net.inputs[0].formats, (std::vector<TensorFormat>{TensorFormat::kLinear, TensorFormat::kDHWC}));
+  EXPECT_EQ(net.outputs[0].formats,
+            (std::vector<TensorFormat>{TensorFormat::kLinear, TensorFormat::kLinear}));
+  for (uint32_t major : {7u, 8u}) {
+    EXPECT_FALSE(check_formats_of_major(net, major, &error));
+    EXPECT_EQ(error, "inputs[0].format: kDHWC does not exist before TensorRT 10");
+  }
+  for (uint32_t major : {10u, 11u}) EXPECT_TRUE(check_formats_of_major(net, major, &error)) << major;
+}
+
 TEST(BuilderTest, Conv1dFillNeedsAKernelSize) {
   const std::string conv =
       replace(replace(kBase, R"("op": "dense")", R"("op": "conv1d")"), R"("units": 2,)", "");
@@ -126,6 +218,31 @@ TEST(BuilderTest, EngineRoundTripKeepsTheNetwork) {
   EXPECT_EQ(graph.network.layers[2].bias, net.layers[2].bias);
   EXPECT_EQ(graph.profile_dims[0][1], (Shape{-1, 4}));
   EXPECT_FALSE(deserialize_engine(bytes.data(), bytes.size(), 7, &graph, &error));
+}
+
+TEST(BuilderTest, EngineRoundTripKeepsFormatsAndLocations) {
+  const std::string text = replace(replace(kLayouts, R"("dims": [-1, 3, 2, 2]})",
+                                           R"("dims": [-1, 3, 2, 2], "format": ["kCHW32", "kHWC8"]})"),
+                                   R"("s": {"min": [2], "opt": [2], "max": [2]}}]})",
+                                   R"("s": {"min": [2], "opt": [2], "max": [2]}},
+      {"x": {"min": [1, 3, 2, 2], "opt": [4, 3, 2, 2], "max": [4, 3, 2, 2]}, "s": {"min": [2], "opt": [2], "max": [2]}}]})");
+  Network net;
+  std::string error;
+  ASSERT_TRUE(network_from_json(text, &net, &error)) << error;
+  const std::vector<unsigned char> bytes = serialize_engine(net, 10);
+  Graph graph;
+  ASSERT_TRUE(deserialize_engine(bytes.data(), bytes.size(), 10, &graph, &error)) << error;
+  const Network& back = graph.network;
+  EXPECT_EQ(back.inputs[0].formats, (std::vector<TensorFormat>{TensorFormat::kCHW32, TensorFormat::kHWC8}));
+  EXPECT_EQ(back.inputs[0].location, TensorLocation::kDevice);
+  EXPECT_EQ(back.inputs[1].formats,
+            (std::vector<TensorFormat>{TensorFormat::kLinear, TensorFormat::kLinear}));
+  EXPECT_EQ(back.inputs[1].location, TensorLocation::kHost);
+  EXPECT_EQ(back.outputs[0].formats, net.outputs[0].formats);
+  // Staging for x: the larger of batch 2 in kCHW32 (2*1*2*2*32 floats) and batch 4 in kHWC8 (4*2*2*8).
+  EXPECT_EQ(graph.io_bytes[0], 2u * 2 * 2 * 32 * 4);
+  EXPECT_EQ(graph.io_bytes[1], 2u * 4);
+  EXPECT_EQ(graph.io_bytes[2], 4u * 12 * 4) << "y is linear";
 }
 
 }  // namespace

@@ -67,6 +67,16 @@ TEST_F(DeserializeTest, EveryCorruptedByteIsRefused) {
   EXPECT_EQ(trt_standin_count("live_engines"), 0);
 }
 
+TEST_F(DeserializeTest, EnginesOfAnEarlierFormatVersionAreRefused) {
+  // Version 1 had neither formats nor locations; its files must be rebuilt.
+  auto bytes = sample_engine("smoke");
+  ASSERT_GT(bytes.size(), 12u);
+  bytes[8] = 1;
+  EXPECT_EQ(deserialize(bytes), nullptr);
+  EXPECT_EQ(logger_.only_error(),
+            "deserializeCudaEngine: engine format version 1 is not supported (expected 2)");
+}
+
 TEST_F(DeserializeTest, PayloadCorruptionIsCaughtByTheChecksum) {
   auto bytes = sample_engine("smoke");
   bytes[bytes.size() / 2] ^= 1;
