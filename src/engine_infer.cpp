@@ -134,7 +134,7 @@ bool trt_engine_core::load_engine(const std::string& engine_data) {
             << ",numBindingPerProfile " << (nb_profiles > 0 ? nb_bindings / nb_profiles : 0) << "\n";
   mEnableVariableLen = false;
   logInfo() << "Variable length is enabled: << mEnableVariableLen\n";
-  if (!config_matches_engine()) return false;
+  if (!config_matches_engine() || !configured_bindings_are_dense()) return false;
 
   mContext.reset(mEngine->createExecutionContext());
   if (!mContext) {
@@ -247,6 +247,28 @@ bool trt_engine_core::config_matches_engine() const {
         return false;
       }
     }
+  }
+  return true;
+}
+
+// Every buffer is sized, filled and copied as a dense row-major tensor in device memory. A binding
+// built in a vectorized or channel-last format would be read and written past its buffer and in
+// another element order, and one in host memory would be handed a device pointer.
+bool trt_engine_core::configured_bindings_are_dense() const {
+  const int per_profile = trt_binding::bindingCount(*mEngine) / mEngine->getNbOptimizationProfiles();
+  const int configured = static_cast<int>(mNetInfos.size()) * per_profile;
+  for (int b = 0; b < configured; ++b) {
+    const trt_binding::Layout layout = trt_binding::bindingLayout(*mEngine, b);
+    if (!layout.on_host && layout.format == nvinfer1::TensorFormat::kLINEAR) continue;
+    Logger& line = logError() << "binding " << b << " (" << trt_binding::bindingName(*mEngine, b)
+                              << ") is in ";
+    if (layout.on_host) {
+      line << "host memory";
+    } else {
+      line << "format " << formatName(layout.format);
+    }
+    line << ", not a dense row-major tensor in device memory\n";
+    return false;
   }
   return true;
 }

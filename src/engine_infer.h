@@ -52,6 +52,7 @@ class trt_engine_core {
   bool load_engine(const std::string& engine_data);
   void print_engine_description() const;
   bool config_matches_engine() const;
+  bool configured_bindings_are_dense() const;
   bool allocate_device_buffers();
   bool check_call(int profile, int input_num, int batch_size) const;
   bool check_bindings_fit_buffers(int profile) const;

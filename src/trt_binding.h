@@ -39,6 +39,13 @@ bool bindingIsInput(const nvinfer1::ICudaEngine& engine, int binding);
 nvinfer1::DataType bindingDataType(const nvinfer1::ICudaEngine& engine, int binding);
 Extents bindingDimensions(const nvinfer1::ICudaEngine& engine, int binding);  // -1 where dynamic
 
+// Where and how a binding's elements lie, as the engine was built for the binding's profile.
+struct Layout {
+  bool on_host = false;  // a tensor TensorRT reads from host memory (a shape tensor)
+  nvinfer1::TensorFormat format = nvinfer1::TensorFormat::kLINEAR;
+};
+Layout bindingLayout(const nvinfer1::ICudaEngine& engine, int binding);
+
 // Makes the context run one profile, on the stream the calls use. False when TensorRT refuses it.
 bool selectProfile(nvinfer1::IExecutionContext& context, int profile, cudaStream_t stream);
 
@@ -47,7 +54,7 @@ bool selectProfile(nvinfer1::IExecutionContext& context, int profile, cudaStream
 bool setInputDimensions(nvinfer1::IExecutionContext& context, const nvinfer1::ICudaEngine& engine,
                         int binding, const std::vector<int>& shape, int batch_size);
 
-// True only when TensorRT knows every input dimension of the selected profile.
+// True only when TensorRT says every input dimension of the selected profile is known.
 bool allInputDimensionsSpecified(nvinfer1::IExecutionContext& context);
 
 // A binding's dimensions as the context resolved them for the selected profile.

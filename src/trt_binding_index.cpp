@@ -50,6 +50,13 @@ Extents bindingDimensions(const nvinfer1::ICudaEngine& engine, int binding) {
   return toExtents(engine.getBindingDimensions(binding));
 }
 
+Layout bindingLayout(const nvinfer1::ICudaEngine& engine, int binding) {
+  Layout layout;
+  layout.on_host = engine.getLocation(binding) == nvinfer1::TensorLocation::kHOST;
+  layout.format = engine.getBindingFormat(binding);
+  return layout;
+}
+
 // TensorRT's result is not acted on here: a profile it refused shows in the dimensions it refuses next.
 bool selectProfile(nvinfer1::IExecutionContext& context, int profile, cudaStream_t) {
 #pragma GCC diagnostic push

@@ -61,6 +61,15 @@ Extents bindingDimensions(const nvinfer1::ICudaEngine& engine, int binding) {
   return name ? toExtents(engine.getTensorShape(name)) : kUnknown;
 }
 
+Layout bindingLayout(const nvinfer1::ICudaEngine& engine, int binding) {
+  Layout layout;
+  const char* name = tensorName(engine, binding);
+  if (!name) return layout;
+  layout.on_host = engine.getTensorLocation(name) == nvinfer1::TensorLocation::kHOST;
+  layout.format = engine.getTensorFormat(name, binding / tensorCount(engine));
+  return layout;
+}
+
 // A switch makes TensorRT update its resources on the next enqueue and may drop the shapes and
 // addresses set so far, so the context switches only when the call's profile differs from its own
 // (a new context is on profile 0). The switch goes on the stream the calls enqueue on, so whatever

@@ -6,6 +6,7 @@
 #include <NvInfer.h>
 
 #include <memory>
+#include <string>
 
 // Releases TensorRT objects: through destroy() up to TensorRT 8, the one release call both TensorRT 7
 // (protected destructors) and TensorRT 8 accept; by delete from TensorRT 10 on, which has no destroy().
@@ -45,6 +46,42 @@ inline int elementSize(nvinfer1::DataType type) {
     default:
       return 1;
   }
+}
+
+// TensorRT's own name of a format, as its headers spell the enumerator; the number for a value these
+// headers do not know.
+inline std::string formatName(nvinfer1::TensorFormat format) {
+  switch (format) {
+    case nvinfer1::TensorFormat::kLINEAR:
+      return "kLINEAR";
+    case nvinfer1::TensorFormat::kCHW2:
+      return "kCHW2";
+    case nvinfer1::TensorFormat::kHWC8:
+      return "kHWC8";
+    case nvinfer1::TensorFormat::kCHW4:
+      return "kCHW4";
+    case nvinfer1::TensorFormat::kCHW16:
+      return "kCHW16";
+    case nvinfer1::TensorFormat::kCHW32:
+      return "kCHW32";
+    case nvinfer1::TensorFormat::kDHWC8:
+      return "kDHWC8";
+    case nvinfer1::TensorFormat::kCDHW32:
+      return "kCDHW32";
+    case nvinfer1::TensorFormat::kHWC:
+      return "kHWC";
+    case nvinfer1::TensorFormat::kDLA_LINEAR:
+      return "kDLA_LINEAR";
+    case nvinfer1::TensorFormat::kDLA_HWC4:
+      return "kDLA_HWC4";
+    case nvinfer1::TensorFormat::kHWC16:
+      return "kHWC16";
+#if NV_TENSORRT_MAJOR >= 10
+    case nvinfer1::TensorFormat::kDHWC:
+      return "kDHWC";
+#endif
+  }
+  return std::to_string(static_cast<int>(format));
 }
 
 #endif  // INFERLET_TRT_SUPPORT_H_

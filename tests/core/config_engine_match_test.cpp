@@ -1,6 +1,7 @@
-// A configuration that does not describe the engine's binding blocks is refused right after the
-// engine's description, before an execution context or any device memory exists, so that no later
-// call can write past the binding array or a profile's block.
+// A configuration that does not describe the engine's binding blocks, or an engine whose configured
+// bindings are not dense row-major tensors in device memory, is refused right after the engine's
+// description, before an execution context or any device memory exists, so that no later call can
+// write past the binding array, a profile's block or a buffer.
 #include <cudaemu.h>
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
@@ -64,31 +65,103 @@ std::vector<MismatchCase> MismatchCases() {
   };
 }
 
+// Engines whose inputs or outputs the library could only copy wrongly: a vectorized or channel-last
+// layout holds its elements in another order (and a vectorized one more of them, padded), and a host
+// tensor needs a host address where the library hands device buffers.
+struct LayoutCase {
+  const char* what;
+  const char* engine;
+  ModelConfig config;
+  const char* refused;  // what the error line says of the binding, before the common end
+};
+
+std::vector<LayoutCase> LayoutCases() {
+  const ModelConfig chw{{{{2, 3, 2, 2}}}, {{4}}, {{{2, 3, 2, 2}}}, {{4}}};
+  const ModelConfig both_profiles{
+      {{{2, 3, 2, 2}}, {{4, 3, 2, 2}}}, {{4}, {4}}, {{{2, 3, 2, 2}}, {{4, 3, 2, 2}}}, {{4}, {4}}};
+  const ModelConfig host_shape{{{{2, 4}, {1, 2}}}, {{4, 4}}, {{{2, 4}}}, {{4}}};
+  return {
+      {"a vectorized input", "layout_chw4", chw, "binding 0 (in0) is in format kCHW4"},
+      {"a vectorized output", "layout_hwc8_out", chw, "binding 1 (out0) is in format kHWC8"},
+      {"a channel-last input", "layout_hwc", chw, "binding 0 (in0) is in format kHWC"},
+      {"a vectorized input of the second configured profile", "layout_per_profile", both_profiles,
+       "binding 2 (in0 [profile 1]) is in format kCHW32"},
+      {"a host shape tensor", "host_shape", host_shape, "binding 1 (shape) is in host memory"},
+  };
+}
+
+// Text as a regex that matches exactly it.
+std::string Escaped(const std::string& text) {
+  std::string escaped;
+  for (char c : text) {
+    if (std::string("\\^$.|?*+()[]{}").find(c) != std::string::npos) escaped += '\\';
+    escaped += c;
+  }
+  return escaped;
+}
+
 class ConfigEngineMatch : public FreshPlatformTest {};
+
+// What a refused construction leaves: after the fixed line, exactly the one error, then the teardown of
+// the half-built object; no context, stream or device memory was ever taken.
+void ExpectRefusedAfterDescription(const NewOutcome& outcome, const std::string& error_regex) {
+  EXPECT_EQ(outcome.rc, -1);
+  EXPECT_EQ(outcome.handle, UntouchedHandle());
+  const auto& lines = outcome.lines;
+  const auto variable = std::find(lines.begin(), lines.end(),
+                                  "[inferlet][I] Variable length is enabled: << mEnableVariableLen");
+  ASSERT_NE(variable, lines.end());
+  EXPECT_THAT(std::vector<std::string>(variable + 1, lines.end()),
+              ElementsAre(MatchesRegex(error_regex), "[inferlet][I] closedestory...",
+                          "[inferlet][I] closedestroy ok"));
+  EXPECT_EQ(trt_standin_count("createExecutionContext"), 0);
+  EXPECT_EQ(cudaemu_call_count("cudaStreamCreate"), 0u);
+  EXPECT_EQ(cudaemu_call_count("cudaMalloc"), 0u);
+  EXPECT_EQ(cudaemu_live_allocations(), 0u);
+  EXPECT_EQ(trt_standin_count("live_engines"), 0);
+  EXPECT_EQ(trt_standin_count("live_runtimes"), 0);
+}
 
 TEST_F(ConfigEngineMatch, MismatchLogsOneErrorAfterTheDescriptionAndAllocatesNothing) {
   for (const MismatchCase& c : MismatchCases()) {
     SCOPED_TRACE(c.what);
     cudaemu_reset();
     trt_standin_reset();
-    const auto outcome = CallNew(ReadEngine(c.engine), c.config);
-    EXPECT_EQ(outcome.rc, -1);
-    EXPECT_EQ(outcome.handle, UntouchedHandle());
-    const auto& lines = outcome.lines;
-    const auto variable = std::find(lines.begin(), lines.end(),
-                                    "[inferlet][I] Variable length is enabled: << mEnableVariableLen");
-    ASSERT_NE(variable, lines.end());
-    // After the fixed line: exactly the one error, then the teardown of the half-built object.
-    EXPECT_THAT(std::vector<std::string>(variable + 1, lines.end()),
-                ElementsAre(MatchesRegex("\\[inferlet\\]\\[E\\] " + std::string(c.numbers)),
-                            "[inferlet][I] closedestory...", "[inferlet][I] closedestroy ok"));
-    EXPECT_EQ(trt_standin_count("createExecutionContext"), 0);
-    EXPECT_EQ(cudaemu_call_count("cudaStreamCreate"), 0u);
-    EXPECT_EQ(cudaemu_call_count("cudaMalloc"), 0u);
-    EXPECT_EQ(cudaemu_live_allocations(), 0u);
-    EXPECT_EQ(trt_standin_count("live_engines"), 0);
-    EXPECT_EQ(trt_standin_count("live_runtimes"), 0);
+    ExpectRefusedAfterDescription(CallNew(ReadEngine(c.engine), c.config),
+                                  "\\[inferlet\\]\\[E\\] " + std::string(c.numbers));
   }
+}
+
+TEST_F(ConfigEngineMatch, BindingsThatAreNotDenseDeviceTensorsAreRefusedByName) {
+  for (const LayoutCase& c : LayoutCases()) {
+    SCOPED_TRACE(c.what);
+    cudaemu_reset();
+    trt_standin_reset();
+    const std::string line =
+        std::string("[inferlet][E] ") + c.refused + ", not a dense row-major tensor in device memory";
+    ExpectRefusedAfterDescription(CallNew(ReadEngine(c.engine), c.config), Escaped(line));
+  }
+}
+
+// Only the configured profiles count: an engine whose second profile is vectorized serves its first.
+TEST_F(ConfigEngineMatch, AnUnconfiguredProfileMayHoldAnyLayout) {
+  const ModelConfig first_only{{{{2, 3, 2, 2}}}, {{4}}, {{{2, 3, 2, 2}}}, {{4}}};
+  const auto outcome = CallNew(ReadEngine("layout_per_profile"), first_only);
+  ASSERT_EQ(outcome.rc, 0);
+  std::vector<float> in0(2 * 3 * 2 * 2);
+  for (size_t i = 0; i < in0.size(); ++i) in0[i] = static_cast<float>(i) - 10.0f;
+  const void* inputs[] = {in0.data()};
+  void* outputs[1] = {nullptr};
+  int output_lens[1] = {0};
+  int rc = -2;
+  CapturedLines([&] { rc = kestrel_trt_process(outcome.handle, 0, inputs, 1, 2, outputs, output_lens); });
+  ASSERT_EQ(rc, 0);
+  ASSERT_EQ(output_lens[0], static_cast<int>(in0.size() * sizeof(float)));
+  const float* out0 = static_cast<const float*>(outputs[0]);
+  for (size_t i = 0; i < in0.size(); ++i) EXPECT_EQ(out0[i], std::max(in0[i], 0.0f)) << i;
+  DeleteHandle(outcome.handle);
+  EXPECT_EQ(cudaemu_violations(), 0u);
+  EXPECT_EQ(cudaemu_live_allocations(), 0u);
 }
 
 // Serving fewer profiles than the engine has is fine: the unconfigured blocks are simply never bound.
