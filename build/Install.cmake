@@ -65,10 +65,14 @@ if(_standin_majors)
   install(TARGETS trtbuild RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})
   install(DIRECTORY ${PROJECT_SOURCE_DIR}/platform/tensorrt/samples/
           DESTINATION ${CMAKE_INSTALL_DATADIR}/inferlet/networks FILES_MATCHING PATTERN "*.json")
-  foreach(major IN LISTS _standin_majors)
-    install(DIRECTORY ${TRT_STANDIN_ENGINE_DIR}/ DESTINATION ${CMAKE_INSTALL_DATADIR}/inferlet/engines
-            FILES_MATCHING PATTERN "*-trt${major}.engine")
+  # The samples only: the engines built for the tests stay in the build tree.
+  set(_sample_engines)
+  foreach(sample IN LISTS TRT_STANDIN_SAMPLES)
+    foreach(major IN LISTS _standin_majors)
+      list(APPEND _sample_engines ${TRT_STANDIN_ENGINE_DIR}/${sample}-trt${major}.engine)
+    endforeach()
   endforeach()
+  install(FILES ${_sample_engines} DESTINATION ${CMAKE_INSTALL_DATADIR}/inferlet/engines)
 endif()
 
 # The runner loads the deliverables and inspectors from <bin>/../lib by path.
