@@ -34,18 +34,23 @@ constexpr const char* kCaptureBlocked =
 // Runs on the stream's host-function thread: plain host code only, no CUDA calls.
 void CUDART_CB run_launch(void* user_data) {
   const auto* launch = static_cast<const ExecutionContext::Launch*>(user_data);
+  PendingWork* pending = launch->pending;
   if (launch->applied_profile != nullptr && launch->applied_profile->load() != launch->profile) {
     // The profile switch was queued on another stream and has not run yet: the enqueue raced it.
     control::count("unsynchronized_profile_switches");
-    report(launch->logger, Severity::kERROR,
-           std::string(kEnqueueCall) + ": the network for optimization profile " +
-               std::to_string(launch->profile) +
-               " ran before the switch that setOptimizationProfileAsync queued on its stream; synchronise "
-               "that stream with the enqueue stream");
-    return;
+    if (!pending->owner_released()) {
+      report(launch->logger, Severity::kERROR,
+             std::string(kEnqueueCall) + ": the network for optimization profile " +
+                 std::to_string(launch->profile) +
+                 " ran before the switch that setOptimizationProfileAsync queued on its stream; synchronise "
+                 "that stream with the enqueue stream");
+    }
+  } else {
+    run_graph(*launch->graph, launch->shapes, *launch->buffers);
+    control::count("network_runs");
   }
-  run_graph(*launch->graph, launch->shapes, *launch->buffers);
-  control::count("network_runs");
+  // Last: once told, a released context's state may go.
+  if (pending != nullptr) pending->ran();
 }
 
 }  // namespace
@@ -58,7 +63,12 @@ void ExecutionContext::PinnedDeleter::operator()(unsigned char* p) const { cudaF
 
 ExecutionContext::ExecutionContext(const Engine& engine, std::shared_ptr<const Graph> graph,
                                    nvinfer1::ILogger* logger, int32_t profile, int device)
-    : engine_(engine), graph_(std::move(graph)), logger_(logger), profile_(profile), device_(device) {
+    : engine_(engine),
+      graph_(std::move(graph)),
+      logger_(logger),
+      profile_(profile),
+      device_(device),
+      work_(std::make_unique<Work>(graph_, engine.pending_work())) {
   reset_input_dims();
 #if NV_TENSORRT_MAJOR >= 10
   addresses_.assign(graph_->bindings_per_profile(), nullptr);
@@ -67,7 +77,10 @@ ExecutionContext::ExecutionContext(const Engine& engine, std::shared_ptr<const G
   control::count("live_contexts", 1);
 }
 
-ExecutionContext::~ExecutionContext() { control::count("live_contexts", -1); }
+ExecutionContext::~ExecutionContext() {
+  retire_if_work_pending();
+  control::count("live_contexts", -1);
+}
 
 std::unique_ptr<ExecutionContext> ExecutionContext::create(const Engine& engine,
                                                            std::shared_ptr<const Graph> graph,
@@ -82,7 +95,7 @@ std::unique_ptr<ExecutionContext> ExecutionContext::create(const Engine& engine,
   try {
     auto context =
         std::make_unique<ExecutionContext>(engine, std::move(graph), logger, initial_profile, device);
-    if (!context->allocate_buffers()) return nullptr;
+    if (!context->allocate_buffers() || !context->allocate_activation_memory()) return nullptr;
     return context;
   } catch (const std::bad_alloc&) {
     report(logger, Severity::kERROR, "createExecutionContext: out of host memory");
@@ -147,6 +160,10 @@ int32_t ExecutionContext::getOptimizationProfile() const noexcept { return profi
 
 bool ExecutionContext::allInputDimensionsSpecified() const noexcept {
   if (control::call_fails("allInputDimensionsSpecified")) return false;
+#if NV_TENSORRT_MAJOR >= 10
+  // Documented not to work with setInputShape: strict mode answers what may not be relied on.
+  if (control::strict()) return false;
+#endif
   return inputs_complete();
 }
 
@@ -192,6 +209,8 @@ const ExecutionContext::Launch* ExecutionContext::launch_for(std::vector<Shape> 
   std::unique_ptr<Launch>& slot = launches_[key];
   if (!slot) {
     slot = std::make_unique<Launch>(Launch{graph_.get(), std::move(shapes), &buffers_});
+    // Graph replays are the caller's to order; what is queued directly is counted until it runs.
+    if (!captured) slot->pending = work_->pending.get();
 #if NV_TENSORRT_MAJOR >= 10
     // A graph replays whatever profile it was captured with; only a direct enqueue can race a switch.
     if (!captured) {
@@ -252,8 +271,10 @@ bool ExecutionContext::queue_network(std::vector<Shape> shapes, const std::vecto
       return false;
     }
   }
+  if (launch->pending != nullptr) launch->pending->queued();
   status = cudaLaunchHostFunc(stream, run_launch, const_cast<Launch*>(launch));
   if (status != cudaSuccess) {
+    if (launch->pending != nullptr) launch->pending->withdrawn();
     *why = cuda_failure("cudaLaunchHostFunc", status);
     return false;
   }
