@@ -24,7 +24,7 @@ void cudaemu_reset(void);
  * (right after cudaemu_reset()). */
 void cudaemu_set_device_count(int count);       /* 0: a driver but no GPU (cudaErrorNoDevice) */
 void cudaemu_set_driver_present(int present);   /* 0: every call answers cudaErrorInsufficientDriver */
-void cudaemu_set_memory_capacity(size_t bytes); /* per device, for cudaMalloc */
+void cudaemu_set_memory_capacity(size_t bytes); /* per device: cudaMalloc, component memory, cudaMemGetInfo */
 
 /* Worst-case ordering (also CUDAEMU_STRICT=1): whatever the real runtime may do later happens later.
  * cudaMemcpyAsync into pageable memory completes only at a synchronization and reads a pageable source
@@ -47,11 +47,24 @@ int cudaemu_fail_call(const char* api, int nth, cudaError_t code);
 /* Every call of `api` since the last reset, injected and refused ones included. */
 uint64_t cudaemu_call_count(const char* api);
 
-size_t cudaemu_live_allocations(void);        /* device + pinned host allocations */
-size_t cudaemu_live_bytes(void);              /* their bytes */
-size_t cudaemu_live_device_allocations(void); /* cudaMalloc only */
-size_t cudaemu_live_pinned_allocations(void); /* cudaMallocHost / cudaHostAlloc only */
-size_t cudaemu_live_streams(void);            /* created and not destroyed; default streams excluded */
+/* Device memory taken by a component that carries a CUDA runtime of its own (as TensorRT does for its
+ * weights and activation memory), so that it is not one of the application's cudaMalloc calls. It goes
+ * through the steps of every runtime call (counted, traced and failed by injection under these names),
+ * is device memory of the current device (limited by its capacity, bounds-checked, counted below) and
+ * is freed only by cudaemu_component_free: cudaFree of it, or cudaemu_component_free of anything else,
+ * is a bad free (cudaErrorInvalidValue, a violation). Capture and synchronization as cudaMalloc and
+ * cudaFree. */
+cudaError_t cudaemu_component_malloc(void** ptr, size_t size);
+cudaError_t cudaemu_component_free(void* ptr);
+
+size_t cudaemu_live_allocations(void);           /* device (component included) + pinned host */
+size_t cudaemu_live_bytes(void);                 /* their bytes */
+size_t cudaemu_live_device_allocations(void);    /* cudaMalloc and cudaemu_component_malloc */
+size_t cudaemu_live_device_bytes(void);          /* their bytes (pinned memory excluded) */
+size_t cudaemu_live_component_allocations(void); /* cudaemu_component_malloc only */
+size_t cudaemu_live_component_bytes(void);       /* their bytes */
+size_t cudaemu_live_pinned_allocations(void);    /* cudaMallocHost / cudaHostAlloc only */
+size_t cudaemu_live_streams(void);               /* created and not destroyed; default streams excluded */
 size_t cudaemu_live_graphs(void);
 size_t cudaemu_live_graph_execs(void);
 

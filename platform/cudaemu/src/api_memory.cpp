@@ -17,11 +17,13 @@ using cudaemu::as_arg;
 using cudaemu::Lock;
 using cudaemu::MemoryKind;
 using cudaemu::Op;
+using cudaemu::Owner;
 using cudaemu::Place;
 
 namespace {
 
-cudaError_t allocate(ApiCall& call, void** out, std::size_t size, MemoryKind kind) {
+cudaError_t allocate(ApiCall& call, void** out, std::size_t size, MemoryKind kind,
+                     Owner owner = Owner::Application) {
   if (out == nullptr) return call.finish(cudaErrorInvalidValue);
   auto& emu = call.emu();
   Lock lock(emu.mu);
@@ -34,27 +36,35 @@ cudaError_t allocate(ApiCall& call, void** out, std::size_t size, MemoryKind kin
   std::size_t capacity = emu.settings.memory_capacity;
   if (kind == MemoryKind::Device && (size > capacity || emu.memory.device_bytes(device) > capacity - size))
     return call.finish(cudaErrorMemoryAllocation);
-  void* p = emu.memory.allocate(size, kind, device);
+  void* p = emu.memory.allocate(size, kind, device, owner);
   if (p == nullptr) return call.finish(cudaErrorMemoryAllocation);
   *out = p;
   call.set_arg(0, as_arg(p));
   return call.finish(cudaSuccess);
 }
 
-cudaError_t release(ApiCall& call, const char* api, void* p, MemoryKind kind) {
+const char* describe(MemoryKind kind, Owner owner) {
+  if (kind == MemoryKind::Pinned) return "pinned host";
+  return owner == Owner::Component ? "component device" : "device";
+}
+
+cudaError_t release(ApiCall& call, const char* api, void* p, MemoryKind kind,
+                    Owner owner = Owner::Application) {
   if (p == nullptr) return call.finish(cudaSuccess);
   auto& emu = call.emu();
   Lock lock(emu.mu);
   if (cudaError_t refused = cudaemu::refuse_unsafe_call(emu)) return call.finish(refused);
+  const cudaemu::Allocation* a = emu.memory.find(p);
   auto refuse = [&] {
-    char text[160];
-    std::snprintf(text, sizeof text, "%s: %p is not a live %s allocation", api, p,
-                  kind == MemoryKind::Device ? "device" : "pinned host");
+    char text[200];
+    const bool start = a != nullptr && a->base == reinterpret_cast<std::uintptr_t>(p);
+    std::snprintf(text, sizeof text, "%s: %p is not a live %s allocation%s%s", api, p, describe(kind, owner),
+                  start ? ": it is " : "", start ? describe(a->kind, a->owner) : "");
     emu.note_violation(text);
     return call.finish(cudaErrorInvalidValue);
   };
-  const cudaemu::Allocation* a = emu.memory.find(p);
-  if (a == nullptr || a->kind != kind || a->base != reinterpret_cast<std::uintptr_t>(p)) return refuse();
+  if (a == nullptr || a->kind != kind || a->owner != owner || a->base != reinterpret_cast<std::uintptr_t>(p))
+    return refuse();
   if (emu.settings.strict && kind == MemoryKind::Device) {
     // cudaFree "may perform implicit synchronization", and unlike memory of the stream-ordered
     // allocator callers need not wait for the accesses themselves: the work that names the memory
@@ -62,7 +72,8 @@ cudaError_t release(ApiCall& call, const char* api, void* p, MemoryKind kind) {
     std::uintptr_t base = a->base;
     std::size_t size = a->size;
     cudaemu::drain_users(emu, lock, base, size);
-    if (!emu.memory.release(p, kind)) return refuse();  // another thread freed it meanwhile
+    a = nullptr;
+    if (!emu.memory.release(p, kind, owner)) return refuse();  // another thread freed it meanwhile
     return call.finish(cudaSuccess);
   }
   if (emu.settings.strict) {
@@ -77,16 +88,17 @@ cudaError_t release(ApiCall& call, const char* api, void* p, MemoryKind kind) {
                     static_cast<const void*>(user));
       emu.note_violation(text);
       std::unique_ptr<cudaemu::Mapping> kept;
-      emu.memory.release(p, kind, &kept);
+      emu.memory.release(p, kind, owner, &kept);
       emu.quarantine.push_back(std::move(kept));
     } else {
-      emu.memory.release(p, kind);
+      emu.memory.release(p, kind, owner);
     }
     return call.finish(cudaSuccess);
   }
   // Freeing synchronizes with the device, so queued work that still names the memory runs first.
   cudaemu::drain_device(emu, lock, -1);
-  if (!emu.memory.release(p, kind)) return refuse();  // another thread freed it meanwhile
+  a = nullptr;
+  if (!emu.memory.release(p, kind, owner)) return refuse();  // another thread freed it meanwhile
   return call.finish(cudaSuccess);
 }
 
@@ -189,6 +201,37 @@ cudaError_t cudaFree(void* devPtr) {
   ApiCall call("cudaFree", {as_arg(devPtr)});
   if (call.answered_early()) return call.early_result();
   return release(call, "cudaFree", devPtr, MemoryKind::Device);
+}
+
+cudaError_t cudaMemGetInfo(size_t* free, size_t* total) {
+  ApiCall call("cudaMemGetInfo", {});
+  if (call.answered_early()) return call.early_result();
+  if (free == nullptr || total == nullptr) return call.finish(cudaErrorInvalidValue);
+  auto& emu = call.emu();
+  std::size_t capacity = emu.settings.memory_capacity;
+  std::size_t used = 0;
+  {
+    Lock lock(emu.mu);
+    used = emu.memory.device_bytes(emu.current_device());
+  }
+  // The capacity may have been lowered below what is already allocated.
+  *free = used < capacity ? capacity - used : 0;
+  *total = capacity;
+  call.set_arg(0, *free);
+  call.set_arg(1, capacity);
+  return call.finish(cudaSuccess);
+}
+
+cudaError_t cudaemu_component_malloc(void** ptr, size_t size) {
+  ApiCall call("cudaemu_component_malloc", {0, size});
+  if (call.answered_early()) return call.early_result();
+  return allocate(call, ptr, size, MemoryKind::Device, Owner::Component);
+}
+
+cudaError_t cudaemu_component_free(void* ptr) {
+  ApiCall call("cudaemu_component_free", {as_arg(ptr)});
+  if (call.answered_early()) return call.early_result();
+  return release(call, "cudaemu_component_free", ptr, MemoryKind::Device, Owner::Component);
 }
 
 cudaError_t cudaMallocHost(void** ptr, size_t size) {

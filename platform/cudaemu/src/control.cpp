@@ -75,6 +75,23 @@ size_t cudaemu_live_device_allocations(void) {
   return locked([](Emulator& e) { return e.memory.count(cudaemu::MemoryKind::Device); });
 }
 
+size_t cudaemu_live_component_allocations(void) {
+  return locked(
+      [](Emulator& e) { return e.memory.count(cudaemu::Owner::Component, cudaemu::MemoryKind::Device); });
+}
+
+size_t cudaemu_live_component_bytes(void) {
+  return locked(
+      [](Emulator& e) { return e.memory.bytes(cudaemu::Owner::Component, cudaemu::MemoryKind::Device); });
+}
+
+size_t cudaemu_live_device_bytes(void) {
+  return locked([](Emulator& e) {
+    return e.memory.bytes(cudaemu::Owner::Application, cudaemu::MemoryKind::Device) +
+           e.memory.bytes(cudaemu::Owner::Component, cudaemu::MemoryKind::Device);
+  });
+}
+
 size_t cudaemu_live_pinned_allocations(void) {
   return locked([](Emulator& e) { return e.memory.count(cudaemu::MemoryKind::Pinned); });
 }

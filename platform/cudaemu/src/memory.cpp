@@ -19,7 +19,7 @@ bool Allocation::covers(const void* p, std::size_t n) const {
   return addr >= base && addr - base <= size && n <= size - (addr - base);
 }
 
-void* MemoryRegistry::allocate(std::size_t size, MemoryKind kind, int device) {
+void* MemoryRegistry::allocate(std::size_t size, MemoryKind kind, int device, Owner owner) {
   std::unique_ptr<Mapping> mapping;
   try {
     mapping = std::make_unique<Mapping>(size);
@@ -28,15 +28,15 @@ void* MemoryRegistry::allocate(std::size_t size, MemoryKind kind, int device) {
   }
   void* p = mapping->data();
   auto base = reinterpret_cast<std::uintptr_t>(p);
-  allocations_[base] = Allocation{base, size, kind, device, std::move(mapping)};
+  allocations_[base] = Allocation{base, size, kind, device, owner, std::move(mapping)};
   bytes_ += size;
   if (kind == MemoryKind::Device) device_bytes_[device] += size;
   return p;
 }
 
-bool MemoryRegistry::release(const void* p, MemoryKind kind, std::unique_ptr<Mapping>* keep) {
+bool MemoryRegistry::release(const void* p, MemoryKind kind, Owner owner, std::unique_ptr<Mapping>* keep) {
   auto it = allocations_.find(reinterpret_cast<std::uintptr_t>(p));
-  if (it == allocations_.end() || it->second.kind != kind) return false;
+  if (it == allocations_.end() || it->second.kind != kind || it->second.owner != owner) return false;
   bytes_ -= it->second.size;
   if (kind == MemoryKind::Device) device_bytes_[it->second.device] -= it->second.size;
   if (keep != nullptr) *keep = std::move(it->second.mapping);
@@ -60,6 +60,19 @@ std::size_t MemoryRegistry::device_bytes(int device) const {
 std::size_t MemoryRegistry::count(MemoryKind kind) const {
   std::size_t n = 0;
   for (const auto& entry : allocations_) n += entry.second.kind == kind;
+  return n;
+}
+
+std::size_t MemoryRegistry::count(Owner owner, MemoryKind kind) const {
+  std::size_t n = 0;
+  for (const auto& entry : allocations_) n += entry.second.owner == owner && entry.second.kind == kind;
+  return n;
+}
+
+std::size_t MemoryRegistry::bytes(Owner owner, MemoryKind kind) const {
+  std::size_t n = 0;
+  for (const auto& entry : allocations_)
+    if (entry.second.owner == owner && entry.second.kind == kind) n += entry.second.size;
   return n;
 }
 

@@ -32,35 +32,46 @@ constexpr const char* kCaptureBlocked =
     "CUDA graph: enqueue once outside the capture first";
 #endif
 
-// Runs on the stream's host-function thread: plain host code only, no CUDA calls.
-void CUDART_CB run_launch(void* user_data) {
-  const auto* launch = static_cast<const ExecutionContext::Launch*>(user_data);
-  if (launch->applied_profile != nullptr && launch->applied_profile->load() != launch->profile) {
-    // The profile switch was queued on another stream and has not run yet: the enqueue raced it.
-    control::count("unsynchronized_profile_switches");
-    report(launch->logger, Severity::kERROR,
-           std::string(kEnqueueCall) + ": the network for optimization profile " +
-               std::to_string(launch->profile) +
-               " ran before the switch that setOptimizationProfileAsync queued on its stream; synchronise "
-               "that stream with the enqueue stream");
-    return;
-  }
-  const Graph& g = *launch->graph;
-  const std::vector<void*>& dense = *launch->buffers;
-  const std::vector<void*>& staged = *launch->staging;
+// The network on the staged tensors: inputs in another layout are converted into the dense tensors the
+// layers compute on, and outputs back into theirs.
+void run_network(const ExecutionContext::Launch& launch) {
+  const Graph& g = *launch.graph;
+  const std::vector<void*>& dense = *launch.buffers;
+  const std::vector<void*>& staged = *launch.staging;
   for (int i = 0; i < g.input_count(); ++i) {
     if (!g.io_needs_dense_copy(i)) continue;
-    layout_to_dense(g.io_format(i, launch->layout_profile), launch->shapes[i],
-                    element_size(g.tensor_types[i]), staged[i], dense[i]);
+    layout_to_dense(g.io_format(i, launch.layout_profile), launch.shapes[i], element_size(g.tensor_types[i]),
+                    staged[i], dense[i]);
   }
-  run_graph(g, launch->shapes, dense);
+  run_graph(g, launch.shapes, dense);
   for (int io = g.input_count(); io < g.bindings_per_profile(); ++io) {
     if (!g.io_needs_dense_copy(io)) continue;
     const int tensor = g.io_tensor(io);
-    dense_to_layout(g.io_format(io, launch->layout_profile), launch->shapes[tensor],
+    dense_to_layout(g.io_format(io, launch.layout_profile), launch.shapes[tensor],
                     element_size(g.tensor_types[tensor]), dense[tensor], staged[io]);
   }
   control::count("network_runs");
+}
+
+// Runs on the stream's host-function thread: plain host code only, no CUDA calls.
+void CUDART_CB run_launch(void* user_data) {
+  const auto* launch = static_cast<const ExecutionContext::Launch*>(user_data);
+  PendingWork* pending = launch->pending;
+  if (launch->applied_profile != nullptr && launch->applied_profile->load() != launch->profile) {
+    // The profile switch was queued on another stream and has not run yet: the enqueue raced it.
+    control::count("unsynchronized_profile_switches");
+    if (!pending->owner_released()) {
+      report(launch->logger, Severity::kERROR,
+             std::string(kEnqueueCall) + ": the network for optimization profile " +
+                 std::to_string(launch->profile) +
+                 " ran before the switch that setOptimizationProfileAsync queued on its stream; synchronise "
+                 "that stream with the enqueue stream");
+    }
+  } else {
+    run_network(*launch);
+  }
+  // Last: once told, a released context's state may go.
+  if (pending != nullptr) pending->ran();
 }
 
 }  // namespace
@@ -73,7 +84,12 @@ void ExecutionContext::PinnedDeleter::operator()(unsigned char* p) const { cudaF
 
 ExecutionContext::ExecutionContext(const Engine& engine, std::shared_ptr<const Graph> graph,
                                    nvinfer1::ILogger* logger, int32_t profile, int device)
-    : engine_(engine), graph_(std::move(graph)), logger_(logger), profile_(profile), device_(device) {
+    : engine_(engine),
+      graph_(std::move(graph)),
+      logger_(logger),
+      profile_(profile),
+      device_(device),
+      work_(std::make_unique<Work>(graph_, engine.pending_work())) {
   reset_input_dims();
 #if NV_TENSORRT_MAJOR >= 10
   addresses_.assign(graph_->bindings_per_profile(), nullptr);
@@ -82,7 +98,10 @@ ExecutionContext::ExecutionContext(const Engine& engine, std::shared_ptr<const G
   control::count("live_contexts", 1);
 }
 
-ExecutionContext::~ExecutionContext() { control::count("live_contexts", -1); }
+ExecutionContext::~ExecutionContext() {
+  retire_if_work_pending();
+  control::count("live_contexts", -1);
+}
 
 std::unique_ptr<ExecutionContext> ExecutionContext::create(const Engine& engine,
                                                            std::shared_ptr<const Graph> graph,
@@ -97,7 +116,7 @@ std::unique_ptr<ExecutionContext> ExecutionContext::create(const Engine& engine,
   try {
     auto context =
         std::make_unique<ExecutionContext>(engine, std::move(graph), logger, initial_profile, device);
-    if (!context->allocate_buffers()) return nullptr;
+    if (!context->allocate_buffers() || !context->allocate_activation_memory()) return nullptr;
     return context;
   } catch (const std::bad_alloc&) {
     report(logger, Severity::kERROR, "createExecutionContext: out of host memory");
@@ -165,6 +184,10 @@ int32_t ExecutionContext::getOptimizationProfile() const noexcept { return profi
 
 bool ExecutionContext::allInputDimensionsSpecified() const noexcept {
   if (control::call_fails("allInputDimensionsSpecified")) return false;
+#if NV_TENSORRT_MAJOR >= 10
+  // Documented not to work with setInputShape: strict mode answers what may not be relied on.
+  if (control::strict()) return false;
+#endif
   return inputs_complete();
 }
 
@@ -211,6 +234,8 @@ const ExecutionContext::Launch* ExecutionContext::launch_for(std::vector<Shape> 
   if (!slot) {
     slot =
         std::make_unique<Launch>(Launch{graph_.get(), std::move(shapes), &buffers_, &staging_at_, profile_});
+    // Graph replays are the caller's to order; what is queued directly is counted until it runs.
+    if (!captured) slot->pending = work_->pending.get();
 #if NV_TENSORRT_MAJOR >= 10
     // A graph replays whatever profile it was captured with; only a direct enqueue can race a switch.
     if (!captured) {
@@ -271,8 +296,10 @@ bool ExecutionContext::queue_network(std::vector<Shape> shapes, const std::vecto
       return false;
     }
   }
+  if (launch->pending != nullptr) launch->pending->queued();
   status = cudaLaunchHostFunc(stream, run_launch, const_cast<Launch*>(launch));
   if (status != cudaSuccess) {
+    if (launch->pending != nullptr) launch->pending->withdrawn();
     *why = cuda_failure("cudaLaunchHostFunc", status);
     return false;
   }

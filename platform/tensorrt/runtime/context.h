@@ -21,9 +21,12 @@
 #include <string>
 #include <vector>
 
+#include "device_memory.h"
 #include "dims.h"
 #include "graph.h"
 #include "interface.h"
+#include "pending_work.h"
+#include "retired.h"
 
 namespace trt_standin {
 
@@ -84,19 +87,43 @@ class ExecutionContext final : public ContextInterface {
     int32_t profile = -1;
     const std::atomic<int32_t>* applied_profile = nullptr;
     nvinfer1::ILogger* logger = nullptr;
+    PendingWork* pending = nullptr;  // outside a capture: told when the host function has run
   };
   // What the stream work of setOptimizationProfileAsync applies.
   struct ProfileSwitch {
     std::atomic<int32_t>* applied_profile;
     int32_t profile;
+    PendingWork* pending;
   };
 
  private:
   struct PinnedDeleter {
     void operator()(unsigned char* p) const;
   };
+  // Everything the context's stream work reads. A context released before that work ran hands it to
+  // the retired state, so the work never meets freed memory.
+  struct Work final : Retirable {
+    explicit Work(std::shared_ptr<const Graph> g, std::shared_ptr<PendingWork> engine_work)
+        : graph(std::move(g)), pending(std::make_shared<PendingWork>(std::move(engine_work))) {}
+    void forget_device_memory() override;
+
+    std::shared_ptr<const Graph> graph;
+    std::shared_ptr<PendingWork> pending;
+    std::vector<std::vector<unsigned char>> scratch;
+    std::vector<void*> buffers;
+    std::vector<void*> staging_at;
+    std::map<std::vector<int32_t>, std::unique_ptr<Launch>> launches;
+    std::atomic<int32_t> applied_profile{0};
+    std::map<int32_t, std::unique_ptr<ProfileSwitch>> switches;
+    // Freed first: freeing synchronizes (by default), so work still queued finds the rest in place.
+    DeviceMemory activation;
+    std::unique_ptr<unsigned char, PinnedDeleter> staging;
+  };
 
   bool allocate_buffers();
+  bool allocate_activation_memory();
+  // Released while work it queued has not run: reported, and work_ stays until the work has run.
+  void retire_if_work_pending() noexcept;
   void reset_input_dims();  // static inputs of the selected profile count as set, the rest unset
   bool inputs_complete() const;
   bool resolve_shapes(std::vector<Shape>* shapes, std::string* why) const;
@@ -125,16 +152,19 @@ class ExecutionContext final : public ContextInterface {
   // a stream capture (TensorRT 8: "run enqueueV2 once before capturing").
   bool capture_blocked_ = true;
   std::vector<std::optional<Shape>> input_dims_;  // per network input, for the selected profile
-  std::unique_ptr<unsigned char, PinnedDeleter> staging_;
-  std::vector<std::vector<unsigned char>> scratch_;  // tensors between layers
-  std::vector<void*> buffers_;                       // per tensor: staging or scratch, dense
-  std::vector<void*> staging_at_;                    // per I/O tensor: its region of staging_
+  std::unique_ptr<Work> work_;
+  // The parts of work_ by the names the context uses.
+  std::unique_ptr<unsigned char, PinnedDeleter>& staging_ = work_->staging;
+  std::vector<std::vector<unsigned char>>& scratch_ = work_->scratch;  // tensors between layers
+  std::vector<void*>& buffers_ = work_->buffers;        // per tensor: staging or scratch, dense
+  std::vector<void*>& staging_at_ = work_->staging_at;  // per I/O tensor: its region of staging_
   // One record per distinct set of input shapes: captured graphs keep pointing at them.
-  std::map<std::vector<int32_t>, std::unique_ptr<Launch>> launches_;
+  std::map<std::vector<int32_t>, std::unique_ptr<Launch>>& launches_ = work_->launches;
 #if NV_TENSORRT_MAJOR >= 10
   std::vector<void*> addresses_;  // per I/O tensor, as setTensorAddress left it
-  std::atomic<int32_t> applied_profile_{0};
-  std::map<int32_t, std::unique_ptr<ProfileSwitch>> switches_;  // stable user data of the stream work
+  std::atomic<int32_t>& applied_profile_ = work_->applied_profile;
+  // Stable user data of the stream work.
+  std::map<int32_t, std::unique_ptr<ProfileSwitch>>& switches_ = work_->switches;
 #endif
 };
 

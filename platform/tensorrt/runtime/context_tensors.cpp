@@ -37,6 +37,7 @@ std::string address_text(const void* p) {
 void CUDART_CB apply_profile(void* user_data) {
   const auto* change = static_cast<const ExecutionContext::ProfileSwitch*>(user_data);
   change->applied_profile->store(change->profile);
+  change->pending->ran();  // last: once told, a released context's state may go
 }
 
 }  // namespace
@@ -72,9 +73,14 @@ bool ExecutionContext::setOptimizationProfileAsync(int32_t profileIndex, cudaStr
       return false;
     }
     std::unique_ptr<ProfileSwitch>& change = switches_[profileIndex];
-    if (!change) change = std::make_unique<ProfileSwitch>(ProfileSwitch{&applied_profile_, profileIndex});
+    if (!change) {
+      change = std::make_unique<ProfileSwitch>(
+          ProfileSwitch{&applied_profile_, profileIndex, work_->pending.get()});
+    }
+    work_->pending->queued();
     status = cudaLaunchHostFunc(stream, apply_profile, change.get());
     if (status != cudaSuccess) {
+      work_->pending->withdrawn();
       report(logger_, Severity::kERROR, where + cuda_failure("cudaLaunchHostFunc", status));
       return false;
     }

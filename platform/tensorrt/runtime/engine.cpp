@@ -18,11 +18,13 @@ Engine::Engine(std::shared_ptr<const Graph> graph, nvinfer1::ILogger* logger,
     for (const TensorDesc& t : net.inputs) binding_names_.push_back(t.name + suffix);
     for (const TensorDesc& t : net.outputs) binding_names_.push_back(t.name + suffix);
   }
+  activation_bytes_ = activation_bytes_per_profile(*graph_);
   ++runtime_->live_engines;
   control::count("live_engines", 1);
 }
 
 Engine::~Engine() {
+  retire_if_work_pending();
   --runtime_->live_engines;
   control::count("live_engines", -1);
 }

@@ -10,8 +10,10 @@
 #include <string>
 #include <vector>
 
+#include "device_memory.h"
 #include "graph.h"
 #include "interface.h"
+#include "pending_work.h"
 
 namespace trt_standin {
 
@@ -22,12 +24,23 @@ struct RuntimeLink {
   std::atomic<bool> released{false};
 };
 
+// Per profile, the activation memory a context needs: the tensors between layers (not the network's
+// inputs and outputs) at the profile's largest shapes, each rounded up to 256 bytes.
+std::vector<std::size_t> activation_bytes_per_profile(const Graph& graph);
+
 // Up to 8.x bindings are numbered profile by profile; inside a profile's block inputs come first,
 // then outputs. From 10.x the I/O tensors are the network's inputs, then its outputs, once.
 class Engine final : public EngineInterface {
  public:
   Engine(std::shared_ptr<const Graph> graph, nvinfer1::ILogger* logger, std::shared_ptr<RuntimeLink> runtime);
   ~Engine() override;
+
+  // Takes the weights' device memory on the current device; false with the kERROR text when refused.
+  bool allocate_weights(std::string* why);
+  // The activation memory a context holds: the largest any profile needs.
+  std::size_t context_memory_bytes() const;
+  // What the engine's contexts queued on streams and has not run yet.
+  std::shared_ptr<PendingWork> pending_work() const { return pending_; }
 
   bool isRefittable() const noexcept override;
   const char* getName() const noexcept override;
@@ -101,12 +114,17 @@ class Engine final : public EngineInterface {
 #if NV_TENSORRT_MAJOR < 10
   bool in_range(int32_t bindingIndex) const { return bindingIndex >= 0 && bindingIndex < getNbBindings(); }
 #endif
+  // Released while its contexts' work is queued: reported, and the weights stay until it has run.
+  void retire_if_work_pending() noexcept;
 
   std::shared_ptr<const Graph> graph_;
   nvinfer1::ILogger* logger_;
   std::shared_ptr<RuntimeLink> runtime_;
   std::vector<std::string> binding_names_;  // up to 8.x; from 10.x the I/O tensor names
   bool context_created_ = false;
+  std::vector<std::size_t> activation_bytes_;  // per profile
+  std::unique_ptr<DeviceMemory> weights_ = std::make_unique<DeviceMemory>();
+  std::shared_ptr<PendingWork> pending_ = std::make_shared<PendingWork>();
 };
 
 }  // namespace trt_standin

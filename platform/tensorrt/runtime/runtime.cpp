@@ -65,11 +65,16 @@ class Runtime final : public RuntimeInterface {
         report(logger_, Severity::kERROR, "deserializeCudaEngine: " + why);
         return nullptr;
       }
-      report(logger_, Severity::kVERBOSE,
-             "deserializeCudaEngine: engine '" + graph->network.name + "' with " +
-                 std::to_string(graph->network.profiles.size()) + " optimization profile(s)");
-      nvinfer1::ICudaEngine* engine = std::make_unique<Engine>(std::move(graph), logger_, link_).release();
-      return engine;
+      const std::string loaded = "deserializeCudaEngine: engine '" + graph->network.name + "' with " +
+                                 std::to_string(graph->network.profiles.size()) + " optimization profile(s)";
+      auto engine = std::make_unique<Engine>(std::move(graph), logger_, link_);
+      if (!engine->allocate_weights(&why)) {
+        report(logger_, Severity::kERROR, "deserializeCudaEngine: " + why);
+        return nullptr;
+      }
+      report(logger_, Severity::kVERBOSE, loaded);
+      nvinfer1::ICudaEngine* handle = engine.release();
+      return handle;
     } catch (const std::exception& e) {
       report(logger_, Severity::kERROR, std::string("deserializeCudaEngine: ") + e.what());
       return nullptr;

@@ -3,6 +3,8 @@
 #include <trt_standin.h>
 
 #include <algorithm>
+#include <atomic>
+#include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <map>
@@ -10,6 +12,8 @@
 #include <set>
 #include <string>
 #include <vector>
+
+#include "retired.h"
 
 namespace trt_standin {
 namespace control {
@@ -31,6 +35,17 @@ struct State {
 State& state() {
   static State s;
   return s;
+}
+
+std::atomic<bool> strict_mode{false};
+
+// TRT_STANDIN_STRICT=1 (0 or unset: off), read at load and by every reset.
+void load_strict_from_environment() {
+  const char* value = std::getenv("TRT_STANDIN_STRICT");
+  const std::string text = value == nullptr ? "" : value;
+  if (text != "" && text != "0" && text != "1")
+    std::fprintf(stderr, "trt_standin: ignoring malformed TRT_STANDIN_STRICT=%s\n", text.c_str());
+  strict_mode = text == "1";
 }
 
 bool is_live_count(const std::string& name) { return name.rfind("live_", 0) == 0; }
@@ -59,7 +74,8 @@ void load_failures_from_environment() {
   }
 }
 
-[[maybe_unused]] const bool kEnvironmentLoaded = (load_failures_from_environment(), true);
+[[maybe_unused]] const bool kEnvironmentLoaded =
+    (load_failures_from_environment(), load_strict_from_environment(), true);
 
 }  // namespace
 
@@ -80,6 +96,8 @@ bool call_fails(const char* op) {
   it->second.erase(due);
   return true;
 }
+
+bool strict() { return strict_mode; }
 
 void record_bindings(void* const* bindings, int count) {
   State& s = state();
@@ -105,15 +123,24 @@ using trt_standin::control::state;
 extern "C" void trt_standin_internal_count(const char* what) { trt_standin::control::count(what); }
 
 extern "C" void trt_standin_reset(void) {
-  auto& s = state();
-  std::lock_guard<std::mutex> lock(s.mutex);
-  for (auto it = s.counters.begin(); it != s.counters.end();) {
-    it = trt_standin::control::is_live_count(it->first) ? std::next(it) : s.counters.erase(it);
+  {
+    auto& s = state();
+    std::lock_guard<std::mutex> lock(s.mutex);
+    for (auto it = s.counters.begin(); it != s.counters.end();) {
+      it = trt_standin::control::is_live_count(it->first) ? std::next(it) : s.counters.erase(it);
+    }
+    s.failing_calls.clear();
+    s.last_bindings.clear();
+    s.last_dims.clear();
   }
-  s.failing_calls.clear();
-  s.last_bindings.clear();
-  s.last_dims.clear();
+  trt_standin::control::load_strict_from_environment();
+  // Tests reset the emulated device beside the stand-in, which frees that memory already.
+  trt_standin::retired::forget_device_memory();
 }
+
+extern "C" void trt_standin_set_strict(int strict) { trt_standin::control::strict_mode = strict != 0; }
+
+extern "C" int trt_standin_strict(void) { return trt_standin::control::strict() ? 1 : 0; }
 
 extern "C" void trt_standin_fail(const char* op, int nth) {
   if (op == nullptr) return;

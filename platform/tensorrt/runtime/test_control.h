@@ -18,6 +18,10 @@ void count(const char* what, long delta = 1);
 // Counts a call of op and tells whether an injected failure is due for it.
 bool call_fails(const char* op);
 
+// Strict mode (TRT_STANDIN_STRICT=1, trt_standin_set_strict): answers the documentation allows but a
+// caller must not rely on.
+bool strict();
+
 void record_bindings(void* const* bindings, int count);
 void record_dims(int32_t binding, const nvinfer1::Dims& dims);
 

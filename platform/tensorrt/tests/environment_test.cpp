@@ -1,4 +1,4 @@
-// Run by CTest with TRT_STANDIN_FAIL=createInferRuntime:1,createInferRuntime:3 in the environment.
+// What libnvinfer reads from the environment when it loads; CTest runs each case with its variables.
 #include <NvInfer.h>
 #include <gtest/gtest.h>
 #include <trt_standin.h>
@@ -25,6 +25,7 @@ void release(nvinfer1::IRuntime* runtime) {
 #endif
 }
 
+// Run with TRT_STANDIN_FAIL=createInferRuntime:1,createInferRuntime:3.
 TEST(EnvironmentFailures, AreScheduledAtLoad) {
   ASSERT_NE(std::getenv("TRT_STANDIN_FAIL"), nullptr) << "run through CTest";
   CountingLogger logger;
@@ -37,6 +38,18 @@ TEST(EnvironmentFailures, AreScheduledAtLoad) {
   EXPECT_EQ(created, (std::vector<bool>{false, true, false, true}));
   EXPECT_EQ(logger.errors, (std::vector<std::string>(2, "createInferRuntime: injected failure")));
   EXPECT_EQ(trt_standin_count("createInferRuntime"), 4);
+}
+
+// Run by CTest with TRT_STANDIN_STRICT=1, and with a malformed value (strict mode stays off).
+TEST(EnvironmentStrict, IsReadAtLoadAndAgainByEveryReset) {
+  const char* value = std::getenv("TRT_STANDIN_STRICT");
+  ASSERT_NE(value, nullptr) << "run through CTest";
+  const int expected = std::string(value) == "1" ? 1 : 0;
+  EXPECT_EQ(trt_standin_strict(), expected);
+  trt_standin_set_strict(1 - expected);
+  EXPECT_EQ(trt_standin_strict(), 1 - expected);
+  trt_standin_reset();
+  EXPECT_EQ(trt_standin_strict(), expected);
 }
 
 }  // namespace

@@ -61,12 +61,14 @@ class RecordingLogger : public nvinfer1::ILogger {
   std::vector<std::pair<Severity, std::string>> lines;
 };
 
-// Each test starts with a fresh emulated device and fresh stand-in counters.
+// Each test starts with a fresh emulated device and fresh stand-in counters. The tests describe the
+// stand-in's default answers, whatever TRT_STANDIN_STRICT says; strict mode's tests turn it on.
 class TrtTest : public ::testing::Test {
  protected:
   void SetUp() override {
     cudaemu_reset();
     trt_standin_reset();
+    trt_standin_set_strict(0);
   }
   void TearDown() override {
     EXPECT_EQ(cudaemu_violations(), expected_violations_) << "out-of-bounds device accesses";

@@ -15,9 +15,18 @@
 extern "C" {
 #endif
 
-// Clears the call counters, pending failures and recorded bindings and dimensions. The live_*
-// counts describe objects that still exist and are kept.
+// Clears the call counters, pending failures and recorded bindings and dimensions, and re-reads
+// TRT_STANDIN_STRICT. The live_* counts describe objects that still exist and are kept. What released
+// objects left for work still queued (see "releases_with_queued_work") no longer holds device memory:
+// the emulated device is reset beside the stand-in, and frees it.
 TRT_STANDIN_API void trt_standin_reset(void);
+
+// Strict mode (also TRT_STANDIN_STRICT=1 in the environment, read at load and by every reset): answers
+// that the documentation allows but a caller may not rely on. From 10.x allInputDimensionsSpecified
+// answers false (its documentation says it does not work with setInputShape; inferShapes keeps its
+// answers). trt_standin_strict() tells whether it is in force.
+TRT_STANDIN_API void trt_standin_set_strict(int strict);
+TRT_STANDIN_API int trt_standin_strict(void);
 
 // Makes the nth call of op from now fail (1 = the next one). op is one of "createInferRuntime"
 // (null after a kERROR line), "deserializeCudaEngine" (null), "createExecutionContext" (null),
@@ -37,7 +46,9 @@ TRT_STANDIN_API void trt_standin_fail(const char* op, int nth);
 // 10.x "enqueueV3", "setInputShape", "setTensorAddress" (and its input/output variants),
 // "setOptimizationProfileAsync", "getTensorShape" (the context's), "inferShapes",
 // "unsynchronized_profile_switches" (networks that ran before the profile switch they were enqueued
-// for) and "runtimes_released_before_engines"; refused calls count too. And the live object counts
+// for) and "runtimes_released_before_engines"; on every major "releases_with_queued_work" (contexts and
+// engines released while host functions their enqueues or profile switches queued outside a capture
+// had not run); refused calls count too. And the live object counts
 // "live_runtimes", "live_engines", "live_contexts". Unknown names count 0.
 TRT_STANDIN_API long trt_standin_count(const char* what);
 
