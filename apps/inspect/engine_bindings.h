@@ -9,6 +9,7 @@
 
 #include <NvInfer.h>
 
+#include <cstdint>
 #include <memory>
 #include <string>
 
@@ -48,6 +49,8 @@ class EngineBindings {
   nvinfer1::Dims ProfileDims(int b, int profile, nvinfer1::OptProfileSelector point) const {
     return engine_.getProfileShape(Tensor(b).c_str(), profile, point);
   }
+  // Device memory a context of the default strategy holds: enough for every profile.
+  int64_t ContextMemory() const { return engine_.getDeviceMemorySizeV2(); }
 
   // Only shapes are set and read on the context, nothing is enqueued: the default stream takes
   // whatever the switch queues, and the context's release waits for it.
@@ -93,6 +96,7 @@ class EngineBindings {
   nvinfer1::Dims ProfileDims(int b, int profile, nvinfer1::OptProfileSelector point) const {
     return engine_.getProfileDimensions(b, profile, point);
   }
+  int64_t ContextMemory() const { return static_cast<int64_t>(engine_.getDeviceMemorySize()); }
 
   static bool SelectProfile(nvinfer1::IExecutionContext& context, int profile) {
     if (context.getOptimizationProfile() == profile) return true;

@@ -4,7 +4,10 @@
 
 #include <NvInfer.h>
 #include <NvInferPlugin.h>
+#include <cuda_runtime_api.h>
 
+#include <algorithm>
+#include <cstdint>
 #include <cstdlib>
 #include <cstring>
 #include <mutex>
@@ -99,7 +102,14 @@ nlohmann::json ProfileDims(const EngineBindings& bindings, nvinfer1::IExecutionC
       {"max", ProfilePoint(bindings, context, profile, per_profile, OptProfileSelector::kMAX)}};
 }
 
-nlohmann::json Describe(nvinfer1::ICudaEngine& engine) {
+// Device memory free on the current device, or -1 where the runtime cannot tell.
+int64_t FreeDeviceMemory() {
+  size_t free = 0;
+  size_t total = 0;
+  return cudaMemGetInfo(&free, &total) == cudaSuccess ? static_cast<int64_t>(free) : -1;
+}
+
+nlohmann::json Describe(nvinfer1::ICudaEngine& engine, int64_t engine_memory) {
   const EngineBindings bindings(engine);
   nlohmann::json desc;
   desc["trt_major"] = NV_TENSORRT_MAJOR;
@@ -128,6 +138,7 @@ nlohmann::json Describe(nvinfer1::ICudaEngine& engine) {
   for (int p = 0; p < profiles; ++p)
     profile_list.push_back(ProfileDims(bindings, context.get(), p, per_profile));
   desc["profiles"] = std::move(profile_list);
+  desc["device_memory"] = {{"engine", engine_memory}, {"context", bindings.ContextMemory()}};
   return desc;
 }
 
@@ -161,9 +172,15 @@ __attribute__((visibility("default"))) int inferlet_inspect_engine(const void* d
   // The runtime outlives its engine: TensorRT 10 and 11 leave releasing it first undefined.
   TrtUniquePtr<nvinfer1::IRuntime> runtime(nvinfer1::createInferRuntime(Logger()));
   if (!runtime) return Fail("cannot create a TensorRT runtime", text);
+  // TensorRT reports no size for what an engine keeps on the device (its weights): the device's free
+  // memory before and after deserialization tells it.
+  const int64_t free_before = FreeDeviceMemory();
   TrtUniquePtr<nvinfer1::ICudaEngine> engine(runtime->deserializeCudaEngine(data, size));
   if (!engine) return Fail("not an engine this TensorRT can deserialize", text);
-  *text = Duplicate(Describe(*engine).dump());
+  const int64_t free_after = FreeDeviceMemory();
+  const int64_t engine_memory =
+      free_before < 0 || free_after < 0 ? -1 : std::max<int64_t>(0, free_before - free_after);
+  *text = Duplicate(Describe(*engine, engine_memory).dump());
   return *text ? 0 : -1;
 }
 

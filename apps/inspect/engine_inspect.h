@@ -21,11 +21,14 @@ int inferlet_inspect_trt_major(void);
  *    "bindings": [{"index": 0, "name": "in0", "input": true, "dtype": 0, "item_size": 4,
  *                  "dims": [-1, 340]}, ...],
  *    "profiles": [{"min": [[1, 340], [1, 340], [1, 338]], "opt": [...],
- *                  "max": [[10, 340], [10, 340], [10, 338]]}, ...]}
+ *                  "max": [[10, 340], [10, 340], [10, 338]]}, ...],
+ *    "device_memory": {"engine": 12, "context": 0}}
  * "dims" are the engine's own (-1 where a profile lets the extent vary); "min", "opt" and "max" hold
  * one entry per binding of the profile's block (bindings / profiles consecutive bindings), in
  * binding order: inputs at the profile's kMIN, kOPT and kMAX shapes, outputs as TensorRT infers them
- * for those inputs.
+ * for those inputs. "device_memory" gives the bytes of device memory the engine took when it was
+ * deserialized (measured as the device's free memory before and after; -1 where that cannot be told)
+ * and what TensorRT says an execution context holds.
  * Returns 0 with the JSON text in *text, or -1 with an error message in *text. Either way *text is
  * allocated here and released with inferlet_inspect_free. */
 int inferlet_inspect_engine(const void* data, size_t size, char** text);

@@ -90,6 +90,10 @@ EngineDesc ParseEngineDesc(const std::string& json_text) {
       profile.max_dims = p.at("max").get<std::vector<std::vector<int>>>();
       desc.profiles.push_back(std::move(profile));
     }
+    if (const auto memory = j.find("device_memory"); memory != j.end()) {
+      desc.engine_device_bytes = memory->at("engine").get<long long>();
+      desc.context_device_bytes = memory->at("context").get<long long>();
+    }
   } catch (const nlohmann::json::exception& e) {
     throw std::runtime_error(std::string("malformed engine description: ") + e.what());
   }

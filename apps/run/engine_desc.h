@@ -37,6 +37,9 @@ struct EngineDesc {
   bool refittable = false;
   std::vector<BindingDesc> bindings;
   std::vector<ProfileDesc> profiles;
+  // Device memory of one engine and of one execution context, in bytes; -1 when not known.
+  long long engine_device_bytes = -1;
+  long long context_device_bytes = -1;
 
   int BindingsPerProfile() const;
   // Smallest, optimal and largest dimensions of a binding within its profile.

@@ -22,6 +22,25 @@ long long TensorConfig::SampleBytes() const {
   return bytes;
 }
 
+long long TensorConfig::BufferBytes() const {
+  const long long sample = SampleBytes();
+  return sample < 0 || shape[0] <= 0 ? -1 : sample * shape[0];
+}
+
+long long ModelConfig::BufferBytes() const {
+  long long total = 0;
+  for (const ProfileConfig& p : profiles) {
+    for (const auto* list : {&p.inputs, &p.outputs}) {
+      for (const TensorConfig& t : *list) {
+        const long long bytes = t.BufferBytes();
+        if (bytes < 0) return -1;
+        total += bytes;
+      }
+    }
+  }
+  return total;
+}
+
 namespace {
 
 ToolError Usage(std::string message) { return ToolError{kExitUsage, std::move(message)}; }

@@ -20,6 +20,8 @@ struct TensorConfig {
 
   // Bytes of one sample (everything after the batch extent); -1 when the shape gives no valid size.
   long long SampleBytes() const;
+  // Bytes of the device buffer the library allocates for it (the whole configured shape); -1 as above.
+  long long BufferBytes() const;
   bool ItemMatchesDType() const { return item_size == DTypeSize(dtype); }
 };
 
@@ -49,6 +51,8 @@ struct ModelConfig {
   ItemSizes InItemSizes() const;
   Shapes OutShapes() const;
   ItemSizes OutItemSizes() const;
+  // The device buffers of one handle: every tensor of every profile; -1 when a shape gives no size.
+  long long BufferBytes() const;
 };
 
 // Every profile of the engine, inputs then outputs in binding order, shaped at the profile's largest

@@ -94,6 +94,25 @@ void AppendConfiguration(std::string& out, const RunReport& r) {
   fmt::format_to(it, "\n");
 }
 
+std::string Bytes(long long bytes) { return bytes < 0 ? "unknown" : fmt::format("{} bytes", bytes); }
+
+long long TotalDeviceBytes(const RunReport& r) {
+  const EngineDesc& e = r.engine;
+  const long long buffers = r.config.BufferBytes();
+  if (buffers < 0 || e.engine_device_bytes < 0 || e.context_device_bytes < 0) return -1;
+  return buffers + e.engine_device_bytes + e.context_device_bytes;
+}
+
+// What one handle holds on the device: the library's buffers, the engine (each handle deserializes its
+// own) and the execution context's activation memory.
+void AppendDeviceMemory(std::string& out, const RunReport& r) {
+  fmt::format_to(
+      std::back_inserter(out),
+      "Memory   device memory of the handle: buffers {}, engine {}, execution context {}; {} in all\n",
+      Bytes(r.config.BufferBytes()), Bytes(r.engine.engine_device_bytes),
+      Bytes(r.engine.context_device_bytes), Bytes(TotalDeviceBytes(r)));
+}
+
 void AppendOutputs(std::string& out, const RunReport& r) {
   auto it = std::back_inserter(out);
   fmt::format_to(it, "Outputs  of the last call\n");
@@ -142,6 +161,7 @@ std::string FormatReport(const RunReport& r) {
   std::string out = "\n== inferlet-run ==\n";
   AppendEngine(out, r.engine, r.engine_path);
   AppendConfiguration(out, r);
+  AppendDeviceMemory(out, r);
   AppendOutputs(out, r);
   AppendLatency(out, r);
   return out;
@@ -176,6 +196,10 @@ nlohmann::json ReportJson(const RunReport& r) {
     outputs.push_back(std::move(out));
   }
   j["outputs"] = outputs;
+  j["device_memory"] = {{"buffers", r.config.BufferBytes()},
+                        {"engine", r.engine.engine_device_bytes},
+                        {"context", r.engine.context_device_bytes},
+                        {"total", TotalDeviceBytes(r)}};
   const LatencySummary& s = r.latency;
   nlohmann::json latency = {{"calls", s.calls},         {"min_us", s.min_us}, {"mean_us", s.mean_us},
                             {"median_us", s.median_us}, {"p90_us", s.p90_us}, {"p99_us", s.p99_us},

@@ -271,6 +271,29 @@ TEST(Report, JsonIsTheOnlyThingOnStdout) {
                    16 * j["throughput"]["calls_per_s"].get<double>());
 }
 
+// What one handle holds on the device, for the mlp engine (x [32, 16] -> dense 32 -> relu -> dense 4 -> y):
+// the configured buffers 32 * (16 + 4) floats, the weights and biases 16 * 32 + 32 + 32 * 4 + 4 floats,
+// and the two [32, 32] float tensors between layers that a context holds. Every major the same.
+TEST(Report, DeviceMemoryOfTheHandleInTextAndJson) {
+  constexpr long long kBuffers = 32 * (16 + 4) * 4;
+  constexpr long long kEngine = (16 * 32 + 32 + 32 * 4 + 4) * 4;
+  constexpr long long kContext = 2 * 32 * 32 * 4;
+  for (int major : kBuiltMajors) {
+    SCOPED_TRACE(major);
+    const nlohmann::json j = RunJson({"--engine", EnginePath("mlp", major), "--iterations", "1"});
+    EXPECT_EQ(j["device_memory"], (nlohmann::json{{"buffers", kBuffers},
+                                                  {"engine", kEngine},
+                                                  {"context", kContext},
+                                                  {"total", kBuffers + kEngine + kContext}}));
+    const ToolResult r = RunTool({"--engine", EnginePath("mlp", major), "--iterations", "1"});
+    ASSERT_EQ(r.exit_code, 0) << Describe(r);
+    EXPECT_NE(r.out.find("\nMemory   device memory of the handle: buffers 2560 bytes, engine 2704 bytes, "
+                         "execution context 8192 bytes; 13456 bytes in all\n"),
+              std::string::npos)
+        << r.out;
+  }
+}
+
 TEST(Report, DeliverableGivenByPathHasItsTensorRtDetected) {
   const nlohmann::json j = RunJson(
       {"--engine", EnginePath("mlp", 7), "--lib", LibraryPath(7), "--iterations", "1", "--batch", "2"});

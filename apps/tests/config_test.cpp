@@ -45,6 +45,13 @@ TEST(EngineDescription, ParsesBindingsAndSplitsProfileBlocks) {
   EXPECT_EQ(e.OptDims(1, 4), (std::vector<int>{12, 3, 6}));
   EXPECT_EQ(e.MaxDims(1, 4), (std::vector<int>{16, 3, 7}));
   EXPECT_EQ(e.OptDims(0, 2), (std::vector<int>{2, 8}));
+  EXPECT_EQ(e.engine_device_bytes, -1) << "an inspector that does not tell";
+  EXPECT_EQ(e.context_device_bytes, -1);
+  std::string told = kTwoProfileEngine;
+  told.insert(told.rfind('}'), R"(, "device_memory": {"engine": 2704, "context": 8192})");
+  const EngineDesc with_memory = ParseEngineDesc(told);
+  EXPECT_EQ(with_memory.engine_device_bytes, 2704);
+  EXPECT_EQ(with_memory.context_device_bytes, 8192);
 }
 
 TEST(EngineDescription, RejectsMalformedDescriptions) {
@@ -68,6 +75,13 @@ TEST(ModelConfiguration, DerivedFromTheLargestDimensionsAndDataTypes) {
   EXPECT_EQ(c.OutShapes(), (ModelConfig::Shapes{{{4, 8}}, {{16, 8}}}));
   EXPECT_EQ(c.OutItemSizes(), (ModelConfig::ItemSizes{{4}, {4}}));
   EXPECT_EQ(c.profiles[1].inputs[1].SampleBytes(), 3 * 7 * 2);
+  // The device buffers of a handle: every tensor of both profiles at its configured shape.
+  EXPECT_EQ(c.profiles[1].inputs[1].BufferBytes(), 16 * 3 * 7 * 2);
+  EXPECT_EQ(c.BufferBytes(),
+            (4 * 8 * 4 + 4 * 3 * 5 * 2 + 4 * 8 * 4) + (16 * 8 * 4 + 16 * 3 * 7 * 2 + 16 * 8 * 4));
+  ModelConfig unsized = c;
+  unsized.profiles[0].outputs[0].shape = {0, 8};
+  EXPECT_EQ(unsized.BufferBytes(), -1);
 }
 
 TEST(ModelConfiguration, OverridesApplyToOneProfileOrToAll) {
