@@ -168,6 +168,44 @@ void BM_CallMemory(benchmark::State& state, bool cuda_graph) {
   }
 }
 
+// Device memory in use on the current device: the emulator's count, or what the driver says is gone.
+double DeviceBytesInUse() {
+#if INFERLET_BENCH_EMULATED
+  return static_cast<double>(cudaemu_live_device_bytes());
+#else
+  size_t free = 0, total = 0;
+  return cudaMemGetInfo(&free, &total) == cudaSuccess ? static_cast<double>(total - free) : -1;
+#endif
+}
+
+// Device memory of n handles of one engine, per handle: every handle deserializes its own engine and
+// holds its own execution context besides the library's buffers.
+void BM_HandleMemory(benchmark::State& state, const std::string& path, const ModelConfig& config, int n) {
+  const std::string engine = ReadFile(path);
+  for (auto _ : state) {
+    const double before = DeviceBytesInUse();
+#if INFERLET_BENCH_EMULATED
+    const double tensorrt_before = static_cast<double>(cudaemu_live_component_bytes());
+#endif
+    std::vector<inferlet_test::Handle> handles;
+    for (int i = 0; i < n; ++i) {
+      handles.push_back(inferlet_test::NewHandle(engine, config, false));
+      if (!handles.back()) {
+        state.SkipWithError("kestrel_trt_new failed");
+        return;
+      }
+    }
+    state.counters["device_bytes_per_handle"] = (DeviceBytesInUse() - before) / n;
+#if INFERLET_BENCH_EMULATED
+    // TensorRT's own device memory (weights, activations) against the library's buffers.
+    const double tensorrt = static_cast<double>(cudaemu_live_component_bytes()) - tensorrt_before;
+    state.counters["tensorrt_bytes_per_handle"] = tensorrt / n;
+    state.counters["buffer_bytes_per_handle"] = (DeviceBytesInUse() - before - tensorrt) / n;
+#endif
+    state.counters["handles"] = n;
+  }
+}
+
 bool Exists(const std::string& path) {
   struct stat st;
   return stat(path.c_str(), &st) == 0;
@@ -206,6 +244,19 @@ int main(int argc, char** argv) {
         ->Iterations(mib >= 256  ? 3
                      : mib >= 16 ? 10
                                  : 30);
+  }
+  for (int n : {1, 4}) {
+    benchmark::RegisterBenchmark(("handles/mlp/" + std::to_string(n)).c_str(), BM_HandleMemory,
+                                 EnginePath("mlp"), inferlet_test::MlpConfig(), n)
+        ->Iterations(1);
+    const std::string weights =
+        weights_dir + "/weights-16MiB-trt" + std::to_string(NV_TENSORRT_MAJOR) + ".engine";
+    if (!weights_dir.empty() && Exists(weights)) {
+      const int k = static_cast<int>(std::lround(std::sqrt(16 * kMiB / 4)));
+      benchmark::RegisterBenchmark(("handles/16MiB/" + std::to_string(n)).c_str(), BM_HandleMemory, weights,
+                                   SquareDenseConfig(k), n)
+          ->Iterations(1);
+    }
   }
   benchmark::RegisterBenchmark("memory/cuda_graph", BM_CallMemory, true)
       ->Iterations(1)

@@ -84,7 +84,7 @@ bench_run() {
   for major in "${BENCH_MAJORS[@]}"; do
     echo "measuring construction and memory over 100 000 calls, TensorRT $major"
     "$build/bench/inferlet_bench$(bench_suffix "$major")" --weights-dir="$work" \
-      --benchmark_filter='^(construct|memory)' --benchmark_out="$work/memory.trt$major.json" \
+      --benchmark_filter='^(construct|memory|handles)' --benchmark_out="$work/memory.trt$major.json" \
       --benchmark_out_format=json >>"$work/bench.log" 2>&1
   done
 }

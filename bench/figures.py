@@ -170,6 +170,23 @@ def memory_table(memory):
     return "\n".join(out)
 
 
+def handles_table(memory):
+    out = [
+        "| engine | TensorRT interface | handles | device bytes per handle | of which TensorRT's (weights, activations) | of which the library's buffers |",
+        "|---|---|---:|---:|---:|---:|",
+    ]
+    for engine, label in (("mlp", "`mlp` sample"), ("16MiB", "16 MiB of weights")):
+        for major, interface in INTERFACES:
+            for n in (1, 4):
+                run = memory.get(major, {}).get(f"handles/{engine}/{n}")
+                if not run:
+                    continue
+                out.append("| {} | {} | {} | {} | {} | {} |".format(
+                    label, interface, n, fmt(run["device_bytes_per_handle"], 0),
+                    fmt(run.get("tensorrt_bytes_per_handle"), 0), fmt(run.get("buffer_bytes_per_handle"), 0)))
+    return "\n".join(out)
+
+
 def load_average(path):
     """'1.44, 1.27, 2.44' from an uptime line."""
     if not path.exists():
@@ -227,6 +244,12 @@ def render(args):
         "and copies of the engine bytes per `kestrel_trt_new`.",
         "",
         construction_counts_table(memory),
+        "",
+        "**Device memory per handle** — n handles of one engine (`kestrel_trt_new` each), the device "
+        "memory they hold divided by n: every handle deserializes its own copy of the engine and holds its "
+        "own execution context besides the library's buffers, so the figure does not fall with n.",
+        "",
+        handles_table(memory),
         "",
         "**Memory over many calls on one handle** — smoke engine, batch 10.",
         "",
