@@ -90,16 +90,6 @@ std::vector<LayoutCase> LayoutCases() {
   };
 }
 
-// Text as a regex that matches exactly it.
-std::string Escaped(const std::string& text) {
-  std::string escaped;
-  for (char c : text) {
-    if (std::string("\\^$.|?*+()[]{}").find(c) != std::string::npos) escaped += '\\';
-    escaped += c;
-  }
-  return escaped;
-}
-
 class ConfigEngineMatch : public FreshPlatformTest {};
 
 // What a refused construction leaves: after the fixed line, exactly the one error, then the teardown of
@@ -139,7 +129,7 @@ TEST_F(ConfigEngineMatch, BindingsThatAreNotDenseDeviceTensorsAreRefusedByName) 
     trt_standin_reset();
     const std::string line =
         std::string("[inferlet][E] ") + c.refused + ", not a dense row-major tensor in device memory";
-    ExpectRefusedAfterDescription(CallNew(ReadEngine(c.engine), c.config), Escaped(line));
+    ExpectRefusedAfterDescription(CallNew(ReadEngine(c.engine), c.config), RegexEscaped(line));
   }
 }
 

@@ -6,6 +6,7 @@
 #include <gtest/gtest.h>
 #include <trt_standin.h>
 
+#include <algorithm>
 #include <cstdint>
 #include <memory>
 #include <string>
@@ -137,6 +138,55 @@ TEST_F(Construction, ContextCreationFailureStopsAfterTheDescriptionWithoutAStrea
   EXPECT_EQ(cudaemu_call_count("cudaStreamCreate"), 0u);
   EXPECT_EQ(cudaemu_call_count("cudaMalloc"), 0u);
   ExpectNothingLeft();
+}
+
+// TensorRT's own device memory (the engine's weights, the context's activation memory) comes from the
+// device beside the library's buffers; when the device has none left, TensorRT answers null and the
+// library stops there as for any null engine or context.
+TEST_F(Construction, DeviceMemoryTensorRtCannotGetStopsConstruction) {
+  // smoke: 3 weights of conv1d (12 bytes); the [10, 340] float sum between its two layers (13600
+  // bytes, 13824 in TensorRT's 256-byte granules).
+  const std::string out_of_memory =
+      std::string(": cudaemu_component_malloc failed: ") + cudaGetErrorString(cudaErrorMemoryAllocation);
+  struct Case {
+    const char* what;
+    int nth;                         // which of TensorRT's device allocations fails
+    std::string tensorrt;            // TensorRT's line
+    std::vector<std::string> lines;  // the library's
+  };
+  const Case cases[] = {
+      {"the weights, at deserialization",
+       1,
+       "[inferlet][E] deserializeCudaEngine: cannot allocate 12 bytes of device memory for the weights" +
+           out_of_memory,
+       {"[inferlet][E] setDevice 0ok", "[inferlet][I] CUDA Graph is 0",
+        "[inferlet][I] Loading trt_engine_core ... ", "[inferlet][E] Error deserializing CUDA engine",
+        kTeardownLines[0], kTeardownLines[1]}},
+      {"the activation memory, at context creation", 2,
+       "[inferlet][E] createExecutionContext: cannot allocate 13824 bytes of device activation memory" +
+           out_of_memory,
+       Concat({{"[inferlet][E] setDevice 0ok"},
+               SmokeConstructionLines(),
+               {"[inferlet][E] Error creating execution context"},
+               kTeardownLines})},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    cudaemu_reset();
+    trt_standin_reset();
+    cudaemu_fail_call("cudaemu_component_malloc", c.nth, cudaErrorMemoryAllocation);
+    const auto outcome = CallNew(smoke_, SmokeConfig());
+    EXPECT_EQ(outcome.rc, -1);
+    EXPECT_EQ(outcome.handle, UntouchedHandle());
+    EXPECT_THAT(LibraryLines(outcome.lines), ElementsAreArray(c.lines));
+    // TensorRT's reason comes right before the library's line.
+    const auto reason = std::find(outcome.lines.begin(), outcome.lines.end(), c.tensorrt);
+    ASSERT_NE(reason, outcome.lines.end());
+    ASSERT_NE(reason + 1, outcome.lines.end());
+    EXPECT_EQ(*(reason + 1), c.lines[c.lines.size() - 3]);
+    EXPECT_EQ(cudaemu_call_count("cudaMalloc"), 0u);
+    ExpectNothingLeft();
+  }
 }
 
 // A cudaMalloc that succeeds without a pointer: the injected successes leave the pointer null and make

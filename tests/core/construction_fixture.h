@@ -19,6 +19,7 @@ class Construction : public FreshPlatformTest {
  protected:
   void TearDown() override {
     if (handle_ != nullptr) DeleteHandle(handle_);
+    FreshPlatformTest::TearDown();
   }
   // Keeps a successfully created handle for deletion at the end of the case.
   void Keep(trt_engine_core* handle) { handle_ = handle; }

@@ -26,15 +26,6 @@ void StdoutToStderr() {
   dup2(STDERR_FILENO, STDOUT_FILENO);
 }
 
-std::string RegexEscaped(const std::string& text) {
-  std::string escaped;
-  for (char c : text) {
-    if (std::string("\\^$.|?*+()[]{}").find(c) != std::string::npos) escaped += '\\';
-    escaped += c;
-  }
-  return escaped;
-}
-
 // The GPUassert line for code, as the last thing the child wrote, from a call site in file_regex.
 std::string LastLineIsGpuAssert(cudaError_t code, const std::string& file_regex) {
   return "\\[inferlet\\]\\[E\\] GPUassert: " + RegexEscaped(cudaGetErrorString(code)) + " " + file_regex +

@@ -89,6 +89,7 @@ TEST_F(Teardown, WaitsForWhatARefusedCallLeftQueued) {
   EXPECT_THAT(TraceNames({"cudaStreamSynchronize", "cudaStreamDestroy"}),
               ElementsAre("cudaStreamSynchronize", "cudaStreamDestroy"));
   EXPECT_EQ(trt_standin_count("unsynchronized_profile_switches"), 0);
+  EXPECT_EQ(trt_standin_count("releases_with_queued_work"), 0);
   EXPECT_EQ(cudaemu_violations(), 0u);
 }
 

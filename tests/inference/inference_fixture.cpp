@@ -18,6 +18,7 @@ std::string CallOutcome::OutputBytes(size_t j) const {
 void InferenceTest::TearDown() {
   // Every handle of the case is gone by now: nothing may be left on the device.
   ExpectDeviceClean();
+  FreshPlatformTest::TearDown();
 }
 
 Handle InferenceTest::Open(const std::string& engine, const ModelConfig& config, bool use_cuda_graph) {

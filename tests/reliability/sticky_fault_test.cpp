@@ -55,20 +55,11 @@ int SiteLine(const std::string& anchor, const std::string& site) {
   return 0;
 }
 
-std::string Escaped(const std::string& text) {
-  std::string escaped;
-  for (char c : text) {
-    if (std::string("\\^$.|?*+()[]{}").find(c) != std::string::npos) escaped += '\\';
-    escaped += c;
-  }
-  return escaped;
-}
-
 // The CUDA report line of the engine core for `code` at `line`. The path is the library's __FILE__,
 // whose form depends on how the build names sources (absolute, or relative to the library's build
 // directory), so only its end is matched.
 std::string ReportPattern(cudaError_t code, int line) {
-  return "\\[inferlet\\]\\[E\\] GPUassert: " + Escaped(cudaGetErrorString(code)) +
+  return "\\[inferlet\\]\\[E\\] GPUassert: " + RegexEscaped(cudaGetErrorString(code)) +
          " (.*/)?src/engine_infer\\.cpp " + std::to_string(line);
 }
 
@@ -200,7 +191,7 @@ TEST_P(StickyFaultTest, LaterCallsReportItAndTeardownEndsTheProcess) {
   if (c.call_after_fault) {
     if (c.use_cuda_graph) {
       // prepare's capture step runs TensorRT's enqueue first: its first CUDA call answers the fault.
-      expected.push_back("\\[inferlet\\]\\[E\\] " + std::string(kEnqueueCall) + ": .*" + Escaped(text));
+      expected.push_back("\\[inferlet\\]\\[E\\] " + std::string(kEnqueueCall) + ": .*" + RegexEscaped(text));
       expected.push_back("\\[inferlet\\]\\[E\\] Enqueue failed");
     } else {
       // The first input copy answers the fault; the call reports it and returns.

@@ -9,6 +9,17 @@ void FreshPlatformTest::SetUp() {
   trt_standin_reset();
 }
 
+void FreshPlatformTest::TearDown() { EXPECT_EQ(trt_standin_count("releases_with_queued_work"), 0); }
+
+std::string RegexEscaped(const std::string& text) {
+  std::string escaped;
+  for (char c : text) {
+    if (std::string("\\^$.|?*+()[]{}").find(c) != std::string::npos) escaped += '\\';
+    escaped += c;
+  }
+  return escaped;
+}
+
 std::vector<std::string> SmokeConstructionLines() {
   return {
       "[inferlet][I] CUDA Graph is 0",

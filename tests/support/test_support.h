@@ -18,11 +18,16 @@
 namespace inferlet_test {
 
 // Resets the device (see ResetDevice) and the TensorRT stand-in (counters, faults, traces) before each
-// case.
+// case; after it, checks that no TensorRT object was released while work it had queued was still to run
+// (that work would meet freed memory).
 class FreshPlatformTest : public ::testing::Test {
  protected:
   void SetUp() override;
+  void TearDown() override;
 };
+
+// A regular expression that matches exactly text.
+std::string RegexEscaped(const std::string& text);
 
 // What constructing a handle on the smoke engine prints after the device line, through the count and
 // variable-length lines.
