@@ -1,14 +1,54 @@
 # TensorRT for each major: a real installation when TensorRT<N>_ROOT names one, the stand-in
-# under platform/tensorrt otherwise. Consumers link inferlet::tensorrt<N> (7, 8, 10, 11);
-# INFERLET_TENSORRT_MAJORS lists the majors this build has a TensorRT for.
+# under platform/tensorrt otherwise. Consumers link inferlet::tensorrt<N>; INFERLET_TENSORRT_MAJORS
+# lists the majors this build has a TensorRT for.
 include_guard(GLOBAL)
 
+# The TensorRT majors the project serves, in the order the tools try an engine of unknown major (the
+# first is their default). Everything that names the majors takes them from here: the deliverables,
+# the inspectors, the test suites, the stand-in's libraries, and the tools' help and messages. A major
+# of 10 or more uses TensorRT's named-tensor interface, an earlier one its binding-index interface.
+set(INFERLET_KNOWN_TENSORRT_MAJORS 8 7 10 11)
+
+# inferlet_majors_in_words(<out> <majors...>): the majors ascending, as "a, b or c".
+function(inferlet_majors_in_words out)
+  set(majors ${ARGN})
+  list(SORT majors COMPARE NATURAL)
+  list(POP_BACK majors last)
+  list(JOIN majors ", " words)
+  if(words)
+    set(${out} "${words} or ${last}" PARENT_SCOPE)
+  else()
+    set(${out} "${last}" PARENT_SCOPE)
+  endif()
+endfunction()
+
+# inferlet_other_major_of_generation(<out> <major>): another known major of the same TensorRT interface
+# generation, the next one in the list after <major> (wrapping round); 0 when it has none.
+function(inferlet_other_major_of_generation out major)
+  set(same)
+  foreach(m IN LISTS INFERLET_KNOWN_TENSORRT_MAJORS)
+    if((m GREATER_EQUAL 10) STREQUAL (major GREATER_EQUAL 10))
+      list(APPEND same ${m})
+    endif()
+  endforeach()
+  list(FIND same ${major} at)
+  list(LENGTH same count)
+  if(count LESS 2)
+    set(${out} 0 PARENT_SCOPE)
+  else()
+    math(EXPR next "(${at} + 1) % ${count}")
+    list(GET same ${next} other)
+    set(${out} ${other} PARENT_SCOPE)
+  endif()
+endfunction()
+
+set(TRT_STANDIN_MAJORS ${INFERLET_KNOWN_TENSORRT_MAJORS})
 add_subdirectory(${PROJECT_SOURCE_DIR}/platform/tensorrt ${PROJECT_BINARY_DIR}/platform/tensorrt)
 
-# The majors with a deliverable, the first one the default of the tools: those of 8, 7, 10 and 11
-# that have a real TensorRT (TensorRT<N>_ROOT) or a stand-in.
+# The majors with a deliverable: the known ones that have a real TensorRT (TensorRT<N>_ROOT) or a
+# stand-in, in the same order.
 set(INFERLET_TENSORRT_MAJORS "")
-foreach(major 8 7 10 11)
+foreach(major IN LISTS INFERLET_KNOWN_TENSORRT_MAJORS)
   if(NOT TensorRT${major}_ROOT AND NOT TARGET nvinfer${major})
     message(STATUS "inferlet: no TensorRT ${major} (no TensorRT${major}_ROOT and no stand-in): not built")
     continue()

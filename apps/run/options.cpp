@@ -3,11 +3,14 @@
 #include <fmt/format.h>
 
 #include <CLI/CLI.hpp>
+#include <algorithm>
 #include <cerrno>
 #include <climits>
 #include <cmath>
 #include <cstdlib>
 #include <cstring>
+#include <iterator>
+#include <vector>
 
 #include "exit_codes.h"
 
@@ -15,28 +18,74 @@ namespace inferlet_run {
 
 namespace {
 
-constexpr const char* kDescription =
-    "Runs a serialized TensorRT engine through an inferlet deliverable (libinferlet<N>.so for\n"
-    "TensorRT 7, 8, 10 or 11, loaded with dlopen and driven through its kestrel_trt_* functions) and\n"
-    "times the inference calls. The model configuration is read from the engine: every profile, its\n"
-    "inputs and outputs at their largest dimensions, element sizes from their data types.\n"
-    "`inferlet-run inspect ENGINE` lists an engine's bindings and profiles without running it.";
+// Majors joined by separator, the last two by last_separator.
+std::string Join(const std::vector<int>& majors, const char* separator, const char* last_separator) {
+  std::string text;
+  for (size_t i = 0; i < majors.size(); ++i) {
+    if (i > 0) text += i + 1 == majors.size() ? last_separator : separator;
+    text += std::to_string(majors[i]);
+  }
+  return text;
+}
 
-constexpr const char* kFooter =
-    "Without --trt and --lib the engine picks the TensorRT major: the engine inspector of each major\n"
-    "present (8, 7, 10, 11, in that order) tries to read it, and the first that does decides which\n"
-    "libinferlet<N>.so runs it. When none reads it, the error names each major's reason:\n"
-    "\"cannot read engine file 'F': TensorRT 8: ...; TensorRT 7: ...; TensorRT 10: ...; ...\".\n"
-    "Tensor overrides take [PROFILE:]NAME=VALUE; without a profile they apply to every profile.\n"
-    "Timed calls go on until both --iterations calls and --duration seconds are done; latencies are\n"
-    "in microseconds, in the text report and in the JSON (keys ending in _us).\n"
-    ".npy inputs: C order, little endian, shaped [batch, configured dims after the batch...], of the\n"
-    "input's data type: float32 (<f4), float16 (<f2), int8 (|i1), int32 (<i4) or bool (|b1); for an\n"
-    "input whose --item-size differs from its data type, any of these or uint8 (|u1), taken as bytes.\n"
-    "Exit status: 0 success, 1 the library refused the configuration or a call, 2 bad command\n"
-    "line, 3 unreadable engine or .npy file, 4 a library that cannot be loaded, 5 outputs that\n"
-    "cannot be saved. With --json a failure, too, prints one JSON object on stdout:\n"
-    "{\"error\": MESSAGE, \"exit_status\": N, \"kind\": \"rejected|usage|input|library|output\"}.";
+std::vector<int> MajorsTried() { return std::vector<int>(std::begin(kTrtMajors), std::end(kTrtMajors)); }
+
+std::vector<int> MajorsAscending() {
+  std::vector<int> majors = MajorsTried();
+  std::sort(majors.begin(), majors.end());
+  return majors;
+}
+
+std::string MajorChoices() { return Join(MajorsAscending(), "|", "|"); }
+
+std::string Description() {
+  return fmt::format(
+      "Runs a serialized TensorRT engine through an inferlet deliverable (libinferlet<N>.so for\n"
+      "TensorRT {}, loaded with dlopen and driven through its kestrel_trt_* functions) and\n"
+      "times the inference calls. The model configuration is read from the engine: every profile, its\n"
+      "inputs and outputs at their largest dimensions, element sizes from their data types.\n"
+      "`inferlet-run inspect ENGINE` lists an engine's bindings and profiles without running it.",
+      TrtMajorsInWords());
+}
+
+// The first `count` majors tried, as the error that names each one's reason begins.
+std::string ReasonsExample(size_t count) {
+  std::string text;
+  for (size_t i = 0; i < std::size(kTrtMajors) && i < count; ++i)
+    text += fmt::format("{}TensorRT {}: ...", i ? "; " : "", kTrtMajors[i]);
+  return text;
+}
+
+std::string Footer() {
+  return fmt::format(
+             "Without --trt and --lib the engine picks the TensorRT major: the engine inspector of each "
+             "major\n"
+             "present ({}, in that order) tries to read it, and the first that does decides which\n"
+             "libinferlet<N>.so runs it. When none reads it, the error names each major's reason:\n"
+             "\"cannot read engine file 'F': {}\".\n",
+             Join(MajorsTried(), ", ", ", "), ReasonsExample(3) + "; ...") +
+         std::string(
+             "Tensor overrides take [PROFILE:]NAME=VALUE; without a profile they apply to every profile.\n"
+             "Timed calls go on until both --iterations calls and --duration seconds are done; latencies "
+             "are\n"
+             "in microseconds, in the text report and in the JSON (keys ending in _us).\n"
+             ".npy inputs: C order, little endian, shaped [batch, configured dims after the batch...], of "
+             "the\n"
+             "input's data type: float32 (<f4), float16 (<f2), int8 (|i1), int32 (<i4) or bool (|b1); for "
+             "an\n"
+             "input whose --item-size differs from its data type, any of these or uint8 (|u1), taken as "
+             "bytes.\n"
+             "Exit status: 0 success, 1 the library refused the configuration or a call, 2 bad command\n"
+             "line, 3 unreadable engine or .npy file, 4 a library that cannot be loaded, 5 outputs that\n"
+             "cannot be saved. With --json a failure, too, prints one JSON object on stdout:\n"
+             "{\"error\": MESSAGE, \"exit_status\": N, \"kind\": \"rejected|usage|input|library|output\"}.");
+}
+
+}  // namespace
+
+std::string TrtMajorsInWords() { return Join(MajorsAscending(), ", ", " or "); }
+
+namespace {
 
 [[noreturn]] void Usage(const std::string& message) { throw ToolError{kExitUsage, message}; }
 
@@ -44,7 +93,7 @@ constexpr const char* kFooter =
 int TrtMajor(const std::string& text) {
   for (int major : kTrtMajors)
     if (text == std::to_string(major)) return major;
-  Usage(fmt::format("--trt must be 7, 8, 10 or 11, not '{}'", text));
+  Usage(fmt::format("--trt must be {}, not '{}'", TrtMajorsInWords(), text));
 }
 
 // A whole number in [min, max]; `bounded` says whether max is a limit of the option (named in the
@@ -131,8 +180,8 @@ int Parse(CLI::App& app, int argc, const char* const* argv) {
 }  // namespace
 
 int ParseCommandLine(int argc, const char* const* argv, Options* o) {
-  CLI::App app(kDescription, "inferlet-run");
-  app.footer(kFooter);
+  CLI::App app(Description(), "inferlet-run");
+  app.footer(Footer());
   app.get_formatter()->column_width(34);
   NumberTexts t;
 
@@ -140,7 +189,7 @@ int ParseCommandLine(int argc, const char* const* argv, Options* o) {
   app.add_option("--trt", t.trt,
                  "TensorRT major of the deliverable: loads libinferlet<N>.so (default: the engine's, "
                  "below)")
-      ->option_text("7|8|10|11");
+      ->option_text(MajorChoices());
   app.add_option("--lib", o->lib, "Deliverable to load instead (its TensorRT major is detected)")
       ->option_text("PATH");
   app.add_option("--inspector", o->inspector, "Engine inspector library to use instead of the build's")
@@ -202,16 +251,20 @@ int ParseInspectCommandLine(int argc, const char* const* argv, InspectOptions* o
       "engine inspector is loaded; no deliverable, no handle, no inference call.",
       "inferlet-run inspect");
   app.footer(
-      "Without --trt the engine is tried with the inspector of each major present, TensorRT 8, 7, 10\n"
-      "and 11 in that order; the first that reads it lists it, and when none does the error gives\n"
-      "each major's reason (\"TensorRT 8: ...; TensorRT 7: ...\").\n"
+      fmt::format(
+          "Without --trt the engine is tried with the inspector of each major present, TensorRT {}\n"
+          "and {} in that order; the first that reads it lists it, and when none does the error gives\n"
+          "each major's reason (\"{}\").\n",
+          Join(std::vector<int>(std::begin(kTrtMajors), std::end(kTrtMajors) - 1), ", ", ", "),
+          kTrtMajors[std::size(kTrtMajors) - 1], ReasonsExample(2)) +
       "Exit status: 0 success, 2 bad command line, 3 an engine file that is missing, unreadable or\n"
       "not understood, 4 an inspector that cannot be loaded. With --json a failure prints\n"
       "{\"error\": MESSAGE, \"exit_status\": N, \"kind\": ...} on stdout.");
   app.get_formatter()->column_width(34);
   std::string trt;
   app.add_option("ENGINE", o->engine, "Serialized TensorRT engine file")->required()->type_name("FILE");
-  app.add_option("--trt", trt, "TensorRT major whose inspector reads the engine")->option_text("7|8|10|11");
+  app.add_option("--trt", trt, "TensorRT major whose inspector reads the engine")
+      ->option_text(MajorChoices());
   app.add_option("--inspector", o->inspector, "Engine inspector library to use instead of the build's")
       ->option_text("PATH");
   app.add_flag("--json", o->json, "Print one JSON object on stdout");

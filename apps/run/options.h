@@ -12,12 +12,16 @@ namespace inferlet_run {
 // Timed calls go on until both --iterations calls and --duration seconds are done (as trtexec).
 constexpr double kDefaultDurationS = 3.0;
 
-// The TensorRT majors a deliverable is built for, in the order an engine of unknown major is tried.
-constexpr int kTrtMajors[] = {8, 7, 10, 11};
+// The TensorRT majors a deliverable can be built for (the build's list), in the order an engine of
+// unknown major is tried.
+constexpr int kTrtMajors[] = {INFERLET_TRT_MAJORS};
+
+// The majors in ascending order as a message names them: "a, b or c".
+std::string TrtMajorsInWords();
 
 struct Options {
   std::string engine;
-  int trt = 0;            // 7, 8, 10 or 11; 0 when not given: the engine decides
+  int trt = 0;            // one of kTrtMajors; 0 when not given: the engine decides
   std::string lib;        // deliverable to load instead of the build's libinferlet<trt>.so
   std::string inspector;  // engine inspector to load instead of libinferlet_inspect<trt>.so
   int profile = 0;

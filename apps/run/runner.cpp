@@ -132,8 +132,8 @@ int ResolveTrtMajor(const Options& o, const Deliverable& lib) {
     return o.trt;
   }
   if (linked != 0) return linked;
-  throw ToolError{kExitUsage,
-                  fmt::format("cannot tell which TensorRT {} uses; add --trt 7, 8, 10 or 11", lib.path())};
+  throw ToolError{kExitUsage, fmt::format("cannot tell which TensorRT {} uses; add --trt {}", lib.path(),
+                                          TrtMajorsInWords())};
 }
 
 // The handle of one kestrel_trt_new, deleted through the same library.

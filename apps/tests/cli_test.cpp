@@ -552,7 +552,7 @@ TEST(Failure, InspectOfAMissingFileOrWithABadMajor) {
                 "cannot read engine file '" + dir.File("none.engine") + "': No such file or directory");
   std::ofstream(dir.File("junk.engine")) << "junk";
   ExpectFailure({"inspect", "--trt", "9", dir.File("junk.engine")}, kExitUsage,
-                "--trt must be 7, 8, 10 or 11, not '9'");
+                "--trt must be " INFERLET_TEST_MAJORS_IN_WORDS ", not '9'");
 }
 
 TEST(Failure, BadFlag) {

@@ -122,8 +122,8 @@ TEST(CommandLine, TrtTakesEveryMajorADeliverableIsBuiltFor) {
 TEST(CommandLine, BadCommandLinesSayWhatIsAllowed) {
   const std::vector<std::pair<std::vector<const char*>, std::string>> bad = {
       {{}, "--engine is required"},
-      {{"--engine", "e", "--trt", "9"}, "--trt must be 7, 8, 10 or 11, not '9'"},
-      {{"--engine", "e", "--trt", "10.0"}, "--trt must be 7, 8, 10 or 11, not '10.0'"},
+      {{"--engine", "e", "--trt", "9"}, "--trt must be " INFERLET_TEST_MAJORS_IN_WORDS ", not '9'"},
+      {{"--engine", "e", "--trt", "10.0"}, "--trt must be " INFERLET_TEST_MAJORS_IN_WORDS ", not '10.0'"},
       {{"--engine", "e", "--bogus"}, "The following argument was not expected: --bogus"},
       {{"--engine", "e", "stray"}, "The following argument was not expected: stray"},
       {{"--engine", "e", "--batch", "0"}, "--batch must be at least 1"},
@@ -167,7 +167,7 @@ TEST(CommandLine, HelpEndsSuccessfullyAndListsTheExitStatusesAndEveryNpyType) {
   EXPECT_NE(help.find("--export-times FILE"), std::string::npos);
   EXPECT_NE(help.find("--quiet"), std::string::npos);
   EXPECT_NE(help.find("inferlet-run inspect ENGINE"), std::string::npos);
-  EXPECT_NE(help.find("--trt 7|8|10|11"), std::string::npos) << help;
+  EXPECT_NE(help.find("--trt " INFERLET_TEST_MAJOR_CHOICES), std::string::npos) << help;
   EXPECT_NE(help.find("Without --trt and --lib the engine picks the TensorRT major: the engine inspector of "
                       "each major\npresent (8, 7, 10, 11, in that order) tries to read it"),
             std::string::npos)
@@ -208,7 +208,7 @@ TEST(InspectCommandLine, TakesTheEngineAndOptionallyTheMajor) {
     ADD_FAILURE() << "accepted --trt 6";
   } catch (const ToolError& e) {
     EXPECT_EQ(e.code, kExitUsage);
-    EXPECT_EQ(e.message, "--trt must be 7, 8, 10 or 11, not '6'");
+    EXPECT_EQ(e.message, "--trt must be " INFERLET_TEST_MAJORS_IN_WORDS ", not '6'");
   }
   EXPECT_THROW(ParseInspect({}, &o), ToolError);
   testing::internal::CaptureStdout();

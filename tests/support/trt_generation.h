@@ -15,6 +15,10 @@ namespace inferlet_test {
 // a result), device addresses handed over per tensor, and inferShapes beside allInputDimensionsSpecified.
 inline constexpr bool kNamedTensors = INFERLET_TRT_MAJOR >= 10;
 
+// Another major of the same generation (0 when the build serves none): its engines are refused as
+// another TensorRT's.
+inline constexpr int kOtherMajor = INFERLET_TRT_OTHER_MAJOR;
+
 #if INFERLET_TRT_MAJOR >= 10
 inline constexpr const char* kEnqueueCall = "enqueueV3";
 inline constexpr const char* kSetDimensionsCall = "setInputShape";
@@ -26,7 +30,6 @@ inline constexpr const char* kCompletenessCall = "inferShapes";
 inline constexpr const char* kInjectedCompletenessLine = "inferShapes: injected failure";
 // Releasing a runtime before its engines is undefined from TensorRT 10 on: a handle keeps it.
 inline constexpr bool kHandleKeepsRuntime = true;
-inline constexpr int kOtherMajor = INFERLET_TRT_MAJOR == 10 ? 11 : 10;
 #else
 inline constexpr const char* kEnqueueCall = "enqueueV2";
 inline constexpr const char* kSetDimensionsCall = "setBindingDimensions";
@@ -35,7 +38,6 @@ inline constexpr const char* kResolvedDimensionsCall = "getBindingDimensions";  
 inline constexpr const char* kCompletenessCall = "allInputDimensionsSpecified";
 inline constexpr const char* kInjectedCompletenessLine = nullptr;  // it answers false, silently
 inline constexpr bool kHandleKeepsRuntime = false;
-inline constexpr int kOtherMajor = INFERLET_TRT_MAJOR == 8 ? 7 : 8;
 #endif
 
 // TensorRT's line (after the logger's prefix) for input dimensions, such as "[12, 340]", outside the

@@ -1,9 +1,11 @@
-// trtbuild --trt 7|8|10|11 NETWORK.json -o ENGINE: compiles a network description into an engine file.
+// trtbuild --trt MAJOR NETWORK.json -o ENGINE: compiles a network description into an engine file for
+// one of the majors this stand-in is built for (TRT_STANDIN_MAJORS_LIST, ascending).
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
 #include <fstream>
 #include <iostream>
+#include <iterator>
 #include <sstream>
 #include <string>
 
@@ -16,24 +18,46 @@ namespace {
 constexpr int kExitDescription = 1;
 constexpr int kExitUsage = 2;
 
-constexpr const char* kUsage = "usage: trtbuild --trt 7|8|10|11 NETWORK.json -o ENGINE\n";
+constexpr int kMajors[] = {TRT_STANDIN_MAJORS_LIST};
 
-constexpr const char* kHelp =
-    "Compiles a network description (JSON: inputs, outputs, layers, optimization profiles) into an\n"
-    "engine file that the stand-in TensorRT of the given major deserializes. The format is described\n"
-    "under \"Network description\" in platform/tensorrt/README.md; platform/tensorrt/samples/ holds\n"
-    "examples.\n"
-    "\n"
-    "  --trt MAJOR    TensorRT major the engine is built for: 7, 8, 10 or 11\n"
-    "  -o ENGINE      engine file to write\n"
-    "  -h, --help     print this help and exit\n"
-    "\n"
-    "Exit status: 0 success, 1 a description that cannot be read or built, or an engine that cannot\n"
-    "be written, 2 bad command line.\n";
+// The majors joined by separator, the last two by last_separator ("a|b|c", or "a, b or c").
+std::string Majors(const std::string& separator, const std::string& last_separator) {
+  std::string text;
+  const size_t count = std::size(kMajors);
+  for (size_t i = 0; i < count; ++i) {
+    if (i > 0) text += i + 1 == count ? last_separator : separator;
+    text += std::to_string(kMajors[i]);
+  }
+  return text;
+}
+
+std::string Usage() { return "usage: trtbuild --trt " + Majors("|", "|") + " NETWORK.json -o ENGINE\n"; }
+
+std::string Help() {
+  return "Compiles a network description (JSON: inputs, outputs, layers, optimization profiles) into an\n"
+         "engine file that the stand-in TensorRT of the given major deserializes. The format is described\n"
+         "under \"Network description\" in platform/tensorrt/README.md; platform/tensorrt/samples/ holds\n"
+         "examples.\n"
+         "\n"
+         "  --trt MAJOR    TensorRT major the engine is built for: " +
+         Majors(", ", " or ") +
+         "\n"
+         "  -o ENGINE      engine file to write\n"
+         "  -h, --help     print this help and exit\n"
+         "\n"
+         "Exit status: 0 success, 1 a description that cannot be read or built, or an engine that cannot\n"
+         "be written, 2 bad command line.\n";
+}
 
 int usage(const std::string& problem) {
-  std::cerr << "trtbuild: " << problem << "\n" << kUsage;
+  std::cerr << "trtbuild: " << problem << "\n" << Usage();
   return kExitUsage;
+}
+
+bool KnownMajor(const std::string& text) {
+  for (int major : kMajors)
+    if (text == std::to_string(major)) return true;
+  return false;
 }
 
 }  // namespace
@@ -43,7 +67,7 @@ int main(int argc, char** argv) {
   for (int i = 1; i < argc; ++i) {
     const std::string arg = argv[i];
     if (arg == "--help" || arg == "-h") {
-      std::cout << kUsage << kHelp;
+      std::cout << Usage() << Help();
       return 0;
     }
     if ((arg == "--trt" || arg == "-o") && i + 1 < argc) {
@@ -56,9 +80,7 @@ int main(int argc, char** argv) {
       return usage("more than one network description given");
     }
   }
-  if (major != "7" && major != "8" && major != "10" && major != "11") {
-    return usage("--trt must be 7, 8, 10 or 11");
-  }
+  if (!KnownMajor(major)) return usage("--trt must be " + Majors(", ", " or "));
   if (input.empty()) return usage("no network description given");
   if (output.empty()) return usage("no output file given (-o ENGINE)");
 
