@@ -15,6 +15,7 @@
 
 #include "deliverable.h"
 #include "exit_codes.h"
+#include "library_choice.h"
 #include "npy.h"
 #include "terminal.h"
 
@@ -40,72 +41,6 @@ std::string ReadEngineFile(const std::string& path) {
   return bytes;
 }
 
-std::string InspectorFile(int major) { return fmt::format("libinferlet_inspect{}.so", major); }
-
-// After an inspector of one major failed to read the engine: the first other major whose inspector
-// (where it is installed) reads it, in words that say which --trt fits; empty when none does.
-std::string OtherMajorHint(const std::string& engine_bytes, int failed_major, bool lib_given) {
-  for (int other : kTrtMajors) {
-    if (other == failed_major) continue;
-    try {
-      Inspector inspector(DefaultLibraryPath(InspectorFile(other)));
-      if (inspector.TrtMajor() != other) continue;
-      inspector.Inspect(engine_bytes);
-    } catch (const ToolError&) {
-      continue;
-    }
-    if (lib_given)
-      return fmt::format("; it is a TensorRT {0} engine: give --lib a deliverable built for TensorRT {0}",
-                         other);
-    return fmt::format("; it is a TensorRT {0} engine: run it with --trt {0}", other);
-  }
-  return "";
-}
-
-struct EngineReading {
-  EngineDesc engine;
-  std::string inspector_path;
-  int trt_major = 0;
-};
-
-// Reads the engine with the first inspector that can: that of each major in `majors`, in order
-// (0: whatever major the inspector reads); `inspector_path`, when given, is the one inspector. An inspector
-// that cannot be loaded is passed over (its TensorRT is not here); when none can be loaded, the first load
-// error is thrown. When none reads the engine, the error gives each one's reason ("TensorRT 8: ...; TensorRT
-// 7: ...") and, after a single one, which --trt fits.
-EngineReading ReadEngine(const std::string& engine_path, const std::string& engine_bytes,
-                         const std::vector<int>& majors, const std::string& inspector_path) {
-  std::vector<ToolError> load_errors, read_errors;
-  int tried_major = 0;
-  for (int major : majors) {
-    const std::string path =
-        !inspector_path.empty() ? inspector_path : DefaultLibraryPath(InspectorFile(major));
-    try {
-      Inspector inspector(path);
-      if (major != 0 && inspector.TrtMajor() != major)
-        throw ToolError{kExitUsage, fmt::format("--trt {} given, but {} reads TensorRT {} engines", major,
-                                                path, inspector.TrtMajor())};
-      tried_major = inspector.TrtMajor();
-      try {
-        return EngineReading{inspector.Inspect(engine_bytes), path, tried_major};
-      } catch (ToolError& e) {
-        if (majors.size() > 1) e.message = fmt::format("TensorRT {}: {}", tried_major, e.message);
-        read_errors.push_back(e);
-      }
-    } catch (const ToolError& e) {
-      if (e.code != kExitLibrary) throw;
-      load_errors.push_back(e);
-    }
-  }
-  if (read_errors.empty()) throw load_errors.front();
-  std::string why;
-  for (const ToolError& e : read_errors) why += (why.empty() ? "" : "; ") + e.message;
-  if (majors.size() == 1) why += OtherMajorHint(engine_bytes, tried_major, false);
-  throw ToolError{kExitInput, fmt::format("cannot read engine file '{}': {}", engine_path, why)};
-}
-
-std::vector<int> AllMajors() { return std::vector<int>(std::begin(kTrtMajors), std::end(kTrtMajors)); }
-
 // --save-outputs DIR is made (with its parents) and must take files before anything runs (and the
 // --export-times file is opened then too): a run is not spent only to fail at the end.
 void PrepareOutputDir(const std::string& dir) {
@@ -119,21 +54,6 @@ void PrepareOutputDir(const std::string& dir) {
   if (access(dir.c_str(), W_OK | X_OK) != 0)
     throw ToolError{kExitOutput,
                     fmt::format("--save-outputs {}: cannot write into it: {}", dir, std::strerror(errno))};
-}
-
-// Which TensorRT major the run uses: --trt when given (and it must agree with the deliverable),
-// otherwise what the deliverable links.
-int ResolveTrtMajor(const Options& o, const Deliverable& lib) {
-  const int linked = lib.LinkedTrtMajor();
-  if (o.trt != 0) {
-    if (linked != 0 && linked != o.trt)
-      throw ToolError{kExitUsage,
-                      fmt::format("--trt {} given, but {} links TensorRT {}", o.trt, lib.path(), linked)};
-    return o.trt;
-  }
-  if (linked != 0) return linked;
-  throw ToolError{kExitUsage,
-                  fmt::format("cannot tell which TensorRT {} uses; add --trt 7, 8, 10 or 11", lib.path())};
 }
 
 // The handle of one kestrel_trt_new, deleted through the same library.
@@ -308,42 +228,12 @@ RunReport RunSteps(const Options& o) {
     report.times_file = o.export_times;
   }
 
-  // Without --trt and --lib the engine decides: the first inspector that reads it names the major
-  // (an engine is refused by every other major's runtime), and that major's deliverable runs it.
-  const bool engine_decides = o.trt == 0 && o.lib.empty();
-  EngineReading reading;
-  if (engine_decides) {
-    reading = ReadEngine(o.engine, engine_bytes, o.inspector.empty() ? AllMajors() : std::vector<int>{0},
-                         o.inspector);
-    report.trt_major = reading.trt_major;
-  }
-  report.library_path =
-      o.lib.empty() ? DefaultLibraryPath(fmt::format("libinferlet{}.so", o.trt ? o.trt : report.trt_major))
-                    : o.lib;
-  Deliverable lib(report.library_path);
-  if (engine_decides) {
-    const int linked = lib.LinkedTrtMajor();
-    if (linked != 0 && linked != report.trt_major)
-      throw ToolError{kExitLibrary,
-                      fmt::format("{} reads the engine as TensorRT {}, but {} links TensorRT {}",
-                                  reading.inspector_path, report.trt_major, report.library_path, linked)};
-    report.engine = std::move(reading.engine);
-  } else {
-    report.trt_major = ResolveTrtMajor(o, lib);
-    const std::string inspector_path =
-        o.inspector.empty() ? DefaultLibraryPath(InspectorFile(report.trt_major)) : o.inspector;
-    Inspector inspector(inspector_path);
-    if (inspector.TrtMajor() != report.trt_major)
-      throw ToolError{kExitUsage, fmt::format("{} reads TensorRT {} engines, the deliverable is TensorRT {}",
-                                              inspector_path, inspector.TrtMajor(), report.trt_major)};
-    try {
-      report.engine = inspector.Inspect(engine_bytes);
-    } catch (ToolError& e) {
-      e.message = fmt::format("cannot read engine file '{}': {}{}", o.engine, e.message,
-                              OtherMajorHint(engine_bytes, report.trt_major, !o.lib.empty()));
-      throw;
-    }
-  }
+  LibraryChoice libraries =
+      ChooseLibraries(LibraryRequest{o.trt, o.lib, o.inspector}, o.engine, engine_bytes);
+  report.trt_major = libraries.trt_major;
+  report.library_path = libraries.deliverable->path();
+  report.engine = std::move(libraries.engine);
+  const Deliverable& lib = *libraries.deliverable;
 
   std::vector<TensorOverride> shapes, item_sizes;
   for (const std::string& s : o.shapes) shapes.push_back(ParseOverride(s, "--shape"));
@@ -445,13 +335,7 @@ InspectReport Inspect(const InspectOptions& o) {
   InspectReport report;
   report.engine_path = o.engine;
   const std::string engine_bytes = ReadEngineFile(o.engine);
-  // One inspector when --trt or --inspector names it; otherwise each major's, in order.
-  std::vector<int> majors = AllMajors();
-  if (o.trt != 0)
-    majors = {o.trt};
-  else if (!o.inspector.empty())
-    majors = {0};
-  EngineReading reading = ReadEngine(o.engine, engine_bytes, majors, o.inspector);
+  LibraryChoice reading = ChooseInspector(LibraryRequest{o.trt, "", o.inspector}, o.engine, engine_bytes);
   report.engine = std::move(reading.engine);
   report.inspector_path = reading.inspector_path;
   return report;
