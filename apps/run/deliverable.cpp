@@ -54,7 +54,8 @@ int CollectNvinferMajor(struct dl_phdr_info* info, size_t, void* data) {
   return 0;
 }
 
-// The deliverable names libnvinfer.so.<major> as a dependency, so loading it brought exactly that in.
+// The deliverable names libnvinfer.so.<major> as a dependency, so loading it brought exactly that in;
+// unclear (0) once inspectors of other majors have brought theirs in too.
 int LoadedNvinferMajor() {
   std::set<int> majors;
   dl_iterate_phdr(CollectNvinferMajor, &majors);

@@ -1,6 +1,7 @@
-// The shared libraries inferlet-run loads at run time: a deliverable (libinferlet8.so or
-// libinferlet7.so), driven only through its exported C functions, and the engine inspector of the
-// same TensorRT major.
+// The shared libraries inferlet-run loads at run time: a deliverable (libinferlet<N>.so, one per
+// TensorRT major), driven only through its exported C functions, and an engine inspector
+// (libinferlet_inspect<N>.so) that reads engines through that major's TensorRT. Which ones are
+// loaded is library_choice.h's decision.
 #ifndef INFERLET_APPS_DELIVERABLE_H_
 #define INFERLET_APPS_DELIVERABLE_H_
 

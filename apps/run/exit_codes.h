@@ -13,7 +13,7 @@ enum ExitCode : int {
   kExitUsage = 2,     // a bad flag, value or combination of options
   kExitInput = 3,     // an engine or .npy file that is missing, unreadable or not understood
   kExitLibrary = 4,   // the deliverable or the engine inspector cannot be loaded
-  kExitOutput = 5,    // outputs cannot be saved
+  kExitOutput = 5,    // outputs or the --export-times file cannot be written
 };
 
 // One word per status, as the JSON error object names it: "ok", "rejected", "usage", "input",

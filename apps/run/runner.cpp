@@ -1,7 +1,6 @@
 #include "runner.h"
 
 #include <fmt/format.h>
-#include <unistd.h>
 
 #include <cerrno>
 #include <chrono>
@@ -9,13 +8,12 @@
 #include <filesystem>
 #include <fstream>
 #include <iterator>
-#include <map>
-#include <memory>
-#include <nlohmann/json.hpp>
 
 #include "deliverable.h"
 #include "exit_codes.h"
-#include "npy.h"
+#include "input_plan.h"
+#include "library_choice.h"
+#include "run_files.h"
 #include "terminal.h"
 
 namespace inferlet_run {
@@ -25,6 +23,7 @@ namespace {
 using Clock = std::chrono::steady_clock;
 
 double Seconds(Clock::duration d) { return std::chrono::duration<double>(d).count(); }
+double Micros(Clock::duration d) { return std::chrono::duration<double, std::micro>(d).count(); }
 
 std::string ReadEngineFile(const std::string& path) {
   auto fail = [&](const std::string& why) {
@@ -40,103 +39,6 @@ std::string ReadEngineFile(const std::string& path) {
   return bytes;
 }
 
-std::string InspectorFile(int major) { return fmt::format("libinferlet_inspect{}.so", major); }
-
-// After an inspector of one major failed to read the engine: the first other major whose inspector
-// (where it is installed) reads it, in words that say which --trt fits; empty when none does.
-std::string OtherMajorHint(const std::string& engine_bytes, int failed_major, bool lib_given) {
-  for (int other : kTrtMajors) {
-    if (other == failed_major) continue;
-    try {
-      Inspector inspector(DefaultLibraryPath(InspectorFile(other)));
-      if (inspector.TrtMajor() != other) continue;
-      inspector.Inspect(engine_bytes);
-    } catch (const ToolError&) {
-      continue;
-    }
-    if (lib_given)
-      return fmt::format("; it is a TensorRT {0} engine: give --lib a deliverable built for TensorRT {0}",
-                         other);
-    return fmt::format("; it is a TensorRT {0} engine: run it with --trt {0}", other);
-  }
-  return "";
-}
-
-struct EngineReading {
-  EngineDesc engine;
-  std::string inspector_path;
-  int trt_major = 0;
-};
-
-// Reads the engine with the first inspector that can: that of each major in `majors`, in order
-// (0: whatever major the inspector reads); `inspector_path`, when given, is the one inspector. An inspector
-// that cannot be loaded is passed over (its TensorRT is not here); when none can be loaded, the first load
-// error is thrown. When none reads the engine, the error gives each one's reason ("TensorRT 8: ...; TensorRT
-// 7: ...") and, after a single one, which --trt fits.
-EngineReading ReadEngine(const std::string& engine_path, const std::string& engine_bytes,
-                         const std::vector<int>& majors, const std::string& inspector_path) {
-  std::vector<ToolError> load_errors, read_errors;
-  int tried_major = 0;
-  for (int major : majors) {
-    const std::string path =
-        !inspector_path.empty() ? inspector_path : DefaultLibraryPath(InspectorFile(major));
-    try {
-      Inspector inspector(path);
-      if (major != 0 && inspector.TrtMajor() != major)
-        throw ToolError{kExitUsage, fmt::format("--trt {} given, but {} reads TensorRT {} engines", major,
-                                                path, inspector.TrtMajor())};
-      tried_major = inspector.TrtMajor();
-      try {
-        return EngineReading{inspector.Inspect(engine_bytes), path, tried_major};
-      } catch (ToolError& e) {
-        if (majors.size() > 1) e.message = fmt::format("TensorRT {}: {}", tried_major, e.message);
-        read_errors.push_back(e);
-      }
-    } catch (const ToolError& e) {
-      if (e.code != kExitLibrary) throw;
-      load_errors.push_back(e);
-    }
-  }
-  if (read_errors.empty()) throw load_errors.front();
-  std::string why;
-  for (const ToolError& e : read_errors) why += (why.empty() ? "" : "; ") + e.message;
-  if (majors.size() == 1) why += OtherMajorHint(engine_bytes, tried_major, false);
-  throw ToolError{kExitInput, fmt::format("cannot read engine file '{}': {}", engine_path, why)};
-}
-
-std::vector<int> AllMajors() { return std::vector<int>(std::begin(kTrtMajors), std::end(kTrtMajors)); }
-
-// --save-outputs DIR is made (with its parents) and must take files before anything runs (and the
-// --export-times file is opened then too): a run is not spent only to fail at the end.
-void PrepareOutputDir(const std::string& dir) {
-  std::error_code ec;
-  if (std::filesystem::exists(dir, ec) && !std::filesystem::is_directory(dir, ec))
-    throw ToolError{kExitOutput, fmt::format("--save-outputs {}: not a directory", dir)};
-  std::filesystem::create_directories(dir, ec);
-  if (ec || !std::filesystem::is_directory(dir))
-    throw ToolError{kExitOutput, fmt::format("--save-outputs {}: cannot create the directory: {}", dir,
-                                             ec ? ec.message() : "it is not a directory")};
-  if (access(dir.c_str(), W_OK | X_OK) != 0)
-    throw ToolError{kExitOutput,
-                    fmt::format("--save-outputs {}: cannot write into it: {}", dir, std::strerror(errno))};
-}
-
-// Which TensorRT major the run uses: --trt when given (and it must agree with the deliverable),
-// otherwise what the deliverable links.
-int ResolveTrtMajor(const Options& o, const Deliverable& lib) {
-  const int linked = lib.LinkedTrtMajor();
-  if (o.trt != 0) {
-    if (linked != 0 && linked != o.trt)
-      throw ToolError{kExitUsage,
-                      fmt::format("--trt {} given, but {} links TensorRT {}", o.trt, lib.path(), linked)};
-    return o.trt;
-  }
-  if (linked != 0) return linked;
-  throw ToolError{kExitUsage, fmt::format("cannot tell which TensorRT {} uses; add --trt {}", lib.path(),
-                                          TrtMajorsInWords())};
-}
-
-// The handle of one kestrel_trt_new, deleted through the same library.
 // kestrel_trt_init now, kestrel_trt_uninit when the run is over.
 class LibrarySession {
  public:
@@ -149,6 +51,7 @@ class LibrarySession {
   const Deliverable& lib_;
 };
 
+// The handle of one kestrel_trt_new, deleted through the same library.
 class Handle {
  public:
   explicit Handle(const Deliverable& lib) : lib_(lib) {}
@@ -165,84 +68,111 @@ class Handle {
   trt_engine_core* handle_ = nullptr;
 };
 
-struct InputPlan {
-  std::vector<std::string> data;  // per input of the profile, batch samples
-  std::vector<std::string> sources;
-  int batch = 0;
+// kestrel_trt_process on the run's profile and batch with the same inputs every time; the outputs of
+// the last call stay readable while the handle lives.
+class Calls {
+ public:
+  Calls(const Deliverable& lib, const Handle& handle, int profile, const InputPlan& inputs, size_t outputs)
+      : lib_(lib), handle_(handle), profile_(profile), batch_(inputs.batch) {
+    for (const std::string& d : inputs.data) inputs_.push_back(d.data());
+    outputs_.assign(outputs + 1, nullptr);
+    output_lens_.assign(outputs + 1, 0);
+  }
+
+  // Throws ToolError (rejected) naming the phase ("warm-up", "timed") and the call's number in it.
+  void Call(const char* phase, size_t n) {
+    if (lib_.process(handle_.get(), profile_, inputs_.data(), static_cast<int>(inputs_.size()), batch_,
+                     outputs_.data(), output_lens_.data()) != 0)
+      throw ToolError{
+          kExitRejected,
+          fmt::format("the library refused {} call {} (profile {}, batch {}): kestrel_trt_process "
+                      "returned -1 (its log line above gives the reason)",
+                      phase, n, profile_, batch_)};
+  }
+  const void* Output(size_t j) const { return outputs_[j]; }
+  int OutputBytes(size_t j) const { return output_lens_[j]; }
+
+ private:
+  const Deliverable& lib_;
+  const Handle& handle_;
+  int profile_, batch_;
+  std::vector<const void*> inputs_;
+  std::vector<void*> outputs_;
+  std::vector<int> output_lens_;
 };
 
-// Per input: a .npy file named with --input, or made-up data. The batch is --batch, else the samples
-// the files hold, else the largest batch the profile is configured for.
-InputPlan PlanInputs(const Options& o, const ProfileConfig& profile) {
-  std::map<std::string, NpyArray> files;
-  std::map<std::string, std::string> paths;
-  for (const std::string& entry : o.inputs) {
-    const TensorOverride target = ParseOverride(entry, "--input");
-    if (target.profile >= 0)
-      throw ToolError{kExitUsage, fmt::format("--input {}: give NAME=FILE.npy", entry)};
-    bool known = false;
-    for (const TensorConfig& t : profile.inputs) known = known || t.name == target.name;
-    if (!known)
-      throw ToolError{kExitUsage,
-                      fmt::format("--input: profile {} has no input named '{}'", o.profile, target.name)};
-    files[target.name] = ReadNpy(target.value);
-    paths[target.name] = target.value;
-  }
+// Before the libraries are loaded: a directory or file that cannot be written ends the tool first.
+std::ofstream PrepareRunFiles(const Options& o, RunReport& report) {
+  if (!o.save_outputs.empty()) PrepareOutputDir(o.save_outputs);
+  if (o.export_times.empty()) return std::ofstream();
+  report.times_file = o.export_times;
+  return OpenTimesFile(o.export_times);
+}
 
-  InputPlan plan;
-  plan.batch = o.batch;
-  for (const TensorConfig& t : profile.inputs) {
-    auto file = files.find(t.name);
-    if (file == files.end()) continue;
-    const NpyArray& a = file->second;
-    const std::string& path = paths[t.name];
-    const long long sample = t.SampleBytes();
-    if (sample <= 0)
-      throw ToolError{kExitUsage,
-                      fmt::format("input '{}' is configured as {} with item size {}: no sample size", t.name,
-                                  FormatDims(t.shape), t.item_size)};
-    int samples = 0;
-    if (t.ItemMatchesDType()) {
-      if (a.kind != NpyKindOf(t.dtype))
-        throw ToolError{kExitInput, fmt::format("{}: holds {} but input '{}' is {}", path, NpyDescr(a.kind),
-                                                t.name, NpyDescr(NpyKindOf(t.dtype)))};
-      std::vector<size_t> expected(t.shape.begin() + 1, t.shape.end());
-      if (a.shape.size() != t.shape.size() ||
-          !std::equal(expected.begin(), expected.end(), a.shape.begin() + 1))
-        throw ToolError{kExitInput, fmt::format("{}: shape ({}) does not fit input '{}' configured as {}",
-                                                path, fmt::join(a.shape, ","), t.name, FormatDims(t.shape))};
-      samples = static_cast<int>(a.shape[0]);
-    } else {
-      if (a.data.size() % static_cast<size_t>(sample) != 0)
-        throw ToolError{kExitInput,
-                        fmt::format("{}: {} bytes is not a whole number of {}-byte samples of '{}'", path,
-                                    a.data.size(), sample, t.name)};
-      samples = static_cast<int>(a.data.size() / static_cast<size_t>(sample));
-    }
-    if (plan.batch == 0) plan.batch = samples;
-    if (samples != plan.batch)
-      throw ToolError{kExitInput,
-                      fmt::format("{}: holds {} samples, but the batch is {}", path, samples, plan.batch)};
-  }
-  if (plan.batch == 0)
-    plan.batch = profile.inputs.empty() || profile.inputs[0].shape.empty() ? 1 : profile.inputs[0].shape[0];
-  if (plan.batch <= 0)
-    throw ToolError{kExitUsage, fmt::format("the configured batch of profile {} is {}; give --batch",
-                                            o.profile, plan.batch)};
+void TakeLibraries(LibraryChoice& libraries, RunReport& report) {
+  report.trt_major = libraries.trt_major;
+  report.library_path = libraries.deliverable->path();
+  report.engine = std::move(libraries.engine);
+}
 
-  for (const TensorConfig& t : profile.inputs) {
-    auto file = files.find(t.name);
-    if (file != files.end()) {
-      plan.data.push_back(std::move(file->second.data));
-      plan.sources.push_back(paths[t.name]);
-      continue;
-    }
-    const long long sample = t.SampleBytes();
-    const size_t bytes = sample > 0 ? static_cast<size_t>(sample) * static_cast<size_t>(plan.batch) : 0;
-    plan.data.push_back(MakeInputData(t.dtype, t.ItemMatchesDType(), bytes, o.fill, o.seed, t.name));
-    plan.sources.push_back(o.fill == FillMode::kZeros ? "zeros" : fmt::format("random (seed {})", o.seed));
+void DeriveConfiguration(const Options& o, RunReport& report) {
+  std::vector<TensorOverride> shapes, item_sizes;
+  for (const std::string& s : o.shapes) shapes.push_back(ParseOverride(s, "--shape"));
+  for (const std::string& s : o.item_sizes) item_sizes.push_back(ParseOverride(s, "--item-size"));
+  report.config = DeriveConfig(report.engine, shapes, item_sizes);
+  if (o.profile >= static_cast<int>(report.config.profiles.size()))
+    throw ToolError{kExitUsage, fmt::format("--profile {}: the engine has {} optimization profile(s)",
+                                            o.profile, report.config.profiles.size())};
+  report.profile = o.profile;
+  report.device = o.device;
+  report.cuda_graph = o.cuda_graph;
+}
+
+// kestrel_trt_new with the whole configuration; the library's own refusal of a shape comes first, so
+// only then must every made-up input have a sample size (a file's input has one already).
+void CreateHandle(const Deliverable& lib, const std::string& engine_bytes, const Options& o,
+                  const RunReport& report, const InputPlan& inputs, Handle& handle) {
+  auto in_shapes = report.config.InShapes();
+  auto in_items = report.config.InItemSizes();
+  auto out_shapes = report.config.OutShapes();
+  auto out_items = report.config.OutItemSizes();
+  if (lib.create(engine_bytes.data(), static_cast<int>(engine_bytes.size()), o.device, o.cuda_graph,
+                 in_shapes, in_items, out_shapes, out_items, handle.out()) != 0)
+    throw ToolError{kExitRejected,
+                    "the library refused the engine or its configuration: kestrel_trt_new "
+                    "returned -1 (its log line above gives the reason)"};
+  const ProfileConfig& profile = report.config.profiles[report.profile];
+  for (size_t i = 0; i < profile.inputs.size(); ++i)
+    if (!inputs.from_file[i]) RequireSampleSize(profile.inputs[i]);
+}
+
+void WarmUp(Calls& calls, const Options& o, RunReport& report) {
+  for (int i = 0; i < o.warmup; ++i) calls.Call("warm-up", static_cast<size_t>(i) + 1);
+  report.warmup_calls = o.warmup;
+  report.min_iterations = o.iterations;
+  report.min_duration_s = o.duration_s;
+}
+
+// Timed calls until both --iterations calls and --duration seconds are done, as trtexec does.
+void TimeCalls(Calls& calls, const Options& o, std::ofstream& times, RunReport& report) {
+  std::vector<double> latencies_us, starts_us;
+  latencies_us.reserve(static_cast<size_t>(o.iterations));
+  if (times.is_open()) starts_us.reserve(static_cast<size_t>(o.iterations));
+  ProgressLine progress;
+  const Clock::time_point start = Clock::now();
+  Clock::time_point end = start;
+  while (latencies_us.size() < static_cast<size_t>(o.iterations) || Seconds(end - start) < o.duration_s) {
+    const Clock::time_point t0 = Clock::now();
+    calls.Call("timed", latencies_us.size() + 1);
+    end = Clock::now();
+    latencies_us.push_back(Micros(end - t0));
+    if (times.is_open()) starts_us.push_back(Micros(t0 - start));
+    progress.Update(latencies_us.size(), static_cast<size_t>(o.iterations), Seconds(end - start),
+                    o.duration_s);
   }
-  return plan;
+  progress.Finish();
+  if (times.is_open()) WriteTimes(times, o.export_times, starts_us, latencies_us);
+  report.latency = Summarize(std::move(latencies_us), Seconds(end - start), report.batch, o.percentiles);
 }
 
 OutputResult CollectOutput(const TensorConfig& t, const void* data, int bytes, int batch) {
@@ -257,171 +187,41 @@ OutputResult CollectOutput(const TensorConfig& t, const void* data, int bytes, i
   return r;
 }
 
-void SaveOutput(const std::string& dir, OutputResult& r, const void* data, const TensorConfig& t) {
-  NpyArray a;
-  const long long sample = t.SampleBytes();
-  const bool whole = sample > 0 && r.bytes == sample * r.shape[0];
-  a.kind = r.typed && whole ? NpyKindOf(r.dtype) : NpyKind::kUint8;
-  if (a.kind == NpyKind::kUint8 && whole) {
-    a.shape = {static_cast<size_t>(r.shape[0]), static_cast<size_t>(sample)};
-  } else if (a.kind == NpyKind::kUint8) {
-    a.shape = {static_cast<size_t>(r.bytes)};
-  } else {
-    a.shape.assign(r.shape.begin(), r.shape.end());
+// Checksums of the last call's outputs and, with --save-outputs, their files.
+void CollectOutputs(const Calls& calls, const Options& o, RunReport& report) {
+  const ProfileConfig& profile = report.config.profiles[report.profile];
+  for (size_t j = 0; j < profile.outputs.size(); ++j) {
+    report.outputs.push_back(
+        CollectOutput(profile.outputs[j], calls.Output(j), calls.OutputBytes(j), report.batch));
+    if (!o.save_outputs.empty())
+      SaveOutput(o.save_outputs, report.outputs.back(), calls.Output(j), profile.outputs[j]);
   }
-  a.data.assign(static_cast<const char*>(data), static_cast<size_t>(r.bytes));
-  std::string file = r.name;
-  for (char& c : file)
-    if (c == '/' || c == '\0') c = '_';
-  r.saved_to = dir + "/" + file + ".npy";
-  WriteNpy(r.saved_to, a);
 }
 
-double Micros(Clock::duration d) { return std::chrono::duration<double, std::micro>(d).count(); }
-
-void WriteTimes(std::ofstream& out, const std::string& path, const std::vector<double>& starts_us,
-                const std::vector<double>& latencies_us) {
-  out << "[\n";
-  for (size_t i = 0; i < latencies_us.size(); ++i)
-    out << nlohmann::ordered_json{{"call", i + 1},
-                                  {"start_us", starts_us[i]},
-                                  {"latency_us", latencies_us[i]}}
-               .dump()
-        << (i + 1 < latencies_us.size() ? ",\n" : "\n");
-  out << "]\n";
-  out.flush();
-  if (!out) throw ToolError{kExitOutput, fmt::format("--export-times {}: cannot write the file", path)};
-}
-
+// The library's objects are locals here: the handle is deleted, and the library uninitialized, before
+// the report or an error is written.
 RunReport RunSteps(const Options& o) {
   RunReport report;
   report.engine_path = o.engine;
   const std::string engine_bytes = ReadEngineFile(o.engine);
-
-  if (!o.save_outputs.empty()) PrepareOutputDir(o.save_outputs);
-  std::ofstream times;
-  if (!o.export_times.empty()) {
-    times.open(o.export_times, std::ios::trunc);
-    if (!times)
-      throw ToolError{kExitOutput, fmt::format("--export-times {}: cannot write: {}", o.export_times,
-                                               std::strerror(errno))};
-    report.times_file = o.export_times;
-  }
-
-  // Without --trt and --lib the engine decides: the first inspector that reads it names the major
-  // (an engine is refused by every other major's runtime), and that major's deliverable runs it.
-  const bool engine_decides = o.trt == 0 && o.lib.empty();
-  EngineReading reading;
-  if (engine_decides) {
-    reading = ReadEngine(o.engine, engine_bytes, o.inspector.empty() ? AllMajors() : std::vector<int>{0},
-                         o.inspector);
-    report.trt_major = reading.trt_major;
-  }
-  report.library_path =
-      o.lib.empty() ? DefaultLibraryPath(fmt::format("libinferlet{}.so", o.trt ? o.trt : report.trt_major))
-                    : o.lib;
-  Deliverable lib(report.library_path);
-  if (engine_decides) {
-    const int linked = lib.LinkedTrtMajor();
-    if (linked != 0 && linked != report.trt_major)
-      throw ToolError{kExitLibrary,
-                      fmt::format("{} reads the engine as TensorRT {}, but {} links TensorRT {}",
-                                  reading.inspector_path, report.trt_major, report.library_path, linked)};
-    report.engine = std::move(reading.engine);
-  } else {
-    report.trt_major = ResolveTrtMajor(o, lib);
-    const std::string inspector_path =
-        o.inspector.empty() ? DefaultLibraryPath(InspectorFile(report.trt_major)) : o.inspector;
-    Inspector inspector(inspector_path);
-    if (inspector.TrtMajor() != report.trt_major)
-      throw ToolError{kExitUsage, fmt::format("{} reads TensorRT {} engines, the deliverable is TensorRT {}",
-                                              inspector_path, inspector.TrtMajor(), report.trt_major)};
-    try {
-      report.engine = inspector.Inspect(engine_bytes);
-    } catch (ToolError& e) {
-      e.message = fmt::format("cannot read engine file '{}': {}{}", o.engine, e.message,
-                              OtherMajorHint(engine_bytes, report.trt_major, !o.lib.empty()));
-      throw;
-    }
-  }
-
-  std::vector<TensorOverride> shapes, item_sizes;
-  for (const std::string& s : o.shapes) shapes.push_back(ParseOverride(s, "--shape"));
-  for (const std::string& s : o.item_sizes) item_sizes.push_back(ParseOverride(s, "--item-size"));
-  report.config = DeriveConfig(report.engine, shapes, item_sizes);
-  if (o.profile >= static_cast<int>(report.config.profiles.size()))
-    throw ToolError{kExitUsage, fmt::format("--profile {}: the engine has {} optimization profile(s)",
-                                            o.profile, report.config.profiles.size())};
-  report.profile = o.profile;
-  report.device = o.device;
-  report.cuda_graph = o.cuda_graph;
-  const ProfileConfig& profile = report.config.profiles[o.profile];
-  InputPlan inputs = PlanInputs(o, profile);
+  std::ofstream times = PrepareRunFiles(o, report);
+  LibraryChoice libraries =
+      ChooseLibraries(LibraryRequest{o.trt, o.lib, o.inspector}, o.engine, engine_bytes);
+  TakeLibraries(libraries, report);
+  DeriveConfiguration(o, report);
+  const ProfileConfig& profile = report.config.profiles[report.profile];
+  const InputPlan inputs = PlanInputs(o, profile);
   report.batch = inputs.batch;
   report.input_sources = inputs.sources;
 
-  auto in_shapes = report.config.InShapes();
-  auto in_items = report.config.InItemSizes();
-  auto out_shapes = report.config.OutShapes();
-  auto out_items = report.config.OutItemSizes();
-
+  const Deliverable& lib = *libraries.deliverable;
   LibrarySession session(lib);
   Handle handle(lib);
-  if (lib.create(engine_bytes.data(), static_cast<int>(engine_bytes.size()), o.device, o.cuda_graph,
-                 in_shapes, in_items, out_shapes, out_items, handle.out()) != 0)
-    throw ToolError{kExitRejected,
-                    "the library refused the engine or its configuration: kestrel_trt_new "
-                    "returned -1 (its log line above gives the reason)"};
-  for (size_t i = 0; i < profile.inputs.size(); ++i)
-    if (profile.inputs[i].SampleBytes() <= 0)
-      throw ToolError{kExitUsage,
-                      fmt::format("input '{}' is configured as {} with item size {}: no sample size",
-                                  profile.inputs[i].name, FormatDims(profile.inputs[i].shape),
-                                  profile.inputs[i].item_size)};
-
-  std::vector<const void*> input_ptrs;
-  for (const std::string& d : inputs.data) input_ptrs.push_back(d.data());
-  std::vector<void*> outputs(profile.outputs.size() + 1, nullptr);
-  std::vector<int> output_lens(profile.outputs.size() + 1, 0);
-  auto call = [&](const char* phase, size_t n) {
-    if (lib.process(handle.get(), o.profile, input_ptrs.data(), static_cast<int>(input_ptrs.size()),
-                    report.batch, outputs.data(), output_lens.data()) != 0)
-      throw ToolError{
-          kExitRejected,
-          fmt::format("the library refused {} call {} (profile {}, batch {}): kestrel_trt_process "
-                      "returned -1 (its log line above gives the reason)",
-                      phase, n, o.profile, report.batch)};
-  };
-
-  for (int i = 0; i < o.warmup; ++i) call("warm-up", static_cast<size_t>(i) + 1);
-  report.warmup_calls = o.warmup;
-  report.min_iterations = o.iterations;
-  report.min_duration_s = o.duration_s;
-
-  std::vector<double> latencies_us, starts_us;
-  latencies_us.reserve(static_cast<size_t>(o.iterations));
-  if (times.is_open()) starts_us.reserve(static_cast<size_t>(o.iterations));
-  ProgressLine progress;
-  const Clock::time_point start = Clock::now();
-  Clock::time_point end = start;
-  while (latencies_us.size() < static_cast<size_t>(o.iterations) || Seconds(end - start) < o.duration_s) {
-    const Clock::time_point t0 = Clock::now();
-    call("timed", latencies_us.size() + 1);
-    end = Clock::now();
-    latencies_us.push_back(Micros(end - t0));
-    if (times.is_open()) starts_us.push_back(Micros(t0 - start));
-    progress.Update(latencies_us.size(), static_cast<size_t>(o.iterations), Seconds(end - start),
-                    o.duration_s);
-  }
-  progress.Finish();
-  if (times.is_open()) WriteTimes(times, o.export_times, starts_us, latencies_us);
-  report.latency = Summarize(std::move(latencies_us), Seconds(end - start), report.batch, o.percentiles);
-
-  for (size_t j = 0; j < profile.outputs.size(); ++j) {
-    report.outputs.push_back(CollectOutput(profile.outputs[j], outputs[j], output_lens[j], report.batch));
-    if (!o.save_outputs.empty())
-      SaveOutput(o.save_outputs, report.outputs.back(), outputs[j], profile.outputs[j]);
-  }
+  CreateHandle(lib, engine_bytes, o, report, inputs, handle);
+  Calls calls(lib, handle, o.profile, inputs, profile.outputs.size());
+  WarmUp(calls, o, report);
+  TimeCalls(calls, o, times, report);
+  CollectOutputs(calls, o, report);
   return report;
 }
 
@@ -430,7 +230,7 @@ RunReport RunSteps(const Options& o) {
 RunReport Run(const Options& o) {
   using Mode = LibraryOutput::Mode;
   // Everything the libraries print while they are loaded and used -- construction, the engine's
-  // description, deletion -- is caught, libraries being unloaded before this object goes.
+  // description, deletion -- is caught: the handle is deleted before this object goes.
   LibraryOutput library_output(o.quiet ? Mode::kHold : o.json ? Mode::kStderr : Mode::kStdout);
   try {
     return RunSteps(o);
@@ -445,13 +245,7 @@ InspectReport Inspect(const InspectOptions& o) {
   InspectReport report;
   report.engine_path = o.engine;
   const std::string engine_bytes = ReadEngineFile(o.engine);
-  // One inspector when --trt or --inspector names it; otherwise each major's, in order.
-  std::vector<int> majors = AllMajors();
-  if (o.trt != 0)
-    majors = {o.trt};
-  else if (!o.inspector.empty())
-    majors = {0};
-  EngineReading reading = ReadEngine(o.engine, engine_bytes, majors, o.inspector);
+  LibraryChoice reading = ChooseInspector(LibraryRequest{o.trt, "", o.inspector}, o.engine, engine_bytes);
   report.engine = std::move(reading.engine);
   report.inspector_path = reading.inspector_path;
   return report;

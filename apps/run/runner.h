@@ -1,5 +1,5 @@
-// One run of inferlet-run: load the libraries, derive the configuration, create a handle, call it,
-// time the calls and collect what the report shows.
+// One run of inferlet-run: choose and load the libraries, derive the configuration, create a handle,
+// call it, time the calls and collect what the report shows; and `inferlet-run inspect`.
 #ifndef INFERLET_APPS_RUNNER_H_
 #define INFERLET_APPS_RUNNER_H_
 
@@ -34,7 +34,7 @@ struct RunReport {
   int batch = 0;
   int device = 0;
   bool cuda_graph = false;
-  std::vector<std::string> input_sources;  // per input of the profile: "random", "zeros" or a file
+  std::vector<std::string> input_sources;  // per input of the profile: "random (seed N)", "zeros" or a file
   std::vector<OutputResult> outputs;
   int warmup_calls = 0;
   int min_iterations = 0;     // --iterations

@@ -13,7 +13,7 @@ namespace inferlet_run {
 
 enum class FillMode { kZeros, kRandom };
 
-// count elements of the given type: zeros, or uniform values from rng (floats in [-1, 1), integers
+// `bytes` of elements of the given type: zeros, or uniform values from rng (floats in [-1, 1), integers
 // over the type's range up to [-128, 127], booleans 0/1). With typed false the elements are bytes
 // of unknown meaning and random filling draws plain bytes.
 std::string MakeData(DType type, bool typed, size_t bytes, FillMode mode, std::mt19937& rng);

@@ -1,0 +1,111 @@
+#include "input_plan.h"
+
+#include <fmt/format.h>
+#include <fmt/ranges.h>
+
+#include <algorithm>
+#include <map>
+#include <vector>
+
+#include "exit_codes.h"
+#include "npy.h"
+#include "tensor_data.h"
+
+namespace inferlet_run {
+
+namespace {
+
+struct InputFile {
+  std::string path;
+  NpyArray array;
+};
+
+// The files named with --input, by input name (a later --input of the same input wins).
+std::map<std::string, InputFile> ReadInputFiles(const Options& o, const ProfileConfig& profile) {
+  std::map<std::string, InputFile> files;
+  for (const std::string& entry : o.inputs) {
+    const TensorOverride target = ParseOverride(entry, "--input");
+    if (target.profile >= 0)
+      throw ToolError{kExitUsage, fmt::format("--input {}: give NAME=FILE.npy", entry)};
+    bool known = false;
+    for (const TensorConfig& t : profile.inputs) known = known || t.name == target.name;
+    if (!known)
+      throw ToolError{kExitUsage,
+                      fmt::format("--input: profile {} has no input named '{}'", o.profile, target.name)};
+    files[target.name] = InputFile{target.value, ReadNpy(target.value)};
+  }
+  return files;
+}
+
+// The samples a file holds: its first extent when it is of the input's data type (and then its other
+// extents must be the input's), else its bytes in whole samples.
+int SamplesIn(const InputFile& file, const TensorConfig& t) {
+  RequireSampleSize(t);
+  const NpyArray& a = file.array;
+  if (!t.ItemMatchesDType()) {
+    const size_t sample = static_cast<size_t>(t.SampleBytes());
+    if (a.data.size() % sample != 0)
+      throw ToolError{kExitInput, fmt::format("{}: {} bytes is not a whole number of {}-byte samples of '{}'",
+                                              file.path, a.data.size(), sample, t.name)};
+    return static_cast<int>(a.data.size() / sample);
+  }
+  if (a.kind != NpyKindOf(t.dtype))
+    throw ToolError{kExitInput, fmt::format("{}: holds {} but input '{}' is {}", file.path, NpyDescr(a.kind),
+                                            t.name, NpyDescr(NpyKindOf(t.dtype)))};
+  const std::vector<size_t> expected(t.shape.begin() + 1, t.shape.end());
+  if (a.shape.size() != t.shape.size() || !std::equal(expected.begin(), expected.end(), a.shape.begin() + 1))
+    throw ToolError{kExitInput, fmt::format("{}: shape ({}) does not fit input '{}' configured as {}",
+                                            file.path, fmt::join(a.shape, ","), t.name, FormatDims(t.shape))};
+  return static_cast<int>(a.shape[0]);
+}
+
+int ChooseBatch(const Options& o, const ProfileConfig& profile,
+                const std::map<std::string, InputFile>& files) {
+  int batch = o.batch;
+  for (const TensorConfig& t : profile.inputs) {
+    const auto file = files.find(t.name);
+    if (file == files.end()) continue;
+    const int samples = SamplesIn(file->second, t);
+    if (batch == 0) batch = samples;
+    if (samples != batch)
+      throw ToolError{kExitInput, fmt::format("{}: holds {} samples, but the batch is {}", file->second.path,
+                                              samples, batch)};
+  }
+  if (batch == 0)
+    batch = profile.inputs.empty() || profile.inputs[0].shape.empty() ? 1 : profile.inputs[0].shape[0];
+  if (batch <= 0)
+    throw ToolError{kExitUsage,
+                    fmt::format("the configured batch of profile {} is {}; give --batch", o.profile, batch)};
+  return batch;
+}
+
+}  // namespace
+
+void RequireSampleSize(const TensorConfig& input) {
+  if (input.SampleBytes() <= 0)
+    throw ToolError{kExitUsage,
+                    fmt::format("input '{}' is configured as {} with item size {}: no sample size",
+                                input.name, FormatDims(input.shape), input.item_size)};
+}
+
+InputPlan PlanInputs(const Options& o, const ProfileConfig& profile) {
+  std::map<std::string, InputFile> files = ReadInputFiles(o, profile);
+  InputPlan plan;
+  plan.batch = ChooseBatch(o, profile, files);
+  for (const TensorConfig& t : profile.inputs) {
+    auto file = files.find(t.name);
+    plan.from_file.push_back(file != files.end());
+    if (file != files.end()) {
+      plan.data.push_back(std::move(file->second.array.data));
+      plan.sources.push_back(file->second.path);
+      continue;
+    }
+    const long long sample = t.SampleBytes();
+    const size_t bytes = sample > 0 ? static_cast<size_t>(sample) * static_cast<size_t>(plan.batch) : 0;
+    plan.data.push_back(MakeInputData(t.dtype, t.ItemMatchesDType(), bytes, o.fill, o.seed, t.name));
+    plan.sources.push_back(o.fill == FillMode::kZeros ? "zeros" : fmt::format("random (seed {})", o.seed));
+  }
+  return plan;
+}
+
+}  // namespace inferlet_run

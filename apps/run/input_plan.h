@@ -1,0 +1,32 @@
+// The inputs of every call of a run: per input of the profile, a .npy file named with --input or
+// made-up data, and the batch they hold.
+#ifndef INFERLET_APPS_INPUT_PLAN_H_
+#define INFERLET_APPS_INPUT_PLAN_H_
+
+#include <string>
+#include <vector>
+
+#include "model_config.h"
+#include "options.h"
+
+namespace inferlet_run {
+
+struct InputPlan {
+  std::vector<std::string> data;     // per input of the profile, batch samples
+  std::vector<std::string> sources;  // per input: the file, "zeros" or "random (seed N)"
+  std::vector<bool> from_file;       // per input
+  int batch = 0;
+};
+
+// The batch is --batch, else the samples the files hold, else the largest batch the profile is
+// configured for. Throws ToolError for an --input naming no input of the profile, a file that does
+// not fit its input, files of different batches, and a batch that is not positive. An input read
+// from a file must have a sample size (RequireSampleSize); a made-up one of none gets no data.
+InputPlan PlanInputs(const Options& options, const ProfileConfig& profile);
+
+// Throws ToolError (usage) when the input's configuration gives no size of one sample.
+void RequireSampleSize(const TensorConfig& input);
+
+}  // namespace inferlet_run
+
+#endif  // INFERLET_APPS_INPUT_PLAN_H_

@@ -1,0 +1,198 @@
+// Which deliverable and inspector a run and `inspect` load for each combination of --trt, --lib and
+// --inspector, with a build whose libraries may be partly missing: in-process, one case a process.
+#include "library_choice.h"
+
+#include <dlfcn.h>
+#include <gtest/gtest.h>
+#include <link.h>
+
+#include <fstream>
+#include <iterator>
+#include <ostream>
+#include <set>
+#include <string>
+#include <vector>
+
+#include "exit_codes.h"
+#include "tool_process.h"
+
+namespace inferlet_run {
+namespace {
+
+using inferlet_run_test::EnginePath;
+using inferlet_run_test::InspectorPath;
+using inferlet_run_test::kBuiltMajors;
+using inferlet_run_test::LibraryPath;
+
+const std::string kMissingDir = "/nonexistent/";
+
+struct ChoiceCase {
+  std::string name;
+  bool inspect = false;  // ChooseInspector rather than ChooseLibraries
+  LibraryRequest request;
+  int engine_major = 0;           // of the mlp sample engine
+  std::set<std::string> missing;  // files of the build's libraries that are not installed
+  // Either the choice...
+  int trt_major = 0;
+  std::string inspector;
+  std::string deliverable;  // empty: none loaded
+  // ... or the error.
+  int code = kExitOk;
+  std::string message;
+  int deliverable_loaded = 0;  // the major whose deliverable is in the process afterwards; 0: none
+};
+
+// Each case is named by its row alone, in CTest's names too.
+void PrintTo(const ChoiceCase& c, std::ostream* os) { *os << c.name; }
+
+std::string Refusal(int built, int runtime) {
+  return "not an engine this TensorRT can deserialize (TensorRT: deserializeCudaEngine: the engine was built "
+         "for TensorRT " +
+         std::to_string(built) + ", this runtime is TensorRT " + std::to_string(runtime) +
+         "; rebuild the engine)";
+}
+
+std::string CannotLoad(const std::string& path) {
+  return "cannot load " + path + ": " + path + ": cannot open shared object file: No such file or directory";
+}
+
+std::string CannotRead(int engine_major, const std::string& why) {
+  return "cannot read engine file '" + EnginePath("mlp", engine_major) + "': " + why;
+}
+
+// Every built major's reason but the engine's own, whose inspector is missing.
+std::string EveryOtherMajorsRefusal(int engine_major) {
+  std::string why;
+  for (int major : kBuiltMajors)
+    if (major != engine_major)
+      why += (why.empty() ? "TensorRT " : "; TensorRT ") + std::to_string(major) + ": " +
+             Refusal(engine_major, major);
+  return why;
+}
+
+std::vector<ChoiceCase> Cases() {
+  const std::string i7 = InspectorPath(7), i8 = InspectorPath(8), l7 = LibraryPath(7), l8 = LibraryPath(8);
+  const std::string gone_i8 = kMissingDir + "libinferlet_inspect8.so";
+  std::set<std::string> no_inspectors;
+  for (int major : kBuiltMajors) no_inspectors.insert("libinferlet_inspect" + std::to_string(major) + ".so");
+  auto row = [](std::string name, bool inspect, LibraryRequest r, int engine, std::set<std::string> missing) {
+    ChoiceCase c;
+    c.name = std::move(name);
+    c.inspect = inspect;
+    c.request = std::move(r);
+    c.engine_major = engine;
+    c.missing = std::move(missing);
+    return c;
+  };
+  auto ok = [&](std::string name, bool inspect, LibraryRequest r, int engine, std::set<std::string> missing,
+                int major, std::string inspector, std::string deliverable) {
+    ChoiceCase c = row(std::move(name), inspect, std::move(r), engine, std::move(missing));
+    c.trt_major = major;
+    c.inspector = std::move(inspector);
+    c.deliverable = std::move(deliverable);
+    c.deliverable_loaded = c.deliverable.empty() ? 0 : major;
+    return c;
+  };
+  auto fails = [&](std::string name, bool inspect, LibraryRequest r, int engine,
+                   std::set<std::string> missing, int code, std::string message, int loaded) {
+    ChoiceCase c = row(std::move(name), inspect, std::move(r), engine, std::move(missing));
+    c.code = code;
+    c.message = std::move(message);
+    c.deliverable_loaded = loaded;
+    return c;
+  };
+  return {
+      ok("EngineDecides", false, {}, 7, {}, 7, i7, l7),
+      ok("InspectorAloneDecides", false, {0, "", i8}, 8, {}, 8, i8, l8),
+      ok("TrtNamesBoth", false, {7, "", ""}, 7, {}, 7, i7, l7),
+      ok("TrtWithInspector", false, {8, "", i8}, 8, {}, 8, i8, l8),
+      ok("LibNamesTheMajor", false, {0, l7, ""}, 7, {}, 7, i7, l7),
+      ok("LibWithInspector", false, {0, l8, i8}, 8, {}, 8, i8, l8),
+      ok("UninstalledInspectorIsPassedOver", false, {}, 7, {"libinferlet_inspect8.so"}, 7, i7, l7),
+      fails("InspectorOfAnotherMajorThanTrt", false, {8, "", i7}, 7, {}, kExitUsage,
+            i7 + " reads TensorRT 7 engines, the deliverable is TensorRT 8", 8),
+      fails("InspectorOfAnotherMajorThanLib", false, {0, l7, i8}, 7, {}, kExitUsage,
+            i8 + " reads TensorRT 8 engines, the deliverable is TensorRT 7", 7),
+      fails("InspectorAloneThatCannotRead", false, {0, "", i8}, 7, {}, kExitInput,
+            CannotRead(7, Refusal(7, 8) + "; it is a TensorRT 7 engine: run it with --trt 7"), 0),
+      fails("DeliverableIsLoadedBeforeItsInspector", false, {0, kMissingDir + "a.so", kMissingDir + "b.so"},
+            8, {}, kExitLibrary, CannotLoad(kMissingDir + "a.so"), 0),
+      fails("NoInspectorInstalled", false, {}, 7, no_inspectors, kExitLibrary, CannotLoad(gone_i8), 0),
+      fails("EnginesMajorWithoutDeliverable", false, {}, 7, {"libinferlet7.so"}, kExitLibrary,
+            CannotLoad(kMissingDir + "libinferlet7.so"), 0),
+      fails("HintOnlyFromAnInstalledInspector", false, {8, "", ""}, 7, {"libinferlet_inspect7.so"},
+            kExitInput, CannotRead(7, Refusal(7, 8)), 8),
+      fails("NoneReadsItNamesTheInstalledMajors", false, {}, 7, {"libinferlet_inspect7.so"}, kExitInput,
+            CannotRead(7, EveryOtherMajorsRefusal(7)), 0),
+      ok("InspectTriesEachMajor", true, {}, 7, {}, 7, i7, ""),
+      ok("InspectInspectorAlone", true, {0, "", i8}, 8, {}, 8, i8, ""),
+      fails("InspectTrtAndInspectorOfAnotherMajor", true, {8, "", i7}, 7, {}, kExitUsage,
+            "--trt 8 given, but " + i7 + " reads TensorRT 7 engines", 0),
+      fails("InspectTrtWhoseInspectorIsMissing", true, {8, "", ""}, 8, {"libinferlet_inspect8.so"},
+            kExitLibrary, CannotLoad(gone_i8), 0),
+  };
+}
+
+int CollectNvinfer(struct dl_phdr_info* info, size_t, void* found) {
+  if (info->dlpi_name && std::string(info->dlpi_name).find("libnvinfer.so.") != std::string::npos)
+    *static_cast<bool*>(found) = true;
+  return 0;
+}
+
+bool AnyTensorRtLoaded() {
+  bool found = false;
+  dl_iterate_phdr(CollectNvinfer, &found);
+  return found;
+}
+
+bool IsLoaded(const std::string& path) {
+  void* handle = dlopen(path.c_str(), RTLD_NOW | RTLD_NOLOAD);
+  if (handle) dlclose(handle);
+  return handle != nullptr;
+}
+
+std::string ReadFile(const std::string& path) {
+  std::ifstream in(path, std::ios::binary);
+  return std::string((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+}
+
+class LibraryChoiceTest : public testing::TestWithParam<ChoiceCase> {
+ protected:
+  // What a deliverable links is judged from the TensorRT majors in the process, and what is loaded
+  // stays loaded: every case needs a process of its own, as CTest gives it.
+  void SetUp() override {
+    if (AnyTensorRtLoaded()) GTEST_SKIP() << "a TensorRT is already loaded in this process";
+  }
+};
+
+TEST_P(LibraryChoiceTest, LoadsTheLibrariesItShould) {
+  const ChoiceCase& c = GetParam();
+  const std::set<std::string> missing = c.missing;
+  const LibraryLocator locate = [missing](const std::string& file) {
+    return (missing.count(file) ? kMissingDir : std::string(INFERLET_LIB_DIR) + "/") + file;
+  };
+  const std::string engine = EnginePath("mlp", c.engine_major);
+  const std::string bytes = ReadFile(engine);
+  ASSERT_FALSE(bytes.empty()) << engine;
+  try {
+    const LibraryChoice choice = c.inspect ? ChooseInspector(c.request, engine, bytes, locate)
+                                           : ChooseLibraries(c.request, engine, bytes, locate);
+    EXPECT_EQ(c.code, kExitOk) << "chosen, where the error was expected: " << c.message;
+    EXPECT_EQ(choice.trt_major, c.trt_major);
+    EXPECT_EQ(choice.inspector_path, c.inspector);
+    EXPECT_EQ(choice.deliverable ? choice.deliverable->path() : "", c.deliverable);
+    EXPECT_EQ(choice.engine.trt_major, c.engine_major);
+    EXPECT_EQ(choice.engine.name, "mlp");
+  } catch (const ToolError& e) {
+    EXPECT_EQ(e.code, c.code) << e.message;
+    EXPECT_EQ(e.message, c.message);
+  }
+  for (int major : kBuiltMajors)
+    EXPECT_EQ(IsLoaded(LibraryPath(major)), major == c.deliverable_loaded) << "libinferlet" << major << ".so";
+}
+
+INSTANTIATE_TEST_SUITE_P(Combinations, LibraryChoiceTest, testing::ValuesIn(Cases()),
+                         [](const testing::TestParamInfo<ChoiceCase>& info) { return info.param.name; });
+
+}  // namespace
+}  // namespace inferlet_run
