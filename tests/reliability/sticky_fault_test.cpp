@@ -19,6 +19,7 @@
 #include <string>
 #include <vector>
 
+#include "emulator_support.h"
 #include "handles.h"
 #include "samples.h"
 #include "test_support.h"
@@ -104,7 +105,7 @@ struct StickyCase {
   cudaError_t code;
 };
 
-void PrintTo(const StickyCase& c, std::ostream* out) { *out << c.name; }
+inline void PrintTo(const StickyCase& c, std::ostream* out) { *out << c.name; }
 
 const StickyCase kCases[] = {
     {"LibraryCall_NextCallThenDelete", Origin::kLibraryCall, false, true, cudaErrorLaunchFailure},
@@ -133,7 +134,7 @@ void HostWorkFaults() {
   std::printf("-- host synchronize: %s\n", cudaGetErrorName(synced));
 }
 
-class StickyFaultTest : public FreshPlatformTest, public testing::WithParamInterface<StickyCase> {
+class StickyFaultOnEmulator : public FreshPlatformTest, public testing::WithParamInterface<StickyCase> {
  protected:
   void SetUp() override {
     FreshPlatformTest::SetUp();
@@ -168,7 +169,7 @@ class StickyFaultTest : public FreshPlatformTest, public testing::WithParamInter
   SampleModel model_;
 };
 
-TEST_P(StickyFaultTest, LaterCallsReportItAndTeardownEndsTheProcess) {
+INFERLET_EMULATOR_TEST_P(StickyFaultOnEmulator, LaterCallsReportItAndTeardownEndsTheProcess) {
   const StickyCase& c = GetParam();
   ASSERT_FALSE(EngineInferSource().empty()) << __FILE__;
   const int upload_report = SiteLine("cudaMemcpyAsync(rec.input_bufs[i]", "gpuAssert(status");
@@ -207,8 +208,11 @@ TEST_P(StickyFaultTest, LaterCallsReportItAndTeardownEndsTheProcess) {
   EXPECT_EXIT(RunChild(c), testing::ExitedWithCode(static_cast<int>(c.code) & 0xFF), AfterTheFault(expected));
 }
 
-INSTANTIATE_TEST_SUITE_P(AfterAStickyFault, StickyFaultTest, testing::ValuesIn(kCases),
-                         [](const testing::TestParamInfo<StickyCase>& info) { return info.param.name; });
+INFERLET_EMULATOR_INSTANTIATE_TEST_SUITE_P(AfterAStickyFault, StickyFaultOnEmulator,
+                                           testing::ValuesIn(kCases),
+                                           [](const testing::TestParamInfo<StickyCase>& info) {
+                                             return info.param.name;
+                                           });
 
 }  // namespace
 }  // namespace inferlet_test
