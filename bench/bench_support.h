@@ -1,6 +1,6 @@
 // What the benchmarks drive: the library through kestrel_trt_*, and the floor -- the same engine run
 // directly through TensorRT with the least work a call needs. Plus readings of process memory. The
-// engines, their configurations and the call inputs come from the test support (tests/support).
+// engines, their configurations and the call inputs come from support/ (samples.h, handles.h).
 // Built once per TensorRT generation: the binding-index API (8) and the named-tensor API (10).
 #ifndef INFERLET_BENCH_BENCH_SUPPORT_H_
 #define INFERLET_BENCH_BENCH_SUPPORT_H_

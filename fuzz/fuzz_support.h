@@ -1,5 +1,5 @@
 // Shared pieces of the fuzz targets: a reader that turns fuzz bytes into the integers the C interface
-// takes (with a bias towards boundary values), the sample engines of the test support, an oracle for
+// takes (with a bias towards boundary values), the sample engines of support/, an oracle for
 // tensor sizes, and the checks that turn a silent misbehaviour into a crash libFuzzer reports.
 #ifndef INFERLET_FUZZ_SUPPORT_H_
 #define INFERLET_FUZZ_SUPPORT_H_

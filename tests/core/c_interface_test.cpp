@@ -1,5 +1,7 @@
 // The five exported functions as a host calls them: result codes, the handle variable, what is printed
-// for arguments the interface refuses, and that the library keeps nothing the caller passed.
+// for arguments the interface refuses, and that the library keeps nothing the caller passed; on the
+// emulated device also that refused arguments construct nothing, not even a device count is asked for.
+#include <cudaemu.h>
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 #include <trt_standin.h>
@@ -8,6 +10,7 @@
 #include <string>
 #include <vector>
 
+#include "emulator_support.h"
 #include "test_support.h"
 
 namespace inferlet_test {
@@ -129,6 +132,45 @@ TEST_F(CInterface, ProcessPassesTheEnginesRefusalThrough) {
   EXPECT_EQ(rc, 0);
   EXPECT_EQ(output_lens[0], 10 * 338 * 4);
   DeleteHandle(outcome.handle);
+}
+
+class CInterfaceOnEmulator : public FreshPlatformTest {};
+
+// Arguments outside the interface's limits are refused before anything is constructed: one error line,
+// no device selection, no plugin registration, no runtime.
+INFERLET_EMULATOR_TEST_F(CInterfaceOnEmulator, RefusedNewArgumentsConstructNothing) {
+  const std::string engine = ReadEngine("smoke");
+  ModelConfig config = SmokeConfig();
+  struct Refusal {
+    const char* what;
+    const char* buf;
+    int len;
+    bool null_handle;
+  };
+  const std::vector<Refusal> refusals = {
+      {"negative length", engine.data(), -1, false},
+      {"most negative length", engine.data(), -2147483647 - 1, false},
+      {"null buffer with a length", nullptr, 16, false},
+      {"null handle out-parameter", engine.data(), static_cast<int>(engine.size()), true},
+  };
+  for (const Refusal& r : refusals) {
+    SCOPED_TRACE(r.what);
+    cudaemu_reset();
+    trt_standin_reset();
+    trt_engine_core* handle = UntouchedHandle();
+    int rc = 0;
+    const auto lines = CapturedLines([&] {
+      rc = kestrel_trt_new(r.buf, r.len, 0, false, config.in_shapes, config.in_item_sizes, config.out_shapes,
+                           config.out_item_sizes, r.null_handle ? nullptr : &handle);
+    });
+    EXPECT_EQ(rc, -1);
+    EXPECT_EQ(handle, UntouchedHandle());
+    EXPECT_THAT(lines, ElementsAre(StartsWith("[inferlet][E] ")));
+    EXPECT_EQ(cudaemu_call_count("cudaGetDeviceCount"), 0u);
+    EXPECT_EQ(trt_standin_count("initLibNvInferPlugins"), 0);
+    EXPECT_EQ(trt_standin_count("createInferRuntime"), 0);
+    EXPECT_EQ(cudaemu_live_allocations(), 0u);
+  }
 }
 
 }  // namespace

@@ -1,7 +1,8 @@
 // A configuration that does not describe the engine's binding blocks, or an engine whose configured
 // bindings are not dense row-major tensors in device memory, is refused right after the engine's
 // description, before an execution context or any device memory exists, so that no later call can
-// write past the binding array, a profile's block or a buffer.
+// write past the binding array, a profile's block or a buffer. Seen on the emulated device, whose
+// counts tell that nothing was taken.
 #include <cudaemu.h>
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
@@ -11,6 +12,7 @@
 #include <string>
 #include <vector>
 
+#include "emulator_support.h"
 #include "test_support.h"
 
 namespace inferlet_test {
@@ -90,29 +92,31 @@ std::vector<LayoutCase> LayoutCases() {
   };
 }
 
-class ConfigEngineMatch : public FreshPlatformTest {};
+class ConfigEngineMatchOnEmulator : public FreshPlatformTest {
+ protected:
+  // What a refused construction leaves: after the fixed line, exactly the one error, then the teardown of
+  // the half-built object; no context, stream or device memory was ever taken.
+  static void ExpectRefusedAfterDescription(const NewOutcome& outcome, const std::string& error_regex) {
+    EXPECT_EQ(outcome.rc, -1);
+    EXPECT_EQ(outcome.handle, UntouchedHandle());
+    const auto& lines = outcome.lines;
+    const auto variable = std::find(lines.begin(), lines.end(),
+                                    "[inferlet][I] Variable length is enabled: << mEnableVariableLen");
+    ASSERT_NE(variable, lines.end());
+    EXPECT_THAT(std::vector<std::string>(variable + 1, lines.end()),
+                ElementsAre(MatchesRegex(error_regex), "[inferlet][I] closedestory...",
+                            "[inferlet][I] closedestroy ok"));
+    EXPECT_EQ(trt_standin_count("createExecutionContext"), 0);
+    EXPECT_EQ(cudaemu_call_count("cudaStreamCreate"), 0u);
+    EXPECT_EQ(cudaemu_call_count("cudaMalloc"), 0u);
+    EXPECT_EQ(cudaemu_live_allocations(), 0u);
+    EXPECT_EQ(trt_standin_count("live_engines"), 0);
+    EXPECT_EQ(trt_standin_count("live_runtimes"), 0);
+  }
+};
 
-// What a refused construction leaves: after the fixed line, exactly the one error, then the teardown of
-// the half-built object; no context, stream or device memory was ever taken.
-void ExpectRefusedAfterDescription(const NewOutcome& outcome, const std::string& error_regex) {
-  EXPECT_EQ(outcome.rc, -1);
-  EXPECT_EQ(outcome.handle, UntouchedHandle());
-  const auto& lines = outcome.lines;
-  const auto variable = std::find(lines.begin(), lines.end(),
-                                  "[inferlet][I] Variable length is enabled: << mEnableVariableLen");
-  ASSERT_NE(variable, lines.end());
-  EXPECT_THAT(std::vector<std::string>(variable + 1, lines.end()),
-              ElementsAre(MatchesRegex(error_regex), "[inferlet][I] closedestory...",
-                          "[inferlet][I] closedestroy ok"));
-  EXPECT_EQ(trt_standin_count("createExecutionContext"), 0);
-  EXPECT_EQ(cudaemu_call_count("cudaStreamCreate"), 0u);
-  EXPECT_EQ(cudaemu_call_count("cudaMalloc"), 0u);
-  EXPECT_EQ(cudaemu_live_allocations(), 0u);
-  EXPECT_EQ(trt_standin_count("live_engines"), 0);
-  EXPECT_EQ(trt_standin_count("live_runtimes"), 0);
-}
-
-TEST_F(ConfigEngineMatch, MismatchLogsOneErrorAfterTheDescriptionAndAllocatesNothing) {
+INFERLET_EMULATOR_TEST_F(ConfigEngineMatchOnEmulator,
+                         MismatchLogsOneErrorAfterTheDescriptionAndAllocatesNothing) {
   for (const MismatchCase& c : MismatchCases()) {
     SCOPED_TRACE(c.what);
     cudaemu_reset();
@@ -122,7 +126,7 @@ TEST_F(ConfigEngineMatch, MismatchLogsOneErrorAfterTheDescriptionAndAllocatesNot
   }
 }
 
-TEST_F(ConfigEngineMatch, BindingsThatAreNotDenseDeviceTensorsAreRefusedByName) {
+INFERLET_EMULATOR_TEST_F(ConfigEngineMatchOnEmulator, BindingsThatAreNotDenseDeviceTensorsAreRefusedByName) {
   for (const LayoutCase& c : LayoutCases()) {
     SCOPED_TRACE(c.what);
     cudaemu_reset();
@@ -134,7 +138,7 @@ TEST_F(ConfigEngineMatch, BindingsThatAreNotDenseDeviceTensorsAreRefusedByName) 
 }
 
 // Only the configured profiles count: an engine whose second profile is vectorized serves its first.
-TEST_F(ConfigEngineMatch, AnUnconfiguredProfileMayHoldAnyLayout) {
+INFERLET_EMULATOR_TEST_F(ConfigEngineMatchOnEmulator, AnUnconfiguredProfileMayHoldAnyLayout) {
   const ModelConfig first_only{{{{2, 3, 2, 2}}}, {{4}}, {{{2, 3, 2, 2}}}, {{4}}};
   const auto outcome = CallNew(ReadEngine("layout_per_profile"), first_only);
   ASSERT_EQ(outcome.rc, 0);
@@ -155,7 +159,7 @@ TEST_F(ConfigEngineMatch, AnUnconfiguredProfileMayHoldAnyLayout) {
 }
 
 // Serving fewer profiles than the engine has is fine: the unconfigured blocks are simply never bound.
-TEST_F(ConfigEngineMatch, FewerProfilesThanTheEngineHasAreAccepted) {
+INFERLET_EMULATOR_TEST_F(ConfigEngineMatchOnEmulator, FewerProfilesThanTheEngineHasAreAccepted) {
   ModelConfig first_only = TwoProfilesConfig();
   first_only.in_shapes.pop_back();
   first_only.in_item_sizes.pop_back();

@@ -6,19 +6,22 @@
 // What is pinned: the next kestrel_trt_process answers -1 after one report of the fault (without
 // graphs the first input copy reports it; with graphs TensorRT's enqueue in the capture step fails
 // first), and kestrel_trt_delete ends the process at the checked synchronization that starts
-// teardown, with the code as exit status and the CUDA report line of that call site.
+// teardown, with the code as exit status and the CUDA report line of that call site. The line each
+// call site reports is learnt from a run that fails the same call with a code that does not stick.
 #include <cudaemu.h>
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
+#include <sys/wait.h>
 #include <trt_standin.h>
 #include <unistd.h>
 
 #include <cstdio>
-#include <fstream>
+#include <functional>
 #include <regex>
 #include <string>
 #include <vector>
 
+#include "emulator_support.h"
 #include "handles.h"
 #include "samples.h"
 #include "test_support.h"
@@ -29,38 +32,97 @@ namespace {
 constexpr int kProfile = 0;
 constexpr int kBatch = 10;
 
-// The engine core's source, found from this file's own path (__FILE__ is absolute, or relative to
-// this test's build directory, where it runs).
-std::string EngineInferSource() {
-  const std::string self = __FILE__;
-  const std::string tail = "tests/reliability/sticky_fault_test.cpp";
-  if (self.size() < tail.size() || self.compare(self.size() - tail.size(), tail.size(), tail) != 0) return "";
-  return self.substr(0, self.size() - tail.size()) + "src/engine_infer.cpp";
-}
-
-// Line number of the first line containing `site` after the first line containing `anchor` (an empty
-// anchor: from the start); 0 when not found.
-int SiteLine(const std::string& anchor, const std::string& site) {
-  std::ifstream source(EngineInferSource());
-  int number = 0;
-  bool anchored = anchor.empty();
-  for (std::string text; std::getline(source, text);) {
-    ++number;
-    if (!anchored) {
-      anchored = text.find(anchor) != std::string::npos;
-      continue;
-    }
-    if (text.find(site) != std::string::npos) return number;
-  }
-  return 0;
-}
-
 // The CUDA report line of the engine core for `code` at `line`. The path is the library's __FILE__,
 // whose form depends on how the build names sources (absolute, or relative to the library's build
 // directory), so only its end is matched.
 std::string ReportPattern(cudaError_t code, int line) {
   return "\\[inferlet\\]\\[E\\] GPUassert: " + RegexEscaped(cudaGetErrorString(code)) +
          " (.*/)?src/engine_infer\\.cpp " + std::to_string(line);
+}
+
+// The source line that the first CUDA report of the engine core in `text` names; 0 without a report.
+int ReportedLine(const std::string& text) {
+  static const std::regex kReport(
+      R"(^\[inferlet\]\[E\] GPUassert: .* (.*/)?src/engine_infer\.cpp ([0-9]+)$)");
+  std::smatch match;
+  for (const std::string& line : SplitLines(text)) {
+    if (std::regex_match(line, match, kReport)) return std::stoi(match[2]);
+  }
+  return 0;
+}
+
+// What a forked child wrote to standard output, and how it ended.
+struct ChildRun {
+  int status = -1;  // as waitpid gives it
+  std::string output;
+};
+
+ChildRun RunInChild(const std::function<void()>& body) {
+  ChildRun run;
+  int fds[2];
+  if (pipe(fds) != 0) return run;
+  std::fflush(stdout);
+  const pid_t pid = fork();
+  if (pid == 0) {
+    close(fds[0]);
+    dup2(fds[1], STDOUT_FILENO);
+    body();
+    std::fflush(stdout);
+    std::_Exit(0);
+  }
+  close(fds[1]);
+  char buf[4096];
+  for (ssize_t n; (n = read(fds[0], buf, sizeof buf)) > 0;) run.output.append(buf, static_cast<size_t>(n));
+  close(fds[0]);
+  if (pid < 0 || waitpid(pid, &run.status, 0) != pid) run.status = -1;
+  return run;
+}
+
+// The call sites whose reports the cases expect, by the line each reports.
+struct ReportLines {
+  int upload = 0;         // the first input copy of a call
+  int after_enqueue = 0;  // the synchronization after the enqueue
+  int teardown_sync = 0;  // the synchronization that starts teardown
+};
+
+// Fails the nth call of `api` in one call on a fresh smoke handle (no graphs) with a code that leaves
+// the handle usable, and reads the line the report names.
+inline int LineOfFailedCall(const SampleModel& model, const char* api, int nth, cudaError_t code) {
+  cudaemu_reset();
+  trt_standin_reset();
+  StdoutCapture capture;
+  {
+    Handle handle = NewHandle(model, false);
+    if (handle) {
+      cudaemu_fail_call(api, nth, code);
+      Call(handle.get(), model.config, kProfile, kBatch, 1);
+    }
+  }
+  return ReportedLine(capture.Stop());
+}
+
+// Learnt once per process. The teardown synchronization ends the process when it fails, so its run is
+// a child of its own.
+inline const ReportLines& LearntReportLines(const SampleModel& model) {
+  static const ReportLines lines = [&] {
+    ReportLines learnt;
+    learnt.upload = LineOfFailedCall(model, "cudaMemcpyAsync", 1, cudaErrorInvalidValue);
+    learnt.after_enqueue = LineOfFailedCall(model, "cudaStreamSynchronize", 2, cudaErrorNotPermitted);
+    cudaemu_reset();
+    trt_standin_reset();
+    const ChildRun teardown = RunInChild([&] {
+      Handle handle = NewHandle(model, false);
+      if (!handle) std::_Exit(97);
+      cudaemu_fail_call("cudaStreamSynchronize", 1, cudaErrorInvalidResourceHandle);
+      kestrel_trt_delete(handle.release());
+    });
+    if (WIFEXITED(teardown.status) && WEXITSTATUS(teardown.status) == (cudaErrorInvalidResourceHandle & 0xFF))
+      learnt.teardown_sync = ReportedLine(teardown.output);
+    cudaemu_reset();
+    trt_standin_reset();
+    return learnt;
+  }();
+  return lines;
 }
 
 // What the child wrote after its "-- fault" mark matches `expected` line by line (each a regex).
@@ -104,7 +166,7 @@ struct StickyCase {
   cudaError_t code;
 };
 
-void PrintTo(const StickyCase& c, std::ostream* out) { *out << c.name; }
+inline void PrintTo(const StickyCase& c, std::ostream* out) { *out << c.name; }
 
 const StickyCase kCases[] = {
     {"LibraryCall_NextCallThenDelete", Origin::kLibraryCall, false, true, cudaErrorLaunchFailure},
@@ -133,7 +195,7 @@ void HostWorkFaults() {
   std::printf("-- host synchronize: %s\n", cudaGetErrorName(synced));
 }
 
-class StickyFaultTest : public FreshPlatformTest, public testing::WithParamInterface<StickyCase> {
+class StickyFaultOnEmulator : public FreshPlatformTest, public testing::WithParamInterface<StickyCase> {
  protected:
   void SetUp() override {
     FreshPlatformTest::SetUp();
@@ -168,22 +230,20 @@ class StickyFaultTest : public FreshPlatformTest, public testing::WithParamInter
   SampleModel model_;
 };
 
-TEST_P(StickyFaultTest, LaterCallsReportItAndTeardownEndsTheProcess) {
+INFERLET_EMULATOR_TEST_P(StickyFaultOnEmulator, LaterCallsReportItAndTeardownEndsTheProcess) {
   const StickyCase& c = GetParam();
-  ASSERT_FALSE(EngineInferSource().empty()) << __FILE__;
-  const int upload_report = SiteLine("cudaMemcpyAsync(rec.input_bufs[i]", "gpuAssert(status");
-  const int after_enqueue_report =
-      SiteLine("cudaError_t status = cudaStreamSynchronize(mStream);", "gpuAssert(status");
-  const int teardown_sync =
-      SiteLine("void trt_engine_core::close()", "CUDA_CHECK(cudaStreamSynchronize(mStream))");
-  ASSERT_GT(upload_report, 0);
-  ASSERT_GT(after_enqueue_report, 0);
-  ASSERT_GT(teardown_sync, 0);
+  const ReportLines& sites = LearntReportLines(model_);
+  ASSERT_GT(sites.upload, 0) << "a failed input copy reported no line";
+  ASSERT_GT(sites.after_enqueue, 0) << "a failed synchronization after the enqueue reported no line";
+  ASSERT_GT(sites.teardown_sync, 0) << "a failed teardown synchronization reported no line, or did not exit";
+  EXPECT_NE(sites.upload, sites.after_enqueue);
+  EXPECT_NE(sites.after_enqueue, sites.teardown_sync);
+  EXPECT_NE(sites.upload, sites.teardown_sync);
   const std::string text = cudaGetErrorString(c.code);
 
   std::vector<std::string> expected;
   if (c.origin == Origin::kLibraryCall) {
-    expected.push_back(ReportPattern(c.code, after_enqueue_report));
+    expected.push_back(ReportPattern(c.code, sites.after_enqueue));
     expected.push_back("-- faulted call returned -1");
   } else {
     expected.push_back(std::string("-- host synchronize: ") + cudaGetErrorName(c.code));
@@ -195,20 +255,23 @@ TEST_P(StickyFaultTest, LaterCallsReportItAndTeardownEndsTheProcess) {
       expected.push_back("\\[inferlet\\]\\[E\\] Enqueue failed");
     } else {
       // The first input copy answers the fault; the call reports it and returns.
-      expected.push_back(ReportPattern(c.code, upload_report));
+      expected.push_back(ReportPattern(c.code, sites.upload));
     }
     expected.push_back("-- next call returned -1");
   }
   expected.push_back("kestrel_trt_delete [0-9]+");
   expected.push_back("\\[inferlet\\]\\[I\\] closedestory\\.\\.\\.");
-  expected.push_back(ReportPattern(c.code, teardown_sync));
+  expected.push_back(ReportPattern(c.code, sites.teardown_sync));
 
   GTEST_FLAG_SET(death_test_style, "threadsafe");
   EXPECT_EXIT(RunChild(c), testing::ExitedWithCode(static_cast<int>(c.code) & 0xFF), AfterTheFault(expected));
 }
 
-INSTANTIATE_TEST_SUITE_P(AfterAStickyFault, StickyFaultTest, testing::ValuesIn(kCases),
-                         [](const testing::TestParamInfo<StickyCase>& info) { return info.param.name; });
+INFERLET_EMULATOR_INSTANTIATE_TEST_SUITE_P(AfterAStickyFault, StickyFaultOnEmulator,
+                                           testing::ValuesIn(kCases),
+                                           [](const testing::TestParamInfo<StickyCase>& info) {
+                                             return info.param.name;
+                                           });
 
 }  // namespace
 }  // namespace inferlet_test

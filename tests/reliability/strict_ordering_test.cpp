@@ -55,7 +55,7 @@ class StrictOrdering : public FreshPlatformTest {
   CallResult second_;
 };
 
-class StrictOrderingTest : public StrictOrdering, public testing::WithParamInterface<bool> {
+class StrictOrderingOnEmulator : public StrictOrdering, public testing::WithParamInterface<bool> {
  protected:
   void SetUp() override {
     StrictOrdering::SetUp();
@@ -63,7 +63,7 @@ class StrictOrderingTest : public StrictOrdering, public testing::WithParamInter
   }
 };
 
-TEST_P(StrictOrderingTest, CallsGiveTheSameResults) {
+INFERLET_EMULATOR_TEST_P(StrictOrderingOnEmulator, CallsGiveTheSameResults) {
   StdoutCapture quiet;
   Handle handle = NewHandle(model_, GetParam());
   ASSERT_TRUE(handle);
@@ -80,7 +80,7 @@ TEST_P(StrictOrderingTest, CallsGiveTheSameResults) {
 
 // A call that fails after its enqueue leaves TensorRT's work queued on the handle's stream; deleting
 // the handle then must not free memory that work still uses.
-TEST_P(StrictOrderingTest, TeardownAfterACallThatLeftWorkQueued) {
+INFERLET_EMULATOR_TEST_P(StrictOrderingOnEmulator, TeardownAfterACallThatLeftWorkQueued) {
   StdoutCapture quiet;
   Handle handle = NewHandle(model_, GetParam());
   ASSERT_TRUE(handle);
@@ -94,12 +94,13 @@ TEST_P(StrictOrderingTest, TeardownAfterACallThatLeftWorkQueued) {
   ExpectNothingLeft();
 }
 
-INSTANTIATE_TEST_SUITE_P(Graphs, StrictOrderingTest, testing::Bool(),
-                         [](const testing::TestParamInfo<bool>& info) {
-                           return info.param ? std::string("WithGraphs") : std::string("WithoutGraphs");
-                         });
+INFERLET_EMULATOR_INSTANTIATE_TEST_SUITE_P(Graphs, StrictOrderingOnEmulator, testing::Bool(),
+                                           [](const testing::TestParamInfo<bool>& info) {
+                                             return info.param ? std::string("WithGraphs")
+                                                               : std::string("WithoutGraphs");
+                                           });
 
-class StrictOrderingPlainTest : public StrictOrdering {
+class StrictOrderingPlainOnEmulator : public StrictOrdering {
  protected:
   void SetUp() override {
     StrictOrdering::SetUp();
@@ -110,7 +111,7 @@ class StrictOrderingPlainTest : public StrictOrdering {
 // The second input copy fails after the first was issued. That one reads the caller's input when it
 // runs, so the call waits for it before answering -1, and the caller may then reuse or release its
 // inputs (Call releases them when it returns; the next call's inputs are new buffers).
-TEST_F(StrictOrderingPlainTest, InputsMayBeReleasedAfterAFailedCall) {
+INFERLET_EMULATOR_TEST_F(StrictOrderingPlainOnEmulator, InputsMayBeReleasedAfterAFailedCall) {
   StdoutCapture quiet;
   Handle handle = NewHandle(model_, false);
   ASSERT_TRUE(handle);

@@ -1,5 +1,7 @@
-// The emulated device as the cases that run only there read it: its call trace (the calls of one API,
-// the pointers and sizes allocations, zero-fills and releases saw) and its resource counts.
+// The emulated device as the cases that need it read it: its call trace (the calls of one API, the
+// pointers and sizes allocations, zero-fills and releases saw) and its resource counts, and the macros
+// that declare those cases (emulator_case.h). Defined only on the emulated device: on a real one these
+// cases only skip, and nothing of theirs calls what is declared here.
 #ifndef INFERLET_TESTS_SUPPORT_EMULATOR_SUPPORT_H_
 #define INFERLET_TESTS_SUPPORT_EMULATOR_SUPPORT_H_
 
@@ -10,6 +12,7 @@
 #include <string>
 #include <vector>
 
+#include "emulator_case.h"
 #include "test_support.h"
 
 namespace inferlet_test {

@@ -1,7 +1,7 @@
-// The library's tests' side of the support: everything of samples.h and handles.h, plus what needs
-// GoogleTest: a fixture that starts every case on a fresh platform, and the lines a construction
-// prints. The device is reached through device_state.h; the emulated device's call trace and counts
-// are in emulator_support.h, for the cases that run only there.
+// The library's tests' side of the support: everything of samples.h and handles.h (support/ at the top
+// of the tree), plus what needs GoogleTest: a fixture that starts every case on a fresh platform, and
+// the lines a construction prints. The device is reached through device_state.h; the emulated device's
+// call trace and counts are in emulator_support.h, for the cases that need it.
 #ifndef INFERLET_TESTS_SUPPORT_TEST_SUPPORT_H_
 #define INFERLET_TESTS_SUPPORT_TEST_SUPPORT_H_
 

@@ -1,7 +1,7 @@
 // Handles on the sample engines and single calls through the C interface, with what they print to
 // standard output caught where a caller needs it. Needs neither GoogleTest nor the emulated device.
-#ifndef INFERLET_TESTS_SUPPORT_HANDLES_H_
-#define INFERLET_TESTS_SUPPORT_HANDLES_H_
+#ifndef INFERLET_SUPPORT_HANDLES_H_
+#define INFERLET_SUPPORT_HANDLES_H_
 
 #include <cstdint>
 #include <functional>
@@ -89,4 +89,4 @@ uint64_t Fingerprint(const CallResult& result);
 
 }  // namespace inferlet_test
 
-#endif  // INFERLET_TESTS_SUPPORT_HANDLES_H_
+#endif  // INFERLET_SUPPORT_HANDLES_H_

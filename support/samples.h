@@ -1,8 +1,8 @@
 // The sample engines of the TensorRT stand-in and the configurations that match them: what the tests,
 // the fuzz targets and the benchmarks hand to kestrel_trt_new. Needs neither GoogleTest nor the
 // emulated device.
-#ifndef INFERLET_TESTS_SUPPORT_SAMPLES_H_
-#define INFERLET_TESTS_SUPPORT_SAMPLES_H_
+#ifndef INFERLET_SUPPORT_SAMPLES_H_
+#define INFERLET_SUPPORT_SAMPLES_H_
 
 #include <string>
 #include <vector>
@@ -57,4 +57,4 @@ std::string ReadEngine(const std::string& name);  // ReadFile(EnginePath(name))
 
 }  // namespace inferlet_test
 
-#endif  // INFERLET_TESTS_SUPPORT_SAMPLES_H_
+#endif  // INFERLET_SUPPORT_SAMPLES_H_

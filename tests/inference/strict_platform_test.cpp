@@ -1,6 +1,7 @@
 // Where the real TensorRT and CUDA runtime are strict, the library must not pass a refusal off as a
 // result: dimensions the engine's profile refuses, resolved dimensions TensorRT cannot give, a call
-// from a thread on another device, and graph releases that fail (which change no result).
+// from a thread on another device, and graph releases that fail (which change no result). Seen on the
+// emulated device: its counts tell that a refused call did no work, and it has a second device.
 #include <trt_standin.h>
 
 #include <algorithm>
@@ -43,7 +44,7 @@ struct Work {
     return copies == o.copies && captures == o.captures && enqueues == o.enqueues && runs == o.runs;
   }
 };
-std::ostream& operator<<(std::ostream& out, const Work& w) {
+inline std::ostream& operator<<(std::ostream& out, const Work& w) {
   return out << "copies " << w.copies << ", captures " << w.captures << ", enqueues " << w.enqueues
              << ", runs " << w.runs;
 }
@@ -53,11 +54,12 @@ void ExpectNothingHandedBack(const CallOutcome& call) {
   EXPECT_EQ(call.lens[0], -1);
 }
 
-class ProfileDimensionsTest : public InferenceTest, public ::testing::WithParamInterface<bool> {};
+class ProfileDimensionsOnEmulator : public InferenceTest, public ::testing::WithParamInterface<bool> {};
 
 // The reported bug: batch 10 and then 12 with a configuration for 16 on an engine for 10 returned 0
 // with rows 11 and 12 left at zero, because TensorRT kept the previous call's dimensions.
-TEST_P(ProfileDimensionsTest, BatchTheProfileRefusesAfterOneItAcceptsAnswersMinusOne) {
+INFERLET_EMULATOR_TEST_P(ProfileDimensionsOnEmulator,
+                         BatchTheProfileRefusesAfterOneItAcceptsAnswersMinusOne) {
   Handle handle = Open("smoke", SmokeConfiguredForSixteen(), GetParam());
   ASSERT_TRUE(handle);
   const Tensor in0 = Pattern(16 * 340, 1);
@@ -85,7 +87,7 @@ TEST_P(ProfileDimensionsTest, BatchTheProfileRefusesAfterOneItAcceptsAnswersMinu
   }
 }
 
-TEST_P(ProfileDimensionsTest, FirstCallBeyondTheProfileIsRefusedTheSameWay) {
+INFERLET_EMULATOR_TEST_P(ProfileDimensionsOnEmulator, FirstCallBeyondTheProfileIsRefusedTheSameWay) {
   Handle handle = Open("smoke", SmokeConfiguredForSixteen(), GetParam());
   ASSERT_TRUE(handle);
   const Tensor in = Pattern(16 * 340, 3);
@@ -100,7 +102,7 @@ TEST_P(ProfileDimensionsTest, FirstCallBeyondTheProfileIsRefusedTheSameWay) {
   EXPECT_EQ(Process(handle.get(), 0, {in, in}, 1).code, 0);
 }
 
-TEST_P(ProfileDimensionsTest, SecondProfileNamesItsOwnProfileAndBinding) {
+INFERLET_EMULATOR_TEST_P(ProfileDimensionsOnEmulator, SecondProfileNamesItsOwnProfileAndBinding) {
   ModelConfig config = TwoProfilesConfig();
   for (auto& shape : config.in_shapes[1]) shape[0] = 20;
   config.out_shapes[1][0][0] = 20;
@@ -124,7 +126,7 @@ TEST_P(ProfileDimensionsTest, SecondProfileNamesItsOwnProfileAndBinding) {
 
 // An engine whose inputs are all static: TensorRT has their dimensions before any are set, and
 // accepts only those, so the one batch it was built for runs and any other is refused.
-TEST_P(ProfileDimensionsTest, StaticEngineRunsItsOwnBatchOnly) {
+INFERLET_EMULATOR_TEST_P(ProfileDimensionsOnEmulator, StaticEngineRunsItsOwnBatchOnly) {
   Handle handle = Open("static_batch", StaticBatchConfig(), GetParam());
   ASSERT_TRUE(handle);
   const Tensor in = Pattern(4 * 8, 6);
@@ -142,15 +144,15 @@ TEST_P(ProfileDimensionsTest, StaticEngineRunsItsOwnBatchOnly) {
   EXPECT_EQ(Process(handle.get(), 0, {in}, 4).code, 0);
 }
 
-INSTANTIATE_TEST_SUITE_P(PlainAndGraph, ProfileDimensionsTest, ::testing::Bool(),
-                         [](const ::testing::TestParamInfo<bool>& info) {
-                           return info.param ? "Graph" : "Plain";
-                         });
+INFERLET_EMULATOR_INSTANTIATE_TEST_SUITE_P(PlainAndGraph, ProfileDimensionsOnEmulator, ::testing::Bool(),
+                                           [](const ::testing::TestParamInfo<bool>& info) {
+                                             return info.param ? "Graph" : "Plain";
+                                           });
 
-class RefusedQueryTest : public InferenceTest {};
+class RefusedQueryOnEmulator : public InferenceTest {};
 
 // TensorRT answers an invalid Dims (nbDims -1) where it cannot resolve a binding: that fits no buffer.
-TEST_F(RefusedQueryTest, InvalidResolvedDimensionsFitNoBuffer) {
+INFERLET_EMULATOR_TEST_F(RefusedQueryOnEmulator, InvalidResolvedDimensionsFitNoBuffer) {
   Handle handle = Open("smoke", SmokeConfig());
   ASSERT_TRUE(handle);
   const Tensor in = Pattern(10 * 340, 7);
@@ -172,7 +174,7 @@ TEST_F(RefusedQueryTest, InvalidResolvedDimensionsFitNoBuffer) {
 
 // The setBindingDimensions refusal the library now acts on, whatever its cause; the line that
 // follows a missing dimension without a refusal stays reachable.
-TEST_F(RefusedQueryTest, AnyDimensionRefusalStopsTheCall) {
+INFERLET_EMULATOR_TEST_F(RefusedQueryOnEmulator, AnyDimensionRefusalStopsTheCall) {
   Handle handle = Open("smoke", SmokeConfig());
   ASSERT_TRUE(handle);
   const Tensor in = Pattern(10 * 340, 8);
@@ -191,7 +193,7 @@ TEST_F(RefusedQueryTest, AnyDimensionRefusalStopsTheCall) {
 }
 
 // A profile switch TensorRT 10 and 11 refuse stops the call before anything is copied or run.
-TEST_F(RefusedQueryTest, RefusedProfileSwitchStopsTheCall) {
+INFERLET_EMULATOR_TEST_F(RefusedQueryOnEmulator, RefusedProfileSwitchStopsTheCall) {
   if (!kNamedTensors) GTEST_SKIP() << "TensorRT 7 and 8 take the profile without a result";
   Handle handle = Open("two_profiles", TwoProfilesConfig());
   ASSERT_TRUE(handle);
@@ -214,7 +216,7 @@ TEST_F(RefusedQueryTest, RefusedProfileSwitchStopsTheCall) {
 }
 
 // A device address TensorRT 10 and 11 refuse for a tensor stops the call, naming its binding.
-TEST_F(RefusedQueryTest, RefusedTensorAddressStopsTheCall) {
+INFERLET_EMULATOR_TEST_F(RefusedQueryOnEmulator, RefusedTensorAddressStopsTheCall) {
   if (!kNamedTensors) GTEST_SKIP() << "TensorRT 7 and 8 take the addresses with the enqueue";
   Handle handle = Open("smoke", SmokeConfig());
   ASSERT_TRUE(handle);
@@ -239,7 +241,7 @@ TEST_F(RefusedQueryTest, RefusedTensorAddressStopsTheCall) {
 
 // The library does not select the device per call: a call from a thread whose current device is not
 // the handle's is refused by TensorRT, and the library answers -1 without outputs.
-class OtherDeviceTest : public InferenceTest, public ::testing::WithParamInterface<bool> {
+class OtherDeviceOnEmulator : public InferenceTest, public ::testing::WithParamInterface<bool> {
  protected:
   void SetUp() override {
     InferenceTest::SetUp();
@@ -247,7 +249,7 @@ class OtherDeviceTest : public InferenceTest, public ::testing::WithParamInterfa
   }
 };
 
-TEST_P(OtherDeviceTest, CallFromAnotherCurrentDeviceIsRefused) {
+INFERLET_EMULATOR_TEST_P(OtherDeviceOnEmulator, CallFromAnotherCurrentDeviceIsRefused) {
   const bool graph = GetParam();
   Handle handle = Open("smoke", SmokeConfig(), graph);
   ASSERT_TRUE(handle);
@@ -287,7 +289,7 @@ TEST_P(OtherDeviceTest, CallFromAnotherCurrentDeviceIsRefused) {
 // A call that moves the handle to another profile from a thread on another device: TensorRT 10 and 11
 // refuse the profile switch itself, before anything is copied; TensorRT 7 and 8 take the profile and
 // refuse the enqueue, as on the profile the handle already runs.
-TEST_P(OtherDeviceTest, CallSwitchingTheProfileFromAnotherDeviceIsRefused) {
+INFERLET_EMULATOR_TEST_P(OtherDeviceOnEmulator, CallSwitchingTheProfileFromAnotherDeviceIsRefused) {
   const bool graph = GetParam();
   Handle handle = Open("two_profiles", TwoProfilesConfig(), graph);
   ASSERT_TRUE(handle);
@@ -322,14 +324,14 @@ TEST_P(OtherDeviceTest, CallSwitchingTheProfileFromAnotherDeviceIsRefused) {
   EXPECT_TRUE(Matches(next.Output(0), TwoProfilesReference(in0, in1, 16)));
 }
 
-INSTANTIATE_TEST_SUITE_P(PlainAndGraph, OtherDeviceTest, ::testing::Bool(),
-                         [](const ::testing::TestParamInfo<bool>& info) {
-                           return info.param ? "Graph" : "Plain";
-                         });
+INFERLET_EMULATOR_INSTANTIATE_TEST_SUITE_P(PlainAndGraph, OtherDeviceOnEmulator, ::testing::Bool(),
+                                           [](const ::testing::TestParamInfo<bool>& info) {
+                                             return info.param ? "Graph" : "Plain";
+                                           });
 
 // Releasing graphs changes no result: a failing cudaGraphDestroy or cudaGraphExecDestroy is reported
 // with the CUDA report line and the call or teardown goes on.
-class GraphReleaseTest : public InferenceTest {
+class GraphReleaseOnEmulator : public InferenceTest {
  protected:
   static void ExpectReport(const std::string& line) {
     const std::string expected =
@@ -339,7 +341,7 @@ class GraphReleaseTest : public InferenceTest {
   }
 };
 
-TEST_F(GraphReleaseTest, FailedReleasesDuringCallsChangeNoResult) {
+INFERLET_EMULATOR_TEST_F(GraphReleaseOnEmulator, FailedReleasesDuringCallsChangeNoResult) {
   Handle handle = Open("smoke", SmokeConfig(), true);
   ASSERT_TRUE(handle);
   const Tensor in0 = Pattern(10 * 340, 11);
@@ -376,7 +378,7 @@ TEST_F(GraphReleaseTest, FailedReleasesDuringCallsChangeNoResult) {
   EXPECT_EQ(cudaGraphExecDestroy(replaced), cudaSuccess);
 }
 
-TEST_F(GraphReleaseTest, FailedReleaseOfTheLastExecutableGraphFinishesTeardown) {
+INFERLET_EMULATOR_TEST_F(GraphReleaseOnEmulator, FailedReleaseOfTheLastExecutableGraphFinishesTeardown) {
   Handle handle = Open("smoke", SmokeConfig(), true);
   ASSERT_TRUE(handle);
   const Tensor in = Pattern(10 * 340, 13);
