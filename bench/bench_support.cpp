@@ -37,11 +37,6 @@ size_t StatusField(const char* key) {
 
 constexpr uint32_t kInputSeed = 1;
 
-#if NV_TENSORRT_MAJOR >= 10
-// The smoke engine's I/O tensors, which are its bindings in this order.
-constexpr const char* kTensors[] = {"in0", "in1", "out0"};
-#endif
-
 }  // namespace
 
 LibraryRunner::LibraryRunner(const std::string& engine, const ModelConfig& config, bool cuda_graph, int batch)
@@ -77,16 +72,13 @@ FloorRunner::FloorRunner(const std::string& engine, int batch, bool same_calls_a
   input_dims_.nbDims = 2;
   input_dims_.d[0] = batch;
   input_dims_.d[1] = 340;
-#if NV_TENSORRT_MAJOR >= 10
+  // Looked up here, so that a call makes only the TensorRT calls of its operations.
+  for (int b = 0; b < 3; ++b) smoke_.push_back(trt_binding::binding(*engine_, b));
   for (int b = 0; b < 3; ++b)
-    if (!context_->setTensorAddress(kTensors[b], bindings_[b])) Die("setTensorAddress failed");
-  if (!context_->setInputShape(kTensors[0], input_dims_) ||
-      !context_->setInputShape(kTensors[1], input_dims_))
-    Die("setInputShape failed");
-#else
-  if (!context_->setBindingDimensions(0, input_dims_) || !context_->setBindingDimensions(1, input_dims_))
-    Die("setBindingDimensions failed");
-#endif
+    if (!trt_binding::bindAddress(*context_, smoke_[b], bindings_[b])) Die("a device address was refused");
+  if (!trt_binding::setInputDimensions(*context_, smoke_[0], input_dims_) ||
+      !trt_binding::setInputDimensions(*context_, smoke_[1], input_dims_))
+    Die("the input dimensions were refused");
 }
 
 FloorRunner::~FloorRunner() {
@@ -96,45 +88,22 @@ FloorRunner::~FloorRunner() {
   engine_.reset();
 }
 
-#if NV_TENSORRT_MAJOR >= 10
-
+// Through the seam operations the library's plain path uses, in its order: the profile, the inputs'
+// dimensions and whether they are complete, each binding's resolved size, every address.
 void FloorRunner::LibraryCallsBeforeEnqueue() {
-  // A switch drops shapes and addresses and blocks the next capture: only when the profile changes.
-  if (context_->getOptimizationProfile() != 0) context_->setOptimizationProfileAsync(0, stream_);
-  context_->setInputShape(kTensors[0], input_dims_);
-  context_->setInputShape(kTensors[1], input_dims_);
-  // The library asks inferShapes: allInputDimensionsSpecified does not follow setInputShape here.
-  if (context_->inferShapes(0, nullptr) != 0)
-    Die("not all input dimensions are set");
-  for (int b = 0; b < 3; ++b) {  // the library checks each tensor's resolved size against its buffer
-    benchmark_sink_ += context_->getTensorShape(kTensors[b]).nbDims;
-    benchmark_sink_ += static_cast<int>(engine_->getTensorDataType(kTensors[b]));
-  }
-  for (int b = 0; b < 3; ++b)  // and sets every address again: a profile switch may drop them
-    context_->setTensorAddress(kTensors[b], bindings_[b]);
-}
-
-bool FloorRunner::Enqueue() { return context_->enqueueV3(stream_); }
-
-#else
-
-void FloorRunner::LibraryCallsBeforeEnqueue() {
-#pragma GCC diagnostic push
-#pragma GCC diagnostic ignored "-Wdeprecated-declarations"
-  context_->setOptimizationProfile(0);
-#pragma GCC diagnostic pop
-  context_->setBindingDimensions(0, input_dims_);
-  context_->setBindingDimensions(1, input_dims_);
-  if (!context_->allInputDimensionsSpecified()) Die("not all input dimensions are set");
+  trt_binding::selectProfile(*context_, 0, stream_);
+  trt_binding::setInputDimensions(*context_, smoke_[0], input_dims_);
+  trt_binding::setInputDimensions(*context_, smoke_[1], input_dims_);
+  if (!trt_binding::allInputDimensionsSpecified(*context_)) Die("not all input dimensions are set");
   for (int b = 0; b < 3; ++b) {  // the library checks each binding's resolved size against its buffer
-    benchmark_sink_ += context_->getBindingDimensions(b).nbDims;
-    benchmark_sink_ += static_cast<int>(engine_->getBindingDataType(b));
+    benchmark_sink_ += trt_binding::resolvedDimensions(*context_, smoke_[b]).nbDims;
+    benchmark_sink_ += static_cast<int>(trt_binding::bindingDataType(*engine_, smoke_[b]));
   }
+  for (int b = 0; b < 3; ++b)  // and hands every address over again, where TensorRT takes them per tensor
+    trt_binding::bindAddress(*context_, smoke_[b], bindings_[b]);
 }
 
-bool FloorRunner::Enqueue() { return context_->enqueueV2(bindings_.data(), stream_, nullptr); }
-
-#endif
+bool FloorRunner::Enqueue() { return trt_binding::enqueue(*context_, bindings_.data(), stream_); }
 
 void FloorRunner::Call() {
   if (same_calls_as_library_) LibraryCallsBeforeEnqueue();

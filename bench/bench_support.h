@@ -14,7 +14,7 @@
 #include "handles.h"
 #include "kestrel_trt.h"
 #include "samples.h"
-#include "trt_support.h"
+#include "trt_binding.h"
 
 namespace inferlet_bench {
 
@@ -66,7 +66,8 @@ class FloorRunner {
   cudaStream_t stream_ = nullptr;
   bool same_calls_as_library_;
   volatile int benchmark_sink_ = 0;
-  nvinfer1::Dims input_dims_{};
+  trt_binding::Extents input_dims_;
+  std::vector<trt_binding::Binding> smoke_;  // in0, in1, out0, looked up once
   std::vector<void*> bindings_;
   size_t in_bytes_, out_bytes_;
   inferlet_test::CallInputs inputs_;  // in0, in1

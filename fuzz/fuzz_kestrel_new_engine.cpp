@@ -8,11 +8,11 @@
 
 #include <climits>
 #include <cstdint>
-#include <memory>
 #include <vector>
 
 #include "fuzz_support.h"
 #include "kestrel_trt.h"
+#include "trt_binding.h"
 
 using namespace inferlet_fuzz;
 
@@ -47,22 +47,25 @@ constexpr int64_t kMaxTensorElements = int64_t{4} << 20;
 
 bool DeclaresHugeTensors(const uint8_t* data, size_t size) {
   static SilentLogger logger;
-  const std::unique_ptr<nvinfer1::IRuntime> runtime(nvinfer1::createInferRuntime(logger));
+  const TrtUniquePtr<nvinfer1::IRuntime> runtime(nvinfer1::createInferRuntime(logger));
   if (!runtime) return false;
-  const std::unique_ptr<nvinfer1::ICudaEngine> engine(runtime->deserializeCudaEngine(data, size));
+  const TrtUniquePtr<nvinfer1::ICudaEngine> engine(runtime->deserializeCudaEngine(data, size));
   if (!engine) return false;
-  auto too_large = [](const nvinfer1::Dims& dims) {
+  auto too_large = [](const trt_binding::Extents& dims) {
     int64_t elements = 1;
-    for (int i = 0; i < dims.nbDims; ++i) {
+    for (int i = 0; i < dims.nbDims && i < 8; ++i) {
       elements *= dims.d[i] < 1 ? 1 : dims.d[i];
       if (elements > kMaxTensorElements) return true;
     }
     return false;
   };
-  for (int b = 0; b < engine->getNbBindings(); ++b) {
-    if (too_large(engine->getBindingDimensions(b))) return true;
+  for (int b = 0; b < trt_binding::bindingCount(*engine); ++b) {
+    const trt_binding::Binding binding = trt_binding::binding(*engine, b);
+    if (too_large(trt_binding::bindingDimensions(*engine, binding))) return true;
     for (int p = 0; p < engine->getNbOptimizationProfiles(); ++p) {
-      if (too_large(engine->getProfileDimensions(b, p, nvinfer1::OptProfileSelector::kMAX))) return true;
+      const trt_binding::Extents largest =
+          trt_binding::profileDimensions(*engine, binding, p, nvinfer1::OptProfileSelector::kMAX);
+      if (too_large(largest)) return true;
     }
   }
   return false;

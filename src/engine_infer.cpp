@@ -84,6 +84,15 @@ bool allocateZeroed(const std::vector<int>& sizes, std::vector<void*>& bufs, con
   return true;
 }
 
+// An input's dimensions in a call: batch_size, then the configured shape's extents after the first.
+trt_binding::Extents callDimensions(const std::vector<int>& shape, int batch_size) {
+  trt_binding::Extents dims;
+  dims.nbDims = static_cast<int>(shape.size());
+  dims.d[0] = batch_size;
+  for (size_t j = 1; j < shape.size() && j < 8; ++j) dims.d[j] = shape[j];
+  return dims;
+}
+
 // TensorRT refused an input's dimensions: the context keeps the previous ones, so the call must stop.
 void logDimensionsRefused(int profile, int input, const std::vector<int>& shape, int batch_size) {
   Logger& line = logError() << "input " << input << " dimensions [" << batch_size;
@@ -208,11 +217,13 @@ void trt_engine_core::print_engine_description() const {
               trt_binding::maxBatchSize(*mEngine), mEngine->isRefittable() ? 1 : 0);
   const int nb_bindings = trt_binding::bindingCount(*mEngine);
   for (int b = 0; b < nb_bindings; ++b) {
-    std::printf("bind %d,name %s IsInput %d , dtype %d\n", b, trt_binding::bindingName(*mEngine, b).c_str(),
-                trt_binding::bindingIsInput(*mEngine, b) ? 1 : 0,
-                static_cast<int>(trt_binding::bindingDataType(*mEngine, b)));
+    const trt_binding::Binding binding = trt_binding::binding(*mEngine, b);
+    std::printf("bind %d,name %s IsInput %d , dtype %d\n", b,
+                trt_binding::bindingName(*mEngine, binding).c_str(),
+                trt_binding::bindingIsInput(*mEngine, binding) ? 1 : 0,
+                static_cast<int>(trt_binding::bindingDataType(*mEngine, binding)));
     std::puts("shape:");
-    const trt_binding::Extents dims = trt_binding::bindingDimensions(*mEngine, b);
+    const trt_binding::Extents dims = trt_binding::bindingDimensions(*mEngine, binding);
     for (int i = 0; i < dims.nbDims && i < 8; ++i) std::printf("%lld ", static_cast<long long>(dims.d[i]));
     std::putchar('\n');
   }
@@ -240,7 +251,8 @@ bool trt_engine_core::config_matches_engine() const {
     const int first = static_cast<int>(p) * per_profile;
     for (int k = 0; k < per_profile; ++k) {
       const bool configured_input = k < n_in;
-      if (trt_binding::bindingIsInput(*mEngine, first + k) != configured_input) {
+      if (trt_binding::bindingIsInput(*mEngine, trt_binding::binding(*mEngine, first + k)) !=
+          configured_input) {
         logError() << "profile " << p << " binding " << first + k << " is an engine "
                    << (configured_input ? "output" : "input") << " but configured as an "
                    << (configured_input ? "input" : "output") << "\n";
@@ -258,9 +270,10 @@ bool trt_engine_core::configured_bindings_are_dense() const {
   const int per_profile = trt_binding::bindingCount(*mEngine) / mEngine->getNbOptimizationProfiles();
   const int configured = static_cast<int>(mNetInfos.size()) * per_profile;
   for (int b = 0; b < configured; ++b) {
-    const trt_binding::Layout layout = trt_binding::bindingLayout(*mEngine, b);
+    const trt_binding::Binding binding = trt_binding::binding(*mEngine, b);
+    const trt_binding::Layout layout = trt_binding::bindingLayout(*mEngine, binding);
     if (!layout.on_host && layout.format == nvinfer1::TensorFormat::kLINEAR) continue;
-    Logger& line = logError() << "binding " << b << " (" << trt_binding::bindingName(*mEngine, b)
+    Logger& line = logError() << "binding " << b << " (" << trt_binding::bindingName(*mEngine, binding)
                               << ") is in ";
     if (layout.on_host) {
       line << "host memory";
@@ -334,10 +347,11 @@ bool trt_engine_core::check_bindings_fit_buffers(int profile) const {
   const int n_in = static_cast<int>(rec.input_sizes.size());
   const int n_all = n_in + static_cast<int>(rec.output_sizes.size());
   for (int k = 0; k < n_all; ++k) {
-    const int binding = first + k;
-    const trt_binding::Extents dims = trt_binding::resolvedDimensions(*mContext, *mEngine, binding);
+    const int b = first + k;
+    const trt_binding::Binding binding = trt_binding::binding(*mEngine, b);
+    const trt_binding::Extents dims = trt_binding::resolvedDimensions(*mContext, binding);
     if (dims.nbDims < 0 || dims.nbDims > 8) {  // TensorRT's invalid Dims: nothing known fits
-      logError() << "binding " << binding << " has no valid dimensions (nbDims " << dims.nbDims << ")\n";
+      logError() << "binding " << b << " has no valid dimensions (nbDims " << dims.nbDims << ")\n";
       return false;
     }
     int64_t bytes = elementSize(trt_binding::bindingDataType(*mEngine, binding));
@@ -346,7 +360,7 @@ bool trt_engine_core::check_bindings_fit_buffers(int profile) const {
     }
     const int capacity = k < n_in ? rec.input_sizes[k] : rec.output_sizes[k - n_in];
     if (bytes > capacity) {
-      logError() << "binding " << binding << " needs " << static_cast<long long>(bytes)
+      logError() << "binding " << b << " needs " << static_cast<long long>(bytes)
                  << " bytes but its buffer holds " << capacity << "\n";
       return false;
     }
@@ -367,7 +381,8 @@ int trt_engine_core::prepare(int profile, int batch_size) {
   for (size_t j = 0; j < rec.output_bufs.size(); ++j) mBindings[first + n_in + j] = rec.output_bufs[j];
 
   for (int i = 0; i < n_in; ++i) {
-    if (!trt_binding::setInputDimensions(*mContext, *mEngine, first + i, rec.input_shapes[i], batch_size)) {
+    const trt_binding::Binding input = trt_binding::binding(*mEngine, first + i);
+    if (!trt_binding::setInputDimensions(*mContext, input, callDimensions(rec.input_shapes[i], batch_size))) {
       logDimensionsRefused(profile, i, rec.input_shapes[i], batch_size);
       return -1;
     }
@@ -377,11 +392,13 @@ int trt_engine_core::prepare(int profile, int batch_size) {
     return -1;
   }
   if (!check_bindings_fit_buffers(profile)) return -1;
+  // Every address of the profile, on every call (see bindAddress).
   const int n_all = n_in + static_cast<int>(rec.output_bufs.size());
-  const int refused = trt_binding::bindAddresses(*mContext, *mEngine, first, n_all, mBindings.data());
-  if (refused >= 0) {
-    logError() << "binding " << refused << " address is not accepted by the engine\n";
-    return -1;
+  for (int b = first; b < first + n_all; ++b) {
+    if (!trt_binding::bindAddress(*mContext, trt_binding::binding(*mEngine, b), mBindings[b])) {
+      logError() << "binding " << b << " address is not accepted by the engine\n";
+      return -1;
+    }
   }
   if (!mUseCudaGraph) return 0;
   return capture_graph() ? 0 : -1;

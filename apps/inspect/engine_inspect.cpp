@@ -1,5 +1,5 @@
 // Engine inspection through TensorRT's own API, compiled once per TensorRT major; what differs
-// between the generations is in engine_bindings.h.
+// between the generations is behind the TensorRT seam (trt_binding.h).
 #include "engine_inspect.h"
 
 #include <NvInfer.h>
@@ -10,14 +10,18 @@
 #include <cstdint>
 #include <cstdlib>
 #include <cstring>
+#include <memory>
 #include <mutex>
 #include <nlohmann/json.hpp>
 #include <string>
 #include <vector>
 
-#include "engine_bindings.h"
+#include "trt_binding.h"
 
 namespace {
+
+using trt_binding::Binding;
+using trt_binding::Extents;
 
 // Keeps TensorRT's errors for the caller instead of printing them.
 class CollectingLogger : public nvinfer1::ILogger {
@@ -43,18 +47,28 @@ CollectingLogger& Logger() {
   return logger;
 }
 
-std::vector<int> ToVector(const nvinfer1::Dims& dims) {
+std::vector<int> ToVector(const Extents& dims) {
   std::vector<int> out;
   for (int i = 0; i < dims.nbDims && i < 8; ++i) out.push_back(static_cast<int>(dims.d[i]));
   return out;
 }
 
-nvinfer1::Dims ToDims(const std::vector<int>& extents) {
-  nvinfer1::Dims dims{};
+Extents ToExtents(const std::vector<int>& extents) {
+  Extents dims;
   dims.nbDims = static_cast<int>(extents.size());
   for (size_t i = 0; i < extents.size() && i < 8; ++i) dims.d[i] = extents[i];
   return dims;
 }
+
+// Profile switches go on the default stream (see ProfilePoint), whose work must be done before the
+// context goes.
+struct ContextRelease {
+  void operator()(nvinfer1::IExecutionContext* context) const {
+    cudaStreamSynchronize(cudaStream_t{});
+    TrtDestroyer()(context);
+  }
+};
+using TrtContext = std::unique_ptr<nvinfer1::IExecutionContext, ContextRelease>;
 
 bool AllKnown(const std::vector<int>& dims) {
   for (int d : dims)
@@ -65,41 +79,42 @@ bool AllKnown(const std::vector<int>& dims) {
 // Dimensions of every binding of one profile at one of its points (kMIN, kOPT, kMAX): inputs from the
 // profile's shapes; outputs from what the context infers once every input is set to that point. An
 // output extent that cannot be inferred that way stays -1, except a leading -1, which follows the
-// inputs' batch.
-std::vector<std::vector<int>> ProfilePoint(const EngineBindings& bindings,
+// inputs' batch. Only shapes are set and read on the context, nothing is enqueued: the default stream
+// takes whatever a profile switch queues, and the context's release waits for it.
+std::vector<std::vector<int>> ProfilePoint(const nvinfer1::ICudaEngine& engine,
                                            nvinfer1::IExecutionContext* context, int profile, int per_profile,
                                            nvinfer1::OptProfileSelector point) {
   const int first = profile * per_profile;
   std::vector<std::vector<int>> dims_at(per_profile);
-  bool inputs_set = context != nullptr && EngineBindings::SelectProfile(*context, profile);
+  bool inputs_set = context != nullptr && trt_binding::selectProfile(*context, profile, cudaStream_t{});
   int batch = -1;
   for (int k = 0; k < per_profile; ++k) {
-    const int b = first + k;
-    if (!bindings.IsInput(b)) continue;
-    dims_at[k] = ToVector(bindings.ProfileDims(b, profile, point));
-    if (dims_at[k].empty()) dims_at[k] = ToVector(bindings.Dims(b));
+    const Binding b = trt_binding::binding(engine, first + k);
+    if (!trt_binding::bindingIsInput(engine, b)) continue;
+    dims_at[k] = ToVector(trt_binding::profileDimensions(engine, b, profile, point));
+    if (dims_at[k].empty()) dims_at[k] = ToVector(trt_binding::bindingDimensions(engine, b));
     if (batch < 0 && !dims_at[k].empty()) batch = dims_at[k][0];
-    if (inputs_set) inputs_set = bindings.SetInputDims(*context, b, ToDims(dims_at[k]));
+    if (inputs_set) inputs_set = trt_binding::setInputDimensions(*context, b, ToExtents(dims_at[k]));
   }
   for (int k = 0; k < per_profile; ++k) {
-    const int b = first + k;
-    if (bindings.IsInput(b)) continue;
+    const Binding b = trt_binding::binding(engine, first + k);
+    if (trt_binding::bindingIsInput(engine, b)) continue;
     std::vector<int> dims;
-    if (inputs_set) dims = ToVector(bindings.ContextDims(*context, b));
-    if (!AllKnown(dims)) dims = ToVector(bindings.Dims(b));
+    if (inputs_set) dims = ToVector(trt_binding::resolvedDimensions(*context, b));
+    if (!AllKnown(dims)) dims = ToVector(trt_binding::bindingDimensions(engine, b));
     if (!dims.empty() && dims[0] < 0) dims[0] = batch;
     dims_at[k] = dims;
   }
   return dims_at;
 }
 
-nlohmann::json ProfileDims(const EngineBindings& bindings, nvinfer1::IExecutionContext* context, int profile,
-                           int per_profile) {
+nlohmann::json ProfileDims(const nvinfer1::ICudaEngine& engine, nvinfer1::IExecutionContext* context,
+                           int profile, int per_profile) {
   using nvinfer1::OptProfileSelector;
   return nlohmann::json{
-      {"min", ProfilePoint(bindings, context, profile, per_profile, OptProfileSelector::kMIN)},
-      {"opt", ProfilePoint(bindings, context, profile, per_profile, OptProfileSelector::kOPT)},
-      {"max", ProfilePoint(bindings, context, profile, per_profile, OptProfileSelector::kMAX)}};
+      {"min", ProfilePoint(engine, context, profile, per_profile, OptProfileSelector::kMIN)},
+      {"opt", ProfilePoint(engine, context, profile, per_profile, OptProfileSelector::kOPT)},
+      {"max", ProfilePoint(engine, context, profile, per_profile, OptProfileSelector::kMAX)}};
 }
 
 // Device memory free on the current device, or -1 where the runtime cannot tell.
@@ -110,23 +125,23 @@ int64_t FreeDeviceMemory() {
 }
 
 nlohmann::json Describe(nvinfer1::ICudaEngine& engine, int64_t engine_memory) {
-  const EngineBindings bindings(engine);
   nlohmann::json desc;
   desc["trt_major"] = NV_TENSORRT_MAJOR;
   const char* name = engine.getName();
   desc["name"] = name ? name : "";
-  desc["max_batch_size"] = bindings.MaxBatchSize();
+  desc["max_batch_size"] = trt_binding::maxBatchSize(engine);
   desc["refittable"] = engine.isRefittable();
-  const int count = bindings.Count();
+  const int count = trt_binding::bindingCount(engine);
   nlohmann::json list = nlohmann::json::array();
   for (int b = 0; b < count; ++b) {
-    const nvinfer1::DataType type = bindings.Type(b);
+    const Binding binding = trt_binding::binding(engine, b);
+    const nvinfer1::DataType type = trt_binding::bindingDataType(engine, binding);
     list.push_back({{"index", b},
-                    {"name", bindings.Name(b)},
-                    {"input", bindings.IsInput(b)},
+                    {"name", trt_binding::bindingName(engine, binding)},
+                    {"input", trt_binding::bindingIsInput(engine, binding)},
                     {"dtype", static_cast<int>(type)},
                     {"item_size", elementSize(type)},
-                    {"dims", ToVector(bindings.Dims(b))}});
+                    {"dims", ToVector(trt_binding::bindingDimensions(engine, binding))}});
   }
   desc["bindings"] = std::move(list);
 
@@ -136,9 +151,9 @@ nlohmann::json Describe(nvinfer1::ICudaEngine& engine, int64_t engine_memory) {
   Logger().TakeErrors();  // a context that cannot be made only costs the output inference
   nlohmann::json profile_list = nlohmann::json::array();
   for (int p = 0; p < profiles; ++p)
-    profile_list.push_back(ProfileDims(bindings, context.get(), p, per_profile));
+    profile_list.push_back(ProfileDims(engine, context.get(), p, per_profile));
   desc["profiles"] = std::move(profile_list);
-  desc["device_memory"] = {{"engine", engine_memory}, {"context", bindings.ContextMemory()}};
+  desc["device_memory"] = {{"engine", engine_memory}, {"context", trt_binding::contextMemory(engine)}};
   return desc;
 }
 

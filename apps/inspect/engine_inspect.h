@@ -1,9 +1,11 @@
 /* Reads what a serialized TensorRT engine declares about itself: its bindings, their data types and
  * the smallest, optimal and largest dimensions each optimization profile allows.
  *
- * Built once per TensorRT major (libinferlet_inspect7.so, libinferlet_inspect8.so), because the two
- * majors' headers differ; inferlet-run loads the one that matches the deliverable it drives. The
- * interface is plain C so that the caller needs no TensorRT header. */
+ * Built once per TensorRT major (libinferlet_inspect7.so, libinferlet_inspect8.so,
+ * libinferlet_inspect10.so, libinferlet_inspect11.so), because no two majors' headers can meet in one
+ * translation unit; inferlet-run loads the one that matches the deliverable it drives. Every major
+ * describes an engine as TensorRT 8 would (one binding per tensor per profile, see the TensorRT seam's
+ * trt_binding.h). The interface is plain C so that the caller needs no TensorRT header. */
 #ifndef INFERLET_APPS_ENGINE_INSPECT_H_
 #define INFERLET_APPS_ENGINE_INSPECT_H_
 

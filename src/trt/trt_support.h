@@ -1,5 +1,5 @@
-// What every user of TensorRT's API in this tree needs alike: releasing its objects and the byte size
-// of its element types. Header-only, so that the tools and benchmarks share it without the library.
+// The part of the TensorRT seam (trt_binding.h) that every user of TensorRT's API in this tree needs,
+// bindings or not: releasing TensorRT's objects, the byte size of its element types, its format names.
 #ifndef INFERLET_TRT_SUPPORT_H_
 #define INFERLET_TRT_SUPPORT_H_
 

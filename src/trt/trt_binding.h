@@ -1,0 +1,104 @@
+// The seam between this tree and the generation of TensorRT it is built against: the operations that
+// differ between TensorRT's binding-index interface (7, 8: trt_binding_index.cpp) and its named-tensor
+// interface (10, 11: trt_binding_named.cpp), plus trt_support.h. The build compiles the one that matches
+// the TensorRT it uses into inferlet_trt<N>, which the library, inferlet-run's inspectors, the
+// benchmarks and the fuzz targets link; none of them asks TensorRT about bindings or tensors otherwise.
+//
+// Conventions:
+// - Bindings are numbered as a TensorRT 8 engine numbers them, on every generation: one block per
+//   optimization profile, each block the engine's input and output tensors in the engine's order. With n
+//   tensors, binding b is tensor b mod n of profile b / n, named " [profile k]" after the tensor's name
+//   for k >= 1.
+// - A Binding is looked up once from its number (binding()); the operations on it ask the engine nothing
+//   else, so a caller that holds it makes only the TensorRT calls of the operation itself.
+// - Dimensions travel as Extents, whatever record the generation uses.
+// - The answers are TensorRT's: false where it refused, an invalid Extents where it knows no dimensions.
+//   Nothing is logged here; TensorRT writes its own lines to its logger.
+#ifndef INFERLET_TRT_BINDING_H_
+#define INFERLET_TRT_BINDING_H_
+
+#include <NvInfer.h>
+#include <cuda_runtime_api.h>
+
+#include <cstdint>
+#include <string>
+
+#include "trt_support.h"  // TrtUniquePtr
+
+namespace trt_binding {
+
+// Dimensions wide enough for the extents of any generation. nbDims outside 0..8 is TensorRT's invalid
+// Dims.
+struct Extents {
+  int nbDims = -1;
+  int64_t d[8] = {};
+};
+
+// A binding as the generation's calls name it. Made by binding() and read only here, but for index;
+// valid while its engine lives.
+struct Binding {
+  int index = -1;                // the binding's number
+  int profile = 0;               // 10, 11: the profile whose block holds it
+  const char* tensor = nullptr;  // 10, 11: its tensor's name; null for a number outside every block
+};
+
+// Where and how a binding's elements lie, as the engine was built for the binding's profile.
+struct Layout {
+  bool on_host = false;  // a tensor TensorRT reads from host memory (a shape tensor)
+  nvinfer1::TensorFormat format = nvinfer1::TensorFormat::kLINEAR;
+};
+
+// After deserialization: 7 and 8 release the runtime at once (their engines do not need it); 10 and 11
+// keep it, because releasing a runtime before its engines is undefined there. The caller holds it so
+// that it goes after the engine.
+void settleRuntime(TrtUniquePtr<nvinfer1::IRuntime>& runtime);
+
+// What describes an engine: its batch limit as TensorRT 8 reports it (1 for explicit batch), the
+// bindings of all its profiles, and the device memory each execution context takes (enough for every
+// profile).
+int maxBatchSize(const nvinfer1::ICudaEngine& engine);
+int bindingCount(const nvinfer1::ICudaEngine& engine);
+int64_t contextMemory(const nvinfer1::ICudaEngine& engine);
+
+// Binding number index, for the operations below: 10 and 11 find its tensor's name here.
+Binding binding(const nvinfer1::ICudaEngine& engine, int index);
+
+// What the engine says of a binding, for its description and for checking a configuration against it.
+std::string bindingName(const nvinfer1::ICudaEngine& engine, const Binding& binding);
+bool bindingIsInput(const nvinfer1::ICudaEngine& engine, const Binding& binding);
+nvinfer1::DataType bindingDataType(const nvinfer1::ICudaEngine& engine, const Binding& binding);
+Extents bindingDimensions(const nvinfer1::ICudaEngine& engine, const Binding& binding);  // -1: dynamic
+Layout bindingLayout(const nvinfer1::ICudaEngine& engine, const Binding& binding);
+
+// The smallest, optimal or largest dimensions (point) that profile accepts for an input binding of its
+// block: what a configuration read from the engine is made of. Invalid for an output.
+Extents profileDimensions(const nvinfer1::ICudaEngine& engine, const Binding& binding, int profile,
+                          nvinfer1::OptProfileSelector point);
+
+// Makes the context run one profile. From 10 on the switch is work on stream, which must be done before
+// the context goes or runs on another stream. False when TensorRT refused it; 7 and 8 answer true, a
+// profile they refused showing in the dimensions they refuse next.
+bool selectProfile(nvinfer1::IExecutionContext& context, int profile, cudaStream_t stream);
+
+// Gives an input binding of the selected profile its dimensions for the next enqueue. False when
+// TensorRT refuses them (it keeps the previous ones).
+bool setInputDimensions(nvinfer1::IExecutionContext& context, const Binding& binding, const Extents& dims);
+
+// True only when TensorRT says every input dimension of the selected profile is known.
+bool allInputDimensionsSpecified(nvinfer1::IExecutionContext& context);
+
+// A binding's dimensions as the context resolved them for the selected profile: what the enqueue will
+// read or write.
+Extents resolvedDimensions(const nvinfer1::IExecutionContext& context, const Binding& binding);
+
+// Hands TensorRT a binding's device address where it takes them one tensor at a time (10, 11: again
+// after every profile switch, which may drop them); where the enqueue takes the whole binding array
+// (7, 8) there is nothing to do. False when TensorRT refused it.
+bool bindAddress(nvinfer1::IExecutionContext& context, const Binding& binding, void* address);
+
+// Enqueues the selected profile on stream; bindings is the whole binding array. True when enqueued.
+bool enqueue(nvinfer1::IExecutionContext& context, void** bindings, cudaStream_t stream);
+
+}  // namespace trt_binding
+
+#endif  // INFERLET_TRT_BINDING_H_

@@ -1,0 +1,110 @@
+// The binding-index interface of TensorRT 7 and 8: bindings are the engine's own, named per profile
+// ("in0 [profile 1]"), dimensions go by binding number and the enqueue takes the whole binding array.
+#include "trt_binding.h"
+
+namespace trt_binding {
+namespace {
+
+// The record the dimension calls take and give: Dims32 from TensorRT 8 on, Dims (with its unused
+// per-extent type array) in TensorRT 7.
+#if NV_TENSORRT_MAJOR >= 8
+using DimsRecord = nvinfer1::Dims32;
+#else
+using DimsRecord = nvinfer1::Dims;
+#endif
+
+Extents toExtents(const DimsRecord& dims) {
+  Extents extents;
+  extents.nbDims = dims.nbDims;
+  for (int i = 0; i < dims.nbDims && i < 8; ++i) extents.d[i] = dims.d[i];
+  return extents;
+}
+
+DimsRecord toDims(const Extents& extents) {
+  DimsRecord dims{};
+  dims.nbDims = extents.nbDims;
+  for (int i = 0; i < extents.nbDims && i < 8; ++i) dims.d[i] = static_cast<int32_t>(extents.d[i]);
+  return dims;
+}
+
+}  // namespace
+
+void settleRuntime(TrtUniquePtr<nvinfer1::IRuntime>& runtime) { runtime.reset(); }
+
+int maxBatchSize(const nvinfer1::ICudaEngine& engine) {
+#pragma GCC diagnostic push
+#pragma GCC diagnostic ignored "-Wdeprecated-declarations"
+  return engine.getMaxBatchSize();
+#pragma GCC diagnostic pop
+}
+
+int bindingCount(const nvinfer1::ICudaEngine& engine) { return engine.getNbBindings(); }
+
+int64_t contextMemory(const nvinfer1::ICudaEngine& engine) {
+  return static_cast<int64_t>(engine.getDeviceMemorySize());
+}
+
+// The number is all these calls need.
+Binding binding(const nvinfer1::ICudaEngine&, int index) {
+  Binding found;
+  found.index = index;
+  return found;
+}
+
+std::string bindingName(const nvinfer1::ICudaEngine& engine, const Binding& binding) {
+  const char* name = engine.getBindingName(binding.index);
+  return name ? name : "";
+}
+
+bool bindingIsInput(const nvinfer1::ICudaEngine& engine, const Binding& binding) {
+  return engine.bindingIsInput(binding.index);
+}
+
+nvinfer1::DataType bindingDataType(const nvinfer1::ICudaEngine& engine, const Binding& binding) {
+  return engine.getBindingDataType(binding.index);
+}
+
+Extents bindingDimensions(const nvinfer1::ICudaEngine& engine, const Binding& binding) {
+  return toExtents(engine.getBindingDimensions(binding.index));
+}
+
+Layout bindingLayout(const nvinfer1::ICudaEngine& engine, const Binding& binding) {
+  Layout layout;
+  layout.on_host = engine.getLocation(binding.index) == nvinfer1::TensorLocation::kHOST;
+  layout.format = engine.getBindingFormat(binding.index);
+  return layout;
+}
+
+Extents profileDimensions(const nvinfer1::ICudaEngine& engine, const Binding& binding, int profile,
+                          nvinfer1::OptProfileSelector point) {
+  return toExtents(engine.getProfileDimensions(binding.index, profile, point));
+}
+
+// TensorRT's result is not acted on here: a profile it refused shows in the dimensions it refuses next.
+bool selectProfile(nvinfer1::IExecutionContext& context, int profile, cudaStream_t) {
+#pragma GCC diagnostic push
+#pragma GCC diagnostic ignored "-Wdeprecated-declarations"
+  context.setOptimizationProfile(profile);
+#pragma GCC diagnostic pop
+  return true;
+}
+
+bool setInputDimensions(nvinfer1::IExecutionContext& context, const Binding& binding, const Extents& dims) {
+  return context.setBindingDimensions(binding.index, toDims(dims));
+}
+
+bool allInputDimensionsSpecified(nvinfer1::IExecutionContext& context) {
+  return context.allInputDimensionsSpecified();
+}
+
+Extents resolvedDimensions(const nvinfer1::IExecutionContext& context, const Binding& binding) {
+  return toExtents(context.getBindingDimensions(binding.index));
+}
+
+bool bindAddress(nvinfer1::IExecutionContext&, const Binding&, void*) { return true; }
+
+bool enqueue(nvinfer1::IExecutionContext& context, void** bindings, cudaStream_t stream) {
+  return context.enqueueV2(bindings, stream, nullptr);
+}
+
+}  // namespace trt_binding
