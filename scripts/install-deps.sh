@@ -4,7 +4,7 @@
 set -euo pipefail
 
 packages=(cmake g++ make clang libclang-rt-dev nlohmann-json3-dev libcli11-dev libfmt-dev
-          libgtest-dev libgmock-dev libbenchmark-dev valgrind python3 util-linux binutils)
+          libgtest-dev libgmock-dev libbenchmark-dev valgrind python3 util-linux binutils ccache)
 missing=()
 for p in "${packages[@]}"; do
   dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q 'install ok installed' || missing+=("$p")

@@ -1,9 +1,12 @@
 // Hosts parse this file's output byte for byte, so its odd texts are deliberate and stay as they are:
 // "destory", "ouput_buf", "exeuction", the literal "<< mEnableVariableLen", "setDevice 0ok" logged at
 // error level, and the CUDA graph that is captured and instantiated but never launched (calls always
-// enqueue). Tests that pin them: tests/core/construction_test.cpp, teardown_test.cpp and
-// config_engine_match_test.cpp; tests/inference/call_rejection_test.cpp, graph_capture_test.cpp and
-// smoke_driver_test.cpp; tests/reliability/threads_test.cpp and exit_teardown_test.cpp.
+// enqueue). Tests that pin them: "destory" and "setDevice 0ok" in most construction and teardown cases
+// (tests/core/construction_test.cpp, teardown_test.cpp, config_validation_test.cpp,
+// tests/reliability/threads_test.cpp, exit_teardown_test.cpp); "ouput_buf" in construction_test.cpp;
+// "exeuction" in tests/inference/call_rejection_test.cpp; "<< mEnableVariableLen" through
+// tests/support/test_support.cpp's SmokeConstructionLines; the unlaunched graph in
+// tests/inference/graph_capture_test.cpp.
 #include "engine_infer.h"
 
 #include <NvInferPlugin.h>

@@ -44,7 +44,7 @@ class trt_engine_core {
           int* output_lens);
 
  private:
-  friend class trt_engine_core_peer;  // read-only view for the library's own tests
+  friend class trt_engine_core_peer;  // the library's own tests: its state, and prepare() on its own
 
   bool build_net_infos(const ShapeList& in_shapes, const ItemSizeList& in_item_sizes,
                        const ShapeList& out_shapes, const ItemSizeList& out_item_sizes);
