@@ -1,4 +1,4 @@
-// inferlet-run on the named-tensor generation (TensorRT 10 and 11): the same listing as TensorRT 8
+// inferlet-run on the named-tensor generation (TensorRT 10 on): the same listing as TensorRT 8
 // gives for the same network, and an engine of another major refused with the --trt that fits.
 #include <gtest/gtest.h>
 
@@ -21,7 +21,7 @@ using inferlet_run_test::RunTool;
 using inferlet_run_test::TempDir;
 using inferlet_run_test::ToolResult;
 
-constexpr int kNamedTensorMajors[] = {10, 11};
+constexpr int kNamedTensorMajors[] = {INFERLET_RUN_NAMED_TENSOR_MAJORS};
 
 void ReplaceAll(std::string& text, const std::string& from, const std::string& to) {
   for (size_t at = text.find(from); at != std::string::npos; at = text.find(from, at + to.size()))
