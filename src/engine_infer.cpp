@@ -16,6 +16,7 @@
 #include <limits>
 
 #include "cuda_check.h"
+#include "cuda_graph.h"
 #include "logging.h"
 #include "trt_binding.h"
 
@@ -101,14 +102,6 @@ void logDimensionsRefused(int profile, int input, const std::vector<int>& shape,
   Logger& line = logError() << "input " << input << " dimensions [" << batch_size;
   for (size_t j = 1; j < shape.size(); ++j) line << ", " << shape[j];
   line << "] are not accepted by profile " << profile << " of the engine\n";
-}
-
-cudaError_t instantiateGraph(cudaGraphExec_t* exec, cudaGraph_t graph) {
-#if CUDART_VERSION >= 12000
-  return cudaGraphInstantiate(exec, graph, 0);
-#else
-  return cudaGraphInstantiate(exec, graph, nullptr, nullptr, 0);
-#endif
 }
 
 }  // namespace
@@ -274,16 +267,10 @@ bool trt_engine_core::configured_bindings_are_dense() const {
   const int configured = static_cast<int>(mNetInfos.size()) * per_profile;
   for (int b = 0; b < configured; ++b) {
     const trt_binding::Binding binding = trt_binding::binding(*mEngine, b);
-    const trt_binding::Layout layout = trt_binding::bindingLayout(*mEngine, binding);
-    if (!layout.on_host && layout.format == nvinfer1::TensorFormat::kLINEAR) continue;
-    Logger& line = logError() << "binding " << b << " (" << trt_binding::bindingName(*mEngine, binding)
-                              << ") is in ";
-    if (layout.on_host) {
-      line << "host memory";
-    } else {
-      line << "format " << formatName(layout.format);
-    }
-    line << ", not a dense row-major tensor in device memory\n";
+    const std::string refusal = trt_binding::layoutRefusal(trt_binding::bindingLayout(*mEngine, binding));
+    if (refusal.empty()) continue;
+    logError() << "binding " << b << " (" << trt_binding::bindingName(*mEngine, binding) << ") " << refusal
+               << "\n";
     return false;
   }
   return true;
@@ -357,10 +344,8 @@ bool trt_engine_core::check_bindings_fit_buffers(int profile) const {
       logError() << "binding " << b << " has no valid dimensions (nbDims " << dims.nbDims << ")\n";
       return false;
     }
-    int64_t bytes = elementSize(trt_binding::bindingDataType(*mEngine, binding));
-    for (int i = 0; i < dims.nbDims && bytes <= std::numeric_limits<int>::max(); ++i) {
-      bytes = dims.d[i] < 0 ? std::numeric_limits<int64_t>::max() : bytes * dims.d[i];
-    }
+    const int64_t bytes = trt_binding::extentsBytes(
+        dims, elementSize(trt_binding::bindingDataType(*mEngine, binding)), std::numeric_limits<int>::max());
     const int capacity = k < n_in ? rec.input_sizes[k] : rec.output_sizes[k - n_in];
     if (bytes > capacity) {
       logError() << "binding " << b << " needs " << static_cast<long long>(bytes)

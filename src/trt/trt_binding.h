@@ -1,8 +1,9 @@
 // The seam between this tree and the generation of TensorRT it is built against: the operations that
 // differ between TensorRT's binding-index interface (7, 8: trt_binding_index.cpp) and its named-tensor
-// interface (10, 11: trt_binding_named.cpp), plus trt_support.h. The build compiles the one that matches
-// the TensorRT it uses into inferlet_trt<N>, which the library, inferlet-run's inspectors, the
-// benchmarks and the fuzz targets link; none of them asks TensorRT about bindings or tensors otherwise.
+// interface (10, 11: trt_binding_named.cpp), plus trt_support.h and what both generations share
+// (trt_binding_common.cpp). The build compiles the one that matches the TensorRT it uses into
+// inferlet_trt<N>, which both interfaces of the library, inferlet-run's inspectors, the benchmarks and
+// the fuzz targets link; none of them asks TensorRT about bindings or tensors otherwise.
 //
 // Conventions:
 // - Bindings are numbered as a TensorRT 8 engine numbers them, on every generation: one block per
@@ -60,6 +61,9 @@ int maxBatchSize(const nvinfer1::ICudaEngine& engine);
 int bindingCount(const nvinfer1::ICudaEngine& engine);
 int64_t contextMemory(const nvinfer1::ICudaEngine& engine);
 
+// The engine's input and output tensors, counted once: the bindings of one profile's block.
+int tensorCount(const nvinfer1::ICudaEngine& engine);
+
 // Binding number index, for the operations below: 10 and 11 find its tensor's name here.
 Binding binding(const nvinfer1::ICudaEngine& engine, int index);
 
@@ -69,6 +73,16 @@ bool bindingIsInput(const nvinfer1::ICudaEngine& engine, const Binding& binding)
 nvinfer1::DataType bindingDataType(const nvinfer1::ICudaEngine& engine, const Binding& binding);
 Extents bindingDimensions(const nvinfer1::ICudaEngine& engine, const Binding& binding);  // -1: dynamic
 Layout bindingLayout(const nvinfer1::ICudaEngine& engine, const Binding& binding);
+
+// Why a binding in this layout cannot be handed over as the library hands every tensor over, dense and
+// row-major in device memory: "is in format kCHW4, not a dense row-major tensor in device memory" (or
+// "is in host memory, ..."), to follow the binding's name. Empty for a layout that can.
+std::string layoutRefusal(const Layout& layout);
+
+// Bytes of a tensor of these dimensions with element_size bytes per element. The product stops growing
+// once it is above limit (what it answers then is above limit, but not the whole product); an extent not
+// known (negative), or a product past int64_t, answers INT64_MAX.
+int64_t extentsBytes(const Extents& dims, int64_t element_size, int64_t limit);
 
 // The smallest, optimal or largest dimensions (point) that profile accepts for an input binding of its
 // block: what a configuration read from the engine is made of. Invalid for an output.
@@ -80,8 +94,8 @@ Extents profileDimensions(const nvinfer1::ICudaEngine& engine, const Binding& bi
 // profile they refused showing in the dimensions they refuse next.
 bool selectProfile(nvinfer1::IExecutionContext& context, int profile, cudaStream_t stream);
 
-// Gives an input binding of the selected profile its dimensions for the next enqueue. False when
-// TensorRT refuses them (it keeps the previous ones).
+// Gives an input binding of the selected profile its dimensions, every extent of them, for the next
+// enqueue. False when TensorRT refuses them (it keeps the previous ones).
 bool setInputDimensions(nvinfer1::IExecutionContext& context, const Binding& binding, const Extents& dims);
 
 // True only when TensorRT says every input dimension of the selected profile is known.

@@ -44,6 +44,11 @@ int64_t contextMemory(const nvinfer1::ICudaEngine& engine) {
   return static_cast<int64_t>(engine.getDeviceMemorySize());
 }
 
+int tensorCount(const nvinfer1::ICudaEngine& engine) {
+  const int profiles = engine.getNbOptimizationProfiles();
+  return profiles > 0 ? engine.getNbBindings() / profiles : 0;
+}
+
 // The number is all these calls need.
 Binding binding(const nvinfer1::ICudaEngine&, int index) {
   Binding found;

@@ -37,6 +37,8 @@ int bindingCount(const nvinfer1::ICudaEngine& engine) {
 
 int64_t contextMemory(const nvinfer1::ICudaEngine& engine) { return engine.getDeviceMemorySizeV2(); }
 
+int tensorCount(const nvinfer1::ICudaEngine& engine) { return engine.getNbIOTensors(); }
+
 // A number outside every profile's block gets no tensor: TensorRT does not say what getIOTensorName
 // answers out of range.
 Binding binding(const nvinfer1::ICudaEngine& engine, int index) {
