@@ -6,10 +6,12 @@
  *  Results. Every function that can fail returns an inferlet_status pointer: NULL for success, else
  *   a status that the caller owns and releases with inferlet_status_release. It carries a code
  *   (inferlet_code) and a message. A status that could not itself be allocated is a shared static
- *   one (code INFERLET_OUT_OF_MEMORY) that inferlet_status_release leaves alone. When a function
- *   fails, its outputs are left as they were, nothing was copied and nothing was run. No function
- *   ends the process or throws, and nothing is printed: messages reach the host only through the log
- *   callback it installs (inferlet_set_log).
+ *   one (code INFERLET_OUT_OF_MEMORY) that inferlet_status_release leaves alone. A refusal (any code
+ *   but INFERLET_TENSORRT_ERROR, INFERLET_CUDA_ERROR and INFERLET_CUDA_STICKY from a step that runs)
+ *   leaves the outputs as they were, with nothing copied and nothing run. A call that fails while it
+ *   runs has ended: whatever of it was queued has finished, its outputs' contents are undefined, and
+ *   there is nothing to wait for. No function ends the process or throws, and nothing is printed:
+ *   messages reach the host only through the log callback it installs (inferlet_set_log).
  *
  *  Ownership. Engines and sessions are opaque. An engine lives until the host has released its own
  *   reference (inferlet_engine_release) and every session made from it is released; a session holds
@@ -17,15 +19,18 @@
  *   them out. The engine bytes may be released once inferlet_engine_load returns.
  *
  *  Threads. Every function may be called from any thread, whatever its current CUDA device: a call
- *   makes the engine's device current for its duration and restores the caller's before it returns.
- *   Sessions of one engine may be created, used and released from many threads at once. One session
- *   runs one call at a time: from inferlet_session_enqueue until the inferlet_session_wait that
- *   completes it, every other enqueue or run on that session is refused (INFERLET_BUSY).
+ *   that reaches the device makes the engine's device current for its duration and restores the
+ *   caller's before it returns. Sessions of one engine may be created, used and released from many
+ *   threads at once. One session runs one call at a time: from inferlet_session_enqueue until the
+ *   inferlet_session_wait that completes it (from any thread), every other enqueue or run on that
+ *   session is refused (INFERLET_BUSY). Releasing a session (or an engine the host still uses) while
+ *   another thread is inside a function with it is the host's error.
  *
  *  Profiles. A session is bound to one optimization profile. When the engine has dynamic shapes,
  *   TensorRT requires that contexts in concurrent use have separate profiles: a second live session
- *   on a profile is refused (INFERLET_PROFILE_IN_USE). An engine without dynamic shapes may have any
- *   number of sessions on its one profile.
+ *   on a profile is refused (INFERLET_PROFILE_IN_USE), and the profile is free again once that
+ *   session is released. An engine without dynamic shapes may have any number of sessions on its one
+ *   profile.
  *
  *  Memory kinds of a call's tensors (inferlet_memory):
  *   - INFERLET_MEMORY_HOST: ordinary (pageable) host memory. Inputs are copied into the session's
@@ -34,16 +39,30 @@
  *   - INFERLET_MEMORY_PINNED: page-locked host memory (cudaMallocHost, cudaHostAlloc). Copied directly
  *     on the session's stream: the caller keeps inputs unchanged and outputs untouched until the call
  *     is waited for.
- *   - INFERLET_MEMORY_DEVICE: memory of the engine's device. Used in place, no copy; the same rule as
- *     for pinned memory.
+ *   - INFERLET_MEMORY_DEVICE: memory of the engine's device, aligned as cudaMalloc aligns (TensorRT 10
+ *     and 11 refuse addresses that are not 256-byte aligned). Used in place, no copy; the same rule
+ *     as for pinned memory. Work the host did on that memory must be complete, or ordered before the
+ *     session's stream, when it enqueues.
+ *   The library cannot tell the kinds apart: memory of another kind than the one named is undefined.
  *
  *  Shapes. Each call gives every input's full shape (any dimensions the session's profile accepts);
  *   the call writes every output's shape as the engine resolved it. Buffers are sized in bytes: a
  *   buffer smaller than its tensor at the call's shape is refused (INFERLET_BUFFER_TOO_SMALL).
  *
+ *  CUDA graphs (inferlet_session_options.cuda_graphs). A call's key is its input shapes and, for
+ *   every tensor, its memory kind and the address the queued work uses (the host's pointer for pinned
+ *   and device memory; for host memory the session's own staging, so any host pointer will do). The
+ *   first call with a key runs as without graphs, then its work is captured into a graph; later calls
+ *   with the key launch that graph and leave TensorRT alone. A capture that fails (TensorRT refuses to
+ *   be captured, the capture is invalidated, the graph does not instantiate) is said once through the
+ *   log at INFERLET_LOG_WARNING, and its key keeps running without a graph (as many failed keys are
+ *   remembered as the cache holds graphs; a key forgotten is tried again).
+ *
  *  Faults. A CUDA error that leaves the device unusable (a sticky fault: an illegal address, a launch
  *   failure, ...) is answered INFERLET_CUDA_STICKY, and so is every later call of every session on
- *   that device, without running. Releasing objects after it is safe.
+ *   that device, loads and session creations included, without running. Releasing objects after it
+ *   is safe. Any other CUDA error fails only its call (INFERLET_CUDA_ERROR; INFERLET_OUT_OF_MEMORY for
+ *   an allocation), and the session stays usable.
  *
  * The library is built once per TensorRT major (libinferlet_sessions8.so, ...7, ...10, ...11); a host
  * links the one that matches its TensorRT. Its data types and formats are numbered as TensorRT numbers
@@ -68,38 +87,44 @@ extern "C" {
 
 typedef enum inferlet_code {
   INFERLET_OK = 0,
-  INFERLET_INVALID_ARGUMENT = 1,   /* a null where a pointer is needed, a count or value out of range */
-  INFERLET_OUT_OF_MEMORY = 2,      /* host or device memory could not be had */
-  INFERLET_ENGINE_REFUSED = 3,     /* the bytes are no engine this TensorRT can deserialize */
-  INFERLET_UNSUPPORTED_TENSOR = 4, /* a tensor the library cannot hand over: not dense row-major in device memory */
-  INFERLET_PROFILE_IN_USE = 5,     /* another live session holds the profile (dynamic shapes) */
+  INFERLET_INVALID_ARGUMENT = 1,     /* a null where a pointer is needed, a count or value out of range */
+  INFERLET_OUT_OF_MEMORY = 2,        /* host or device memory could not be had */
+  INFERLET_ENGINE_REFUSED = 3,       /* the bytes are no engine this TensorRT can deserialize */
+  INFERLET_UNSUPPORTED_TENSOR = 4,   /* a tensor not dense and row-major in device memory */
+  INFERLET_PROFILE_IN_USE = 5,       /* another live session holds the profile (dynamic shapes) */
   INFERLET_SHAPE_OUT_OF_PROFILE = 6, /* an input shape the session's profile does not accept */
-  INFERLET_BUFFER_TOO_SMALL = 7,   /* a buffer with fewer bytes than its tensor at the call's shape */
-  INFERLET_BUSY = 8,               /* the session is still running a call */
-  INFERLET_NOT_RUNNING = 9,        /* wait or event with no call enqueued */
-  INFERLET_TENSORRT_ERROR = 10,    /* TensorRT refused a step (its own message is logged) */
-  INFERLET_CUDA_ERROR = 11,        /* a CUDA call failed; the device is still usable */
-  INFERLET_CUDA_STICKY = 12        /* the device has a sticky fault: nothing more runs on it */
+  INFERLET_BUFFER_TOO_SMALL = 7,     /* a buffer with fewer bytes than its tensor at the call's shape */
+  INFERLET_BUSY = 8,                 /* the session is still running a call */
+  INFERLET_NOT_RUNNING = 9,          /* wait or event with no call enqueued */
+  INFERLET_TENSORRT_ERROR = 10,      /* TensorRT refused a step (its own message is logged) */
+  INFERLET_CUDA_ERROR = 11,          /* a CUDA call failed; the device is still usable */
+  INFERLET_CUDA_STICKY = 12,         /* the device has a sticky fault: nothing more runs on it */
+  INFERLET_INTERNAL_ERROR = 13       /* a failure of the library's own that no other code describes */
 } inferlet_code;
 
 typedef struct inferlet_status inferlet_status;
 
-INFERLET_SESSIONS_API inferlet_code inferlet_status_code(const inferlet_status* status); /* INFERLET_OK for NULL */
-INFERLET_SESSIONS_API const char* inferlet_status_message(const inferlet_status* status); /* "" for NULL */
-INFERLET_SESSIONS_API void inferlet_status_release(inferlet_status* status);             /* NULL is fine */
+/* INFERLET_OK for NULL */
+INFERLET_SESSIONS_API inferlet_code inferlet_status_code(const inferlet_status* status);
+/* "" for NULL */
+INFERLET_SESSIONS_API const char* inferlet_status_message(const inferlet_status* status);
+/* NULL is fine */
+INFERLET_SESSIONS_API void inferlet_status_release(inferlet_status* status);
 
 /* ---- Log -------------------------------------------------------------------------------------- */
 
 typedef enum inferlet_log_level {
-  INFERLET_LOG_ERROR = 1, /* numbered as TensorRT's ILogger::Severity */
+  INFERLET_LOG_ERROR = 1, /* numbered as TensorRT's ILogger::Severity; its kINTERNAL_ERROR comes as this */
   INFERLET_LOG_WARNING = 2,
   INFERLET_LOG_INFO = 3,
   INFERLET_LOG_VERBOSE = 4
 } inferlet_log_level;
 
-/* Called with every message of a level at or below threshold, the library's and TensorRT's, from
- * whichever thread made the call, possibly from several threads at once. NULL (the default) logs
- * nothing. */
+/* Called with every message of a level at or below threshold (a threshold outside ERROR..VERBOSE is
+ * taken as the nearer end), the library's and TensorRT's, from whichever thread made the call,
+ * possibly from several threads at once. NULL (the default) logs nothing. The callback may call
+ * into the library; one already running on another thread may still finish after inferlet_set_log
+ * returns. */
 typedef void (*inferlet_log_fn)(void* user, inferlet_log_level level, const char* message);
 INFERLET_SESSIONS_API void inferlet_set_log(inferlet_log_fn fn, void* user, inferlet_log_level threshold);
 
@@ -110,7 +135,7 @@ INFERLET_SESSIONS_API int inferlet_tensorrt_major(void);
 
 typedef struct inferlet_engine inferlet_engine;
 
-/* Deserializes size bytes on CUDA device `device`. */
+/* Deserializes size bytes on CUDA device `device` (an ordinal the process sees). */
 INFERLET_SESSIONS_API inferlet_status* inferlet_engine_load(const void* bytes, size_t size, int device,
                                                             inferlet_engine** engine);
 /* Drops the host's reference; the engine goes with its last session. NULL is fine. */
@@ -126,32 +151,43 @@ typedef struct inferlet_shape {
 typedef struct inferlet_tensor_info {
   const char* name;
   int32_t is_input;
-  int32_t dtype;    /* as nvinfer1::DataType */
-  int32_t format;   /* as nvinfer1::TensorFormat, of profile 0 (see inferlet_engine_tensor_format) */
-  int32_t on_host;  /* TensorRT reads it from host memory (a shape tensor) */
+  int32_t dtype;     /* as nvinfer1::DataType */
+  int32_t format;    /* as nvinfer1::TensorFormat, of profile 0 (see inferlet_engine_tensor_format) */
+  int32_t on_host;   /* TensorRT reads it from host memory (a shape tensor) */
   int32_t item_size; /* bytes per element */
   inferlet_shape shape;
 } inferlet_tensor_info;
 
-INFERLET_SESSIONS_API inferlet_status* inferlet_engine_tensor_count(const inferlet_engine* engine, int32_t* count);
+INFERLET_SESSIONS_API inferlet_status* inferlet_engine_tensor_count(const inferlet_engine* engine,
+                                                                    int32_t* count);
 /* index in [0, count), in the engine's order of its I/O tensors (on TensorRT 7 and 8 the bindings of
  * profile 0, whose names every profile shares). */
-INFERLET_SESSIONS_API inferlet_status* inferlet_engine_tensor_info(const inferlet_engine* engine, int32_t index,
-                                                                   inferlet_tensor_info* info);
-INFERLET_SESSIONS_API inferlet_status* inferlet_engine_tensor_format(const inferlet_engine* engine, int32_t index,
-                                                                     int32_t profile, int32_t* format);
-INFERLET_SESSIONS_API inferlet_status* inferlet_engine_profile_count(const inferlet_engine* engine, int32_t* count);
+INFERLET_SESSIONS_API inferlet_status* inferlet_engine_tensor_info(const inferlet_engine* engine,
+                                                                   int32_t index, inferlet_tensor_info* info);
+INFERLET_SESSIONS_API inferlet_status* inferlet_engine_tensor_format(const inferlet_engine* engine,
+                                                                     int32_t index, int32_t profile,
+                                                                     int32_t* format);
+INFERLET_SESSIONS_API inferlet_status* inferlet_engine_profile_count(const inferlet_engine* engine,
+                                                                     int32_t* count);
 
-typedef enum inferlet_profile_point { INFERLET_PROFILE_MIN = 0, INFERLET_PROFILE_OPT = 1, INFERLET_PROFILE_MAX = 2 } inferlet_profile_point;
+typedef enum inferlet_profile_point {
+  INFERLET_PROFILE_MIN = 0,
+  INFERLET_PROFILE_OPT = 1,
+  INFERLET_PROFILE_MAX = 2
+} inferlet_profile_point;
 
-/* An input's smallest, optimal or largest shape under a profile. */
-INFERLET_SESSIONS_API inferlet_status* inferlet_engine_profile_shape(const inferlet_engine* engine, int32_t profile,
-                                                                     int32_t input_index, inferlet_profile_point point,
+/* An input's smallest, optimal or largest shape under a profile. tensor_index is the input's index as
+ * inferlet_engine_tensor_info numbers it; an output's is refused (INFERLET_INVALID_ARGUMENT). */
+INFERLET_SESSIONS_API inferlet_status* inferlet_engine_profile_shape(const inferlet_engine* engine,
+                                                                     int32_t profile, int32_t tensor_index,
+                                                                     inferlet_profile_point point,
                                                                      inferlet_shape* shape);
 /* Device memory the engine holds (its weights, as the device's free memory fell when it was
- * deserialized) and what TensorRT says one execution context needs. */
+ * deserialized: the library's own allocations wait for that, other allocations on the device at the
+ * same time would count too) and what TensorRT says one execution context needs. */
 INFERLET_SESSIONS_API inferlet_status* inferlet_engine_device_memory(const inferlet_engine* engine,
-                                                                     size_t* engine_bytes, size_t* context_bytes);
+                                                                     size_t* engine_bytes,
+                                                                     size_t* context_bytes);
 
 /* ---- Sessions --------------------------------------------------------------------------------- */
 
@@ -167,17 +203,21 @@ typedef struct inferlet_session_options {
 
 INFERLET_SESSIONS_API void inferlet_session_options_init(inferlet_session_options* options);
 
-/* One execution context on options->profile (NULL: the defaults), its stream, and device buffers and
- * pinned staging for host-memory tensors at the profile's largest shapes. Holds the engine. Refused
- * with INFERLET_UNSUPPORTED_TENSOR when a tensor of the profile is not a dense row-major tensor in
- * device memory (the message says which and what it is), with INFERLET_PROFILE_IN_USE as said above. */
+/* One execution context on options->profile (NULL: the defaults), its stream, and for every tensor a
+ * device buffer and pinned staging at the profile's largest shapes, used when a call's tensor is in
+ * host or pinned memory: calls allocate nothing. Holds the engine. Refused with
+ * INFERLET_UNSUPPORTED_TENSOR when a tensor of the profile is not a dense row-major tensor in device
+ * memory (the message says which and what it is), with INFERLET_PROFILE_IN_USE as said above. */
 INFERLET_SESSIONS_API inferlet_status* inferlet_session_create(inferlet_engine* engine,
                                                                const inferlet_session_options* options,
                                                                inferlet_session** session);
-/* Waits for a call still running, then releases everything. NULL is fine. */
+/* Waits for a call still running (and for everything queued on the session's stream), then releases
+ * the context, the stream if it is the session's own, the buffers, the staging and the graphs. NULL is
+ * fine. */
 INFERLET_SESSIONS_API void inferlet_session_release(inferlet_session* session);
 
-/* Device memory the session holds: TensorRT's context memory plus its own buffers. */
+/* Device memory the session holds: TensorRT's context memory plus its own device buffers (its pinned
+ * staging is host memory, as much again as the buffers). */
 INFERLET_SESSIONS_API inferlet_status* inferlet_session_device_memory(const inferlet_session* session,
                                                                       size_t* bytes);
 
@@ -190,7 +230,7 @@ typedef enum inferlet_memory {
 } inferlet_memory;
 
 /* One tensor of a call. Inputs: every field is read. Outputs: name, memory, data and bytes are read;
- * shape is written with the resolved shape. */
+ * shape is written with the resolved shape. data is never NULL, even for an empty tensor. */
 typedef struct inferlet_tensor {
   const char* name;
   inferlet_memory memory;
@@ -200,16 +240,19 @@ typedef struct inferlet_tensor {
 } inferlet_tensor;
 
 /* Queues one inference: every input and every output of the engine, each once, in any order. Returns
- * once the work is queued; the outputs' shapes are written then. */
+ * once the work is queued; the outputs' shapes are written then. The arrays themselves may go once it
+ * returns, the memory their data points at may not (see the memory kinds). */
 INFERLET_SESSIONS_API inferlet_status* inferlet_session_enqueue(inferlet_session* session,
-                                                                const inferlet_tensor* inputs, size_t input_count,
-                                                                inferlet_tensor* outputs, size_t output_count);
-/* Completes the enqueued call: waits for its work and copies host-memory outputs into place. */
+                                                                const inferlet_tensor* inputs,
+                                                                size_t input_count, inferlet_tensor* outputs,
+                                                                size_t output_count);
+/* Completes the enqueued call: waits for its work and copies host-memory outputs into place. The call
+ * has ended whatever it answers. */
 INFERLET_SESSIONS_API inferlet_status* inferlet_session_wait(inferlet_session* session);
 /* enqueue, then wait. */
-INFERLET_SESSIONS_API inferlet_status* inferlet_session_run(inferlet_session* session, const inferlet_tensor* inputs,
-                                                            size_t input_count, inferlet_tensor* outputs,
-                                                            size_t output_count);
+INFERLET_SESSIONS_API inferlet_status* inferlet_session_run(inferlet_session* session,
+                                                            const inferlet_tensor* inputs, size_t input_count,
+                                                            inferlet_tensor* outputs, size_t output_count);
 /* A cudaEvent_t, owned by the session, recorded after the enqueued call's work on the session's stream:
  * the host may wait on it or make one of its streams wait on it. Host-memory outputs still need
  * inferlet_session_wait, which also ends the call. */

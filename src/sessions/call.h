@@ -1,0 +1,100 @@
+// One call of a session: the host's tensors matched to the engine's by name and checked (memory kinds,
+// data, input shapes against the session's profile, buffer sizes) before anything runs, then the work
+// on the session's stream: host inputs into pinned staging, the uploads, TensorRT's enqueue, the
+// downloads, and after the wait the host outputs out of staging. Everything it needs is sized when the
+// session is made, so that a call allocates nothing.
+#ifndef INFERLET_SESSIONS_CALL_H_
+#define INFERLET_SESSIONS_CALL_H_
+
+#include <NvInfer.h>
+#include <cuda_runtime_api.h>
+
+#include <cstddef>
+#include <cstdint>
+#include <vector>
+
+#include "cuda_resources.h"
+#include "engine.h"
+#include "inferlet_sessions.h"
+#include "status.h"
+#include "trt_binding.h"
+
+namespace sessions {
+
+// A session's own memory for one engine tensor, at the profile's largest shape: the device buffer
+// TensorRT reads or writes when the host's memory is not device memory, and the pinned staging of
+// host-memory tensors.
+struct TensorBuffers {
+  DeviceMemory device;
+  PinnedMemory staging;
+  size_t capacity = 0;
+};
+
+// What a session lends its calls.
+struct CallResources {
+  const Engine* engine = nullptr;
+  int profile = 0;
+  nvinfer1::IExecutionContext* context = nullptr;
+  cudaStream_t stream = nullptr;
+  std::vector<TensorBuffers> buffers;  // per engine tensor
+  std::vector<void*> bindings;         // TensorRT 8's binding array: every profile's block
+};
+
+class CallPlan {
+ public:
+  explicit CallPlan(const Engine& engine);
+
+  // Matches the host's tensors to the engine's and checks them: every input and output exactly once by
+  // name, a known memory kind, data, each input's shape inside the profile and its buffer large enough.
+  // Asks TensorRT nothing.
+  Status bind(const CallResources& resources, const inferlet_tensor* inputs, size_t input_count,
+              inferlet_tensor* outputs, size_t output_count);
+
+  // What a CUDA graph of this call depends on: the input shapes, and every tensor's memory kind and the
+  // address its captured work uses (the session's staging for host memory, the host's pointer else).
+  const uint64_t* key() const { return mKey.data(); }
+  size_t key_words() const { return mKey.size(); }
+
+  // The outputs' shapes: from TensorRT, once the inputs' shapes are set on the context, or as a graph
+  // recorded them. Then every output is checked against its buffer.
+  Status resolve(const CallResources& resources);
+  Status take_output_dims(const CallResources& resources, const trt_binding::Extents* dims);
+  const trt_binding::Extents& output_dims(size_t output) const { return mTensors[mOutputs[output]].dims; }
+  size_t output_count() const { return mOutputs.size(); }
+
+  // The addresses TensorRT works on: the host's device memory in place, the session's buffers else.
+  Status bind_addresses(CallResources& resources);
+  // Host-memory inputs into the session's staging, so that the host may reuse them at once.
+  void stage_inputs(const CallResources& resources) const;
+  // The uploads, the enqueue and the downloads, queued on the session's stream (or recorded into the
+  // capture it is in). On failure some of it may be queued already.
+  Status queue_work(CallResources& resources) const;
+  // The outputs' shapes into the host's tensors, when the call is queued.
+  void publish_output_shapes(inferlet_tensor* outputs, size_t output_count) const;
+  // After the stream is synchronized: host-memory outputs out of staging.
+  void finish(const CallResources& resources) const;
+
+ private:
+  struct CallTensor {
+    bool given = false;
+    size_t entry = 0;  // index in the host's array
+    inferlet_memory memory = INFERLET_MEMORY_HOST;
+    void* data = nullptr;
+    size_t capacity = 0;  // bytes the host's buffer holds
+    trt_binding::Extents dims;
+    size_t bytes = 0;  // at dims
+  };
+
+  Status check_sizes(const CallResources& resources, bool outputs) const;
+  void build_key(const CallResources& resources);
+
+  const Engine& mEngine;
+  std::vector<CallTensor> mTensors;  // per engine tensor
+  std::vector<size_t> mInputs;       // engine indices of the inputs, in the engine's order
+  std::vector<size_t> mOutputs;
+  std::vector<uint64_t> mKey;
+};
+
+}  // namespace sessions
+
+#endif  // INFERLET_SESSIONS_CALL_H_

@@ -1,0 +1,166 @@
+#include "engine.h"
+
+#include <NvInferPlugin.h>
+#include <cuda_runtime_api.h>
+
+#include <string>
+
+#include "device_guard.h"
+#include "log.h"
+#include "shape.h"
+#include "sticky_faults.h"
+
+namespace sessions {
+namespace {
+
+void initPluginsOnce() {
+  static std::once_flag once;
+  std::call_once(once, [] { initLibNvInferPlugins(&tensorrtLogger(), ""); });
+}
+
+Status checkDeviceOrdinal(int device) {
+  int count = 0;
+  const cudaError_t code = cudaGetDeviceCount(&count);
+  if (code != cudaSuccess) return cudaFailure(device, "cudaGetDeviceCount", code);
+  if (device < 0 || device >= count) {
+    return Status::failure(INFERLET_INVALID_ARGUMENT, "device " + std::to_string(device) +
+                                                          " is not a CUDA device: the process sees " +
+                                                          std::to_string(count) + " device(s)");
+  }
+  return Status();
+}
+
+std::string plural(size_t count, const char* noun) {
+  return std::to_string(count) + " " + noun + (count == 1 ? "" : "s");
+}
+
+}  // namespace
+
+std::shared_mutex& deviceMemoryCensus() {
+  static std::shared_mutex census;
+  return census;
+}
+
+Status Engine::load(const void* bytes, size_t size, int device, std::shared_ptr<Engine>* engine) {
+  if (!engine) return Status::failure(INFERLET_INVALID_ARGUMENT, "engine is null");
+  if (!bytes || size == 0) {
+    return Status::failure(INFERLET_INVALID_ARGUMENT, "no engine bytes (bytes " +
+                                                          std::string(bytes ? "given" : "null") + ", size " +
+                                                          std::to_string(size) + ")");
+  }
+  Status status = checkDevice(device);
+  if (!status.ok()) return status;
+  status = checkDeviceOrdinal(device);
+  if (!status.ok()) return status;
+  DeviceGuard guard;
+  status = guard.enter(device);
+  if (!status.ok()) return status;
+
+  std::shared_ptr<Engine> loaded(new Engine(device));
+  status = loaded->deserialize(bytes, size);
+  if (!status.ok()) return status;
+  loaded->describe();
+  if (logs(INFERLET_LOG_INFO)) {
+    log(INFERLET_LOG_INFO, "engine '" + loaded->mName + "' loaded on device " + std::to_string(device) +
+                               ": " + plural(loaded->mTensors.size(), "tensor") + ", " +
+                               plural(static_cast<size_t>(loaded->mProfileCount), "profile") + ", " +
+                               std::to_string(loaded->mEngineBytes) + " bytes of device memory, " +
+                               std::to_string(loaded->mContextBytes) + " bytes per execution context");
+  }
+  *engine = std::move(loaded);
+  return Status();
+}
+
+Status Engine::deserialize(const void* bytes, size_t size) {
+  initPluginsOnce();
+  mRuntime.reset(nvinfer1::createInferRuntime(tensorrtLogger()));
+  if (!mRuntime)
+    return Status::failure(INFERLET_TENSORRT_ERROR, "TensorRT made no runtime (see its message)");
+
+  std::unique_lock<std::shared_mutex> census(deviceMemoryCensus());
+  size_t free_before = 0, free_after = 0, total = 0;
+  cudaError_t code = cudaMemGetInfo(&free_before, &total);
+  if (code != cudaSuccess) return cudaFailure(mDevice, "cudaMemGetInfo", code);
+  mEngine.reset(mRuntime->deserializeCudaEngine(bytes, size));
+  if (!mEngine) {
+    return Status::failure(INFERLET_ENGINE_REFUSED, "TensorRT " + std::to_string(NV_TENSORRT_MAJOR) +
+                                                        " could not deserialize the " + std::to_string(size) +
+                                                        " bytes as an engine (see its message)");
+  }
+  code = cudaMemGetInfo(&free_after, &total);
+  if (code != cudaSuccess) return cudaFailure(mDevice, "cudaMemGetInfo", code);
+  census.unlock();
+  mEngineBytes = free_before > free_after ? free_before - free_after : 0;
+  trt_binding::settleRuntime(mRuntime);
+  return Status();
+}
+
+void Engine::describe() {
+  const nvinfer1::ICudaEngine& engine = *mEngine;
+  const char* name = engine.getName();
+  mName = name ? name : "";
+  mProfileCount = engine.getNbOptimizationProfiles();
+  const int count = trt_binding::tensorCount(engine);
+  const int64_t context_bytes = trt_binding::contextMemory(engine);
+  mContextBytes = context_bytes > 0 ? static_cast<size_t>(context_bytes) : 0;
+
+  for (int b = 0; b < count * mProfileCount; ++b) mBindings.push_back(trt_binding::binding(engine, b));
+  mTensors.resize(static_cast<size_t>(count));
+  for (int i = 0; i < count; ++i) {
+    TensorDescription& tensor = mTensors[static_cast<size_t>(i)];
+    const trt_binding::Binding& first = binding(0, i);
+    tensor.name = trt_binding::bindingName(engine, first);
+    tensor.is_input = trt_binding::bindingIsInput(engine, first);
+    tensor.dtype = trt_binding::bindingDataType(engine, first);
+    tensor.item_size = elementSize(tensor.dtype);
+    tensor.dims = trt_binding::bindingDimensions(engine, first);
+    for (int p = 0; p < mProfileCount; ++p) {
+      const trt_binding::Binding& own = binding(p, i);
+      tensor.layouts.push_back(trt_binding::bindingLayout(engine, own));
+      if (!tensor.is_input) continue;
+      tensor.ranges.push_back(
+          {trt_binding::profileDimensions(engine, own, p, nvinfer1::OptProfileSelector::kMIN),
+           trt_binding::profileDimensions(engine, own, p, nvinfer1::OptProfileSelector::kOPT),
+           trt_binding::profileDimensions(engine, own, p, nvinfer1::OptProfileSelector::kMAX)});
+    }
+    if (tensor.is_input) {
+      for (int k = 0; k < tensor.dims.nbDims && k < 8; ++k) mDynamicShapes |= tensor.dims.d[k] < 0;
+    }
+  }
+  mProfiles = std::make_unique<ProfileRegistry>(mProfileCount, mDynamicShapes);
+}
+
+inferlet_tensor_info Engine::info(int index) const {
+  const TensorDescription& tensor = this->tensor(index);
+  inferlet_tensor_info info{};
+  info.name = tensor.name.c_str();
+  info.is_input = tensor.is_input ? 1 : 0;
+  info.dtype = static_cast<int32_t>(tensor.dtype);
+  info.format = static_cast<int32_t>(tensor.layouts.front().format);
+  info.on_host = tensor.layouts.front().on_host ? 1 : 0;
+  info.item_size = tensor.item_size;
+  info.shape = toShape(tensor.dims);
+  return info;
+}
+
+TrtUniquePtr<nvinfer1::IExecutionContext> Engine::create_context() {
+  std::lock_guard<std::mutex> lock(mContextMutex);
+  std::shared_lock<std::shared_mutex> census(deviceMemoryCensus());
+  return TrtUniquePtr<nvinfer1::IExecutionContext>(mEngine->createExecutionContext());
+}
+
+void Engine::release_context(TrtUniquePtr<nvinfer1::IExecutionContext>& context) {
+  std::lock_guard<std::mutex> lock(mContextMutex);
+  std::shared_lock<std::shared_mutex> census(deviceMemoryCensus());
+  context.reset();
+}
+
+Engine::~Engine() {
+  DeviceGuard guard;
+  (void)guard.enter(mDevice);  // released on its device where it can be; released all the same
+  std::shared_lock<std::shared_mutex> census(deviceMemoryCensus());
+  mEngine.reset();
+  mRuntime.reset();
+}
+
+}  // namespace sessions

@@ -1,0 +1,104 @@
+// One deserialized engine on its device, described once (its I/O tensors in the engine's order, their
+// layouts and input ranges per profile, its device memory), shared by the sessions made from it: each
+// holds it through a shared pointer, and the host's handle holds one more.
+#ifndef INFERLET_SESSIONS_ENGINE_H_
+#define INFERLET_SESSIONS_ENGINE_H_
+
+#include <NvInfer.h>
+
+#include <cstddef>
+#include <memory>
+#include <mutex>
+#include <shared_mutex>
+#include <string>
+#include <vector>
+
+#include "inferlet_sessions.h"
+#include "profile_registry.h"
+#include "status.h"
+#include "trt_binding.h"
+#include "trt_support.h"
+
+namespace sessions {
+
+struct ProfileRange {
+  trt_binding::Extents min, opt, max;
+};
+
+struct TensorDescription {
+  std::string name;  // as profile 0 names it, the name calls use on every profile
+  bool is_input = false;
+  nvinfer1::DataType dtype = nvinfer1::DataType::kFLOAT;
+  int item_size = 0;
+  trt_binding::Extents dims;                 // -1 where a profile sets the extent
+  std::vector<trt_binding::Layout> layouts;  // per profile
+  std::vector<ProfileRange> ranges;          // per profile; inputs only
+};
+
+// Held shared by every allocation and release of device memory the library makes (or makes TensorRT
+// make), exclusively while an engine's deserialization is measured by the fall of free device memory,
+// so that the measurement sees the engine alone among this library's objects.
+std::shared_mutex& deviceMemoryCensus();
+
+class Engine {
+ public:
+  // Deserializes size bytes on device; on success *engine holds the only reference.
+  static Status load(const void* bytes, size_t size, int device, std::shared_ptr<Engine>* engine);
+  ~Engine();
+
+  Engine(const Engine&) = delete;
+  Engine& operator=(const Engine&) = delete;
+
+  int device() const { return mDevice; }
+  const std::string& name() const { return mName; }
+  const nvinfer1::ICudaEngine& trt() const { return *mEngine; }
+
+  int tensor_count() const { return static_cast<int>(mTensors.size()); }
+  const TensorDescription& tensor(int index) const { return mTensors[static_cast<size_t>(index)]; }
+  // Tensor index as the C interface describes it (format: profile 0's); strings live with the engine.
+  inferlet_tensor_info info(int index) const;
+  int profile_count() const { return mProfileCount; }
+  // Some input extent is -1: TensorRT then wants one context per profile at a time.
+  bool dynamic_shapes() const { return mDynamicShapes; }
+
+  int binding_count() const { return tensor_count() * mProfileCount; }
+  // Tensor index of profile's block, in TensorRT 8's binding numbering.
+  const trt_binding::Binding& binding(int profile, int index) const {
+    return mBindings[static_cast<size_t>(profile * tensor_count() + index)];
+  }
+
+  size_t engine_bytes() const { return mEngineBytes; }
+  size_t context_bytes() const { return mContextBytes; }
+
+  ProfileRegistry& profiles() { return *mProfiles; }
+
+  // Execution contexts are made and released one at a time per engine: TensorRT does not say that an
+  // engine may do either from several threads at once. Null when TensorRT made none (it says why).
+  TrtUniquePtr<nvinfer1::IExecutionContext> create_context();
+  void release_context(TrtUniquePtr<nvinfer1::IExecutionContext>& context);
+
+ private:
+  explicit Engine(int device) : mDevice(device) {}
+  Status deserialize(const void* bytes, size_t size);
+  void describe();
+
+  const int mDevice;
+  // Empty after deserialization where engines stand alone (7, 8); otherwise the runtime that
+  // deserialized mEngine, declared before it so that it is released after it.
+  TrtUniquePtr<nvinfer1::IRuntime> mRuntime;
+  TrtUniquePtr<nvinfer1::ICudaEngine> mEngine;
+  std::mutex mContextMutex;
+
+  std::string mName;
+  std::vector<TensorDescription> mTensors;
+  std::vector<trt_binding::Binding> mBindings;  // every profile's block
+  int mProfileCount = 0;
+  bool mDynamicShapes = false;
+  size_t mEngineBytes = 0;
+  size_t mContextBytes = 0;
+  std::unique_ptr<ProfileRegistry> mProfiles;
+};
+
+}  // namespace sessions
+
+#endif  // INFERLET_SESSIONS_ENGINE_H_

@@ -1,0 +1,333 @@
+#include "session.h"
+
+#include <limits>
+#include <shared_mutex>
+
+#include "cuda_graph.h"
+#include "device_guard.h"
+#include "log.h"
+#include "shape.h"
+#include "sticky_faults.h"
+
+namespace sessions {
+namespace {
+
+inferlet_session_options defaultOptions() {
+  inferlet_session_options options;
+  options.profile = 0;
+  options.cuda_graphs = 0;
+  options.graph_cache_size = 8;
+  options.stream = nullptr;
+  return options;
+}
+
+Status checkOptions(const Engine& engine, const inferlet_session_options& options) {
+  if (options.profile < 0 || options.profile >= engine.profile_count()) {
+    return Status::failure(INFERLET_INVALID_ARGUMENT, "profile " + std::to_string(options.profile) +
+                                                          " is out of range: the engine has " +
+                                                          std::to_string(engine.profile_count()) +
+                                                          " profile(s)");
+  }
+  if (options.graph_cache_size < 1) {
+    return Status::failure(INFERLET_INVALID_ARGUMENT,
+                           "graph_cache_size " + std::to_string(options.graph_cache_size) + " is below 1");
+  }
+  return Status();
+}
+
+// Every tensor of the profile must be one the library can hand over.
+Status checkLayouts(const Engine& engine, int profile) {
+  for (int t = 0; t < engine.tensor_count(); ++t) {
+    const TensorDescription& tensor = engine.tensor(t);
+    const std::string refusal = trt_binding::layoutRefusal(tensor.layouts[static_cast<size_t>(profile)]);
+    if (refusal.empty()) continue;
+    return Status::failure(INFERLET_UNSUPPORTED_TENSOR, std::string(tensor.is_input ? "input" : "output") +
+                                                            " '" + tensor.name + "' of profile " +
+                                                            std::to_string(profile) + " " + refusal);
+  }
+  return Status();
+}
+
+}  // namespace
+
+inferlet_session_options sessionDefaults() { return defaultOptions(); }
+
+Session::Session(std::shared_ptr<Engine> engine, const inferlet_session_options& options)
+    : mEngine(std::move(engine)),
+      mProfile(options.profile),
+      mUseGraphs(options.cuda_graphs != 0),
+      mGraphCacheSize(static_cast<size_t>(options.graph_cache_size)),
+      mPlan(*mEngine) {}
+
+Status Session::create(std::shared_ptr<Engine> engine, const inferlet_session_options* options,
+                       std::unique_ptr<Session>* session) {
+  if (!engine) return Status::failure(INFERLET_INVALID_ARGUMENT, "engine is null");
+  if (!session) return Status::failure(INFERLET_INVALID_ARGUMENT, "session is null");
+  const inferlet_session_options chosen = options ? *options : defaultOptions();
+  Status status = checkOptions(*engine, chosen);
+  if (!status.ok()) return status;
+  status = checkDevice(engine->device());
+  if (!status.ok()) return status;
+  DeviceGuard guard;
+  status = guard.enter(engine->device());
+  if (!status.ok()) return status;
+  status = checkLayouts(*engine, chosen.profile);
+  if (!status.ok()) return status;
+
+  std::unique_ptr<Session> made(new Session(std::move(engine), chosen));
+  status = made->init(chosen.stream);
+  if (!status.ok()) return status;  // made's destructor releases what init took
+  *session = std::move(made);
+  return Status();
+}
+
+Status Session::init(void* host_stream) {
+  const Engine& engine = *mEngine;
+  const int device = engine.device();
+  Status status = mEngine->profiles().claim(mProfile);
+  if (!status.ok()) return status;
+  mProfileClaimed = true;
+
+  mContext = mEngine->create_context();
+  if (!mContext) {
+    return Status::failure(INFERLET_TENSORRT_ERROR, "TensorRT made no execution context (see its message)");
+  }
+  mResources.engine = &engine;
+  mResources.profile = mProfile;
+  mResources.context = mContext.get();
+  if (host_stream) {
+    mResources.stream = static_cast<cudaStream_t>(host_stream);
+  } else {
+    const cudaError_t code = cudaStreamCreateWithFlags(mOwnStream.receive(), cudaStreamNonBlocking);
+    if (code != cudaSuccess) return cudaFailure(device, "cudaStreamCreateWithFlags", code);
+    mResources.stream = mOwnStream.get();
+  }
+  if (!trt_binding::selectProfile(*mContext, mProfile, mResources.stream)) {
+    return Status::failure(INFERLET_TENSORRT_ERROR,
+                           "TensorRT refused profile " + std::to_string(mProfile) + " (see its message)");
+  }
+  status = allocate_buffers();
+  if (!status.ok()) return status;
+  mResources.bindings.assign(static_cast<size_t>(engine.binding_count()), nullptr);
+  if (mUseGraphs) {
+    mGraphs = std::make_unique<GraphCache>(mGraphCacheSize, mPlan.key_words(), mPlan.output_count());
+    mCapturedOutputDims.resize(mPlan.output_count());
+  }
+  // Whatever selecting the profile queued is done before the first call, or a failure of it shows here.
+  const cudaError_t code = cudaStreamSynchronize(mResources.stream);
+  if (code != cudaSuccess) return cudaFailure(device, "cudaStreamSynchronize", code);
+
+  mDeviceBytes = engine.context_bytes();
+  for (const TensorBuffers& buffers : mResources.buffers) mDeviceBytes += buffers.capacity;
+  if (logs(INFERLET_LOG_INFO)) {
+    log(INFERLET_LOG_INFO, "session on profile " + std::to_string(mProfile) + " of engine '" + engine.name() +
+                               "': " + std::to_string(mDeviceBytes) +
+                               " bytes of device memory (execution context " +
+                               std::to_string(engine.context_bytes()) + ", buffers " +
+                               std::to_string(mDeviceBytes - engine.context_bytes()) + ")");
+  }
+  return Status();
+}
+
+// Sizes every tensor at the profile's largest shapes: the inputs' from the profile, the outputs' as
+// TensorRT resolves them from those.
+Status Session::allocate_buffers() {
+  const Engine& engine = *mEngine;
+  const int device = engine.device();
+  mResources.buffers.resize(static_cast<size_t>(engine.tensor_count()));
+  for (int t = 0; t < engine.tensor_count(); ++t) {
+    const TensorDescription& tensor = engine.tensor(t);
+    if (!tensor.is_input) continue;
+    const trt_binding::Extents& largest = tensor.ranges[static_cast<size_t>(mProfile)].max;
+    if (!trt_binding::setInputDimensions(*mContext, engine.binding(mProfile, t), largest)) {
+      return Status::failure(INFERLET_TENSORRT_ERROR, "TensorRT refused the largest shape " +
+                                                          shapeText(largest) + " of input '" + tensor.name +
+                                                          "' on profile " + std::to_string(mProfile) +
+                                                          " (see its message)");
+    }
+  }
+  if (!trt_binding::allInputDimensionsSpecified(*mContext)) {
+    return Status::failure(INFERLET_TENSORRT_ERROR,
+                           "TensorRT does not take every input's shape as specified (see its message)");
+  }
+  std::shared_lock<std::shared_mutex> census(deviceMemoryCensus());
+  for (int t = 0; t < engine.tensor_count(); ++t) {
+    const TensorDescription& tensor = engine.tensor(t);
+    const trt_binding::Extents dims =
+        tensor.is_input ? tensor.ranges[static_cast<size_t>(mProfile)].max
+                        : trt_binding::resolvedDimensions(*mContext, engine.binding(mProfile, t));
+    const int64_t bytes =
+        trt_binding::extentsBytes(dims, tensor.item_size, std::numeric_limits<int64_t>::max());
+    if (dims.nbDims < 0 || dims.nbDims > INFERLET_MAX_DIMS || bytes == std::numeric_limits<int64_t>::max()) {
+      return Status::failure(INFERLET_UNSUPPORTED_TENSOR,
+                             std::string(tensor.is_input ? "input" : "output") + " '" + tensor.name +
+                                 "' has no size TensorRT can tell at the largest input shapes of profile " +
+                                 std::to_string(mProfile) + " (shape " + shapeText(dims) + ")");
+    }
+    TensorBuffers& buffers = mResources.buffers[static_cast<size_t>(t)];
+    buffers.capacity = static_cast<size_t>(bytes);
+    if (buffers.capacity == 0) continue;
+    cudaError_t code = cudaMalloc(buffers.device.receive(), buffers.capacity);
+    if (code != cudaSuccess) return cudaFailure(device, "cudaMalloc", code);
+    code = cudaMallocHost(buffers.staging.receive(), buffers.capacity);
+    if (code != cudaSuccess) return cudaFailure(device, "cudaMallocHost", code);
+  }
+  return Status();
+}
+
+Session::~Session() {
+  DeviceGuard guard;
+  (void)guard.enter(mEngine->device());  // released all the same where the device cannot be had
+  // A call still in flight, or what selecting the profile queued: nothing TensorRT queued may outlive
+  // its context.
+  if (mResources.stream) (void)cudaStreamSynchronize(mResources.stream);
+  if (mContext) mEngine->release_context(mContext);
+  mOwnStream.reset();
+  {
+    std::shared_lock<std::shared_mutex> census(deviceMemoryCensus());
+    for (TensorBuffers& buffers : mResources.buffers) {
+      buffers.device.reset();
+      buffers.staging.reset();
+    }
+  }
+  if (mGraphs) mGraphs->clear();
+  if (mProfileClaimed) mEngine->profiles().release(mProfile);
+}
+
+Status Session::begin_call() {
+  int expected = kIdle;
+  if (mState.compare_exchange_strong(expected, kBusy)) return Status();
+  return Status::failure(INFERLET_BUSY, "the session is running a call: wait for it before the next one");
+}
+
+Status Session::enqueue(const inferlet_tensor* inputs, size_t input_count, inferlet_tensor* outputs,
+                        size_t output_count) {
+  Status status = begin_call();
+  if (!status.ok()) return status;
+  status = start(inputs, input_count, outputs, output_count);
+  mState.store(status.ok() ? kQueued : kIdle);
+  return status;
+}
+
+Status Session::wait() {
+  int expected = kQueued;
+  if (!mState.compare_exchange_strong(expected, kBusy)) {
+    if (expected == kIdle) return Status::failure(INFERLET_NOT_RUNNING, "the session has no call enqueued");
+    return Status::failure(INFERLET_BUSY, "another thread is enqueueing or waiting for the session's call");
+  }
+  Status status = complete();
+  mState.store(kIdle);
+  return status;
+}
+
+Status Session::run(const inferlet_tensor* inputs, size_t input_count, inferlet_tensor* outputs,
+                    size_t output_count) {
+  Status status = begin_call();
+  if (!status.ok()) return status;
+  status = start(inputs, input_count, outputs, output_count);
+  if (status.ok()) status = complete();
+  mState.store(kIdle);
+  return status;
+}
+
+Status Session::start(const inferlet_tensor* inputs, size_t input_count, inferlet_tensor* outputs,
+                      size_t output_count) {
+  const int device = mEngine->device();
+  Status status = checkDevice(device);
+  if (!status.ok()) return status;
+  DeviceGuard guard;
+  status = guard.enter(device);
+  if (!status.ok()) return status;
+  status = mPlan.bind(mResources, inputs, input_count, outputs, output_count);
+  if (!status.ok()) return status;
+
+  const GraphCache::Graph* graph = mGraphs ? mGraphs->find(mPlan.key()) : nullptr;
+  if (graph) {
+    status = mPlan.take_output_dims(mResources, graph->output_dims.data());
+    if (!status.ok()) return status;
+    mPlan.stage_inputs(mResources);
+    const cudaError_t code = cudaGraphLaunch(graph->exec.get(), mResources.stream);
+    if (code != cudaSuccess) return cudaFailure(device, "cudaGraphLaunch", code);
+  } else {
+    status = mPlan.resolve(mResources);
+    if (!status.ok()) return status;
+    status = mPlan.bind_addresses(mResources);
+    if (!status.ok()) return status;
+    mPlan.stage_inputs(mResources);
+    status = mPlan.queue_work(mResources);
+    if (!status.ok()) return abandon(std::move(status));
+    if (mGraphs && !mGraphs->failed(mPlan.key())) {
+      status = capture();
+      if (!status.ok()) return abandon(std::move(status));
+    }
+  }
+  mPlan.publish_output_shapes(outputs, output_count);
+  return Status();
+}
+
+// Part of a call may be queued when a later step fails: it finishes before the call answers, so that no
+// work of a call that failed still reads or writes the host's memory.
+Status Session::abandon(Status failure) {
+  const cudaError_t code = cudaStreamSynchronize(mResources.stream);
+  if (code != cudaSuccess && failure.code() != INFERLET_CUDA_STICKY) {
+    Status sync = cudaFailure(mEngine->device(), "cudaStreamSynchronize", code);
+    if (sync.code() == INFERLET_CUDA_STICKY) return sync;
+  }
+  return failure;
+}
+
+Status Session::complete() {
+  const int device = mEngine->device();
+  Status status = checkDevice(device);
+  if (!status.ok()) return status;
+  DeviceGuard guard;
+  status = guard.enter(device);
+  if (!status.ok()) return status;
+  const cudaError_t code = cudaStreamSynchronize(mResources.stream);
+  if (code != cudaSuccess) return cudaFailure(device, "cudaStreamSynchronize", code);
+  mPlan.finish(mResources);
+  return Status();
+}
+
+// The call's work has just been queued outside a capture (TensorRT wants one enqueue with new shapes
+// before a capture); the same work is now recorded into a graph for the calls with the same key. A
+// capture that fails leaves the key to plain calls, with one warning; only a sticky fault fails the
+// call.
+Status Session::capture() {
+  GraphExec exec;
+  Status status = record_graph(&exec);
+  if (status.ok()) {
+    for (size_t j = 0; j < mPlan.output_count(); ++j) mCapturedOutputDims[j] = mPlan.output_dims(j);
+    mGraphs->store(mPlan.key(), std::move(exec), mCapturedOutputDims.data());
+    return Status();
+  }
+  if (status.code() == INFERLET_CUDA_STICKY) return status;
+  mGraphs->mark_failed(mPlan.key());
+  if (logs(INFERLET_LOG_WARNING)) {
+    log(INFERLET_LOG_WARNING,
+        "CUDA graph capture failed on profile " + std::to_string(mProfile) +
+            ", calls with these input shapes and buffers run without a graph from now on: " +
+            status.message());
+  }
+  return Status();
+}
+
+Status Session::record_graph(GraphExec* exec) {
+  const int device = mEngine->device();
+  cudaError_t code = cudaStreamBeginCapture(mResources.stream, cudaStreamCaptureModeRelaxed);
+  if (code != cudaSuccess) return cudaFailure(device, "cudaStreamBeginCapture", code);
+  Status work = mPlan.queue_work(mResources);
+  Graph graph;
+  // Ended whatever happened, so that the stream leaves capture mode.
+  code = cudaStreamEndCapture(mResources.stream, graph.receive());
+  if (!work.ok()) return work;
+  if (code != cudaSuccess) return cudaFailure(device, "cudaStreamEndCapture", code);
+  code = instantiateGraph(exec->receive(), graph.get());
+  if (code != cudaSuccess) {
+    exec->reset();
+    return cudaFailure(device, "cudaGraphInstantiate", code);
+  }
+  return Status();
+}
+
+}  // namespace sessions

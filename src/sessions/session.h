@@ -1,0 +1,82 @@
+// A session: one execution context of an engine on one profile, its stream (its own non-blocking one,
+// or the host's), its device buffers and pinned staging at the profile's largest shapes, and the calls
+// it runs one at a time, with CUDA graphs when asked for.
+#ifndef INFERLET_SESSIONS_SESSION_H_
+#define INFERLET_SESSIONS_SESSION_H_
+
+#include <NvInfer.h>
+#include <cuda_runtime_api.h>
+
+#include <atomic>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "call.h"
+#include "cuda_resources.h"
+#include "engine.h"
+#include "graph_cache.h"
+#include "inferlet_sessions.h"
+#include "status.h"
+#include "trt_support.h"
+
+namespace sessions {
+
+// What inferlet_session_options_init writes.
+inferlet_session_options sessionDefaults();
+
+class Session {
+ public:
+  // options as inferlet_session_options_init leaves them when null.
+  static Status create(std::shared_ptr<Engine> engine, const inferlet_session_options* options,
+                       std::unique_ptr<Session>* session);
+  // Waits for the stream's work, then releases the context, the stream (if its own), the buffers, the
+  // staging and the graphs, and gives the profile back.
+  ~Session();
+
+  Session(const Session&) = delete;
+  Session& operator=(const Session&) = delete;
+
+  Status enqueue(const inferlet_tensor* inputs, size_t input_count, inferlet_tensor* outputs,
+                 size_t output_count);
+  Status wait();
+  Status run(const inferlet_tensor* inputs, size_t input_count, inferlet_tensor* outputs,
+             size_t output_count);
+
+  size_t device_memory() const { return mDeviceBytes; }
+
+ private:
+  // kIdle -> kBusy (a thread is in enqueue, run or wait) -> kQueued (enqueued, not waited for) or kIdle.
+  enum State : int { kIdle, kBusy, kQueued };
+
+  Session(std::shared_ptr<Engine> engine, const inferlet_session_options& options);
+  Status init(void* host_stream);
+  Status allocate_buffers();
+
+  Status begin_call();
+  Status start(const inferlet_tensor* inputs, size_t input_count, inferlet_tensor* outputs,
+               size_t output_count);
+  Status complete();
+  Status abandon(Status failure);
+  Status capture();
+  Status record_graph(GraphExec* exec);
+
+  const std::shared_ptr<Engine> mEngine;
+  const int mProfile;
+  const bool mUseGraphs;
+  const size_t mGraphCacheSize;
+  bool mProfileClaimed = false;
+
+  TrtUniquePtr<nvinfer1::IExecutionContext> mContext;
+  OwnedStream mOwnStream;
+  CallResources mResources;
+  CallPlan mPlan;
+  std::unique_ptr<GraphCache> mGraphs;
+  std::vector<trt_binding::Extents> mCapturedOutputDims;  // scratch for storing a graph
+  size_t mDeviceBytes = 0;
+  std::atomic<int> mState{kIdle};
+};
+
+}  // namespace sessions
+
+#endif  // INFERLET_SESSIONS_SESSION_H_
