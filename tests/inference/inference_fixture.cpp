@@ -46,13 +46,4 @@ CallOutcome InferenceTest::Process(trt_engine_core* handle, int profile, const s
   return outcome;
 }
 
-Tensor Pattern(size_t count, int seed) {
-  Tensor values(count);
-  for (size_t k = 0; k < count; ++k) {
-    const int step = static_cast<int>((k * 37 + static_cast<size_t>(seed) * 101) % 61);
-    values[k] = static_cast<float>(step - 30) * 0.125f + static_cast<float>(seed) * 0.0625f;
-  }
-  return values;
-}
-
 }  // namespace inferlet_test

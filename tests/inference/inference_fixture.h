@@ -39,7 +39,8 @@ class InferenceTest : public FreshPlatformTest {
                       int input_num = -1);
 };
 
-// Deterministic test data of both signs, different for every seed.
+// Deterministic test data of both signs, different for every seed (defined with the reference nets,
+// which the sessions tests share).
 Tensor Pattern(size_t count, int seed);
 
 }  // namespace inferlet_test

@@ -20,6 +20,13 @@ Tensor TwoProfilesReference(const Tensor& in0, const Tensor& in1, int batch_size
 Tensor ReluReference(const Tensor& in, size_t count);
 Tensor HalfReference(const Tensor& in, size_t count);
 
+// mlp: y = dense(relu(dense(x, 16 -> 32, weights seed 1, bias seed 2)), 32 -> 4, seeds 3 and 4), with
+// the builder's random fill (uniform in [-1, 1) from splitmix64, as the stand-in documents it).
+Tensor MlpReference(const Tensor& x, int batch_size);
+// varying_width: per row of `width` values, the taps 0.25, 0.5, 0.25 slid over it without padding
+// (width - 2 values).
+Tensor SmoothedReference(const Tensor& in, int rows, int width);
+
 // Same length and every value within a rounding step of the reference.
 ::testing::AssertionResult Matches(const Tensor& actual, const Tensor& expected);
 
