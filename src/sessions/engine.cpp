@@ -56,7 +56,7 @@ Status Engine::load(const void* bytes, size_t size, int device, std::shared_ptr<
   status = guard.enter(device);
   if (!status.ok()) return status;
 
-  std::shared_ptr<Engine> loaded(new Engine(device));
+  std::shared_ptr<Engine> loaded = std::make_shared<Engine>(Made(), device);
   status = loaded->deserialize(bytes, size);
   if (!status.ok()) return status;
   loaded->describe();

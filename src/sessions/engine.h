@@ -41,9 +41,14 @@ struct TensorDescription {
 std::shared_mutex& deviceMemoryCensus();
 
 class Engine {
+  struct Made {  // only load makes engines
+    explicit Made() = default;
+  };
+
  public:
   // Deserializes size bytes on device; on success *engine holds the only reference.
   static Status load(const void* bytes, size_t size, int device, std::shared_ptr<Engine>* engine);
+  Engine(Made, int device) : mDevice(device) {}
   ~Engine();
 
   Engine(const Engine&) = delete;
@@ -78,7 +83,6 @@ class Engine {
   void release_context(TrtUniquePtr<nvinfer1::IExecutionContext>& context);
 
  private:
-  explicit Engine(int device) : mDevice(device) {}
   Status deserialize(const void* bytes, size_t size);
   void describe();
 

@@ -52,7 +52,7 @@ Status checkLayouts(const Engine& engine, int profile) {
 
 inferlet_session_options sessionDefaults() { return defaultOptions(); }
 
-Session::Session(std::shared_ptr<Engine> engine, const inferlet_session_options& options)
+Session::Session(Made, std::shared_ptr<Engine> engine, const inferlet_session_options& options)
     : mEngine(std::move(engine)),
       mProfile(options.profile),
       mUseGraphs(options.cuda_graphs != 0),
@@ -74,7 +74,7 @@ Status Session::create(std::shared_ptr<Engine> engine, const inferlet_session_op
   status = checkLayouts(*engine, chosen.profile);
   if (!status.ok()) return status;
 
-  std::unique_ptr<Session> made(new Session(std::move(engine), chosen));
+  auto made = std::make_unique<Session>(Made(), std::move(engine), chosen);
   status = made->init(chosen.stream);
   if (!status.ok()) return status;  // made's destructor releases what init took
   *session = std::move(made);

@@ -26,10 +26,15 @@ namespace sessions {
 inferlet_session_options sessionDefaults();
 
 class Session {
+  struct Made {  // only create makes sessions
+    explicit Made() = default;
+  };
+
  public:
   // options as inferlet_session_options_init leaves them when null.
   static Status create(std::shared_ptr<Engine> engine, const inferlet_session_options* options,
                        std::unique_ptr<Session>* session);
+  Session(Made, std::shared_ptr<Engine> engine, const inferlet_session_options& options);
   // Waits for the stream's work, then releases the context, the stream (if its own), the buffers, the
   // staging and the graphs, and gives the profile back.
   ~Session();
@@ -49,7 +54,6 @@ class Session {
   // kIdle -> kBusy (a thread is in enqueue, run or wait) -> kQueued (enqueued, not waited for) or kIdle.
   enum State : int { kIdle, kBusy, kQueued };
 
-  Session(std::shared_ptr<Engine> engine, const inferlet_session_options& options);
   Status init(void* host_stream);
   Status allocate_buffers();
 
