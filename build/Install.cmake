@@ -1,8 +1,10 @@
 # The installed tree. An installation works on its own for the build it came from:
 #
 #   bin/inferlet-run, bin/trtbuild         the runner; the engine builder when a stand-in TensorRT is in use
-#   include/inferlet/kestrel_trt.h         the public header
+#   include/inferlet/kestrel_trt.h         the public headers: the legacy interface's, and the
+#   include/inferlet/inferlet_sessions.h   sessions interface's
 #   lib/libinferlet<N>.so                  the deliverables, and the runner's engine inspectors
+#   lib/libinferlet_sessions<N>.so         the sessions interface, one per major
 #   lib/inferlet-standin/                  what this build took from platform/: the emulated CUDA device
 #                                          and the stand-in libnvinfer/libnvinfer_plugin of each major
 #                                          built without TensorRT<N>_ROOT
@@ -46,11 +48,12 @@ function(inferlet_install_runpath target dir)
   endif()
 endfunction()
 
-# The deliverables and the public header.
+# The deliverables, the sessions libraries and their public headers.
 set(_deliverables)
 foreach(major IN LISTS INFERLET_TENSORRT_MAJORS)
-  list(APPEND _deliverables inferlet${major})
+  list(APPEND _deliverables inferlet${major} inferlet_sessions${major})
   inferlet_install_runpath(inferlet${major} ${CMAKE_INSTALL_LIBDIR})
+  inferlet_install_runpath(inferlet_sessions${major} ${CMAKE_INSTALL_LIBDIR})
 endforeach()
 install(TARGETS ${_deliverables} EXPORT inferletTargets
         LIBRARY DESTINATION ${CMAKE_INSTALL_LIBDIR}
@@ -86,7 +89,8 @@ if(TARGET inferlet-run)
   endforeach()
 endif()
 
-# find_package(inferlet 0.1): imported targets inferlet::inferlet<N>, the device and majors built.
+# find_package(inferlet 0.1): imported targets inferlet::inferlet<N> and inferlet::sessions<N>, the
+# device and majors built.
 install(EXPORT inferletTargets NAMESPACE inferlet:: DESTINATION ${INFERLET_CONFIG_DIR})
 configure_package_config_file(${CMAKE_CURRENT_LIST_DIR}/inferletConfig.cmake.in
                               ${PROJECT_BINARY_DIR}/inferletConfig.cmake
