@@ -204,5 +204,31 @@ TEST_F(SessionsTest, HostInputsMayBeReusedOnceEnqueueReturns) {
   ExpectOutputs(trip, tensors, expected);
 }
 
+// The host's stream: the session's work goes there, and the stream stays the host's.
+TEST_F(SessionsTest, ASessionMayRunOnTheHostsStream) {
+  cudaStream_t stream = nullptr;
+  ASSERT_EQ(cudaStreamCreate(&stream), cudaSuccess);
+  {
+    const RoundTrip& trip = Trip("two_profiles_1");
+    EngineHandle engine = LoadEngine(trip.engine);
+    SessionHandle session = NewSession(engine.get(), [&](inferlet_session_options& o) {
+      o.profile = 1;
+      o.stream = stream;
+      o.cuda_graphs = 1;
+    });
+    ASSERT_TRUE(session);
+    CallTensors tensors;
+    const std::vector<Tensor> expected =
+        Prepare(trip, {INFERLET_MEMORY_PINNED, INFERLET_MEMORY_HOST, INFERLET_MEMORY_PINNED}, 9, tensors);
+    for (int k = 0; k < 2; ++k) {
+      ASSERT_TRUE(Ok(inferlet_session_enqueue(session.get(), tensors.inputs(), 2, tensors.outputs(), 1)));
+      ASSERT_EQ(cudaStreamSynchronize(stream), cudaSuccess);  // pinned outputs are complete with the stream
+      ExpectOutputs(trip, tensors, expected);
+      ASSERT_TRUE(Ok(inferlet_session_wait(session.get())));
+    }
+  }
+  EXPECT_EQ(cudaStreamDestroy(stream), cudaSuccess) << "the session released the host's stream";
+}
+
 }  // namespace
 }  // namespace inferlet_test
