@@ -214,7 +214,7 @@ cudaError_t cudaStreamWaitEvent(cudaStream_t stream, cudaEvent_t event, unsigned
   }
   // In one stream the order holds already; otherwise the stream's later work waits for the record.
   if (e->stream != s && !cudaemu::has_run(*e->stream, e->record_seq))
-    cudaemu::enqueue_event_wait(emu, *s, e->stream, e->record_seq + 1);
+    cudaemu::enqueue_wait(emu, *s, e->stream, e->record_seq + 1);
   return call.finish(cudaSuccess);
 }
 

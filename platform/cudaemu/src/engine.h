@@ -31,7 +31,7 @@ std::uint64_t enqueue(Emulator& emu, Stream& stream, std::shared_ptr<const OpLis
 std::uint64_t enqueue_event_record(Emulator& emu, Stream& stream);
 
 // Queues a wait: the stream's later work waits for the items of `source` with seq < until.
-void enqueue_event_wait(Emulator& emu, Stream& stream, std::shared_ptr<Stream> source, std::uint64_t until);
+void enqueue_wait(Emulator& emu, Stream& stream, std::shared_ptr<Stream> source, std::uint64_t until);
 
 // True once the stream's item `seq` has run (it is neither queued nor running).
 bool has_run(const Stream& stream, std::uint64_t seq);

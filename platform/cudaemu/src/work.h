@@ -21,6 +21,9 @@ struct Op {
   std::size_t count = 0;
   cudaMemcpyKind direction = cudaMemcpyDefault;
   int value = 0;
+  // Copies: each side lay in a device or pinned allocation when the copy was issued.
+  bool dst_allocated = false;
+  bool src_allocated = false;
   cudaHostFn_t fn = nullptr;
   void* user_data = nullptr;
   // Pageable source bytes taken at the call, so the caller may reuse its buffer at once.
@@ -40,11 +43,12 @@ struct WorkItem {
   enum class Kind {
     Work,         // copies, memsets, host functions, a graph launch
     EventRecord,  // where an event was recorded: it completes when this item has run
-    EventWait,    // cudaStreamWaitEvent: later work waits for the work an event captured
+    Wait,         // later work waits for another stream's items: cudaStreamWaitEvent, or the previous
+                  // launch of an executable graph launched into another stream
   } kind = Kind::Work;
   std::uint64_t seq = 0;
   std::shared_ptr<const OpList> ops;
-  // EventWait: the stream the event was recorded in, and the end (exclusive) of what it captured there.
+  // Wait: the stream waited for, and the end (exclusive) of its items waited for.
   std::shared_ptr<Stream> waits_for;
   std::uint64_t waits_until = 0;
 };
@@ -83,6 +87,9 @@ struct Graph {
 struct GraphExec {
   int device = 0;
   std::shared_ptr<const OpList> nodes;
+  // The latest launch outside a capture: the next one, in whatever stream, is ordered behind it.
+  std::shared_ptr<Stream> last_stream;
+  std::uint64_t last_seq = 0;
 };
 
 // An event belongs to the device current at its creation. It holds what its latest record captured:
