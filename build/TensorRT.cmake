@@ -42,26 +42,18 @@ function(inferlet_other_major_of_generation out major)
   endif()
 endfunction()
 
-# Which of them a build makes: all by default; a build that needs only one major per generation (the
-# sanitizer builds, say) names those.
-set(INFERLET_BUILD_MAJORS "${INFERLET_KNOWN_TENSORRT_MAJORS}" CACHE STRING
-    "TensorRT majors to build deliverables, stand-ins and tests for (some of the known ones)")
-foreach(major IN LISTS INFERLET_BUILD_MAJORS)
-  if(NOT major IN_LIST INFERLET_KNOWN_TENSORRT_MAJORS)
-    message(FATAL_ERROR "inferlet: INFERLET_BUILD_MAJORS names TensorRT ${major}, which the project does not serve")
-  endif()
-endforeach()
+# The majors whose test suites are built (the library's and the stand-in's), all by default; the
+# sanitizer stage of CI builds one per generation. Majors without a TensorRT in the build are left out.
+set(INFERLET_TEST_MAJORS "${INFERLET_KNOWN_TENSORRT_MAJORS}" CACHE STRING "TensorRT majors whose test suites are built")
+set(TRT_STANDIN_TEST_MAJORS ${INFERLET_TEST_MAJORS})
 
-set(TRT_STANDIN_MAJORS ${INFERLET_BUILD_MAJORS})
+set(TRT_STANDIN_MAJORS ${INFERLET_KNOWN_TENSORRT_MAJORS})
 add_subdirectory(${PROJECT_SOURCE_DIR}/platform/tensorrt ${PROJECT_BINARY_DIR}/platform/tensorrt)
 
-# The majors with a deliverable: those built that have a real TensorRT (TensorRT<N>_ROOT) or a stand-in,
-# in the known order.
+# The majors with a deliverable: the known ones that have a real TensorRT (TensorRT<N>_ROOT) or a
+# stand-in, in the same order.
 set(INFERLET_TENSORRT_MAJORS "")
 foreach(major IN LISTS INFERLET_KNOWN_TENSORRT_MAJORS)
-  if(NOT major IN_LIST INFERLET_BUILD_MAJORS)
-    continue()
-  endif()
   if(NOT TensorRT${major}_ROOT AND NOT TARGET nvinfer${major})
     message(STATUS "inferlet: no TensorRT ${major} (no TensorRT${major}_ROOT and no stand-in): not built")
     continue()

@@ -177,14 +177,8 @@ int Parse(CLI::App& app, int argc, const char* const* argv) {
   return -1;
 }
 
-}  // namespace
-
-int ParseCommandLine(int argc, const char* const* argv, Options* o) {
-  CLI::App app(Description(), "inferlet-run");
-  app.footer(Footer());
-  app.get_formatter()->column_width(34);
-  NumberTexts t;
-
+// The options in the order --help lists them: what runs, how it is timed, what data goes in and out.
+void AddRunOptions(CLI::App& app, Options* o, NumberTexts& t) {
   app.add_option("--engine", o->engine, "Serialized TensorRT engine file")->required()->option_text("FILE");
   app.add_option("--trt", t.trt,
                  "TensorRT major of the deliverable: loads libinferlet<N>.so (default: the engine's, "
@@ -199,6 +193,9 @@ int ParseCommandLine(int argc, const char* const* argv, Options* o) {
       ->option_text("N");
   app.add_option("--device", t.device, "CUDA device ordinal (default 0)")->option_text("N");
   app.add_flag("--cuda-graph", o->cuda_graph, "Capture each call's work into a CUDA graph");
+}
+
+void AddTimingOptions(CLI::App& app, Options* o, NumberTexts& t) {
   app.add_option("--iterations", t.iterations,
                  fmt::format("Timed calls, at least this many (default {})", o->iterations))
       ->option_text("N");
@@ -217,6 +214,9 @@ int ParseCommandLine(int argc, const char* const* argv, Options* o) {
   app.add_option("--export-times", o->export_times,
                  "Write one JSON record per timed call (call, start_us, latency_us) to FILE")
       ->option_text("FILE");
+}
+
+void AddDataOptions(CLI::App& app, Options* o, NumberTexts& t) {
   app.add_option("--fill", t.fill, "Inputs not loaded from files: zeros or random (default)")
       ->option_text("zeros|random");
   app.add_option("--seed", t.seed,
@@ -237,7 +237,18 @@ int ParseCommandLine(int argc, const char* const* argv, Options* o) {
       ->allow_extra_args(false);
   app.add_flag("--json", o->json, "Print one JSON object on stdout (library output goes to stderr)");
   app.add_flag("--quiet", o->quiet, "Hold back the library's own lines; they are shown after a failure");
+}
 
+}  // namespace
+
+int ParseCommandLine(int argc, const char* const* argv, Options* o) {
+  CLI::App app(Description(), "inferlet-run");
+  app.footer(Footer());
+  app.get_formatter()->column_width(34);
+  NumberTexts t;
+  AddRunOptions(app, o, t);
+  AddTimingOptions(app, o, t);
+  AddDataOptions(app, o, t);
   const int parsed = Parse(app, argc, argv);
   if (parsed >= 0) return parsed;
   ConvertNumbers(app, t, o);

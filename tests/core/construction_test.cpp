@@ -285,39 +285,32 @@ INFERLET_EMULATOR_TEST_F(ConstructionOnEmulator, DeviceMemoryTensorRtCannotGetSt
   }
 }
 
-INFERLET_EMULATOR_TEST_F(ConstructionOnEmulator,
-                         NullInputBufferStopsAndReleasesTheEarlierBuffersAndTheStream) {
-  InjectNullBuffer(2);  // smoke: in0, in1, out0
-  const auto outcome = CallNew(smoke_, SmokeConfig());
-  EXPECT_EQ(outcome.rc, -1);
-  EXPECT_EQ(outcome.handle, UntouchedHandle());
-  EXPECT_THAT(LibraryLines(outcome.lines),
-              ElementsAreArray(Concat({{"[inferlet][E] setDevice 0ok"},
-                                       SmokeConstructionLines(),
-                                       {"[inferlet][E] cudaMalloc input_buf return zero buffer"},
-                                       kTeardownLines})));
-  EXPECT_EQ(cudaemu_call_count("cudaMalloc"), 2u);
-  EXPECT_EQ(FreedPointers(), AllocatedPointers());
-  EXPECT_EQ(FreedPointers().size(), 1u);
-  EXPECT_EQ(cudaemu_call_count("cudaStreamDestroy"), 1u);
-  ExpectNothingLeft();
-}
-
-INFERLET_EMULATOR_TEST_F(ConstructionOnEmulator, NullOutputBufferStopsAndFreesExactlyTheBuffersBeforeIt) {
-  InjectNullBuffer(3);
-  const auto outcome = CallNew(smoke_, SmokeConfig());
-  EXPECT_EQ(outcome.rc, -1);
-  EXPECT_EQ(outcome.handle, UntouchedHandle());
-  EXPECT_THAT(LibraryLines(outcome.lines),
-              ElementsAreArray(Concat({{"[inferlet][E] setDevice 0ok"},
-                                       SmokeConstructionLines(),
-                                       {"[inferlet][E] cudaMalloc ouput_buf return zero buffer"},
-                                       kTeardownLines})));
-  EXPECT_EQ(cudaemu_call_count("cudaMalloc"), 3u);
-  EXPECT_EQ(FreedPointers(), AllocatedPointers());
-  EXPECT_EQ(FreedPointers().size(), 2u);
-  EXPECT_EQ(cudaemu_call_count("cudaStreamDestroy"), 1u);
-  ExpectNothingLeft();
+// smoke: in0, in1, out0. A null buffer stops construction and frees exactly the buffers before it,
+// and the stream.
+INFERLET_EMULATOR_TEST_F(ConstructionOnEmulator, NullBufferStopsAndFreesExactlyTheBuffersBeforeIt) {
+  struct Case {
+    int nth;  // the null one among the cudaMalloc calls
+    const char* line;
+  };
+  const Case cases[] = {{2, "[inferlet][E] cudaMalloc input_buf return zero buffer"},
+                        {3, "[inferlet][E] cudaMalloc ouput_buf return zero buffer"}};
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.line);
+    cudaemu_reset();
+    trt_standin_reset();
+    InjectNullBuffer(c.nth);
+    const auto outcome = CallNew(smoke_, SmokeConfig());
+    EXPECT_EQ(outcome.rc, -1);
+    EXPECT_EQ(outcome.handle, UntouchedHandle());
+    EXPECT_THAT(LibraryLines(outcome.lines),
+                ElementsAreArray(Concat(
+                    {{"[inferlet][E] setDevice 0ok"}, SmokeConstructionLines(), {c.line}, kTeardownLines})));
+    EXPECT_EQ(cudaemu_call_count("cudaMalloc"), static_cast<uint64_t>(c.nth));
+    EXPECT_EQ(FreedPointers(), AllocatedPointers());
+    EXPECT_EQ(FreedPointers().size(), static_cast<size_t>(c.nth - 1));
+    EXPECT_EQ(cudaemu_call_count("cudaStreamDestroy"), 1u);
+    ExpectNothingLeft();
+  }
 }
 
 INFERLET_EMULATOR_TEST_F(ConstructionOnEmulator, NullBufferInSecondProfileFreesTheWholeFirstProfile) {

@@ -14,7 +14,7 @@
 extern "C" {
 #endif
 
-/* Back to the state at process start: frees every allocation, stream and graph the emulator holds
+/* Back to the state at process start: frees every allocation, stream, graph and event the emulator holds
  * (pending work is dropped, not run), clears the sticky fault, injections, counters, the trace and the
  * violation count, and re-applies the CUDAEMU_* environment settings (CUDAEMU_STRICT included). No
  * other thread may be inside a CUDA call. */
@@ -67,6 +67,7 @@ size_t cudaemu_live_pinned_allocations(void);    /* cudaMallocHost / cudaHostAll
 size_t cudaemu_live_streams(void);               /* created and not destroyed; default streams excluded */
 size_t cudaemu_live_graphs(void);
 size_t cudaemu_live_graph_execs(void);
+size_t cudaemu_live_events(void); /* created and not destroyed */
 
 /* Copies and memsets refused or faulted for touching memory outside a known allocation, frees of
  * pointers the emulator did not hand out, and (strict mode) frees of memory that queued work still

@@ -65,6 +65,22 @@ AccessCheck check_copy(const MemoryRegistry& memory, const void* dst, const void
   return check;
 }
 
+AccessCheck recheck_copy(const MemoryRegistry& memory, const Op& op) {
+  AccessCheck check = check_copy(memory, op.dst, op.src, op.count, op.direction);
+  if (check.error != cudaSuccess || op.count == 0) return check;
+  const bool dst_gone = op.dst_allocated && check.dst == Place::Pageable;
+  if (dst_gone || (op.src_allocated && check.src == Place::Pageable)) {
+    char text[200];
+    std::snprintf(text, sizeof text,
+                  "copy %s %p (%zu bytes) was device or pinned memory when the copy was issued and has been "
+                  "freed since",
+                  dst_gone ? "destination" : "source", dst_gone ? op.dst : op.src, op.count);
+    check.problem = text;
+    check.error = cudaErrorInvalidValue;
+  }
+  return check;
+}
+
 AccessCheck check_memset(const MemoryRegistry& memory, const void* dst, std::size_t count) {
   AccessCheck check;
   if (count == 0) return check;

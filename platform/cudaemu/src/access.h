@@ -8,6 +8,7 @@
 #include <string>
 
 #include "memory.h"
+#include "work.h"
 
 namespace cudaemu {
 
@@ -25,6 +26,11 @@ struct AccessCheck {
 // when pinned. cudaMemcpyDefault takes each side's place from the registry.
 AccessCheck check_copy(const MemoryRegistry& memory, const void* dst, const void* src, std::size_t count,
                        cudaMemcpyKind kind);
+
+// A copy checked again when it runs (a graph node, queued work): check_copy's rules, and a side that lay
+// in a device or pinned allocation when the copy was issued must still do. Otherwise it was freed
+// since, and its address may no longer be mapped at all.
+AccessCheck recheck_copy(const MemoryRegistry& memory, const Op& op);
 
 // The target must be device or pinned memory.
 AccessCheck check_memset(const MemoryRegistry& memory, const void* dst, std::size_t count);

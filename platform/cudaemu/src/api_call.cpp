@@ -37,7 +37,10 @@ cudaError_t ApiCall::finish(cudaError_t result) {
   entry_.result = result;
   entry_.thread = this_thread().number;
   emu_.accounting.record(entry_);
-  if (result != cudaSuccess && !(flags_ & kReadsLastError)) this_thread().last_error = result;
+  // cudaErrorNotReady is "not actually an error" (driver_types.h): a query that answers it leaves the
+  // last error alone.
+  if (result != cudaSuccess && result != cudaErrorNotReady && !(flags_ & kReadsLastError))
+    this_thread().last_error = result;
   return result;
 }
 

@@ -54,8 +54,14 @@ cudaError_t cudaGraphLaunch(cudaGraphExec_t graphExec, cudaStream_t stream) {
     std::uint64_t unused = 0;
     return call.finish(cudaemu::submit(emu, *s, *nodes, &unused));
   }
+  // "Each launch is ordered behind both any previous work in stream and any previous launches of
+  // graphExec": behind a launch into another stream that has not run, the launch waits for it.
+  cudaemu::GraphExec& exec = *it->second;
+  if (exec.last_stream && exec.last_stream != s && !cudaemu::has_run(*exec.last_stream, exec.last_seq))
+    cudaemu::enqueue_wait(emu, *s, exec.last_stream, exec.last_seq + 1);
   // Queued as one item sharing the snapshot, so destroying the executable graph meanwhile is safe.
-  cudaemu::enqueue(emu, *s, std::move(nodes));
+  exec.last_seq = cudaemu::enqueue(emu, *s, std::move(nodes));
+  exec.last_stream = std::move(s);
   return call.finish(cudaSuccess);
 }
 

@@ -172,6 +172,8 @@ cudaError_t copy_on(ApiCall& call, const char* api, void* dst, const void* src, 
   op.src = src;
   op.count = count;
   op.direction = kind;
+  op.dst_allocated = check.dst != Place::Pageable;
+  op.src_allocated = check.src != Place::Pageable;
   if (stage_source && !stream->capturing()) {
     const auto* bytes = static_cast<const unsigned char*>(src);
     op.staged = std::make_shared<const std::vector<unsigned char>>(bytes, bytes + count);

@@ -140,6 +140,7 @@ cudaError_t cudaStreamBeginCapture(cudaStream_t stream, enum cudaStreamCaptureMo
     return call.finish(cudaErrorInvalidValue);
   if (s->capturing()) return call.finish(cudaErrorIllegalState);
   s->capture = cudaemu::Capture{};
+  s->capture.id = emu.next_capture_id++;
   s->capture.status = cudaStreamCaptureStatusActive;
   s->capture.mode = mode;
   s->capture.owner = std::this_thread::get_id();

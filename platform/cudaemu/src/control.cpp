@@ -26,9 +26,9 @@ __attribute__((destructor)) void report_at_exit() {
   if (!emu().settings.report_at_exit) return;
   std::fprintf(stderr,
                "cudaemu: live_allocations=%zu live_bytes=%zu live_streams=%zu live_graphs=%zu "
-               "live_graph_execs=%zu violations=%llu\n",
+               "live_graph_execs=%zu live_events=%zu violations=%llu\n",
                cudaemu_live_allocations(), cudaemu_live_bytes(), cudaemu_live_streams(),
-               cudaemu_live_graphs(), cudaemu_live_graph_execs(),
+               cudaemu_live_graphs(), cudaemu_live_graph_execs(), cudaemu_live_events(),
                static_cast<unsigned long long>(cudaemu_violations()));
 }
 
@@ -108,6 +108,10 @@ size_t cudaemu_live_graph_execs(void) {
   return locked([](Emulator& e) { return e.execs.size(); });
 }
 
+size_t cudaemu_live_events(void) {
+  return locked([](Emulator& e) { return e.events.size(); });
+}
+
 uint64_t cudaemu_violations(void) { return emu().violations; }
 
 size_t cudaemu_last_violation(char* buf, size_t size) {
@@ -126,7 +130,9 @@ uint64_t cudaemu_work_executed(void) { return emu().executed; }
 size_t cudaemu_pending_work(void) {
   return locked([](Emulator& e) {
     std::size_t n = 0;
-    for (const auto& s : e.all_streams()) n += s->queue.size();
+    // Only work: where events were recorded or waited for is no work of its own.
+    for (const auto& s : e.all_streams())
+      for (const auto& item : s->queue) n += item.kind == cudaemu::WorkItem::Kind::Work ? 1 : 0;
     return n;
   });
 }

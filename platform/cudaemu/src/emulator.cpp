@@ -75,6 +75,9 @@ void Emulator::prune_retired() {
 
 void Emulator::reset() {
   Lock lock(mu);
+  // Queued event waits hold the streams they wait for: emptied first, so no stream outlives the reset.
+  for (const auto& stream : all_streams()) stream->queue.clear();
+  events.clear();
   streams.clear();
   retired.clear();
   quarantine.clear();

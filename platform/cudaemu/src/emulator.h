@@ -55,7 +55,9 @@ class Emulator {
   std::vector<std::unique_ptr<Mapping>> quarantine;
   std::unordered_map<cudaGraph_t, std::unique_ptr<Graph>> graphs;
   std::unordered_map<cudaGraphExec_t, std::unique_ptr<GraphExec>> execs;
+  std::unordered_map<cudaEvent_t, std::unique_ptr<Event>> events;
   std::uint64_t next_seq = 1;
+  std::uint64_t next_capture_id = 1;
   std::string last_violation;
 
   // The calling thread's device, falling back to 0 when the device count shrank below it.

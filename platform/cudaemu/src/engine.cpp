@@ -14,9 +14,8 @@ namespace {
 // work was queued or recorded in a graph.
 bool apply(Emulator& emu, const Op& op) {
   // A staged source is the emulator's own copy; only the destination needs checking then.
-  AccessCheck check = op.kind == Op::Kind::Memset || op.staged
-                          ? check_memset(emu.memory, op.dst, op.count)
-                          : check_copy(emu.memory, op.dst, op.src, op.count, op.direction);
+  AccessCheck check = op.kind == Op::Kind::Memset || op.staged ? check_memset(emu.memory, op.dst, op.count)
+                                                               : recheck_copy(emu.memory, op);
   if (check.error != cudaSuccess) {
     emu.note_violation("during execution: " + check.problem);
     return false;
@@ -78,6 +77,7 @@ void run_head(Emulator& emu, Lock& lock, Stream& stream) {
   stream.busy_ops = item.ops;
   // Waits only ever go to smaller seqs, so two threads cannot wait on each other.
   wait_for_predecessors(emu, lock, stream, item.seq);
+  if (item.kind == WorkItem::Kind::Wait) drain(emu, lock, *item.waits_for, item.waits_until);
   run_ops(emu, lock, *item.ops);
   stream.busy = false;
   stream.busy_ops.reset();
@@ -88,8 +88,40 @@ void run_head(Emulator& emu, Lock& lock, Stream& stream) {
 
 std::uint64_t enqueue(Emulator& emu, Stream& stream, std::shared_ptr<const OpList> ops) {
   std::uint64_t seq = emu.next_seq++;
-  stream.queue.push_back(WorkItem{seq, std::move(ops)});
+  WorkItem item;
+  item.seq = seq;
+  item.ops = std::move(ops);
+  stream.queue.push_back(std::move(item));
   return seq;
+}
+
+namespace {
+
+// What an event's stream item runs: nothing; it only takes its place in the order.
+const std::shared_ptr<const OpList>& no_ops() {
+  static const std::shared_ptr<const OpList> nothing = std::make_shared<const OpList>();
+  return nothing;
+}
+
+}  // namespace
+
+std::uint64_t enqueue_event_record(Emulator& emu, Stream& stream) {
+  std::uint64_t seq = enqueue(emu, stream, no_ops());
+  stream.queue.back().kind = WorkItem::Kind::EventRecord;
+  return seq;
+}
+
+void enqueue_wait(Emulator& emu, Stream& stream, std::shared_ptr<Stream> source, std::uint64_t until) {
+  enqueue(emu, stream, no_ops());
+  WorkItem& wait = stream.queue.back();
+  wait.kind = WorkItem::Kind::Wait;
+  wait.waits_for = std::move(source);
+  wait.waits_until = until;
+}
+
+bool has_run(const Stream& stream, std::uint64_t seq) {
+  if (stream.busy && stream.busy_seq <= seq) return false;
+  return stream.queue.empty() || stream.queue.front().seq > seq;
 }
 
 void drain(Emulator& emu, Lock& lock, Stream& stream, std::uint64_t before) {

@@ -25,6 +25,17 @@ constexpr std::uint64_t kAllWork = std::numeric_limits<std::uint64_t>::max();
 // Queues ops on a stream (not capturing) and returns the item's seq.
 std::uint64_t enqueue(Emulator& emu, Stream& stream, std::shared_ptr<const OpList> ops);
 
+// Queues the point where an event is recorded (stream not capturing) and returns its seq: the event
+// completes when that item has run, and so what it waits for (earlier work of the stream, and of the
+// streams the legacy-stream rules order before it).
+std::uint64_t enqueue_event_record(Emulator& emu, Stream& stream);
+
+// Queues a wait: the stream's later work waits for the items of `source` with seq < until.
+void enqueue_wait(Emulator& emu, Stream& stream, std::shared_ptr<Stream> source, std::uint64_t until);
+
+// True once the stream's item `seq` has run (it is neither queued nor running).
+bool has_run(const Stream& stream, std::uint64_t seq);
+
 // Runs the stream's items with seq < before (and whatever they wait for). Returns with the lock held
 // and no such item queued or running.
 void drain(Emulator& emu, Lock& lock, Stream& stream, std::uint64_t before);

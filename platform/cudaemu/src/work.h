@@ -21,6 +21,9 @@ struct Op {
   std::size_t count = 0;
   cudaMemcpyKind direction = cudaMemcpyDefault;
   int value = 0;
+  // Copies: each side lay in a device or pinned allocation when the copy was issued.
+  bool dst_allocated = false;
+  bool src_allocated = false;
   cudaHostFn_t fn = nullptr;
   void* user_data = nullptr;
   // Pageable source bytes taken at the call, so the caller may reuse its buffer at once.
@@ -32,15 +35,28 @@ struct Op {
 
 using OpList = std::vector<Op>;
 
-// A queued unit: a single operation or a whole graph launch. `seq` orders work across streams.
+struct Stream;
+
+// A queued unit: a single operation, a whole graph launch, or an event's part in stream order. `seq`
+// orders work across streams.
 struct WorkItem {
+  enum class Kind {
+    Work,         // copies, memsets, host functions, a graph launch
+    EventRecord,  // where an event was recorded: it completes when this item has run
+    Wait,         // later work waits for another stream's items: cudaStreamWaitEvent, or the previous
+                  // launch of an executable graph launched into another stream
+  } kind = Kind::Work;
   std::uint64_t seq = 0;
   std::shared_ptr<const OpList> ops;
+  // Wait: the stream waited for, and the end (exclusive) of its items waited for.
+  std::shared_ptr<Stream> waits_for;
+  std::uint64_t waits_until = 0;
 };
 
 enum class StreamKind { Legacy, Blocking, NonBlocking };
 
 struct Capture {
+  std::uint64_t id = 0;  // tells captures apart, so an event knows which one it was recorded in
   cudaStreamCaptureStatus status = cudaStreamCaptureStatusNone;
   cudaStreamCaptureMode mode = cudaStreamCaptureModeGlobal;
   std::thread::id owner;
@@ -71,6 +87,22 @@ struct Graph {
 struct GraphExec {
   int device = 0;
   std::shared_ptr<const OpList> nodes;
+  // The latest launch outside a capture: the next one, in whatever stream, is ordered behind it.
+  std::shared_ptr<Stream> last_stream;
+  std::uint64_t last_seq = 0;
+};
+
+// An event belongs to the device current at its creation. It holds what its latest record captured:
+// nothing yet, a point in a stream's queue, or a place inside a capture.
+struct Event {
+  enum class State { Unrecorded, Queued, Captured };
+
+  int device = 0;
+  unsigned flags = 0;
+  State state = State::Unrecorded;
+  std::shared_ptr<Stream> stream;  // where it was last recorded (kept alive for it)
+  std::uint64_t record_seq = 0;    // Queued: the seq of its EventRecord item
+  std::uint64_t capture_id = 0;    // Captured: the capture it was recorded in
 };
 
 }  // namespace cudaemu

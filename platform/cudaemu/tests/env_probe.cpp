@@ -1,5 +1,5 @@
 // Child process for the environment tests: reports what the emulator answered, and leaves one
-// allocation and one stream alive for the exit report when asked to ("leak"), or prints whether
+// allocation, one stream and one event alive for the exit report when asked to ("leak"), or prints whether
 // strict mode is on ("strict").
 #include <cuda_runtime_api.h>
 #include <cudaemu.h>
@@ -23,6 +23,8 @@ int main(int argc, char** argv) {
   std::printf("devices=%d count=%d malloc=%d,%d stream=%d\n", devices, count, first, second, stream);
   std::fflush(stdout);  // before the exit report on stderr
   if (argc > 1 && std::strcmp(argv[1], "leak") == 0) {
+    cudaEvent_t e = nullptr;
+    cudaEventCreate(&e);
     cudaFree(b);
     return 0;
   }

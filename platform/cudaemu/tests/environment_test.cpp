@@ -61,11 +61,11 @@ TEST(EnvironmentTest, ReportLineAtExit) {
   EXPECT_EQ(run_probe("CUDAEMU_REPORT=1", "leak"),
             "devices=0 count=1 malloc=0,0 stream=0\n"
             "cudaemu: live_allocations=1 live_bytes=1000 live_streams=1 live_graphs=0 live_graph_execs=0 "
-            "violations=0\n");
+            "live_events=1 violations=0\n");
   EXPECT_EQ(run_probe("CUDAEMU_REPORT=1"),
             "devices=0 count=1 malloc=0,0 stream=0\n"
             "cudaemu: live_allocations=0 live_bytes=0 live_streams=0 live_graphs=0 live_graph_execs=0 "
-            "violations=0\n");
+            "live_events=0 violations=0\n");
 }
 
 }  // namespace

@@ -206,6 +206,21 @@ TEST_F(StrictTest, FreeingPinnedMemoryThatQueuedWorkNamesIsReported) {
   EXPECT_EQ(cudaemu_sticky_error(), cudaErrorIllegalAddress);
 }
 
+// A copy into freed pinned memory: the address stays mapped (quarantined), but the copy finds its
+// destination gone instead of writing into it.
+TEST_F(StrictTest, ACopyIntoPinnedMemoryFreedBeforeItRanFaults) {
+  void* scratch = nullptr;
+  ASSERT_EQ(cudaMallocHost(&scratch, 64), cudaSuccess);
+  ASSERT_EQ(cudaMemsetAsync(dev_, 5, 64, stream_), cudaSuccess);
+  ASSERT_EQ(cudaMemcpyAsync(scratch, dev_, 64, cudaMemcpyDeviceToHost, stream_), cudaSuccess);
+  ASSERT_EQ(cudaFreeHost(scratch), cudaSuccess);
+  EXPECT_EQ(cudaemu_violations(), 1u);
+  EXPECT_EQ(cudaStreamSynchronize(stream_), cudaErrorIllegalAddress);
+  EXPECT_EQ(cudaemu_violations(), 2u);
+  EXPECT_NE(last_violation().find("freed since"), std::string::npos) << last_violation();
+  EXPECT_EQ(static_cast<unsigned char*>(scratch)[0], 0) << "nothing written into the quarantined memory";
+}
+
 TEST_F(StrictTest, FreeingPinnedMemoryNamedByADestroyedStreamsWorkIsReported) {
   cudaStream_t s = nullptr;
   ASSERT_EQ(cudaStreamCreate(&s), cudaSuccess);

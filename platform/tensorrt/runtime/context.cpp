@@ -70,6 +70,7 @@ void CUDART_CB run_launch(void* user_data) {
   } else {
     run_network(*launch);
   }
+  if (launch->uses != nullptr) launch->uses->done(launch->layout_profile, launch->user);
   // Last: once told, a released context's state may go.
   if (pending != nullptr) pending->ran();
 }
@@ -89,7 +90,7 @@ ExecutionContext::ExecutionContext(const Engine& engine, std::shared_ptr<const G
       logger_(logger),
       profile_(profile),
       device_(device),
-      work_(std::make_unique<Work>(graph_, engine.pending_work())) {
+      work_(std::make_unique<Work>(graph_, engine.pending_work(), engine.profile_uses())) {
   reset_input_dims();
 #if NV_TENSORRT_MAJOR >= 10
   addresses_.assign(graph_->bindings_per_profile(), nullptr);
@@ -224,6 +225,17 @@ bool ExecutionContext::fail_enqueue(const std::string& why) noexcept {
   return false;
 }
 
+void ExecutionContext::report_shared_profile() noexcept {
+  control::count("concurrent_profile_uses");
+  report(logger_, Severity::kERROR,
+         std::string(kEnqueueCall) +
+             ": another execution context of this engine has a network queued on "
+             "optimization profile " +
+             std::to_string(profile_) +
+             " that has not run yet: with dynamic shapes, execution contexts in concurrent use need "
+             "separate optimization profiles");
+}
+
 const ExecutionContext::Launch* ExecutionContext::launch_for(std::vector<Shape> shapes, bool captured) {
   std::vector<int32_t> key = {profile_, captured ? 1 : 0};
   for (int i = 0; i < graph_->input_count(); ++i) {
@@ -235,7 +247,11 @@ const ExecutionContext::Launch* ExecutionContext::launch_for(std::vector<Shape> 
     slot =
         std::make_unique<Launch>(Launch{graph_.get(), std::move(shapes), &buffers_, &staging_at_, profile_});
     // Graph replays are the caller's to order; what is queued directly is counted until it runs.
-    if (!captured) slot->pending = work_->pending.get();
+    if (!captured) {
+      slot->pending = work_->pending.get();
+      slot->uses = work_->profile_uses.get();
+      slot->user = work_.get();
+    }
 #if NV_TENSORRT_MAJOR >= 10
     // A graph replays whatever profile it was captured with; only a direct enqueue can race a switch.
     if (!captured) {
@@ -296,13 +312,17 @@ bool ExecutionContext::queue_network(std::vector<Shape> shapes, const std::vecto
       return false;
     }
   }
+  // Registered before the host function can run (on whichever thread waits for the stream).
+  const bool profile_shared = launch->uses != nullptr && launch->uses->queue(profile_, launch->user);
   if (launch->pending != nullptr) launch->pending->queued();
   status = cudaLaunchHostFunc(stream, run_launch, const_cast<Launch*>(launch));
   if (status != cudaSuccess) {
     if (launch->pending != nullptr) launch->pending->withdrawn();
+    if (launch->uses != nullptr) launch->uses->done(profile_, launch->user);
     *why = cuda_failure("cudaLaunchHostFunc", status);
     return false;
   }
+  if (profile_shared && engine_.has_dynamic_shapes() && control::strict()) report_shared_profile();
   for (int j = 0; j < g.output_count(); ++j) {
     const int io = g.input_count() + j;
     const std::size_t n = g.io_layout_bytes(io, profile_, launch->shapes[g.io_tensor(io)]);
@@ -421,7 +441,7 @@ bool ExecutionContext::enqueueV2(BindingArray bindings, cudaStream_t stream,
     if (!capture_allowed(stream, &capture, &why)) return fail_enqueue(why);
 
     if (inputConsumed != nullptr) {
-      // Events are outside what the stand-in needs of the CUDA runtime; the event is left alone.
+      // Input-consumed events are not modelled; the event is left alone.
       report(logger_, Severity::kWARNING, "enqueueV2: inputConsumed is not supported and is ignored");
     }
     const std::vector<const void*> inputs(bindings + base, bindings + base + g.input_count());

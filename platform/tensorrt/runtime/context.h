@@ -26,6 +26,7 @@
 #include "graph.h"
 #include "interface.h"
 #include "pending_work.h"
+#include "profile_uses.h"
 #include "retired.h"
 
 namespace trt_standin {
@@ -88,6 +89,10 @@ class ExecutionContext final : public ContextInterface {
     const std::atomic<int32_t>* applied_profile = nullptr;
     nvinfer1::ILogger* logger = nullptr;
     PendingWork* pending = nullptr;  // outside a capture: told when the host function has run
+    // Outside a capture: told too, so that the engine knows which contexts have networks queued on
+    // layout_profile; `user` is the context's work.
+    ProfileUses* uses = nullptr;
+    const void* user = nullptr;
   };
   // What the stream work of setOptimizationProfileAsync applies.
   struct ProfileSwitch {
@@ -103,12 +108,16 @@ class ExecutionContext final : public ContextInterface {
   // Everything the context's stream work reads. A context released before that work ran hands it to
   // the retired state, so the work never meets freed memory.
   struct Work final : Retirable {
-    explicit Work(std::shared_ptr<const Graph> g, std::shared_ptr<PendingWork> engine_work)
-        : graph(std::move(g)), pending(std::make_shared<PendingWork>(std::move(engine_work))) {}
+    Work(std::shared_ptr<const Graph> g, std::shared_ptr<PendingWork> engine_work,
+         std::shared_ptr<ProfileUses> engine_uses)
+        : graph(std::move(g)),
+          pending(std::make_shared<PendingWork>(std::move(engine_work))),
+          profile_uses(std::move(engine_uses)) {}
     void forget_device_memory() override;
 
     std::shared_ptr<const Graph> graph;
     std::shared_ptr<PendingWork> pending;
+    std::shared_ptr<ProfileUses> profile_uses;  // the engine's
     std::vector<std::vector<unsigned char>> scratch;
     std::vector<void*> buffers;
     std::vector<void*> staging_at;
@@ -128,6 +137,8 @@ class ExecutionContext final : public ContextInterface {
   bool inputs_complete() const;
   bool resolve_shapes(std::vector<Shape>* shapes, std::string* why) const;
   bool fail_enqueue(const std::string& why) noexcept;
+  // Strict mode: another context's network is queued on the selected profile of a dynamic engine.
+  void report_shared_profile() noexcept;
   bool on_own_device(std::string* why) const;
   // Asks whether stream captures; refuses a capture while capture_blocked_.
   bool capture_allowed(cudaStream_t stream, cudaStreamCaptureStatus* capture, std::string* why) const;

@@ -260,7 +260,7 @@ void* ExecutionContext::getOutputTensorAddress(const char* tensorName) const noe
   return index < graph_->input_count() ? nullptr : addresses_[index];
 }
 
-// The emulated device has no events, so an input-consumed event could never be signalled.
+// Input-consumed events are not modelled: the stand-in never records one, so it refuses to take one.
 bool ExecutionContext::setInputConsumedEvent(cudaEvent_t event) noexcept {
   if (event == nullptr) return true;
   report(logger_, Severity::kERROR, "setInputConsumedEvent: input-consumed events are not supported");

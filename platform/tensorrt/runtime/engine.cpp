@@ -19,6 +19,11 @@ Engine::Engine(std::shared_ptr<const Graph> graph, nvinfer1::ILogger* logger,
     for (const TensorDesc& t : net.outputs) binding_names_.push_back(t.name + suffix);
   }
   activation_bytes_ = activation_bytes_per_profile(*graph_);
+  for (const Profile& profile : net.profiles) {
+    for (const InputRange& range : profile.inputs)
+      dynamic_shapes_ = dynamic_shapes_ || range.min != range.max;
+  }
+  profile_uses_ = std::make_shared<ProfileUses>(net.profiles.size());
   ++runtime_->live_engines;
   control::count("live_engines", 1);
 }
@@ -73,6 +78,7 @@ int32_t Engine::getMaxBatchSize() const noexcept { return graph_->network.max_ba
 
 nvinfer1::IExecutionContext* Engine::createExecutionContext() noexcept {
   if (control::call_fails("createExecutionContext")) return nullptr;
+  std::lock_guard<std::mutex> lock(creation_mutex_);
   // Only an engine's first context starts with profile 0 selected.
   const int32_t initial_profile = context_created_ ? -1 : 0;
   std::unique_ptr<ExecutionContext> context =

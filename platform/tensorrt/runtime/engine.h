@@ -7,6 +7,7 @@
 
 #include <atomic>
 #include <memory>
+#include <mutex>
 #include <string>
 #include <vector>
 
@@ -14,6 +15,7 @@
 #include "graph.h"
 #include "interface.h"
 #include "pending_work.h"
+#include "profile_uses.h"
 
 namespace trt_standin {
 
@@ -41,6 +43,10 @@ class Engine final : public EngineInterface {
   std::size_t context_memory_bytes() const;
   // What the engine's contexts queued on streams and has not run yet.
   std::shared_ptr<PendingWork> pending_work() const { return pending_; }
+  // The profiles its contexts' queued networks use.
+  std::shared_ptr<ProfileUses> profile_uses() const { return profile_uses_; }
+  // Some profile lets an input extent vary: contexts in concurrent use then need separate profiles.
+  bool has_dynamic_shapes() const { return dynamic_shapes_; }
 
   bool isRefittable() const noexcept override;
   const char* getName() const noexcept override;
@@ -121,10 +127,14 @@ class Engine final : public EngineInterface {
   nvinfer1::ILogger* logger_;
   std::shared_ptr<RuntimeLink> runtime_;
   std::vector<std::string> binding_names_;  // up to 8.x; from 10.x the I/O tensor names
-  bool context_created_ = false;
+  bool dynamic_shapes_ = false;
+  // Contexts may be created from several threads; up to 8.x only the first one gets profile 0.
+  std::mutex creation_mutex_;
+  bool context_created_ = false;               // guarded by creation_mutex_
   std::vector<std::size_t> activation_bytes_;  // per profile
   std::unique_ptr<DeviceMemory> weights_ = std::make_unique<DeviceMemory>();
   std::shared_ptr<PendingWork> pending_ = std::make_shared<PendingWork>();
+  std::shared_ptr<ProfileUses> profile_uses_;
 };
 
 }  // namespace trt_standin

@@ -77,6 +77,7 @@ nvinfer1::IExecutionContext* Engine::createExecutionContext(
     return nullptr;
   }
   // Every context starts on profile 0.
+  std::lock_guard<std::mutex> lock(creation_mutex_);
   std::unique_ptr<ExecutionContext> context = ExecutionContext::create(*this, graph_, logger_, 0);
   if (!context) return nullptr;
   context_created_ = true;
