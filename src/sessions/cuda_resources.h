@@ -1,5 +1,6 @@
 // Ownership of what the sessions interface takes from the CUDA runtime: device memory, pinned host
-// memory, streams, graphs and executable graphs, each released by its own call when its owner goes.
+// memory, streams, events, graphs and executable graphs, each released by its own call when its owner
+// goes.
 // A release's own error is not reported: it concerns memory or a handle that is gone either way.
 #ifndef INFERLET_SESSIONS_CUDA_RESOURCES_H_
 #define INFERLET_SESSIONS_CUDA_RESOURCES_H_
@@ -44,6 +45,7 @@ class CudaOwned {
 using DeviceMemory = CudaOwned<void*, cudaFree>;
 using PinnedMemory = CudaOwned<void*, cudaFreeHost>;
 using OwnedStream = CudaOwned<cudaStream_t, cudaStreamDestroy>;
+using Event = CudaOwned<cudaEvent_t, cudaEventDestroy>;
 using Graph = CudaOwned<cudaGraph_t, cudaGraphDestroy>;
 using GraphExec = CudaOwned<cudaGraphExec_t, cudaGraphExecDestroy>;
 

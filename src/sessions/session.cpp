@@ -106,6 +106,8 @@ Status Session::init(void* host_stream) {
     return Status::failure(INFERLET_TENSORRT_ERROR,
                            "TensorRT refused profile " + std::to_string(mProfile) + " (see its message)");
   }
+  cudaError_t code = cudaEventCreateWithFlags(mEvent.receive(), cudaEventDisableTiming);
+  if (code != cudaSuccess) return cudaFailure(device, "cudaEventCreateWithFlags", code);
   status = allocate_buffers();
   if (!status.ok()) return status;
   mResources.bindings.assign(static_cast<size_t>(engine.binding_count()), nullptr);
@@ -114,7 +116,7 @@ Status Session::init(void* host_stream) {
     mCapturedOutputDims.resize(mPlan.output_count());
   }
   // Whatever selecting the profile queued is done before the first call, or a failure of it shows here.
-  const cudaError_t code = cudaStreamSynchronize(mResources.stream);
+  code = cudaStreamSynchronize(mResources.stream);
   if (code != cudaSuccess) return cudaFailure(device, "cudaStreamSynchronize", code);
 
   mDeviceBytes = engine.context_bytes();
@@ -182,6 +184,7 @@ Session::~Session() {
   // its context.
   if (mResources.stream) (void)cudaStreamSynchronize(mResources.stream);
   if (mContext) mEngine->release_context(mContext);
+  mEvent.reset();
   mOwnStream.reset();
   {
     std::shared_lock<std::shared_mutex> census(deviceMemoryCensus());
@@ -261,8 +264,26 @@ Status Session::start(const inferlet_tensor* inputs, size_t input_count, inferle
       if (!status.ok()) return abandon(std::move(status));
     }
   }
+  // After the downloads, outside any capture: what the host waits for on the event is the whole call.
+  const cudaError_t code = cudaEventRecord(mEvent.get(), mResources.stream);
+  if (code != cudaSuccess) return abandon(cudaFailure(device, "cudaEventRecord", code));
   mPlan.publish_output_shapes(outputs, output_count);
   return Status();
+}
+
+Status Session::event(void** event) {
+  if (!event) return Status::failure(INFERLET_INVALID_ARGUMENT, "event is null");
+  Status status = checkDevice(mEngine->device());
+  if (!status.ok()) return status;
+  switch (mState.load()) {
+    case kQueued:
+      *event = mEvent.get();
+      return Status();
+    case kIdle:
+      return Status::failure(INFERLET_NOT_RUNNING, "the session has no call enqueued");
+    default:
+      return Status::failure(INFERLET_BUSY, "another thread is enqueueing or waiting for the session's call");
+  }
 }
 
 // Part of a call may be queued when a later step fails: it finishes before the call answers, so that no

@@ -1,6 +1,7 @@
 // A session: one execution context of an engine on one profile, its stream (its own non-blocking one,
-// or the host's), its device buffers and pinned staging at the profile's largest shapes, and the calls
-// it runs one at a time, with CUDA graphs when asked for.
+// or the host's), its device buffers and pinned staging at the profile's largest shapes, the event
+// recorded after each call's work, and the calls it runs one at a time, with CUDA graphs when asked
+// for.
 #ifndef INFERLET_SESSIONS_SESSION_H_
 #define INFERLET_SESSIONS_SESSION_H_
 
@@ -47,6 +48,8 @@ class Session {
   Status wait();
   Status run(const inferlet_tensor* inputs, size_t input_count, inferlet_tensor* outputs,
              size_t output_count);
+  // The event recorded after the work of the call enqueued and not yet waited for.
+  Status event(void** event);
 
   size_t device_memory() const { return mDeviceBytes; }
 
@@ -73,6 +76,7 @@ class Session {
 
   TrtUniquePtr<nvinfer1::IExecutionContext> mContext;
   OwnedStream mOwnStream;
+  Event mEvent;
   CallResources mResources;
   CallPlan mPlan;
   std::unique_ptr<GraphCache> mGraphs;

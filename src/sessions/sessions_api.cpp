@@ -225,4 +225,11 @@ INFERLET_SESSIONS_API inferlet_status* inferlet_session_run(inferlet_session* se
   });
 }
 
+INFERLET_SESSIONS_API inferlet_status* inferlet_session_event(inferlet_session* session, void** event) {
+  return sessions::answer([&] {
+    if (!session) return nullArgument("session");
+    return session->session->event(event);
+  });
+}
+
 }  // extern "C"

@@ -173,6 +173,9 @@ void CallTensors::Overwrite(size_t input, float value) {
 
 void SessionsTest::TearDown() {
   ExpectDeviceClean();
+  // Counted in the stand-in's strict mode: contexts of an engine with dynamic shapes queued on one
+  // profile at once.
+  EXPECT_EQ(trt_standin_count("concurrent_profile_uses"), 0);
   FreshPlatformTest::TearDown();
 }
 

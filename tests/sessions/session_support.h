@@ -97,8 +97,8 @@ class CallTensors {
   std::vector<Memory> memory_;
 };
 
-// Every case starts on a fresh platform and ends with nothing left on the device, no violation, and
-// nothing TensorRT released with work queued.
+// Every case starts on a fresh platform and ends with nothing left on the device, no violation,
+// nothing TensorRT released with work queued, and no two contexts queued on one profile.
 class SessionsTest : public FreshPlatformTest {
  protected:
   void TearDown() override;
