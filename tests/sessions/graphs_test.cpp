@@ -26,7 +26,7 @@ struct GraphCounts {
   }
 };
 
-void PrintTo(const GraphCounts& c, std::ostream* out) {
+inline void PrintTo(const GraphCounts& c, std::ostream* out) {
   *out << "{captures " << c.captures << ", launches " << c.launches << ", execs " << c.execs << ", enqueues "
        << c.enqueues << ", runs " << c.runs << "}";
 }
