@@ -4,6 +4,7 @@
 #include <limits>
 #include <string>
 
+#include "c_enum.h"
 #include "shape.h"
 #include "sticky_faults.h"
 
@@ -16,7 +17,7 @@ const char* role(bool is_input) { return is_input ? "input" : "output"; }
 
 std::string quoted(const std::string& name) { return "'" + name + "'"; }
 
-bool knownMemory(inferlet_memory memory) {
+bool knownMemory(int memory) {
   return memory == INFERLET_MEMORY_HOST || memory == INFERLET_MEMORY_PINNED ||
          memory == INFERLET_MEMORY_DEVICE;
 }
@@ -79,11 +80,12 @@ Status CallPlan::bind(const CallResources& resources, const inferlet_tensor* inp
         return Status::failure(INFERLET_INVALID_ARGUMENT,
                                std::string(role(is_input)) + " " + quoted(entry.name) + " is given twice");
       }
-      if (!knownMemory(entry.memory)) {
+      const int memory = cEnumValue(entry.memory);
+      if (!knownMemory(memory)) {
         return Status::failure(
             INFERLET_INVALID_ARGUMENT,
             std::string(role(is_input)) + " " + quoted(entry.name) + " has memory kind " +
-                std::to_string(static_cast<int>(entry.memory)) +
+                std::to_string(memory) +
                 ", not INFERLET_MEMORY_HOST, INFERLET_MEMORY_PINNED or INFERLET_MEMORY_DEVICE");
       }
       if (!entry.data) {

@@ -4,6 +4,8 @@
 #include <atomic>
 #include <mutex>
 
+#include "c_enum.h"
+
 namespace sessions {
 namespace {
 
@@ -31,7 +33,7 @@ class TensorrtLogAdapter : public nvinfer1::ILogger {
 }  // namespace
 
 void setLog(inferlet_log_fn fn, void* user, inferlet_log_level threshold) noexcept {
-  const int level = std::clamp(static_cast<int>(threshold), static_cast<int>(INFERLET_LOG_ERROR),
+  const int level = std::clamp(cEnumValue(threshold), static_cast<int>(INFERLET_LOG_ERROR),
                                static_cast<int>(INFERLET_LOG_VERBOSE));
   std::lock_guard<std::mutex> lock(gTargetMutex);
   gTarget = {fn, user};

@@ -5,6 +5,7 @@
 
 #include <string>
 
+#include "c_enum.h"
 #include "handles.h"
 #include "inferlet_sessions.h"
 #include "log.h"
@@ -137,7 +138,7 @@ INFERLET_SESSIONS_API inferlet_status* inferlet_engine_profile_shape(const infer
                                                             "') is an output: profiles give inputs' shapes");
     }
     const sessions::ProfileRange& range = tensor.ranges[static_cast<size_t>(profile)];
-    switch (point) {
+    switch (sessions::cEnumValue(point)) {
       case INFERLET_PROFILE_MIN:
         *shape = sessions::toShape(range.min);
         return Status();
@@ -149,7 +150,7 @@ INFERLET_SESSIONS_API inferlet_status* inferlet_engine_profile_shape(const infer
         return Status();
     }
     return Status::failure(INFERLET_INVALID_ARGUMENT, "profile point " +
-                                                          std::to_string(static_cast<int>(point)) +
+                                                          std::to_string(sessions::cEnumValue(point)) +
                                                           " is not INFERLET_PROFILE_MIN, _OPT or _MAX");
   });
 }
