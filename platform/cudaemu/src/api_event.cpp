@@ -1,9 +1,11 @@
 // Exported event calls. An event recorded outside a capture is an item in its stream's queue: it
 // completes when that item has run, and a stream made to wait for it waits for that item. Inside a
 // capture (one stream per capture, so nothing to fork or join) a record marks the event as captured
-// and a wait on it in the same capture is already ordered.
+// and a wait on it in the same capture is already ordered. The time between two events is that
+// between the moments their records ran.
 #include <cuda_runtime_api.h>
 
+#include <chrono>
 #include <memory>
 
 #include "api_call.h"
@@ -71,7 +73,8 @@ cudaError_t record(ApiCall& call, cudaEvent_t handle, cudaStream_t stream, unsig
     event->capture_id = event->stream->capture.id;
     return call.finish(cudaSuccess);
   }
-  event->record_seq = cudaemu::enqueue_event_record(emu, *s);
+  event->stamp = std::make_shared<cudaemu::EventStamp>();
+  event->record_seq = cudaemu::enqueue_event_record(emu, *s, event->stamp);
   event->state = Event::State::Queued;
   event->stream = std::move(s);
   return call.finish(cudaSuccess);
@@ -102,6 +105,29 @@ cudaError_t wait_in_capture(ApiCall& call, Stream& s, Event& event, unsigned fla
   // Recorded outside any capture: a dependency on uncaptured work.
   cudaemu::invalidate(s);
   return call.finish(cudaErrorStreamCaptureIsolation);
+}
+
+// Why the time between start and end cannot be told, in the order the documentation gives the
+// reasons; cudaSuccess when it can.
+cudaError_t elapsed_refusal(cudaemu::Emulator& emu, const Event* start, const Event* end) {
+  if (start == nullptr || end == nullptr) return cudaErrorInvalidResourceHandle;
+  for (const Event* e : {start, end}) {
+    // "If cudaEventRecord() has not been called on either event" and "created with the
+    // cudaEventDisableTiming flag".
+    if (e->state == Event::State::Unrecorded || (e->flags & cudaEventDisableTiming) != 0)
+      return cudaErrorInvalidResourceHandle;
+  }
+  // Nothing is documented for events last recorded in a capture or of two devices: refused, as a
+  // query of a captured event is, and as events of two contexts share no clock.
+  for (const Event* e : {start, end})
+    if (e->state == Event::State::Captured) return cudaErrorCapturedEvent;
+  if (start->device != end->device) return cudaErrorInvalidResourceHandle;
+  // Reading another stream's progress during a capture is treated as a query is.
+  if (cudaError_t refused = cudaemu::refuse_unsafe_call(emu)) return refused;
+  // Reached when the record's item ran (work dropped after a sticky fault never reaches it).
+  for (const Event* e : {start, end})
+    if (!e->stamp || !e->stamp->reached) return cudaErrorNotReady;
+  return cudaSuccess;
 }
 
 }  // namespace
@@ -171,6 +197,19 @@ cudaError_t cudaEventSynchronize(cudaEvent_t event) {
     emu.prune_retired();
   }
   return call.finish(cudaSuccess);  // a fault the work hit answers through the sticky state
+}
+
+cudaError_t cudaEventElapsedTime(float* ms, cudaEvent_t start, cudaEvent_t end) {
+  ApiCall call("cudaEventElapsedTime", {as_arg(start), as_arg(end)});
+  if (call.answered_early()) return call.early_result();
+  if (ms == nullptr) return call.finish(cudaErrorInvalidValue);
+  auto& emu = call.emu();
+  Lock lock(emu.mu);
+  const Event* first = find_event(emu, start);
+  const Event* last = find_event(emu, end);
+  if (cudaError_t refused = elapsed_refusal(emu, first, last)) return call.finish(refused);
+  *ms = std::chrono::duration<float, std::milli>(last->stamp->at - first->stamp->at).count();
+  return call.finish(cudaSuccess);
 }
 
 cudaError_t cudaEventDestroy(cudaEvent_t event) {

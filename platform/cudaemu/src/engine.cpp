@@ -79,6 +79,10 @@ void run_head(Emulator& emu, Lock& lock, Stream& stream) {
   wait_for_predecessors(emu, lock, stream, item.seq);
   if (item.kind == WorkItem::Kind::Wait) drain(emu, lock, *item.waits_for, item.waits_until);
   run_ops(emu, lock, *item.ops);
+  if (item.stamp) {
+    item.stamp->at = std::chrono::steady_clock::now();
+    item.stamp->reached = true;
+  }
   stream.busy = false;
   stream.busy_ops.reset();
   emu.cv.notify_all();
@@ -105,9 +109,10 @@ const std::shared_ptr<const OpList>& no_ops() {
 
 }  // namespace
 
-std::uint64_t enqueue_event_record(Emulator& emu, Stream& stream) {
+std::uint64_t enqueue_event_record(Emulator& emu, Stream& stream, std::shared_ptr<EventStamp> stamp) {
   std::uint64_t seq = enqueue(emu, stream, no_ops());
   stream.queue.back().kind = WorkItem::Kind::EventRecord;
+  stream.queue.back().stamp = std::move(stamp);
   return seq;
 }
 

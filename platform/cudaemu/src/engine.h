@@ -27,8 +27,8 @@ std::uint64_t enqueue(Emulator& emu, Stream& stream, std::shared_ptr<const OpLis
 
 // Queues the point where an event is recorded (stream not capturing) and returns its seq: the event
 // completes when that item has run, and so what it waits for (earlier work of the stream, and of the
-// streams the legacy-stream rules order before it).
-std::uint64_t enqueue_event_record(Emulator& emu, Stream& stream);
+// streams the legacy-stream rules order before it). `stamp` is set when the item runs.
+std::uint64_t enqueue_event_record(Emulator& emu, Stream& stream, std::shared_ptr<EventStamp> stamp);
 
 // Queues a wait: the stream's later work waits for the items of `source` with seq < until.
 void enqueue_wait(Emulator& emu, Stream& stream, std::shared_ptr<Stream> source, std::uint64_t until);

@@ -4,6 +4,7 @@
 
 #include <cuda_runtime_api.h>
 
+#include <chrono>
 #include <cstddef>
 #include <cstdint>
 #include <deque>
@@ -37,6 +38,13 @@ using OpList = std::vector<Op>;
 
 struct Stream;
 
+// When an event's record ran: the emulated device's clock is the host's steady clock at the moment the
+// record's place in its stream's order was reached.
+struct EventStamp {
+  bool reached = false;
+  std::chrono::steady_clock::time_point at;
+};
+
 // A queued unit: a single operation, a whole graph launch, or an event's part in stream order. `seq`
 // orders work across streams.
 struct WorkItem {
@@ -51,6 +59,8 @@ struct WorkItem {
   // Wait: the stream waited for, and the end (exclusive) of its items waited for.
   std::shared_ptr<Stream> waits_for;
   std::uint64_t waits_until = 0;
+  // EventRecord: stamped when the item runs.
+  std::shared_ptr<EventStamp> stamp;
 };
 
 enum class StreamKind { Legacy, Blocking, NonBlocking };
@@ -100,9 +110,10 @@ struct Event {
   int device = 0;
   unsigned flags = 0;
   State state = State::Unrecorded;
-  std::shared_ptr<Stream> stream;  // where it was last recorded (kept alive for it)
-  std::uint64_t record_seq = 0;    // Queued: the seq of its EventRecord item
-  std::uint64_t capture_id = 0;    // Captured: the capture it was recorded in
+  std::shared_ptr<Stream> stream;     // where it was last recorded (kept alive for it)
+  std::uint64_t record_seq = 0;       // Queued: the seq of its EventRecord item
+  std::shared_ptr<EventStamp> stamp;  // Queued: when that item ran
+  std::uint64_t capture_id = 0;       // Captured: the capture it was recorded in
 };
 
 }  // namespace cudaemu
