@@ -95,7 +95,7 @@ typedef enum inferlet_code {
   INFERLET_SHAPE_OUT_OF_PROFILE = 6, /* an input shape the session's profile does not accept */
   INFERLET_BUFFER_TOO_SMALL = 7,     /* a buffer with fewer bytes than its tensor at the call's shape */
   INFERLET_BUSY = 8,                 /* the session is still running a call */
-  INFERLET_NOT_RUNNING = 9,          /* wait or event with no call enqueued */
+  INFERLET_NOT_RUNNING = 9,          /* wait or event with no call enqueued, phase times with none done */
   INFERLET_TENSORRT_ERROR = 10,      /* TensorRT refused a step (its own message is logged) */
   INFERLET_CUDA_ERROR = 11,          /* a CUDA call failed; the device is still usable */
   INFERLET_CUDA_STICKY = 12,         /* the device has a sticky fault: nothing more runs on it */
@@ -199,6 +199,7 @@ typedef struct inferlet_session_options {
   int32_t graph_cache_size; /* graphs kept, least recently used dropped first; default 8, at least 1 */
   void* stream;             /* a cudaStream_t of the engine's device the session uses; NULL (default):
                                the session makes its own, non-blocking */
+  int32_t phase_timing;     /* nonzero: time each call's phases (inferlet_session_phase_times); default 0 */
 } inferlet_session_options;
 
 INFERLET_SESSIONS_API void inferlet_session_options_init(inferlet_session_options* options);
@@ -257,6 +258,27 @@ INFERLET_SESSIONS_API inferlet_status* inferlet_session_run(inferlet_session* se
  * the host may wait on it or make one of its streams wait on it. Host-memory outputs still need
  * inferlet_session_wait, which also ends the call. */
 INFERLET_SESSIONS_API inferlet_status* inferlet_session_event(inferlet_session* session, void** event);
+
+/* How long the phases of a call took on the device, in milliseconds, measured with CUDA events the
+ * session records on its stream between them: host_to_device_ms the uploads of inputs in host and
+ * pinned memory, compute_ms TensorRT's work, device_to_host_ms the downloads of outputs in host and
+ * pinned memory (a phase with nothing to copy takes the time between two adjacent records). A call
+ * that replays a CUDA graph is one launch: its whole time is compute_ms, the copies inside it
+ * included, both copy phases are 0 and graph_replay is 1. */
+typedef struct inferlet_phase_times {
+  float host_to_device_ms;
+  float compute_ms;
+  float device_to_host_ms;
+  int32_t graph_replay;
+} inferlet_phase_times;
+
+/* The phase times of the session's last call that completed successfully (its wait, or its run,
+ * answered NULL), kept until the next one completes. Only a session made with
+ * inferlet_session_options.phase_timing set has them (INFERLET_INVALID_ARGUMENT otherwise); a session
+ * without such a call answers INFERLET_NOT_RUNNING. Without phase_timing a session makes no timing
+ * event and records none. */
+INFERLET_SESSIONS_API inferlet_status* inferlet_session_phase_times(const inferlet_session* session,
+                                                                    inferlet_phase_times* times);
 
 #ifdef __cplusplus
 }

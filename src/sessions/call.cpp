@@ -239,6 +239,13 @@ void CallPlan::stage_inputs(const CallResources& resources) const {
 }
 
 Status CallPlan::queue_work(CallResources& resources) const {
+  Status status = queue_uploads(resources);
+  if (status.ok()) status = queue_compute(resources);
+  if (status.ok()) status = queue_downloads(resources);
+  return status;
+}
+
+Status CallPlan::queue_uploads(const CallResources& resources) const {
   const int device = mEngine.device();
   for (size_t t : mInputs) {
     const CallTensor& tensor = mTensors[t];
@@ -249,9 +256,18 @@ Status CallPlan::queue_work(CallResources& resources) const {
                                              cudaMemcpyHostToDevice, resources.stream);
     if (code != cudaSuccess) return cudaFailure(device, "cudaMemcpyAsync", code);
   }
+  return Status();
+}
+
+Status CallPlan::queue_compute(CallResources& resources) const {
   if (!trt_binding::enqueue(*resources.context, resources.bindings.data(), resources.stream)) {
     return Status::failure(INFERLET_TENSORRT_ERROR, "TensorRT refused to enqueue the call (see its message)");
   }
+  return Status();
+}
+
+Status CallPlan::queue_downloads(const CallResources& resources) const {
+  const int device = mEngine.device();
   for (size_t t : mOutputs) {
     const CallTensor& tensor = mTensors[t];
     if (tensor.memory == INFERLET_MEMORY_DEVICE || tensor.bytes == 0) continue;

@@ -69,6 +69,10 @@ class CallPlan {
   // The uploads, the enqueue and the downloads, queued on the session's stream (or recorded into the
   // capture it is in). On failure some of it may be queued already.
   Status queue_work(CallResources& resources) const;
+  // The same in its three phases, so that the session may mark the stream between them.
+  Status queue_uploads(const CallResources& resources) const;
+  Status queue_compute(CallResources& resources) const;
+  Status queue_downloads(const CallResources& resources) const;
   // The outputs' shapes into the host's tensors, when the call is queued.
   void publish_output_shapes(inferlet_tensor* outputs, size_t output_count) const;
   // After the stream is synchronized: host-memory outputs out of staging.

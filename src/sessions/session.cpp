@@ -18,6 +18,7 @@ inferlet_session_options defaultOptions() {
   options.cuda_graphs = 0;
   options.graph_cache_size = 8;
   options.stream = nullptr;
+  options.phase_timing = 0;
   return options;
 }
 
@@ -57,6 +58,7 @@ Session::Session(Made, std::shared_ptr<Engine> engine, const inferlet_session_op
       mProfile(options.profile),
       mUseGraphs(options.cuda_graphs != 0),
       mGraphCacheSize(static_cast<size_t>(options.graph_cache_size)),
+      mPhaseTiming(options.phase_timing != 0),
       mPlan(*mEngine) {}
 
 Status Session::create(std::shared_ptr<Engine> engine, const inferlet_session_options* options,
@@ -108,6 +110,10 @@ Status Session::init(void* host_stream) {
   }
   cudaError_t code = cudaEventCreateWithFlags(mEvent.receive(), cudaEventDisableTiming);
   if (code != cudaSuccess) return cudaFailure(device, "cudaEventCreateWithFlags", code);
+  if (mPhaseTiming) {
+    status = mTimer.start(device);
+    if (!status.ok()) return status;
+  }
   status = allocate_buffers();
   if (!status.ok()) return status;
   mResources.bindings.assign(static_cast<size_t>(engine.binding_count()), nullptr);
@@ -185,6 +191,7 @@ Session::~Session() {
   if (mResources.stream) (void)cudaStreamSynchronize(mResources.stream);
   if (mContext) mEngine->release_context(mContext);
   mEvent.reset();
+  mTimer.release();
   mOwnStream.reset();
   {
     std::shared_lock<std::shared_mutex> census(deviceMemoryCensus());
@@ -249,15 +256,20 @@ Status Session::start(const inferlet_tensor* inputs, size_t input_count, inferle
     status = mPlan.take_output_dims(mResources, graph->output_dims.data());
     if (!status.ok()) return status;
     mPlan.stage_inputs(mResources);
+    mTimer.begin_call(/*graph_replay=*/true);
+    status = mTimer.mark(PhaseTimer::kStart, mResources.stream, device);
+    if (!status.ok()) return status;
     const cudaError_t code = cudaGraphLaunch(graph->exec.get(), mResources.stream);
     if (code != cudaSuccess) return cudaFailure(device, "cudaGraphLaunch", code);
+    status = mTimer.mark(PhaseTimer::kEnd, mResources.stream, device);
+    if (!status.ok()) return abandon(std::move(status));
   } else {
     status = mPlan.resolve(mResources);
     if (!status.ok()) return status;
     status = mPlan.bind_addresses(mResources);
     if (!status.ok()) return status;
     mPlan.stage_inputs(mResources);
-    status = mPlan.queue_work(mResources);
+    status = queue_timed_work();
     if (!status.ok()) return abandon(std::move(status));
     if (mGraphs && !mGraphs->failed(mPlan.key())) {
       status = capture();
@@ -286,6 +298,20 @@ Status Session::event(void** event) {
   }
 }
 
+// The call's work outside a graph, its phases marked when the session times them.
+Status Session::queue_timed_work() {
+  const int device = mEngine->device();
+  mTimer.begin_call(/*graph_replay=*/false);
+  Status status = mTimer.mark(PhaseTimer::kStart, mResources.stream, device);
+  if (status.ok()) status = mPlan.queue_uploads(mResources);
+  if (status.ok()) status = mTimer.mark(PhaseTimer::kUploaded, mResources.stream, device);
+  if (status.ok()) status = mPlan.queue_compute(mResources);
+  if (status.ok()) status = mTimer.mark(PhaseTimer::kComputed, mResources.stream, device);
+  if (status.ok()) status = mPlan.queue_downloads(mResources);
+  if (status.ok()) status = mTimer.mark(PhaseTimer::kEnd, mResources.stream, device);
+  return status;
+}
+
 // Part of a call may be queued when a later step fails: it finishes before the call answers, so that no
 // work of a call that failed still reads or writes the host's memory.
 Status Session::abandon(Status failure) {
@@ -307,7 +333,7 @@ Status Session::complete() {
   const cudaError_t code = cudaStreamSynchronize(mResources.stream);
   if (code != cudaSuccess) return cudaFailure(device, "cudaStreamSynchronize", code);
   mPlan.finish(mResources);
-  return Status();
+  return mTimer.measure(device);
 }
 
 // The call's work has just been queued outside a capture (TensorRT wants one enqueue with new shapes

@@ -18,6 +18,7 @@
 #include "engine.h"
 #include "graph_cache.h"
 #include "inferlet_sessions.h"
+#include "phase_timer.h"
 #include "status.h"
 #include "trt_support.h"
 
@@ -52,6 +53,8 @@ class Session {
   Status event(void** event);
 
   size_t device_memory() const { return mDeviceBytes; }
+  // The last completed call's phase times (options.phase_timing).
+  Status phase_times(inferlet_phase_times* times) const { return mTimer.last(times); }
 
  private:
   // kIdle -> kBusy (a thread is in enqueue, run or wait) -> kQueued (enqueued, not waited for) or kIdle.
@@ -65,6 +68,7 @@ class Session {
                size_t output_count);
   Status complete();
   Status abandon(Status failure);
+  Status queue_timed_work();
   Status capture();
   Status record_graph(GraphExec* exec);
 
@@ -72,11 +76,13 @@ class Session {
   const int mProfile;
   const bool mUseGraphs;
   const size_t mGraphCacheSize;
+  const bool mPhaseTiming;
   bool mProfileClaimed = false;
 
   TrtUniquePtr<nvinfer1::IExecutionContext> mContext;
   OwnedStream mOwnStream;
   Event mEvent;
+  PhaseTimer mTimer;
   CallResources mResources;
   CallPlan mPlan;
   std::unique_ptr<GraphCache> mGraphs;
