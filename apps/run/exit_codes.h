@@ -14,10 +14,11 @@ enum ExitCode : int {
   kExitInput = 3,     // an engine or .npy file that is missing, unreadable or not understood
   kExitLibrary = 4,   // the deliverable or the engine inspector cannot be loaded
   kExitOutput = 5,    // outputs or the --export-times file cannot be written
+  kExitMismatch = 6,  // with --compare, an output out of tolerance (after the report)
 };
 
 // One word per status, as the JSON error object names it: "ok", "rejected", "usage", "input",
-// "library", "output".
+// "library", "output", "mismatch".
 inline const char* ExitKind(int code) {
   switch (code) {
     case kExitOk:
@@ -32,6 +33,8 @@ inline const char* ExitKind(int code) {
       return "library";
     case kExitOutput:
       return "output";
+    case kExitMismatch:
+      return "mismatch";
   }
   return "unknown";
 }

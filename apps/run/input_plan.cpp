@@ -88,6 +88,21 @@ void RequireSampleSize(const TensorConfig& input) {
                                 input.name, FormatDims(input.shape), input.item_size)};
 }
 
+InputPlan PlanShapedInputs(const Options& o, const ProfileConfig& profile,
+                           const std::vector<std::vector<int>>& shapes) {
+  InputPlan plan;
+  plan.batch = shapes.empty() || shapes[0].empty() ? 1 : shapes[0][0];
+  for (size_t i = 0; i < profile.inputs.size(); ++i) {
+    const TensorConfig& t = profile.inputs[i];
+    size_t bytes = static_cast<size_t>(std::max(t.item_size, 0));
+    for (int d : shapes[i]) bytes *= static_cast<size_t>(std::max(d, 0));
+    plan.data.push_back(MakeInputData(t.dtype, t.ItemMatchesDType(), bytes, o.fill, o.seed, t.name));
+    plan.sources.push_back(o.fill == FillMode::kZeros ? "zeros" : fmt::format("random (seed {})", o.seed));
+    plan.from_file.push_back(false);
+  }
+  return plan;
+}
+
 InputPlan PlanInputs(const Options& o, const ProfileConfig& profile) {
   std::map<std::string, InputFile> files = ReadInputFiles(o, profile);
   InputPlan plan;

@@ -27,6 +27,11 @@ InputPlan PlanInputs(const Options& options, const ProfileConfig& profile);
 // Throws ToolError (usage) when the input's configuration gives no size of one sample.
 void RequireSampleSize(const TensorConfig& input);
 
+// Made-up inputs (--fill, --seed) at the given shapes, one per input of the profile (a row of
+// --shapes); the batch is the first input's first extent.
+InputPlan PlanShapedInputs(const Options& options, const ProfileConfig& profile,
+                           const std::vector<std::vector<int>>& shapes);
+
 }  // namespace inferlet_run
 
 #endif  // INFERLET_APPS_INPUT_PLAN_H_

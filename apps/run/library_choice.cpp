@@ -14,12 +14,32 @@ namespace {
 
 std::string InspectorFile(int major) { return fmt::format("libinferlet_inspect{}.so", major); }
 std::string DeliverableFile(int major) { return fmt::format("libinferlet{}.so", major); }
+std::string SessionsFile(int major) { return fmt::format("libinferlet_sessions{}.so", major); }
+std::string RunLibraryFile(const LibraryRequest& request, int major) {
+  return request.sessions ? SessionsFile(major) : DeliverableFile(major);
+}
+
+// What --lib names, in a hint to give it another.
+const char* RunLibraryNoun(const LibraryRequest& request) {
+  return request.sessions ? "a sessions library" : "a deliverable";
+}
+
+// Loads the library that runs the engine into the choice.
+const RunLibrary& LoadRunLibrary(const LibraryRequest& request, const std::string& path,
+                                 LibraryChoice& choice) {
+  if (request.sessions) {
+    choice.sessions = std::make_unique<SessionsLibrary>(path);
+    return *choice.sessions;
+  }
+  choice.deliverable = std::make_unique<Deliverable>(path);
+  return *choice.deliverable;
+}
 
 std::vector<int> AllMajors() { return std::vector<int>(std::begin(kTrtMajors), std::end(kTrtMajors)); }
 
 // After an inspector of one major failed to read the engine: the first other major whose inspector
 // (where it is installed) reads it, in words that say which --trt fits; empty when none does.
-std::string OtherMajorHint(const std::string& engine_bytes, int failed_major, bool lib_given,
+std::string OtherMajorHint(const std::string& engine_bytes, int failed_major, const char* lib_given,
                            const LibraryLocator& locate) {
   for (int other : kTrtMajors) {
     if (other == failed_major) continue;
@@ -31,8 +51,8 @@ std::string OtherMajorHint(const std::string& engine_bytes, int failed_major, bo
       continue;
     }
     if (lib_given)
-      return fmt::format("; it is a TensorRT {0} engine: give --lib a deliverable built for TensorRT {0}",
-                         other);
+      return fmt::format("; it is a TensorRT {0} engine: give --lib {1} built for TensorRT {0}", other,
+                         lib_given);
     return fmt::format("; it is a TensorRT {0} engine: run it with --trt {0}", other);
   }
   return "";
@@ -73,12 +93,12 @@ LibraryChoice ReadWithFirstInspector(const std::string& engine_path, const std::
   if (read_errors.empty()) throw load_errors.front();
   std::string why;
   for (const ToolError& e : read_errors) why += (why.empty() ? "" : "; ") + e.message;
-  if (majors.size() == 1) why += OtherMajorHint(engine_bytes, tried_major, false, locate);
+  if (majors.size() == 1) why += OtherMajorHint(engine_bytes, tried_major, nullptr, locate);
   throw ToolError{kExitInput, fmt::format("cannot read engine file '{}': {}", engine_path, why)};
 }
 
 // --trt when given (and the deliverable must link no other major), otherwise what the deliverable links.
-int DeliverableMajor(const LibraryRequest& request, const Deliverable& lib) {
+int DeliverableMajor(const LibraryRequest& request, const RunLibrary& lib) {
   const int linked = lib.LinkedTrtMajor();
   if (request.trt != 0) {
     if (linked != 0 && linked != request.trt)
@@ -96,12 +116,11 @@ int DeliverableMajor(const LibraryRequest& request, const Deliverable& lib) {
 LibraryChoice ChooseByEngine(const LibraryRequest& request, const std::string& engine_path,
                              const std::string& engine_bytes, const LibraryLocator& locate) {
   LibraryChoice choice = ChooseInspector(request, engine_path, engine_bytes, locate);
-  choice.deliverable = std::make_unique<Deliverable>(locate(DeliverableFile(choice.trt_major)));
-  const int linked = choice.deliverable->LinkedTrtMajor();
+  const RunLibrary& lib = LoadRunLibrary(request, locate(RunLibraryFile(request, choice.trt_major)), choice);
+  const int linked = lib.LinkedTrtMajor();
   if (linked != 0 && linked != choice.trt_major)
-    throw ToolError{kExitLibrary,
-                    fmt::format("{} reads the engine as TensorRT {}, but {} links TensorRT {}",
-                                choice.inspector_path, choice.trt_major, choice.deliverable->path(), linked)};
+    throw ToolError{kExitLibrary, fmt::format("{} reads the engine as TensorRT {}, but {} links TensorRT {}",
+                                              choice.inspector_path, choice.trt_major, lib.path(), linked)};
   return choice;
 }
 
@@ -109,20 +128,23 @@ LibraryChoice ChooseByEngine(const LibraryRequest& request, const std::string& e
 LibraryChoice ChooseByDeliverable(const LibraryRequest& request, const std::string& engine_path,
                                   const std::string& engine_bytes, const LibraryLocator& locate) {
   LibraryChoice choice;
-  choice.deliverable =
-      std::make_unique<Deliverable>(request.lib.empty() ? locate(DeliverableFile(request.trt)) : request.lib);
-  choice.trt_major = DeliverableMajor(request, *choice.deliverable);
+  const RunLibrary& lib = LoadRunLibrary(
+      request, request.lib.empty() ? locate(RunLibraryFile(request, request.trt)) : request.lib, choice);
+  choice.trt_major = DeliverableMajor(request, lib);
   choice.inspector_path =
       request.inspector.empty() ? locate(InspectorFile(choice.trt_major)) : request.inspector;
   const Inspector inspector(choice.inspector_path);
   if (inspector.TrtMajor() != choice.trt_major)
-    throw ToolError{kExitUsage, fmt::format("{} reads TensorRT {} engines, the deliverable is TensorRT {}",
-                                            choice.inspector_path, inspector.TrtMajor(), choice.trt_major)};
+    throw ToolError{kExitUsage,
+                    fmt::format("{} reads TensorRT {} engines, the {} is TensorRT {}", choice.inspector_path,
+                                inspector.TrtMajor(), request.sessions ? "sessions library" : "deliverable",
+                                choice.trt_major)};
   try {
     choice.engine = inspector.Inspect(engine_bytes);
   } catch (ToolError& e) {
     e.message = fmt::format("cannot read engine file '{}': {}{}", engine_path, e.message,
-                            OtherMajorHint(engine_bytes, choice.trt_major, !request.lib.empty(), locate));
+                            OtherMajorHint(engine_bytes, choice.trt_major,
+                                           request.lib.empty() ? nullptr : RunLibraryNoun(request), locate));
     throw;
   }
   return choice;

@@ -9,6 +9,7 @@
 
 #include "deliverable.h"
 #include "engine_desc.h"
+#include "sessions_library.h"
 
 namespace inferlet_run {
 
@@ -17,6 +18,7 @@ struct LibraryRequest {
   int trt = 0;            // --trt
   std::string lib;        // --lib
   std::string inspector;  // --inspector
+  bool sessions = false;  // --api sessions: the sessions library of the major runs the engine
 };
 
 // Where a library the build installs (given by its file name) is loaded from; the tool's is
@@ -25,16 +27,18 @@ using LibraryLocator = std::function<std::string(const std::string& file)>;
 
 struct LibraryChoice {
   int trt_major = 0;
-  std::string inspector_path;                // the inspector that read the engine
-  EngineDesc engine;                         // as that inspector read it
-  std::unique_ptr<Deliverable> deliverable;  // loaded for a run; none for inspect
+  std::string inspector_path;                 // the inspector that read the engine
+  EngineDesc engine;                          // as that inspector read it
+  std::unique_ptr<Deliverable> deliverable;   // loaded for a run; none for inspect or --api sessions
+  std::unique_ptr<SessionsLibrary> sessions;  // loaded for a run with --api sessions instead
 };
 
 // For a run. The major is --trt when given (the deliverable, --lib or the build's, must link no
 // other), else what --lib links; that major's inspector (or --inspector, which must read that major)
 // then reads the engine. Without either the engine decides, as for ChooseInspector, and that major's
 // deliverable is loaded. Throws ToolError; a deliverable is loaded before its inspector, an inspector
-// that decides before the deliverable.
+// that decides before the deliverable. With request.sessions the same holds for the sessions library
+// (libinferlet_sessions<N>.so, or --lib), whose major is the one it answers.
 LibraryChoice ChooseLibraries(const LibraryRequest& request, const std::string& engine_path,
                               const std::string& engine_bytes,
                               const LibraryLocator& locate = DefaultLibraryPath);

@@ -43,6 +43,12 @@ int RunCommand(int argc, char** argv) {
     fmt::print("{}\n", Dump(ReportJson(report)));
   else
     fmt::print("{}", FormatReport(report));
+  // Out of tolerance: the report, verdicts included, is printed in full first.
+  if (!report.compare.dir.empty() && !report.compare.passed()) {
+    std::fflush(stdout);
+    fmt::print(stderr, "inferlet-run: error: {}\n", report.compare.FailureMessage());
+    return kExitMismatch;
+  }
   return kExitOk;
 }
 

@@ -44,6 +44,9 @@ std::string Description() {
       "TensorRT {}, loaded with dlopen and driven through its kestrel_trt_* functions) and\n"
       "times the inference calls. The model configuration is read from the engine: every profile, its\n"
       "inputs and outputs at their largest dimensions, element sizes from their data types.\n"
+      "With --api sessions the sessions library (libinferlet_sessions<N>.so) runs it instead: any\n"
+      "number of sessions, one thread each, with the host-to-device, compute and device-to-host time\n"
+      "of every call.\n"
       "`inferlet-run inspect ENGINE` lists an engine's bindings and profiles without running it.",
       TrtMajorsInWords());
 }
@@ -75,10 +78,14 @@ std::string Footer() {
              "an\n"
              "input whose --item-size differs from its data type, any of these or uint8 (|u1), taken as "
              "bytes.\n"
+             "--compare DIR checks the last call's outputs against DIR/<name>.npy (same dtype and shape):\n"
+             "every element within |a - b| <= atol + rtol * |b| (numpy's allclose; b the reference).\n"
              "Exit status: 0 success, 1 the library refused the configuration or a call, 2 bad command\n"
              "line, 3 unreadable engine or .npy file, 4 a library that cannot be loaded, 5 outputs that\n"
-             "cannot be saved. With --json a failure, too, prints one JSON object on stdout:\n"
-             "{\"error\": MESSAGE, \"exit_status\": N, \"kind\": \"rejected|usage|input|library|output\"}.");
+             "cannot be saved, 6 an output out of tolerance with --compare (the report is printed first).\n"
+             "With --json a failure, too, prints one JSON object on stdout:\n"
+             "{\"error\": MESSAGE, \"exit_status\": N, \"kind\": "
+             "\"rejected|usage|input|library|output|mismatch\"}.");
 }
 
 }  // namespace
@@ -127,11 +134,29 @@ double RealNumber(const char* flag, const std::string& text, double min, double 
   return value;
 }
 
+// "0,2,1": one profile per session.
+std::vector<int> ProfileList(const std::string& text) {
+  std::vector<int> profiles;
+  size_t start = 0;
+  while (true) {
+    const size_t comma = text.find(',', start);
+    const std::string item =
+        text.substr(start, comma == std::string::npos ? std::string::npos : comma - start);
+    const bool digits = !item.empty() && item.find_first_not_of("0123456789") == std::string::npos;
+    if (!digits || item.size() > 9)
+      Usage(fmt::format("--profiles takes profile numbers separated by commas, such as 0,1, not '{}'", text));
+    profiles.push_back(std::stoi(item));
+    if (comma == std::string::npos) return profiles;
+    start = comma + 1;
+  }
+}
+
 // Numeric options are taken as text and converted here, so that a bad value is answered in words
 // ("--batch must be at least 1") rather than with CLI11's bounds.
 struct NumberTexts {
   std::string trt, profile, batch, device, iterations, warmup, duration, seed, fill;
   std::vector<std::string> percentiles;
+  std::string api, sessions, profiles, rtol, atol;
 };
 
 void ConvertNumbers(const CLI::App& app, const NumberTexts& t, Options* o) {
@@ -155,6 +180,18 @@ void ConvertNumbers(const CLI::App& app, const NumberTexts& t, Options* o) {
     else
       Usage(fmt::format("--fill must be zeros or random, not '{}'", t.fill));
   }
+  if (given("--api")) {
+    if (t.api == "legacy")
+      o->api = Api::kLegacy;
+    else if (t.api == "sessions")
+      o->api = Api::kSessions;
+    else
+      Usage(fmt::format("--api must be legacy or sessions, not '{}'", t.api));
+  }
+  if (given("--sessions")) o->sessions = static_cast<int>(WholeNumber("--sessions", t.sessions, 1, INT_MAX));
+  if (given("--profiles")) o->session_profiles = ProfileList(t.profiles);
+  if (given("--rtol")) o->rtol = RealNumber("--rtol", t.rtol, 0, HUGE_VAL, "at least 0");
+  if (given("--atol")) o->atol = RealNumber("--atol", t.atol, 0, HUGE_VAL, "at least 0");
 }
 
 // CLI11's own errors (an unknown flag, a missing value or --engine) become usage errors; --help is
@@ -239,6 +276,66 @@ void AddDataOptions(CLI::App& app, Options* o, NumberTexts& t) {
   app.add_flag("--quiet", o->quiet, "Hold back the library's own lines; they are shown after a failure");
 }
 
+// What --api sessions adds, and what checks the outputs or sweeps the shapes on either interface.
+void AddSessionsOptions(CLI::App& app, Options* o, NumberTexts& t) {
+  app.add_option("--api", t.api,
+                 "The interface that runs the engine: a deliverable's kestrel_trt_* (default) or the "
+                 "sessions library")
+      ->option_text("legacy|sessions");
+  app.add_option("--sessions", t.sessions,
+                 "--api sessions: sessions of the engine, one thread each (default 1); each on a profile "
+                 "of its own where the engine has dynamic shapes")
+      ->option_text("N");
+  app.add_option("--profiles", t.profiles,
+                 "--api sessions: each session's profile (default: --profile, the next, ...; a static "
+                 "engine: --profile for all)")
+      ->option_text("P,P..");
+  app.add_option("--compare", o->compare,
+                 "Check the last call's outputs against DIR/<name>.npy; exit status 6 when one is out of "
+                 "tolerance")
+      ->option_text("DIR");
+  app.add_option("--rtol", t.rtol, fmt::format("--compare's relative tolerance (default {:g})", kDefaultRtol))
+      ->option_text("R");
+  app.add_option("--atol", t.atol, fmt::format("--compare's absolute tolerance (default {:g})", kDefaultAtol))
+      ->option_text("A");
+  app.add_option("--shapes", o->shape_sweep,
+                 "Input shapes to sweep, one report row each (repeatable per input, the same count each; "
+                 "other inputs take the row's batch)")
+      ->option_text("NAME=DxD,DxD..")
+      ->allow_extra_args(false);
+}
+
+// Options that only make sense together, or not at all.
+void CheckCombinations(const CLI::App& app, Options* o) {
+  auto given = [&](const char* flag) { return app.count(flag) > 0; };
+  const bool sessions = o->api == Api::kSessions;
+  for (const char* flag : {"--sessions", "--profiles"})
+    if (given(flag) && !sessions) Usage(fmt::format("{} needs --api sessions", flag));
+  if (sessions && given("--item-size"))
+    Usage("--item-size configures kestrel_trt_new: the sessions library takes each tensor's own");
+  for (const char* flag : {"--rtol", "--atol"})
+    if (given(flag) && o->compare.empty()) Usage(fmt::format("{} needs --compare", flag));
+  if (given("--profiles")) {
+    if (given("--profile")) Usage("give --profile or --profiles, not both");
+    const int listed = static_cast<int>(o->session_profiles.size());
+    if (given("--sessions") && listed != o->sessions)
+      Usage(fmt::format("--profiles lists {} profile(s) for --sessions {}", listed, o->sessions));
+    o->sessions = listed;
+  }
+  if (o->shape_sweep.empty()) return;
+  const std::pair<const char*, bool> excluded[] = {{"--input", !o->inputs.empty()},
+                                                   {"--batch", given("--batch")},
+                                                   {"--compare", !o->compare.empty()},
+                                                   {"--save-outputs", !o->save_outputs.empty()},
+                                                   {"--export-times", !o->export_times.empty()}};
+  for (const auto& [flag, present] : excluded)
+    if (present)
+      Usage(fmt::format("--shapes makes up every row's inputs and reports rows: it cannot go with {}", flag));
+  if (o->sessions > 1)
+    Usage(
+        fmt::format("--shapes runs one session for every row: it cannot go with --sessions {}", o->sessions));
+}
+
 }  // namespace
 
 int ParseCommandLine(int argc, const char* const* argv, Options* o) {
@@ -249,9 +346,11 @@ int ParseCommandLine(int argc, const char* const* argv, Options* o) {
   AddRunOptions(app, o, t);
   AddTimingOptions(app, o, t);
   AddDataOptions(app, o, t);
+  AddSessionsOptions(app, o, t);
   const int parsed = Parse(app, argc, argv);
   if (parsed >= 0) return parsed;
   ConvertNumbers(app, t, o);
+  CheckCombinations(app, o);
   return -1;
 }
 

@@ -19,6 +19,13 @@ constexpr int kTrtMajors[] = {INFERLET_TRT_MAJORS};
 // The majors in ascending order as a message names them: "a, b or c".
 std::string TrtMajorsInWords();
 
+// Which interface runs the engine: a deliverable's kestrel_trt_* functions, or a sessions library.
+enum class Api { kLegacy, kSessions };
+
+// --compare's tolerances: numpy's allclose rule |a - b| <= atol + rtol * |b| with its defaults.
+constexpr double kDefaultRtol = 1e-5;
+constexpr double kDefaultAtol = 1e-8;
+
 struct Options {
   std::string engine;
   int trt = 0;            // one of kTrtMajors; 0 when not given: the engine decides
@@ -41,6 +48,13 @@ struct Options {
   std::vector<std::string> item_sizes;  // [P:]NAME=BYTES
   bool json = false;
   bool quiet = false;  // hold back the library's own lines (shown after a failure)
+  Api api = Api::kLegacy;
+  int sessions = 1;                   // --api sessions: sessions of the engine, one thread each
+  std::vector<int> session_profiles;  // --profiles, one per session; empty: from --profile on
+  std::string compare;                // directory of <output>.npy references
+  double rtol = kDefaultRtol;
+  double atol = kDefaultAtol;
+  std::vector<std::string> shape_sweep;  // --shapes NAME=DxD,DxD...: one report row per shape
 };
 
 // Parses argv into options. Returns -1 when the run should go on, or 0 after --help. Throws ToolError

@@ -5,6 +5,8 @@
 #include <algorithm>
 #include <iterator>
 
+#include "report_parts.h"
+
 namespace inferlet_run {
 
 namespace {
@@ -75,10 +77,26 @@ nlohmann::json EngineJson(const EngineDesc& e, const std::string& path) {
           {"profiles", profiles}};
 }
 
+// The Run line's profile and batch: the handle's, the one session's, or each session's.
+std::string RunTarget(const RunReport& r) {
+  const std::string batch = r.rows.empty() ? std::to_string(r.batch) : "per row";
+  if (r.sessions.size() <= 1) return fmt::format("profile {}, batch {}", r.profile, batch);
+  std::string profiles, batches;
+  for (const SessionReport& s : r.sessions) {
+    profiles += fmt::format("{}{}", profiles.empty() ? "" : ", ", s.profile);
+    batches += fmt::format("{}{}", batches.empty() ? "" : ", ", s.batch);
+  }
+  return fmt::format("{} sessions on profiles {} with batches {}", r.sessions.size(), profiles, batches);
+}
+
 void AppendConfiguration(std::string& out, const RunReport& r) {
   auto it = std::back_inserter(out);
-  fmt::format_to(it, "Library  {} (TensorRT {})\n", r.library_path, r.trt_major);
-  fmt::format_to(it, "Config   per profile, the shapes and item sizes given to kestrel_trt_new:\n");
+  const bool sessions = r.api == Api::kSessions;
+  fmt::format_to(it, "Library  {} (TensorRT {}{})\n", r.library_path, r.trt_major,
+                 sessions ? ", sessions interface" : "");
+  fmt::format_to(it, "Config   per profile, {}:\n",
+                 sessions ? "the largest shapes of the calls' tensors and their item sizes"
+                          : "the shapes and item sizes given to kestrel_trt_new");
   const size_t w = NameWidth(r);
   for (size_t p = 0; p < r.config.profiles.size(); ++p) {
     for (const auto* list : {&r.config.profiles[p].inputs, &r.config.profiles[p].outputs})
@@ -87,14 +105,12 @@ void AppendConfiguration(std::string& out, const RunReport& r) {
                        t.name, w, t.is_input ? "input" : "output", FormatDims(t.shape), t.item_size);
   }
   const ProfileConfig& profile = r.config.profiles[r.profile];
-  fmt::format_to(it, "Run      profile {}, batch {}, device {}, CUDA graph {}, inputs:", r.profile, r.batch,
-                 r.device, r.cuda_graph ? "on" : "off");
+  fmt::format_to(it, "Run      {}, device {}, CUDA graph {}, inputs:", RunTarget(r), r.device,
+                 r.cuda_graph ? "on" : "off");
   for (size_t i = 0; i < profile.inputs.size(); ++i)
     fmt::format_to(it, "{} {} = {}", i ? "," : "", profile.inputs[i].name, r.input_sources[i]);
   fmt::format_to(it, "\n");
 }
-
-std::string Bytes(long long bytes) { return bytes < 0 ? "unknown" : fmt::format("{} bytes", bytes); }
 
 long long TotalDeviceBytes(const RunReport& r) {
   const EngineDesc& e = r.engine;
@@ -115,12 +131,10 @@ void AppendDeviceMemory(std::string& out, const RunReport& r) {
 
 void AppendOutputs(std::string& out, const RunReport& r) {
   auto it = std::back_inserter(out);
-  fmt::format_to(it, "Outputs  of the last call\n");
+  fmt::format_to(it, "Outputs  of the last call{}\n", r.sessions.size() > 1 ? " of session 0" : "");
   const size_t w = NameWidth(r);
   for (const OutputResult& o : r.outputs) {
-    fmt::format_to(it, "  {:<{}}  {:<14} {:<7} {:>9} bytes  sum {:<16.9g} fnv1a {}\n", o.name, w,
-                   FormatDims(o.shape), o.typed ? DTypeName(o.dtype) : "bytes", o.bytes, o.checksum.sum,
-                   HexFnv(o.checksum.fnv1a));
+    AppendOutput(out, o, w);
     if (!o.saved_to.empty()) fmt::format_to(it, "  {:<{}}  saved to {}\n", "", w, o.saved_to);
   }
 }
@@ -140,8 +154,9 @@ void AppendLatency(std::string& out, const RunReport& r) {
   for (const auto& e : s.extra) fmt::format_to(it, " {:>10.3f}", e.second);
   fmt::format_to(it, "\n");
   fmt::format_to(it, "Rate     {:.1f} calls/s, {:.1f} samples/s\n", s.calls_per_s, s.samples_per_s);
-  fmt::format_to(it, "Timed    {} calls in {} s (asked: at least {} calls and {:g} s)\n", s.calls,
-                 Seconds(s.wall_s), r.min_iterations, r.min_duration_s);
+  fmt::format_to(it, "Timed    {} calls in {} s (asked: at least {} calls and {:g} s{})\n", s.calls,
+                 Seconds(s.wall_s), r.min_iterations, r.min_duration_s,
+                 r.sessions.size() > 1 ? " per session" : "");
   if (!r.times_file.empty()) fmt::format_to(it, "         times of each call in {}\n", r.times_file);
 }
 
@@ -155,15 +170,55 @@ nlohmann::json TensorJson(const TensorConfig& t) {
 
 }  // namespace
 
+std::string Bytes(long long bytes) { return bytes < 0 ? "unknown" : fmt::format("{} bytes", bytes); }
+
+void AppendOutput(std::string& out, const OutputResult& o, size_t name_width) {
+  fmt::format_to(std::back_inserter(out), "  {:<{}}  {:<14} {:<7} {:>9} bytes  sum {:<16.9g} fnv1a {}\n",
+                 o.name, name_width, FormatDims(o.shape), o.typed ? DTypeName(o.dtype) : "bytes", o.bytes,
+                 o.checksum.sum, HexFnv(o.checksum.fnv1a));
+}
+
+nlohmann::json OutputJson(const OutputResult& o) {
+  nlohmann::json out = {
+      {"name", o.name},   {"shape", o.shape},      {"dtype", o.typed ? DTypeName(o.dtype) : "bytes"},
+      {"bytes", o.bytes}, {"sum", o.checksum.sum}, {"fnv1a", HexFnv(o.checksum.fnv1a)}};
+  if (!o.saved_to.empty()) out["file"] = o.saved_to;
+  return out;
+}
+
+nlohmann::json LatencyJson(const LatencySummary& s) {
+  nlohmann::json latency = {{"calls", s.calls},         {"min_us", s.min_us}, {"mean_us", s.mean_us},
+                            {"median_us", s.median_us}, {"p90_us", s.p90_us}, {"p99_us", s.p99_us},
+                            {"max_us", s.max_us}};
+  for (const auto& e : s.extra) latency[PercentileName(e.first) + "_us"] = e.second;
+  return latency;
+}
+
+nlohmann::json ThroughputJson(const LatencySummary& s) {
+  return {{"calls_per_s", s.calls_per_s}, {"samples_per_s", s.samples_per_s}, {"timed_s", s.wall_s}};
+}
+
 std::string HexFnv(uint64_t fnv1a) { return fmt::format("0x{:016x}", fnv1a); }
 
 std::string FormatReport(const RunReport& r) {
   std::string out = "\n== inferlet-run ==\n";
   AppendEngine(out, r.engine, r.engine_path);
   AppendConfiguration(out, r);
-  AppendDeviceMemory(out, r);
+  if (r.api == Api::kSessions)
+    AppendSessionsMemory(out, r);
+  else
+    AppendDeviceMemory(out, r);
+  if (!r.rows.empty()) {
+    AppendRows(out, r, NameWidth(r));
+    return out;
+  }
   AppendOutputs(out, r);
+  AppendCompare(out, r);
   AppendLatency(out, r);
+  if (r.api == Api::kSessions) {
+    AppendPhases(out, r.phases);
+    AppendSessions(out, r);
+  }
   return out;
 }
 
@@ -187,27 +242,24 @@ nlohmann::json ReportJson(const RunReport& r) {
               {"warmup_calls", r.warmup_calls},
               {"min_iterations", r.min_iterations},
               {"min_duration_s", r.min_duration_s}};
-  nlohmann::json outputs = nlohmann::json::array();
-  for (const OutputResult& o : r.outputs) {
-    nlohmann::json out = {
-        {"name", o.name},   {"shape", o.shape},      {"dtype", o.typed ? DTypeName(o.dtype) : "bytes"},
-        {"bytes", o.bytes}, {"sum", o.checksum.sum}, {"fnv1a", HexFnv(o.checksum.fnv1a)}};
-    if (!o.saved_to.empty()) out["file"] = o.saved_to;
-    outputs.push_back(std::move(out));
+  if (r.api == Api::kSessions) {
+    AddSessionsJson(j, r);
+  } else {
+    j["device_memory"] = {{"buffers", r.config.BufferBytes()},
+                          {"engine", r.engine.engine_device_bytes},
+                          {"context", r.engine.context_device_bytes},
+                          {"total", TotalDeviceBytes(r)}};
   }
+  if (!r.rows.empty()) {
+    j["rows"] = RowsJson(r);
+    return j;
+  }
+  nlohmann::json outputs = nlohmann::json::array();
+  for (const OutputResult& o : r.outputs) outputs.push_back(OutputJson(o));
   j["outputs"] = outputs;
-  j["device_memory"] = {{"buffers", r.config.BufferBytes()},
-                        {"engine", r.engine.engine_device_bytes},
-                        {"context", r.engine.context_device_bytes},
-                        {"total", TotalDeviceBytes(r)}};
-  const LatencySummary& s = r.latency;
-  nlohmann::json latency = {{"calls", s.calls},         {"min_us", s.min_us}, {"mean_us", s.mean_us},
-                            {"median_us", s.median_us}, {"p90_us", s.p90_us}, {"p99_us", s.p99_us},
-                            {"max_us", s.max_us}};
-  for (const auto& e : s.extra) latency[PercentileName(e.first) + "_us"] = e.second;
-  j["latency"] = latency;
-  j["throughput"] = {
-      {"calls_per_s", s.calls_per_s}, {"samples_per_s", s.samples_per_s}, {"timed_s", s.wall_s}};
+  if (!r.compare.dir.empty()) j["compare"] = CompareJson(r.compare);
+  j["latency"] = LatencyJson(r.latency);
+  j["throughput"] = ThroughputJson(r.latency);
   if (!r.times_file.empty()) j["times_file"] = r.times_file;
   return j;
 }

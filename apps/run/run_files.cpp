@@ -9,7 +9,6 @@
 #include <nlohmann/json.hpp>
 
 #include "exit_codes.h"
-#include "npy.h"
 
 namespace inferlet_run {
 
@@ -48,7 +47,33 @@ void WriteTimes(std::ofstream& out, const std::string& path, const std::vector<d
   if (!out) throw ToolError{kExitOutput, fmt::format("--export-times {}: cannot write the file", path)};
 }
 
-void SaveOutput(const std::string& dir, OutputResult& r, const void* data, const TensorConfig& t) {
+void WriteSessionTimes(std::ofstream& out, const std::string& path,
+                       const std::vector<std::vector<double>>& starts_us,
+                       const std::vector<std::vector<double>>& latencies_us) {
+  size_t left = 0;
+  for (const std::vector<double>& l : latencies_us) left += l.size();
+  out << "[\n";
+  for (size_t s = 0; s < latencies_us.size(); ++s)
+    for (size_t i = 0; i < latencies_us[s].size(); ++i)
+      out << nlohmann::ordered_json{{"session", s},
+                                    {"call", i + 1},
+                                    {"start_us", starts_us[s][i]},
+                                    {"latency_us", latencies_us[s][i]}}
+                 .dump()
+          << (--left > 0 ? ",\n" : "\n");
+  out << "]\n";
+  out.flush();
+  if (!out) throw ToolError{kExitOutput, fmt::format("--export-times {}: cannot write the file", path)};
+}
+
+std::string OutputFile(const std::string& dir, const std::string& output) {
+  std::string file = output;
+  for (char& c : file)
+    if (c == '/' || c == '\0') c = '_';
+  return dir + "/" + file + ".npy";
+}
+
+NpyArray OutputArray(const OutputResult& r, const void* data, const TensorConfig& t) {
   NpyArray a;
   const long long sample = t.SampleBytes();
   const bool whole = sample > 0 && r.bytes == sample * r.shape[0];
@@ -61,10 +86,12 @@ void SaveOutput(const std::string& dir, OutputResult& r, const void* data, const
     a.shape.assign(r.shape.begin(), r.shape.end());
   }
   a.data.assign(static_cast<const char*>(data), static_cast<size_t>(r.bytes));
-  std::string file = r.name;
-  for (char& c : file)
-    if (c == '/' || c == '\0') c = '_';
-  r.saved_to = dir + "/" + file + ".npy";
+  return a;
+}
+
+void SaveOutput(const std::string& dir, OutputResult& r, const void* data, const TensorConfig& t) {
+  const NpyArray a = OutputArray(r, data, t);
+  r.saved_to = OutputFile(dir, r.name);
   WriteNpy(r.saved_to, a);
 }
 

@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "model_config.h"
+#include "npy.h"
 #include "runner.h"
 
 namespace inferlet_run {
@@ -23,9 +24,19 @@ std::ofstream OpenTimesFile(const std::string& path);
 void WriteTimes(std::ofstream& out, const std::string& path, const std::vector<double>& starts_us,
                 const std::vector<double>& latencies_us);
 
+// The same for the sessions of --api sessions: {"session", "call", "start_us", "latency_us"}, session
+// by session; start_us counts from the start they share.
+void WriteSessionTimes(std::ofstream& out, const std::string& path,
+                       const std::vector<std::vector<double>>& starts_us,
+                       const std::vector<std::vector<double>>& latencies_us);
+
 // DIR/<output>.npy ('/' in the name becomes '_'), of the output's data type when its item size is
 // that type's and it holds whole samples, else bytes; sets r.saved_to. Throws ToolError (output).
 void SaveOutput(const std::string& dir, OutputResult& r, const void* data, const TensorConfig& t);
+
+// The file of an output in such a directory, and the array written there.
+std::string OutputFile(const std::string& dir, const std::string& output);
+NpyArray OutputArray(const OutputResult& r, const void* data, const TensorConfig& t);
 
 }  // namespace inferlet_run
 

@@ -14,16 +14,15 @@
 #include "input_plan.h"
 #include "library_choice.h"
 #include "run_files.h"
+#include "run_outputs.h"
+#include "sessions_runner.h"
+#include "shape_sweep.h"
 #include "terminal.h"
+#include "timed_calls.h"
 
 namespace inferlet_run {
 
 namespace {
-
-using Clock = std::chrono::steady_clock;
-
-double Seconds(Clock::duration d) { return std::chrono::duration<double>(d).count(); }
-double Micros(Clock::duration d) { return std::chrono::duration<double, std::micro>(d).count(); }
 
 std::string ReadEngineFile(const std::string& path) {
   auto fail = [&](const std::string& why) {
@@ -111,7 +110,7 @@ std::ofstream PrepareRunFiles(const Options& o, RunReport& report) {
 
 void TakeLibraries(LibraryChoice& libraries, RunReport& report) {
   report.trt_major = libraries.trt_major;
-  report.library_path = libraries.deliverable->path();
+  report.library_path = libraries.sessions ? libraries.sessions->path() : libraries.deliverable->path();
   report.engine = std::move(libraries.engine);
 }
 
@@ -126,6 +125,7 @@ void DeriveConfiguration(const Options& o, RunReport& report) {
   report.profile = o.profile;
   report.device = o.device;
   report.cuda_graph = o.cuda_graph;
+  report.api = o.api;
 }
 
 // kestrel_trt_new with the whole configuration; the library's own refusal of a shape comes first, so
@@ -146,55 +146,58 @@ void CreateHandle(const Deliverable& lib, const std::string& engine_bytes, const
     if (!inputs.from_file[i]) RequireSampleSize(profile.inputs[i]);
 }
 
-void WarmUp(Calls& calls, const Options& o, RunReport& report) {
-  for (int i = 0; i < o.warmup; ++i) calls.Call("warm-up", static_cast<size_t>(i) + 1);
+void RecordAsked(const Options& o, RunReport& report) {
   report.warmup_calls = o.warmup;
   report.min_iterations = o.iterations;
   report.min_duration_s = o.duration_s;
 }
 
+CallFn CallsOf(Calls& calls) {
+  return [&calls](const char* phase, size_t n) { calls.Call(phase, n); };
+}
+
 // Timed calls until both --iterations calls and --duration seconds are done, as trtexec does.
-void TimeCalls(Calls& calls, const Options& o, std::ofstream& times, RunReport& report) {
-  std::vector<double> latencies_us, starts_us;
-  latencies_us.reserve(static_cast<size_t>(o.iterations));
-  if (times.is_open()) starts_us.reserve(static_cast<size_t>(o.iterations));
+void TimeLegacyCalls(Calls& calls, const Options& o, std::ofstream& times, RunReport& report) {
   ProgressLine progress;
-  const Clock::time_point start = Clock::now();
-  Clock::time_point end = start;
-  while (latencies_us.size() < static_cast<size_t>(o.iterations) || Seconds(end - start) < o.duration_s) {
-    const Clock::time_point t0 = Clock::now();
-    calls.Call("timed", latencies_us.size() + 1);
-    end = Clock::now();
-    latencies_us.push_back(Micros(end - t0));
-    if (times.is_open()) starts_us.push_back(Micros(t0 - start));
-    progress.Update(latencies_us.size(), static_cast<size_t>(o.iterations), Seconds(end - start),
-                    o.duration_s);
-  }
-  progress.Finish();
-  if (times.is_open()) WriteTimes(times, o.export_times, starts_us, latencies_us);
-  report.latency = Summarize(std::move(latencies_us), Seconds(end - start), report.batch, o.percentiles);
+  TimedCalls t = TimeCalls(CallsOf(calls), {o.iterations, o.duration_s}, Clock::now(), &progress);
+  if (times.is_open()) WriteTimes(times, o.export_times, t.starts_us, t.latencies_us);
+  report.latency = Summarize(std::move(t.latencies_us), t.wall_s, report.batch, o.percentiles);
 }
 
-OutputResult CollectOutput(const TensorConfig& t, const void* data, int bytes, int batch) {
-  OutputResult r;
-  r.name = t.name;
-  r.dtype = t.dtype;
-  r.typed = t.ItemMatchesDType();
-  r.bytes = bytes;
-  r.shape = t.shape;
-  if (!r.shape.empty()) r.shape[0] = batch;
-  r.checksum = ComputeChecksum(data, bytes > 0 ? static_cast<size_t>(bytes) : 0, t.dtype, r.typed);
-  return r;
-}
-
-// Checksums of the last call's outputs and, with --save-outputs, their files.
-void CollectOutputs(const Calls& calls, const Options& o, RunReport& report) {
+// The last call's outputs: checksums, and the --save-outputs files and --compare verdicts.
+void CollectOutputs(const Calls& calls, const Options& o, const std::vector<Reference>& references,
+                    RunReport& report) {
   const ProfileConfig& profile = report.config.profiles[report.profile];
+  std::vector<const void*> data;
   for (size_t j = 0; j < profile.outputs.size(); ++j) {
-    report.outputs.push_back(
-        CollectOutput(profile.outputs[j], calls.Output(j), calls.OutputBytes(j), report.batch));
-    if (!o.save_outputs.empty())
-      SaveOutput(o.save_outputs, report.outputs.back(), calls.Output(j), profile.outputs[j]);
+    std::vector<int> shape = profile.outputs[j].shape;
+    if (!shape.empty()) shape[0] = report.batch;
+    report.outputs.push_back(CollectOutput(profile.outputs[j], calls.Output(j), calls.OutputBytes(j), shape));
+    data.push_back(calls.Output(j));
+  }
+  FinishOutputs(o, profile, data, references, report);
+}
+
+// --shapes on a handle: each row's batch, its own made-up inputs, its timed calls.
+void RunRows(const Deliverable& lib, const Handle& handle, const Options& o,
+             const std::vector<ShapeRow>& rows, RunReport& report) {
+  const ProfileConfig& profile = report.config.profiles[report.profile];
+  for (const ShapeRow& row : rows) {
+    ShapeRowReport result;
+    result.shapes = row.inputs;
+    result.batch = LegacyRowBatch(row, profile);
+    const InputPlan inputs = PlanShapedInputs(o, profile, row.inputs);
+    Calls calls(lib, handle, report.profile, inputs, profile.outputs.size());
+    WarmUpCalls(CallsOf(calls), o.warmup);
+    TimedCalls t = TimeCalls(CallsOf(calls), {o.iterations, o.duration_s}, Clock::now(), nullptr);
+    result.latency = Summarize(std::move(t.latencies_us), t.wall_s, result.batch, o.percentiles);
+    for (size_t j = 0; j < profile.outputs.size(); ++j) {
+      std::vector<int> shape = profile.outputs[j].shape;
+      if (!shape.empty()) shape[0] = result.batch;
+      result.outputs.push_back(
+          CollectOutput(profile.outputs[j], calls.Output(j), calls.OutputBytes(j), std::move(shape)));
+    }
+    report.rows.push_back(std::move(result));
   }
 }
 
@@ -205,11 +208,22 @@ RunReport RunSteps(const Options& o) {
   report.engine_path = o.engine;
   const std::string engine_bytes = ReadEngineFile(o.engine);
   std::ofstream times = PrepareRunFiles(o, report);
-  LibraryChoice libraries =
-      ChooseLibraries(LibraryRequest{o.trt, o.lib, o.inspector}, o.engine, engine_bytes);
+  LibraryChoice libraries = ChooseLibraries(
+      LibraryRequest{o.trt, o.lib, o.inspector, o.api == Api::kSessions}, o.engine, engine_bytes);
   TakeLibraries(libraries, report);
   DeriveConfiguration(o, report);
+  RecordAsked(o, report);
+  if (libraries.sessions) {
+    RunSessions(*libraries.sessions, engine_bytes, o, times, report);
+    return report;
+  }
   const ProfileConfig& profile = report.config.profiles[report.profile];
+  std::vector<ShapeRow> rows;
+  if (!o.shape_sweep.empty()) {
+    rows = PlanShapeRows(o.shape_sweep, profile, report.profile);
+    for (const ShapeRow& row : rows) LegacyRowBatch(row, profile);  // refused before anything runs
+  }
+  const std::vector<Reference> references = PrepareComparison(o, profile);
   const InputPlan inputs = PlanInputs(o, profile);
   report.batch = inputs.batch;
   report.input_sources = inputs.sources;
@@ -218,10 +232,14 @@ RunReport RunSteps(const Options& o) {
   LibrarySession session(lib);
   Handle handle(lib);
   CreateHandle(lib, engine_bytes, o, report, inputs, handle);
+  if (!rows.empty()) {
+    RunRows(lib, handle, o, rows, report);
+    return report;
+  }
   Calls calls(lib, handle, o.profile, inputs, profile.outputs.size());
-  WarmUp(calls, o, report);
-  TimeCalls(calls, o, times, report);
-  CollectOutputs(calls, o, report);
+  WarmUpCalls(CallsOf(calls), o.warmup);
+  TimeLegacyCalls(calls, o, times, report);
+  CollectOutputs(calls, o, references, report);
   return report;
 }
 

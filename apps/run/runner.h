@@ -6,10 +6,12 @@
 #include <string>
 #include <vector>
 
+#include "compare.h"
 #include "engine_desc.h"
 #include "latency.h"
 #include "model_config.h"
 #include "options.h"
+#include "phases.h"
 #include "tensor_data.h"
 
 namespace inferlet_run {
@@ -22,6 +24,23 @@ struct OutputResult {
   int bytes = 0;           // as kestrel_trt_process reported it
   Checksum checksum;
   std::string saved_to;  // .npy path when --save-outputs was given
+};
+
+// One session of a run with --api sessions, driven by a thread of its own.
+struct SessionReport {
+  int profile = 0;
+  int batch = 0;
+  long long device_bytes = -1;  // inferlet_session_device_memory
+  LatencySummary latency;
+};
+
+// One row of --shapes: the inputs' shapes, its timed calls and its last call's outputs.
+struct ShapeRowReport {
+  std::vector<std::vector<int>> shapes;  // per input of the profile
+  int batch = 0;
+  LatencySummary latency;
+  PhaseSummary phases;  // --api sessions
+  std::vector<OutputResult> outputs;
 };
 
 struct RunReport {
@@ -41,6 +60,13 @@ struct RunReport {
   double min_duration_s = 0;  // --duration
   LatencySummary latency;
   std::string times_file;  // --export-times
+  // --api sessions: each session, the phases of every timed call, the engine's own device memory.
+  Api api = Api::kLegacy;
+  std::vector<SessionReport> sessions;
+  PhaseSummary phases;
+  long long engine_bytes = -1, context_bytes = -1;  // inferlet_engine_device_memory
+  std::vector<ShapeRowReport> rows;                 // --shapes, instead of outputs and latency
+  CompareReport compare;                            // --compare
 };
 
 // Throws ToolError for every failure; the handle, if one was made, is deleted first. With --quiet
