@@ -82,7 +82,13 @@ OutputComparison CompareOutput(const Reference& reference, const NpyArray& outpu
   c.elements = b.data.size() / static_cast<size_t>(NpyItemSize(b.kind));
   for (size_t i = 0; i < c.elements; ++i) {
     const double x = Element(output, i), y = Element(b, i);
-    if (std::isinf(x) && x == y) continue;  // the same infinity: no difference
+    if (std::isinf(x) || std::isinf(y)) {  // close only to the same infinity
+      if (x == y) continue;
+      ++c.out_of_tolerance;
+      if (!std::isnan(c.max_abs_diff)) c.max_abs_diff = HUGE_VAL;  // a NaN, once seen, stays the answer
+      if (y != 0 && !std::isnan(c.max_rel_diff)) c.max_rel_diff = HUGE_VAL;
+      continue;
+    }
     const double diff = std::fabs(x - y);
     if (std::isnan(diff)) {
       ++c.out_of_tolerance;

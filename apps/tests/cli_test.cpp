@@ -22,21 +22,10 @@ using inferlet_run_test::ExpectFailure;
 using inferlet_run_test::InspectorPath;
 using inferlet_run_test::kBuiltMajors;
 using inferlet_run_test::LibraryPath;
+using inferlet_run_test::RunJson;
 using inferlet_run_test::RunTool;
 using inferlet_run_test::TempDir;
 using inferlet_run_test::ToolResult;
-
-nlohmann::json RunJson(std::vector<std::string> args) {
-  args.push_back("--json");
-  const ToolResult r = RunTool(args);
-  EXPECT_EQ(r.exit_code, 0) << Describe(r);
-  try {
-    return nlohmann::json::parse(r.out);
-  } catch (const nlohmann::json::exception& e) {
-    ADD_FAILURE() << "stdout is not one JSON object: " << e.what() << "\n" << Describe(r);
-    return {};
-  }
-}
 
 void SaveFloats(const std::string& path, std::vector<size_t> shape, const std::vector<float>& values) {
   NpyArray a;

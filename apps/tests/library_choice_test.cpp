@@ -36,6 +36,7 @@ struct ChoiceCase {
   int trt_major = 0;
   std::string inspector;
   std::string deliverable;  // empty: none loaded
+  std::string sessions;     // the sessions library loaded instead (LibraryRequest::sessions)
   // ... or the error.
   int code = kExitOk;
   std::string message;
@@ -44,6 +45,10 @@ struct ChoiceCase {
 
 // Each case is named by its row alone, in CTest's names too.
 void PrintTo(const ChoiceCase& c, std::ostream* os) { *os << c.name; }
+
+std::string SessionsPath(int major) {
+  return std::string(INFERLET_LIB_DIR) + "/libinferlet_sessions" + std::to_string(major) + ".so";
+}
 
 std::string Refusal(int built, int runtime) {
   return "not an engine this TensorRT can deserialize (TensorRT: deserializeCudaEngine: the engine was built "
@@ -93,6 +98,12 @@ std::vector<ChoiceCase> Cases() {
     c.deliverable_loaded = c.deliverable.empty() ? 0 : major;
     return c;
   };
+  const std::string s7 = SessionsPath(7), s8 = SessionsPath(8);
+  auto sessions_ok = [&](std::string name, LibraryRequest r, int engine, int major, std::string sessions) {
+    ChoiceCase c = ok(std::move(name), false, std::move(r), engine, {}, major, InspectorPath(major), "");
+    c.sessions = std::move(sessions);
+    return c;
+  };
   auto fails = [&](std::string name, bool inspect, LibraryRequest r, int engine,
                    std::set<std::string> missing, int code, std::string message, int loaded) {
     ChoiceCase c = row(std::move(name), inspect, std::move(r), engine, std::move(missing));
@@ -124,6 +135,16 @@ std::vector<ChoiceCase> Cases() {
             kExitInput, CannotRead(7, Refusal(7, 8)), 8),
       fails("NoneReadsItNamesTheInstalledMajors", false, {}, 7, {"libinferlet_inspect7.so"}, kExitInput,
             CannotRead(7, EveryOtherMajorsRefusal(7)), 0),
+      sessions_ok("SessionsEngineDecides", {0, "", "", true}, 7, 7, s7),
+      sessions_ok("SessionsLibNamesTheMajor", {0, s8, "", true}, 8, 8, s8),
+      sessions_ok("SessionsTrtNamesBoth", {7, "", "", true}, 7, 7, s7),
+      fails("SessionsLibOfAnotherMajorThanTheEngine", false, {0, s8, "", true}, 7, {}, kExitInput,
+            CannotRead(7, Refusal(7, 8) +
+                              "; it is a TensorRT 7 engine: give --lib a sessions library built for "
+                              "TensorRT 7"),
+            0),
+      fails("SessionsInspectorOfAnotherMajor", false, {8, "", i7, true}, 7, {}, kExitUsage,
+            i7 + " reads TensorRT 7 engines, the sessions library is TensorRT 8", 0),
       ok("InspectTriesEachMajor", true, {}, 7, {}, 7, i7, ""),
       ok("InspectInspectorAlone", true, {0, "", i8}, 8, {}, 8, i8, ""),
       fails("InspectTrtAndInspectorOfAnotherMajor", true, {8, "", i7}, 7, {}, kExitUsage,
@@ -181,6 +202,7 @@ TEST_P(LibraryChoiceTest, LoadsTheLibrariesItShould) {
     EXPECT_EQ(choice.trt_major, c.trt_major);
     EXPECT_EQ(choice.inspector_path, c.inspector);
     EXPECT_EQ(choice.deliverable ? choice.deliverable->path() : "", c.deliverable);
+    EXPECT_EQ(choice.sessions ? choice.sessions->path() : "", c.sessions);
     EXPECT_EQ(choice.engine.trt_major, c.engine_major);
     EXPECT_EQ(choice.engine.name, "mlp");
   } catch (const ToolError& e) {

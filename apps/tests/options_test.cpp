@@ -107,6 +107,33 @@ TEST(CommandLine, EveryOptionReachesItsField) {
   EXPECT_TRUE(o.json);
 }
 
+TEST(CommandLine, SessionsCompareAndShapesReachTheirFields) {
+  Options d;
+  ASSERT_EQ(Parse({"--engine", "e"}, &d), -1);
+  EXPECT_EQ(d.api, Api::kLegacy);
+  EXPECT_EQ(d.sessions, 1);
+  EXPECT_DOUBLE_EQ(d.rtol, 1e-5) << "numpy's allclose defaults";
+  EXPECT_DOUBLE_EQ(d.atol, 1e-8);
+  Options o;
+  ASSERT_EQ(Parse({"--engine", "e", "--api", "sessions", "--profiles", "2,0,1", "--compare", "refs", "--rtol",
+                   "0.01", "--atol", "0", "--cuda-graph"},
+                  &o),
+            -1);
+  EXPECT_EQ(o.api, Api::kSessions);
+  EXPECT_EQ(o.session_profiles, (std::vector<int>{2, 0, 1}));
+  EXPECT_EQ(o.sessions, 3) << "one session per listed profile";
+  EXPECT_EQ(o.compare, "refs");
+  EXPECT_DOUBLE_EQ(o.rtol, 0.01);
+  EXPECT_DOUBLE_EQ(o.atol, 0);
+  Options s;
+  ASSERT_EQ(Parse({"--engine", "e", "--api", "sessions", "--sessions", "4"}, &s), -1);
+  EXPECT_EQ(s.sessions, 4);
+  EXPECT_TRUE(s.session_profiles.empty()) << "chosen from the engine";
+  Options t;
+  ASSERT_EQ(Parse({"--engine", "e", "--shapes", "in0=1x2,3x2", "--shapes", "in1=1x2,3x2"}, &t), -1);
+  EXPECT_EQ(t.shape_sweep, (std::vector<std::string>{"in0=1x2,3x2", "in1=1x2,3x2"}));
+}
+
 TEST(CommandLine, TrtTakesEveryMajorADeliverableIsBuiltFor) {
   for (const char* major : {"7", "8", "10", "11"}) {
     Options o;
@@ -141,6 +168,26 @@ TEST(CommandLine, BadCommandLinesSayWhatIsAllowed) {
       {{"--engine", "e", "--seed", "-1"}, "--seed must be between 0 and 4294967295"},
       {{"--engine", "e", "--seed", "4294967296"}, "--seed must be between 0 and 4294967295"},
       {{"--engine", "e", "--fill", "ones"}, "--fill must be zeros or random, not 'ones'"},
+      {{"--engine", "e", "--api", "both"}, "--api must be legacy or sessions, not 'both'"},
+      {{"--engine", "e", "--api", "sessions", "--sessions", "0"}, "--sessions must be at least 1"},
+      {{"--engine", "e", "--sessions", "2"}, "--sessions needs --api sessions"},
+      {{"--engine", "e", "--profiles", "0,1"}, "--profiles needs --api sessions"},
+      {{"--engine", "e", "--api", "sessions", "--profiles", "0,,1"},
+       "--profiles takes profile numbers separated by commas, such as 0,1, not '0,,1'"},
+      {{"--engine", "e", "--api", "sessions", "--profiles", "0,1", "--profile", "1"},
+       "give --profile or --profiles, not both"},
+      {{"--engine", "e", "--api", "sessions", "--profiles", "0,1", "--sessions", "3"},
+       "--profiles lists 2 profile(s) for --sessions 3"},
+      {{"--engine", "e", "--api", "sessions", "--item-size", "in0=2"},
+       "--item-size configures kestrel_trt_new: the sessions library takes each tensor's own"},
+      {{"--engine", "e", "--rtol", "0.1"}, "--rtol needs --compare"},
+      {{"--engine", "e", "--compare", "d", "--atol", "-1"}, "--atol must be at least 0"},
+      {{"--engine", "e", "--shapes", "in0=1x2", "--input", "in0=a.npy"},
+       "--shapes makes up every row's inputs and reports rows: it cannot go with --input"},
+      {{"--engine", "e", "--shapes", "in0=1x2", "--compare", "d"},
+       "--shapes makes up every row's inputs and reports rows: it cannot go with --compare"},
+      {{"--engine", "e", "--api", "sessions", "--sessions", "2", "--shapes", "in0=1x2"},
+       "--shapes runs one session for every row: it cannot go with --sessions 2"},
   };
   for (const auto& [args, message] : bad) {
     Options o;
@@ -176,6 +223,12 @@ TEST(CommandLine, HelpEndsSuccessfullyAndListsTheExitStatusesAndEveryNpyType) {
             std::string::npos)
       << help;
   EXPECT_NE(help.find("Exit status: 0 success, 1 the library refused"), std::string::npos) << help;
+  EXPECT_NE(help.find("6 an output out of tolerance with --compare"), std::string::npos) << help;
+  for (const char* option : {"--api legacy|sessions", "--sessions N", "--profiles P,P..", "--compare DIR",
+                             "--rtol R", "--atol A", "--shapes NAME=DxD,DxD.."})
+    EXPECT_NE(help.find(option), std::string::npos) << option;
+  EXPECT_NE(help.find("(default 1e-05)"), std::string::npos) << help;
+  EXPECT_NE(help.find("(default 1e-08)"), std::string::npos) << help;
   for (NpyKind kind : {NpyKind::kFloat32, NpyKind::kFloat16, NpyKind::kInt8, NpyKind::kInt32, NpyKind::kBool,
                        NpyKind::kUint8})
     EXPECT_NE(help.find(std::string("(") + NpyDescr(kind) + ")"), std::string::npos)

@@ -81,6 +81,18 @@ std::string Describe(const ToolResult& r) {
   return "exit " + std::to_string(r.exit_code) + "\n--- stdout\n" + r.out + "--- stderr\n" + r.err;
 }
 
+nlohmann::json RunJson(std::vector<std::string> args, int code) {
+  args.push_back("--json");
+  const ToolResult r = RunTool(args);
+  EXPECT_EQ(r.exit_code, code) << Describe(r);
+  try {
+    return nlohmann::json::parse(r.out);
+  } catch (const nlohmann::json::exception& e) {
+    ADD_FAILURE() << "stdout is not one JSON object: " << e.what() << "\n" << Describe(r);
+    return {};
+  }
+}
+
 void ExpectFailure(const std::vector<std::string>& args, int code, const std::string& message,
                    const std::string& out_part) {
   const ToolResult r = RunTool(args);

@@ -2,6 +2,7 @@
 #ifndef INFERLET_APPS_TESTS_TOOL_PROCESS_H_
 #define INFERLET_APPS_TESTS_TOOL_PROCESS_H_
 
+#include <nlohmann/json.hpp>
 #include <string>
 #include <vector>
 
@@ -25,6 +26,10 @@ ToolResult RunToolAsGiven(const std::vector<std::string>& args);
 
 // Exit status and both streams, for a failed assertion's message.
 std::string Describe(const ToolResult& r);
+
+// Runs the tool with --json added, expects exit status `code` and answers the one JSON object on
+// stdout (null, with a failure, when it is not one).
+nlohmann::json RunJson(std::vector<std::string> args, int code = 0);
 
 // Expects the tool to fail with `code`: the last line of stderr is exactly "inferlet-run: error:
 // MESSAGE", stdout holds `out_part` when given and no report; then the same with --json, whose
