@@ -3,7 +3,6 @@
 #include <fmt/format.h>
 
 #include <cerrno>
-#include <chrono>
 #include <cstring>
 #include <filesystem>
 #include <fstream>

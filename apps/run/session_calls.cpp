@@ -19,6 +19,8 @@ void PrintLine(void*, inferlet_log_level level, const char* message) {
   std::printf("[inferlet_sessions][%c] %s\n", letter, message);
 }
 
+char no_bytes = 0;
+
 ToolError Refused(const std::string& what, const std::string& status) {
   return ToolError{kExitRejected, fmt::format("the library refused {}: {}", what, status)};
 }
@@ -79,9 +81,9 @@ void SessionCalls::SetInputs(const InputPlan& plan, const std::vector<std::vecto
   batch_ = plan.batch;
   for (size_t i = 0; i < config_.inputs.size(); ++i) {
     const std::string& data = plan.data[i];
-    // The library only reads inputs; the interface's one tensor type has a mutable pointer.
-    static char empty = 0;
-    void* bytes = data.empty() ? &empty : const_cast<char*>(data.data());
+    // The library only reads inputs; the interface's one tensor type has a mutable pointer. An empty
+    // input still needs data that is not null.
+    void* bytes = data.empty() ? &no_bytes : const_cast<char*>(data.data());
     inputs_.push_back(inferlet_tensor{config_.inputs[i].name.c_str(), INFERLET_MEMORY_HOST, bytes,
                                       data.size(), ToShape(shapes[i])});
   }
