@@ -11,53 +11,19 @@
 #include <string>
 #include <vector>
 
+#include "bench_counts.h"
 #include "bench_support.h"
 #include "heap_hooks.h"
+#include "sessions_bench.h"
 
 #if INFERLET_BENCH_EMULATED
 #include <cudaemu.h>
-#endif
-#if INFERLET_BENCH_STANDIN
-#include <trt_standin.h>
 #endif
 
 namespace inferlet_bench {
 namespace {
 
 constexpr double kMiB = 1024.0 * 1024.0;
-constexpr int kCountedCalls = 1000;
-
-// The emulated device records every CUDA call in a trace that grows up to a million entries. Emptying
-// it keeps its storage, so that steady-state figures show the library and not the trace's growth.
-void ClearEmulatorTrace() {
-#if INFERLET_BENCH_EMULATED
-  cudaemu_trace_clear();
-#endif
-}
-
-// Per-call figures measured outside the timed loop, over kCountedCalls calls in steady state.
-void CountPerCall(benchmark::State& state, const std::function<void()>& call) {
-  ClearEmulatorTrace();
-#if INFERLET_BENCH_STANDIN
-  const long runs0 = trt_standin_count("network_runs");
-#endif
-#if INFERLET_BENCH_EMULATED
-  const uint64_t syncs0 = cudaemu_call_count("cudaStreamSynchronize");
-#endif
-  heap_hooks_clear_allocations();
-  heap_hooks_count_allocations(1);
-  for (int i = 0; i < kCountedCalls; ++i) call();
-  heap_hooks_count_allocations(0);
-  state.counters["heap_allocs_per_call"] = static_cast<double>(heap_hooks_allocations()) / kCountedCalls;
-#if INFERLET_BENCH_STANDIN
-  state.counters["network_runs_per_call"] =
-      static_cast<double>(trt_standin_count("network_runs") - runs0) / kCountedCalls;
-#endif
-#if INFERLET_BENCH_EMULATED
-  state.counters["syncs_per_call"] =
-      static_cast<double>(cudaemu_call_count("cudaStreamSynchronize") - syncs0) / kCountedCalls;
-#endif
-}
 
 void BM_Process(benchmark::State& state, bool cuda_graph) {
   const std::string engine = ReadFile(EnginePath("smoke"));
@@ -168,25 +134,13 @@ void BM_CallMemory(benchmark::State& state, bool cuda_graph) {
   }
 }
 
-// Device memory in use on the current device: the emulator's count, or what the driver says is gone.
-double DeviceBytesInUse() {
-#if INFERLET_BENCH_EMULATED
-  return static_cast<double>(cudaemu_live_device_bytes());
-#else
-  size_t free = 0, total = 0;
-  return cudaMemGetInfo(&free, &total) == cudaSuccess ? static_cast<double>(total - free) : -1;
-#endif
-}
-
 // Device memory of n handles of one engine, per handle: every handle deserializes its own engine and
 // holds its own execution context besides the library's buffers.
 void BM_HandleMemory(benchmark::State& state, const std::string& path, const ModelConfig& config, int n) {
   const std::string engine = ReadFile(path);
   for (auto _ : state) {
     const double before = DeviceBytesInUse();
-#if INFERLET_BENCH_EMULATED
-    const double tensorrt_before = static_cast<double>(cudaemu_live_component_bytes());
-#endif
+    const double tensorrt_before = TensorRTDeviceBytes();
     std::vector<inferlet_test::Handle> handles;
     for (int i = 0; i < n; ++i) {
       handles.push_back(inferlet_test::NewHandle(engine, config, false));
@@ -196,12 +150,12 @@ void BM_HandleMemory(benchmark::State& state, const std::string& path, const Mod
       }
     }
     state.counters["device_bytes_per_handle"] = (DeviceBytesInUse() - before) / n;
-#if INFERLET_BENCH_EMULATED
-    // TensorRT's own device memory (weights, activations) against the library's buffers.
-    const double tensorrt = static_cast<double>(cudaemu_live_component_bytes()) - tensorrt_before;
-    state.counters["tensorrt_bytes_per_handle"] = tensorrt / n;
-    state.counters["buffer_bytes_per_handle"] = (DeviceBytesInUse() - before - tensorrt) / n;
-#endif
+    if (tensorrt_before >=
+        0) {  // TensorRT's own device memory (weights, activations) against the library's buffers
+      const double tensorrt = TensorRTDeviceBytes() - tensorrt_before;
+      state.counters["tensorrt_bytes_per_handle"] = tensorrt / n;
+      state.counters["buffer_bytes_per_handle"] = (DeviceBytesInUse() - before - tensorrt) / n;
+    }
     state.counters["handles"] = n;
   }
 }
@@ -214,19 +168,20 @@ bool Exists(const std::string& path) {
 }  // namespace
 }  // namespace inferlet_bench
 
-// Besides Google Benchmark's flags: --weights-dir=DIR, where bench/run.sh put
-// weights-<N>MiB-trt<major>.engine; each one found adds a construction benchmark.
+// Besides Google Benchmark's flags: --engines-dir=DIR, where bench/run.sh put the engines it compiles:
+// each weights-<N>MiB-trt<major>.engine found adds a construction benchmark, and the sessions
+// benchmarks find theirs there too (sessions_bench.h).
 int main(int argc, char** argv) {
   using namespace inferlet_bench;
   // A fixed threshold stops glibc from raising it after large frees and keeping freed blocks
   // resident, so every large block is mapped when allocated and unmapped when freed: the resident-set
   // peak of a construction then shows what it really touched.
   mallopt(M_MMAP_THRESHOLD, 256 * 1024);
-  std::string weights_dir;
+  std::string engines_dir;
   std::vector<char*> args;
   for (int i = 0; i < argc; ++i) {
-    if (std::strncmp(argv[i], "--weights-dir=", 14) == 0)
-      weights_dir = argv[i] + 14;
+    if (std::strncmp(argv[i], "--engines-dir=", 14) == 0)
+      engines_dir = argv[i] + 14;
     else
       args.push_back(argv[i]);
   }
@@ -235,9 +190,9 @@ int main(int argc, char** argv) {
   benchmark::RegisterBenchmark("floor", BM_Floor, false)->Unit(benchmark::kMicrosecond);
   benchmark::RegisterBenchmark("floor/library_calls", BM_Floor, true)->Unit(benchmark::kMicrosecond);
   for (int mib : {1, 16, 256}) {
-    const std::string path = weights_dir + "/weights-" + std::to_string(mib) + "MiB-trt" +
+    const std::string path = engines_dir + "/weights-" + std::to_string(mib) + "MiB-trt" +
                              std::to_string(NV_TENSORRT_MAJOR) + ".engine";
-    if (weights_dir.empty() || !Exists(path)) continue;
+    if (engines_dir.empty() || !Exists(path)) continue;
     benchmark::RegisterBenchmark(("construct/" + std::to_string(mib) + "MiB").c_str(), BM_Construct, path,
                                  mib)
         ->Unit(benchmark::kMillisecond)
@@ -250,8 +205,8 @@ int main(int argc, char** argv) {
                                  EnginePath("mlp"), inferlet_test::MlpConfig(), n)
         ->Iterations(1);
     const std::string weights =
-        weights_dir + "/weights-16MiB-trt" + std::to_string(NV_TENSORRT_MAJOR) + ".engine";
-    if (!weights_dir.empty() && Exists(weights)) {
+        engines_dir + "/weights-16MiB-trt" + std::to_string(NV_TENSORRT_MAJOR) + ".engine";
+    if (!engines_dir.empty() && Exists(weights)) {
       const int k = static_cast<int>(std::lround(std::sqrt(16 * kMiB / 4)));
       benchmark::RegisterBenchmark(("handles/16MiB/" + std::to_string(n)).c_str(), BM_HandleMemory, weights,
                                    SquareDenseConfig(k), n)
@@ -262,6 +217,7 @@ int main(int argc, char** argv) {
       ->Iterations(1)
       ->Unit(benchmark::kSecond);
   benchmark::RegisterBenchmark("memory/plain", BM_CallMemory, false)->Iterations(1)->Unit(benchmark::kSecond);
+  RegisterSessionBenchmarks(engines_dir);
 
   int count = static_cast<int>(args.size());
   benchmark::Initialize(&count, args.data());

@@ -6,24 +6,24 @@
 
 namespace inferlet_bench {
 
-namespace {
-
-[[noreturn]] void Die(const std::string& what) {
+void Die(const std::string& what) {
   std::fprintf(stderr, "inferlet bench: %s\n", what.c_str());
   std::exit(1);
 }
+
+namespace {
 
 void Check(cudaError_t status, const char* what) {
   if (status != cudaSuccess) Die(std::string(what) + ": " + cudaGetErrorString(status));
 }
 
-class QuietLogger : public nvinfer1::ILogger {
+class QuietLoggerImpl : public nvinfer1::ILogger {
  public:
   void log(Severity severity, const char* msg) noexcept override {
     if (severity <= Severity::kERROR) std::fprintf(stderr, "TensorRT: %s\n", msg);
   }
 };
-QuietLogger gQuietLogger;
+QuietLoggerImpl gQuietLogger;
 
 size_t StatusField(const char* key) {
   std::ifstream in("/proc/self/status");
@@ -38,6 +38,8 @@ size_t StatusField(const char* key) {
 constexpr uint32_t kInputSeed = 1;
 
 }  // namespace
+
+nvinfer1::ILogger& QuietLogger() { return gQuietLogger; }
 
 LibraryRunner::LibraryRunner(const std::string& engine, const ModelConfig& config, bool cuda_graph, int batch)
     : handle_(inferlet_test::NewHandle(engine, config, cuda_graph)),

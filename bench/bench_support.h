@@ -24,6 +24,12 @@ using inferlet_test::ReadFile;  // throws when it cannot read
 using inferlet_test::SmokeConfig;
 using inferlet_test::SquareDenseConfig;
 
+// Prints "inferlet bench: <what>" on standard error and exits with status 1.
+[[noreturn]] void Die(const std::string& what);
+
+// A TensorRT logger that prints errors only.
+nvinfer1::ILogger& QuietLogger();
+
 // The sample smoke engine (EnginePath("smoke")): in0, in1 [B, 340] float -> out0 [B, 338] float,
 // batches 1 to 10.
 constexpr int kSmokeBatch = 10;

@@ -1,50 +1,16 @@
 #!/usr/bin/env python3
 """Turns the benchmark results of bench/run.sh or bench/gpu.sh into Markdown tables, and splices them
-into bench/README.md between <!-- SECTION:begin --> and <!-- SECTION:end -->."""
+into bench/README.md between <!-- SECTION:begin --> and <!-- SECTION:end --> (the legacy interface's)
+and between <!-- sessions-SECTION:begin --> and <!-- sessions-SECTION:end --> (the sessions
+interface's, sessions_figures.py)."""
 import argparse
-import json
 import pathlib
-import re
+import sys
 
+sys.dont_write_bytecode = True  # its modules beside it are imported from the source tree: leave no cache there
 
-def load_benchmarks(path):
-    if not path.exists():
-        return {}
-    runs = json.loads(path.read_text())["benchmarks"]
-    table = {}
-    for run in runs:
-        name = run.get("run_name", run["name"])
-        if run.get("run_type") == "aggregate":
-            if run.get("aggregate_name") != "median":
-                continue
-            name = run["run_name"]
-        name = re.sub(r"/iterations:\d+$", "", name)
-        table[name] = run
-    return table
-
-
-def callgrind_per_call(path):
-    """{(major, mode): instructions per call} from lines 'major mode calls instructions'."""
-    if not path.exists():
-        return {}
-    totals = {}
-    for line in path.read_text().split("\n"):
-        parts = line.split()
-        if len(parts) == 4 and parts[0].isdigit() and parts[3].isdigit():
-            totals.setdefault((int(parts[0]), parts[1]), []).append((int(parts[2]), int(parts[3])))
-    result = {}
-    for key, points in totals.items():
-        points.sort()
-        if len(points) >= 2:
-            (n1, i1), (n2, i2) = points[0], points[-1]
-            result[key] = (i2 - i1) / (n2 - n1)
-    return result
-
-
-def fmt(value, digits=1):
-    if value is None:
-        return "n/a"
-    return f"{value:,.{digits}f}"
+from bench_results import INTERFACES, callgrind_per_call, fmt, load_average, memory_runs, span, time_runs  # noqa: E402
+import sessions_figures  # noqa: E402
 
 
 PER_CALL_ROWS = [
@@ -53,10 +19,6 @@ PER_CALL_ROWS = [
     ("`kestrel_trt_process`, plain", "process/plain", "plain"),
     ("`kestrel_trt_process`, CUDA graph", "process/cuda_graph", "cuda_graph"),
 ]
-
-# The TensorRT majors benchmarked, each standing for its generation's interface.
-INTERFACES = [(8, "binding-index (8)"), (10, "named-tensor (10)")]
-
 
 def per_call_counts_table(counts, instructions):
     """What a call does, counted: instructions (callgrind), heap allocations, network runs, syncs; per
@@ -89,15 +51,6 @@ def per_call_counts_table(counts, instructions):
             notes.append(f"What the library's own code costs per plain call, {interface} (plain path minus "
                          f"the floor that makes the same TensorRT/CUDA calls): " + ", ".join(own) + ".")
     return "\n".join(out) + ("\n\n" + "\n".join(f"- {n}" for n in notes) if notes else "")
-
-
-def span(values, digits):
-    """'a–b' over the runs (one value when they agree to the digits shown)."""
-    values = [v for v in values if v is not None]
-    if not values:
-        return "n/a"
-    low, high = fmt(min(values), digits), fmt(max(values), digits)
-    return low if low == high else f"{low}–{high}"
 
 
 def per_call_times_table(time_runs):
@@ -187,43 +140,25 @@ def handles_table(memory):
     return "\n".join(out)
 
 
-def load_average(path):
-    """'1.44, 1.27, 2.44' from an uptime line."""
-    if not path.exists():
-        return "not recorded"
-    match = re.search(r"load averages?:\s*(.*)$", path.read_text().strip())
-    return match.group(1).strip() if match else "not recorded"
-
-
-def time_runs(results):
-    """[(run number, {major: benchmarks}, load average)] from per_call.trt<major>.<k>.json, in run order."""
-    found = {}
-    for path in results.glob("per_call.trt*.json"):
-        match = re.fullmatch(r"per_call\.trt(\d+)\.(\d+)\.json", path.name)
-        if match:
-            major, k = int(match.group(1)), int(match.group(2))
-            found.setdefault(k, {})[major] = load_benchmarks(path)
-    return [(k, found[k], load_average(results / f"load.{k}.txt")) for k in sorted(found)]
-
-
-def memory_runs(results):
-    """{major: benchmarks} from memory.trt<major>.json."""
-    return {major: load_benchmarks(results / f"memory.trt{major}.json") for major, _ in INTERFACES}
+def header(args):
+    return [
+        f"Machine: {args.machine}.  ",
+        f"Device: {args.device}.  ",
+        f"Command: `{args.command}`"
+        + (f", {args.elapsed} s in all" if args.elapsed is not None else "")
+        + " (results and logs in the build tree under `bench/results/`).",
+    ]
 
 
 def render(args):
+    """The legacy interface's figures, and the sessions interface's."""
     results = pathlib.Path(args.results)
     runs = time_runs(results)
     counts = runs[0][1] if runs else {}
     memory = memory_runs(results)
     instructions = callgrind_per_call(results / "callgrind.txt")
     loads = "; ".join(f"run {k}: {load}" for k, _, load in runs)
-    parts = [
-        f"Machine: {args.machine}.  ",
-        f"Device: {args.device}.  ",
-        f"Command: `{args.command}`"
-        + (f", {args.elapsed} s in all" if args.elapsed is not None else "")
-        + " (results and logs in the build tree under `bench/results/`).",
+    parts = header(args) + [
         "",
         "### Counts (they reproduce)",
         "",
@@ -270,7 +205,17 @@ def render(args):
         "",
         construction_times_table(memory),
     ]
-    return "\n".join(parts) + "\n"
+    sessions = sessions_figures.render(header(args), runs, memory, instructions, results)
+    return "\n".join(parts) + "\n", sessions
+
+
+def splice(content, section, text, readme):
+    begin, end = f"<!-- {section}:begin -->", f"<!-- {section}:end -->"
+    if begin not in content or end not in content:
+        raise SystemExit(f"{readme}: markers {begin} / {end} not found")
+    head, rest = content.split(begin, 1)
+    _, tail = rest.split(end, 1)
+    return head + begin + "\n" + text + end + tail
 
 
 def main():
@@ -281,21 +226,17 @@ def main():
     parser.add_argument("--command", required=True)
     parser.add_argument("--elapsed", type=int, help="seconds the whole script took")
     parser.add_argument("--readme")
-    parser.add_argument("--section", default="emulated")
+    parser.add_argument("--section", default="emulated",
+                        help="SECTION: the legacy figures go to SECTION, the sessions' to sessions-SECTION")
     parser.add_argument("--markdown", help="write the figures to this file instead")
     args = parser.parse_args()
-    text = render(args)
+    legacy, sessions = render(args)
     if args.markdown:
-        pathlib.Path(args.markdown).write_text(text)
+        pathlib.Path(args.markdown).write_text(legacy + "\n## Sessions interface\n\n" + sessions)
         return
     readme = pathlib.Path(args.readme)
-    content = readme.read_text()
-    begin, end = f"<!-- {args.section}:begin -->", f"<!-- {args.section}:end -->"
-    if begin not in content or end not in content:
-        raise SystemExit(f"{readme}: markers {begin} / {end} not found")
-    head, rest = content.split(begin, 1)
-    _, tail = rest.split(end, 1)
-    readme.write_text(head + begin + "\n" + text + end + tail)
+    content = splice(readme.read_text(), args.section, legacy, readme)
+    readme.write_text(splice(content, f"sessions-{args.section}", sessions, readme))
 
 
 if __name__ == "__main__":

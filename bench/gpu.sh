@@ -1,7 +1,9 @@
 #!/usr/bin/env bash
 # The same benchmarks against the real CUDA runtime (INFERLET_DEVICE=cuda), for a machine with an
-# NVIDIA GPU. Builds in out/bench-cuda, runs, and writes the figures into bench/README.md (section
-# "gpu") and, when $OUT is set (the device machine's result folder), into $OUT/gpu-figures.md too.
+# NVIDIA GPU. Builds in out/bench-cuda, runs, and writes the figures into bench/README.md (sections
+# "gpu" and "sessions-gpu") and, when $OUT is set (the device machine's result folder), into
+# $OUT/gpu-figures.md too, with the raw results in $OUT/bench-results.tar.gz (a lent machine hands
+# back few files).
 #   bash bench/gpu.sh
 # About five minutes on a fresh 16-core machine: most of it is the build.
 set -euo pipefail
@@ -25,6 +27,7 @@ if [[ -n ${OUT:-} ]]; then
   python3 "$BENCH_ROOT/bench/figures.py" --results "$work" --machine "$load; GPU: $gpu" \
     --command "bash bench/gpu.sh" --device "real CUDA runtime on $gpu, stand-in TensorRT 8 and 10" \
     --markdown "$OUT/gpu-figures.md"
-  cp "$work"/per_call.*.json "$work"/load.*.txt "$work"/memory.*.json "$OUT/"
+  (cd "$work" && tar czf "$OUT/bench-results.tar.gz" per_call.*.json load.*.txt memory.*.json)
 fi
-sed -n '/<!-- gpu:begin -->/,/<!-- gpu:end -->/p' "$BENCH_ROOT/bench/README.md"
+sed -n -e '/<!-- gpu:begin -->/,/<!-- gpu:end -->/p' -e '/<!-- sessions-gpu:begin -->/,/<!-- sessions-gpu:end -->/p' \
+  "$BENCH_ROOT/bench/README.md"

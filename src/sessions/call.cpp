@@ -68,7 +68,8 @@ Status CallPlan::bind(const CallResources& resources, const inferlet_tensor* inp
       }
       int found = -1;
       for (int t = 0; t < mEngine.tensor_count() && found < 0; ++t) {
-        if (mEngine.tensor(t).name == entry.name) found = t;
+        // strcmp, not std::string's operator==, which measures the host's string before comparing.
+        if (std::strcmp(mEngine.tensor(t).name.c_str(), entry.name) == 0) found = t;
       }
       if (found < 0 || mEngine.tensor(found).is_input != is_input) {
         return Status::failure(INFERLET_INVALID_ARGUMENT, std::string(role(is_input)) + " " +
@@ -126,10 +127,7 @@ Status CallPlan::bind(const CallResources& resources, const inferlet_tensor* inp
     }
     tensor.bytes = tensorBytes(tensor.dims, description.item_size);
   }
-  Status status = check_sizes(resources, /*outputs=*/false);
-  if (!status.ok()) return status;
-  build_key(resources);
-  return Status();
+  return check_sizes(resources, /*outputs=*/false);
 }
 
 Status CallPlan::check_sizes(const CallResources& resources, bool outputs) const {

@@ -52,6 +52,8 @@ class CallPlan {
 
   // What a CUDA graph of this call depends on: the input shapes, and every tensor's memory kind and the
   // address its captured work uses (the session's staging for host memory, the host's pointer else).
+  // Built after bind, by sessions that keep graphs: a call without them has no use for it.
+  void build_key(const CallResources& resources);
   const uint64_t* key() const { return mKey.data(); }
   size_t key_words() const { return mKey.size(); }
 
@@ -90,7 +92,6 @@ class CallPlan {
   };
 
   Status check_sizes(const CallResources& resources, bool outputs) const;
-  void build_key(const CallResources& resources);
 
   const Engine& mEngine;
   std::vector<CallTensor> mTensors;  // per engine tensor

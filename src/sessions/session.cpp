@@ -250,6 +250,7 @@ Status Session::start(const inferlet_tensor* inputs, size_t input_count, inferle
   if (!status.ok()) return status;
   status = mPlan.bind(mResources, inputs, input_count, outputs, output_count);
   if (!status.ok()) return status;
+  if (mGraphs) mPlan.build_key(mResources);
 
   const GraphCache::Graph* graph = mGraphs ? mGraphs->find(mPlan.key()) : nullptr;
   if (graph) {

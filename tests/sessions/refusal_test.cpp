@@ -22,6 +22,11 @@ std::vector<CallRefusal> CallRefusals() {
   return {
       {"an unknown input", [](Tensors& in, Tensors&) { in[1].name = "in9"; }, INFERLET_INVALID_ARGUMENT,
        "input 'in9' is not an input of the engine"},
+      // Names match as whole strings: neither a prefix nor an extension of an engine's name will do.
+      {"a name an engine's name begins with", [](Tensors& in, Tensors&) { in[1].name = "in"; },
+       INFERLET_INVALID_ARGUMENT, "input 'in' is not an input of the engine"},
+      {"a name that begins with an engine's name", [](Tensors& in, Tensors&) { in[1].name = "in10"; },
+       INFERLET_INVALID_ARGUMENT, "input 'in10' is not an input of the engine"},
       {"an output among the inputs", [](Tensors& in, Tensors&) { in[1].name = "out0"; },
        INFERLET_INVALID_ARGUMENT, "input 'out0' is not an input of the engine"},
       {"an input among the outputs", [](Tensors&, Tensors& out) { out[0].name = "in0"; },
