@@ -193,20 +193,5 @@ TEST_P(WrapperFailure, IsThrownWithTheCodeAndMessageAndAnsweredByTheTryForm) {
 INSTANTIATE_TEST_SUITE_P(Failures, WrapperFailure, ::testing::ValuesIn(Failures()),
                          [](const auto& info) { return info.param.name; });
 
-// After a failure of its own, a session runs the next call as if none had happened.
-TEST_F(WrapperTest, ASessionRunsOnAfterItsCallsFailed) {
-  Ground ground;
-  trt_standin_fail(kEnqueueCall, 1);
-  EXPECT_EQ(ThrownBy([&] { ground.session.Run(ground.call.inputs, ground.call.outputs); }).code,
-            Code::kTensorRtError);
-  ground.session.Enqueue(ground.call.inputs, ground.call.outputs);
-  EXPECT_EQ(ThrownBy([&] { ground.session.Enqueue(ground.call.inputs, ground.call.outputs); }).code,
-            Code::kBusy);
-  const Status waited = ground.session.TryWait();
-  EXPECT_TRUE(waited.ok());
-  EXPECT_EQ(Answered(waited), Thrown{});
-  EXPECT_TRUE(Matches(ground.call.out0, ground.call.Expected()));
-}
-
 }  // namespace
 }  // namespace inferlet_test
