@@ -1,7 +1,6 @@
 // A C++ host of the sessions interface: loads the smoke engine named on its command line, describes
 // it, runs one call and prints a few of the outputs.
 #include <inferlet_sessions.hpp>
-
 #include <iostream>
 #include <vector>
 
@@ -14,7 +13,7 @@ int main(int argc, char** argv) {
   inferlet::SetLog([](inferlet::LogLevel, std::string_view message) { std::cerr << message << '\n'; });
   try {
     inferlet::Engine engine = inferlet::Engine::LoadFile(argv[1]);  // on device 0
-    for (const inferlet::TensorInfo& tensor : engine.Tensors()) {    // in the engine's order
+    for (const inferlet::TensorInfo& tensor : engine.Tensors()) {   // in the engine's order
       std::cout << (tensor.is_input ? "input " : "output ") << tensor.name << ' ' << tensor.shape << '\n';
     }
     const inferlet::ShapeRange range = engine.ProfileShapes(/*profile=*/0, /*input_index=*/0);
