@@ -2,7 +2,8 @@
 #
 #   bin/inferlet-run, bin/trtbuild         the runner; the engine builder when a stand-in TensorRT is in use
 #   include/inferlet/kestrel_trt.h         the public headers: the legacy interface's, and the
-#   include/inferlet/inferlet_sessions.h   sessions interface's
+#   include/inferlet/inferlet_sessions.h   sessions interface's with its header-only C++ wrapper
+#   include/inferlet/inferlet_sessions.hpp
 #   lib/libinferlet<N>.so                  the deliverables, and the runner's engine inspectors
 #   lib/libinferlet_sessions<N>.so         the sessions interface, one per major
 #   lib/inferlet-standin/                  what this build took from platform/: the emulated CUDA device

@@ -7,7 +7,8 @@
 #    still works after it is moved and with no LD_LIBRARY_PATH;
 #  - a host project finds it with find_package (no other flag), links inferlet::inferlet<N> and, on
 #    the emulated device, gets the known output values of the smoke engine; so does the installed
-#    inferlet-run;
+#    inferlet-run, and so does a host of its own that links only inferlet::sessions<N> and calls it
+#    through the C++ wrapper (on a real-runtime installation: that it links and starts);
 #  - a host that asks for another minor version is refused.
 set -euo pipefail
 src=$1
@@ -31,16 +32,19 @@ fi
 mv "$work/stage" "$work/prefix"  # nothing may depend on where the tree was installed
 prefix=$work/prefix
 
-for f in include/inferlet/kestrel_trt.h lib/cmake/inferlet/inferletConfig.cmake \
+for f in include/inferlet/kestrel_trt.h include/inferlet/inferlet_sessions.h \
+         include/inferlet/inferlet_sessions.hpp lib/cmake/inferlet/inferletConfig.cmake \
          lib/cmake/inferlet/inferletConfigVersion.cmake lib/cmake/inferlet/inferletTargets.cmake; do
   [[ -f $prefix/$f ]] || fail "missing after install: $f"
 done
 for major in "${majors[@]}"; do
-  lib=$prefix/lib/libinferlet$major.so
-  [[ -f $lib ]] || fail "missing after install: lib/libinferlet$major.so"
-  if [[ -d $prefix/lib/inferlet-standin ]]; then
-    readelf -d "$lib" | grep -q 'RUNPATH.*\[\$ORIGIN/inferlet-standin\]' || fail "libinferlet$major.so has no relative RUNPATH"
-  fi
+  for name in libinferlet$major.so libinferlet_sessions$major.so; do
+    lib=$prefix/lib/$name
+    [[ -f $lib ]] || fail "missing after install: lib/$name"
+    if [[ -d $prefix/lib/inferlet-standin ]]; then
+      readelf -d "$lib" | grep -q 'RUNPATH.*\[\$ORIGIN/inferlet-standin\]' || fail "$name has no relative RUNPATH"
+    fi
+  done
 done
 while IFS= read -r -d '' f; do
   if readelf -h "$f" >/dev/null 2>&1; then
@@ -54,18 +58,33 @@ out=$(cmake -S "$src/tests/install/host" -B "$work/host" -DCMAKE_PREFIX_PATH="$p
 want="host: inferlet_DEVICE=$device inferlet_TENSORRT_MAJORS=$4"
 grep -qxF -- "-- $want" <<<"$out" || { echo "$out"; fail "package does not report: $want"; }
 cmake --build "$work/host" >/dev/null || fail "host does not build"
+out=$(cmake -S "$src/tests/install/sessions_host" -B "$work/sessions_host" -DCMAKE_PREFIX_PATH="$prefix" 2>&1) ||
+  { echo "$out"; fail "sessions host does not configure"; }
+out=$(cmake --build "$work/sessions_host" 2>&1) || { echo "$out"; fail "sessions host does not build"; }
 
 expected="out0 2 7.5 3.5 102 109"
 for major in "${majors[@]}"; do
   host=$work/host/host_trt$major
   readelf -d "$host" | grep -q "NEEDED.*\[libinferlet$major.so\]" || fail "host_trt$major does not need libinferlet$major.so"
   [[ $("$host" lifecycle) == "init 0 delete(null) -1 uninit 0" ]] || fail "host_trt$major lifecycle"
+  sessions_host=$work/sessions_host/sessions_host_trt$major
+  readelf -d "$sessions_host" | grep -q "NEEDED.*\[libinferlet_sessions$major.so\]" ||
+    fail "sessions_host_trt$major does not need libinferlet_sessions$major.so"
+  if readelf -d "$sessions_host" | grep -q "NEEDED.*\[libinferlet$major.so\]"; then
+    fail "sessions_host_trt$major needs the legacy libinferlet$major.so"
+  fi
+  refused="code 1: no engine bytes (bytes null, size 0)"
+  want=$(printf 'TensorRT %s (built for %s)\nTryLoad: %s\nLoad threw %s' "$major" "$major" "$refused" "$refused")
+  out=$("$sessions_host" start) || { echo "$out"; fail "sessions_host_trt$major start"; }
+  [[ $out == "$want" ]] || { echo "$out"; fail "sessions_host_trt$major start: not the library of its major"; }
   [[ $device == emulated ]] || continue  # no GPU to run an engine on
 
   engine=$prefix/share/inferlet/engines/smoke-trt$major.engine
   [[ -f $engine ]] || fail "missing after install: share/inferlet/engines/smoke-trt$major.engine"
   out=$("$host" run "$engine") || { echo "$out"; fail "host_trt$major run"; }
   grep -qxF "process 0 bytes 2704" <<<"$out" && grep -qxF "$expected" <<<"$out" || { echo "$out"; fail "host_trt$major output"; }
+  out=$("$sessions_host" run "$engine" 2>&1) || { echo "$out"; fail "sessions_host_trt$major run"; }
+  [[ $out == "shape [2, 338]"$'\n'"$expected" ]] || { echo "$out"; fail "sessions_host_trt$major output"; }
 
   if [[ -x $prefix/bin/inferlet-run ]]; then
     mkdir -p "$work/in$major"
@@ -81,4 +100,4 @@ if cmake -S "$src/tests/install/host" -B "$work/host-0.2" -DCMAKE_PREFIX_PATH="$
          -DINFERLET_WANTED_VERSION=0.2 >/dev/null 2>&1; then
   fail "find_package(inferlet 0.2) accepted version 0.1"
 fi
-echo "ok: $device install of TensorRT ${majors[*]}: find_package host and inferlet-run give the known outputs"
+echo "ok: $device install of TensorRT ${majors[*]}: find_package hosts (legacy, sessions) and inferlet-run give the known outputs"
