@@ -452,7 +452,11 @@ struct SessionOptions {
   bool cuda_graphs = false;      // capture each (shapes, buffers) once and replay it
   int32_t graph_cache_size = 8;  // graphs kept, the least recently used dropped first; at least 1
   void* stream = nullptr;        // a cudaStream_t of the engine's device; null: the session's own
+  bool phase_timing = false;     // time each call's phases on the device (Session::PhaseTimes)
 };
+
+// The last completed call's device time per phase, in milliseconds; a replayed graph is all compute.
+using PhaseTimes = inferlet_phase_times;
 
 class Session {
  public:
@@ -483,6 +487,7 @@ class Session {
     c_options.cuda_graphs = options.cuda_graphs ? 1 : 0;
     c_options.graph_cache_size = options.graph_cache_size;
     c_options.stream = options.stream;
+    c_options.phase_timing = options.phase_timing ? 1 : 0;
     inferlet_session* made = nullptr;
     Status status(inferlet_session_create(engine.get(), &c_options, &made));
     if (status.ok()) *session = Session(made);
@@ -520,6 +525,12 @@ class Session {
     size_t bytes = 0;
     detail::Check(inferlet_session_device_memory(session_, &bytes));
     return bytes;
+  }
+  // Code::kInvalidArgument without SessionOptions::phase_timing, Code::kNotRunning before a call completed.
+  PhaseTimes LastPhaseTimes() const {
+    PhaseTimes times{};
+    detail::Check(inferlet_session_phase_times(session_, &times));
+    return times;
   }
 
  private:

@@ -217,6 +217,7 @@ TEST_F(WrapperTest, SessionOptionsDefaultToTheCHeadersDefaults) {
   EXPECT_EQ(options.cuda_graphs, c.cuda_graphs != 0);
   EXPECT_EQ(options.graph_cache_size, c.graph_cache_size);
   EXPECT_EQ(options.stream, c.stream);
+  EXPECT_EQ(options.phase_timing, c.phase_timing != 0);
 }
 
 class WrapperOptionsOnEmulator : public WrapperTest {};
@@ -266,6 +267,27 @@ INFERLET_EMULATOR_TEST_F(WrapperOptionsOnEmulator, EachOptionReachesTheSession) 
       EXPECT_TRUE(Matches(call.out0, call.Expected()));
     }
     EXPECT_EQ(cudaStreamDestroy(stream), cudaSuccess) << "the session released the host's stream";
+  }
+  {
+    SCOPED_TRACE("phase_timing");
+    Engine engine = LoadWrapped("smoke");
+    {
+      Session untimed(engine);  // profile 0 is free again once it goes
+      EXPECT_EQ(ThrownBy([&] { untimed.LastPhaseTimes(); }).code, inferlet::Code::kInvalidArgument);
+    }
+    SessionOptions options;
+    options.phase_timing = true;
+    Session session(engine, options);
+    EXPECT_EQ(ThrownBy([&] { session.LastPhaseTimes(); }).code, inferlet::Code::kNotRunning);
+    const size_t events_before = cudaemu_call_count("cudaEventRecord");
+    SmokeCall call(2);
+    session.Run(call.inputs, call.outputs);
+    EXPECT_GE(cudaemu_call_count("cudaEventRecord") - events_before, 4u) << "the four phase marks";
+    const inferlet::PhaseTimes times = session.LastPhaseTimes();
+    EXPECT_GE(times.host_to_device_ms, 0.0f);
+    EXPECT_GE(times.compute_ms, 0.0f);
+    EXPECT_GE(times.device_to_host_ms, 0.0f);
+    EXPECT_EQ(times.graph_replay, 0);
   }
 }
 
