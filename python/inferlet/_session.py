@@ -96,14 +96,14 @@ class Session:
         except (NotRunningError, BusyError):
             raise  # no call ended
         except BaseException:
-            self._take()
+            self._take()  # none, when the session is closed
             raise
         call, shapes = self._take()
         return call.results(shapes)
 
     def _take(self):
         with self._queue_lock:
-            return self._queued.popleft()
+            return self._queued.popleft() if self._queued else None
 
     def close(self) -> None:
         """Waits for a call still running, then releases the session. BusyError while another thread
