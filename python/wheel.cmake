@@ -4,8 +4,8 @@
 #   inferlet/lib/                     libinferlet_sessions<N>.so of INFERLET_PYTHON_MAJORS
 #   inferlet/lib/inferlet-standin/    the emulated device and the stand-in TensorRT those link, found
 #                                     through the RUNPATH build/Install.cmake gives the libraries
-# A major built against a real TensorRT links the system's libnvinfer; its library directory is added
-# to that major's RUNPATH, so that the package needs no LD_LIBRARY_PATH there either.
+# A major built against a real TensorRT links the system's libnvinfer: its RUNPATH is that library's
+# directory, so that the package needs no LD_LIBRARY_PATH there either.
 install(TARGETS inferlet_native LIBRARY DESTINATION inferlet COMPONENT python)
 install(FILES ${_copied} ${INFERLET_PYTHON_PACKAGE_DIR}/_config.py DESTINATION inferlet COMPONENT python)
 
@@ -17,12 +17,10 @@ endif()
 foreach(major IN LISTS INFERLET_PYTHON_MAJORS)
   list(APPEND _wheel_libraries inferlet_sessions${major})
   if(TensorRT${major}_ROOT)
-    get_filename_component(_tensorrt_dir "${TensorRT${major}_NVINFER}" DIRECTORY)
-    get_target_property(_runpath inferlet_sessions${major} INSTALL_RPATH)
-    if(NOT _runpath)
-      set(_runpath)
+    get_filename_component(_runpath "${TensorRT${major}_NVINFER}" DIRECTORY)
+    if(INFERLET_DEVICE_RESOLVED STREQUAL "emulated")
+      list(APPEND _runpath "$ORIGIN/inferlet-standin")
     endif()
-    list(APPEND _runpath ${_tensorrt_dir})
     set_target_properties(inferlet_sessions${major} PROPERTIES INSTALL_RPATH "${_runpath}")
   else()
     list(APPEND _wheel_standins nvinfer${major} nvinfer_plugin${major})
