@@ -17,9 +17,24 @@ Failures raise ``inferlet.Error`` (``.code``, ``.message``), as the subclass of 
 from ._config import DEVICE, VERSION as __version__
 from ._dtypes import DataType, numpy_dtype
 from ._engine import Engine, EngineMemory, Profile, ProfileShapes, TensorFormat, TensorInfo
-from ._errors import (BufferTooSmallError, BusyError, Code, CudaError, CudaStickyError, EngineRefusedError, Error,
-                      InternalError, InvalidArgumentError, NotRunningError, OutOfMemoryError, ProfileInUseError,
-                      ShapeOutOfProfileError, TensorRTError, UnsupportedTensorError, make_error)
+from ._errors import (
+    BufferTooSmallError,
+    BusyError,
+    Code,
+    CudaError,
+    CudaStickyError,
+    EngineRefusedError,
+    Error,
+    InternalError,
+    InvalidArgumentError,
+    NotRunningError,
+    OutOfMemoryError,
+    ProfileInUseError,
+    ShapeOutOfProfileError,
+    TensorRTError,
+    UnsupportedTensorError,
+    make_error,
+)
 from ._library import LIBRARY_DIR_VARIABLE, library_dir, tensorrt_majors
 from ._log import LogLevel, set_log
 from ._session import Session
@@ -28,9 +43,34 @@ from . import _native
 _native.set_error_factory(make_error)
 
 __all__ = [
-    "DEVICE", "LIBRARY_DIR_VARIABLE", "BufferTooSmallError", "BusyError", "Code", "CudaError", "CudaStickyError",
-    "DataType", "Engine", "EngineMemory", "EngineRefusedError", "Error", "InternalError", "InvalidArgumentError",
-    "LogLevel", "NotRunningError", "OutOfMemoryError", "Profile", "ProfileInUseError", "ProfileShapes", "Session",
-    "ShapeOutOfProfileError", "TensorFormat", "TensorInfo", "TensorRTError", "UnsupportedTensorError",
-    "library_dir", "numpy_dtype", "set_log", "tensorrt_majors",
+    "DEVICE",
+    "LIBRARY_DIR_VARIABLE",
+    "BufferTooSmallError",
+    "BusyError",
+    "Code",
+    "CudaError",
+    "CudaStickyError",
+    "DataType",
+    "Engine",
+    "EngineMemory",
+    "EngineRefusedError",
+    "Error",
+    "InternalError",
+    "InvalidArgumentError",
+    "LogLevel",
+    "NotRunningError",
+    "OutOfMemoryError",
+    "Profile",
+    "ProfileInUseError",
+    "ProfileShapes",
+    "Session",
+    "ShapeOutOfProfileError",
+    "TensorFormat",
+    "TensorInfo",
+    "TensorRTError",
+    "UnsupportedTensorError",
+    "library_dir",
+    "numpy_dtype",
+    "set_log",
+    "tensorrt_majors",
 ]

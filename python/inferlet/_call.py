@@ -22,8 +22,10 @@ def _address(array: np.ndarray) -> int:
 
 def _expected_dtype(role: str, name: str, tensor) -> np.dtype:
     if tensor.dtype is None:
-        raise InvalidArgumentError(f"{role} '{name}' is of TensorRT type {getattr(tensor.data_type, 'name', tensor.data_type)}, "
-                                   "which has no numpy dtype here (bfloat16 and 8-bit floats need ml_dtypes)")
+        raise InvalidArgumentError(
+            f"{role} '{name}' is of TensorRT type {getattr(tensor.data_type, 'name', tensor.data_type)}, "
+            "which has no numpy dtype here (bfloat16 and 8-bit floats need ml_dtypes)"
+        )
     return tensor.dtype
 
 
@@ -35,7 +37,9 @@ def input_array(engine, name: str, value) -> np.ndarray:
     if tensor is not None and tensor.is_input:
         expected = _expected_dtype("input", name, tensor)
         if array.dtype != expected:
-            raise InvalidArgumentError(f"input '{name}' is an array of {array.dtype}, the engine's tensor is {expected}")
+            raise InvalidArgumentError(
+                f"input '{name}' is an array of {array.dtype}, the engine's tensor is {expected}"
+            )
     if not array.flags.c_contiguous:
         array = array.copy(order="C")
     return array
@@ -50,9 +54,13 @@ def output_array(engine, name: str, value) -> np.ndarray:
     if tensor is not None and not tensor.is_input:
         expected = _expected_dtype("output", name, tensor)
         if value.dtype != expected:
-            raise InvalidArgumentError(f"output '{name}' is an array of {value.dtype}, the engine's tensor is {expected}")
+            raise InvalidArgumentError(
+                f"output '{name}' is an array of {value.dtype}, the engine's tensor is {expected}"
+            )
     if not value.flags.c_contiguous or not value.flags.writeable:
-        raise InvalidArgumentError(f"output '{name}' is not a writeable C-contiguous array: the call writes into it in place")
+        raise InvalidArgumentError(
+            f"output '{name}' is not a writeable C-contiguous array: the call writes into it in place"
+        )
     return value
 
 
@@ -75,16 +83,20 @@ class Call:
     def __init__(self, engine, resolve: Callable, inputs: Mapping, outputs: Optional[Mapping]):
         self._engine = engine
         self.inputs: List[Tuple[str, np.ndarray]] = [
-            (name, input_array(engine, name, value)) for name, value in _mapping("inputs", inputs).items()]
+            (name, input_array(engine, name, value)) for name, value in _mapping("inputs", inputs).items()
+        ]
         given = _mapping("outputs", outputs) if outputs is not None else {}
         self.outputs: List[Tuple[str, np.ndarray]] = [
-            (name, output_array(engine, name, value)) for name, value in given.items()]
+            (name, output_array(engine, name, value)) for name, value in given.items()
+        ]
         missing = [t for t in engine.outputs if t.name not in given]
         if missing:
             names = [name for name, _ in self.outputs] + [t.name for t in missing]
             shapes = resolve([(name, array.shape) for name, array in self.inputs], names)
-            for tensor, shape in zip(missing, shapes[len(self.outputs):]):
-                self.outputs.append((tensor.name, np.empty(shape, dtype=_expected_dtype("output", tensor.name, tensor))))
+            for tensor, shape in zip(missing, shapes[len(self.outputs) :]):
+                self.outputs.append(
+                    (tensor.name, np.empty(shape, dtype=_expected_dtype("output", tensor.name, tensor)))
+                )
 
     def input_specs(self) -> list:
         return [(name, MEMORY_HOST, _address(a), a.nbytes, a.shape) for name, a in self.inputs]

@@ -106,8 +106,10 @@ def _load(data: bytes, device: int, trt: Optional[int]):
             refusals.append(refusal.message)
     if not refusals:
         raise load_failures[0]
-    raise EngineRefusedError(f"no TensorRT of this build ({majors_in_words()}) reads the bytes as an engine: "
-                             + "; ".join(refusals))
+    raise EngineRefusedError(
+        f"no TensorRT of this build ({majors_in_words()}) reads the bytes as an engine: "
+        + "; ".join(refusals)
+    )
 
 
 class Engine:
@@ -119,15 +121,27 @@ class Engine:
     reference.
     """
 
-    def __init__(self, source: Union[str, os.PathLike, bytes, bytearray, memoryview], device: int = 0,
-                 trt: Optional[int] = None):
+    def __init__(
+        self,
+        source: Union[str, os.PathLike, bytes, bytearray, memoryview],
+        device: int = 0,
+        trt: Optional[int] = None,
+    ):
         self._native = _load(_read(source), int(device), trt)
         raw = self._native.tensors()
         self._tensors = tuple(
-            TensorInfo(name=name, is_input=is_input, data_type=_enum(DataType, dtype),
-                       dtype=_checked_dtype(dtype, item_size), format=_enum(TensorFormat, format),
-                       location="host" if on_host else "device", shape=tuple(shape), item_size=item_size)
-            for name, is_input, dtype, format, on_host, item_size, shape in raw)
+            TensorInfo(
+                name=name,
+                is_input=is_input,
+                data_type=_enum(DataType, dtype),
+                dtype=_checked_dtype(dtype, item_size),
+                format=_enum(TensorFormat, format),
+                location="host" if on_host else "device",
+                shape=tuple(shape),
+                item_size=item_size,
+            )
+            for name, is_input, dtype, format, on_host, item_size, shape in raw
+        )
         self._by_name = {tensor.name: tensor for tensor in self._tensors}
         self._profiles = tuple(self._describe_profile(p) for p in range(self._native.profile_count()))
         self._memory = EngineMemory(*self._native.device_memory())
@@ -137,7 +151,9 @@ class Engine:
         for i, tensor in enumerate(self._tensors):
             formats[tensor.name] = _enum(TensorFormat, self._native.tensor_format(i, index))
             if tensor.is_input:
-                shapes[tensor.name] = ProfileShapes(*(self._native.profile_shape(index, i, point) for point in range(3)))
+                shapes[tensor.name] = ProfileShapes(
+                    *(self._native.profile_shape(index, i, point) for point in range(3))
+                )
         return Profile(index, shapes, formats)
 
     @property

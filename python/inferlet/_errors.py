@@ -61,7 +61,8 @@ class _CodedError(Error):
 
 
 class InvalidArgumentError(_CodedError):
-    """A null or closed object, an unknown, missing or repeated tensor name, a wrong dtype, a value out of range."""
+    """A null or closed object, an unknown, missing or repeated tensor name, a wrong dtype, a value out of
+    range."""
 
     _code = Code.INVALID_ARGUMENT
 

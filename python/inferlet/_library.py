@@ -42,7 +42,9 @@ def open_library(major: int):
     """The sessions library of major (a _native.Library), loaded on first use. InvalidArgumentError for a
     major this build does not have, InternalError when the library cannot be loaded."""
     if major not in tensorrt_majors():
-        raise InvalidArgumentError(f"TensorRT {major} is not in this build of inferlet: it has {majors_in_words()}")
+        raise InvalidArgumentError(
+            f"TensorRT {major} is not in this build of inferlet: it has {majors_in_words()}"
+        )
     path = str(library_path(major))
     with _lock:
         library = _opened.get(path)

@@ -25,15 +25,22 @@ class Session:
     an engine with dynamic shapes, its profile.
     """
 
-    def __init__(self, engine: Engine, profile: int = 0, cuda_graphs: bool = False, graph_cache_size: int = 8,
-                 stream: Optional[int] = None):
+    def __init__(
+        self,
+        engine: Engine,
+        profile: int = 0,
+        cuda_graphs: bool = False,
+        graph_cache_size: int = 8,
+        stream: Optional[int] = None,
+    ):
         if not isinstance(engine, Engine):
             raise TypeError(f"a session is made from an inferlet.Engine, not from {type(engine).__name__}")
         self._engine = engine
         self._profile = int(profile)
         self._cuda_graphs = bool(cuda_graphs)
-        self._native = _native.Session(engine._native, self._profile, self._cuda_graphs, int(graph_cache_size),
-                                       int(stream or 0))
+        self._native = _native.Session(
+            engine._native, self._profile, self._cuda_graphs, int(graph_cache_size), int(stream or 0)
+        )
         # What each call enqueued and not yet waited for returns; the library lets one be queued at a
         # time, and the lock orders the bookkeeping of an enqueue before that of the wait that ends it.
         self._queued = collections.deque()
@@ -63,8 +70,10 @@ class Session:
     def output_shapes(self, inputs: Mapping) -> Dict[str, Tuple[int, ...]]:
         """The outputs' shapes a call with these inputs resolves, with nothing run: inputs map every
         input's name to an array or to a shape."""
-        specs = [(name, tuple(value) if isinstance(value, (tuple, list)) else np.shape(value))
-                 for name, value in inputs.items()]
+        specs = [
+            (name, tuple(value) if isinstance(value, (tuple, list)) else np.shape(value))
+            for name, value in inputs.items()
+        ]
         names = [t.name for t in self._engine.outputs]
         return dict(zip(names, map(tuple, self._native.resolve_shapes(specs, names))))
 

@@ -26,13 +26,18 @@ def engine_path(name: str, major: int) -> Path:
 
 def pytest_configure(config):
     if not (engine_dir() / f"smoke-trt{inferlet.tensorrt_majors()[0]}.engine").is_file():
-        pytest.exit(f"no engines in {engine_dir()}: build them (cmake --build --preset emulated) or set "
-                    "INFERLET_TEST_ENGINE_DIR to a build's engines/", returncode=4)
+        pytest.exit(
+            f"no engines in {engine_dir()}: build them (cmake --build --preset emulated) or set "
+            "INFERLET_TEST_ENGINE_DIR to a build's engines/",
+            returncode=4,
+        )
 
 
 def pytest_report_header(config):
-    return (f"inferlet {inferlet.__version__} from {Path(inferlet.__file__).parent}, libraries in "
-            f"{inferlet.library_dir()}, TensorRT {inferlet.tensorrt_majors()}, engines in {engine_dir()}")
+    return (
+        f"inferlet {inferlet.__version__} from {Path(inferlet.__file__).parent}, libraries in "
+        f"{inferlet.library_dir()}, TensorRT {inferlet.tensorrt_majors()}, engines in {engine_dir()}"
+    )
 
 
 def pytest_generate_tests(metafunc):

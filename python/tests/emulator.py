@@ -13,8 +13,13 @@ def device():
         return None
     inferlet.Engine(engine_path("smoke", inferlet.tensorrt_majors()[0])).close()  # a library is loaded
     emu = ctypes.CDLL("libcudaemu.so")
-    for name in ("cudaemu_live_allocations", "cudaemu_live_streams", "cudaemu_live_events",
-                 "cudaemu_live_graph_execs", "cudaemu_pending_work"):
+    for name in (
+        "cudaemu_live_allocations",
+        "cudaemu_live_streams",
+        "cudaemu_live_events",
+        "cudaemu_live_graph_execs",
+        "cudaemu_pending_work",
+    ):
         getattr(emu, name).restype = ctypes.c_size_t
     emu.cudaemu_call_count.restype = ctypes.c_uint64
     emu.cudaemu_call_count.argtypes = [ctypes.c_char_p]
@@ -26,7 +31,10 @@ def device():
 
 def live(emu) -> dict:
     """What the device holds: allocations, streams, events, executable graphs."""
-    return {name: getattr(emu, f"cudaemu_live_{name}")() for name in ("allocations", "streams", "events", "graph_execs")}
+    return {
+        name: getattr(emu, f"cudaemu_live_{name}")()
+        for name in ("allocations", "streams", "events", "graph_execs")
+    }
 
 
 def calls(emu, api: str) -> int:

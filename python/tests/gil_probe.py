@@ -37,8 +37,12 @@ def main(path: str, major: int, mode: str) -> None:
     if mode == "wait":
         session.enqueue(inputs)
     for function, semaphore in ((libc.sem_post, entered), (libc.sem_wait, release)):
-        assert emu.cudaLaunchHostFunc(stream, ctypes.cast(function, ctypes.c_void_p),
-                                      ctypes.cast(semaphore, ctypes.c_void_p)) == 0
+        assert (
+            emu.cudaLaunchHostFunc(
+                stream, ctypes.cast(function, ctypes.c_void_p), ctypes.cast(semaphore, ctypes.c_void_p)
+            )
+            == 0
+        )
 
     returned = threading.Event()
     outputs = {}

@@ -44,7 +44,7 @@ def _dense(x: np.ndarray, layer: dict) -> np.ndarray:
     weights = parameter(layer["weights"], features * units).reshape(features, units)
     y = np.broadcast_to(parameter(layer.get("bias"), units), x.shape[:-1] + (units,)).copy()
     for k in range(features):
-        y = y + x[..., k:k + 1] * weights[k]
+        y = y + x[..., k : k + 1] * weights[k]
     return y
 
 
@@ -53,7 +53,7 @@ def _conv1d(x: np.ndarray, layer: dict) -> np.ndarray:
     length = x.shape[-1] - len(taps) + 1
     y = np.full(x.shape[:-1] + (length,), parameter(layer.get("bias"), 1)[0], np.float32)
     for t, tap in enumerate(taps):
-        y = y + tap * x[..., t:t + length]
+        y = y + tap * x[..., t : t + length]
     return y
 
 
@@ -94,8 +94,12 @@ def compute(network: dict, inputs: dict, everything: bool = False) -> dict:
 def random_inputs(network: dict, profile: int, point: str, seed: int) -> dict:
     """Inputs at a profile's "min", "opt" or "max" shapes, of the inputs' dtypes, from a seed."""
     rng = np.random.default_rng(seed)
-    return {t["name"]: rng.standard_normal(network["profiles"][profile][t["name"]][point]).astype(DTYPES[t["dtype"]])
-            for t in network["inputs"]}
+    return {
+        t["name"]: rng.standard_normal(network["profiles"][profile][t["name"]][point]).astype(
+            DTYPES[t["dtype"]]
+        )
+        for t in network["inputs"]
+    }
 
 
 def weight_bytes(network: dict) -> int:

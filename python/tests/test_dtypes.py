@@ -20,9 +20,17 @@ except ImportError:
 
 # (type, its number in TensorRT, its numpy dtype: a name, "ml_dtypes.<name>" or None)
 TABLE = [
-    ("FLOAT", 0, "float32"), ("HALF", 1, "float16"), ("INT8", 2, "int8"), ("INT32", 3, "int32"),
-    ("BOOL", 4, "bool"), ("UINT8", 5, "uint8"), ("FP8", 6, "ml_dtypes.float8_e4m3fn"),
-    ("BF16", 7, "ml_dtypes.bfloat16"), ("INT64", 8, "int64"), ("INT4", 9, None), ("FP4", 10, None),
+    ("FLOAT", 0, "float32"),
+    ("HALF", 1, "float16"),
+    ("INT8", 2, "int8"),
+    ("INT32", 3, "int32"),
+    ("BOOL", 4, "bool"),
+    ("UINT8", 5, "uint8"),
+    ("FP8", 6, "ml_dtypes.float8_e4m3fn"),
+    ("BF16", 7, "ml_dtypes.bfloat16"),
+    ("INT64", 8, "int64"),
+    ("INT4", 9, None),
+    ("FP4", 10, None),
     ("E8M0", 11, "ml_dtypes.float8_e8m0fnu"),
 ]
 
@@ -52,7 +60,7 @@ ROUND_TRIPS = [
     ("float", np.float32, np.array([[-1.5, 0.0, 3.25], [1e-30, -0.0, 7.0]]), np.float64),
     ("half", np.float16, np.array([[-1.5, 0.0, 3.25], [65504.0, -0.0, 1e-4]]), np.float32),
     ("int8", np.int8, np.array([[-128, -1, 0], [1, 64, 127]]), np.uint8),
-    ("int32", np.int32, np.array([[-2**31, -1, 0], [1, 2**20, 2**31 - 1]]), np.int64),
+    ("int32", np.int32, np.array([[-(2**31), -1, 0], [1, 2**20, 2**31 - 1]]), np.int64),
     ("bool", np.bool_, np.array([[True, False, True], [False, False, True]]), np.uint8),
 ]
 
@@ -75,8 +83,10 @@ def test_each_type_round_trips_and_refuses_another_dtype(load, major, type_name,
         inputs[f"in_{type_name}"] = values.astype(wrong)
         with pytest.raises(inferlet.InvalidArgumentError) as raised:
             session.run(inputs)
-    assert raised.value.message == (f"input 'in_{type_name}' is an array of {np.dtype(wrong)}, the engine's "
-                                    f"tensor is {np.dtype(dtype)}")
+    assert raised.value.message == (
+        f"input 'in_{type_name}' is an array of {np.dtype(wrong)}, the engine's "
+        f"tensor is {np.dtype(dtype)}"
+    )
 
 
 @pytest.mark.skipif(ml_dtypes is None, reason="ml_dtypes is not installed")

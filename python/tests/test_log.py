@@ -32,10 +32,16 @@ def test_the_librarys_lines_reach_the_hook_at_info(lines, major):
     engine.close()
     me = threading.get_ident()
     assert [(level, text) for level, text, thread in lines if thread == me] == [
-        (LogLevel.INFO, f"engine 'smoke' loaded on device 0: 3 tensors, 1 profile, {memory.engine} bytes of device "
-                        f"memory, {memory.context} bytes per execution context"),
-        (LogLevel.INFO, f"session on profile 0 of engine 'smoke': {total} bytes of device memory (execution "
-                        f"context {memory.context}, buffers {total - memory.context})"),
+        (
+            LogLevel.INFO,
+            f"engine 'smoke' loaded on device 0: 3 tensors, 1 profile, {memory.engine} bytes of device "
+            f"memory, {memory.context} bytes per execution context",
+        ),
+        (
+            LogLevel.INFO,
+            f"session on profile 0 of engine 'smoke': {total} bytes of device memory (execution "
+            f"context {memory.context}, buffers {total - memory.context})",
+        ),
     ]
     assert all(thread == me for _, _, thread in lines)
 
@@ -57,7 +63,9 @@ def test_the_threshold_filters_and_none_turns_it_off(lines, major):
 def test_lines_come_on_the_thread_that_made_the_call(lines, major):
     inferlet.set_log(recorder(lines), LogLevel.INFO)
     made = []
-    worker = threading.Thread(target=lambda: made.append(inferlet.Engine(engine_path("smoke", major), trt=major)))
+    worker = threading.Thread(
+        target=lambda: made.append(inferlet.Engine(engine_path("smoke", major), trt=major))
+    )
     worker.start()
     worker.join()
     made[0].close()

@@ -23,7 +23,8 @@ def test_the_readme_round_trip_runs_and_prints_what_it_says():
     assert len(snippet.splitlines()) == 5
     if 8 not in inferlet.tensorrt_majors():
         pytest.skip("the snippet loads a TensorRT 8 engine")
-    printed = subprocess.run([sys.executable, "-c", snippet], cwd=engine_dir(), capture_output=True, text=True,
-                             timeout=60)
+    printed = subprocess.run(
+        [sys.executable, "-c", snippet], cwd=engine_dir(), capture_output=True, text=True, timeout=60
+    )
     assert printed.returncode == 0, printed.stderr
     assert printed.stdout == snippet.splitlines()[-1].split("# ", 1)[1] + "\n"

@@ -35,8 +35,9 @@ CALL_REFUSALS = [
      Code.INVALID_ARGUMENT, "input 'in0' is an array of float64, the engine's tensor is float32"),
     ("a list of Python floats", good(in1=[[1.0] * 340] * 2), None, inferlet.InvalidArgumentError,
      Code.INVALID_ARGUMENT, "input 'in1' is an array of float64, the engine's tensor is float32"),
-    ("an output of another dtype", good(), {"out0": np.empty((2, 338), np.int32)}, inferlet.InvalidArgumentError,
-     Code.INVALID_ARGUMENT, "output 'out0' is an array of int32, the engine's tensor is float32"),
+    ("an output of another dtype", good(), {"out0": np.empty((2, 338), np.int32)},
+     inferlet.InvalidArgumentError, Code.INVALID_ARGUMENT,
+     "output 'out0' is an array of int32, the engine's tensor is float32"),
     ("an output that is no array", good(), {"out0": [0.0] * 676}, inferlet.InvalidArgumentError,
      Code.INVALID_ARGUMENT, "output 'out0' is a list, not a numpy array"),
     ("an output that is not contiguous", good(), {"out0": np.empty((2, 676), F32)[:, ::2]},
@@ -45,8 +46,8 @@ CALL_REFUSALS = [
      Code.INVALID_ARGUMENT, NOT_IN_PLACE),
     ("an extra input", good(in9=np.ones((2, 340), F32)), None, inferlet.InvalidArgumentError,
      Code.INVALID_ARGUMENT, "input 'in9' is not an input of the engine"),
-    ("an output among the inputs", good(out0=np.ones((2, 338), F32)), None, inferlet.InvalidArgumentError,
-     Code.INVALID_ARGUMENT, "input 'out0' is not an input of the engine"),
+    ("an output among the inputs", good(out0=np.ones((2, 338), F32)), None,
+     inferlet.InvalidArgumentError, Code.INVALID_ARGUMENT, "input 'out0' is not an input of the engine"),
     ("a missing input", good(in1=None), None, inferlet.InvalidArgumentError, Code.INVALID_ARGUMENT,
      "input 'in1' is missing"),
     ("an unknown output", good(), {"sum": np.empty((2, 338), F32)}, inferlet.InvalidArgumentError,
@@ -54,18 +55,21 @@ CALL_REFUSALS = [
     ("a batch past the profile", good(in0=np.ones((11, 340), F32), in1=np.ones((11, 340), F32)), None,
      inferlet.ShapeOutOfProfileError, Code.SHAPE_OUT_OF_PROFILE, OUTSIDE),
     ("another rank", good(in1=np.ones(680, F32)), None, inferlet.ShapeOutOfProfileError,
-     Code.SHAPE_OUT_OF_PROFILE, "input 'in1' shape [680] is outside the range of profile 0: [1, 340] to [10, 340]"),
+     Code.SHAPE_OUT_OF_PROFILE,
+     "input 'in1' shape [680] is outside the range of profile 0: [1, 340] to [10, 340]"),
     ("a rank past the interface's", good(in0=np.ones((1,) * 9, F32)), None, inferlet.InvalidArgumentError,
      Code.INVALID_ARGUMENT, "input 'in0' has rank 9, not 0 to 8"),
-    ("an output array too small", good(), {"out0": np.empty((2, 337), F32)}, inferlet.BufferTooSmallError,
-     Code.BUFFER_TOO_SMALL, "output 'out0' has 2696 bytes, its shape [2, 338] takes 2704"),
+    ("an output array too small", good(), {"out0": np.empty((2, 337), F32)},
+     inferlet.BufferTooSmallError, Code.BUFFER_TOO_SMALL,
+     "output 'out0' has 2696 bytes, its shape [2, 338] takes 2704"),
 ]
 
 
 @pytest.mark.parametrize("call", ["run", "enqueue"])
 @pytest.mark.parametrize("inputs,outputs,error,code,message", [case[1:] for case in CALL_REFUSALS],
                          ids=[case[0] for case in CALL_REFUSALS])
-def test_a_refused_call_raises_its_code_and_runs_nothing(load, major, call, inputs, outputs, error, code, message):
+def test_a_refused_call_raises_its_code_and_runs_nothing(load, major, call, inputs, outputs, error, code,
+                                                         message):
     with inferlet.Session(load("smoke", major)) as session:
         with pytest.raises(error) as raised:
             getattr(session, call)(inputs, outputs)
@@ -108,13 +112,14 @@ def test_a_profile_with_dynamic_shapes_serves_one_session_at_a_time(load, major)
     with pytest.raises(inferlet.ProfileInUseError) as raised:
         inferlet.Session(engine, profile=1)
     assert raised.value.code == Code.PROFILE_IN_USE
-    assert raised.value.message == ("profile 1 is in use by another session: the engine has dynamic shapes, so "
-                                    "each of its profiles serves one session at a time")
+    assert raised.value.message == ("profile 1 is in use by another session: the engine has dynamic shapes, "
+                                    "so each of its profiles serves one session at a time")
     with inferlet.Session(engine, profile=0):
         pass  # the other profile is free
     first.close()
     inferlet.Session(engine, profile=1).close()  # and this one again once its session is closed
-    with pytest.raises(inferlet.InvalidArgumentError, match=r"^profile 2 is out of range: the engine has 2 profile\(s\)$"):
+    out_of_range = r"^profile 2 is out of range: the engine has 2 profile\(s\)$"
+    with pytest.raises(inferlet.InvalidArgumentError, match=out_of_range):
         inferlet.Session(engine, profile=2)
 
 
@@ -122,22 +127,22 @@ def test_a_tensor_the_library_cannot_hand_over_is_refused(load, major):
     with pytest.raises(inferlet.UnsupportedTensorError) as raised:
         inferlet.Session(load("layout_chw4", major))
     assert raised.value.code == Code.UNSUPPORTED_TENSOR
-    assert raised.value.message == ("input 'in0' of profile 0 is in format kCHW4, not a dense row-major tensor "
-                                    "in device memory")
+    assert raised.value.message == ("input 'in0' of profile 0 is in format kCHW4, not a dense row-major "
+                                    "tensor in device memory")
 
 
 def test_bytes_that_are_no_engine_are_refused(major):
     with pytest.raises(inferlet.EngineRefusedError) as raised:
         inferlet.Engine(b"not an engine", trt=major)
     assert raised.value.code == Code.ENGINE_REFUSED
-    assert raised.value.message == f"TensorRT {major} could not deserialize the 13 bytes as an engine (see its message)"
+    refusal = "could not deserialize the 13 bytes as an engine (see its message)"
+    assert raised.value.message == f"TensorRT {major} {refusal}"
     # Without a major, every one is tried and each says why.
     with pytest.raises(inferlet.EngineRefusedError) as raised:
         inferlet.Engine(b"not an engine")
     majors = inferlet.tensorrt_majors()
     assert raised.value.message.startswith("no TensorRT of this build (")
-    assert raised.value.message.endswith("; ".join(
-        f"TensorRT {m} could not deserialize the 13 bytes as an engine (see its message)" for m in majors))
+    assert raised.value.message.endswith("; ".join(f"TensorRT {m} {refusal}" for m in majors))
 
 
 def test_an_engine_of_another_major_is_refused_by_the_one_asked_for(major):

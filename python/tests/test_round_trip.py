@@ -43,15 +43,31 @@ def test_description_is_the_networks(load, major, name):
     network = read(NETWORKS[name])
     engine = load(name, major)
     assert engine.tensorrt_major == major and engine.device == 0
-    tensors = [(t["name"], True, t) for t in network["inputs"]] + [(t["name"], False, t) for t in network["outputs"]]
-    assert [(t.name, t.is_input, t.data_type, t.dtype, t.shape, t.format, t.location, t.item_size) for t in engine.tensors] == [
-        (tensor_name, is_input, inferlet.DataType.FLOAT, np.dtype(DTYPES[t["dtype"]]), tuple(t["dims"]),
-         inferlet.TensorFormat.LINEAR, "device", 4) for tensor_name, is_input, t in tensors]
+    tensors = [(t["name"], True, t) for t in network["inputs"]] + [
+        (t["name"], False, t) for t in network["outputs"]
+    ]
+    assert [
+        (t.name, t.is_input, t.data_type, t.dtype, t.shape, t.format, t.location, t.item_size)
+        for t in engine.tensors
+    ] == [
+        (
+            tensor_name,
+            is_input,
+            inferlet.DataType.FLOAT,
+            np.dtype(DTYPES[t["dtype"]]),
+            tuple(t["dims"]),
+            inferlet.TensorFormat.LINEAR,
+            "device",
+            4,
+        )
+        for tensor_name, is_input, t in tensors
+    ]
     assert [t.name for t in engine.inputs] == [t["name"] for t in network["inputs"]]
     assert [t.name for t in engine.outputs] == [t["name"] for t in network["outputs"]]
     assert [(p.index, {k: tuple(map(tuple, v)) for k, v in p.shapes.items()}) for p in engine.profiles] == [
         (index, {k: (tuple(v["min"]), tuple(v["opt"]), tuple(v["max"])) for k, v in profile.items()})
-        for index, profile in enumerate(network["profiles"])]
+        for index, profile in enumerate(network["profiles"])
+    ]
     assert all(set(p.formats.values()) == {inferlet.TensorFormat.LINEAR} for p in engine.profiles)
     assert engine.tensor(network["inputs"][0]["name"]).is_input
 
@@ -69,6 +85,7 @@ def test_device_memory_is_the_weights_the_context_and_the_buffers(load, major, n
 
 def test_an_engine_picks_its_major_and_loads_from_bytes_as_from_a_path(major):
     from conftest import engine_path
+
     path = engine_path("smoke", major)
     by_path = inferlet.Engine(path)
     by_bytes = inferlet.Engine(bytearray(path.read_bytes()))

@@ -36,15 +36,20 @@ def serve(engine, network, profile, barrier, seed, failures):
         barrier.abort()
 
 
-@pytest.mark.parametrize("name,profiles", [("two_profiles", [0, 1]), ("static_batch", [0, 0, 0, 0])],
-                         ids=["a_profile_each", "one_static_profile"])
+@pytest.mark.parametrize(
+    "name,profiles",
+    [("two_profiles", [0, 1]), ("static_batch", [0, 0, 0, 0])],
+    ids=["a_profile_each", "one_static_profile"],
+)
 def test_threads_share_one_engine(load, major, name, profiles):
     network = read(SAMPLES / f"{name}.json")
     engine = load(name, major)
     barrier = threading.Barrier(len(profiles))
     failures = []
-    threads = [threading.Thread(target=serve, args=(engine, network, profile, barrier, seed, failures))
-               for seed, profile in enumerate(profiles)]
+    threads = [
+        threading.Thread(target=serve, args=(engine, network, profile, barrier, seed, failures))
+        for seed, profile in enumerate(profiles)
+    ]
     for thread in threads:
         thread.start()
     for thread in threads:
@@ -56,7 +61,11 @@ def test_threads_share_one_engine(load, major, name, profiles):
 @pytest.mark.parametrize("mode", ["run", "wait"])
 def test_another_thread_runs_while_a_call_is_in_flight(major, mode):
     probe = Path(__file__).with_name("gil_probe.py")
-    child = subprocess.run([sys.executable, str(probe), str(engine_path("static_batch", major)), str(major), mode],
-                           capture_output=True, text=True, timeout=60)
+    child = subprocess.run(
+        [sys.executable, str(probe), str(engine_path("static_batch", major)), str(major), mode],
+        capture_output=True,
+        text=True,
+        timeout=60,
+    )
     assert child.returncode == 0, child.stderr
     assert json.loads(child.stdout) == {"steps": 1000, "returned_early": False, "correct": True}
