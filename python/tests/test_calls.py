@@ -12,7 +12,7 @@ import pytest
 import inferlet
 from conftest import SAMPLES
 from emulator import calls, device, live
-from networks import compute, read
+from reference import compute, read
 
 SMOKE = read(SAMPLES / "smoke.json")
 

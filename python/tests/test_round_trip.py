@@ -1,6 +1,6 @@
 """Every sample engine of every TensorRT major of the package (and varying_width, whose width varies
 too), at the smallest and largest shapes of each profile, against what its network description
-computes in numpy. The stand-in computes in float32, one operation at a time in the order networks.py
+computes in numpy. The stand-in computes in float32, one operation at a time in the order reference.py
 follows, and numpy rounds each operation alike: the bytes are equal, not merely close. The engines'
 descriptions and device memory are checked against the same descriptions."""
 
@@ -11,7 +11,7 @@ import pytest
 
 import inferlet
 from conftest import SAMPLES, TEST_NETWORKS
-from networks import DTYPES, compute, memory_at_largest_shapes, random_inputs, read, weight_bytes
+from reference import DTYPES, compute, memory_at_largest_shapes, random_inputs, read, weight_bytes
 
 NETWORKS = {path.stem: path for path in sorted(SAMPLES.glob("*.json"))}
 NETWORKS["varying_width"] = TEST_NETWORKS / "varying_width.json"

@@ -15,7 +15,7 @@ import pytest
 
 import inferlet
 from conftest import SAMPLES, engine_path
-from networks import compute, random_inputs, read
+from reference import compute, random_inputs, read
 
 CALLS = 25
 
