@@ -258,6 +258,17 @@ INFERLET_SESSIONS_API inferlet_status* inferlet_session_run(inferlet_session* se
  * the host may wait on it or make one of its streams wait on it. Host-memory outputs still need
  * inferlet_session_wait, which also ends the call. */
 INFERLET_SESSIONS_API inferlet_status* inferlet_session_event(inferlet_session* session, void** event);
+/* The outputs' shapes a call with these inputs' shapes resolves, so that a host can size its output
+ * buffers before it enqueues: the tensors as inferlet_session_enqueue takes them (every input and output
+ * of the engine once, by name), of which only the inputs' names and shapes and the outputs' names are
+ * read; each output's shape is written. Asks TensorRT only: nothing is copied or queued. Refused as a
+ * call is (names, ranks, shapes outside the session's profile), and with INFERLET_BUSY while the
+ * session runs a call. */
+INFERLET_SESSIONS_API inferlet_status* inferlet_session_resolve_shapes(inferlet_session* session,
+                                                                       const inferlet_tensor* inputs,
+                                                                       size_t input_count,
+                                                                       inferlet_tensor* outputs,
+                                                                       size_t output_count);
 
 /* How long the phases of a call took on the device, in milliseconds, measured with CUDA events the
  * session records on its stream between them: host_to_device_ms the uploads of inputs in host and

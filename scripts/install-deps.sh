@@ -4,7 +4,8 @@
 set -euo pipefail
 
 packages=(cmake g++ make clang libclang-rt-dev nlohmann-json3-dev libcli11-dev libfmt-dev
-          libgtest-dev libgmock-dev libbenchmark-dev valgrind python3 util-linux binutils ccache)
+          libgtest-dev libgmock-dev libbenchmark-dev valgrind python3 util-linux binutils ccache
+          python3-venv python3-dev)
 missing=()
 for p in "${packages[@]}"; do
   dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q 'install ok installed' || missing+=("$p")
@@ -19,4 +20,16 @@ fi
 if [[ ! -f /usr/local/cuda/include/cuda_runtime_api.h ]]; then
   echo "error: the CUDA toolkit is expected at /usr/local/cuda" >&2
   exit 1
+fi
+
+# The Python package's build and tests (pip install ./python, python/tests): a virtual environment in
+# out/venv, which the build's CTest entry and CI use. ml_dtypes is optional (bfloat16 tests).
+venv=$(cd "$(dirname "$0")/.." && pwd)/out/venv
+if ! "$venv/bin/python" -c "import numpy, pytest, nanobind, scikit_build_core" 2>/dev/null; then
+  echo "making $venv: numpy, pytest, nanobind, scikit-build-core, ml_dtypes"
+  python3 -m venv "$venv"
+  "$venv/bin/python" -m pip install -q --disable-pip-version-check numpy pytest "nanobind>=2.0" \
+    "scikit-build-core>=0.10"
+  "$venv/bin/python" -m pip install -q --disable-pip-version-check ml_dtypes \
+    || echo "ml_dtypes could not be installed: the bfloat16 tests will skip"
 fi

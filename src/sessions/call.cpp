@@ -47,6 +47,18 @@ CallPlan::CallPlan(const Engine& engine)
 
 Status CallPlan::bind(const CallResources& resources, const inferlet_tensor* inputs, size_t input_count,
                       inferlet_tensor* outputs, size_t output_count) {
+  Status status = match(resources, inputs, input_count, outputs, output_count, /*with_data=*/true);
+  if (!status.ok()) return status;
+  return check_sizes(resources, /*outputs=*/false);
+}
+
+Status CallPlan::bind_shapes(const CallResources& resources, const inferlet_tensor* inputs,
+                             size_t input_count, inferlet_tensor* outputs, size_t output_count) {
+  return match(resources, inputs, input_count, outputs, output_count, /*with_data=*/false);
+}
+
+Status CallPlan::match(const CallResources& resources, const inferlet_tensor* inputs, size_t input_count,
+                       inferlet_tensor* outputs, size_t output_count, bool with_data) {
   if (!inputs && input_count > 0) {
     return Status::failure(INFERLET_INVALID_ARGUMENT,
                            "inputs is null, input_count " + std::to_string(input_count));
@@ -81,23 +93,25 @@ Status CallPlan::bind(const CallResources& resources, const inferlet_tensor* inp
         return Status::failure(INFERLET_INVALID_ARGUMENT,
                                std::string(role(is_input)) + " " + quoted(entry.name) + " is given twice");
       }
-      const int memory = cEnumValue(entry.memory);
-      if (!knownMemory(memory)) {
-        return Status::failure(
-            INFERLET_INVALID_ARGUMENT,
-            std::string(role(is_input)) + " " + quoted(entry.name) + " has memory kind " +
-                std::to_string(memory) +
-                ", not INFERLET_MEMORY_HOST, INFERLET_MEMORY_PINNED or INFERLET_MEMORY_DEVICE");
-      }
-      if (!entry.data) {
-        return Status::failure(INFERLET_INVALID_ARGUMENT,
-                               std::string(role(is_input)) + " " + quoted(entry.name) + " has no data");
+      if (with_data) {
+        const int memory = cEnumValue(entry.memory);
+        if (!knownMemory(memory)) {
+          return Status::failure(
+              INFERLET_INVALID_ARGUMENT,
+              std::string(role(is_input)) + " " + quoted(entry.name) + " has memory kind " +
+                  std::to_string(memory) +
+                  ", not INFERLET_MEMORY_HOST, INFERLET_MEMORY_PINNED or INFERLET_MEMORY_DEVICE");
+        }
+        if (!entry.data) {
+          return Status::failure(INFERLET_INVALID_ARGUMENT,
+                                 std::string(role(is_input)) + " " + quoted(entry.name) + " has no data");
+        }
+        tensor.memory = entry.memory;
+        tensor.data = entry.data;
+        tensor.capacity = entry.bytes;
       }
       tensor.given = true;
       tensor.entry = e;
-      tensor.memory = entry.memory;
-      tensor.data = entry.data;
-      tensor.capacity = entry.bytes;
       if (!is_input) continue;
       if (entry.shape.rank < 0 || entry.shape.rank > INFERLET_MAX_DIMS) {
         return Status::failure(INFERLET_INVALID_ARGUMENT, "input " + quoted(entry.name) + " has rank " +
@@ -127,7 +141,7 @@ Status CallPlan::bind(const CallResources& resources, const inferlet_tensor* inp
     }
     tensor.bytes = tensorBytes(tensor.dims, description.item_size);
   }
-  return check_sizes(resources, /*outputs=*/false);
+  return Status();
 }
 
 Status CallPlan::check_sizes(const CallResources& resources, bool outputs) const {
@@ -172,6 +186,12 @@ void CallPlan::build_key(const CallResources& resources) {
 }
 
 Status CallPlan::resolve(const CallResources& resources) {
+  Status status = resolve_dims(resources);
+  if (!status.ok()) return status;
+  return check_sizes(resources, /*outputs=*/true);
+}
+
+Status CallPlan::resolve_dims(const CallResources& resources) {
   nvinfer1::IExecutionContext& context = *resources.context;
   for (size_t t : mInputs) {
     const CallTensor& tensor = mTensors[t];
@@ -198,7 +218,7 @@ Status CallPlan::resolve(const CallResources& resources) {
     }
     tensor.bytes = tensorBytes(tensor.dims, mEngine.tensor(static_cast<int>(t)).item_size);
   }
-  return check_sizes(resources, /*outputs=*/true);
+  return Status();
 }
 
 Status CallPlan::take_output_dims(const CallResources& resources, const trt_binding::Extents* dims) {

@@ -49,6 +49,10 @@ class CallPlan {
   // Asks TensorRT nothing.
   Status bind(const CallResources& resources, const inferlet_tensor* inputs, size_t input_count,
               inferlet_tensor* outputs, size_t output_count);
+  // The same for a call that only resolves shapes: names and input shapes are checked, memory kinds,
+  // data and buffer sizes are not read.
+  Status bind_shapes(const CallResources& resources, const inferlet_tensor* inputs, size_t input_count,
+                     inferlet_tensor* outputs, size_t output_count);
 
   // What a CUDA graph of this call depends on: the input shapes, and every tensor's memory kind and the
   // address its captured work uses (the session's staging for host memory, the host's pointer else).
@@ -60,6 +64,8 @@ class CallPlan {
   // The outputs' shapes: from TensorRT, once the inputs' shapes are set on the context, or as a graph
   // recorded them. Then every output is checked against its buffer.
   Status resolve(const CallResources& resources);
+  // The outputs' shapes alone, their buffers not checked.
+  Status resolve_dims(const CallResources& resources);
   Status take_output_dims(const CallResources& resources, const trt_binding::Extents* dims);
   const trt_binding::Extents& output_dims(size_t output) const { return mTensors[mOutputs[output]].dims; }
   size_t output_count() const { return mOutputs.size(); }
@@ -91,6 +97,8 @@ class CallPlan {
     size_t bytes = 0;  // at dims
   };
 
+  Status match(const CallResources& resources, const inferlet_tensor* inputs, size_t input_count,
+               inferlet_tensor* outputs, size_t output_count, bool with_data);
   Status check_sizes(const CallResources& resources, bool outputs) const;
 
   const Engine& mEngine;

@@ -51,6 +51,9 @@ class Session {
              size_t output_count);
   // The event recorded after the work of the call enqueued and not yet waited for.
   Status event(void** event);
+  // The outputs' shapes for the inputs' shapes, from TensorRT, with nothing queued (resolve_shapes.cpp).
+  Status resolve_shapes(const inferlet_tensor* inputs, size_t input_count, inferlet_tensor* outputs,
+                        size_t output_count);
 
   size_t device_memory() const { return mDeviceBytes; }
   // The last completed call's phase times (options.phase_timing).

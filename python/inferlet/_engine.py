@@ -1,0 +1,223 @@
+"""Engines: a serialized TensorRT engine loaded once on one device, its description as Python objects,
+shared by any number of sessions."""
+
+from __future__ import annotations
+
+import enum
+import os
+from dataclasses import dataclass
+from typing import Mapping, NamedTuple, Optional, Tuple, Union
+
+import numpy as np
+
+from . import _native
+from ._dtypes import DataType, numpy_dtype
+from ._errors import EngineRefusedError, InternalError, InvalidArgumentError
+from ._library import majors_in_words, open_library, tensorrt_majors
+
+Shape = Tuple[int, ...]
+
+
+class TensorFormat(enum.IntEnum):
+    """nvinfer1::TensorFormat, numbered as TensorRT numbers it (DHWC from TensorRT 10 on)."""
+
+    LINEAR = 0
+    CHW2 = 1
+    HWC8 = 2
+    CHW4 = 3
+    CHW16 = 4
+    CHW32 = 5
+    DHWC8 = 6
+    CDHW32 = 7
+    HWC = 8
+    DLA_LINEAR = 9
+    DLA_HWC4 = 10
+    HWC16 = 11
+    DHWC = 12
+
+
+def _enum(cls, value: int):
+    try:
+        return cls(value)
+    except ValueError:
+        return value  # a value this package does not know stays a number
+
+
+@dataclass(frozen=True)
+class TensorInfo:
+    """One I/O tensor of the engine, as profile 0 describes it."""
+
+    name: str
+    is_input: bool
+    data_type: DataType  # an int where TensorRT has a type this package does not know
+    dtype: Optional[np.dtype]  # None where numpy has none (see numpy_dtype)
+    format: TensorFormat  # profile 0's; Profile.formats has every profile's
+    location: str  # "device", or "host" for a shape tensor TensorRT reads from host memory
+    shape: Shape  # -1 where the profile sets the extent
+    item_size: int  # bytes per element
+
+
+class ProfileShapes(NamedTuple):
+    """An input's smallest, optimal and largest shape under a profile."""
+
+    min: Shape
+    opt: Shape
+    max: Shape
+
+
+@dataclass(frozen=True)
+class Profile:
+    index: int
+    shapes: Mapping[str, ProfileShapes]  # per input
+    formats: Mapping[str, TensorFormat]  # per tensor
+
+
+class EngineMemory(NamedTuple):
+    """Device memory: what the engine holds (its weights) and what one execution context needs."""
+
+    engine: int
+    context: int
+
+
+def _read(source) -> bytes:
+    if isinstance(source, (bytes, bytearray, memoryview)):
+        return bytes(source)
+    if isinstance(source, (str, os.PathLike)):
+        with open(source, "rb") as file:
+            return file.read()
+    raise TypeError(f"an engine comes from bytes or a path, not from {type(source).__name__}")
+
+
+def _load(data: bytes, device: int, trt: Optional[int]):
+    """The engine as the first library of the build's majors whose load does not refuse the bytes as no
+    engine reads it (an engine is refused by every other major), or as major trt reads it."""
+    if trt is not None:
+        return _native.Engine(open_library(int(trt)), data, device)
+    refusals, load_failures = [], []
+    for major in tensorrt_majors():
+        try:
+            library = open_library(major)
+        except InternalError as failure:
+            load_failures.append(failure)  # that major's TensorRT is not here
+            continue
+        try:
+            return _native.Engine(library, data, device)
+        except EngineRefusedError as refusal:
+            refusals.append(refusal.message)
+    if not refusals:
+        raise load_failures[0]
+    raise EngineRefusedError(
+        f"no TensorRT of this build ({majors_in_words()}) reads the bytes as an engine: "
+        + "; ".join(refusals)
+    )
+
+
+class Engine:
+    """A serialized engine deserialized on a CUDA device.
+
+    ``Engine(path_or_bytes, device=0, trt=None)``: ``trt`` names the TensorRT major; without it each
+    major of the build is tried in order (``inferlet.tensorrt_majors()``) and the first that reads the
+    bytes decides. Sessions hold the engine: ``close()`` (or leaving a ``with`` block) drops only this
+    reference.
+    """
+
+    def __init__(
+        self,
+        source: Union[str, os.PathLike, bytes, bytearray, memoryview],
+        device: int = 0,
+        trt: Optional[int] = None,
+    ):
+        self._native = _load(_read(source), int(device), trt)
+        raw = self._native.tensors()
+        self._tensors = tuple(
+            TensorInfo(
+                name=name,
+                is_input=is_input,
+                data_type=_enum(DataType, dtype),
+                dtype=_checked_dtype(dtype, item_size),
+                format=_enum(TensorFormat, format),
+                location="host" if on_host else "device",
+                shape=tuple(shape),
+                item_size=item_size,
+            )
+            for name, is_input, dtype, format, on_host, item_size, shape in raw
+        )
+        self._by_name = {tensor.name: tensor for tensor in self._tensors}
+        self._profiles = tuple(self._describe_profile(p) for p in range(self._native.profile_count()))
+        self._memory = EngineMemory(*self._native.device_memory())
+
+    def _describe_profile(self, index: int) -> Profile:
+        shapes, formats = {}, {}
+        for i, tensor in enumerate(self._tensors):
+            formats[tensor.name] = _enum(TensorFormat, self._native.tensor_format(i, index))
+            if tensor.is_input:
+                shapes[tensor.name] = ProfileShapes(
+                    *(self._native.profile_shape(index, i, point) for point in range(3))
+                )
+        return Profile(index, shapes, formats)
+
+    @property
+    def tensorrt_major(self) -> int:
+        return self._native.major
+
+    @property
+    def device(self) -> int:
+        return self._native.device
+
+    @property
+    def tensors(self) -> Tuple[TensorInfo, ...]:
+        """Every I/O tensor, in the engine's order."""
+        return self._tensors
+
+    @property
+    def inputs(self) -> Tuple[TensorInfo, ...]:
+        return tuple(t for t in self._tensors if t.is_input)
+
+    @property
+    def outputs(self) -> Tuple[TensorInfo, ...]:
+        return tuple(t for t in self._tensors if not t.is_input)
+
+    def tensor(self, name: str) -> TensorInfo:
+        try:
+            return self._by_name[name]
+        except KeyError:
+            raise InvalidArgumentError(f"the engine has no tensor '{name}'") from None
+
+    def _find(self, name: str) -> Optional[TensorInfo]:
+        return self._by_name.get(name)
+
+    @property
+    def profiles(self) -> Tuple[Profile, ...]:
+        return self._profiles
+
+    @property
+    def device_memory(self) -> EngineMemory:
+        return self._memory
+
+    @property
+    def closed(self) -> bool:
+        return self._native.closed
+
+    def close(self) -> None:
+        """Drops this reference to the engine; its sessions keep it. BusyError while another thread
+        makes a session from it."""
+        self._native.close()
+
+    def __enter__(self) -> "Engine":
+        return self
+
+    def __exit__(self, *exc) -> None:
+        self.close()
+
+    def __repr__(self) -> str:
+        state = "closed" if self.closed else f"device {self.device}"
+        names = ", ".join(t.name for t in self._tensors)
+        return f"<inferlet.Engine TensorRT {self.tensorrt_major}, {state}, tensors {names}>"
+
+
+def _checked_dtype(data_type: int, item_size: int) -> Optional[np.dtype]:
+    dtype = numpy_dtype(data_type)
+    return dtype if dtype is not None and dtype.itemsize == item_size else None
+
+
+__all__ = ["Engine", "EngineMemory", "Profile", "ProfileShapes", "TensorFormat", "TensorInfo", "Shape"]

@@ -1,0 +1,132 @@
+"""Sessions: one execution context of an engine on one profile, running one call at a time, with the
+GIL released while it runs."""
+
+from __future__ import annotations
+
+import collections
+import threading
+from typing import Dict, Mapping, Optional, Tuple
+
+import numpy as np
+
+from . import _native
+from ._call import Call
+from ._engine import Engine
+from ._errors import BusyError, NotRunningError
+
+
+class Session:
+    """``Session(engine, profile=0, cuda_graphs=False, graph_cache_size=8, stream=None)``.
+
+    ``stream`` is the address (an int) of a ``cudaStream_t`` of the engine's device for the session to
+    use; None: its own. A session runs one call at a time: ``run()``, or ``enqueue()`` then ``wait()``
+    (from any thread). Calls release the GIL while the library works. ``close()`` (or leaving a
+    ``with`` block) waits for a call still running and releases the session's device memory and, on
+    an engine with dynamic shapes, its profile.
+    """
+
+    def __init__(
+        self,
+        engine: Engine,
+        profile: int = 0,
+        cuda_graphs: bool = False,
+        graph_cache_size: int = 8,
+        stream: Optional[int] = None,
+    ):
+        if not isinstance(engine, Engine):
+            raise TypeError(f"a session is made from an inferlet.Engine, not from {type(engine).__name__}")
+        self._engine = engine
+        self._profile = int(profile)
+        self._cuda_graphs = bool(cuda_graphs)
+        self._native = _native.Session(
+            engine._native, self._profile, self._cuda_graphs, int(graph_cache_size), int(stream or 0)
+        )
+        # What each call enqueued and not yet waited for returns; the library lets one be queued at a
+        # time, and the lock orders the bookkeeping of an enqueue before that of the wait that ends it.
+        self._queued = collections.deque()
+        self._queue_lock = threading.Lock()
+
+    @property
+    def engine(self) -> Engine:
+        return self._engine
+
+    @property
+    def profile(self) -> int:
+        return self._profile
+
+    @property
+    def cuda_graphs(self) -> bool:
+        return self._cuda_graphs
+
+    @property
+    def device_memory(self) -> int:
+        """Bytes of device memory the session holds: TensorRT's context memory and its own buffers."""
+        return self._native.device_memory()
+
+    @property
+    def closed(self) -> bool:
+        return self._native.closed
+
+    def output_shapes(self, inputs: Mapping) -> Dict[str, Tuple[int, ...]]:
+        """The outputs' shapes a call with these inputs resolves, with nothing run: inputs map every
+        input's name to an array or to a shape."""
+        specs = [
+            (name, tuple(value) if isinstance(value, (tuple, list)) else np.shape(value))
+            for name, value in inputs.items()
+        ]
+        names = [t.name for t in self._engine.outputs]
+        return dict(zip(names, map(tuple, self._native.resolve_shapes(specs, names))))
+
+    def _call(self, inputs: Mapping, outputs: Optional[Mapping]) -> Call:
+        return Call(self._engine, self._native.resolve_shapes, inputs, outputs)
+
+    def run(self, inputs: Mapping, outputs: Optional[Mapping] = None) -> Dict[str, np.ndarray]:
+        """One call: every input by name (arrays of the tensors' dtypes, shapes inside the profile);
+        returns every output. ``outputs`` may give arrays to write into (of the output's dtype,
+        C-contiguous, at least as large); the result is then that array, or a view of its first
+        elements at the resolved shape. Outputs not given are made at the resolved shapes."""
+        call = self._call(inputs, outputs)
+        return call.results(self._native.run(call.input_specs(), call.output_specs()))
+
+    def enqueue(self, inputs: Mapping, outputs: Optional[Mapping] = None) -> None:
+        """Queues one call as ``run`` does and returns; ``wait()`` completes it and returns its outputs.
+        The inputs are staged before enqueue returns (they may be changed at once); the session keeps
+        every array of the call until the wait."""
+        call = self._call(inputs, outputs)
+        with self._queue_lock:
+            shapes = self._native.enqueue(call.input_specs(), call.output_specs())
+            self._queued.append((call, shapes))
+
+    def wait(self) -> Dict[str, np.ndarray]:
+        """Completes the enqueued call and returns its outputs. NotRunningError when nothing is
+        enqueued; the call has ended whatever else it raises."""
+        try:
+            self._native.wait()
+        except (NotRunningError, BusyError):
+            raise  # no call ended
+        except BaseException:
+            self._take()  # none, when the session is closed
+            raise
+        call, shapes = self._take()
+        return call.results(shapes)
+
+    def _take(self):
+        with self._queue_lock:
+            return self._queued.popleft() if self._queued else None
+
+    def close(self) -> None:
+        """Waits for a call still running, then releases the session. BusyError while another thread
+        is inside a call of it."""
+        self._native.close()
+        with self._queue_lock:
+            self._queued.clear()
+
+    def __enter__(self) -> "Session":
+        return self
+
+    def __exit__(self, *exc) -> None:
+        self.close()
+
+    def __repr__(self) -> str:
+        state = "closed" if self.closed else f"profile {self._profile}"
+        return f"<inferlet.Session TensorRT {self._engine.tensorrt_major}, {state}>"

@@ -1,0 +1,95 @@
+// inferlet._native: the sessions interface of include/inferlet_sessions.h for the Python package, over
+// libinferlet_sessions<N>.so opened at run time. The package (inferlet/) gives it its Python shape:
+// which library reads an engine, arrays, dtypes, the error classes.
+#include <nanobind/nanobind.h>
+#include <nanobind/stl/string.h>
+
+#include "engine.h"
+#include "log.h"
+#include "session.h"
+#include "sessions_library.h"
+#include "status_error.h"
+
+namespace nb = nanobind;
+using namespace inferlet_python;
+
+namespace {
+
+// Makes the inferlet.Error of a code and message; set by the package when it is imported.
+nb::object* gErrorFactory = nullptr;
+
+void raiseStatus(const StatusError& error) {
+  if (!gErrorFactory || gErrorFactory->is_none()) {
+    PyErr_SetString(PyExc_RuntimeError, error.message().c_str());
+    return;
+  }
+  try {
+    nb::object exception = (*gErrorFactory)(error.code(), error.message());
+    PyErr_SetObject(reinterpret_cast<PyObject*>(Py_TYPE(exception.ptr())), exception.ptr());
+  } catch (nb::python_error& failure) {
+    failure.restore();
+  }
+}
+
+}  // namespace
+
+NB_MODULE(_native, m) {
+  // Engines and sessions a program still holds at exit are normal in Python.
+  nb::set_leak_warnings(false);
+
+  nb::exception<LibraryError>(m, "LibraryError", PyExc_OSError);
+  nb::register_exception_translator([](const std::exception_ptr& thrown, void*) {
+    try {
+      std::rethrow_exception(thrown);
+    } catch (const StatusError& error) {
+      raiseStatus(error);
+    }
+  });
+
+  m.def(
+      "set_error_factory",
+      [](nb::object factory) {
+        if (!gErrorFactory) gErrorFactory = new nb::object();
+        *gErrorFactory = std::move(factory);
+      },
+      "factory(code, message) makes the exception a failed call raises.");
+  m.def("set_log", &setLog, nb::arg("callback").none(), nb::arg("threshold"),
+        "callback(level, message) for every message at or below threshold, of every library; None: off.");
+
+  nb::class_<SessionsLibrary>(m, "Library")
+      .def_prop_ro("major", &SessionsLibrary::major)
+      .def_prop_ro("path", [](const SessionsLibrary& library) { return library.path(); });
+  m.def(
+      "open_library",
+      [](const std::string& path) -> const SessionsLibrary& {
+        const SessionsLibrary& library = SessionsLibrary::open(path);
+        installLog(library);
+        return library;
+      },
+      nb::rv_policy::reference, nb::arg("path"),
+      "The sessions library at path, loaded once per process; raises LibraryError.");
+
+  nb::class_<Engine>(m, "Engine")
+      .def(nb::init<const SessionsLibrary&, nb::bytes, int>(), nb::arg("library"), nb::arg("data"),
+           nb::arg("device"))
+      .def_prop_ro("major", [](const Engine& engine) { return engine.library().major(); })
+      .def_prop_ro("device", &Engine::device)
+      .def_prop_ro("closed", &Engine::closed)
+      .def("tensors", &Engine::tensors)
+      .def("tensor_format", &Engine::tensor_format, nb::arg("index"), nb::arg("profile"))
+      .def("profile_count", &Engine::profile_count)
+      .def("profile_shape", &Engine::profile_shape, nb::arg("profile"), nb::arg("index"), nb::arg("point"))
+      .def("device_memory", &Engine::device_memory)
+      .def("close", &Engine::close);
+
+  nb::class_<Session>(m, "Session")
+      .def(nb::init<Engine&, int32_t, bool, int32_t, uintptr_t>(), nb::arg("engine"), nb::arg("profile"),
+           nb::arg("cuda_graphs"), nb::arg("graph_cache_size"), nb::arg("stream"))
+      .def_prop_ro("closed", &Session::closed)
+      .def("enqueue", &Session::enqueue, nb::arg("inputs"), nb::arg("outputs"))
+      .def("wait", &Session::wait)
+      .def("run", &Session::run, nb::arg("inputs"), nb::arg("outputs"))
+      .def("resolve_shapes", &Session::resolve_shapes, nb::arg("inputs"), nb::arg("outputs"))
+      .def("device_memory", &Session::device_memory)
+      .def("close", &Session::close);
+}
