@@ -513,6 +513,11 @@ class Session {
     return Call(inferlet_session_enqueue, inputs, outputs);
   }
   Status TryWait() { return Status(inferlet_session_wait(session_)); }
+  // Writes the outputs' shapes a call with these inputs resolves, so that they can be sized first;
+  // nothing runs. Only the inputs' names and shapes and the outputs' names are read.
+  void ResolveShapes(const std::vector<Input>& inputs, std::vector<Output>& outputs) {
+    Call(inferlet_session_resolve_shapes, inputs, outputs).ThrowIfError();
+  }
 
   // The session's cudaEvent_t, recorded after the enqueued call's work (Code::kNotRunning without one).
   void* Event() const {
