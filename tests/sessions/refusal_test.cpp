@@ -1,6 +1,7 @@
 // What a session refuses before anything runs: each bad call as a table of its code and message, with
-// nothing copied, enqueued or computed and the outputs' shapes untouched; then a session that is busy,
-// or has no call to wait for.
+// nothing copied, enqueued or computed and the outputs' shapes untouched (and the same answer from
+// inferlet_session_resolve_shapes where it reads what is wrong); then a session that is busy, or has no
+// call to wait for.
 #include <trt_standin.h>
 
 #include "emulator_support.h"
@@ -15,6 +16,8 @@ struct CallRefusal {
   std::function<void(std::vector<inferlet_tensor>& inputs, std::vector<inferlet_tensor>& outputs)> spoil;
   inferlet_code code;
   std::string message;
+  // inferlet_session_resolve_shapes reads names and input shapes only, and refuses those the same way.
+  bool resolve_refuses = true;
 };
 
 std::vector<CallRefusal> CallRefusals() {
@@ -39,13 +42,16 @@ std::vector<CallRefusal> CallRefusals() {
        "output 'out0' is missing"},
       {"no name", [](Tensors& in, Tensors&) { in[1].name = nullptr; }, INFERLET_INVALID_ARGUMENT,
        "input 1 has no name"},
+      {"an output without a name", [](Tensors&, Tensors& out) { out[0].name = nullptr; },
+       INFERLET_INVALID_ARGUMENT, "output 0 has no name"},
       {"an unknown memory kind",
        [](Tensors& in, Tensors&) { in[0].memory = static_cast<inferlet_memory>(7); },
        INFERLET_INVALID_ARGUMENT,
        "input 'in0' has memory kind 7, not INFERLET_MEMORY_HOST, INFERLET_MEMORY_PINNED or "
-       "INFERLET_MEMORY_DEVICE"},
+       "INFERLET_MEMORY_DEVICE",
+       false},
       {"no data", [](Tensors&, Tensors& out) { out[0].data = nullptr; }, INFERLET_INVALID_ARGUMENT,
-       "output 'out0' has no data"},
+       "output 'out0' has no data", false},
       {"rank 9", [](Tensors& in, Tensors&) { in[0].shape.rank = 9; }, INFERLET_INVALID_ARGUMENT,
        "input 'in0' has rank 9, not 0 to 8"},
       {"a batch past the profile",
@@ -60,13 +66,19 @@ std::vector<CallRefusal> CallRefusals() {
        },
        INFERLET_SHAPE_OUT_OF_PROFILE,
        "input 'in1' shape [2, 339] is outside the range of profile 0: [1, 340] to [10, 340]"},
+      {"past an extent the engine fixes",
+       [](Tensors& in, Tensors&) {
+         in[1].shape = Shape({2, 341});
+       },
+       INFERLET_SHAPE_OUT_OF_PROFILE,
+       "input 'in1' shape [2, 341] is outside the range of profile 0: [1, 340] to [10, 340]"},
       {"another rank", [](Tensors& in, Tensors&) { in[1].shape = Shape({680}); },
        INFERLET_SHAPE_OUT_OF_PROFILE,
        "input 'in1' shape [680] is outside the range of profile 0: [1, 340] to [10, 340]"},
       {"an input buffer too small", [](Tensors& in, Tensors&) { in[0].bytes = 2719; },
-       INFERLET_BUFFER_TOO_SMALL, "input 'in0' has 2719 bytes, its shape [2, 340] takes 2720"},
+       INFERLET_BUFFER_TOO_SMALL, "input 'in0' has 2719 bytes, its shape [2, 340] takes 2720", false},
       {"an output buffer too small", [](Tensors&, Tensors& out) { out[0].bytes = 2703; },
-       INFERLET_BUFFER_TOO_SMALL, "output 'out0' has 2703 bytes, its shape [2, 338] takes 2704"},
+       INFERLET_BUFFER_TOO_SMALL, "output 'out0' has 2703 bytes, its shape [2, 338] takes 2704", false},
   };
 }
 
@@ -95,6 +107,17 @@ INFERLET_EMULATOR_TEST_F(SessionCallsOnEmulator, RefusedCallsSayWhyAndRunNothing
     EXPECT_EQ(trt_standin_count("network_runs"), 0);
     if (!outputs.empty()) {
       EXPECT_EQ(ShapeText(outputs[0].shape), "[-7]");
+    }
+    if (refusal.resolve_refuses) {
+      SCOPED_TRACE("inferlet_session_resolve_shapes");
+      const long shape_calls = trt_standin_count(kSetDimensionsCall);
+      EXPECT_EQ(Take(inferlet_session_resolve_shapes(session.get(), inputs.data(), inputs.size(),
+                                                     outputs.data(), outputs.size())),
+                (Answer{refusal.code, refusal.message}));
+      EXPECT_EQ(trt_standin_count(kSetDimensionsCall), shape_calls) << "refused before TensorRT is asked";
+      if (!outputs.empty()) {
+        EXPECT_EQ(ShapeText(outputs[0].shape), "[-7]");
+      }
     }
   }
   EXPECT_EQ(Take(inferlet_session_run(session.get(), nullptr, 2, tensors.outputs(), 1)),
