@@ -208,7 +208,8 @@ def render(header, time_runs, instructions, results):
     by_run = {k: benchmarks for k, benchmarks, _ in time_runs}
     first_runner = runner[min(runner)] if runner else {}
     asked = [r.get("run", {}).get("min_duration_s") for rows in first_runner.values() for r in rows.values()]
-    runner_seconds = fmt(max((a for a in asked if a is not None), default=None), 1)
+    asked = max((a for a in asked if a is not None), default=None)
+    runner_seconds = f"{asked:.1f} s" if asked is not None else "`BENCH_RUNNER_SECONDS`"
     parts = header + [
         "",
         "### Counts (they reproduce)",
@@ -232,7 +233,7 @@ def render(header, time_runs, instructions, results):
         split_table(splits) if splits else "Not measured on this machine.",
         "",
         f"**inferlet-run** — its own JSON report (`--json`), batch 4 from host memory on every session, "
-        f"100 warm-up calls, then {runner_seconds} s of timed calls from a common start. `two_profiles` "
+        f"100 warm-up calls, then {runner_seconds} of timed calls from a common start. `two_profiles` "
         f"(sample) has two profiles and so serves 1 and 2 dynamic-shape sessions; the 4-session row runs on "
         f"`four_profiles` (`bench/networks/`, the same network with four profiles). inferlet-run drives one "
         f"legacy handle only (`--sessions` needs `--api sessions`), so the legacy row is that one handle.",
