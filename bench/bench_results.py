@@ -80,3 +80,62 @@ def time_runs(results):
 def memory_runs(results):
     """{major: benchmarks} from memory.trt<major>.json."""
     return {major: load_benchmarks(results / f"memory.trt{major}.json") for major, _ in INTERFACES}
+
+
+def callgrind_inclusive(path, functions):
+    """{function: instructions} from a callgrind output file: for each of functions, named without its
+    parameters ("inferlet_session_run", "inferlet_python::Session::run"), what it ran itself in every
+    block of it plus the inclusive cost of every call it made (a call of itself left out, so that
+    nothing counts twice). Names may be compressed, "fn=(id) name" once and "fn=(id)" after."""
+    names, totals = {}, dict.fromkeys(functions, 0)
+
+    def named(value):
+        match = re.fullmatch(r"\((\d+)\)(?: (.*))?", value)
+        if not match:
+            return value
+        if match.group(2) is not None:
+            names[match.group(1)] = match.group(2)
+        return names.get(match.group(1), "")
+
+    def function(name):
+        return next((f for f in functions if name == f or name.startswith(f + "(")), None)
+
+    current = callee = None
+    after_calls = False
+    for line in path.read_text().split("\n"):
+        if line.startswith("fn="):
+            current = function(named(line[3:]))
+        elif line.startswith("cfn="):
+            callee = function(named(line[4:]))
+        elif line.startswith("calls="):
+            after_calls = True
+        elif line[:1].isdigit() or line[:1] in ("+", "-", "*"):
+            if current is not None and not (after_calls and callee == current):
+                parts = line.split()
+                totals[current] += int(parts[1]) if len(parts) > 1 else 0
+            after_calls = False
+    return totals
+
+
+def callgrind_points(path):
+    """{(major, mode): [(calls, file suffix)]} of callgrind.txt, as callgrind_per_call reads it."""
+    points = {}
+    if path.exists():
+        for line in path.read_text().split("\n"):
+            parts = line.split()
+            if len(parts) == 4 and parts[0].isdigit() and parts[2].isdigit():
+                points.setdefault((int(parts[0]), parts[1]), []).append(int(parts[2]))
+    return {key: sorted(calls) for key, calls in points.items()}
+
+
+def callgrind_inclusive_per_call(results, major, mode, functions):
+    """{function: instructions per call} from the raw files callgrind.trt<major>.<mode>.<calls> of the
+    fewest and the most calls bench/run.sh made: their difference over the difference of the calls."""
+    calls = callgrind_points(results / "callgrind.txt").get((major, mode), [])
+    if len(calls) < 2:
+        return {}
+    files = [results / f"callgrind.trt{major}.{mode}.{n}" for n in (calls[0], calls[-1])]
+    if not all(f.exists() for f in files):
+        return {}
+    low, high = (callgrind_inclusive(f, functions) for f in files)
+    return {f: (high[f] - low[f]) / (calls[-1] - calls[0]) for f in functions}

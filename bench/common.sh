@@ -1,4 +1,5 @@
 # Shared by bench/run.sh (emulated device) and bench/gpu.sh (real CUDA runtime); sourced, not run.
+source "$BENCH_ROOT/bench/frontends.sh"
 
 # The TensorRT majors benchmarked: 8 for the binding-index interface, 10 for the named-tensor one.
 BENCH_MAJORS=(8 10)
@@ -26,6 +27,7 @@ bench_build() {
   for major in "${BENCH_MAJORS[@]}"; do
     targets+=("inferlet_bench$(bench_suffix "$major")" "inferlet_call_probe$(bench_suffix "$major")")
   done
+  mapfile -t -O "${#targets[@]}" targets < <(bench_frontend_targets "$build")
   if ! cmake --build "$build" -j"${BENCH_JOBS:-$(nproc)}" --target "${targets[@]}" 2>&1 | tee "$log" | sed -un '/^\[ *[0-9]*%\] \(Building\|Linking\) /s/^/  /p'; then
     echo "build failed; its output is in $log"
     return 1
@@ -95,13 +97,14 @@ bench_compile() {
 # (both interfaces) and the sessions' throughput from several threads are measured BENCH_RUNS times (at
 # least 3), each after recording the load average (uptime), so that the figures can give the range over
 # the runs with the load they ran under; within a run every benchmarked major runs once, one after the
-# other. Memory and construction once per major. The library's own lines and the console tables go to
-# WORK_DIR/bench.log.
+# other, each followed by its front ends' times (frontends.sh). Memory and construction once per major.
+# The library's own lines and the console tables go to WORK_DIR/bench.log.
 bench_run() {
   local build=$1 work=$2 runs=${BENCH_RUNS:-3} k major
   ((runs >= 3)) || runs=3
-  rm -f "$work"/per_call.*.json "$work"/memory.*json "$work"/load.*.txt
+  rm -f "$work"/per_call.*.json "$work"/memory.*json "$work"/load.*.txt "$work"/python.*.json "$work"/runner.*.json
   : >"$work/bench.log"
+  bench_frontends_note "$build"
   for ((k = 1; k <= runs; k++)); do
     uptime >"$work/load.$k.txt"
     echo "timing the calls, run $k of $runs ($(sed 's/.*load average/load average/' "$work/load.$k.txt"))"
@@ -110,6 +113,7 @@ bench_run() {
         --benchmark_filter='^(process|floor|session/|session_floor/|throughput/)' \
         --benchmark_repetitions=3 --benchmark_min_time=0.3 --benchmark_report_aggregates_only=true \
         --benchmark_out="$work/per_call.trt$major.$k.json" --benchmark_out_format=json >>"$work/bench.log" 2>&1
+      bench_frontend_times "$build" "$work" "$k" "$major"
     done
   done
   uptime >"$work/load.memory.txt"

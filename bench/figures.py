@@ -1,8 +1,9 @@
 #!/usr/bin/env python3
 """Turns the benchmark results of bench/run.sh or bench/gpu.sh into Markdown tables, and splices them
-into bench/README.md between <!-- SECTION:begin --> and <!-- SECTION:end --> (the legacy interface's)
-and between <!-- sessions-SECTION:begin --> and <!-- sessions-SECTION:end --> (the sessions
-interface's, sessions_figures.py)."""
+into bench/README.md between <!-- SECTION:begin --> and <!-- SECTION:end --> (the legacy interface's),
+between <!-- sessions-SECTION:begin --> and <!-- sessions-SECTION:end --> (the sessions interface's,
+sessions_figures.py) and between <!-- frontends-SECTION:begin --> and <!-- frontends-SECTION:end -->
+(the Python package's call and inferlet-run, frontends_figures.py)."""
 import argparse
 import pathlib
 import sys
@@ -10,6 +11,7 @@ import sys
 sys.dont_write_bytecode = True  # its modules beside it are imported from the source tree: leave no cache there
 
 from bench_results import INTERFACES, callgrind_per_call, fmt, load_average, memory_runs, span, time_runs  # noqa: E402
+import frontends_figures  # noqa: E402
 import sessions_figures  # noqa: E402
 
 
@@ -151,7 +153,7 @@ def header(args):
 
 
 def render(args):
-    """The legacy interface's figures, and the sessions interface's."""
+    """The legacy interface's figures, the sessions interface's and its front ends'."""
     results = pathlib.Path(args.results)
     runs = time_runs(results)
     counts = runs[0][1] if runs else {}
@@ -206,7 +208,8 @@ def render(args):
         construction_times_table(memory),
     ]
     sessions = sessions_figures.render(header(args), runs, memory, instructions, results)
-    return "\n".join(parts) + "\n", sessions
+    frontends = frontends_figures.render(header(args), runs, instructions, results)
+    return "\n".join(parts) + "\n", sessions, frontends
 
 
 def splice(content, section, text, readme):
@@ -227,16 +230,19 @@ def main():
     parser.add_argument("--elapsed", type=int, help="seconds the whole script took")
     parser.add_argument("--readme")
     parser.add_argument("--section", default="emulated",
-                        help="SECTION: the legacy figures go to SECTION, the sessions' to sessions-SECTION")
+                        help="SECTION: the legacy figures go to SECTION, the sessions' to sessions-SECTION, "
+                             "the front ends' to frontends-SECTION")
     parser.add_argument("--markdown", help="write the figures to this file instead")
     args = parser.parse_args()
-    legacy, sessions = render(args)
+    legacy, sessions, frontends = render(args)
     if args.markdown:
-        pathlib.Path(args.markdown).write_text(legacy + "\n## Sessions interface\n\n" + sessions)
+        pathlib.Path(args.markdown).write_text(legacy + "\n## Sessions interface\n\n" + sessions
+                                               + "\n## The Python package and inferlet-run\n\n" + frontends)
         return
     readme = pathlib.Path(args.readme)
     content = splice(readme.read_text(), args.section, legacy, readme)
-    readme.write_text(splice(content, f"sessions-{args.section}", sessions, readme))
+    content = splice(content, f"sessions-{args.section}", sessions, readme)
+    readme.write_text(splice(content, f"frontends-{args.section}", frontends, readme))
 
 
 if __name__ == "__main__":

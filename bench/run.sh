@@ -18,6 +18,7 @@ bench_run "$build" "$work"
 
 echo "counting instructions with callgrind"
 bench_callgrind "$build" "$work"
+bench_python_callgrind "$build" "$work"
 
 python3 "$BENCH_ROOT/bench/figures.py" --results "$work" --machine "$load" \
   --command "bash bench/run.sh${1:+ $1}" --device "emulated CUDA device (platform/cudaemu), stand-in TensorRT 8 and 10" \
