@@ -10,6 +10,7 @@ from typing import Callable, Dict, List, Mapping, Optional, Sequence, Tuple
 import numpy as np
 
 from ._errors import InvalidArgumentError
+from ._native import buffer_address
 
 MEMORY_HOST = 0
 
@@ -17,7 +18,11 @@ Shape = Tuple[int, ...]
 
 
 def _address(array: np.ndarray) -> int:
-    return array.__array_interface__["data"][0]
+    try:
+        return buffer_address(array)
+    except (BufferError, ValueError, TypeError):
+        # A dtype numpy cannot describe to the buffer protocol (some of ml_dtypes' may not be).
+        return array.__array_interface__["data"][0]
 
 
 def _expected_dtype(role: str, name: str, tensor) -> np.dtype:

@@ -53,6 +53,18 @@ NB_MODULE(_native, m) {
         *gErrorFactory = std::move(factory);
       },
       "factory(code, message) makes the exception a failed call raises.");
+  // numpy's __array_interface__ builds a dict on every read; the buffer protocol hands the address over
+  // directly. The package has made every array contiguous before it asks.
+  m.def(
+      "buffer_address",
+      [](nb::handle array) {
+        Py_buffer view;
+        if (PyObject_GetBuffer(array.ptr(), &view, PyBUF_ANY_CONTIGUOUS) != 0) throw nb::python_error();
+        const uintptr_t address = reinterpret_cast<uintptr_t>(view.buf);
+        PyBuffer_Release(&view);
+        return address;
+      },
+      nb::arg("array"), "The address of a contiguous buffer's first byte; raises for one that is not.");
   m.def("set_log", &setLog, nb::arg("callback").none(), nb::arg("threshold"),
         "callback(level, message) for every message at or below threshold, of every library; None: off.");
 

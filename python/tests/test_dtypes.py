@@ -50,6 +50,18 @@ def test_each_tensorrt_type_has_its_numpy_dtype(type_name, number, dtype):
     assert inferlet.numpy_dtype(DataType[type_name]) == expected_dtype(dtype)
 
 
+@pytest.mark.parametrize("type_name,number,dtype", TABLE, ids=[row[0] for row in TABLE])
+def test_a_call_hands_the_library_each_arrays_own_data(type_name, number, dtype):
+    """The address of a call's array, from the buffer protocol where numpy offers it, is its data's."""
+    from inferlet._call import _address
+
+    if expected_dtype(dtype) is None:
+        pytest.skip(f"{type_name} has no dtype here")
+    whole = np.zeros((4, 6), dtype=expected_dtype(dtype))
+    for array in (whole, whole[1:], whole[:0]):
+        assert _address(array) == array.__array_interface__["data"][0]
+
+
 def test_every_tensorrt_type_is_in_the_table():
     assert [t.name for t in DataType] == [row[0] for row in TABLE]
     assert inferlet.numpy_dtype(12) is None
