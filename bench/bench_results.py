@@ -139,3 +139,25 @@ def callgrind_inclusive_per_call(results, major, mode, functions):
         return {}
     low, high = (callgrind_inclusive(f, functions) for f in files)
     return {f: (high[f] - low[f]) / (calls[-1] - calls[0]) for f in functions}
+
+
+def times_table(rows, time_runs):
+    """Wall-clock and CPU time per call of each (label, benchmark name, _) row, and the ratio to the
+    floor of the same run and interface, as ranges over the runs."""
+    out = [
+        "| path | TensorRT interface | time per call, µs (real) | CPU µs | × floor (time) |",
+        "|---|---|---:|---:|---:|",
+    ]
+    for label, name, _ in rows:
+        for major, interface in INTERFACES:
+            real, cpu, ratio = [], [], []
+            for runs in time_runs:
+                run, floor = runs.get(major, {}).get(name), runs.get(major, {}).get("floor")
+                if not run:
+                    continue
+                real.append(run["real_time"])
+                cpu.append(run["cpu_time"])
+                ratio.append(run["real_time"] / floor["real_time"] if floor else None)
+            if real:
+                out.append(f"| {label} | {interface} | {span(real, 2)} | {span(cpu, 2)} | {span(ratio, 2)} |")
+    return "\n".join(out)

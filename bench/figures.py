@@ -10,7 +10,7 @@ import sys
 
 sys.dont_write_bytecode = True  # its modules beside it are imported from the source tree: leave no cache there
 
-from bench_results import INTERFACES, callgrind_per_call, fmt, load_average, memory_runs, span, time_runs  # noqa: E402
+from bench_results import INTERFACES, callgrind_per_call, fmt, load_average, memory_runs, span, time_runs, times_table  # noqa: E402
 import frontends_figures  # noqa: E402
 import sessions_figures  # noqa: E402
 
@@ -56,25 +56,7 @@ def per_call_counts_table(counts, instructions):
 
 
 def per_call_times_table(time_runs):
-    """Wall-clock and CPU time per call, and the ratio to the floor of the same run and interface, as
-    ranges over the runs."""
-    out = [
-        "| path | TensorRT interface | time per call, µs (real) | CPU µs | × floor (time) |",
-        "|---|---|---:|---:|---:|",
-    ]
-    for label, name, _ in PER_CALL_ROWS:
-        for major, interface in INTERFACES:
-            real, cpu, ratio = [], [], []
-            for runs in time_runs:
-                run, floor = runs.get(major, {}).get(name), runs.get(major, {}).get("floor")
-                if not run:
-                    continue
-                real.append(run["real_time"])
-                cpu.append(run["cpu_time"])
-                ratio.append(run["real_time"] / floor["real_time"] if floor else None)
-            if real:
-                out.append(f"| {label} | {interface} | {span(real, 2)} | {span(cpu, 2)} | {span(ratio, 2)} |")
-    return "\n".join(out)
+    return times_table(PER_CALL_ROWS, time_runs)
 
 
 def construction_counts_table(memory):

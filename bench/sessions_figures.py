@@ -1,6 +1,6 @@
 """The sessions interface's tables of bench/README.md: per call against the floors (counts, then times),
 device memory of n sessions against n handles, and calls per second from several threads."""
-from bench_results import INTERFACES, fmt, load_average, span
+from bench_results import INTERFACES, fmt, load_average, span, times_table
 
 # (path as the benchmarks and the probe name it, what the call is); see bench/session_runners.h.
 PATHS = [
@@ -91,23 +91,7 @@ def graph_notes(instructions):
 
 
 def per_call_times_table(runs):
-    out = [
-        "| path | TensorRT interface | time per call, µs (real) | CPU µs | × floor (time) |",
-        "|---|---|---:|---:|---:|",
-    ]
-    for label, name, _ in PER_CALL_ROWS:
-        for major, interface in INTERFACES:
-            real, cpu, ratio = [], [], []
-            for benchmarks in runs:
-                run, floor = benchmarks.get(major, {}).get(name), benchmarks.get(major, {}).get("floor")
-                if not run:
-                    continue
-                real.append(run["real_time"])
-                cpu.append(run["cpu_time"])
-                ratio.append(run["real_time"] / floor["real_time"] if floor else None)
-            if real:
-                out.append(f"| {label} | {interface} | {span(real, 2)} | {span(cpu, 2)} | {span(ratio, 2)} |")
-    return "\n".join(out)
+    return times_table(PER_CALL_ROWS, runs)
 
 
 MEMORY_ENGINES = [("mlp", "`mlp` network, static shapes (`bench/networks/mlp_static.json`)"),
