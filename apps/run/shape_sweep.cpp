@@ -13,7 +13,7 @@ namespace {
 [[noreturn]] void Usage(const std::string& message) { throw ToolError{kExitUsage, message}; }
 
 // The shapes of one input, "1x340,4x340".
-std::vector<std::vector<int>> ParseShapes(const std::string& spec, const std::string& values,
+std::vector<std::vector<int>> ParseShapes(const std::string& flag, const std::string& values,
                                           const TensorConfig& input) {
   std::vector<std::vector<int>> shapes;
   size_t start = 0;
@@ -22,10 +22,10 @@ std::vector<std::vector<int>> ParseShapes(const std::string& spec, const std::st
     std::vector<int> dims = ParseDims(
         values.substr(start, comma == std::string::npos ? std::string::npos : comma - start), "--shapes");
     if (dims.size() != input.shape.size())
-      Usage(fmt::format("--shapes {}: input '{}' has {} dimensions ({})", spec, input.name,
+      Usage(fmt::format("--shapes {}: input '{}' has {} dimensions ({})", flag, input.name,
                         input.shape.size(), FormatDims(input.shape)));
     for (int d : dims)
-      if (d < 1) Usage(fmt::format("--shapes {}: every extent must be at least 1", spec));
+      if (d < 1) Usage(fmt::format("--shapes {}: every extent must be at least 1", flag));
     shapes.push_back(std::move(dims));
     if (comma == std::string::npos) return shapes;
     start = comma + 1;
@@ -34,20 +34,20 @@ std::vector<std::vector<int>> ParseShapes(const std::string& spec, const std::st
 
 }  // namespace
 
-std::vector<ShapeRow> PlanShapeRows(const std::vector<std::string>& specs, const ProfileConfig& profile,
+std::vector<ShapeRow> PlanShapeRows(const std::vector<std::string>& flags, const ProfileConfig& profile,
                                     int profile_index) {
   std::vector<std::vector<std::vector<int>>> per_input(profile.inputs.size());
   int first_named = -1;
-  for (const std::string& spec : specs) {
-    const TensorOverride target = ParseOverride(spec, "--shapes");
-    if (target.profile >= 0) Usage(fmt::format("--shapes {}: give NAME=DxD,DxD..", spec));
+  for (const std::string& flag : flags) {
+    const TensorOverride target = ParseOverride(flag, "--shapes");
+    if (target.profile >= 0) Usage(fmt::format("--shapes {}: give NAME=DxD,DxD..", flag));
     const auto it = std::find_if(profile.inputs.begin(), profile.inputs.end(),
                                  [&](const TensorConfig& t) { return t.name == target.name; });
     if (it == profile.inputs.end())
       Usage(fmt::format("--shapes: profile {} has no input named '{}'", profile_index, target.name));
     const size_t i = static_cast<size_t>(it - profile.inputs.begin());
     if (!per_input[i].empty()) Usage(fmt::format("--shapes: input '{}' is given twice", target.name));
-    per_input[i] = ParseShapes(spec, target.value, *it);
+    per_input[i] = ParseShapes(flag, target.value, *it);
     if (first_named < 0) first_named = static_cast<int>(i);
   }
   const std::vector<std::vector<int>>& lead = per_input[static_cast<size_t>(first_named)];

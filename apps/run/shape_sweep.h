@@ -15,9 +15,9 @@ struct ShapeRow {
   std::vector<std::vector<int>> inputs;  // per input of the profile, in its order
 };
 
-// Throws ToolError (usage) for a spec that names no input of the profile (or one twice), shapes of the
+// Throws ToolError (usage) for a flag that names no input of the profile (or one twice), shapes of the
 // wrong rank or that are not extents, and inputs with different numbers of shapes.
-std::vector<ShapeRow> PlanShapeRows(const std::vector<std::string>& specs, const ProfileConfig& profile,
+std::vector<ShapeRow> PlanShapeRows(const std::vector<std::string>& flags, const ProfileConfig& profile,
                                     int profile_index);
 
 // With --api legacy a call sets only the batch: the row's one first extent, its other extents those

@@ -103,10 +103,10 @@ class Call:
                     (tensor.name, np.empty(shape, dtype=_expected_dtype("output", tensor.name, tensor)))
                 )
 
-    def input_specs(self) -> list:
+    def input_tensors(self) -> list:
         return [(name, MEMORY_HOST, _address(a), a.nbytes, a.shape) for name, a in self.inputs]
 
-    def output_specs(self) -> list:
+    def output_tensors(self) -> list:
         return [(name, MEMORY_HOST, _address(a), a.nbytes) for name, a in self.outputs]
 
     def results(self, shapes: Sequence[Shape]) -> Dict[str, np.ndarray]:

@@ -70,12 +70,12 @@ class Session:
     def output_shapes(self, inputs: Mapping) -> Dict[str, Tuple[int, ...]]:
         """The outputs' shapes a call with these inputs resolves, with nothing run: inputs map every
         input's name to an array or to a shape."""
-        specs = [
+        tensors = [
             (name, tuple(value) if isinstance(value, (tuple, list)) else np.shape(value))
             for name, value in inputs.items()
         ]
         names = [t.name for t in self._engine.outputs]
-        return dict(zip(names, map(tuple, self._native.resolve_shapes(specs, names))))
+        return dict(zip(names, map(tuple, self._native.resolve_shapes(tensors, names))))
 
     def _call(self, inputs: Mapping, outputs: Optional[Mapping]) -> Call:
         return Call(self._engine, self._native.resolve_shapes, inputs, outputs)
@@ -86,7 +86,7 @@ class Session:
         C-contiguous, at least as large); the result is then that array, or a view of its first
         elements at the resolved shape. Outputs not given are made at the resolved shapes."""
         call = self._call(inputs, outputs)
-        return call.results(self._native.run(call.input_specs(), call.output_specs()))
+        return call.results(self._native.run(call.input_tensors(), call.output_tensors()))
 
     def enqueue(self, inputs: Mapping, outputs: Optional[Mapping] = None) -> None:
         """Queues one call as ``run`` does and returns; ``wait()`` completes it and returns its outputs.
@@ -94,7 +94,7 @@ class Session:
         every array of the call until the wait."""
         call = self._call(inputs, outputs)
         with self._queue_lock:
-            shapes = self._native.enqueue(call.input_specs(), call.output_specs())
+            shapes = self._native.enqueue(call.input_tensors(), call.output_tensors())
             self._queued.append((call, shapes))
 
     def wait(self) -> Dict[str, np.ndarray]:

@@ -27,16 +27,16 @@ def random_fill(seed: int, count: int) -> np.ndarray:
     return (z >> np.uint64(40)).astype(np.float32) * np.float32(2.0 / 16777216.0) - np.float32(1.0)
 
 
-def parameter(spec, count: int) -> np.ndarray:
-    if spec is None:
+def parameter(definition, count: int) -> np.ndarray:
+    if definition is None:
         return np.zeros(count, np.float32)
-    if isinstance(spec, (int, float)):
-        return np.full(count, spec, np.float32)
-    if isinstance(spec, list):
-        return np.asarray(spec, np.float32)
-    if spec["fill"] == "constant":
-        return np.full(count, spec["value"], np.float32)
-    return random_fill(spec["seed"], count)
+    if isinstance(definition, (int, float)):
+        return np.full(count, definition, np.float32)
+    if isinstance(definition, list):
+        return np.asarray(definition, np.float32)
+    if definition["fill"] == "constant":
+        return np.full(count, definition["value"], np.float32)
+    return random_fill(definition["seed"], count)
 
 
 def _dense(x: np.ndarray, layer: dict) -> np.ndarray:
