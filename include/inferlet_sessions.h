@@ -64,9 +64,25 @@
  *   is safe. Any other CUDA error fails only its call (INFERLET_CUDA_ERROR; INFERLET_OUT_OF_MEMORY for
  *   an allocation), and the session stays usable.
  *
+ *  Versions. The interface has a version, INFERLET_API_VERSION; this header is version 2. It evolves
+ *   by appending only: a function, once published, keeps its name, arguments and meaning in every later
+ *   version, and new functions come after the existing ones. Structs of version 1 are frozen as they
+ *   are. A struct that may gain fields starts with struct_size, the sizeof the host was compiled with
+ *   (its _init helper, inline in this header, sets it): the library reads and writes only that far,
+ *   gives the fields a shorter struct lacks their defaults, and refuses a longer struct whose fields
+ *   beyond its own are not zero (every field appended later has zero as its default).
+ *   Hosts that load the library at run time (dlopen) look up one symbol, inferlet_get_api, and call it
+ *   with the version they were compiled against: they get the table of every function of that version
+ *   (inferlet_api: the functions in the order of this header, appended to as the interface grows), or
+ *   NULL from a library older than that version. A host of version N reads only version N's members.
+ *   Version 1: the interface as first released. Version 2 adds inferlet_session_config with
+ *   inferlet_session_create_with_config (the form of the options that can grow), inferlet_code_name
+ *   and inferlet_data_type_info.
+ *
  * The library is built once per TensorRT major (libinferlet_sessions8.so, ...7, ...10, ...11); a host
- * links the one that matches its TensorRT. Its data types and formats are numbered as TensorRT numbers
- * its DataType and TensorFormat. inferlet_sessions.hpp wraps this header in RAII types. */
+ * links the one that matches its TensorRT, or loads it and asks for the table. Its data types and
+ * formats are numbered as TensorRT numbers its DataType and TensorFormat. inferlet_sessions.hpp wraps
+ * this header in RAII types. */
 #ifndef INFERLET_SESSIONS_H_
 #define INFERLET_SESSIONS_H_
 
@@ -82,6 +98,8 @@
 #ifdef __cplusplus
 extern "C" {
 #endif
+
+enum { INFERLET_API_VERSION = 2 };
 
 /* ---- Results ---------------------------------------------------------------------------------- */
 
@@ -130,6 +148,31 @@ INFERLET_SESSIONS_API void inferlet_set_log(inferlet_log_fn fn, void* user, infe
 
 /* The TensorRT major this library was built for (8 for libinferlet_sessions8.so, ...). */
 INFERLET_SESSIONS_API int inferlet_tensorrt_major(void);
+
+/* "INFERLET_BUSY" for INFERLET_BUSY; "INFERLET_UNKNOWN_CODE" for a value that is no code. (Version 2) */
+INFERLET_SESSIONS_API const char* inferlet_code_name(inferlet_code code);
+
+/* What a tool needs to know of one of TensorRT's data types, numbered as nvinfer1::DataType (the
+ * numbering is TensorRT's across majors, so any library answers for every type, even one its TensorRT
+ * lacks). Strings are static. (Version 2) */
+typedef struct inferlet_data_type_info {
+  size_t struct_size;     /* sizeof(inferlet_data_type_info) as the host was compiled (see the Versions) */
+  const char* name;       /* TensorRT's enumerator: "kFLOAT", "kBF16", ... */
+  const char* numpy_name; /* numpy's (or ml_dtypes') name: "float32", "bfloat16"; "" for the 4-bit types */
+  const char* npy_descr;  /* the .npy header's descr: "<f4", "<i8", "|b1"; raw bytes where numpy has no
+                             type as np.save writes ml_dtypes' ("<V2" for kBF16, "<V1" for kFP8 and kE8M0); "" for the 4-bit types */
+  char kind;              /* 'f' floating point, 'i' signed integer, 'u' unsigned integer, 'b' boolean */
+  int32_t bits;           /* per element: 32, 16, 8, 64, 4 */
+} inferlet_data_type_info;
+
+static inline void inferlet_data_type_info_init(inferlet_data_type_info* info) {
+  const inferlet_data_type_info empty = {sizeof(inferlet_data_type_info), "", "", "", 0, 0};
+  *info = empty;
+}
+
+/* Refused with INFERLET_INVALID_ARGUMENT for a value that is no TensorRT data type (the message names
+ * it). */
+INFERLET_SESSIONS_API inferlet_status* inferlet_describe_data_type(int32_t dtype, inferlet_data_type_info* info);
 
 /* ---- Engines ---------------------------------------------------------------------------------- */
 
@@ -193,6 +236,9 @@ INFERLET_SESSIONS_API inferlet_status* inferlet_engine_device_memory(const infer
 
 typedef struct inferlet_session inferlet_session;
 
+/* The options of a session, version 1's form: a host compiled against version 1 hands this struct to
+ * inferlet_session_create, and it stays as it is. New hosts use inferlet_session_config below, which
+ * can grow; the fields mean the same in both. */
 typedef struct inferlet_session_options {
   int32_t profile;          /* default 0 */
   int32_t cuda_graphs;      /* nonzero: capture each (shapes, buffers) once and replay it; default 0 */
@@ -212,6 +258,30 @@ INFERLET_SESSIONS_API void inferlet_session_options_init(inferlet_session_option
 INFERLET_SESSIONS_API inferlet_status* inferlet_session_create(inferlet_engine* engine,
                                                                const inferlet_session_options* options,
                                                                inferlet_session** session);
+/* The options of a session as they grow (version 2 on): version 1's fields, after struct_size. */
+typedef struct inferlet_session_config {
+  size_t struct_size;       /* sizeof(inferlet_session_config) as the host was compiled (see the Versions) */
+  int32_t profile;          /* default 0 */
+  int32_t cuda_graphs;      /* nonzero: capture each (shapes, buffers) once and replay it; default 0 */
+  int32_t graph_cache_size; /* graphs kept, least recently used dropped first; default 8, at least 1 */
+  void* stream;             /* a cudaStream_t of the engine's device the session uses; NULL (default):
+                               the session makes its own, non-blocking */
+  int32_t phase_timing;     /* nonzero: time each call's phases (inferlet_session_phase_times); default 0 */
+} inferlet_session_config;
+
+/* The defaults, and struct_size for this header. */
+static inline void inferlet_session_config_init(inferlet_session_config* config) {
+  const inferlet_session_config defaults = {sizeof(inferlet_session_config), 0, 0, 8, NULL, 0};
+  *config = defaults;
+}
+
+/* inferlet_session_create with a config (NULL: the defaults); a struct_size below version 2's struct is
+ * refused (INFERLET_INVALID_ARGUMENT), as is a longer struct whose fields this library does not know
+ * are not zero. (Version 2) */
+INFERLET_SESSIONS_API inferlet_status* inferlet_session_create_with_config(inferlet_engine* engine,
+                                                                           const inferlet_session_config* config,
+                                                                           inferlet_session** session);
+
 /* Waits for a call still running (and for everything queued on the session's stream), then releases
  * the context, the stream if it is the session's own, the buffers, the staging and the graphs. NULL is
  * fine. */
@@ -290,6 +360,56 @@ typedef struct inferlet_phase_times {
  * event and records none. */
 INFERLET_SESSIONS_API inferlet_status* inferlet_session_phase_times(const inferlet_session* session,
                                                                     inferlet_phase_times* times);
+
+/* ---- The function table ----------------------------------------------------------------------- */
+
+/* Every function of the interface, in the order of this header; only ever appended to. */
+typedef struct inferlet_api {
+  /* version 1 */
+  inferlet_code (*status_code)(const inferlet_status* status);
+  const char* (*status_message)(const inferlet_status* status);
+  void (*status_release)(inferlet_status* status);
+  void (*set_log)(inferlet_log_fn fn, void* user, inferlet_log_level threshold);
+  int (*tensorrt_major)(void);
+  inferlet_status* (*engine_load)(const void* bytes, size_t size, int device, inferlet_engine** engine);
+  void (*engine_release)(inferlet_engine* engine);
+  inferlet_status* (*engine_tensor_count)(const inferlet_engine* engine, int32_t* count);
+  inferlet_status* (*engine_tensor_info)(const inferlet_engine* engine, int32_t index,
+                                         inferlet_tensor_info* info);
+  inferlet_status* (*engine_tensor_format)(const inferlet_engine* engine, int32_t index, int32_t profile,
+                                           int32_t* format);
+  inferlet_status* (*engine_profile_count)(const inferlet_engine* engine, int32_t* count);
+  inferlet_status* (*engine_profile_shape)(const inferlet_engine* engine, int32_t profile,
+                                           int32_t tensor_index, inferlet_profile_point point,
+                                           inferlet_shape* shape);
+  inferlet_status* (*engine_device_memory)(const inferlet_engine* engine, size_t* engine_bytes,
+                                           size_t* context_bytes);
+  void (*session_options_init)(inferlet_session_options* options);
+  inferlet_status* (*session_create)(inferlet_engine* engine, const inferlet_session_options* options,
+                                     inferlet_session** session);
+  void (*session_release)(inferlet_session* session);
+  inferlet_status* (*session_device_memory)(const inferlet_session* session, size_t* bytes);
+  inferlet_status* (*session_enqueue)(inferlet_session* session, const inferlet_tensor* inputs,
+                                      size_t input_count, inferlet_tensor* outputs, size_t output_count);
+  inferlet_status* (*session_wait)(inferlet_session* session);
+  inferlet_status* (*session_run)(inferlet_session* session, const inferlet_tensor* inputs,
+                                  size_t input_count, inferlet_tensor* outputs, size_t output_count);
+  inferlet_status* (*session_event)(inferlet_session* session, void** event);
+  inferlet_status* (*session_resolve_shapes)(inferlet_session* session, const inferlet_tensor* inputs,
+                                             size_t input_count, inferlet_tensor* outputs,
+                                             size_t output_count);
+  inferlet_status* (*session_phase_times)(const inferlet_session* session, inferlet_phase_times* times);
+  /* version 2 */
+  const char* (*code_name)(inferlet_code code);
+  inferlet_status* (*describe_data_type)(int32_t dtype, inferlet_data_type_info* info);
+  inferlet_status* (*session_create_with_config)(inferlet_engine* engine, const inferlet_session_config* config,
+                                                 inferlet_session** session);
+} inferlet_api;
+
+/* The table of `version` (1 to this library's INFERLET_API_VERSION), static; NULL for any other. The one
+ * symbol a host that loads the library with dlopen looks up. */
+INFERLET_SESSIONS_API const inferlet_api* inferlet_get_api(uint32_t version);
+typedef const inferlet_api* (*inferlet_get_api_fn)(uint32_t version);
 
 #ifdef __cplusplus
 }

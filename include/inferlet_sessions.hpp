@@ -446,7 +446,7 @@ inline inferlet_tensor ToC(const Output& output) {
 
 // ---- Sessions -----------------------------------------------------------------------------------
 
-// What inferlet_session_options_init sets, as defaults.
+// What inferlet_session_config_init sets, as defaults.
 struct SessionOptions {
   int32_t profile = 0;
   bool cuda_graphs = false;      // capture each (shapes, buffers) once and replay it
@@ -481,15 +481,15 @@ class Session {
 
   // *session is left as it was on failure (Code::kProfileInUse, ...).
   static Status TryCreate(const Engine& engine, const SessionOptions& options, Session* session) {
-    inferlet_session_options c_options;
-    inferlet_session_options_init(&c_options);
-    c_options.profile = options.profile;
-    c_options.cuda_graphs = options.cuda_graphs ? 1 : 0;
-    c_options.graph_cache_size = options.graph_cache_size;
-    c_options.stream = options.stream;
-    c_options.phase_timing = options.phase_timing ? 1 : 0;
+    inferlet_session_config config;
+    inferlet_session_config_init(&config);
+    config.profile = options.profile;
+    config.cuda_graphs = options.cuda_graphs ? 1 : 0;
+    config.graph_cache_size = options.graph_cache_size;
+    config.stream = options.stream;
+    config.phase_timing = options.phase_timing ? 1 : 0;
     inferlet_session* made = nullptr;
-    Status status(inferlet_session_create(engine.get(), &c_options, &made));
+    Status status(inferlet_session_create_with_config(engine.get(), &config, &made));
     if (status.ok()) *session = Session(made);
     return status;
   }

@@ -9,7 +9,7 @@ inferlet_engine* load(const SessionsLibrary& library, nb::bytes bytes, int devic
   {
     // bytes is immutable and the caller's reference keeps it.
     nb::gil_scoped_release released;
-    status = library.api().inferlet_engine_load(bytes.c_str(), bytes.size(), device, &engine);
+    status = library.api().engine_load(bytes.c_str(), bytes.size(), device, &engine);
   }
   check(library.api(), status);
   return engine;
@@ -30,26 +30,26 @@ Engine::~Engine() {
   if (inferlet_engine* engine = mHandle.take_at_end()) {
     // TensorRT may log while it releases, and the log callback takes the GIL.
     nb::gil_scoped_release released;
-    mLibrary.api().inferlet_engine_release(engine);
+    mLibrary.api().engine_release(engine);
   }
 }
 
 void Engine::close() {
   if (inferlet_engine* engine = mHandle.take()) {
     nb::gil_scoped_release released;
-    mLibrary.api().inferlet_engine_release(engine);
+    mLibrary.api().engine_release(engine);
   }
 }
 
 nb::list Engine::tensors() {
   SharedHandle<inferlet_engine>::Use engine(mHandle);
-  const SessionsApi& api = mLibrary.api();
+  const inferlet_api& api = mLibrary.api();
   int32_t count = 0;
-  check(api, api.inferlet_engine_tensor_count(engine.get(), &count));
+  check(api, api.engine_tensor_count(engine.get(), &count));
   nb::list tensors;
   for (int32_t i = 0; i < count; ++i) {
     inferlet_tensor_info info{};
-    check(api, api.inferlet_engine_tensor_info(engine.get(), i, &info));
+    check(api, api.engine_tensor_info(engine.get(), i, &info));
     tensors.append(nb::make_tuple(nb::str(info.name), info.is_input != 0, info.dtype, info.format,
                                   info.on_host != 0, info.item_size, shapeTuple(info.shape)));
   }
@@ -59,14 +59,14 @@ nb::list Engine::tensors() {
 int32_t Engine::tensor_format(int32_t index, int32_t profile) {
   SharedHandle<inferlet_engine>::Use engine(mHandle);
   int32_t format = 0;
-  check(mLibrary.api(), mLibrary.api().inferlet_engine_tensor_format(engine.get(), index, profile, &format));
+  check(mLibrary.api(), mLibrary.api().engine_tensor_format(engine.get(), index, profile, &format));
   return format;
 }
 
 int32_t Engine::profile_count() {
   SharedHandle<inferlet_engine>::Use engine(mHandle);
   int32_t count = 0;
-  check(mLibrary.api(), mLibrary.api().inferlet_engine_profile_count(engine.get(), &count));
+  check(mLibrary.api(), mLibrary.api().engine_profile_count(engine.get(), &count));
   return count;
 }
 
@@ -74,16 +74,15 @@ nb::tuple Engine::profile_shape(int32_t profile, int32_t index, int32_t point) {
   SharedHandle<inferlet_engine>::Use engine(mHandle);
   inferlet_shape shape{};
   check(mLibrary.api(),
-        mLibrary.api().inferlet_engine_profile_shape(engine.get(), profile, index,
-                                                     static_cast<inferlet_profile_point>(point), &shape));
+        mLibrary.api().engine_profile_shape(engine.get(), profile, index,
+                                            static_cast<inferlet_profile_point>(point), &shape));
   return shapeTuple(shape);
 }
 
 nb::tuple Engine::device_memory() {
   SharedHandle<inferlet_engine>::Use engine(mHandle);
   size_t engine_bytes = 0, context_bytes = 0;
-  check(mLibrary.api(),
-        mLibrary.api().inferlet_engine_device_memory(engine.get(), &engine_bytes, &context_bytes));
+  check(mLibrary.api(), mLibrary.api().engine_device_memory(engine.get(), &engine_bytes, &context_bytes));
   return nb::make_tuple(engine_bytes, context_bytes);
 }
 

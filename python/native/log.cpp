@@ -40,8 +40,7 @@ void forward(void*, inferlet_log_level level, const char* message) {
 void install(const SessionsLibrary& library) {
   const bool on = gCallback && !gCallback->is_none();
   // The library's threshold is an inferlet_log_level; outside ERROR..VERBOSE it takes the nearer end.
-  library.api().inferlet_set_log(on ? forward : nullptr, nullptr,
-                                 static_cast<inferlet_log_level>(gThreshold));
+  library.api().set_log(on ? forward : nullptr, nullptr, static_cast<inferlet_log_level>(gThreshold));
 }
 
 }  // namespace
@@ -50,7 +49,7 @@ void setLog(nb::object callback, int threshold) {
   if (!gCallback) gCallback = new nb::object();
   *gCallback = std::move(callback);
   gThreshold = threshold;
-  for (const SessionsLibrary* library : SessionsLibrary::opened()) install(*library);
+  for (const SessionsLibrary* library : SessionsLibrary::Opened()) install(*library);
 }
 
 void installLog(const SessionsLibrary& library) { install(library); }

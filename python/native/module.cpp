@@ -37,7 +37,7 @@ NB_MODULE(_native, m) {
   // Engines and sessions a program still holds at exit are normal in Python.
   nb::set_leak_warnings(false);
 
-  nb::exception<LibraryError>(m, "LibraryError", PyExc_OSError);
+  nb::exception<LoadError>(m, "LibraryError", PyExc_OSError);
   nb::register_exception_translator([](const std::exception_ptr& thrown, void*) {
     try {
       std::rethrow_exception(thrown);
@@ -74,7 +74,7 @@ NB_MODULE(_native, m) {
   m.def(
       "open_library",
       [](const std::string& path) -> const SessionsLibrary& {
-        const SessionsLibrary& library = SessionsLibrary::open(path);
+        const SessionsLibrary& library = SessionsLibrary::Open(path);
         installLog(library);
         return library;
       },

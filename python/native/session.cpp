@@ -78,19 +78,19 @@ class CallTensors {
 
 inferlet_session* create(Engine& engine, int32_t profile, bool cuda_graphs, int32_t graph_cache_size,
                          uintptr_t stream) {
-  const SessionsApi& api = engine.library().api();
+  const inferlet_api& api = engine.library().api();
   SharedHandle<inferlet_engine>::Use loaded(engine.handle());
-  inferlet_session_options options;
-  api.inferlet_session_options_init(&options);
-  options.profile = profile;
-  options.cuda_graphs = cuda_graphs ? 1 : 0;
-  options.graph_cache_size = graph_cache_size;
-  options.stream = reinterpret_cast<void*>(stream);
+  inferlet_session_config config;
+  inferlet_session_config_init(&config);
+  config.profile = profile;
+  config.cuda_graphs = cuda_graphs ? 1 : 0;
+  config.graph_cache_size = graph_cache_size;
+  config.stream = reinterpret_cast<void*>(stream);
   inferlet_session* session = nullptr;
   inferlet_status* status = nullptr;
   {
     nb::gil_scoped_release released;
-    status = api.inferlet_session_create(loaded.get(), &options, &session);
+    status = api.session_create_with_config(loaded.get(), &config, &session);
   }
   check(api, status);
   return session;
@@ -106,14 +106,14 @@ Session::Session(Engine& engine, int32_t profile, bool cuda_graphs, int32_t grap
 Session::~Session() {
   if (inferlet_session* session = mHandle.take_at_end()) {
     nb::gil_scoped_release released;
-    mLibrary.api().inferlet_session_release(session);
+    mLibrary.api().session_release(session);
   }
 }
 
 void Session::close() {
   if (inferlet_session* session = mHandle.take()) {
     nb::gil_scoped_release released;
-    mLibrary.api().inferlet_session_release(session);
+    mLibrary.api().session_release(session);
   }
 }
 
@@ -123,8 +123,8 @@ nb::list Session::enqueue(nb::list inputs, nb::list outputs) {
   inferlet_status* status = nullptr;
   {
     nb::gil_scoped_release released;
-    status = mLibrary.api().inferlet_session_enqueue(session.get(), call.inputs(), call.input_count(),
-                                                     call.outputs(), call.output_count());
+    status = mLibrary.api().session_enqueue(session.get(), call.inputs(), call.input_count(), call.outputs(),
+                                            call.output_count());
   }
   check(mLibrary.api(), status);
   return call.output_shapes();
@@ -135,7 +135,7 @@ void Session::wait() {
   inferlet_status* status = nullptr;
   {
     nb::gil_scoped_release released;
-    status = mLibrary.api().inferlet_session_wait(session.get());
+    status = mLibrary.api().session_wait(session.get());
   }
   check(mLibrary.api(), status);
 }
@@ -146,8 +146,8 @@ nb::list Session::run(nb::list inputs, nb::list outputs) {
   inferlet_status* status = nullptr;
   {
     nb::gil_scoped_release released;
-    status = mLibrary.api().inferlet_session_run(session.get(), call.inputs(), call.input_count(),
-                                                 call.outputs(), call.output_count());
+    status = mLibrary.api().session_run(session.get(), call.inputs(), call.input_count(), call.outputs(),
+                                        call.output_count());
   }
   check(mLibrary.api(), status);
   return call.output_shapes();
@@ -159,8 +159,8 @@ nb::list Session::resolve_shapes(nb::list inputs, nb::list outputs) {
   inferlet_status* status = nullptr;
   {
     nb::gil_scoped_release released;
-    status = mLibrary.api().inferlet_session_resolve_shapes(session.get(), call.inputs(), call.input_count(),
-                                                            call.outputs(), call.output_count());
+    status = mLibrary.api().session_resolve_shapes(session.get(), call.inputs(), call.input_count(),
+                                                   call.outputs(), call.output_count());
   }
   check(mLibrary.api(), status);
   return call.output_shapes();
@@ -169,7 +169,7 @@ nb::list Session::resolve_shapes(nb::list inputs, nb::list outputs) {
 size_t Session::device_memory() {
   SharedHandle<inferlet_session>::Use session(mHandle);
   size_t bytes = 0;
-  check(mLibrary.api(), mLibrary.api().inferlet_session_device_memory(session.get(), &bytes));
+  check(mLibrary.api(), mLibrary.api().session_device_memory(session.get(), &bytes));
   return bytes;
 }
 

@@ -24,10 +24,10 @@ class StatusError : public std::exception {
 };
 
 // Throws status as StatusError, after releasing it; returns for success (null).
-inline void check(const SessionsApi& api, inferlet_status* status) {
+inline void check(const inferlet_api& api, inferlet_status* status) {
   if (!status) return;
-  StatusError error(api.inferlet_status_code(status), api.inferlet_status_message(status));
-  api.inferlet_status_release(status);
+  StatusError error(api.status_code(status), api.status_message(status));
+  api.status_release(status);
   throw error;
 }
 

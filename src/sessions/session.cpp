@@ -12,17 +12,7 @@
 namespace sessions {
 namespace {
 
-inferlet_session_options defaultOptions() {
-  inferlet_session_options options;
-  options.profile = 0;
-  options.cuda_graphs = 0;
-  options.graph_cache_size = 8;
-  options.stream = nullptr;
-  options.phase_timing = 0;
-  return options;
-}
-
-Status checkOptions(const Engine& engine, const inferlet_session_options& options) {
+Status checkOptions(const Engine& engine, const inferlet_session_config& options) {
   if (options.profile < 0 || options.profile >= engine.profile_count()) {
     return Status::failure(INFERLET_INVALID_ARGUMENT, "profile " + std::to_string(options.profile) +
                                                           " is out of range: the engine has " +
@@ -51,9 +41,7 @@ Status checkLayouts(const Engine& engine, int profile) {
 
 }  // namespace
 
-inferlet_session_options sessionDefaults() { return defaultOptions(); }
-
-Session::Session(Made, std::shared_ptr<Engine> engine, const inferlet_session_options& options)
+Session::Session(Made, std::shared_ptr<Engine> engine, const inferlet_session_config& options)
     : mEngine(std::move(engine)),
       mProfile(options.profile),
       mUseGraphs(options.cuda_graphs != 0),
@@ -61,11 +49,10 @@ Session::Session(Made, std::shared_ptr<Engine> engine, const inferlet_session_op
       mPhaseTiming(options.phase_timing != 0),
       mPlan(*mEngine) {}
 
-Status Session::create(std::shared_ptr<Engine> engine, const inferlet_session_options* options,
+Status Session::create(std::shared_ptr<Engine> engine, const inferlet_session_config& chosen,
                        std::unique_ptr<Session>* session) {
   if (!engine) return Status::failure(INFERLET_INVALID_ARGUMENT, "engine is null");
   if (!session) return Status::failure(INFERLET_INVALID_ARGUMENT, "session is null");
-  const inferlet_session_options chosen = options ? *options : defaultOptions();
   Status status = checkOptions(*engine, chosen);
   if (!status.ok()) return status;
   status = checkDevice(engine->device());

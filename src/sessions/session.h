@@ -24,19 +24,16 @@
 
 namespace sessions {
 
-// What inferlet_session_options_init writes.
-inferlet_session_options sessionDefaults();
-
 class Session {
   struct Made {  // only create makes sessions
     explicit Made() = default;
   };
 
  public:
-  // options as inferlet_session_options_init leaves them when null.
-  static Status create(std::shared_ptr<Engine> engine, const inferlet_session_options* options,
+  // options: every field read, whichever form the host handed in (session_options.h).
+  static Status create(std::shared_ptr<Engine> engine, const inferlet_session_config& options,
                        std::unique_ptr<Session>* session);
-  Session(Made, std::shared_ptr<Engine> engine, const inferlet_session_options& options);
+  Session(Made, std::shared_ptr<Engine> engine, const inferlet_session_config& options);
   // Waits for the stream's work, then releases the context, the stream (if its own), the buffers, the
   // staging and the graphs, and gives the profile back.
   ~Session();

@@ -6,10 +6,13 @@
 #include <string>
 
 #include "c_enum.h"
+#include "data_types.h"
 #include "handles.h"
 #include "inferlet_sessions.h"
 #include "log.h"
+#include "session_options.h"
 #include "shape.h"
+#include "sized_struct.h"
 #include "status.h"
 
 namespace {
@@ -25,6 +28,17 @@ Status checkTensorIndex(const sessions::Engine& engine, int32_t index) {
   return Status::failure(INFERLET_INVALID_ARGUMENT, "tensor index " + std::to_string(index) +
                                                         " is out of range: the engine has " +
                                                         std::to_string(engine.tensor_count()) + " tensors");
+}
+
+Status createSession(inferlet_engine* engine, const inferlet_session_config& config,
+                     inferlet_session** session) {
+  if (!engine) return nullArgument("engine");
+  if (!session) return nullArgument("session");
+  std::unique_ptr<sessions::Session> made;
+  Status status = sessions::Session::create(engine->engine, config, &made);
+  if (!status.ok()) return status;
+  *session = std::make_unique<inferlet_session>(inferlet_session{std::move(made)}).release();
+  return Status();
 }
 
 Status checkProfile(const sessions::Engine& engine, int32_t profile) {
@@ -55,6 +69,53 @@ INFERLET_SESSIONS_API void inferlet_set_log(inferlet_log_fn fn, void* user, infe
 }
 
 INFERLET_SESSIONS_API int inferlet_tensorrt_major(void) { return NV_TENSORRT_MAJOR; }
+
+INFERLET_SESSIONS_API const char* inferlet_code_name(inferlet_code code) {
+  switch (sessions::cEnumValue(code)) {
+    case INFERLET_OK:
+      return "INFERLET_OK";
+    case INFERLET_INVALID_ARGUMENT:
+      return "INFERLET_INVALID_ARGUMENT";
+    case INFERLET_OUT_OF_MEMORY:
+      return "INFERLET_OUT_OF_MEMORY";
+    case INFERLET_ENGINE_REFUSED:
+      return "INFERLET_ENGINE_REFUSED";
+    case INFERLET_UNSUPPORTED_TENSOR:
+      return "INFERLET_UNSUPPORTED_TENSOR";
+    case INFERLET_PROFILE_IN_USE:
+      return "INFERLET_PROFILE_IN_USE";
+    case INFERLET_SHAPE_OUT_OF_PROFILE:
+      return "INFERLET_SHAPE_OUT_OF_PROFILE";
+    case INFERLET_BUFFER_TOO_SMALL:
+      return "INFERLET_BUFFER_TOO_SMALL";
+    case INFERLET_BUSY:
+      return "INFERLET_BUSY";
+    case INFERLET_NOT_RUNNING:
+      return "INFERLET_NOT_RUNNING";
+    case INFERLET_TENSORRT_ERROR:
+      return "INFERLET_TENSORRT_ERROR";
+    case INFERLET_CUDA_ERROR:
+      return "INFERLET_CUDA_ERROR";
+    case INFERLET_CUDA_STICKY:
+      return "INFERLET_CUDA_STICKY";
+    case INFERLET_INTERNAL_ERROR:
+      return "INFERLET_INTERNAL_ERROR";
+  }
+  return "INFERLET_UNKNOWN_CODE";
+}
+
+INFERLET_SESSIONS_API inferlet_status* inferlet_describe_data_type(int32_t dtype,
+                                                                   inferlet_data_type_info* info) {
+  return sessions::answer([&] {
+    if (!info) return nullArgument("info");
+    const inferlet_data_type_info* known = sessions::dataTypeInfo(dtype);
+    if (!known) {
+      return Status::failure(INFERLET_INVALID_ARGUMENT,
+                             "data type " + std::to_string(dtype) + " is not one of TensorRT's");
+    }
+    return sessions::writeSized(*known, sizeof(inferlet_data_type_info), "info", info);
+  });
+}
 
 INFERLET_SESSIONS_API inferlet_status* inferlet_engine_load(const void* bytes, size_t size, int device,
                                                             inferlet_engine** engine) {
@@ -169,20 +230,24 @@ INFERLET_SESSIONS_API inferlet_status* inferlet_engine_device_memory(const infer
 }
 
 INFERLET_SESSIONS_API void inferlet_session_options_init(inferlet_session_options* options) {
-  if (options) *options = sessions::sessionDefaults();
+  if (options) *options = sessions::defaultOptions();
 }
 
 INFERLET_SESSIONS_API inferlet_status* inferlet_session_create(inferlet_engine* engine,
                                                                const inferlet_session_options* options,
                                                                inferlet_session** session) {
+  return sessions::answer([&] { return createSession(engine, sessions::configOf(options), session); });
+}
+
+INFERLET_SESSIONS_API inferlet_status* inferlet_session_create_with_config(
+    inferlet_engine* engine, const inferlet_session_config* config, inferlet_session** session) {
   return sessions::answer([&] {
     if (!engine) return nullArgument("engine");
     if (!session) return nullArgument("session");
-    std::unique_ptr<sessions::Session> made;
-    Status status = sessions::Session::create(engine->engine, options, &made);
+    inferlet_session_config read;
+    Status status = sessions::readConfig(config, &read);
     if (!status.ok()) return status;
-    *session = std::make_unique<inferlet_session>(inferlet_session{std::move(made)}).release();
-    return Status();
+    return createSession(engine, read, session);
   });
 }
 

@@ -1,0 +1,180 @@
+// What lets the interface grow without breaking hosts built against an earlier version: structs read
+// and written only as far as the host's struct_size reaches, the function table, and the tables every
+// tool shares (codes' names, TensorRT's data types).
+#include <cstddef>
+#include <cstring>
+
+#include "session_support.h"
+
+namespace inferlet_test {
+namespace {
+
+// A config as a host of another version lays it out: struct_size bytes of this header's config, then
+// zeros, then `tail` (a newer host's fields this library does not know).
+struct HostConfig {
+  inferlet_session_config config;
+  unsigned char tail[16];
+};
+
+struct ConfigSize {
+  const char* what;
+  size_t struct_size;
+  unsigned char tail_byte;
+  Answer expected;
+};
+
+TEST(SessionConfigTest, IsReadAsFarAsItsStructSizeReaches) {
+  EngineHandle engine = LoadEngine("smoke");
+  ASSERT_TRUE(engine);
+  const size_t full = sizeof(inferlet_session_config);
+  const size_t version2 = offsetof(inferlet_session_config, phase_timing) + sizeof(int32_t);
+  const ConfigSize cases[] = {
+      {"this header's", full, 0, {}},
+      {"version 2's fields exactly", version2, 0, {}},
+      {"a newer host's, its unknown fields zero", full + 8, 0, {}},
+      {"shorter than version 2's",
+       version2 - 1,
+       0,
+       {INFERLET_INVALID_ARGUMENT, "config.struct_size " + std::to_string(version2 - 1) + " is below the " +
+                                       std::to_string(version2) + " bytes of its first version"}},
+      {"zero",
+       0,
+       0,
+       {INFERLET_INVALID_ARGUMENT,
+        "config.struct_size 0 is below the " + std::to_string(version2) + " bytes of its first version"}},
+      {"a newer host's, an unknown field set",
+       full + 8,
+       1,
+       {INFERLET_INVALID_ARGUMENT, "config sets fields this library does not know (byte " +
+                                       std::to_string(full + 7) + " of " + std::to_string(full + 8) +
+                                       "): it knows the first " + std::to_string(full)}},
+  };
+  for (const ConfigSize& c : cases) {
+    SCOPED_TRACE(c.what);
+    HostConfig host;
+    std::memset(&host, 0, sizeof host);
+    inferlet_session_config_init(&host.config);
+    host.config.struct_size = c.struct_size;
+    host.tail[7] = c.tail_byte;
+    inferlet_session* session = nullptr;
+    EXPECT_EQ(Take(inferlet_session_create_with_config(engine.get(), &host.config, &session)), c.expected);
+    EXPECT_EQ(session != nullptr, c.expected.code == INFERLET_OK);
+    inferlet_session_release(session);
+  }
+}
+
+TEST(SessionConfigTest, FieldsBeyondAShortStructTakeTheirDefaults) {
+  EngineHandle engine = LoadEngine("smoke");
+  ASSERT_TRUE(engine);
+  // A struct that ends before graph_cache_size: the 0 there (below 1, refused when read) is not read.
+  inferlet_session_config config;
+  inferlet_session_config_init(&config);
+  config.graph_cache_size = 0;
+  config.phase_timing = 1;
+  config.struct_size = offsetof(inferlet_session_config, graph_cache_size);
+  inferlet_session* session = nullptr;
+  ASSERT_TRUE(Ok(inferlet_session_create_with_config(engine.get(), &config, &session)));
+  SessionHandle owned(session);
+  // phase_timing was beyond the struct too: the session has none.
+  inferlet_phase_times times;
+  EXPECT_EQ(Take(inferlet_session_phase_times(session, &times)).code, INFERLET_INVALID_ARGUMENT);
+
+  config.struct_size = sizeof config;
+  EXPECT_EQ(Take(inferlet_session_create_with_config(engine.get(), &config, &session)),
+            (Answer{INFERLET_INVALID_ARGUMENT, "graph_cache_size 0 is below 1"}));
+  EXPECT_EQ(Take(inferlet_session_create_with_config(nullptr, &config, &session)),
+            (Answer{INFERLET_INVALID_ARGUMENT, "engine is null"}));
+}
+
+TEST(DataTypeTest, EveryTensorRtTypeIsDescribedOnce) {
+  struct Expected {
+    const char* name;
+    const char* numpy_name;
+    const char* npy_descr;
+    char kind;
+    int32_t bits;
+  };
+  const Expected types[] = {
+      {"kFLOAT", "float32", "<f4", 'f', 32},
+      {"kHALF", "float16", "<f2", 'f', 16},
+      {"kINT8", "int8", "|i1", 'i', 8},
+      {"kINT32", "int32", "<i4", 'i', 32},
+      {"kBOOL", "bool", "|b1", 'b', 8},
+      {"kUINT8", "uint8", "|u1", 'u', 8},
+      {"kFP8", "float8_e4m3fn", "<V1", 'f', 8},
+      {"kBF16", "bfloat16", "<V2", 'f', 16},
+      {"kINT64", "int64", "<i8", 'i', 64},
+      {"kINT4", "", "", 'i', 4},
+      {"kFP4", "", "", 'f', 4},
+      {"kE8M0", "float8_e8m0fnu", "<V1", 'f', 8},
+  };
+  for (int32_t dtype = 0; dtype < static_cast<int32_t>(std::size(types)); ++dtype) {
+    SCOPED_TRACE(dtype);
+    inferlet_data_type_info info;
+    inferlet_data_type_info_init(&info);
+    ASSERT_TRUE(Ok(inferlet_describe_data_type(dtype, &info)));
+    EXPECT_STREQ(info.name, types[dtype].name);
+    EXPECT_STREQ(info.numpy_name, types[dtype].numpy_name);
+    EXPECT_STREQ(info.npy_descr, types[dtype].npy_descr);
+    EXPECT_EQ(info.kind, types[dtype].kind);
+    EXPECT_EQ(info.bits, types[dtype].bits);
+    EXPECT_EQ(info.struct_size, sizeof info);
+  }
+  inferlet_data_type_info info;
+  inferlet_data_type_info_init(&info);
+  for (int32_t unknown : {-1, 12}) {
+    EXPECT_EQ(Take(inferlet_describe_data_type(unknown, &info)),
+              (Answer{INFERLET_INVALID_ARGUMENT,
+                      "data type " + std::to_string(unknown) + " is not one of TensorRT's"}));
+  }
+  EXPECT_EQ(Take(inferlet_describe_data_type(0, nullptr)),
+            (Answer{INFERLET_INVALID_ARGUMENT, "info is null"}));
+}
+
+TEST(DataTypeTest, AShorterStructIsWrittenOnlyAsFarAsItReaches) {
+  // A host whose struct ended after name: nothing past it is written.
+  struct {
+    inferlet_data_type_info info;
+  } host;
+  std::memset(&host, 0xAB, sizeof host);
+  host.info.struct_size = offsetof(inferlet_data_type_info, numpy_name);
+  ASSERT_TRUE(Ok(inferlet_describe_data_type(7, &host.info)));
+  EXPECT_STREQ(host.info.name, "kBF16");
+  EXPECT_EQ(host.info.struct_size, offsetof(inferlet_data_type_info, numpy_name));
+  const auto* rest =
+      reinterpret_cast<const unsigned char*>(&host.info) + offsetof(inferlet_data_type_info, numpy_name);
+  for (size_t i = 0; i < sizeof host.info - offsetof(inferlet_data_type_info, numpy_name); ++i)
+    ASSERT_EQ(rest[i], 0xAB) << i;
+}
+
+TEST(ApiTableTest, HasEveryFunctionInTheHeadersOrder) {
+  EXPECT_EQ(inferlet_get_api(0), nullptr);
+  EXPECT_EQ(inferlet_get_api(INFERLET_API_VERSION + 1), nullptr);
+  const inferlet_api* api = inferlet_get_api(INFERLET_API_VERSION);
+  ASSERT_NE(api, nullptr);
+  EXPECT_EQ(inferlet_get_api(1), api);
+  EXPECT_EQ(api->status_code, &inferlet_status_code);
+  EXPECT_EQ(api->engine_load, &inferlet_engine_load);
+  EXPECT_EQ(api->session_options_init, &inferlet_session_options_init);
+  EXPECT_EQ(api->session_phase_times, &inferlet_session_phase_times);  // version 1's last
+  EXPECT_EQ(api->code_name, &inferlet_code_name);                      // version 2's first
+  EXPECT_EQ(api->session_create_with_config, &inferlet_session_create_with_config);
+  // Every member is set: the table is as long as the functions it lists.
+  const auto* members = reinterpret_cast<void (*const*)()>(api);
+  for (size_t i = 0; i < sizeof(inferlet_api) / sizeof(members[0]); ++i) EXPECT_NE(members[i], nullptr) << i;
+}
+
+TEST(CodeNameTest, NamesEveryCode) {
+  EXPECT_STREQ(inferlet_code_name(INFERLET_OK), "INFERLET_OK");
+  EXPECT_STREQ(inferlet_code_name(INFERLET_SHAPE_OUT_OF_PROFILE), "INFERLET_SHAPE_OUT_OF_PROFILE");
+  EXPECT_STREQ(inferlet_code_name(INFERLET_INTERNAL_ERROR), "INFERLET_INTERNAL_ERROR");
+  EXPECT_STREQ(inferlet_code_name(static_cast<inferlet_code>(14)), "INFERLET_UNKNOWN_CODE");
+  for (int code = INFERLET_OK; code <= INFERLET_INTERNAL_ERROR; ++code) {
+    const std::string name = inferlet_code_name(static_cast<inferlet_code>(code));
+    EXPECT_EQ(name.rfind("INFERLET_", 0), 0u) << code;
+    EXPECT_NE(name, "INFERLET_UNKNOWN_CODE") << code;
+  }
+}
+
+}  // namespace
+}  // namespace inferlet_test
