@@ -28,6 +28,8 @@ namespace {
 using inferlet_bench::EnginePath;
 using inferlet_bench::FindSessionPath;
 using inferlet_bench::FloorRunner;
+using inferlet_bench::kSessionPathCount;
+using inferlet_bench::kSessionPaths;
 using inferlet_bench::kSmokeBatch;
 using inferlet_bench::LibraryRunner;
 using inferlet_bench::ReadFile;
