@@ -270,18 +270,21 @@ bool trt_engine_core::configured_bindings_are_dense() const {
   return true;
 }
 
-// Each configured profile's block as a call resolves it: its bindings are looked up once here, so that
-// a call asks TensorRT only about shapes and addresses. The configuration has the block's inputs first.
+// Each configured profile's block as a call resolves it: its bindings and their element sizes are looked
+// up once here, so that a call asks TensorRT only about shapes and addresses. The configuration has the
+// block's inputs first.
 void trt_engine_core::look_up_blocks() {
   mBlocks.resize(mNetInfos.size());
   for (size_t p = 0; p < mNetInfos.size(); ++p) {
     const size_t n_in = mNetInfos[p].input_shapes.size();
-    std::vector<trt_binding::TensorShape>& block = mBlocks[p];
-    block.resize(n_in + mNetInfos[p].output_shapes.size());
-    for (size_t k = 0; k < block.size(); ++k) {
-      const int b = trt_binding::bindingIndex(*mEngine, static_cast<int>(p), static_cast<int>(k));
-      block[k].binding = trt_binding::binding(*mEngine, b);
-      block[k].is_input = k < n_in;
+    ProfileBlock& block = mBlocks[p];
+    block.tensors.resize(n_in + mNetInfos[p].output_shapes.size());
+    for (size_t k = 0; k < block.tensors.size(); ++k) {
+      trt_binding::TensorShape& tensor = block.tensors[k];
+      tensor.binding = trt_binding::binding(
+          *mEngine, trt_binding::bindingIndex(*mEngine, static_cast<int>(p), static_cast<int>(k)));
+      tensor.is_input = k < n_in;
+      block.element_sizes.push_back(elementSize(trt_binding::bindingDataType(*mEngine, tensor.binding)));
     }
   }
 }
@@ -342,19 +345,18 @@ bool trt_engine_core::check_call(int profile, int input_num, int batch_size) con
 // profile's block); each must fit the buffer that was sized from the configuration.
 bool trt_engine_core::check_bindings_fit_buffers(int profile) const {
   const S_net_info& rec = mNetInfos[profile];
-  const std::vector<trt_binding::TensorShape>& block = mBlocks[profile];
+  const ProfileBlock& block = mBlocks[profile];
   const int n_in = static_cast<int>(rec.input_sizes.size());
-  const int n_all = static_cast<int>(block.size());
+  const int n_all = static_cast<int>(block.tensors.size());
   for (int k = 0; k < n_all; ++k) {
-    const trt_binding::Binding& binding = block[k].binding;
-    const int b = binding.index;
-    const trt_binding::Extents& dims = block[k].dims;
+    const int b = block.tensors[k].binding.index;
+    const trt_binding::Extents& dims = block.tensors[k].dims;
     if (dims.nbDims < 0 || dims.nbDims > 8) {  // TensorRT's invalid Dims: nothing known fits
       logError() << "binding " << b << " has no valid dimensions (nbDims " << dims.nbDims << ")\n";
       return false;
     }
-    const int64_t bytes = trt_binding::extentsBytes(
-        dims, elementSize(trt_binding::bindingDataType(*mEngine, binding)), std::numeric_limits<int>::max());
+    const int64_t bytes =
+        trt_binding::extentsBytes(dims, block.element_sizes[k], std::numeric_limits<int>::max());
     const int capacity = k < n_in ? rec.input_sizes[k] : rec.output_sizes[k - n_in];
     if (bytes > capacity) {
       logError() << "binding " << b << " needs " << static_cast<long long>(bytes)
@@ -371,7 +373,7 @@ int trt_engine_core::prepare(int profile, int batch_size) {
     return -1;
   }
   const S_net_info& rec = mNetInfos[profile];
-  std::vector<trt_binding::TensorShape>& block = mBlocks[profile];
+  std::vector<trt_binding::TensorShape>& block = mBlocks[profile].tensors;
   const int n_in = static_cast<int>(rec.input_bufs.size());
   const int n_all = static_cast<int>(block.size());
   for (int k = 0; k < n_all; ++k) {

@@ -63,8 +63,13 @@ class trt_engine_core {
   void close();
 
   std::vector<S_net_info> mNetInfos;
-  // Per configured profile, its block of bindings in order: what a call sets and reads back.
-  std::vector<std::vector<trt_binding::TensorShape>> mBlocks;
+  // A configured profile's block of bindings in order: what a call sets and reads back, and the bytes
+  // per element of each binding's data type.
+  struct ProfileBlock {
+    std::vector<trt_binding::TensorShape> tensors;
+    std::vector<int> element_sizes;
+  };
+  std::vector<ProfileBlock> mBlocks;  // per configured profile
   bool mUseCudaGraph = false;
   // Empty once construction returns where engines stand alone (TensorRT 7, 8); otherwise the runtime
   // that deserialized mEngine, declared before it so that it is released after it.

@@ -1,5 +1,5 @@
 // The part of the TensorRT seam that reads the same on every generation: what it says about layouts and
-// sizes, and the sequence that resolves a call's shapes, once for both interfaces of the library.
+// sizes, once for both interfaces of the library.
 #include <limits>
 
 #include "trt_binding.h"
@@ -24,38 +24,6 @@ int64_t extentsBytes(const Extents& dims, int64_t element_size, int64_t limit) {
     }
   }
   return bytes;
-}
-
-namespace {
-
-bool known(const Extents& dims) {
-  if (dims.nbDims < 0 || dims.nbDims > 8) return false;
-  for (int k = 0; k < dims.nbDims; ++k) {
-    if (dims.d[k] < 0) return false;
-  }
-  return true;
-}
-
-}  // namespace
-
-ShapeResolution resolveShapes(nvinfer1::IExecutionContext& context, TensorShape* tensors, int count,
-                              ReadBack read_back) {
-  ShapeResolution found;
-  for (int t = 0; t < count; ++t) {
-    if (tensors[t].is_input && !setInputDimensions(context, tensors[t].binding, tensors[t].dims)) {
-      return {ShapeResolution::kInputRefused, t};
-    }
-  }
-  if (!allInputDimensionsSpecified(context)) return {ShapeResolution::kInputsIncomplete, -1};
-  for (int t = 0; t < count; ++t) {
-    TensorShape& tensor = tensors[t];
-    if (tensor.is_input && read_back == ReadBack::kOutputs) continue;
-    tensor.dims = resolvedDimensions(context, tensor.binding);
-    if (found.outcome == ShapeResolution::kResolved && !known(tensor.dims)) {
-      found = {ShapeResolution::kUnresolved, t};
-    }
-  }
-  return found;
 }
 
 }  // namespace trt_binding
