@@ -25,7 +25,18 @@
 
 namespace {
 
-using namespace inferlet_bench;
+using inferlet_bench::EnginePath;
+using inferlet_bench::FindSessionPath;
+using inferlet_bench::FloorRunner;
+using inferlet_bench::kSessionPathCount;
+using inferlet_bench::kSessionPaths;
+using inferlet_bench::kSmokeBatch;
+using inferlet_bench::LibraryRunner;
+using inferlet_bench::ReadFile;
+using inferlet_bench::SessionFloor;
+using inferlet_bench::SessionPath;
+using inferlet_bench::SessionRunner;
+using inferlet_bench::SmokeConfig;
 
 template <typename Runner>
 void Repeat(Runner& runner, long calls) {

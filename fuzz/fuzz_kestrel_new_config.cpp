@@ -15,7 +15,17 @@
 #include "fuzz_support.h"
 #include "kestrel_trt.h"
 
-using namespace inferlet_fuzz;
+using inferlet_fuzz::ByteReader;
+using inferlet_fuzz::CheckAllReleased;
+using inferlet_fuzz::CheckNoViolations;
+using inferlet_fuzz::Finding;
+using inferlet_fuzz::ItemSizeList;
+using inferlet_fuzz::kSamples;
+using inferlet_fuzz::ModelConfig;
+using inferlet_fuzz::Sample;
+using inferlet_fuzz::ShapeList;
+using inferlet_fuzz::SilenceStdout;
+using inferlet_fuzz::TensorBytes;
 
 namespace {
 
@@ -93,13 +103,13 @@ int CallEveryProfile(trt_engine_core* handle, const ModelConfig& config) {
 
 extern "C" int LLVMFuzzerInitialize(int*, char***) {
   SilenceStdout();
-  for (int i = 0; i < kSampleCount; ++i) Sample(i);
+  for (int i = 0; i < kSamples; ++i) Sample(i);
   return 0;
 }
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   ByteReader in(data, size);
-  const int sample = in.Byte() % kSampleCount;
+  const int sample = in.Byte() % kSamples;
   const bool use_cuda_graph = (in.Byte() & 1) != 0;
   const int device_id = in.Int();
   ModelConfig config;

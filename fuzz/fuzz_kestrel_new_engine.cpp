@@ -14,7 +14,13 @@
 #include "kestrel_trt.h"
 #include "trt_binding.h"
 
-using namespace inferlet_fuzz;
+using inferlet_fuzz::CheckAllReleased;
+using inferlet_fuzz::CheckNoViolations;
+using inferlet_fuzz::Finding;
+using inferlet_fuzz::ModelConfig;
+using inferlet_fuzz::Sample;
+using inferlet_fuzz::SilenceStdout;
+using inferlet_fuzz::TensorBytes;
 
 namespace {
 

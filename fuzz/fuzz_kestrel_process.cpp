@@ -14,11 +14,19 @@
 #include "handles.h"
 #include "kestrel_trt.h"
 
-using namespace inferlet_fuzz;
+using inferlet_fuzz::ByteReader;
+using inferlet_fuzz::CheckNoViolations;
+using inferlet_fuzz::Finding;
+using inferlet_fuzz::kSampleNames;
+using inferlet_fuzz::kSamples;
+using inferlet_fuzz::ModelConfig;
+using inferlet_fuzz::Sample;
+using inferlet_fuzz::SilenceStdout;
+using inferlet_fuzz::TensorBytes;
 
 namespace {
 
-constexpr int kHandles = 2 * kSampleCount;
+constexpr int kHandles = 2 * kSamples;
 constexpr int kMaxCallsPerInput = 32;
 
 struct ProfileBuffers {
@@ -103,7 +111,7 @@ void CallOnce(const LiveHandle& live, int profile, int input_num, int batch) {
 
 extern "C" int LLVMFuzzerInitialize(int*, char***) {
   SilenceStdout();
-  for (int h = 0; h < kHandles; ++h) Handles().push_back(MakeHandle(h % kSampleCount, h >= kSampleCount));
+  for (int h = 0; h < kHandles; ++h) Handles().push_back(MakeHandle(h % kSamples, h >= kSamples));
   return 0;
 }
 

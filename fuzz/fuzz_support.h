@@ -6,6 +6,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <iterator>
 #include <string>
 #include <vector>
 
@@ -14,11 +15,13 @@
 namespace inferlet_fuzz {
 
 using inferlet_test::ItemSizeList;
-using inferlet_test::kSampleCount;
 using inferlet_test::kSampleNames;
 using inferlet_test::ModelConfig;
 using inferlet_test::SampleModel;
 using inferlet_test::ShapeList;
+
+// The sample engines a fuzz input picks from, by index: those of kSampleNames.
+constexpr int kSamples = static_cast<int>(std::size(kSampleNames));
 
 // Reads fuzz bytes front to back; past the end every read gives 0.
 class ByteReader {

@@ -1,12 +1,7 @@
 // Hosts parse this file's output byte for byte, so its odd texts are deliberate and stay as they are:
 // "destory", "ouput_buf", "exeuction", the literal "<< mEnableVariableLen", "setDevice 0ok" logged at
 // error level, and the CUDA graph that is captured and instantiated but never launched (calls always
-// enqueue). Tests that pin them: "destory" and "setDevice 0ok" in most construction and teardown cases
-// (tests/core/construction_test.cpp, teardown_test.cpp, config_validation_test.cpp,
-// tests/reliability/threads_test.cpp, exit_teardown_test.cpp); "ouput_buf" in construction_test.cpp;
-// "exeuction" in tests/inference/call_rejection_test.cpp; "<< mEnableVariableLen" through
-// tests/support/test_support.cpp's SmokeConstructionLines; the unlaunched graph in
-// tests/inference/graph_capture_test.cpp.
+// enqueue). The library's tests pin every one of them.
 #include "engine_infer.h"
 
 #include <NvInferPlugin.h>
@@ -136,10 +131,12 @@ bool trt_engine_core::load_engine(const std::string& engine_data) {
   const int nb_bindings = trt_binding::bindingCount(*mEngine);
   const int nb_profiles = mEngine->getNbOptimizationProfiles();
   logInfo() << "getNbBindings " << nb_bindings << ",getNbOptimizationProfiles " << nb_profiles
-            << ",numBindingPerProfile " << (nb_profiles > 0 ? nb_bindings / nb_profiles : 0) << "\n";
+            << ",numBindingPerProfile " << (nb_profiles > 0 ? trt_binding::bindingsPerProfile(*mEngine) : 0)
+            << "\n";
   mEnableVariableLen = false;
   logInfo() << "Variable length is enabled: << mEnableVariableLen\n";
   if (!config_matches_engine() || !configured_bindings_are_dense()) return false;
+  look_up_blocks();
 
   mContext.reset(mEngine->createExecutionContext());
   if (!mContext) {
@@ -229,13 +226,12 @@ void trt_engine_core::print_engine_description() const {
 // the engine's binding blocks exactly: at most as many profiles, each with the block's inputs first and
 // its outputs after them.
 bool trt_engine_core::config_matches_engine() const {
-  const int nb_bindings = trt_binding::bindingCount(*mEngine);
   const int nb_profiles = mEngine->getNbOptimizationProfiles();
   if (nb_profiles < 1 || mNetInfos.size() > static_cast<size_t>(nb_profiles)) {
     logError() << "config has " << mNetInfos.size() << " profiles but the engine has " << nb_profiles << "\n";
     return false;
   }
-  const int per_profile = nb_bindings / nb_profiles;
+  const int per_profile = trt_binding::bindingsPerProfile(*mEngine);
   for (size_t p = 0; p < mNetInfos.size(); ++p) {
     const int n_in = static_cast<int>(mNetInfos[p].input_shapes.size());
     const int n_out = static_cast<int>(mNetInfos[p].output_shapes.size());
@@ -244,12 +240,11 @@ bool trt_engine_core::config_matches_engine() const {
                  << " outputs but the engine has " << per_profile << " bindings per profile\n";
       return false;
     }
-    const int first = static_cast<int>(p) * per_profile;
     for (int k = 0; k < per_profile; ++k) {
       const bool configured_input = k < n_in;
-      if (trt_binding::bindingIsInput(*mEngine, trt_binding::binding(*mEngine, first + k)) !=
-          configured_input) {
-        logError() << "profile " << p << " binding " << first + k << " is an engine "
+      const int b = trt_binding::bindingIndex(*mEngine, static_cast<int>(p), k);
+      if (trt_binding::bindingIsInput(*mEngine, trt_binding::binding(*mEngine, b)) != configured_input) {
+        logError() << "profile " << p << " binding " << b << " is an engine "
                    << (configured_input ? "output" : "input") << " but configured as an "
                    << (configured_input ? "input" : "output") << "\n";
         return false;
@@ -263,8 +258,7 @@ bool trt_engine_core::config_matches_engine() const {
 // built in a vectorized or channel-last format would be read and written past its buffer and in
 // another element order, and one in host memory would be handed a device pointer.
 bool trt_engine_core::configured_bindings_are_dense() const {
-  const int per_profile = trt_binding::bindingCount(*mEngine) / mEngine->getNbOptimizationProfiles();
-  const int configured = static_cast<int>(mNetInfos.size()) * per_profile;
+  const int configured = static_cast<int>(mNetInfos.size()) * trt_binding::bindingsPerProfile(*mEngine);
   for (int b = 0; b < configured; ++b) {
     const trt_binding::Binding binding = trt_binding::binding(*mEngine, b);
     const std::string refusal = trt_binding::layoutRefusal(trt_binding::bindingLayout(*mEngine, binding));
@@ -274,6 +268,25 @@ bool trt_engine_core::configured_bindings_are_dense() const {
     return false;
   }
   return true;
+}
+
+// Each configured profile's block as a call resolves it: its bindings and their element sizes are looked
+// up once here, so that a call asks TensorRT only about shapes and addresses. The configuration has the
+// block's inputs first.
+void trt_engine_core::look_up_blocks() {
+  mBlocks.resize(mNetInfos.size());
+  for (size_t p = 0; p < mNetInfos.size(); ++p) {
+    const size_t n_in = mNetInfos[p].input_shapes.size();
+    ProfileBlock& block = mBlocks[p];
+    block.tensors.resize(n_in + mNetInfos[p].output_shapes.size());
+    for (size_t k = 0; k < block.tensors.size(); ++k) {
+      trt_binding::TensorShape& tensor = block.tensors[k];
+      tensor.binding = trt_binding::binding(
+          *mEngine, trt_binding::bindingIndex(*mEngine, static_cast<int>(p), static_cast<int>(k)));
+      tensor.is_input = k < n_in;
+      block.element_sizes.push_back(elementSize(trt_binding::bindingDataType(*mEngine, tensor.binding)));
+    }
+  }
 }
 
 bool trt_engine_core::allocate_device_buffers() {
@@ -328,24 +341,22 @@ bool trt_engine_core::check_call(int profile, int input_num, int batch_size) con
   return true;
 }
 
-// The engine reads and writes whole bindings at the dimensions the context resolved; each must fit the
-// buffer that was sized from the configuration.
+// The engine reads and writes whole bindings at the dimensions the context resolved (read back into the
+// profile's block); each must fit the buffer that was sized from the configuration.
 bool trt_engine_core::check_bindings_fit_buffers(int profile) const {
   const S_net_info& rec = mNetInfos[profile];
-  const int per_profile = trt_binding::bindingCount(*mEngine) / mEngine->getNbOptimizationProfiles();
-  const int first = profile * per_profile;
+  const ProfileBlock& block = mBlocks[profile];
   const int n_in = static_cast<int>(rec.input_sizes.size());
-  const int n_all = n_in + static_cast<int>(rec.output_sizes.size());
+  const int n_all = static_cast<int>(block.tensors.size());
   for (int k = 0; k < n_all; ++k) {
-    const int b = first + k;
-    const trt_binding::Binding binding = trt_binding::binding(*mEngine, b);
-    const trt_binding::Extents dims = trt_binding::resolvedDimensions(*mContext, binding);
+    const int b = block.tensors[k].binding.index;
+    const trt_binding::Extents& dims = block.tensors[k].dims;
     if (dims.nbDims < 0 || dims.nbDims > 8) {  // TensorRT's invalid Dims: nothing known fits
       logError() << "binding " << b << " has no valid dimensions (nbDims " << dims.nbDims << ")\n";
       return false;
     }
-    const int64_t bytes = trt_binding::extentsBytes(
-        dims, elementSize(trt_binding::bindingDataType(*mEngine, binding)), std::numeric_limits<int>::max());
+    const int64_t bytes =
+        trt_binding::extentsBytes(dims, block.element_sizes[k], std::numeric_limits<int>::max());
     const int capacity = k < n_in ? rec.input_sizes[k] : rec.output_sizes[k - n_in];
     if (bytes > capacity) {
       logError() << "binding " << b << " needs " << static_cast<long long>(bytes)
@@ -361,29 +372,31 @@ int trt_engine_core::prepare(int profile, int batch_size) {
     logError() << "profile " << profile << " is not accepted by the engine\n";
     return -1;
   }
-  const int per_profile = trt_binding::bindingCount(*mEngine) / mEngine->getNbOptimizationProfiles();
-  const int first = profile * per_profile;
   const S_net_info& rec = mNetInfos[profile];
+  std::vector<trt_binding::TensorShape>& block = mBlocks[profile].tensors;
   const int n_in = static_cast<int>(rec.input_bufs.size());
-  for (int i = 0; i < n_in; ++i) mBindings[first + i] = rec.input_bufs[i];
-  for (size_t j = 0; j < rec.output_bufs.size(); ++j) mBindings[first + n_in + j] = rec.output_bufs[j];
-
-  for (int i = 0; i < n_in; ++i) {
-    const trt_binding::Binding input = trt_binding::binding(*mEngine, first + i);
-    if (!trt_binding::setInputDimensions(*mContext, input, callDimensions(rec.input_shapes[i], batch_size))) {
-      logDimensionsRefused(profile, i, rec.input_shapes[i], batch_size);
-      return -1;
-    }
+  const int n_all = static_cast<int>(block.size());
+  for (int k = 0; k < n_all; ++k) {
+    mBindings[block[k].binding.index] = k < n_in ? rec.input_bufs[k] : rec.output_bufs[k - n_in];
   }
-  if (!trt_binding::allInputDimensionsSpecified(*mContext)) {
+
+  for (int i = 0; i < n_in; ++i) block[i].dims = callDimensions(rec.input_shapes[i], batch_size);
+  // Every binding is read back, in order, for the fit check.
+  const trt_binding::ShapeResolution resolution =
+      trt_binding::resolveShapes(*mContext, block.data(), n_all, trt_binding::ReadBack::kEveryTensor);
+  if (resolution.outcome == trt_binding::ShapeResolution::kInputRefused) {
+    logDimensionsRefused(profile, resolution.tensor, rec.input_shapes[resolution.tensor], batch_size);
+    return -1;
+  }
+  if (resolution.outcome == trt_binding::ShapeResolution::kInputsIncomplete) {
     logError() << "Not all input dimensions are specified for the exeuction context\n";
     return -1;
   }
-  if (!check_bindings_fit_buffers(profile)) return -1;
+  if (!check_bindings_fit_buffers(profile)) return -1;  // what a binding without dimensions fits, too
   // Every address of the profile, on every call (see bindAddress).
-  const int n_all = n_in + static_cast<int>(rec.output_bufs.size());
-  for (int b = first; b < first + n_all; ++b) {
-    if (!trt_binding::bindAddress(*mContext, trt_binding::binding(*mEngine, b), mBindings[b])) {
+  for (const trt_binding::TensorShape& tensor : block) {
+    const int b = tensor.binding.index;
+    if (!trt_binding::bindAddress(*mContext, tensor.binding, mBindings[b])) {
       logError() << "binding " << b << " address is not accepted by the engine\n";
       return -1;
     }

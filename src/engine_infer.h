@@ -10,6 +10,7 @@
 #include <string>
 #include <vector>
 
+#include "trt_binding.h"  // TensorShape
 #include "trt_support.h"  // TrtDestroyer, TrtUniquePtr
 
 // The binding layout of one optimization profile. Device pointers are plain copies: only the engine
@@ -53,6 +54,7 @@ class trt_engine_core {
   void print_engine_description() const;
   bool config_matches_engine() const;
   bool configured_bindings_are_dense() const;
+  void look_up_blocks();
   bool allocate_device_buffers();
   bool check_call(int profile, int input_num, int batch_size) const;
   bool check_bindings_fit_buffers(int profile) const;
@@ -61,6 +63,13 @@ class trt_engine_core {
   void close();
 
   std::vector<S_net_info> mNetInfos;
+  // A configured profile's block of bindings in order: what a call sets and reads back, and the bytes
+  // per element of each binding's data type.
+  struct ProfileBlock {
+    std::vector<trt_binding::TensorShape> tensors;
+    std::vector<int> element_sizes;
+  };
+  std::vector<ProfileBlock> mBlocks;  // per configured profile
   bool mUseCudaGraph = false;
   // Empty once construction returns where engines stand alone (TensorRT 7, 8); otherwise the runtime
   // that deserialized mEngine, declared before it so that it is released after it.

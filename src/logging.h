@@ -17,14 +17,14 @@
 
 class Logger : public nvinfer1::ILogger {
  public:
-  explicit Logger(Severity threshold = Severity::kINFO) : mOut(&std::cout), mThreshold(threshold) {}
+  explicit Logger(Severity threshold = Severity::kINFO) : mThreshold(threshold) {}
   ~Logger() override = default;
 
   // Starts a message: the severity's prefix, then text. The values that follow with << complete it,
   // and the last of them ends it with "\n". A message below the threshold is dropped whole.
   Logger& report(Severity severity, const char* text) {
     Line& line = threadLine();
-    line.write(*mOut);  // a message left without its "\n" still reaches the output
+    line.write(std::cout);  // a message left without its "\n" still reaches the output
     if (static_cast<int>(severity) > static_cast<int>(mThreshold)) {
       line.dropping = this;  // stays dropped even when another logger writes in between
       return *this;
@@ -49,13 +49,13 @@ class Logger : public nvinfer1::ILogger {
     if (line.dropping == this) return *this;
     if constexpr (std::is_convertible_v<const T&, const char*>) {
       const char* text = value;
-      line.append(*mOut, text ? text : "");
+      line.append(std::cout, text ? text : "");
     } else if constexpr (std::is_convertible_v<const T&, std::string_view>) {
-      line.append(*mOut, value);
+      line.append(std::cout, value);
     } else {
       std::ostringstream text;
       text << value;
-      line.append(*mOut, text.str());
+      line.append(std::cout, text.str());
     }
     return *this;
   }
@@ -100,7 +100,6 @@ class Logger : public nvinfer1::ILogger {
     return line;
   }
 
-  std::ostream* mOut;
   Severity mThreshold;
 };
 

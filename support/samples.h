@@ -36,7 +36,6 @@ int MaxBatch(const ModelConfig& config, int profile);
 int ProfileCount(const ModelConfig& config);
 
 constexpr const char* kSampleNames[] = {"smoke", "two_profiles", "mixed_rank", "mlp"};
-constexpr int kSampleCount = 4;
 
 // A sample engine with the configuration that matches it.
 struct SampleModel {

@@ -53,13 +53,6 @@ std::vector<int> ToVector(const Extents& dims) {
   return out;
 }
 
-Extents ToExtents(const std::vector<int>& extents) {
-  Extents dims;
-  dims.nbDims = static_cast<int>(extents.size());
-  for (size_t i = 0; i < extents.size() && i < 8; ++i) dims.d[i] = extents[i];
-  return dims;
-}
-
 // Profile switches go on the default stream (see ProfilePoint), whose work must be done before the
 // context goes.
 struct ContextRelease {
@@ -82,39 +75,45 @@ bool AllKnown(const std::vector<int>& dims) {
 // inputs' batch. Only shapes are set and read on the context, nothing is enqueued: the default stream
 // takes whatever a profile switch queues, and the context's release waits for it.
 std::vector<std::vector<int>> ProfilePoint(const nvinfer1::ICudaEngine& engine,
-                                           nvinfer1::IExecutionContext* context, int profile, int per_profile,
+                                           nvinfer1::IExecutionContext* context, int profile,
                                            nvinfer1::OptProfileSelector point) {
-  const int first = profile * per_profile;
-  std::vector<std::vector<int>> dims_at(per_profile);
-  bool inputs_set = context != nullptr && trt_binding::selectProfile(*context, profile, cudaStream_t{});
+  const int count = trt_binding::bindingsPerProfile(engine);
+  std::vector<trt_binding::TensorShape> block(static_cast<size_t>(count));
   int batch = -1;
-  for (int k = 0; k < per_profile; ++k) {
-    const Binding b = trt_binding::binding(engine, first + k);
-    if (!trt_binding::bindingIsInput(engine, b)) continue;
-    dims_at[k] = ToVector(trt_binding::profileDimensions(engine, b, profile, point));
-    if (dims_at[k].empty()) dims_at[k] = ToVector(trt_binding::bindingDimensions(engine, b));
-    if (batch < 0 && !dims_at[k].empty()) batch = dims_at[k][0];
-    if (inputs_set) inputs_set = trt_binding::setInputDimensions(*context, b, ToExtents(dims_at[k]));
+  for (int k = 0; k < count; ++k) {
+    trt_binding::TensorShape& tensor = block[static_cast<size_t>(k)];
+    tensor.binding = trt_binding::binding(engine, trt_binding::bindingIndex(engine, profile, k));
+    tensor.is_input = trt_binding::bindingIsInput(engine, tensor.binding);
+    if (!tensor.is_input) continue;
+    tensor.dims = trt_binding::profileDimensions(engine, tensor.binding, profile, point);
+    if (tensor.dims.nbDims <= 0) tensor.dims = trt_binding::bindingDimensions(engine, tensor.binding);
+    if (batch < 0 && tensor.dims.nbDims > 0) batch = static_cast<int>(tensor.dims.d[0]);
   }
-  for (int k = 0; k < per_profile; ++k) {
-    const Binding b = trt_binding::binding(engine, first + k);
-    if (trt_binding::bindingIsInput(engine, b)) continue;
+  bool resolved = context != nullptr && trt_binding::selectProfile(*context, profile, cudaStream_t{});
+  if (resolved) {
+    const trt_binding::ShapeResolution outcome =
+        trt_binding::resolveShapes(*context, block.data(), count, trt_binding::ReadBack::kOutputs);
+    resolved = outcome.outcome == trt_binding::ShapeResolution::kResolved ||
+               outcome.outcome == trt_binding::ShapeResolution::kUnresolved;
+  }
+  std::vector<std::vector<int>> dims_at;
+  for (const trt_binding::TensorShape& tensor : block) {
     std::vector<int> dims;
-    if (inputs_set) dims = ToVector(trt_binding::resolvedDimensions(*context, b));
-    if (!AllKnown(dims)) dims = ToVector(trt_binding::bindingDimensions(engine, b));
-    if (!dims.empty() && dims[0] < 0) dims[0] = batch;
-    dims_at[k] = dims;
+    if (tensor.is_input || resolved) dims = ToVector(tensor.dims);
+    if (!tensor.is_input && !AllKnown(dims))
+      dims = ToVector(trt_binding::bindingDimensions(engine, tensor.binding));
+    if (!tensor.is_input && !dims.empty() && dims[0] < 0) dims[0] = batch;
+    dims_at.push_back(std::move(dims));
   }
   return dims_at;
 }
 
 nlohmann::json ProfileDims(const nvinfer1::ICudaEngine& engine, nvinfer1::IExecutionContext* context,
-                           int profile, int per_profile) {
+                           int profile) {
   using nvinfer1::OptProfileSelector;
-  return nlohmann::json{
-      {"min", ProfilePoint(engine, context, profile, per_profile, OptProfileSelector::kMIN)},
-      {"opt", ProfilePoint(engine, context, profile, per_profile, OptProfileSelector::kOPT)},
-      {"max", ProfilePoint(engine, context, profile, per_profile, OptProfileSelector::kMAX)}};
+  return nlohmann::json{{"min", ProfilePoint(engine, context, profile, OptProfileSelector::kMIN)},
+                        {"opt", ProfilePoint(engine, context, profile, OptProfileSelector::kOPT)},
+                        {"max", ProfilePoint(engine, context, profile, OptProfileSelector::kMAX)}};
 }
 
 // Device memory free on the current device, or -1 where the runtime cannot tell.
@@ -146,12 +145,10 @@ nlohmann::json Describe(nvinfer1::ICudaEngine& engine, int64_t engine_memory) {
   desc["bindings"] = std::move(list);
 
   const int profiles = engine.getNbOptimizationProfiles();
-  const int per_profile = profiles > 0 ? count / profiles : 0;
   TrtContext context(engine.createExecutionContext());
   Logger().TakeErrors();  // a context that cannot be made only costs the output inference
   nlohmann::json profile_list = nlohmann::json::array();
-  for (int p = 0; p < profiles; ++p)
-    profile_list.push_back(ProfileDims(engine, context.get(), p, per_profile));
+  for (int p = 0; p < profiles; ++p) profile_list.push_back(ProfileDims(engine, context.get(), p));
   desc["profiles"] = std::move(profile_list);
   desc["device_memory"] = {{"engine", engine_memory}, {"context", trt_binding::contextMemory(engine)}};
   return desc;

@@ -37,10 +37,15 @@ size_t tensorBytes(const trt_binding::Extents& dims, int item_size) {
 
 }  // namespace
 
-CallPlan::CallPlan(const Engine& engine)
-    : mEngine(engine), mTensors(static_cast<size_t>(engine.tensor_count())) {
+CallPlan::CallPlan(const Engine& engine, int profile)
+    : mEngine(engine),
+      mTensors(static_cast<size_t>(engine.tensor_count())),
+      mShapes(static_cast<size_t>(engine.tensor_count())) {
   for (int t = 0; t < engine.tensor_count(); ++t) {
-    (engine.tensor(t).is_input ? mInputs : mOutputs).push_back(static_cast<size_t>(t));
+    const bool is_input = engine.tensor(t).is_input;
+    (is_input ? mInputs : mOutputs).push_back(static_cast<size_t>(t));
+    mShapes[static_cast<size_t>(t)].binding = engine.binding(profile, t);
+    mShapes[static_cast<size_t>(t)].is_input = is_input;
   }
   mKey.resize(mInputs.size() * (1 + INFERLET_MAX_DIMS) + mTensors.size() * 2);
 }
@@ -119,7 +124,7 @@ Status CallPlan::match(const CallResources& resources, const inferlet_tensor* in
                                                               ", not 0 to " +
                                                               std::to_string(INFERLET_MAX_DIMS));
       }
-      tensor.dims = toExtents(entry.shape);
+      mShapes[static_cast<size_t>(found)].dims = toExtents(entry.shape);
     }
   }
   for (int t = 0; t < mEngine.tensor_count(); ++t) {
@@ -131,15 +136,16 @@ Status CallPlan::match(const CallResources& resources, const inferlet_tensor* in
   }
   for (size_t t : mInputs) {
     CallTensor& tensor = mTensors[t];
+    const trt_binding::Extents& dims = mShapes[t].dims;
     const TensorDescription& description = mEngine.tensor(static_cast<int>(t));
     const ProfileRange& range = description.ranges[static_cast<size_t>(resources.profile)];
-    if (!insideRange(tensor.dims, range)) {
+    if (!insideRange(dims, range)) {
       return Status::failure(INFERLET_SHAPE_OUT_OF_PROFILE,
-                             "input " + quoted(description.name) + " shape " + shapeText(tensor.dims) +
+                             "input " + quoted(description.name) + " shape " + shapeText(dims) +
                                  " is outside the range of profile " + std::to_string(resources.profile) +
                                  ": " + shapeText(range.min) + " to " + shapeText(range.max));
     }
-    tensor.bytes = tensorBytes(tensor.dims, description.item_size);
+    tensor.bytes = tensorBytes(dims, description.item_size);
   }
   return Status();
 }
@@ -152,7 +158,7 @@ Status CallPlan::check_sizes(const CallResources& resources, bool outputs) const
       return Status::failure(INFERLET_BUFFER_TOO_SMALL,
                              std::string(role(description.is_input)) + " " + quoted(description.name) +
                                  " has " + std::to_string(tensor.capacity) + " bytes, its shape " +
-                                 shapeText(tensor.dims) + " takes " + std::to_string(tensor.bytes));
+                                 shapeText(mShapes[t].dims) + " takes " + std::to_string(tensor.bytes));
     }
     // Inputs inside the profile always fit; an output whose size its network does not bound by the
     // largest input shapes may not.
@@ -161,7 +167,7 @@ Status CallPlan::check_sizes(const CallResources& resources, bool outputs) const
       return Status::failure(INFERLET_TENSORRT_ERROR,
                              std::string(role(description.is_input)) + " " + quoted(description.name) +
                                  " takes " + std::to_string(tensor.bytes) + " bytes at shape " +
-                                 shapeText(tensor.dims) + ", more than the " + std::to_string(staged) +
+                                 shapeText(mShapes[t].dims) + ", more than the " + std::to_string(staged) +
                                  " the session holds for it at the profile's largest input shapes");
     }
   }
@@ -171,7 +177,7 @@ Status CallPlan::check_sizes(const CallResources& resources, bool outputs) const
 void CallPlan::build_key(const CallResources& resources) {
   size_t w = 0;
   for (size_t t : mInputs) {
-    const trt_binding::Extents& dims = mTensors[t].dims;
+    const trt_binding::Extents& dims = mShapes[t].dims;
     mKey[w++] = static_cast<uint64_t>(dims.nbDims);
     for (int k = 0; k < INFERLET_MAX_DIMS; ++k)
       mKey[w++] = k < dims.nbDims ? static_cast<uint64_t>(dims.d[k]) : 0;
@@ -192,52 +198,45 @@ Status CallPlan::resolve(const CallResources& resources) {
 }
 
 Status CallPlan::resolve_dims(const CallResources& resources) {
-  nvinfer1::IExecutionContext& context = *resources.context;
-  for (size_t t : mInputs) {
-    const CallTensor& tensor = mTensors[t];
-    if (!trt_binding::setInputDimensions(context, mEngine.binding(resources.profile, static_cast<int>(t)),
-                                         tensor.dims)) {
+  const trt_binding::ShapeResolution resolution = trt_binding::resolveShapes(
+      *resources.context, mShapes.data(), static_cast<int>(mShapes.size()), trt_binding::ReadBack::kOutputs);
+  const int t = resolution.tensor;
+  switch (resolution.outcome) {
+    case trt_binding::ShapeResolution::kInputRefused:
       return Status::failure(INFERLET_TENSORRT_ERROR,
-                             "TensorRT refused shape " + shapeText(tensor.dims) + " of input " +
-                                 quoted(mEngine.tensor(static_cast<int>(t)).name) + " (see its message)");
-    }
+                             "TensorRT refused shape " + shapeText(mShapes[static_cast<size_t>(t)].dims) +
+                                 " of input " + quoted(mEngine.tensor(t).name) + " (see its message)");
+    case trt_binding::ShapeResolution::kInputsIncomplete:
+      return Status::failure(INFERLET_TENSORRT_ERROR,
+                             "TensorRT does not take every input's shape as specified (see its message)");
+    case trt_binding::ShapeResolution::kUnresolved:
+      return Status::failure(INFERLET_TENSORRT_ERROR,
+                             "TensorRT resolved no shape for output " + quoted(mEngine.tensor(t).name));
+    case trt_binding::ShapeResolution::kResolved:
+      break;
   }
-  if (!trt_binding::allInputDimensionsSpecified(context)) {
-    return Status::failure(INFERLET_TENSORRT_ERROR,
-                           "TensorRT does not take every input's shape as specified (see its message)");
-  }
-  for (size_t t : mOutputs) {
-    CallTensor& tensor = mTensors[t];
-    tensor.dims =
-        trt_binding::resolvedDimensions(context, mEngine.binding(resources.profile, static_cast<int>(t)));
-    bool known = tensor.dims.nbDims >= 0 && tensor.dims.nbDims <= INFERLET_MAX_DIMS;
-    for (int k = 0; known && k < tensor.dims.nbDims; ++k) known = tensor.dims.d[k] >= 0;
-    if (!known) {
-      return Status::failure(INFERLET_TENSORRT_ERROR, "TensorRT resolved no shape for output " +
-                                                          quoted(mEngine.tensor(static_cast<int>(t)).name));
-    }
-    tensor.bytes = tensorBytes(tensor.dims, mEngine.tensor(static_cast<int>(t)).item_size);
+  for (size_t o : mOutputs) {
+    mTensors[o].bytes = tensorBytes(mShapes[o].dims, mEngine.tensor(static_cast<int>(o)).item_size);
   }
   return Status();
 }
 
 Status CallPlan::take_output_dims(const CallResources& resources, const trt_binding::Extents* dims) {
   for (size_t j = 0; j < mOutputs.size(); ++j) {
-    CallTensor& tensor = mTensors[mOutputs[j]];
-    tensor.dims = dims[j];
-    tensor.bytes = tensorBytes(tensor.dims, mEngine.tensor(static_cast<int>(mOutputs[j])).item_size);
+    const size_t t = mOutputs[j];
+    mShapes[t].dims = dims[j];
+    mTensors[t].bytes = tensorBytes(dims[j], mEngine.tensor(static_cast<int>(t)).item_size);
   }
   return check_sizes(resources, /*outputs=*/true);
 }
 
 Status CallPlan::bind_addresses(CallResources& resources) {
-  const int first = resources.profile * mEngine.tensor_count();
   for (size_t t = 0; t < mTensors.size(); ++t) {
     const CallTensor& tensor = mTensors[t];
+    const trt_binding::Binding& binding = mShapes[t].binding;
     void* address = tensor.memory == INFERLET_MEMORY_DEVICE ? tensor.data : resources.buffers[t].device.get();
-    resources.bindings[static_cast<size_t>(first) + t] = address;
-    if (!trt_binding::bindAddress(*resources.context, mEngine.binding(resources.profile, static_cast<int>(t)),
-                                  address)) {
+    resources.bindings[static_cast<size_t>(binding.index)] = address;
+    if (!trt_binding::bindAddress(*resources.context, binding, address)) {
       return Status::failure(INFERLET_TENSORRT_ERROR,
                              "TensorRT refused the address of " +
                                  std::string(role(mEngine.tensor(static_cast<int>(t)).is_input)) + " " +
@@ -300,7 +299,7 @@ Status CallPlan::queue_downloads(const CallResources& resources) const {
 void CallPlan::publish_output_shapes(inferlet_tensor* outputs, size_t output_count) const {
   for (size_t t : mOutputs) {
     const CallTensor& tensor = mTensors[t];
-    if (tensor.entry < output_count) outputs[tensor.entry].shape = toShape(tensor.dims);
+    if (tensor.entry < output_count) outputs[tensor.entry].shape = toShape(mShapes[t].dims);
   }
 }
 

@@ -42,7 +42,8 @@ struct CallResources {
 
 class CallPlan {
  public:
-  explicit CallPlan(const Engine& engine);
+  // The calls of a session on profile of engine.
+  CallPlan(const Engine& engine, int profile);
 
   // Matches the host's tensors to the engine's and checks them: every input and output exactly once by
   // name, a known memory kind, data, each input's shape inside the profile and its buffer large enough.
@@ -67,7 +68,7 @@ class CallPlan {
   // The outputs' shapes alone, their buffers not checked.
   Status resolve_dims(const CallResources& resources);
   Status take_output_dims(const CallResources& resources, const trt_binding::Extents* dims);
-  const trt_binding::Extents& output_dims(size_t output) const { return mTensors[mOutputs[output]].dims; }
+  const trt_binding::Extents& output_dims(size_t output) const { return mShapes[mOutputs[output]].dims; }
   size_t output_count() const { return mOutputs.size(); }
 
   // The addresses TensorRT works on: the host's device memory in place, the session's buffers else.
@@ -93,8 +94,7 @@ class CallPlan {
     inferlet_memory memory = INFERLET_MEMORY_HOST;
     void* data = nullptr;
     size_t capacity = 0;  // bytes the host's buffer holds
-    trt_binding::Extents dims;
-    size_t bytes = 0;  // at dims
+    size_t bytes = 0;     // at its dimensions (mShapes)
   };
 
   Status match(const CallResources& resources, const inferlet_tensor* inputs, size_t input_count,
@@ -103,7 +103,10 @@ class CallPlan {
 
   const Engine& mEngine;
   std::vector<CallTensor> mTensors;  // per engine tensor
-  std::vector<size_t> mInputs;       // engine indices of the inputs, in the engine's order
+  // Per engine tensor, its binding in the session's profile and its dimensions: an input's as the host
+  // gave them, an output's as TensorRT resolved them (or a graph recorded them).
+  std::vector<trt_binding::TensorShape> mShapes;
+  std::vector<size_t> mInputs;  // engine indices of the inputs, in the engine's order
   std::vector<size_t> mOutputs;
   std::vector<uint64_t> mKey;
 };

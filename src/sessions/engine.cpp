@@ -100,11 +100,18 @@ void Engine::describe() {
   const char* name = engine.getName();
   mName = name ? name : "";
   mProfileCount = engine.getNbOptimizationProfiles();
-  const int count = trt_binding::tensorCount(engine);
+  const int count = trt_binding::bindingsPerProfile(engine);
   const int64_t context_bytes = trt_binding::contextMemory(engine);
   mContextBytes = context_bytes > 0 ? static_cast<size_t>(context_bytes) : 0;
 
-  for (int b = 0; b < count * mProfileCount; ++b) mBindings.push_back(trt_binding::binding(engine, b));
+  mBindingCount = trt_binding::bindingCount(engine);
+  mBlocks.resize(static_cast<size_t>(mProfileCount));
+  for (int p = 0; p < mProfileCount; ++p) {
+    for (int t = 0; t < count; ++t) {
+      mBlocks[static_cast<size_t>(p)].push_back(
+          trt_binding::binding(engine, trt_binding::bindingIndex(engine, p, t)));
+    }
+  }
   mTensors.resize(static_cast<size_t>(count));
   for (int i = 0; i < count; ++i) {
     TensorDescription& tensor = mTensors[static_cast<size_t>(i)];

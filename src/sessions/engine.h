@@ -66,10 +66,10 @@ class Engine {
   // Some input extent is -1: TensorRT then wants one context per profile at a time.
   bool dynamic_shapes() const { return mDynamicShapes; }
 
-  int binding_count() const { return tensor_count() * mProfileCount; }
+  int binding_count() const { return mBindingCount; }
   // Tensor index of profile's block, in TensorRT 8's binding numbering.
   const trt_binding::Binding& binding(int profile, int index) const {
-    return mBindings[static_cast<size_t>(profile * tensor_count() + index)];
+    return mBlocks[static_cast<size_t>(profile)][static_cast<size_t>(index)];
   }
 
   size_t engine_bytes() const { return mEngineBytes; }
@@ -95,7 +95,8 @@ class Engine {
 
   std::string mName;
   std::vector<TensorDescription> mTensors;
-  std::vector<trt_binding::Binding> mBindings;  // every profile's block
+  std::vector<std::vector<trt_binding::Binding>> mBlocks;  // per profile, its block of bindings
+  int mBindingCount = 0;                                   // every profile's
   int mProfileCount = 0;
   bool mDynamicShapes = false;
   size_t mEngineBytes = 0;

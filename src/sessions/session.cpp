@@ -47,7 +47,7 @@ Session::Session(Made, std::shared_ptr<Engine> engine, const inferlet_session_co
       mUseGraphs(options.cuda_graphs != 0),
       mGraphCacheSize(static_cast<size_t>(options.graph_cache_size)),
       mPhaseTiming(options.phase_timing != 0),
-      mPlan(*mEngine) {}
+      mPlan(*mEngine, options.profile) {}
 
 Status Session::create(std::shared_ptr<Engine> engine, const inferlet_session_config& chosen,
                        std::unique_ptr<Session>* session) {
@@ -129,28 +129,34 @@ Status Session::init(void* host_stream) {
 Status Session::allocate_buffers() {
   const Engine& engine = *mEngine;
   const int device = engine.device();
-  mResources.buffers.resize(static_cast<size_t>(engine.tensor_count()));
-  for (int t = 0; t < engine.tensor_count(); ++t) {
-    const TensorDescription& tensor = engine.tensor(t);
-    if (!tensor.is_input) continue;
-    const trt_binding::Extents& largest = tensor.ranges[static_cast<size_t>(mProfile)].max;
-    if (!trt_binding::setInputDimensions(*mContext, engine.binding(mProfile, t), largest)) {
-      return Status::failure(INFERLET_TENSORRT_ERROR, "TensorRT refused the largest shape " +
-                                                          shapeText(largest) + " of input '" + tensor.name +
-                                                          "' on profile " + std::to_string(mProfile) +
-                                                          " (see its message)");
-    }
+  const auto profile = static_cast<size_t>(mProfile);
+  const auto count = static_cast<size_t>(engine.tensor_count());
+  mResources.buffers.resize(count);
+  std::vector<trt_binding::TensorShape> largest(count);
+  for (size_t t = 0; t < count; ++t) {
+    const TensorDescription& tensor = engine.tensor(static_cast<int>(t));
+    largest[t].binding = engine.binding(mProfile, static_cast<int>(t));
+    largest[t].is_input = tensor.is_input;
+    if (tensor.is_input) largest[t].dims = tensor.ranges[profile].max;
   }
-  if (!trt_binding::allInputDimensionsSpecified(*mContext)) {
+  const trt_binding::ShapeResolution resolution = trt_binding::resolveShapes(
+      *mContext, largest.data(), static_cast<int>(count), trt_binding::ReadBack::kOutputs);
+  if (resolution.outcome == trt_binding::ShapeResolution::kInputRefused) {
+    const auto t = static_cast<size_t>(resolution.tensor);
+    return Status::failure(INFERLET_TENSORRT_ERROR,
+                           "TensorRT refused the largest shape " + shapeText(largest[t].dims) +
+                               " of input '" + engine.tensor(resolution.tensor).name + "' on profile " +
+                               std::to_string(mProfile) + " (see its message)");
+  }
+  if (resolution.outcome == trt_binding::ShapeResolution::kInputsIncomplete) {
     return Status::failure(INFERLET_TENSORRT_ERROR,
                            "TensorRT does not take every input's shape as specified (see its message)");
   }
+  // A tensor without a known size (kUnresolved) is refused below, in the engine's order.
   std::shared_lock<std::shared_mutex> census(deviceMemoryCensus());
-  for (int t = 0; t < engine.tensor_count(); ++t) {
-    const TensorDescription& tensor = engine.tensor(t);
-    const trt_binding::Extents dims =
-        tensor.is_input ? tensor.ranges[static_cast<size_t>(mProfile)].max
-                        : trt_binding::resolvedDimensions(*mContext, engine.binding(mProfile, t));
+  for (size_t t = 0; t < count; ++t) {
+    const TensorDescription& tensor = engine.tensor(static_cast<int>(t));
+    const trt_binding::Extents& dims = largest[t].dims;
     const int64_t bytes =
         trt_binding::extentsBytes(dims, tensor.item_size, std::numeric_limits<int64_t>::max());
     if (dims.nbDims < 0 || dims.nbDims > INFERLET_MAX_DIMS || bytes == std::numeric_limits<int64_t>::max()) {
@@ -159,7 +165,7 @@ Status Session::allocate_buffers() {
                                  "' has no size TensorRT can tell at the largest input shapes of profile " +
                                  std::to_string(mProfile) + " (shape " + shapeText(dims) + ")");
     }
-    TensorBuffers& buffers = mResources.buffers[static_cast<size_t>(t)];
+    TensorBuffers& buffers = mResources.buffers[t];
     buffers.capacity = static_cast<size_t>(bytes);
     if (buffers.capacity == 0) continue;
     cudaError_t code = cudaMalloc(buffers.device.receive(), buffers.capacity);

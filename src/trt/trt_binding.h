@@ -62,7 +62,11 @@ int bindingCount(const nvinfer1::ICudaEngine& engine);
 int64_t contextMemory(const nvinfer1::ICudaEngine& engine);
 
 // The engine's input and output tensors, counted once: the bindings of one profile's block.
-int tensorCount(const nvinfer1::ICudaEngine& engine);
+int bindingsPerProfile(const nvinfer1::ICudaEngine& engine);
+
+// The number of the binding of tensor (0 to bindingsPerProfile - 1, in the engine's order) in
+// profile's block.
+int bindingIndex(const nvinfer1::ICudaEngine& engine, int profile, int tensor);
 
 // Binding number index, for the operations below: 10 and 11 find its tensor's name here.
 Binding binding(const nvinfer1::ICudaEngine& engine, int index);
@@ -105,6 +109,29 @@ bool allInputDimensionsSpecified(nvinfer1::IExecutionContext& context);
 // read or write.
 Extents resolvedDimensions(const nvinfer1::IExecutionContext& context, const Binding& binding);
 
+// One tensor of the selected profile's block in resolveShapes: an input's dimensions to set, an
+// output's (or, when asked, an input's) dimensions as the context resolved them.
+struct TensorShape {
+  Binding binding;
+  bool is_input = false;
+  Extents dims;
+};
+
+// What resolveShapes found first, tensor being the index in the caller's array.
+struct ShapeResolution {
+  enum Outcome {
+    kResolved,          // every input taken, every tensor read back with known dimensions
+    kInputRefused,      // TensorRT refused input tensor's dimensions; the later inputs are not set
+    kInputsIncomplete,  // every input taken, but TensorRT does not call the inputs specified
+    kUnresolved,        // tensor read back without known dimensions (invalid, or an extent -1)
+  };
+  Outcome outcome = kResolved;
+  int tensor = -1;
+};
+
+// Which tensors resolveShapes reads back once the inputs are set.
+enum class ReadBack { kOutputs, kEveryTensor };
+
 // Hands TensorRT a binding's device address where it takes them one tensor at a time (10, 11: again
 // after every profile switch, which may drop them); where the enqueue takes the whole binding array
 // (7, 8) there is nothing to do. False when TensorRT refused it.
@@ -112,6 +139,41 @@ bool bindAddress(nvinfer1::IExecutionContext& context, const Binding& binding, v
 
 // Enqueues the selected profile on stream; bindings is the whole binding array. True when enqueued.
 bool enqueue(nvinfer1::IExecutionContext& context, void** bindings, cudaStream_t stream);
+
+// Dimensions TensorRT knows: a valid rank and no extent left to a profile (-1).
+inline bool extentsKnown(const Extents& dims) {
+  if (dims.nbDims < 0 || dims.nbDims > 8) return false;
+  for (int k = 0; k < dims.nbDims; ++k) {
+    if (dims.d[k] < 0) return false;
+  }
+  return true;
+}
+
+// The sequence before every enqueue and every output-shape question: sets each input's dimensions in
+// array order, stopping at the first TensorRT refuses, checks that TensorRT takes the inputs as
+// specified, then reads back the dimensions of every tensor read_back names, in array order, whatever
+// they are. Makes only those TensorRT calls and allocates nothing; the caller words the outcome. Made
+// of the operations above, the same on every generation; inline, so that a call's path pays no more
+// for it than for writing it out.
+inline ShapeResolution resolveShapes(nvinfer1::IExecutionContext& context, TensorShape* tensors, int count,
+                                     ReadBack read_back) {
+  for (int t = 0; t < count; ++t) {
+    if (tensors[t].is_input && !setInputDimensions(context, tensors[t].binding, tensors[t].dims)) {
+      return {ShapeResolution::kInputRefused, t};
+    }
+  }
+  if (!allInputDimensionsSpecified(context)) return {ShapeResolution::kInputsIncomplete, -1};
+  ShapeResolution found;
+  for (int t = 0; t < count; ++t) {
+    TensorShape& tensor = tensors[t];
+    if (tensor.is_input && read_back == ReadBack::kOutputs) continue;
+    tensor.dims = resolvedDimensions(context, tensor.binding);
+    if (found.outcome == ShapeResolution::kResolved && !extentsKnown(tensor.dims)) {
+      found = {ShapeResolution::kUnresolved, t};
+    }
+  }
+  return found;
+}
 
 }  // namespace trt_binding
 

@@ -44,9 +44,13 @@ int64_t contextMemory(const nvinfer1::ICudaEngine& engine) {
   return static_cast<int64_t>(engine.getDeviceMemorySize());
 }
 
-int tensorCount(const nvinfer1::ICudaEngine& engine) {
+int bindingsPerProfile(const nvinfer1::ICudaEngine& engine) {
   const int profiles = engine.getNbOptimizationProfiles();
   return profiles > 0 ? engine.getNbBindings() / profiles : 0;
+}
+
+int bindingIndex(const nvinfer1::ICudaEngine& engine, int profile, int tensor) {
+  return profile * bindingsPerProfile(engine) + tensor;
 }
 
 // The number is all these calls need.

@@ -37,7 +37,11 @@ int bindingCount(const nvinfer1::ICudaEngine& engine) {
 
 int64_t contextMemory(const nvinfer1::ICudaEngine& engine) { return engine.getDeviceMemorySizeV2(); }
 
-int tensorCount(const nvinfer1::ICudaEngine& engine) { return engine.getNbIOTensors(); }
+int bindingsPerProfile(const nvinfer1::ICudaEngine& engine) { return engine.getNbIOTensors(); }
+
+int bindingIndex(const nvinfer1::ICudaEngine& engine, int profile, int tensor) {
+  return profile * engine.getNbIOTensors() + tensor;
+}
 
 // A number outside every profile's block gets no tensor: TensorRT does not say what getIOTensorName
 // answers out of range.

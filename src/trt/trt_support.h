@@ -74,8 +74,10 @@ inline std::string formatName(nvinfer1::TensorFormat format) {
       return "kDLA_LINEAR";
     case nvinfer1::TensorFormat::kDLA_HWC4:
       return "kDLA_HWC4";
+#if NV_TENSORRT_MAJOR >= 8  // kHWC16 came with 8.0
     case nvinfer1::TensorFormat::kHWC16:
       return "kHWC16";
+#endif
 #if NV_TENSORRT_MAJOR >= 10
     case nvinfer1::TensorFormat::kDHWC:
       return "kDHWC";

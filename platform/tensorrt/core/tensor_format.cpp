@@ -38,7 +38,7 @@ constexpr FormatTraits kFormats[kTensorFormatCount] = {
     {"kDLA_HWC4", "a DLA layout, which this runtime does not model (kDLA_HWC4)", 4, 2, P::kChannelLast, true,
      7},
     {"kHWC16", "channel-last, 16 channels per vector: C moved innermost, padded to a multiple of 16 (kHWC16)",
-     16, 2, P::kChannelLast, false, 7},
+     16, 2, P::kChannelLast, false, 8},
     {"kDHWC",
      "channel-last over depth, height and width, one channel per element: C moved innermost, unpadded "
      "(kDHWC)",

@@ -157,24 +157,40 @@ TEST(BuilderTest, FormatsAndLocationsAreCheckedWithTheirKey) {
   }
 }
 
-TEST(BuilderTest, FormatsArePerProfileAndKDhwcNeedsTensorRT10) {
-  const std::string two = R"({"name": "n",
-    "inputs": [{"name": "x", "dtype": "float", "dims": [-1, 3, 2, 2, 2], "format": ["kLINEAR", "kDHWC"]}],
+// Formats are per profile, and a format is refused for the majors before the one that brought it.
+TEST(BuilderTest, FormatsArePerProfileAndEachNeedsTheMajorThatHasIt) {
+  struct Case {
+    const char* format;
+    uint32_t first_major;
+  };
+  for (const Case& c : {Case{"kDHWC", 10}, Case{"kHWC16", 8}}) {
+    SCOPED_TRACE(c.format);
+    const std::string two = std::string(R"({"name": "n",
+    "inputs": [{"name": "x", "dtype": "float", "dims": [-1, 3, 2, 2, 2], "format": ["kLINEAR", ")") +
+                            c.format + R"("]}],
     "outputs": [{"name": "y", "dtype": "float", "dims": [-1, 3, 2, 2, 2]}],
     "layers": [{"op": "relu", "inputs": ["x"], "output": "y"}],
     "profiles": [{"x": {"min": [1, 3, 2, 2, 2], "opt": [1, 3, 2, 2, 2], "max": [1, 3, 2, 2, 2]}},
                  {"x": {"min": [1, 3, 2, 2, 2], "opt": [2, 3, 2, 2, 2], "max": [4, 3, 2, 2, 2]}}]})";
-  Network net;
-  std::string error;
-  ASSERT_TRUE(network_from_json(two, &net, &error)) << error;
-  EXPECT_EQ(net.inputs[0].formats, (std::vector<TensorFormat>{TensorFormat::kLinear, TensorFormat::kDHWC}));
-  EXPECT_EQ(net.outputs[0].formats,
-            (std::vector<TensorFormat>{TensorFormat::kLinear, TensorFormat::kLinear}));
-  for (uint32_t major : {7u, 8u}) {
-    EXPECT_FALSE(check_formats_of_major(net, major, &error));
-    EXPECT_EQ(error, "inputs[0].format: kDHWC does not exist before TensorRT 10");
+    Network net;
+    std::string error;
+    ASSERT_TRUE(network_from_json(two, &net, &error)) << error;
+    TensorFormat format{};
+    ASSERT_TRUE(format_from_name(c.format, &format));
+    EXPECT_EQ(net.inputs[0].formats, (std::vector<TensorFormat>{TensorFormat::kLinear, format}));
+    EXPECT_EQ(net.outputs[0].formats,
+              (std::vector<TensorFormat>{TensorFormat::kLinear, TensorFormat::kLinear}));
+    for (uint32_t major : {7u, 8u, 10u, 11u}) {
+      error.clear();
+      if (major < c.first_major) {
+        EXPECT_FALSE(check_formats_of_major(net, major, &error)) << major;
+        EXPECT_EQ(error, "inputs[0].format: " + std::string(c.format) + " does not exist before TensorRT " +
+                             std::to_string(c.first_major));
+      } else {
+        EXPECT_TRUE(check_formats_of_major(net, major, &error)) << major << ": " << error;
+      }
+    }
   }
-  for (uint32_t major : {10u, 11u}) EXPECT_TRUE(check_formats_of_major(net, major, &error)) << major;
 }
 
 TEST(BuilderTest, Conv1dFillNeedsAKernelSize) {

@@ -87,13 +87,12 @@ enum class TensorFormat : int32_t {
   kCDHW32 = 7,
   kHWC = 8,
   kDLA_LINEAR = 9,
-  kDLA_HWC4 = 10,
-  kHWC16 = 11
+  kDLA_HWC4 = 10
 };
 
 template <>
 constexpr inline int32_t EnumMax<TensorFormat>() {
-  return 12;
+  return 11;
 }
 
 enum class TensorLocation : int32_t { kDEVICE = 0, kHOST = 1 };
