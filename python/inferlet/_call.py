@@ -9,6 +9,7 @@ from typing import Callable, Dict, List, Mapping, Optional, Sequence, Tuple
 
 import numpy as np
 
+from ._dtypes import describe
 from ._errors import InvalidArgumentError
 from ._native import buffer_address
 
@@ -27,10 +28,14 @@ def _address(array: np.ndarray) -> int:
 
 def _expected_dtype(role: str, name: str, tensor) -> np.dtype:
     if tensor.dtype is None:
-        raise InvalidArgumentError(
-            f"{role} '{name}' is of TensorRT type {getattr(tensor.data_type, 'name', tensor.data_type)}, "
-            "which has no numpy dtype here (bfloat16 and 8-bit floats need ml_dtypes)"
+        info = describe(tensor.data_type)
+        why = (
+            f"which numpy cannot hold ({info.bits}-bit elements)"
+            if info is not None and not info.numpy_name
+            else "which has no numpy dtype here (bfloat16 and 8-bit floats need ml_dtypes)"
         )
+        type_name = getattr(tensor.data_type, "name", tensor.data_type)
+        raise InvalidArgumentError(f"{role} '{name}' is of TensorRT type {type_name}, {why}")
     return tensor.dtype
 
 

@@ -1,12 +1,17 @@
-"""TensorRT's data types and their numpy dtypes. bfloat16 and the 8-bit floats come from ml_dtypes,
-imported only when a tensor of such a type is described."""
+"""TensorRT's data types and their numpy dtypes, as the sessions library describes them (one table for
+every tool: inferlet_describe_data_type). bfloat16 and the 8-bit floats come from ml_dtypes, imported
+only when a tensor of such a type is described."""
 
 from __future__ import annotations
 
 import enum
-from typing import Optional
+import functools
+from typing import NamedTuple, Optional
 
 import numpy as np
+
+from ._errors import InternalError, InvalidArgumentError
+from ._library import open_library, tensorrt_majors
 
 
 class DataType(enum.IntEnum):
@@ -26,21 +31,37 @@ class DataType(enum.IntEnum):
     E8M0 = 11
 
 
-_NUMPY = {
-    DataType.FLOAT: "float32",
-    DataType.HALF: "float16",
-    DataType.INT8: "int8",
-    DataType.INT32: "int32",
-    DataType.BOOL: "bool",
-    DataType.UINT8: "uint8",
-    DataType.INT64: "int64",
-}
-# TensorRT's FP8 is E4M3 (finite, no infinities); E8M0 the unsigned exponent-only scale type.
-_ML_DTYPES = {
-    DataType.BF16: "bfloat16",
-    DataType.FP8: "float8_e4m3fn",
-    DataType.E8M0: "float8_e8m0fnu",
-}
+class DataTypeInfo(NamedTuple):
+    """inferlet_data_type_info: what the library says of one TensorRT data type."""
+
+    name: str  # TensorRT's enumerator: "kBF16"
+    numpy_name: str  # numpy's or ml_dtypes' name: "bfloat16"; "" where numpy has none (4-bit types)
+    npy_descr: str  # the .npy header's descr
+    kind: str  # "f", "i", "u" or "b"
+    bits: int  # per element
+
+
+def _any_library():
+    """The sessions library of the first major of the build that loads: every one has the same table."""
+    failures = []
+    for major in tensorrt_majors():
+        try:
+            return open_library(major)
+        except InternalError as failure:
+            failures.append(failure)
+    raise failures[0]
+
+
+@functools.lru_cache(maxsize=None)
+def describe(data_type: int) -> Optional[DataTypeInfo]:
+    """The library's description of a TensorRT data type; None for a code that is no TensorRT type."""
+    code = int(data_type)
+    if not -(2**31) <= code < 2**31:
+        return None  # beyond the interface's int32_t: no type
+    try:
+        return DataTypeInfo(*_any_library().describe_data_type(code))
+    except InvalidArgumentError:
+        return None
 
 
 def _ml_dtypes():
@@ -52,16 +73,16 @@ def _ml_dtypes():
 
 
 def numpy_dtype(data_type: int) -> Optional[np.dtype]:
-    """The numpy dtype of a TensorRT data type: None for the 4-bit types, for a code this package does
-    not know, and for bfloat16 and the 8-bit floats when ml_dtypes is not installed."""
+    """The numpy dtype of a TensorRT data type: None for the 4-bit types, for a code that is no TensorRT
+    type, and for bfloat16 and the 8-bit floats when ml_dtypes is not installed."""
+    info = describe(data_type)
+    if info is None or not info.numpy_name:
+        return None
     try:
-        data_type = DataType(data_type)
-    except ValueError:
+        return np.dtype(info.numpy_name)  # numpy's own; ml_dtypes is not imported for it
+    except TypeError:
+        pass
+    module = _ml_dtypes()
+    if module is None or not hasattr(module, info.numpy_name):
         return None
-    if data_type in _NUMPY:
-        return np.dtype(_NUMPY[data_type])
-    name = _ML_DTYPES.get(data_type)
-    module = _ml_dtypes() if name else None
-    if module is None or not hasattr(module, name):
-        return None
-    return np.dtype(getattr(module, name))
+    return np.dtype(getattr(module, info.numpy_name))

@@ -31,6 +31,15 @@ void raiseStatus(const StatusError& error) {
   }
 }
 
+// The library's description of a TensorRT data type: (name, numpy_name, npy_descr, kind, bits).
+nb::tuple describeDataType(const SessionsLibrary& library, int32_t dtype) {
+  inferlet_data_type_info info;
+  inferlet_data_type_info_init(&info);
+  check(library.api(), library.api().describe_data_type(dtype, &info));
+  return nb::make_tuple(nb::str(info.name), nb::str(info.numpy_name), nb::str(info.npy_descr),
+                        nb::str(&info.kind, 1), info.bits);
+}
+
 }  // namespace
 
 NB_MODULE(_native, m) {
@@ -70,7 +79,10 @@ NB_MODULE(_native, m) {
 
   nb::class_<SessionsLibrary>(m, "Library")
       .def_prop_ro("major", &SessionsLibrary::major)
-      .def_prop_ro("path", [](const SessionsLibrary& library) { return library.path(); });
+      .def_prop_ro("path", [](const SessionsLibrary& library) { return library.path(); })
+      .def("describe_data_type", &describeDataType, nb::arg("dtype"),
+           "TensorRT data type dtype as (name, numpy_name, npy_descr, kind, bits); raises for a value "
+           "that is none.");
   m.def(
       "open_library",
       [](const std::string& path) -> const SessionsLibrary& {

@@ -79,7 +79,7 @@ TensorDesc tensor_at(const json& j, const std::string& path) {
   t.name = string_at(required(j, path, "name"), member(path, "name"));
   const std::string dtype = string_at(required(j, path, "dtype"), member(path, "dtype"));
   if (!element_type_from_name(dtype, &t.type)) {
-    fail(member(path, "dtype"), "unknown data type '" + dtype + "' (float, half, int8, int32 or bool)");
+    fail(member(path, "dtype"), "unknown data type '" + dtype + "' (" + element_type_names() + ")");
   }
   t.dims = dims_at(required(j, path, "dims"), member(path, "dims"));
   if (j.contains("location")) {

@@ -97,8 +97,8 @@ int main(int argc, char** argv) {
   std::string error;
   const auto trt_major = static_cast<uint32_t>(std::stoul(major));
   if (!trt_standin::network_from_json(text.str(), &network, &error) ||
-      !trt_standin::build_graph(network, &graph, &error) ||
-      !trt_standin::check_formats_of_major(network, trt_major, &error)) {
+      !trt_standin::check_network_of_major(network, trt_major, &error) ||
+      !trt_standin::build_graph(network, &graph, &error)) {
     std::cerr << "trtbuild: " << input << ": " << error << "\n";
     return kExitDescription;
   }

@@ -293,7 +293,7 @@ bool deserialize_engine(const void* data, std::size_t size, uint32_t trt_major, 
     return false;
   }
   std::string why;
-  if (!check_formats_of_major(net, trt_major, &why) || !build_graph(std::move(net), graph, &why)) {
+  if (!check_network_of_major(net, trt_major, &why) || !build_graph(std::move(net), graph, &why)) {
     *error = "invalid network in engine: " + why;
     return false;
   }

@@ -73,6 +73,14 @@ bool check_layout(Checker& c, const std::string& where, const TensorDesc& t, boo
                                     " or more, the tensor has rank " + std::to_string(rank));
     }
   }
+  if (is_packed(t.type)) {
+    for (TensorFormat f : t.formats) {
+      if (f != TensorFormat::kLinear) {
+        return c.fail(format_key, std::string(format_traits(f)->name) + " is not for " +
+                                      element_type_name(t.type) + ": a tensor of 4-bit elements is kLINEAR");
+      }
+    }
+  }
   const std::string location_key = where + ".location";
   if (static_cast<int>(t.location) >= kTensorLocationCount) {
     return c.fail(location_key, "unknown location " + std::to_string(static_cast<int>(t.location)));
@@ -143,6 +151,17 @@ bool check_layer_params(Checker& c, const std::string& where, const Layer& l) {
   return true;
 }
 
+bool is_elementwise(LayerOp op) { return layer_op_arity(op) == 2; }
+
+// Identity copies any type; the element-wise layers also compute on int64, as TensorRT's do on
+// integers (the stand-in's int32 and int8 stay float-only); everything else computes on float.
+bool computes_on(LayerOp op, ElementType type) {
+  if (op == LayerOp::kIdentity || type == ElementType::kFloat) return true;
+  return is_elementwise(op) && type == ElementType::kInt64;
+}
+
+bool keeps_type(LayerOp op) { return op == LayerOp::kIdentity || is_elementwise(op); }
+
 bool check_layers(Checker& c, Graph* g) {
   const Network& net = g->network;
   std::set<std::string> names(g->tensor_names.begin(), g->tensor_names.end());
@@ -161,9 +180,16 @@ bool check_layers(Checker& c, Graph* g) {
         return c.fail(where + indexed(".inputs", k), "unknown tensor '" + l.inputs[k] + "'");
       }
       const int id = static_cast<int>(it - g->tensor_names.begin());
-      if (l.op != LayerOp::kIdentity && g->tensor_types[id] != ElementType::kFloat) {
+      if (!computes_on(l.op, g->tensor_types[id])) {
+        return c.fail(where + indexed(".inputs", k), std::string(layer_op_name(l.op)) + " computes on " +
+                                                         (is_elementwise(l.op) ? "float or int64" : "float") +
+                                                         " tensors only");
+      }
+      if (k > 0 && g->tensor_types[id] != g->tensor_types[ids[0]]) {
         return c.fail(where + indexed(".inputs", k),
-                      std::string(layer_op_name(l.op)) + " computes on float tensors only");
+                      std::string(layer_op_name(l.op)) + " takes inputs of one type, the first is " +
+                          element_type_name(g->tensor_types[ids[0]]) + " and this one " +
+                          element_type_name(g->tensor_types[id]));
       }
       ids.push_back(id);
     }
@@ -173,7 +199,7 @@ bool check_layers(Checker& c, Graph* g) {
       return c.fail(where + ".output", "tensor '" + l.output + "' already exists");
     if (!check_layer_params(c, where, l)) return false;
     g->tensor_names.push_back(l.output);
-    g->tensor_types.push_back(l.op == LayerOp::kIdentity ? g->tensor_types[ids[0]] : ElementType::kFloat);
+    g->tensor_types.push_back(keeps_type(l.op) ? g->tensor_types[ids[0]] : ElementType::kFloat);
     g->layer_inputs.push_back(std::move(ids));
   }
   return true;
@@ -254,7 +280,7 @@ bool check_profiles(Checker& c, Graph* g) {
     for (std::size_t t = 0; t < at_max.size(); ++t) {
       const int64_t elements = capped_volume(at_max[t]);
       if (elements > kMaxElements) return c.fail(where, "tensor '" + g->tensor_names[t] + "' is too large");
-      const std::size_t bytes = static_cast<std::size_t>(elements) * element_size(g->tensor_types[t]);
+      const std::size_t bytes = tensor_bytes(g->tensor_types[t], elements);
       g->max_bytes[t] = std::max(g->max_bytes[t], bytes);
     }
     // Padding makes a layout up to 32 times the dense tensor: no overflow, but it may be too large.
@@ -267,6 +293,21 @@ bool check_profiles(Checker& c, Graph* g) {
     }
   }
   return true;
+}
+
+// The description's names of the types a major has: "float, half, int8, int32 and bool".
+std::string types_of_major(uint32_t trt_major) {
+  std::vector<const char*> names;
+  for (int i = 0; i < kElementTypeCount; ++i) {
+    const ElementTraits* type = element_traits(static_cast<ElementType>(i));
+    if (static_cast<uint32_t>(type->first_major) <= trt_major) names.push_back(type->name);
+  }
+  std::string text;
+  for (std::size_t i = 0; i < names.size(); ++i) {
+    if (i > 0) text += i + 1 == names.size() ? " and " : ", ";
+    text += names[i];
+  }
+  return text;
 }
 
 }  // namespace
@@ -302,8 +343,7 @@ bool build_graph(Network net, Graph* graph, std::string* error) {
 }
 
 std::size_t Graph::io_layout_bytes(int io, int profile, const Shape& shape) const {
-  return static_cast<std::size_t>(layout_scalars(io_format(io, profile), shape)) *
-         element_size(tensor_types[io_tensor(io)]);
+  return tensor_bytes(tensor_types[io_tensor(io)], layout_scalars(io_format(io, profile), shape));
 }
 
 bool Graph::io_needs_dense_copy(int io) const {
@@ -312,13 +352,21 @@ bool Graph::io_needs_dense_copy(int io) const {
                      [](TensorFormat f) { return f != TensorFormat::kLinear; });
 }
 
-bool check_formats_of_major(const Network& net, uint32_t trt_major, std::string* error) {
+bool check_network_of_major(const Network& net, uint32_t trt_major, std::string* error) {
   Checker c{error};
   const std::vector<TensorDesc>* groups[2] = {&net.inputs, &net.outputs};
   const char* keys[2] = {"inputs", "outputs"};
   for (int k = 0; k < 2; ++k) {
     for (std::size_t i = 0; i < groups[k]->size(); ++i) {
-      for (TensorFormat f : (*groups[k])[i].formats) {
+      const TensorDesc& t = (*groups[k])[i];
+      const ElementTraits* type = element_traits(t.type);
+      if (type != nullptr && static_cast<uint32_t>(type->first_major) > trt_major) {
+        return c.fail(indexed(keys[k], i) + ".dtype",
+                      std::string(type->name) + " does not exist before TensorRT " +
+                          std::to_string(type->first_major) + " (TensorRT " + std::to_string(trt_major) +
+                          " has " + types_of_major(trt_major) + ")");
+      }
+      for (TensorFormat f : t.formats) {
         const FormatTraits* traits = format_traits(f);
         if (traits != nullptr && static_cast<uint32_t>(traits->first_major) > trt_major) {
           return c.fail(indexed(keys[k], i) + ".format", std::string(traits->name) +

@@ -49,8 +49,9 @@ struct Graph {
 // limits) and fills *graph. On failure returns false with a message naming the offending key.
 bool build_graph(Network net, Graph* graph, std::string* error);
 
-// Refuses a format that the TensorRT major the engine is built for does not have (kDHWC before 10).
-bool check_formats_of_major(const Network& net, uint32_t trt_major, std::string* error);
+// Refuses a data type or format of an input or output that the TensorRT major the engine is built for
+// does not have (bf16 and the other types after bool, kDHWC, before 10).
+bool check_network_of_major(const Network& net, uint32_t trt_major, std::string* error);
 
 // Shapes of every tensor for the given input shapes (one per network input).
 bool infer_shapes(const Graph& graph, const std::vector<Shape>& input_shapes, std::vector<Shape>* shapes,

@@ -6,9 +6,29 @@
 namespace trt_standin {
 namespace {
 
-template <typename Op>
-void elementwise(const float* x, const float* y, float* out, int64_t n, Op op) {
-  for (int64_t i = 0; i < n; ++i) out[i] = op(x[i], y[i]);
+template <typename T, typename Op>
+void elementwise(const void* x, const void* y, void* out, int64_t n, Op op) {
+  const auto* a = static_cast<const T*>(x);
+  const auto* b = static_cast<const T*>(y);
+  auto* r = static_cast<T*>(out);
+  for (int64_t i = 0; i < n; ++i) r[i] = op(a[i], b[i]);
+}
+
+// int64 wraps around on overflow, as the GPU's integer arithmetic does (no undefined behaviour here).
+int64_t wrapped(uint64_t v) { return static_cast<int64_t>(v); }
+
+void elementwise_int64(LayerOp op, const void* x, const void* y, void* out, int64_t n) {
+  using U = uint64_t;
+  switch (op) {
+    case LayerOp::kAdd:
+      return elementwise<int64_t>(x, y, out, n, [](int64_t a, int64_t b) { return wrapped(U(a) + U(b)); });
+    case LayerOp::kSub:
+      return elementwise<int64_t>(x, y, out, n, [](int64_t a, int64_t b) { return wrapped(U(a) - U(b)); });
+    case LayerOp::kMul:
+      return elementwise<int64_t>(x, y, out, n, [](int64_t a, int64_t b) { return wrapped(U(a) * U(b)); });
+    default:
+      return elementwise<int64_t>(x, y, out, n, [](int64_t a, int64_t b) { return std::max(a, b); });
+  }
 }
 
 // out[r, m] = bias[m] + sum_k x[r, k] * w[k, m]
@@ -49,20 +69,23 @@ void run_layer(const Graph& graph, std::size_t index, const std::vector<Shape>& 
   const Shape& in_shape = shapes[in[0]];
   const int64_t n = volume(in_shape);
   const auto* x = static_cast<const float*>(buffers[in[0]]);
-  const auto* y = in.size() > 1 ? static_cast<const float*>(buffers[in[1]]) : nullptr;
+  const void* y = in.size() > 1 ? buffers[in[1]] : nullptr;
   auto* out = static_cast<float*>(buffers[out_id]);
   const int64_t last = in_shape.empty() ? 1 : in_shape.back();
   const int64_t rows = last > 0 ? n / last : 0;
 
+  if (layer_op_arity(l.op) == 2 && graph.tensor_types[in[0]] == ElementType::kInt64) {
+    return elementwise_int64(l.op, x, y, out, n);
+  }
   switch (l.op) {
     case LayerOp::kAdd:
-      return elementwise(x, y, out, n, [](float a, float b) { return a + b; });
+      return elementwise<float>(x, y, out, n, [](float a, float b) { return a + b; });
     case LayerOp::kSub:
-      return elementwise(x, y, out, n, [](float a, float b) { return a - b; });
+      return elementwise<float>(x, y, out, n, [](float a, float b) { return a - b; });
     case LayerOp::kMul:
-      return elementwise(x, y, out, n, [](float a, float b) { return a * b; });
+      return elementwise<float>(x, y, out, n, [](float a, float b) { return a * b; });
     case LayerOp::kMax:
-      return elementwise(x, y, out, n, [](float a, float b) { return std::max(a, b); });
+      return elementwise<float>(x, y, out, n, [](float a, float b) { return std::max(a, b); });
     case LayerOp::kRelu:
       for (int64_t i = 0; i < n; ++i) out[i] = x[i] > 0.0f ? x[i] : 0.0f;
       return;
@@ -74,7 +97,7 @@ void run_layer(const Graph& graph, std::size_t index, const std::vector<Shape>& 
     case LayerOp::kConv1d:
       return conv1d(x, l, rows, last, out);
     case LayerOp::kIdentity: {
-      const std::size_t bytes = static_cast<std::size_t>(n) * element_size(graph.tensor_types[in[0]]);
+      const std::size_t bytes = tensor_bytes(graph.tensor_types[in[0]], n);
       if (bytes != 0) std::memcpy(buffers[out_id], buffers[in[0]], bytes);
       return;
     }

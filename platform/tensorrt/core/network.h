@@ -8,17 +8,10 @@
 #include <string>
 #include <vector>
 
+#include "element_type.h"
 #include "tensor_format.h"
 
 namespace trt_standin {
-
-// Numbered as nvinfer1::DataType.
-enum class ElementType : uint8_t { kFloat = 0, kHalf = 1, kInt8 = 2, kInt32 = 3, kBool = 4 };
-constexpr int kElementTypeCount = 5;
-
-std::size_t element_size(ElementType type);
-const char* element_type_name(ElementType type);  // the JSON spelling: "float", "half", ...
-bool element_type_from_name(const std::string& name, ElementType* type);
 
 enum class LayerOp : uint8_t { kAdd, kSub, kMul, kMax, kRelu, kScale, kDense, kConv1d, kIdentity };
 constexpr int kLayerOpCount = 9;

@@ -425,7 +425,7 @@ bool ExecutionContext::enqueueV2(BindingArray bindings, cudaStream_t stream,
     const Graph& g = *graph_;
     const int base = profile_ * g.bindings_per_profile();
     auto bytes_of = [&g](const std::vector<Shape>& s, int tensor) {
-      return static_cast<std::size_t>(volume(s[tensor])) * element_size(g.tensor_types[tensor]);
+      return tensor_bytes(g.tensor_types[tensor], volume(s[tensor]));
     };
     auto tensor_at = [&](int slot) {
       return slot < g.input_count() ? slot : g.output_tensors[slot - g.input_count()];

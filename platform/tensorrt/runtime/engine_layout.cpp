@@ -25,8 +25,10 @@ struct IoRef {
   const TensorDesc& desc() const { return graph.io_desc(io); }
 };
 
+// A 4-bit component has no whole byte count: -1, as for a tensor that is not vectorized (a 4-bit
+// tensor is kLINEAR).
 int32_t bytes_per_component(const IoRef& r) {
-  return r.valid() ? static_cast<int32_t>(element_size(r.desc().type)) : -1;
+  return r.valid() && !is_packed(r.desc().type) ? static_cast<int32_t>(element_size(r.desc().type)) : -1;
 }
 
 int32_t components_per_element(const IoRef& r) { return r.valid() ? r.traits().vector_width : -1; }

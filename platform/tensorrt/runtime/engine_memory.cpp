@@ -42,8 +42,7 @@ std::vector<std::size_t> activation_bytes_per_profile(const Graph& graph) {
     std::size_t bytes = 0;
     for (std::size_t t = 0; t < shapes.size(); ++t) {
       if (!between_layers[t]) continue;
-      bytes +=
-          align_activation(static_cast<std::size_t>(volume(shapes[t])) * element_size(graph.tensor_types[t]));
+      bytes += align_activation(tensor_bytes(graph.tensor_types[t], volume(shapes[t])));
     }
     per_profile.push_back(bytes);
   }

@@ -183,11 +183,11 @@ TEST(BuilderTest, FormatsArePerProfileAndEachNeedsTheMajorThatHasIt) {
     for (uint32_t major : {7u, 8u, 10u, 11u}) {
       error.clear();
       if (major < c.first_major) {
-        EXPECT_FALSE(check_formats_of_major(net, major, &error)) << major;
+        EXPECT_FALSE(check_network_of_major(net, major, &error)) << major;
         EXPECT_EQ(error, "inputs[0].format: " + std::string(c.format) + " does not exist before TensorRT " +
                              std::to_string(c.first_major));
       } else {
-        EXPECT_TRUE(check_formats_of_major(net, major, &error)) << major << ": " << error;
+        EXPECT_TRUE(check_network_of_major(net, major, &error)) << major << ": " << error;
       }
     }
   }
@@ -259,6 +259,109 @@ TEST(BuilderTest, EngineRoundTripKeepsFormatsAndLocations) {
   EXPECT_EQ(graph.io_bytes[0], 2u * 2 * 2 * 32 * 4);
   EXPECT_EQ(graph.io_bytes[1], 2u * 4);
   EXPECT_EQ(graph.io_bytes[2], 4u * 12 * 4) << "y is linear";
+}
+
+// One identity network per data type: x [-1, 3] (batch up to 3) copied to y.
+std::string identity_of(const std::string& dtype) {
+  return R"({"name": "n",
+    "inputs": [{"name": "x", "dtype": ")" +
+         dtype + R"(", "dims": [-1, 3]}],
+    "outputs": [{"name": "y", "dtype": ")" +
+         dtype + R"(", "dims": [-1, 3]}],
+    "layers": [{"op": "identity", "inputs": ["x"], "output": "y"}],
+    "profiles": [{"x": {"min": [1, 3], "opt": [2, 3], "max": [3, 3]}}]})";
+}
+
+TEST(BuilderTest, EveryDataTypeBuildsForTheMajorsThatHaveItAndIsRefusedBefore) {
+  struct Row {
+    const char* name;
+    ElementType type;
+    const char* enumerator;
+    int first_major;
+    std::size_t bytes_of_9;  // 3 x 3 elements: 4-bit types pack two a byte
+  };
+  const Row rows[] = {
+      {"float", ElementType::kFloat, "kFLOAT", 7, 36},  {"half", ElementType::kHalf, "kHALF", 7, 18},
+      {"int8", ElementType::kInt8, "kINT8", 7, 9},      {"int32", ElementType::kInt32, "kINT32", 7, 36},
+      {"bool", ElementType::kBool, "kBOOL", 7, 9},      {"uint8", ElementType::kUint8, "kUINT8", 10, 9},
+      {"fp8", ElementType::kFp8, "kFP8", 10, 9},        {"bf16", ElementType::kBf16, "kBF16", 10, 18},
+      {"int64", ElementType::kInt64, "kINT64", 10, 72}, {"int4", ElementType::kInt4, "kINT4", 10, 5},
+      {"fp4", ElementType::kFp4, "kFP4", 10, 5},        {"e8m0", ElementType::kE8M0, "kE8M0", 10, 9},
+  };
+  ASSERT_EQ(std::size(rows), static_cast<std::size_t>(kElementTypeCount));
+  for (const Row& row : rows) {
+    SCOPED_TRACE(row.name);
+    EXPECT_EQ(static_cast<int>(row.type), &row - rows) << "numbered as nvinfer1::DataType";
+    EXPECT_STREQ(element_traits(row.type)->enumerator, row.enumerator);
+    Network net;
+    std::string error;
+    ASSERT_TRUE(network_from_json(identity_of(row.name), &net, &error)) << error;
+    for (uint32_t major : {7u, 8u, 10u, 11u}) {
+      SCOPED_TRACE(major);
+      const std::vector<unsigned char> bytes = serialize_engine(net, major);
+      Graph graph;
+      if (static_cast<int>(major) < row.first_major) {
+        const std::string refusal = std::string("inputs[0].dtype: ") + row.name +
+                                    " does not exist before TensorRT 10 (TensorRT " + std::to_string(major) +
+                                    " has float, half, int8, int32 and bool)";
+        EXPECT_FALSE(check_network_of_major(net, major, &error));
+        EXPECT_EQ(error, refusal);
+        EXPECT_FALSE(deserialize_engine(bytes.data(), bytes.size(), major, &graph, &error));
+        EXPECT_EQ(error, "invalid network in engine: " + refusal) << "loading refuses it too";
+        continue;
+      }
+      ASSERT_TRUE(check_network_of_major(net, major, &error)) << error;
+      ASSERT_TRUE(deserialize_engine(bytes.data(), bytes.size(), major, &graph, &error)) << error;
+      EXPECT_EQ(graph.network.inputs[0].type, row.type);
+      EXPECT_EQ(graph.tensor_types, (std::vector<ElementType>{row.type, row.type}));
+      EXPECT_EQ(graph.io_bytes, (std::vector<std::size_t>{row.bytes_of_9, row.bytes_of_9}));
+    }
+  }
+  EXPECT_EQ(error_of(identity_of("double")),
+            "inputs[0].dtype: unknown data type 'double' (float, half, int8, int32, bool, uint8, fp8, bf16, "
+            "int64, int4, fp4 or e8m0)");
+}
+
+TEST(BuilderTest, LayersTakeTheTypesTheyComputeOn) {
+  auto two_inputs = [](const char* x, const char* z, const char* y, const std::string& layer) {
+    return std::string(R"({"name": "n",
+      "inputs": [{"name": "x", "dtype": ")") +
+           x + R"(", "dims": [-1, 3]}, {"name": "z", "dtype": ")" + z + R"(", "dims": [-1, 3]}],
+      "outputs": [{"name": "y", "dtype": ")" +
+           y + R"(", "dims": [-1, 3]}],
+      "layers": [)" +
+           layer + R"(],
+      "profiles": [{"x": {"min": [1, 3], "opt": [2, 3], "max": [3, 3]},
+                    "z": {"min": [1, 3], "opt": [2, 3], "max": [3, 3]}}]})";
+  };
+  const std::string add = R"({"op": "add", "inputs": ["x", "z"], "output": "y"})";
+  // An empty expectation: accepted.
+  const std::vector<std::pair<std::string, std::string>> cases = {
+      {two_inputs("int64", "int64", "int64", add), ""},
+      {two_inputs("int64", "int64", "int64", R"({"op": "max", "inputs": ["x", "z"], "output": "y"})"), ""},
+      {two_inputs("int64", "int64", "float", add), "outputs[0].dtype: the layer produces int64"},
+      {two_inputs("int64", "float", "int64", add),
+       "layers[0].inputs[1]: add takes inputs of one type, the first is int64 and this one float"},
+      {two_inputs("uint8", "uint8", "uint8", add),
+       "layers[0].inputs[0]: add computes on float or int64 tensors only"},
+      {two_inputs("int32", "int32", "int32", R"({"op": "sub", "inputs": ["x", "z"], "output": "y"})"),
+       "layers[0].inputs[0]: sub computes on float or int64 tensors only"},
+      {two_inputs("bf16", "bf16", "bf16", add),
+       "layers[0].inputs[0]: add computes on float or int64 tensors only"},
+      {two_inputs("int64", "int64", "int64", R"({"op": "relu", "inputs": ["x"], "output": "y"})"),
+       "layers[0].inputs[0]: relu computes on float tensors only"},
+      {replace(kLayouts, R"("dtype": "float", "dims": [-1, 3, 2, 2]})",
+               R"("dtype": "int4", "dims": [-1, 3, 2, 2], "format": "kHWC8"})"),
+       "inputs[0].format: kHWC8 is not for int4: a tensor of 4-bit elements is kLINEAR"},
+  };
+  for (const auto& c : cases) {
+    const std::string error = error_of(c.first);
+    if (c.second.empty()) {
+      EXPECT_EQ(error, "") << c.first;
+    } else {
+      EXPECT_EQ(error, c.second) << c.first;
+    }
+  }
 }
 
 }  // namespace
