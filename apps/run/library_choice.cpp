@@ -24,15 +24,20 @@ const char* RunLibraryNoun(const LibraryRequest& request) {
   return request.sessions ? "a sessions library" : "a deliverable";
 }
 
+// The library that runs the engine, as far as the choice needs it.
+struct RunLibrary {
+  std::string path;
+  int linked_major = 0;  // the TensorRT major it is built for, as loading it tells; 0 if unclear
+};
+
 // Loads the library that runs the engine into the choice.
-const RunLibrary& LoadRunLibrary(const LibraryRequest& request, const std::string& path,
-                                 LibraryChoice& choice) {
+RunLibrary LoadRunLibrary(const LibraryRequest& request, const std::string& path, LibraryChoice& choice) {
   if (request.sessions) {
-    choice.sessions = std::make_unique<SessionsLibrary>(path);
-    return *choice.sessions;
+    choice.sessions = &OpenSessionsLibrary(path);
+    return {path, choice.sessions->major()};
   }
   choice.deliverable = std::make_unique<Deliverable>(path);
-  return *choice.deliverable;
+  return {path, choice.deliverable->LinkedTrtMajor()};
 }
 
 std::vector<int> AllMajors() { return std::vector<int>(std::begin(kTrtMajors), std::end(kTrtMajors)); }
@@ -99,15 +104,15 @@ LibraryChoice ReadWithFirstInspector(const std::string& engine_path, const std::
 
 // --trt when given (and the deliverable must link no other major), otherwise what the deliverable links.
 int DeliverableMajor(const LibraryRequest& request, const RunLibrary& lib) {
-  const int linked = lib.LinkedTrtMajor();
+  const int linked = lib.linked_major;
   if (request.trt != 0) {
     if (linked != 0 && linked != request.trt)
-      throw ToolError{kExitUsage, fmt::format("--trt {} given, but {} links TensorRT {}", request.trt,
-                                              lib.path(), linked)};
+      throw ToolError{kExitUsage,
+                      fmt::format("--trt {} given, but {} links TensorRT {}", request.trt, lib.path, linked)};
     return request.trt;
   }
   if (linked != 0) return linked;
-  throw ToolError{kExitUsage, fmt::format("cannot tell which TensorRT {} uses; add --trt {}", lib.path(),
+  throw ToolError{kExitUsage, fmt::format("cannot tell which TensorRT {} uses; add --trt {}", lib.path,
                                           TrtMajorsInWords())};
 }
 
@@ -116,11 +121,11 @@ int DeliverableMajor(const LibraryRequest& request, const RunLibrary& lib) {
 LibraryChoice ChooseByEngine(const LibraryRequest& request, const std::string& engine_path,
                              const std::string& engine_bytes, const LibraryLocator& locate) {
   LibraryChoice choice = ChooseInspector(request, engine_path, engine_bytes, locate);
-  const RunLibrary& lib = LoadRunLibrary(request, locate(RunLibraryFile(request, choice.trt_major)), choice);
-  const int linked = lib.LinkedTrtMajor();
+  const RunLibrary lib = LoadRunLibrary(request, locate(RunLibraryFile(request, choice.trt_major)), choice);
+  const int linked = lib.linked_major;
   if (linked != 0 && linked != choice.trt_major)
     throw ToolError{kExitLibrary, fmt::format("{} reads the engine as TensorRT {}, but {} links TensorRT {}",
-                                              choice.inspector_path, choice.trt_major, lib.path(), linked)};
+                                              choice.inspector_path, choice.trt_major, lib.path, linked)};
   return choice;
 }
 
@@ -128,7 +133,7 @@ LibraryChoice ChooseByEngine(const LibraryRequest& request, const std::string& e
 LibraryChoice ChooseByDeliverable(const LibraryRequest& request, const std::string& engine_path,
                                   const std::string& engine_bytes, const LibraryLocator& locate) {
   LibraryChoice choice;
-  const RunLibrary& lib = LoadRunLibrary(
+  const RunLibrary lib = LoadRunLibrary(
       request, request.lib.empty() ? locate(RunLibraryFile(request, request.trt)) : request.lib, choice);
   choice.trt_major = DeliverableMajor(request, lib);
   choice.inspector_path =
@@ -151,6 +156,14 @@ LibraryChoice ChooseByDeliverable(const LibraryRequest& request, const std::stri
 }
 
 }  // namespace
+
+const inferlet_loader::SessionsLibrary& OpenSessionsLibrary(const std::string& path) {
+  try {
+    return inferlet_loader::SessionsLibrary::Open(path);
+  } catch (const inferlet_loader::LoadError& e) {
+    throw ToolError{kExitLibrary, e.what()};
+  }
+}
 
 LibraryChoice ChooseLibraries(const LibraryRequest& request, const std::string& engine_path,
                               const std::string& engine_bytes, const LibraryLocator& locate) {

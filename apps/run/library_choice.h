@@ -9,7 +9,7 @@
 
 #include "deliverable.h"
 #include "engine_desc.h"
-#include "sessions_library.h"
+#include "sessions_loader.h"
 
 namespace inferlet_run {
 
@@ -27,11 +27,16 @@ using LibraryLocator = std::function<std::string(const std::string& file)>;
 
 struct LibraryChoice {
   int trt_major = 0;
-  std::string inspector_path;                 // the inspector that read the engine
-  EngineDesc engine;                          // as that inspector read it
-  std::unique_ptr<Deliverable> deliverable;   // loaded for a run; none for inspect or --api sessions
-  std::unique_ptr<SessionsLibrary> sessions;  // loaded for a run with --api sessions instead
+  std::string inspector_path;                // the inspector that read the engine
+  EngineDesc engine;                         // as that inspector read it
+  std::unique_ptr<Deliverable> deliverable;  // loaded for a run; none for inspect or --api sessions
+  // Opened for a run with --api sessions instead; it stays loaded until the process ends.
+  const inferlet_loader::SessionsLibrary* sessions = nullptr;
 };
+
+// The sessions library at path, through inferlet::loader; throws ToolError (library) when it cannot be
+// loaded or answers no function table of this tool's version.
+const inferlet_loader::SessionsLibrary& OpenSessionsLibrary(const std::string& path);
 
 // For a run. The major is --trt when given (the deliverable, --lib or the build's, must link no
 // other), else what --lib links; that major's inspector (or --inspector, which must read that major)

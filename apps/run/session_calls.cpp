@@ -34,36 +34,39 @@ inferlet_shape ToShape(const std::vector<int>& dims) {
 
 }  // namespace
 
-SessionsLog::SessionsLog(const SessionsLibrary& lib) : lib_(lib) {
-  lib_.set_log(PrintLine, nullptr, INFERLET_LOG_INFO);
+SessionsLog::SessionsLog(const inferlet_loader::SessionsLibrary& lib) : lib_(lib) {
+  lib_.api().set_log(PrintLine, nullptr, INFERLET_LOG_INFO);
 }
 
-SessionsLog::~SessionsLog() { lib_.set_log(nullptr, nullptr, INFERLET_LOG_ERROR); }
+SessionsLog::~SessionsLog() { lib_.api().set_log(nullptr, nullptr, INFERLET_LOG_ERROR); }
 
-SessionsEngine::SessionsEngine(const SessionsLibrary& lib, const std::string& bytes, int device) : lib_(lib) {
-  const std::string status = lib_.Take(lib_.engine_load(bytes.data(), bytes.size(), device, &engine_));
+SessionsEngine::SessionsEngine(const inferlet_loader::SessionsLibrary& lib, const std::string& bytes,
+                               int device)
+    : lib_(lib) {
+  const std::string status = lib_.Take(lib_.api().engine_load(bytes.data(), bytes.size(), device, &engine_));
   if (!status.empty()) throw Refused("the engine (inferlet_engine_load)", status);
 }
 
-SessionsEngine::~SessionsEngine() { lib_.engine_release(engine_); }
+SessionsEngine::~SessionsEngine() { lib_.api().engine_release(engine_); }
 
 void SessionsEngine::DeviceMemory(long long* engine_bytes, long long* context_bytes) const {
   size_t engine = 0, context = 0;
-  if (lib_.Take(lib_.engine_device_memory(engine_, &engine, &context)).empty()) {
+  if (lib_.Take(lib_.api().engine_device_memory(engine_, &engine, &context)).empty()) {
     *engine_bytes = static_cast<long long>(engine);
     *context_bytes = static_cast<long long>(context);
   }
 }
 
-SessionCalls::SessionCalls(const SessionsLibrary& lib, const SessionsEngine& engine, int index, int profile,
-                           const ProfileConfig& config, bool cuda_graphs)
+SessionCalls::SessionCalls(const inferlet_loader::SessionsLibrary& lib, const SessionsEngine& engine,
+                           int index, int profile, const ProfileConfig& config, bool cuda_graphs)
     : lib_(lib), config_(config), index_(index), profile_(profile) {
-  inferlet_session_options options;
-  lib_.session_options_init(&options);
-  options.profile = profile;
-  options.cuda_graphs = cuda_graphs ? 1 : 0;
-  options.phase_timing = 1;
-  const std::string status = lib_.Take(lib_.session_create(engine.get(), &options, &session_));
+  inferlet_session_config session_config;
+  inferlet_session_config_init(&session_config);
+  session_config.profile = profile;
+  session_config.cuda_graphs = cuda_graphs ? 1 : 0;
+  session_config.phase_timing = 1;
+  const std::string status =
+      lib_.Take(lib_.api().session_create_with_config(engine.get(), &session_config, &session_));
   if (!status.empty())
     throw Refused(fmt::format("session {} on profile {} (inferlet_session_create)", index, profile), status);
   for (const TensorConfig& t : config.outputs) {
@@ -74,7 +77,7 @@ SessionCalls::SessionCalls(const SessionsLibrary& lib, const SessionsEngine& eng
   }
 }
 
-SessionCalls::~SessionCalls() { lib_.session_release(session_); }
+SessionCalls::~SessionCalls() { lib_.api().session_release(session_); }
 
 void SessionCalls::SetInputs(const InputPlan& plan, const std::vector<std::vector<int>>& shapes) {
   inputs_.clear();
@@ -90,8 +93,8 @@ void SessionCalls::SetInputs(const InputPlan& plan, const std::vector<std::vecto
 }
 
 void SessionCalls::Call(const char* phase, size_t n) {
-  const std::string status = lib_.Take(lib_.session_run(session_, inputs_.data(), inputs_.size(),
-                                                        outputs_tensors_.data(), outputs_tensors_.size()));
+  const std::string status = lib_.Take(lib_.api().session_run(
+      session_, inputs_.data(), inputs_.size(), outputs_tensors_.data(), outputs_tensors_.size()));
   if (!status.empty())
     throw Refused(fmt::format("{} call {} of session {} (profile {}, batch {}) (inferlet_session_run)", phase,
                               n, index_, profile_, batch_),
@@ -100,7 +103,7 @@ void SessionCalls::Call(const char* phase, size_t n) {
 
 inferlet_phase_times SessionCalls::PhaseTimes() const {
   inferlet_phase_times times{};
-  const std::string status = lib_.Take(lib_.session_phase_times(session_, &times));
+  const std::string status = lib_.Take(lib_.api().session_phase_times(session_, &times));
   if (!status.empty())
     throw Refused(fmt::format("the phase times of session {} (inferlet_session_phase_times)", index_),
                   status);
@@ -109,7 +112,8 @@ inferlet_phase_times SessionCalls::PhaseTimes() const {
 
 long long SessionCalls::DeviceBytes() const {
   size_t bytes = 0;
-  return lib_.Take(lib_.session_device_memory(session_, &bytes)).empty() ? static_cast<long long>(bytes) : -1;
+  return lib_.Take(lib_.api().session_device_memory(session_, &bytes)).empty() ? static_cast<long long>(bytes)
+                                                                               : -1;
 }
 
 int SessionCalls::OutputBytes(size_t j) const {

@@ -10,7 +10,7 @@
 
 #include "input_plan.h"
 #include "model_config.h"
-#include "sessions_library.h"
+#include "sessions_loader.h"
 
 namespace inferlet_run {
 
@@ -18,18 +18,18 @@ namespace inferlet_run {
 // info and above), so that --quiet and --json treat them as a deliverable's own lines.
 class SessionsLog {
  public:
-  explicit SessionsLog(const SessionsLibrary& lib);
+  explicit SessionsLog(const inferlet_loader::SessionsLibrary& lib);
   ~SessionsLog();
   SessionsLog(const SessionsLog&) = delete;
   SessionsLog& operator=(const SessionsLog&) = delete;
 
  private:
-  const SessionsLibrary& lib_;
+  const inferlet_loader::SessionsLibrary& lib_;
 };
 
 class SessionsEngine {
  public:
-  SessionsEngine(const SessionsLibrary& lib, const std::string& bytes, int device);
+  SessionsEngine(const inferlet_loader::SessionsLibrary& lib, const std::string& bytes, int device);
   ~SessionsEngine();
   SessionsEngine(const SessionsEngine&) = delete;
   SessionsEngine& operator=(const SessionsEngine&) = delete;
@@ -39,15 +39,15 @@ class SessionsEngine {
   void DeviceMemory(long long* engine_bytes, long long* context_bytes) const;
 
  private:
-  const SessionsLibrary& lib_;
+  const inferlet_loader::SessionsLibrary& lib_;
   inferlet_engine* engine_ = nullptr;
 };
 
 class SessionCalls {
  public:
   // A session on `profile` that times its calls' phases, numbered `index` in messages.
-  SessionCalls(const SessionsLibrary& lib, const SessionsEngine& engine, int index, int profile,
-               const ProfileConfig& config, bool cuda_graphs);
+  SessionCalls(const inferlet_loader::SessionsLibrary& lib, const SessionsEngine& engine, int index,
+               int profile, const ProfileConfig& config, bool cuda_graphs);
   ~SessionCalls();
   SessionCalls(const SessionCalls&) = delete;
   SessionCalls& operator=(const SessionCalls&) = delete;
@@ -68,7 +68,7 @@ class SessionCalls {
   std::vector<int> OutputShape(size_t j) const;
 
  private:
-  const SessionsLibrary& lib_;
+  const inferlet_loader::SessionsLibrary& lib_;
   const ProfileConfig& config_;
   int index_, profile_, batch_ = 0;
   inferlet_session* session_ = nullptr;

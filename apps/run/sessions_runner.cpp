@@ -156,8 +156,8 @@ void RunRows(SessionCalls& session, const Options& o, const std::vector<ShapeRow
 
 }  // namespace
 
-void RunSessions(const SessionsLibrary& lib, const std::string& engine_bytes, const Options& o,
-                 std::ofstream& times, RunReport& report) {
+void RunSessions(const inferlet_loader::SessionsLibrary& lib, const std::string& engine_bytes,
+                 const Options& o, std::ofstream& times, RunReport& report) {
   const std::vector<int> profiles = SessionProfiles(o, report.engine);
   report.profile = profiles[0];
   const ProfileConfig& first = report.config.profiles[report.profile];

@@ -10,14 +10,14 @@
 
 #include "options.h"
 #include "runner.h"
-#include "sessions_library.h"
+#include "sessions_loader.h"
 
 namespace inferlet_run {
 
 // Fills the report from report.engine and report.config on; throws ToolError, with every session and
 // the engine released first.
-void RunSessions(const SessionsLibrary& lib, const std::string& engine_bytes, const Options& options,
-                 std::ofstream& times, RunReport& report);
+void RunSessions(const inferlet_loader::SessionsLibrary& lib, const std::string& engine_bytes,
+                 const Options& options, std::ofstream& times, RunReport& report);
 
 }  // namespace inferlet_run
 

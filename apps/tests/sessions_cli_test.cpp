@@ -233,8 +233,11 @@ TEST(SessionsFailure, TheLibrarysRefusalsQuoteItsStatus) {
       "the library refused session 0 on profile 0 (inferlet_session_create): INFERLET_UNSUPPORTED_TENSOR: "
       "input 'in0' of profile 0 is in format kCHW4, not a dense row-major tensor in device memory");
   const std::string sessions7 = std::string(INFERLET_LIB_DIR) + "/libinferlet_sessions7.so";
-  ExpectFailure(Args("smoke", 8, {"--api", "sessions", "--lib", inferlet_run_test::LibraryPath(7)}),
-                kExitLibrary, inferlet_run_test::LibraryPath(7) + " does not export inferlet_status_code");
+  ExpectFailure(
+      Args("smoke", 8, {"--api", "sessions", "--lib", inferlet_run_test::LibraryPath(7)}), kExitLibrary,
+      inferlet_run_test::LibraryPath(7) +
+          " has no inferlet_get_api: it is no sessions library of version 2 of inferlet_sessions.h, "
+          "which this host needs");
   ExpectFailure(
       Args("smoke", 8, {"--api", "sessions", "--lib", sessions7}), kExitInput,
       "cannot read engine file '" + EnginePath("smoke", 8) +
