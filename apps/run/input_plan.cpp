@@ -49,9 +49,9 @@ int SamplesIn(const InputFile& file, const TensorConfig& t) {
                                               file.path, a.data.size(), sample, t.name)};
     return static_cast<int>(a.data.size() / sample);
   }
-  if (a.kind != NpyKindOf(t.dtype))
-    throw ToolError{kExitInput, fmt::format("{}: holds {} but input '{}' is {}", file.path, NpyDescr(a.kind),
-                                            t.name, NpyDescr(NpyKindOf(t.dtype)))};
+  if (a.descr != t.dtype.npy_descr)
+    throw ToolError{kExitInput, fmt::format("{}: holds {} but input '{}' is {}", file.path, a.descr, t.name,
+                                            t.dtype.npy_descr)};
   const std::vector<size_t> expected(t.shape.begin() + 1, t.shape.end());
   if (a.shape.size() != t.shape.size() || !std::equal(expected.begin(), expected.end(), a.shape.begin() + 1))
     throw ToolError{kExitInput, fmt::format("{}: shape ({}) does not fit input '{}' configured as {}",

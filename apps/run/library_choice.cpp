@@ -172,6 +172,11 @@ LibraryChoice ChooseLibraries(const LibraryRequest& request, const std::string& 
   return ChooseByDeliverable(request, engine_path, engine_bytes, locate);
 }
 
+DataTypes DescribeDataTypes(const LibraryChoice& choice, const LibraryLocator& locate) {
+  if (choice.sessions) return DataTypes::Describe(*choice.sessions);
+  return DataTypes::Describe(OpenSessionsLibrary(locate(SessionsFile(choice.trt_major))));
+}
+
 LibraryChoice ChooseInspector(const LibraryRequest& request, const std::string& engine_path,
                               const std::string& engine_bytes, const LibraryLocator& locate) {
   std::vector<int> majors = AllMajors();

@@ -48,6 +48,10 @@ LibraryChoice ChooseLibraries(const LibraryRequest& request, const std::string& 
                               const std::string& engine_bytes,
                               const LibraryLocator& locate = DefaultLibraryPath);
 
+// The data-type table of the choice's major: its sessions library's (--api sessions), else the one of
+// the build's sessions library of that major, opened for this alone. Throws ToolError (library).
+DataTypes DescribeDataTypes(const LibraryChoice& choice, const LibraryLocator& locate = DefaultLibraryPath);
+
 // For inspect: no deliverable, --lib has no part. --trt names the one inspector's major (--inspector,
 // when given too, must read it); --inspector alone is the one inspector, whatever it reads; otherwise
 // the inspector of each major of kTrtMajors is tried in order, one that cannot be loaded passed over,

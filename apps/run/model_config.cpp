@@ -153,9 +153,9 @@ ModelConfig DeriveConfig(const EngineDesc& engine, const std::vector<TensorOverr
         t.binding = b;
         t.name = binding.base_name;
         t.is_input = binding.is_input;
-        t.dtype = binding.dtype;
+        t.dtype = binding.type;
         t.shape = engine.MaxDims(static_cast<int>(p), b);
-        t.item_size = DTypeSize(binding.dtype);
+        t.item_size = binding.type.Size();
         (t.is_input ? profile.inputs : profile.outputs).push_back(std::move(t));
       }
     }

@@ -14,7 +14,7 @@ struct TensorConfig {
   int binding = 0;
   std::string name;  // the tensor's own name (no profile suffix)
   bool is_input = false;
-  DType dtype = DType::kFloat;
+  DataType dtype;
   std::vector<int> shape;  // batch first; the first extent is the largest batch the profile serves
   int item_size = 0;
 
@@ -22,7 +22,7 @@ struct TensorConfig {
   long long SampleBytes() const;
   // Bytes of the device buffer the library allocates for it (the whole configured shape); -1 as above.
   long long BufferBytes() const;
-  bool ItemMatchesDType() const { return item_size == DTypeSize(dtype); }
+  bool ItemMatchesDType() const { return item_size == dtype.Size(); }
 };
 
 struct ProfileConfig {

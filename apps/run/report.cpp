@@ -39,7 +39,7 @@ void AppendEngine(std::string& out, const EngineDesc& e, const std::string& path
         fmt::format_to(
             it, "  {:<10} {:>2}  {:<{}}  {:<6}  {:<7}  engine {:<{}}  min {:<{}}  opt {:<{}}  max {}\n",
             fmt::format("profile {}", p), b, d.base_name, w, d.is_input ? "input" : "output",
-            DTypeName(d.dtype), FormatDims(d.dims), dims_w, FormatDims(e.MinDims(profile, b)), dims_w,
+            d.type.ReportName(), FormatDims(d.dims), dims_w, FormatDims(e.MinDims(profile, b)), dims_w,
             FormatDims(e.OptDims(profile, b)), dims_w, FormatDims(e.MaxDims(profile, b)));
       }
     }
@@ -52,7 +52,7 @@ nlohmann::json EngineJson(const EngineDesc& e, const std::string& path) {
     bindings.push_back({{"index", b.index},
                         {"name", b.name},
                         {"input", b.is_input},
-                        {"dtype", DTypeName(b.dtype)},
+                        {"dtype", b.type.ReportName()},
                         {"dims", b.dims}});
   nlohmann::json profiles = nlohmann::json::array();
   for (size_t p = 0; p < e.profiles.size(); ++p) {
@@ -165,7 +165,7 @@ nlohmann::json TensorJson(const TensorConfig& t) {
           {"binding", t.binding},
           {"shape", t.shape},
           {"item_size", t.item_size},
-          {"dtype", DTypeName(t.dtype)}};
+          {"dtype", t.dtype.ReportName()}};
 }
 
 }  // namespace
@@ -174,13 +174,13 @@ std::string Bytes(long long bytes) { return bytes < 0 ? "unknown" : fmt::format(
 
 void AppendOutput(std::string& out, const OutputResult& o, size_t name_width) {
   fmt::format_to(std::back_inserter(out), "  {:<{}}  {:<14} {:<7} {:>9} bytes  sum {:<16.9g} fnv1a {}\n",
-                 o.name, name_width, FormatDims(o.shape), o.typed ? DTypeName(o.dtype) : "bytes", o.bytes,
+                 o.name, name_width, FormatDims(o.shape), o.typed ? o.dtype.ReportName() : "bytes", o.bytes,
                  o.checksum.sum, HexFnv(o.checksum.fnv1a));
 }
 
 nlohmann::json OutputJson(const OutputResult& o) {
   nlohmann::json out = {
-      {"name", o.name},   {"shape", o.shape},      {"dtype", o.typed ? DTypeName(o.dtype) : "bytes"},
+      {"name", o.name},   {"shape", o.shape},      {"dtype", o.typed ? o.dtype.ReportName() : "bytes"},
       {"bytes", o.bytes}, {"sum", o.checksum.sum}, {"fnv1a", HexFnv(o.checksum.fnv1a)}};
   if (!o.saved_to.empty()) out["file"] = o.saved_to;
   return out;

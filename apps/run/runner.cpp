@@ -111,6 +111,8 @@ void TakeLibraries(LibraryChoice& libraries, RunReport& report) {
   report.trt_major = libraries.trt_major;
   report.library_path = libraries.sessions ? libraries.sessions->path() : libraries.deliverable->path();
   report.engine = std::move(libraries.engine);
+  DescribeTypes(report.engine, DescribeDataTypes(libraries));
+  RequireServableTypes(report.engine);
 }
 
 void DeriveConfiguration(const Options& o, RunReport& report) {
@@ -265,6 +267,7 @@ InspectReport Inspect(const InspectOptions& o) {
   LibraryChoice reading = ChooseInspector(LibraryRequest{o.trt, "", o.inspector}, o.engine, engine_bytes);
   report.engine = std::move(reading.engine);
   report.inspector_path = reading.inspector_path;
+  DescribeTypes(report.engine, DescribeDataTypes(reading));
   return report;
 }
 

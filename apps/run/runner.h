@@ -18,7 +18,7 @@ namespace inferlet_run {
 
 struct OutputResult {
   std::string name;
-  DType dtype = DType::kFloat;
+  DataType dtype;
   bool typed = true;       // configured item size equals the data type's size
   std::vector<int> shape;  // of this call's output: batch first
   int bytes = 0;           // as kestrel_trt_process reported it

@@ -25,11 +25,12 @@ using inferlet_run_test::LibraryPath;
 using inferlet_run_test::RunJson;
 using inferlet_run_test::RunTool;
 using inferlet_run_test::TempDir;
+using inferlet_run_test::TestType;
 using inferlet_run_test::ToolResult;
 
 void SaveFloats(const std::string& path, std::vector<size_t> shape, const std::vector<float>& values) {
   NpyArray a;
-  a.kind = NpyKind::kFloat32;
+  a.descr = "<f4";
   a.shape = std::move(shape);
   a.data.assign(reinterpret_cast<const char*>(values.data()), values.size() * sizeof(float));
   WriteNpy(path, a);
@@ -37,7 +38,7 @@ void SaveFloats(const std::string& path, std::vector<size_t> shape, const std::v
 
 std::vector<float> LoadFloats(const std::string& path, const std::vector<size_t>& expected_shape) {
   const NpyArray a = ReadNpy(path);
-  EXPECT_EQ(a.kind, NpyKind::kFloat32);
+  EXPECT_EQ(a.descr, "<f4");
   EXPECT_EQ(a.shape, expected_shape);
   std::vector<float> values(a.data.size() / sizeof(float));
   std::memcpy(values.data(), a.data.data(), values.size() * sizeof(float));
@@ -157,9 +158,9 @@ TEST(Outputs, ZeroInputsGiveZeroOutputsAndTheirChecksum) {
   EXPECT_EQ(j["outputs"][0]["bytes"], zeros.size());
   EXPECT_EQ(j["outputs"][0]["sum"], 0.0);
   char expected[19];
-  std::snprintf(expected, sizeof(expected), "0x%016llx",
-                static_cast<unsigned long long>(
-                    ComputeChecksum(zeros.data(), zeros.size(), DType::kFloat, true).fnv1a));
+  std::snprintf(
+      expected, sizeof(expected), "0x%016llx",
+      static_cast<unsigned long long>(ComputeChecksum(zeros.data(), zeros.size(), TestType(0), true).fnv1a));
   EXPECT_EQ(j["outputs"][0]["fnv1a"], expected);
   EXPECT_EQ(j["outputs"][0]["shape"], (std::vector<int>{4, 338}));
 }
@@ -317,9 +318,9 @@ TEST(Inputs, EachRandomInputDependsOnTheSeedAndItsNameOnly) {
   const std::vector<float> zeros(batch * n, 0.0f);
   SaveFloats(dir.File("zeros.npy"), {batch, n}, zeros);
   const std::vector<float> r0 =
-      Floats(MakeInputData(DType::kFloat, true, batch * n * 4, FillMode::kRandom, 5, "in0"));
+      Floats(MakeInputData(TestType(0), true, batch * n * 4, FillMode::kRandom, 5, "in0"));
   const std::vector<float> r1 =
-      Floats(MakeInputData(DType::kFloat, true, batch * n * 4, FillMode::kRandom, 5, "in1"));
+      Floats(MakeInputData(TestType(0), true, batch * n * 4, FillMode::kRandom, 5, "in1"));
   // in1 made up while in0 comes from a file, and both made up: in1 holds the same data either way.
   ToolResult r =
       RunTool({"--engine", EnginePath("smoke", 8), "--seed", "5", "--input", "in0=" + dir.File("zeros.npy"),
@@ -610,13 +611,13 @@ TEST(Failure, TensorRtMajorThatDisagreesWithTheDeliverable) {
 TEST(Failure, InputFileOfTheWrongType) {
   TempDir dir;
   NpyArray a;
-  a.kind = NpyKind::kInt32;
+  a.descr = "<i4";
   a.shape = {2, 340};
   a.data.assign(2 * 340 * 4, '\0');
   WriteNpy(dir.File("in0.npy"), a);
   ExpectFailure({"--engine", EnginePath("smoke", 8), "--input", "in0=" + dir.File("in0.npy")}, kExitInput,
                 dir.File("in0.npy") + ": holds <i4 but input 'in0' is <f4");
-  a.kind = NpyKind::kFloat32;
+  a.descr = "<f4";
   a.shape = {2, 339};
   a.data.assign(2 * 339 * 4, '\0');
   WriteNpy(dir.File("in0.npy"), a);

@@ -310,13 +310,13 @@ TEST_P(Compare, FilesThatCannotBeCompared) {
   ExpectFailure(Run({"--compare", dir.path()}), kExitInput,
                 "--compare: " + dir.File("out0.npy") + ": No such file or directory");
   NpyArray a;
-  a.kind = NpyKind::kInt32;
+  a.descr = "<i4";
   a.shape = {2, 338};
   a.data.assign(2 * 338 * 4, '\0');
   WriteNpy(dir.File("out0.npy"), a);
   ExpectFailure(Run({"--compare", dir.path()}), kExitInput,
                 "--compare: " + dir.File("out0.npy") + " holds <i4, output 'out0' is <f4");
-  a.kind = NpyKind::kFloat32;
+  a.descr = "<f4";
   a.shape = {3, 338};
   a.data.assign(3 * 338 * 4, '\0');
   WriteNpy(dir.File("out0.npy"), a);
