@@ -59,8 +59,26 @@ int SamplesIn(const InputFile& file, const TensorConfig& t) {
   return static_cast<int>(a.shape[0]);
 }
 
+// The largest batch every input of the profile is configured for; 0 when none says.
+int LargestBatch(const ProfileConfig& profile) {
+  int largest = 0;
+  for (const TensorConfig& t : profile.inputs)
+    if (!t.shape.empty() && t.shape[0] > 0 && (largest == 0 || t.shape[0] < largest)) largest = t.shape[0];
+  return largest;
+}
+
+// --batch above the profile's largest batch, in words before anything runs: the library would refuse
+// the first call.
+void RequireBatchWithinProfile(const Options& o, const ProfileConfig& profile) {
+  const int largest = LargestBatch(profile);
+  if (largest > 0 && o.batch > largest)
+    throw ToolError{kExitUsage, fmt::format("--batch {}: profile {} takes at most {} samples per call",
+                                            o.batch, o.profile, largest)};
+}
+
 int ChooseBatch(const Options& o, const ProfileConfig& profile,
                 const std::map<std::string, InputFile>& files) {
+  RequireBatchWithinProfile(o, profile);
   int batch = o.batch;
   for (const TensorConfig& t : profile.inputs) {
     const auto file = files.find(t.name);

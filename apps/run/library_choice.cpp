@@ -1,8 +1,10 @@
 #include "library_choice.h"
 
 #include <fmt/format.h>
+#include <fmt/ranges.h>
 
 #include <iterator>
+#include <utility>
 #include <vector>
 
 #include "exit_codes.h"
@@ -63,15 +65,31 @@ std::string OtherMajorHint(const std::string& engine_bytes, int failed_major, co
   return "";
 }
 
+// Why no inspector read the engine: a single one's reason, or for several the majors tried and one
+// reason, theirs when they all agree, else the first major's.
+std::string NoneReads(const std::vector<std::pair<int, std::string>>& reasons, bool several) {
+  if (!several) return reasons.front().second;
+  std::vector<int> majors;
+  bool agree = true;
+  for (const auto& [major, why] : reasons) {
+    majors.push_back(major);
+    agree = agree && why == reasons.front().second;
+  }
+  return fmt::format("no TensorRT major of this build ({}) reads it{}", fmt::join(majors, ", "),
+                     agree ? ": " + reasons.front().second
+                           : fmt::format("; TensorRT {}: {}", reasons.front().first, reasons.front().second));
+}
+
 // Reads the engine with the first inspector that can: that of each major in `majors`, in order
 // (0: whatever major the inspector reads); `inspector_path`, when given, is the one inspector. An
 // inspector that cannot be loaded is passed over (its TensorRT is not here); when none can be loaded,
-// the first load error is thrown. When none reads the engine, the error gives each one's reason
-// ("TensorRT 8: ...; TensorRT 7: ...") and, after a single one, which --trt fits.
+// the first load error is thrown. When none reads the engine, the error says why (NoneReads) and,
+// after a single inspector, which --trt fits.
 LibraryChoice ReadWithFirstInspector(const std::string& engine_path, const std::string& engine_bytes,
                                      const std::vector<int>& majors, const std::string& inspector_path,
                                      const LibraryLocator& locate) {
-  std::vector<ToolError> load_errors, read_errors;
+  std::vector<ToolError> load_errors;
+  std::vector<std::pair<int, std::string>> read_errors;
   int tried_major = 0;
   for (int major : majors) {
     LibraryChoice choice;
@@ -86,9 +104,8 @@ LibraryChoice ReadWithFirstInspector(const std::string& engine_path, const std::
         choice.engine = inspector.Inspect(engine_bytes);
         choice.trt_major = tried_major;
         return choice;
-      } catch (ToolError& e) {
-        if (majors.size() > 1) e.message = fmt::format("TensorRT {}: {}", tried_major, e.message);
-        read_errors.push_back(e);
+      } catch (const ToolError& e) {
+        read_errors.emplace_back(tried_major, e.message);
       }
     } catch (const ToolError& e) {
       if (e.code != kExitLibrary) throw;
@@ -96,8 +113,7 @@ LibraryChoice ReadWithFirstInspector(const std::string& engine_path, const std::
     }
   }
   if (read_errors.empty()) throw load_errors.front();
-  std::string why;
-  for (const ToolError& e : read_errors) why += (why.empty() ? "" : "; ") + e.message;
+  std::string why = NoneReads(read_errors, majors.size() > 1);
   if (majors.size() == 1) why += OtherMajorHint(engine_bytes, tried_major, nullptr, locate);
   throw ToolError{kExitInput, fmt::format("cannot read engine file '{}': {}", engine_path, why)};
 }
