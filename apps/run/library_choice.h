@@ -1,5 +1,6 @@
-// Which libraries a run or `inferlet-run inspect` loads -- the deliverable, the engine inspector and
-// their TensorRT major -- and the engine as that inspector reads it.
+// Which libraries a run or `inferlet-run inspect` loads -- the deliverable or the sessions library, the
+// engine inspector and their TensorRT major -- the engine as that inspector reads it, and the data-type
+// table of that major.
 #ifndef INFERLET_APPS_LIBRARY_CHOICE_H_
 #define INFERLET_APPS_LIBRARY_CHOICE_H_
 

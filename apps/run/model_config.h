@@ -1,5 +1,6 @@
-// The model configuration handed to kestrel_trt_new: derived from the engine's own description,
-// with per-profile overrides from the command line.
+// The configuration of a run: every profile's tensors, derived from the engine's own description with
+// per-profile overrides from the command line. kestrel_trt_new takes all of it; the sessions library
+// takes each tensor's own, and a run uses the shapes to size its buffers and inputs.
 #ifndef INFERLET_APPS_MODEL_CONFIG_H_
 #define INFERLET_APPS_MODEL_CONFIG_H_
 

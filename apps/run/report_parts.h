@@ -7,7 +7,7 @@
 #include <nlohmann/json.hpp>
 #include <string>
 
-#include "runner.h"
+#include "report_types.h"
 
 namespace inferlet_run {
 
