@@ -97,7 +97,8 @@ uint8_t FloatToE8M0(float value) {
 
 DataTypes DataTypes::Describe(const inferlet_loader::SessionsLibrary& library) {
   DataTypes table;
-  for (int32_t value = 0;; ++value) {
+  constexpr int32_t kMostTypes = 256;  // TensorRT numbers its types in a byte
+  for (int32_t value = 0; value < kMostTypes; ++value) {
     inferlet_data_type_info info;
     inferlet_data_type_info_init(&info);
     if (!library.Take(library.api().describe_data_type(value, &info)).empty()) break;
