@@ -15,31 +15,11 @@ namespace inferlet_run {
 
 namespace {
 
-NpyKind KindOf(const TensorConfig& t) { return t.ItemMatchesDType() ? NpyKindOf(t.dtype) : NpyKind::kUint8; }
+std::string DescrOf(const TensorConfig& t) { return t.ItemMatchesDType() ? t.dtype.npy_descr : kNpyBytes; }
 
-template <typename T>
-T Load(const std::string& data, size_t i) {
-  T value;
-  std::memcpy(&value, data.data() + i * sizeof(T), sizeof(T));
-  return value;
-}
-
-double Element(const NpyArray& a, size_t i) {
-  switch (a.kind) {
-    case NpyKind::kFloat32:
-      return Load<float>(a.data, i);
-    case NpyKind::kFloat16:
-      return HalfToFloat(Load<uint16_t>(a.data, i));
-    case NpyKind::kInt8:
-      return Load<int8_t>(a.data, i);
-    case NpyKind::kInt32:
-      return Load<int32_t>(a.data, i);
-    case NpyKind::kBool:
-      return Load<uint8_t>(a.data, i) != 0;
-    case NpyKind::kUint8:
-      return Load<uint8_t>(a.data, i);
-  }
-  return 0;
+double Element(const Reference& r, const NpyArray& a, size_t i) {
+  if (!r.typed) return static_cast<unsigned char>(a.data[i]);
+  return ElementValue(r.type, a.data.data(), i);
 }
 
 std::string ShapeText(const std::vector<size_t>& shape) { return fmt::format("({})", fmt::join(shape, ",")); }
@@ -54,15 +34,17 @@ std::vector<Reference> ReadReferences(const std::string& dir, const ProfileConfi
     Reference r;
     r.output = t.name;
     r.path = OutputFile(dir, t.name);
+    r.type = t.dtype;
+    r.typed = t.ItemMatchesDType();
     try {
       r.array = ReadNpy(r.path);
     } catch (ToolError& e) {
       e.message = "--compare: " + e.message;
       throw;
     }
-    if (r.array.kind != KindOf(t))
-      throw Mismatch(fmt::format("{} holds {}, output '{}' is {}", r.path, NpyDescr(r.array.kind), t.name,
-                                 NpyDescr(KindOf(t))));
+    if (r.array.descr != DescrOf(t))
+      throw Mismatch(
+          fmt::format("{} holds {}, output '{}' is {}", r.path, r.array.descr, t.name, DescrOf(t)));
     references.push_back(std::move(r));
   }
   return references;
@@ -70,18 +52,18 @@ std::vector<Reference> ReadReferences(const std::string& dir, const ProfileConfi
 
 OutputComparison CompareOutput(const Reference& reference, const NpyArray& output, double rtol, double atol) {
   const NpyArray& b = reference.array;
-  if (output.kind != b.kind)
-    throw Mismatch(fmt::format("{} holds {}, output '{}' is {}", reference.path, NpyDescr(b.kind),
-                               reference.output, NpyDescr(output.kind)));
+  if (output.descr != b.descr)
+    throw Mismatch(fmt::format("{} holds {}, output '{}' is {}", reference.path, b.descr, reference.output,
+                               output.descr));
   if (output.shape != b.shape)
     throw Mismatch(fmt::format("{} has shape {}, output '{}' of the last call has {}", reference.path,
                                ShapeText(b.shape), reference.output, ShapeText(output.shape)));
   OutputComparison c;
   c.name = reference.output;
   c.file = reference.path;
-  c.elements = b.data.size() / static_cast<size_t>(NpyItemSize(b.kind));
+  c.elements = b.data.size() / static_cast<size_t>(NpyItemSize(b.descr));
   for (size_t i = 0; i < c.elements; ++i) {
-    const double x = Element(output, i), y = Element(b, i);
+    const double x = Element(reference, output, i), y = Element(reference, b, i);
     if (std::isinf(x) || std::isinf(y)) {  // close only to the same infinity
       if (x == y) continue;
       ++c.out_of_tolerance;

@@ -17,6 +17,8 @@ struct Reference {
   std::string output;
   std::string path;
   NpyArray array;
+  DataType type;      // of the output: how its elements read as numbers (the raw-byte floats decoded)
+  bool typed = true;  // false: the output's item size is not its type's, and elements are bytes
 };
 
 // DIR/<output>.npy of every output of the profile, read before anything runs. Throws ToolError (input)
@@ -44,7 +46,8 @@ struct CompareReport {
   std::string FailureMessage() const;
 };
 
-// Throws ToolError (input) when the output's element type or shape is not the reference's.
+// Throws ToolError (input) when the output's element type or shape is not the reference's. Elements are
+// compared as numbers of the reference's type, so bfloat16 and fp8 by their exact values.
 OutputComparison CompareOutput(const Reference& reference, const NpyArray& output, double rtol, double atol);
 
 }  // namespace inferlet_run

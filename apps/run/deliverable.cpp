@@ -64,7 +64,7 @@ int LoadedNvinferMajor() {
 
 }  // namespace
 
-Deliverable::Deliverable(const std::string& path) : RunLibrary(path) {
+Deliverable::Deliverable(const std::string& path) : library_(path) {
   init = Lookup<decltype(init)>(library_, "kestrel_trt_init");
   uninit = Lookup<decltype(uninit)>(library_, "kestrel_trt_uninit");
   create = Lookup<decltype(create)>(library_, "kestrel_trt_new");

@@ -1,8 +1,8 @@
 // The shared libraries inferlet-run loads at run time: a deliverable (libinferlet<N>.so, one per
-// TensorRT major), driven only through its exported C functions (or with --api sessions the sessions
-// library, sessions_library.h), and an engine inspector
-// (libinferlet_inspect<N>.so) that reads engines through that major's TensorRT. Which ones are
-// loaded is library_choice.h's decision.
+// TensorRT major), driven only through its exported C functions, and an engine inspector
+// (libinferlet_inspect<N>.so) that reads engines through that major's TensorRT. A sessions library
+// (--api sessions) is opened through inferlet::loader instead. Which ones are loaded is
+// library_choice.h's decision.
 #ifndef INFERLET_APPS_DELIVERABLE_H_
 #define INFERLET_APPS_DELIVERABLE_H_
 
@@ -31,33 +31,24 @@ class SharedLibrary {
   void* handle_ = nullptr;
 };
 
-// A library that runs the engine (a deliverable, or a sessions library), loaded for a run.
-class RunLibrary {
- public:
-  explicit RunLibrary(const std::string& path) : library_(path) {}
-  virtual ~RunLibrary() = default;
-  RunLibrary(const RunLibrary&) = delete;
-  RunLibrary& operator=(const RunLibrary&) = delete;
-
-  // The TensorRT major the library is built for, as loading it tells, or 0 if unclear.
-  int LinkedTrtMajor() const { return linked_trt_major_; }
-  const std::string& path() const { return library_.path(); }
-
- protected:
-  SharedLibrary library_;
-  int linked_trt_major_ = 0;
-};
-
-class Deliverable : public RunLibrary {
+class Deliverable {
  public:
   // Its major is that of the libnvinfer that loading it brought in.
   explicit Deliverable(const std::string& path);
+
+  // The TensorRT major the library links, as loading it tells, or 0 if unclear.
+  int LinkedTrtMajor() const { return linked_trt_major_; }
+  const std::string& path() const { return library_.path(); }
 
   decltype(&kestrel_trt_init) init;
   decltype(&kestrel_trt_uninit) uninit;
   decltype(&kestrel_trt_new) create;
   decltype(&kestrel_trt_process) process;
   decltype(&kestrel_trt_delete) destroy;
+
+ private:
+  SharedLibrary library_;
+  int linked_trt_major_ = 0;
 };
 
 class Inspector {

@@ -7,37 +7,9 @@
 #include <regex>
 #include <stdexcept>
 
+#include "exit_codes.h"
+
 namespace inferlet_run {
-
-const char* DTypeName(DType type) {
-  switch (type) {
-    case DType::kFloat:
-      return "float32";
-    case DType::kHalf:
-      return "float16";
-    case DType::kInt8:
-      return "int8";
-    case DType::kInt32:
-      return "int32";
-    case DType::kBool:
-      return "bool";
-  }
-  return "unknown";
-}
-
-int DTypeSize(DType type) {
-  switch (type) {
-    case DType::kFloat:
-    case DType::kInt32:
-      return 4;
-    case DType::kHalf:
-      return 2;
-    case DType::kInt8:
-    case DType::kBool:
-      return 1;
-  }
-  return 0;
-}
 
 int EngineDesc::BindingsPerProfile() const {
   return profiles.empty() ? 0 : static_cast<int>(bindings.size() / profiles.size());
@@ -76,10 +48,10 @@ EngineDesc ParseEngineDesc(const std::string& json_text) {
       binding.name = b.at("name").get<std::string>();
       binding.base_name = StripProfileSuffix(binding.name);
       binding.is_input = b.at("input").get<bool>();
-      const int dtype = b.at("dtype").get<int>();
-      if (dtype < 0 || dtype > static_cast<int>(DType::kBool))
-        throw std::runtime_error(fmt::format("binding {} has an unknown data type {}", binding.name, dtype));
-      binding.dtype = static_cast<DType>(dtype);
+      binding.dtype = b.at("dtype").get<int>();
+      if (binding.dtype < 0)
+        throw std::runtime_error(
+            fmt::format("binding {} has an unknown data type {}", binding.name, binding.dtype));
       binding.dims = b.at("dims").get<std::vector<int>>();
       desc.bindings.push_back(std::move(binding));
     }
@@ -111,6 +83,22 @@ EngineDesc ParseEngineDesc(const std::string& json_text) {
     }
   }
   return desc;
+}
+
+void DescribeTypes(EngineDesc& engine, const DataTypes& types) {
+  for (BindingDesc& b : engine.bindings) {
+    if (b.dtype < 0 || b.dtype >= static_cast<int>(types.all().size()))
+      throw ToolError{kExitInput, fmt::format("binding {} has an unknown data type {}", b.name, b.dtype)};
+    b.type = types.Of(b.dtype);
+  }
+}
+
+void RequireServableTypes(const EngineDesc& engine) {
+  for (const BindingDesc& b : engine.bindings)
+    if (!b.type.Servable())
+      throw ToolError{kExitInput, fmt::format("{} '{}' is of data type {}, which inferlet-run cannot {}",
+                                              b.is_input ? "input" : "output", b.base_name, b.type.trt_name,
+                                              b.is_input ? "fill or read" : "read")};
 }
 
 }  // namespace inferlet_run

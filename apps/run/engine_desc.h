@@ -5,20 +5,17 @@
 #include <string>
 #include <vector>
 
+#include "data_types.h"
+
 namespace inferlet_run {
-
-// Numbered as TensorRT's DataType.
-enum class DType : int { kFloat = 0, kHalf = 1, kInt8 = 2, kInt32 = 3, kBool = 4 };
-
-const char* DTypeName(DType type);  // "float32", "float16", "int8", "int32", "bool"
-int DTypeSize(DType type);
 
 struct BindingDesc {
   int index = 0;
   std::string name;       // as the engine reports it, " [profile k]" suffix included
   std::string base_name;  // without that suffix: the tensor's own name
   bool is_input = false;
-  DType dtype = DType::kFloat;
+  int dtype = 0;          // numbered as TensorRT's DataType
+  DataType type;          // what the sessions library's table says of it (DescribeTypes)
   std::vector<int> dims;  // -1 where a profile lets the extent vary
 };
 
@@ -49,7 +46,14 @@ struct EngineDesc {
 };
 
 // Builds the description from the inspector's JSON text; throws std::runtime_error when malformed.
+// The bindings' types are numbers only until DescribeTypes.
 EngineDesc ParseEngineDesc(const std::string& json_text);
+
+// Every binding's type from the table; throws ToolError (input) for a number the table lacks.
+void DescribeTypes(EngineDesc& engine, const DataTypes& types);
+// Throws ToolError (input) for a binding of a type inferlet-run cannot fill or read (the 4-bit ones),
+// naming it: "input 'x' is of data type kINT4, which inferlet-run cannot fill or read".
+void RequireServableTypes(const EngineDesc& engine);
 
 std::string StripProfileSuffix(const std::string& binding_name);
 std::string FormatDims(const std::vector<int>& dims);  // "[10,340]"

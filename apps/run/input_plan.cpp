@@ -49,9 +49,9 @@ int SamplesIn(const InputFile& file, const TensorConfig& t) {
                                               file.path, a.data.size(), sample, t.name)};
     return static_cast<int>(a.data.size() / sample);
   }
-  if (a.kind != NpyKindOf(t.dtype))
-    throw ToolError{kExitInput, fmt::format("{}: holds {} but input '{}' is {}", file.path, NpyDescr(a.kind),
-                                            t.name, NpyDescr(NpyKindOf(t.dtype)))};
+  if (a.descr != t.dtype.npy_descr)
+    throw ToolError{kExitInput, fmt::format("{}: holds {} but input '{}' is {}", file.path, a.descr, t.name,
+                                            t.dtype.npy_descr)};
   const std::vector<size_t> expected(t.shape.begin() + 1, t.shape.end());
   if (a.shape.size() != t.shape.size() || !std::equal(expected.begin(), expected.end(), a.shape.begin() + 1))
     throw ToolError{kExitInput, fmt::format("{}: shape ({}) does not fit input '{}' configured as {}",
@@ -59,8 +59,26 @@ int SamplesIn(const InputFile& file, const TensorConfig& t) {
   return static_cast<int>(a.shape[0]);
 }
 
+// The largest batch every input of the profile is configured for; 0 when none says.
+int LargestBatch(const ProfileConfig& profile) {
+  int largest = 0;
+  for (const TensorConfig& t : profile.inputs)
+    if (!t.shape.empty() && t.shape[0] > 0 && (largest == 0 || t.shape[0] < largest)) largest = t.shape[0];
+  return largest;
+}
+
+// --batch above the profile's largest batch, in words before anything runs: the library would refuse
+// the first call.
+void RequireBatchWithinProfile(const Options& o, const ProfileConfig& profile) {
+  const int largest = LargestBatch(profile);
+  if (largest > 0 && o.batch > largest)
+    throw ToolError{kExitUsage, fmt::format("--batch {}: profile {} takes at most {} samples per call",
+                                            o.batch, o.profile, largest)};
+}
+
 int ChooseBatch(const Options& o, const ProfileConfig& profile,
                 const std::map<std::string, InputFile>& files) {
+  RequireBatchWithinProfile(o, profile);
   int batch = o.batch;
   for (const TensorConfig& t : profile.inputs) {
     const auto file = files.find(t.name);

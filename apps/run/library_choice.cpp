@@ -1,8 +1,10 @@
 #include "library_choice.h"
 
 #include <fmt/format.h>
+#include <fmt/ranges.h>
 
 #include <iterator>
+#include <utility>
 #include <vector>
 
 #include "exit_codes.h"
@@ -24,15 +26,20 @@ const char* RunLibraryNoun(const LibraryRequest& request) {
   return request.sessions ? "a sessions library" : "a deliverable";
 }
 
+// The library that runs the engine, as far as the choice needs it.
+struct RunLibrary {
+  std::string path;
+  int linked_major = 0;  // the TensorRT major it is built for, as loading it tells; 0 if unclear
+};
+
 // Loads the library that runs the engine into the choice.
-const RunLibrary& LoadRunLibrary(const LibraryRequest& request, const std::string& path,
-                                 LibraryChoice& choice) {
+RunLibrary LoadRunLibrary(const LibraryRequest& request, const std::string& path, LibraryChoice& choice) {
   if (request.sessions) {
-    choice.sessions = std::make_unique<SessionsLibrary>(path);
-    return *choice.sessions;
+    choice.sessions = &OpenSessionsLibrary(path);
+    return {path, choice.sessions->major()};
   }
   choice.deliverable = std::make_unique<Deliverable>(path);
-  return *choice.deliverable;
+  return {path, choice.deliverable->LinkedTrtMajor()};
 }
 
 std::vector<int> AllMajors() { return std::vector<int>(std::begin(kTrtMajors), std::end(kTrtMajors)); }
@@ -58,15 +65,31 @@ std::string OtherMajorHint(const std::string& engine_bytes, int failed_major, co
   return "";
 }
 
+// Why no inspector read the engine: a single one's reason, or for several the majors tried and one
+// reason, theirs when they all agree, else the first major's.
+std::string NoneReads(const std::vector<std::pair<int, std::string>>& reasons, bool several) {
+  if (!several) return reasons.front().second;
+  std::vector<int> majors;
+  bool agree = true;
+  for (const auto& [major, why] : reasons) {
+    majors.push_back(major);
+    agree = agree && why == reasons.front().second;
+  }
+  return fmt::format("no TensorRT major of this build ({}) reads it{}", fmt::join(majors, ", "),
+                     agree ? ": " + reasons.front().second
+                           : fmt::format("; TensorRT {}: {}", reasons.front().first, reasons.front().second));
+}
+
 // Reads the engine with the first inspector that can: that of each major in `majors`, in order
 // (0: whatever major the inspector reads); `inspector_path`, when given, is the one inspector. An
 // inspector that cannot be loaded is passed over (its TensorRT is not here); when none can be loaded,
-// the first load error is thrown. When none reads the engine, the error gives each one's reason
-// ("TensorRT 8: ...; TensorRT 7: ...") and, after a single one, which --trt fits.
+// the first load error is thrown. When none reads the engine, the error says why (NoneReads) and,
+// after a single inspector, which --trt fits.
 LibraryChoice ReadWithFirstInspector(const std::string& engine_path, const std::string& engine_bytes,
                                      const std::vector<int>& majors, const std::string& inspector_path,
                                      const LibraryLocator& locate) {
-  std::vector<ToolError> load_errors, read_errors;
+  std::vector<ToolError> load_errors;
+  std::vector<std::pair<int, std::string>> read_errors;
   int tried_major = 0;
   for (int major : majors) {
     LibraryChoice choice;
@@ -81,9 +104,8 @@ LibraryChoice ReadWithFirstInspector(const std::string& engine_path, const std::
         choice.engine = inspector.Inspect(engine_bytes);
         choice.trt_major = tried_major;
         return choice;
-      } catch (ToolError& e) {
-        if (majors.size() > 1) e.message = fmt::format("TensorRT {}: {}", tried_major, e.message);
-        read_errors.push_back(e);
+      } catch (const ToolError& e) {
+        read_errors.emplace_back(tried_major, e.message);
       }
     } catch (const ToolError& e) {
       if (e.code != kExitLibrary) throw;
@@ -91,23 +113,22 @@ LibraryChoice ReadWithFirstInspector(const std::string& engine_path, const std::
     }
   }
   if (read_errors.empty()) throw load_errors.front();
-  std::string why;
-  for (const ToolError& e : read_errors) why += (why.empty() ? "" : "; ") + e.message;
+  std::string why = NoneReads(read_errors, majors.size() > 1);
   if (majors.size() == 1) why += OtherMajorHint(engine_bytes, tried_major, nullptr, locate);
   throw ToolError{kExitInput, fmt::format("cannot read engine file '{}': {}", engine_path, why)};
 }
 
 // --trt when given (and the deliverable must link no other major), otherwise what the deliverable links.
 int DeliverableMajor(const LibraryRequest& request, const RunLibrary& lib) {
-  const int linked = lib.LinkedTrtMajor();
+  const int linked = lib.linked_major;
   if (request.trt != 0) {
     if (linked != 0 && linked != request.trt)
-      throw ToolError{kExitUsage, fmt::format("--trt {} given, but {} links TensorRT {}", request.trt,
-                                              lib.path(), linked)};
+      throw ToolError{kExitUsage,
+                      fmt::format("--trt {} given, but {} links TensorRT {}", request.trt, lib.path, linked)};
     return request.trt;
   }
   if (linked != 0) return linked;
-  throw ToolError{kExitUsage, fmt::format("cannot tell which TensorRT {} uses; add --trt {}", lib.path(),
+  throw ToolError{kExitUsage, fmt::format("cannot tell which TensorRT {} uses; add --trt {}", lib.path,
                                           TrtMajorsInWords())};
 }
 
@@ -116,11 +137,11 @@ int DeliverableMajor(const LibraryRequest& request, const RunLibrary& lib) {
 LibraryChoice ChooseByEngine(const LibraryRequest& request, const std::string& engine_path,
                              const std::string& engine_bytes, const LibraryLocator& locate) {
   LibraryChoice choice = ChooseInspector(request, engine_path, engine_bytes, locate);
-  const RunLibrary& lib = LoadRunLibrary(request, locate(RunLibraryFile(request, choice.trt_major)), choice);
-  const int linked = lib.LinkedTrtMajor();
+  const RunLibrary lib = LoadRunLibrary(request, locate(RunLibraryFile(request, choice.trt_major)), choice);
+  const int linked = lib.linked_major;
   if (linked != 0 && linked != choice.trt_major)
     throw ToolError{kExitLibrary, fmt::format("{} reads the engine as TensorRT {}, but {} links TensorRT {}",
-                                              choice.inspector_path, choice.trt_major, lib.path(), linked)};
+                                              choice.inspector_path, choice.trt_major, lib.path, linked)};
   return choice;
 }
 
@@ -128,7 +149,7 @@ LibraryChoice ChooseByEngine(const LibraryRequest& request, const std::string& e
 LibraryChoice ChooseByDeliverable(const LibraryRequest& request, const std::string& engine_path,
                                   const std::string& engine_bytes, const LibraryLocator& locate) {
   LibraryChoice choice;
-  const RunLibrary& lib = LoadRunLibrary(
+  const RunLibrary lib = LoadRunLibrary(
       request, request.lib.empty() ? locate(RunLibraryFile(request, request.trt)) : request.lib, choice);
   choice.trt_major = DeliverableMajor(request, lib);
   choice.inspector_path =
@@ -152,11 +173,24 @@ LibraryChoice ChooseByDeliverable(const LibraryRequest& request, const std::stri
 
 }  // namespace
 
+const inferlet_loader::SessionsLibrary& OpenSessionsLibrary(const std::string& path) {
+  try {
+    return inferlet_loader::SessionsLibrary::Open(path);
+  } catch (const inferlet_loader::LoadError& e) {
+    throw ToolError{kExitLibrary, e.what()};
+  }
+}
+
 LibraryChoice ChooseLibraries(const LibraryRequest& request, const std::string& engine_path,
                               const std::string& engine_bytes, const LibraryLocator& locate) {
   if (request.trt == 0 && request.lib.empty())
     return ChooseByEngine(request, engine_path, engine_bytes, locate);
   return ChooseByDeliverable(request, engine_path, engine_bytes, locate);
+}
+
+DataTypes DescribeDataTypes(const LibraryChoice& choice, const LibraryLocator& locate) {
+  if (choice.sessions) return DataTypes::Describe(*choice.sessions);
+  return DataTypes::Describe(OpenSessionsLibrary(locate(SessionsFile(choice.trt_major))));
 }
 
 LibraryChoice ChooseInspector(const LibraryRequest& request, const std::string& engine_path,

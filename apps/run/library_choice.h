@@ -1,5 +1,6 @@
-// Which libraries a run or `inferlet-run inspect` loads -- the deliverable, the engine inspector and
-// their TensorRT major -- and the engine as that inspector reads it.
+// Which libraries a run or `inferlet-run inspect` loads -- the deliverable or the sessions library, the
+// engine inspector and their TensorRT major -- the engine as that inspector reads it, and the data-type
+// table of that major.
 #ifndef INFERLET_APPS_LIBRARY_CHOICE_H_
 #define INFERLET_APPS_LIBRARY_CHOICE_H_
 
@@ -9,7 +10,7 @@
 
 #include "deliverable.h"
 #include "engine_desc.h"
-#include "sessions_library.h"
+#include "sessions_loader.h"
 
 namespace inferlet_run {
 
@@ -27,11 +28,16 @@ using LibraryLocator = std::function<std::string(const std::string& file)>;
 
 struct LibraryChoice {
   int trt_major = 0;
-  std::string inspector_path;                 // the inspector that read the engine
-  EngineDesc engine;                          // as that inspector read it
-  std::unique_ptr<Deliverable> deliverable;   // loaded for a run; none for inspect or --api sessions
-  std::unique_ptr<SessionsLibrary> sessions;  // loaded for a run with --api sessions instead
+  std::string inspector_path;                // the inspector that read the engine
+  EngineDesc engine;                         // as that inspector read it
+  std::unique_ptr<Deliverable> deliverable;  // loaded for a run; none for inspect or --api sessions
+  // Opened for a run with --api sessions instead; it stays loaded until the process ends.
+  const inferlet_loader::SessionsLibrary* sessions = nullptr;
 };
+
+// The sessions library at path, through inferlet::loader; throws ToolError (library) when it cannot be
+// loaded or answers no function table of this tool's version.
+const inferlet_loader::SessionsLibrary& OpenSessionsLibrary(const std::string& path);
 
 // For a run. The major is --trt when given (the deliverable, --lib or the build's, must link no
 // other), else what --lib links; that major's inspector (or --inspector, which must read that major)
@@ -42,6 +48,10 @@ struct LibraryChoice {
 LibraryChoice ChooseLibraries(const LibraryRequest& request, const std::string& engine_path,
                               const std::string& engine_bytes,
                               const LibraryLocator& locate = DefaultLibraryPath);
+
+// The data-type table of the choice's major: its sessions library's (--api sessions), else the one of
+// the build's sessions library of that major, opened for this alone. Throws ToolError (library).
+DataTypes DescribeDataTypes(const LibraryChoice& choice, const LibraryLocator& locate = DefaultLibraryPath);
 
 // For inspect: no deliverable, --lib has no part. --trt names the one inspector's major (--inspector,
 // when given too, must read it); --inspector alone is the one inspector, whatever it reads; otherwise

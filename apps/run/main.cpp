@@ -1,6 +1,8 @@
-// inferlet-run: runs and times a TensorRT engine through an inferlet deliverable.
-//   inferlet-run --engine ENGINE [options]     run and time it
+// inferlet-run: runs and times a TensorRT engine through an inferlet deliverable (kestrel_trt_*) or,
+// with --api sessions, through the sessions library.
+//   inferlet-run ENGINE [options]              run and time it (or --engine ENGINE)
 //   inferlet-run inspect ENGINE [options]      list its bindings and profiles
+//   inferlet-run --version
 #include <fmt/format.h>
 
 #include <cstdio>

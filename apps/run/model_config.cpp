@@ -105,41 +105,28 @@ std::vector<int> ParseDims(const std::string& text, const char* flag) {
   return dims;
 }
 
-ModelConfig::Shapes ModelConfig::InShapes() const {
-  Shapes out;
-  for (const auto& p : profiles) {
+namespace {
+
+// Per profile, per input (or output), one field of each tensor.
+template <typename Field>
+auto PerProfile(const std::vector<ProfileConfig>& profiles, bool inputs, Field field) {
+  std::vector<std::vector<decltype(field(profiles[0].inputs[0]))>> out;
+  for (const ProfileConfig& p : profiles) {
     out.emplace_back();
-    for (const auto& t : p.inputs) out.back().push_back(t.shape);
+    for (const TensorConfig& t : inputs ? p.inputs : p.outputs) out.back().push_back(field(t));
   }
   return out;
 }
 
-ModelConfig::ItemSizes ModelConfig::InItemSizes() const {
-  ItemSizes out;
-  for (const auto& p : profiles) {
-    out.emplace_back();
-    for (const auto& t : p.inputs) out.back().push_back(t.item_size);
-  }
-  return out;
-}
+std::vector<int> ShapeOf(const TensorConfig& t) { return t.shape; }
+int ItemSizeOf(const TensorConfig& t) { return t.item_size; }
 
-ModelConfig::Shapes ModelConfig::OutShapes() const {
-  Shapes out;
-  for (const auto& p : profiles) {
-    out.emplace_back();
-    for (const auto& t : p.outputs) out.back().push_back(t.shape);
-  }
-  return out;
-}
+}  // namespace
 
-ModelConfig::ItemSizes ModelConfig::OutItemSizes() const {
-  ItemSizes out;
-  for (const auto& p : profiles) {
-    out.emplace_back();
-    for (const auto& t : p.outputs) out.back().push_back(t.item_size);
-  }
-  return out;
-}
+ModelConfig::Shapes ModelConfig::InShapes() const { return PerProfile(profiles, true, ShapeOf); }
+ModelConfig::ItemSizes ModelConfig::InItemSizes() const { return PerProfile(profiles, true, ItemSizeOf); }
+ModelConfig::Shapes ModelConfig::OutShapes() const { return PerProfile(profiles, false, ShapeOf); }
+ModelConfig::ItemSizes ModelConfig::OutItemSizes() const { return PerProfile(profiles, false, ItemSizeOf); }
 
 ModelConfig DeriveConfig(const EngineDesc& engine, const std::vector<TensorOverride>& shapes,
                          const std::vector<TensorOverride>& item_sizes) {
@@ -153,9 +140,9 @@ ModelConfig DeriveConfig(const EngineDesc& engine, const std::vector<TensorOverr
         t.binding = b;
         t.name = binding.base_name;
         t.is_input = binding.is_input;
-        t.dtype = binding.dtype;
+        t.dtype = binding.type;
         t.shape = engine.MaxDims(static_cast<int>(p), b);
-        t.item_size = DTypeSize(binding.dtype);
+        t.item_size = binding.type.Size();
         (t.is_input ? profile.inputs : profile.outputs).push_back(std::move(t));
       }
     }

@@ -1,5 +1,6 @@
-// The model configuration handed to kestrel_trt_new: derived from the engine's own description,
-// with per-profile overrides from the command line.
+// The configuration of a run: every profile's tensors, derived from the engine's own description with
+// per-profile overrides from the command line. kestrel_trt_new takes all of it; the sessions library
+// takes each tensor's own, and a run uses the shapes to size its buffers and inputs.
 #ifndef INFERLET_APPS_MODEL_CONFIG_H_
 #define INFERLET_APPS_MODEL_CONFIG_H_
 
@@ -14,7 +15,7 @@ struct TensorConfig {
   int binding = 0;
   std::string name;  // the tensor's own name (no profile suffix)
   bool is_input = false;
-  DType dtype = DType::kFloat;
+  DataType dtype;
   std::vector<int> shape;  // batch first; the first extent is the largest batch the profile serves
   int item_size = 0;
 
@@ -22,7 +23,7 @@ struct TensorConfig {
   long long SampleBytes() const;
   // Bytes of the device buffer the library allocates for it (the whole configured shape); -1 as above.
   long long BufferBytes() const;
-  bool ItemMatchesDType() const { return item_size == DTypeSize(dtype); }
+  bool ItemMatchesDType() const { return item_size == dtype.Size(); }
 };
 
 struct ProfileConfig {

@@ -4,6 +4,7 @@
 
 #include <cerrno>
 #include <cstdint>
+#include <cstdlib>
 #include <cstring>
 #include <fstream>
 #include <iterator>
@@ -18,29 +19,18 @@ namespace {
 constexpr char kMagic[] = "\x93NUMPY";
 constexpr size_t kMagicSize = 6;
 
-struct KindInfo {
-  NpyKind kind;
-  const char* descr;
-  int size;
-};
-constexpr KindInfo kKinds[] = {
-    {NpyKind::kFloat32, "<f4", 4}, {NpyKind::kFloat16, "<f2", 2}, {NpyKind::kInt8, "|i1", 1},
-    {NpyKind::kInt32, "<i4", 4},   {NpyKind::kBool, "|b1", 1},    {NpyKind::kUint8, "|u1", 1},
-};
+constexpr const char* kReadable[] = {"<f4", "<f2", "|i1", "<i4", "<i8", "|b1", "|u1", "<V2", "<V1"};
 
-const KindInfo& Info(NpyKind kind) {
-  for (const KindInfo& k : kKinds)
-    if (k.kind == kind) return k;
-  return kKinds[0];
-}
-
-bool KindFromDescr(std::string descr, NpyKind* kind) {
-  // One-byte types carry no byte order; numpy writes '|' but '<' and '=' mean the same here.
-  if (descr.size() == 3 && (descr[0] == '<' || descr[0] == '=') && descr[2] == '1') descr[0] = '|';
-  if (descr.size() == 3 && descr[0] == '=') descr[0] = '<';
-  for (const KindInfo& k : kKinds) {
-    if (descr == k.descr) {
-      *kind = k.kind;
+// One-byte numbers carry no byte order: numpy writes '|', but '<' and '=' mean the same here. Raw
+// bytes: np.save writes '<' for ml_dtypes' types, numpy '|' for its own void type.
+bool NormalizeDescr(std::string descr, std::string* normal) {
+  if (descr.size() != 3) return false;
+  if (descr[0] == '=') descr[0] = '<';
+  if (descr[1] == 'V' && descr[0] == '|') descr[0] = '<';
+  if (descr[1] != 'V' && descr[2] == '1' && descr[0] == '<') descr[0] = '|';
+  for (const char* readable : kReadable) {
+    if (descr == readable) {
+      *normal = descr;
       return true;
     }
   }
@@ -53,24 +43,7 @@ ToolError BadFile(const std::string& path, const std::string& why) {
 
 }  // namespace
 
-NpyKind NpyKindOf(DType type) {
-  switch (type) {
-    case DType::kFloat:
-      return NpyKind::kFloat32;
-    case DType::kHalf:
-      return NpyKind::kFloat16;
-    case DType::kInt8:
-      return NpyKind::kInt8;
-    case DType::kInt32:
-      return NpyKind::kInt32;
-    case DType::kBool:
-      return NpyKind::kBool;
-  }
-  return NpyKind::kUint8;
-}
-
-const char* NpyDescr(NpyKind kind) { return Info(kind).descr; }
-int NpyItemSize(NpyKind kind) { return Info(kind).size; }
+int NpyItemSize(const std::string& descr) { return descr.size() > 2 ? std::atoi(descr.c_str() + 2) : 0; }
 
 NpyArray ReadNpy(const std::string& path) {
   std::ifstream in(path, std::ios::binary);
@@ -104,9 +77,9 @@ NpyArray ReadNpy(const std::string& path) {
   if (order[1] == "True") throw BadFile(path, "Fortran-ordered arrays are not supported");
 
   NpyArray array;
-  if (!KindFromDescr(descr[1], &array.kind))
+  if (!NormalizeDescr(descr[1], &array.descr))
     throw BadFile(path, fmt::format("unsupported element type '{}' (use float32, float16, int8, int32, "
-                                    "bool or uint8, little endian)",
+                                    "int64, bool or uint8, little endian, or raw bytes <V2 or <V1)",
                                     descr[1].str()));
   static const std::regex extent_re(R"(\d+)");
   const std::string extents = shape[1];
@@ -116,7 +89,7 @@ NpyArray ReadNpy(const std::string& path) {
 
   size_t count = 1;
   for (size_t d : array.shape) count *= d;
-  const size_t body = count * NpyItemSize(array.kind);
+  const size_t body = count * static_cast<size_t>(NpyItemSize(array.descr));
   const size_t data_start = header_start + header_len;
   if (bytes.size() - data_start < body)
     throw BadFile(path,
@@ -133,7 +106,7 @@ void WriteNpy(const std::string& path, const NpyArray& array) {
   else if (array.shape.size() == 1)
     shape.resize(shape.size() - 1);  // "(5,)"
   std::string header =
-      fmt::format("{{'descr': '{}', 'fortran_order': False, 'shape': ({}), }}", NpyDescr(array.kind), shape);
+      fmt::format("{{'descr': '{}', 'fortran_order': False, 'shape': ({}), }}", array.descr, shape);
   // Pad with blanks so that the data starts on a 64-byte boundary, and end the header with a newline.
   const size_t unpadded = kMagicSize + 2 + 2 + header.size() + 1;
   header.append((64 - unpadded % 64) % 64, ' ');

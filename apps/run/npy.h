@@ -6,26 +6,24 @@
 #include <string>
 #include <vector>
 
-#include "engine_desc.h"
-
 namespace inferlet_run {
 
-// Element kinds a .npy file may hold here: the engine's data types, plus raw bytes for tensors whose
-// configured item size does not match their data type.
-enum class NpyKind { kFloat32, kFloat16, kInt8, kInt32, kBool, kUint8 };
-
-NpyKind NpyKindOf(DType type);
-const char* NpyDescr(NpyKind kind);  // "<f4", "<f2", "|i1", "<i4", "|b1", "|u1"
-int NpyItemSize(NpyKind kind);
+// The element types a .npy file may hold here, by their descr as the data-type table writes them:
+// float32 "<f4", float16 "<f2", int8 "|i1", int32 "<i4", int64 "<i8", bool "|b1", uint8 "|u1", and the
+// raw bytes of the types numpy lacks ("<V2" for bfloat16, "<V1" for the 8-bit floats). uint8 is also
+// the bytes of a tensor whose configured item size is not its data type's.
+constexpr const char* kNpyBytes = "|u1";
+int NpyItemSize(const std::string& descr);  // its digits: "<i8" 8
 
 struct NpyArray {
-  NpyKind kind = NpyKind::kFloat32;
+  std::string descr = "<f4";
   std::vector<size_t> shape;
   std::string data;  // the elements, C order, little endian
 };
 
 // Throws ToolError (kExitInput) for a missing file, a malformed header, an unsupported element type,
-// Fortran order, big-endian data or a body shorter than the shape says.
+// Fortran order, big-endian data or a body shorter than the shape says. The descr is answered as
+// above: '|' for one-byte numbers, '<' for raw bytes ("|V2" read as "<V2") and wider numbers.
 NpyArray ReadNpy(const std::string& path);
 // Throws ToolError (kExitOutput) when the file cannot be written.
 void WriteNpy(const std::string& path, const NpyArray& array);

@@ -51,22 +51,14 @@ std::string Description() {
       TrtMajorsInWords());
 }
 
-// The first `count` majors tried, as the error that names each one's reason begins.
-std::string ReasonsExample(size_t count) {
-  std::string text;
-  for (size_t i = 0; i < std::size(kTrtMajors) && i < count; ++i)
-    text += fmt::format("{}TensorRT {}: ...", i ? "; " : "", kTrtMajors[i]);
-  return text;
-}
-
 std::string Footer() {
   return fmt::format(
              "Without --trt and --lib the engine picks the TensorRT major: the engine inspector of each "
              "major\n"
              "present ({}, in that order) tries to read it, and the first that does decides which\n"
-             "libinferlet<N>.so runs it. When none reads it, the error names each major's reason:\n"
-             "\"cannot read engine file 'F': {}\".\n",
-             Join(MajorsTried(), ", ", ", "), ReasonsExample(3) + "; ...") +
+             "libinferlet<N>.so runs it. When none reads it, the error says so in one line:\n"
+             "\"cannot read engine file 'F': no TensorRT major of this build ({}) reads it: REASON\".\n",
+             Join(MajorsTried(), ", ", ", "), Join(MajorsTried(), ", ", ", ")) +
          std::string(
              "Tensor overrides take [PROFILE:]NAME=VALUE; without a profile they apply to every profile.\n"
              "Timed calls go on until both --iterations calls and --duration seconds are done; latencies "
@@ -74,10 +66,11 @@ std::string Footer() {
              "in microseconds, in the text report and in the JSON (keys ending in _us).\n"
              ".npy inputs: C order, little endian, shaped [batch, configured dims after the batch...], of "
              "the\n"
-             "input's data type: float32 (<f4), float16 (<f2), int8 (|i1), int32 (<i4) or bool (|b1); for "
-             "an\n"
-             "input whose --item-size differs from its data type, any of these or uint8 (|u1), taken as "
-             "bytes.\n"
+             "input's data type: float32 (<f4), float16 (<f2), int8 (|i1), int32 (<i4), int64 (<i8),\n"
+             "bool (|b1) or uint8 (|u1); bfloat16 (<V2), float8_e4m3fn and float8_e8m0fnu (<V1) as their\n"
+             "raw bytes, as np.save writes ml_dtypes' types. For an input whose --item-size differs from "
+             "its\n"
+             "data type, any of these, taken as bytes. The 4-bit types (kINT4, kFP4) are refused.\n"
              "--compare DIR checks the last call's outputs against DIR/<name>.npy (same dtype and shape):\n"
              "every element within |a - b| <= atol + rtol * |b| (numpy's allclose; b the reference).\n"
              "Exit status: 0 success, 1 the library refused the configuration or a call, 2 bad command\n"
@@ -194,12 +187,40 @@ void ConvertNumbers(const CLI::App& app, const NumberTexts& t, Options* o) {
   if (given("--atol")) o->atol = RealNumber("--atol", t.atol, 0, HUGE_VAL, "at least 0");
 }
 
-// CLI11's own errors (an unknown flag, a missing value or --engine) become usage errors; --help is
-// printed and ends the program successfully.
+// The usage line names both commands.
+class UsageFormatter : public CLI::Formatter {
+ public:
+  std::string make_usage(const CLI::App*, std::string) const override {
+    return "Usage: inferlet-run ENGINE [OPTIONS]   (or --engine ENGINE)\n"
+           "       inferlet-run inspect ENGINE [OPTIONS]\n"
+           "       inferlet-run --version\n";
+  }
+};
+
+// The words CLI11 left over (it is told to allow them, so that the first can be named).
+void RejectLeftovers(const CLI::App& app) {
+  for (const std::string& word : app.remaining()) {
+    if (word.size() > 1 && word[0] == '-') Usage(fmt::format("unknown option '{}'", word));
+    Usage(fmt::format("unexpected argument '{}'", word));
+  }
+}
+
+// The engine as a word of its own (`inferlet-run E`, as for inspect) or with --engine, once.
+void ChooseEngine(const std::string& positional, Options* o) {
+  if (!positional.empty() && !o->engine.empty())
+    Usage(fmt::format("unexpected argument '{}' (the engine is given with --engine)", positional));
+  if (!positional.empty()) o->engine = positional;
+  if (o->engine.empty()) Usage("--engine is required");
+}
+
+// CLI11's own errors (a missing value, a missing engine) become usage errors; --help and --version
+// are printed and end the program successfully.
 int Parse(CLI::App& app, int argc, const char* const* argv) {
   try {
     app.parse(argc, argv);
   } catch (const CLI::CallForHelp& e) {
+    return app.exit(e);
+  } catch (const CLI::CallForVersion& e) {
     return app.exit(e);
   } catch (const CLI::ArgumentMismatch& e) {
     // CLI11 says "--batch: 1 required TEXT missing": the numbers are taken as text here.
@@ -216,7 +237,8 @@ int Parse(CLI::App& app, int argc, const char* const* argv) {
 
 // The options in the order --help lists them: what runs, how it is timed, what data goes in and out.
 void AddRunOptions(CLI::App& app, Options* o, NumberTexts& t) {
-  app.add_option("--engine", o->engine, "Serialized TensorRT engine file")->required()->option_text("FILE");
+  app.add_option("--engine", o->engine, "Serialized TensorRT engine file (or give it as the first word)")
+      ->option_text("FILE");
   app.add_option("--trt", t.trt,
                  "TensorRT major of the deliverable: loads libinferlet<N>.so (default: the engine's, "
                  "below)")
@@ -341,14 +363,21 @@ void CheckCombinations(const CLI::App& app, Options* o) {
 int ParseCommandLine(int argc, const char* const* argv, Options* o) {
   CLI::App app(Description(), "inferlet-run");
   app.footer(Footer());
+  app.formatter(std::make_shared<UsageFormatter>());
   app.get_formatter()->column_width(34);
+  app.allow_extras();
+  app.set_version_flag("--version", "inferlet-run " INFERLET_VERSION);
   NumberTexts t;
+  std::string positional_engine;
+  app.add_option("ENGINE", positional_engine, "Serialized TensorRT engine file")->type_name("FILE");
   AddRunOptions(app, o, t);
   AddTimingOptions(app, o, t);
   AddDataOptions(app, o, t);
   AddSessionsOptions(app, o, t);
   const int parsed = Parse(app, argc, argv);
   if (parsed >= 0) return parsed;
+  RejectLeftovers(app);
+  ChooseEngine(positional_engine, o);
   ConvertNumbers(app, t, o);
   CheckCombinations(app, o);
   return -1;
@@ -360,13 +389,15 @@ int ParseInspectCommandLine(int argc, const char* const* argv, InspectOptions* o
       "dimensions) and, per optimization profile, each binding's min, opt and max dimensions. Only the\n"
       "engine inspector is loaded; no deliverable, no handle, no inference call.",
       "inferlet-run inspect");
+  app.formatter(std::make_shared<UsageFormatter>());
+  app.allow_extras();
   app.footer(
       fmt::format(
           "Without --trt the engine is tried with the inspector of each major present, TensorRT {}\n"
-          "and {} in that order; the first that reads it lists it, and when none does the error gives\n"
-          "each major's reason (\"{}\").\n",
+          "and {} in that order; the first that reads it lists it, and when none does the error says so\n"
+          "in one line, with one reason.\n",
           Join(std::vector<int>(std::begin(kTrtMajors), std::end(kTrtMajors) - 1), ", ", ", "),
-          kTrtMajors[std::size(kTrtMajors) - 1], ReasonsExample(2)) +
+          kTrtMajors[std::size(kTrtMajors) - 1]) +
       "Exit status: 0 success, 2 bad command line, 3 an engine file that is missing, unreadable or\n"
       "not understood, 4 an inspector that cannot be loaded. With --json a failure prints\n"
       "{\"error\": MESSAGE, \"exit_status\": N, \"kind\": ...} on stdout.");
@@ -380,6 +411,7 @@ int ParseInspectCommandLine(int argc, const char* const* argv, InspectOptions* o
   app.add_flag("--json", o->json, "Print one JSON object on stdout");
   const int parsed = Parse(app, argc, argv);
   if (parsed >= 0) return parsed;
+  RejectLeftovers(app);
   if (app.count("--trt")) o->trt = TrtMajor(trt);
   return -1;
 }

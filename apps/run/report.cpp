@@ -25,7 +25,7 @@ void AppendEngine(std::string& out, const EngineDesc& e, const std::string& path
   fmt::format_to(it, "Engine   {} ({})\n", e.name.empty() ? "(unnamed)" : e.name, path);
   fmt::format_to(it, "         TensorRT {}, max_batch_size {}, refittable {}, {} bindings, {} profile(s)\n",
                  e.trt_major, e.max_batch_size, e.refittable ? 1 : 0, e.bindings.size(), e.profiles.size());
-  const size_t w = NameWidth(e);
+  const size_t w = NameWidth(e), type_w = TypeWidth(e);
   size_t dims_w = 6;
   for (size_t p = 0; p < e.profiles.size(); ++p)
     for (const auto* points : {&e.profiles[p].min_dims, &e.profiles[p].opt_dims, &e.profiles[p].max_dims})
@@ -37,10 +37,10 @@ void AppendEngine(std::string& out, const EngineDesc& e, const std::string& path
         const BindingDesc& d = e.bindings[b];
         const int profile = static_cast<int>(p);
         fmt::format_to(
-            it, "  {:<10} {:>2}  {:<{}}  {:<6}  {:<7}  engine {:<{}}  min {:<{}}  opt {:<{}}  max {}\n",
+            it, "  {:<10} {:>2}  {:<{}}  {:<6}  {:<{}}  engine {:<{}}  min {:<{}}  opt {:<{}}  max {}\n",
             fmt::format("profile {}", p), b, d.base_name, w, d.is_input ? "input" : "output",
-            DTypeName(d.dtype), FormatDims(d.dims), dims_w, FormatDims(e.MinDims(profile, b)), dims_w,
-            FormatDims(e.OptDims(profile, b)), dims_w, FormatDims(e.MaxDims(profile, b)));
+            d.type.ReportName(), type_w, FormatDims(d.dims), dims_w, FormatDims(e.MinDims(profile, b)),
+            dims_w, FormatDims(e.OptDims(profile, b)), dims_w, FormatDims(e.MaxDims(profile, b)));
       }
     }
   }
@@ -52,7 +52,7 @@ nlohmann::json EngineJson(const EngineDesc& e, const std::string& path) {
     bindings.push_back({{"index", b.index},
                         {"name", b.name},
                         {"input", b.is_input},
-                        {"dtype", DTypeName(b.dtype)},
+                        {"dtype", b.type.ReportName()},
                         {"dims", b.dims}});
   nlohmann::json profiles = nlohmann::json::array();
   for (size_t p = 0; p < e.profiles.size(); ++p) {
@@ -134,7 +134,7 @@ void AppendOutputs(std::string& out, const RunReport& r) {
   fmt::format_to(it, "Outputs  of the last call{}\n", r.sessions.size() > 1 ? " of session 0" : "");
   const size_t w = NameWidth(r);
   for (const OutputResult& o : r.outputs) {
-    AppendOutput(out, o, w);
+    AppendOutput(out, o, w, TypeWidth(r.engine));
     if (!o.saved_to.empty()) fmt::format_to(it, "  {:<{}}  saved to {}\n", "", w, o.saved_to);
   }
 }
@@ -165,22 +165,28 @@ nlohmann::json TensorJson(const TensorConfig& t) {
           {"binding", t.binding},
           {"shape", t.shape},
           {"item_size", t.item_size},
-          {"dtype", DTypeName(t.dtype)}};
+          {"dtype", t.dtype.ReportName()}};
 }
 
 }  // namespace
 
 std::string Bytes(long long bytes) { return bytes < 0 ? "unknown" : fmt::format("{} bytes", bytes); }
 
-void AppendOutput(std::string& out, const OutputResult& o, size_t name_width) {
-  fmt::format_to(std::back_inserter(out), "  {:<{}}  {:<14} {:<7} {:>9} bytes  sum {:<16.9g} fnv1a {}\n",
-                 o.name, name_width, FormatDims(o.shape), o.typed ? DTypeName(o.dtype) : "bytes", o.bytes,
-                 o.checksum.sum, HexFnv(o.checksum.fnv1a));
+size_t TypeWidth(const EngineDesc& e) {
+  size_t width = 7;
+  for (const BindingDesc& b : e.bindings) width = std::max(width, b.type.ReportName().size());
+  return width;
+}
+
+void AppendOutput(std::string& out, const OutputResult& o, size_t name_width, size_t type_width) {
+  fmt::format_to(std::back_inserter(out), "  {:<{}}  {:<14} {:<{}} {:>9} bytes  sum {:<16.9g} fnv1a {}\n",
+                 o.name, name_width, FormatDims(o.shape), o.typed ? o.dtype.ReportName() : "bytes",
+                 type_width, o.bytes, o.checksum.sum, HexFnv(o.checksum.fnv1a));
 }
 
 nlohmann::json OutputJson(const OutputResult& o) {
   nlohmann::json out = {
-      {"name", o.name},   {"shape", o.shape},      {"dtype", o.typed ? DTypeName(o.dtype) : "bytes"},
+      {"name", o.name},   {"shape", o.shape},      {"dtype", o.typed ? o.dtype.ReportName() : "bytes"},
       {"bytes", o.bytes}, {"sum", o.checksum.sum}, {"fnv1a", HexFnv(o.checksum.fnv1a)}};
   if (!o.saved_to.empty()) out["file"] = o.saved_to;
   return out;

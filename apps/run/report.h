@@ -7,7 +7,7 @@
 #include <string>
 
 #include "exit_codes.h"
-#include "runner.h"
+#include "report_types.h"
 
 namespace inferlet_run {
 

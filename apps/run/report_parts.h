@@ -7,12 +7,14 @@
 #include <nlohmann/json.hpp>
 #include <string>
 
-#include "runner.h"
+#include "report_types.h"
 
 namespace inferlet_run {
 
 std::string Bytes(long long bytes);  // "12 bytes", or "unknown" for -1
-void AppendOutput(std::string& out, const OutputResult& output, size_t name_width);
+// The width of the data-type column: 7, or the longest type name of the engine ("float8_e4m3fn").
+size_t TypeWidth(const EngineDesc& engine);
+void AppendOutput(std::string& out, const OutputResult& output, size_t name_width, size_t type_width);
 nlohmann::json OutputJson(const OutputResult& output);
 nlohmann::json LatencyJson(const LatencySummary& latency);
 nlohmann::json ThroughputJson(const LatencySummary& latency);

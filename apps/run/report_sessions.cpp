@@ -120,7 +120,7 @@ void AppendRows(std::string& out, const RunReport& r, size_t name_width) {
     fmt::format_to(it, "\n");
     for (const OutputResult& o : row.outputs) {
       out += "    ";
-      AppendOutput(out, o, name_width);
+      AppendOutput(out, o, name_width, TypeWidth(r.engine));
     }
   }
 }

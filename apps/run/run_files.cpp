@@ -77,10 +77,11 @@ NpyArray OutputArray(const OutputResult& r, const void* data, const TensorConfig
   NpyArray a;
   const long long sample = t.SampleBytes();
   const bool whole = sample > 0 && r.bytes == sample * r.shape[0];
-  a.kind = r.typed && whole ? NpyKindOf(r.dtype) : NpyKind::kUint8;
-  if (a.kind == NpyKind::kUint8 && whole) {
+  const bool typed = r.typed && whole;
+  a.descr = typed ? r.dtype.npy_descr : kNpyBytes;
+  if (!typed && whole) {
     a.shape = {static_cast<size_t>(r.shape[0]), static_cast<size_t>(sample)};
-  } else if (a.kind == NpyKind::kUint8) {
+  } else if (!typed) {
     a.shape = {static_cast<size_t>(r.bytes)};
   } else {
     a.shape.assign(r.shape.begin(), r.shape.end());

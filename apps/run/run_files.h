@@ -10,7 +10,7 @@
 
 #include "model_config.h"
 #include "npy.h"
-#include "runner.h"
+#include "report_types.h"
 
 namespace inferlet_run {
 

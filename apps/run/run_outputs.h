@@ -7,7 +7,7 @@
 
 #include "compare.h"
 #include "options.h"
-#include "runner.h"
+#include "report_types.h"
 
 namespace inferlet_run {
 

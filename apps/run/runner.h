@@ -1,83 +1,16 @@
-// One run of inferlet-run: choose and load the libraries, derive the configuration, create a handle,
-// call it, time the calls and collect what the report shows; and `inferlet-run inspect`.
+// One run of inferlet-run -- choose and load the libraries, derive the configuration, run the calls on
+// either interface (run_loop.h) and collect what the report shows -- and `inferlet-run inspect`.
 #ifndef INFERLET_APPS_RUNNER_H_
 #define INFERLET_APPS_RUNNER_H_
 
-#include <string>
-#include <vector>
-
-#include "compare.h"
-#include "engine_desc.h"
-#include "latency.h"
-#include "model_config.h"
 #include "options.h"
-#include "phases.h"
-#include "tensor_data.h"
+#include "report_types.h"
 
 namespace inferlet_run {
 
-struct OutputResult {
-  std::string name;
-  DType dtype = DType::kFloat;
-  bool typed = true;       // configured item size equals the data type's size
-  std::vector<int> shape;  // of this call's output: batch first
-  int bytes = 0;           // as kestrel_trt_process reported it
-  Checksum checksum;
-  std::string saved_to;  // .npy path when --save-outputs was given
-};
-
-// One session of a run with --api sessions, driven by a thread of its own.
-struct SessionReport {
-  int profile = 0;
-  int batch = 0;
-  long long device_bytes = -1;  // inferlet_session_device_memory
-  LatencySummary latency;
-};
-
-// One row of --shapes: the inputs' shapes, its timed calls and its last call's outputs.
-struct ShapeRowReport {
-  std::vector<std::vector<int>> shapes;  // per input of the profile
-  int batch = 0;
-  LatencySummary latency;
-  PhaseSummary phases;  // --api sessions
-  std::vector<OutputResult> outputs;
-};
-
-struct RunReport {
-  std::string engine_path;
-  EngineDesc engine;
-  std::string library_path;
-  int trt_major = 0;
-  ModelConfig config;
-  int profile = 0;
-  int batch = 0;
-  int device = 0;
-  bool cuda_graph = false;
-  std::vector<std::string> input_sources;  // per input of the profile: "random (seed N)", "zeros" or a file
-  std::vector<OutputResult> outputs;
-  int warmup_calls = 0;
-  int min_iterations = 0;     // --iterations
-  double min_duration_s = 0;  // --duration
-  LatencySummary latency;
-  std::string times_file;  // --export-times
-  // --api sessions: each session, the phases of every timed call, the engine's own device memory.
-  Api api = Api::kLegacy;
-  std::vector<SessionReport> sessions;
-  PhaseSummary phases;
-  long long engine_bytes = -1, context_bytes = -1;  // inferlet_engine_device_memory
-  std::vector<ShapeRowReport> rows;                 // --shapes, instead of outputs and latency
-  CompareReport compare;                            // --compare
-};
-
-// Throws ToolError for every failure; the handle, if one was made, is deleted first. With --quiet
-// the library's lines held back until then travel in the error's library_log.
+// Throws ToolError for every failure; the library's objects, if any were made, are released first.
+// With --quiet the library's lines held back until then travel in the error's library_log.
 RunReport Run(const Options& options);
-
-struct InspectReport {
-  std::string engine_path;
-  std::string inspector_path;
-  EngineDesc engine;
-};
 
 // `inferlet-run inspect`: reads the engine with an inspector only. Throws ToolError.
 InspectReport Inspect(const InspectOptions& options);

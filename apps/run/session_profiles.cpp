@@ -42,6 +42,12 @@ std::vector<int> SessionProfiles(const Options& o, const EngineDesc& engine) {
   }
   if (!dynamic) return std::vector<int>(static_cast<size_t>(o.sessions), o.profile);
   const int available = count - o.profile;
+  if (o.sessions > count)  // no choice of profiles helps: say what would
+    throw ToolError{kExitUsage,
+                    fmt::format("--sessions {}: {}, and it has {}: run {}, or build the engine with more "
+                                "optimization profiles or with static shapes",
+                                o.sessions, kWhy, count == 1 ? "only one" : std::to_string(count),
+                                count == 1 ? "one session" : fmt::format("at most {} sessions", count))};
   if (o.sessions > available)
     throw ToolError{
         kExitUsage,

@@ -11,19 +11,24 @@
 
 #include "exit_codes.h"
 #include "tensor_data.h"
+#include "tool_process.h"
 
 namespace inferlet_run {
 namespace {
 
 NpyArray Floats(const std::vector<float>& values) {
   NpyArray a;
-  a.kind = NpyKind::kFloat32;
+  a.descr = "<f4";
   a.shape = {values.size()};
   a.data.assign(reinterpret_cast<const char*>(values.data()), values.size() * sizeof(float));
   return a;
 }
 
-Reference Ref(NpyArray array) { return Reference{"out0", "refs/out0.npy", std::move(array)}; }
+// A reference of the type its descr names.
+Reference Ref(NpyArray array) {
+  const DataType& type = inferlet_run_test::TestTypeWithDescr(array.descr);
+  return Reference{"out0", "refs/out0.npy", std::move(array), type, true};
+}
 
 TEST(CompareRule, AllcloseElementByElement) {
   const float inf = std::numeric_limits<float>::infinity(), nan = std::numeric_limits<float>::quiet_NaN();
@@ -63,7 +68,7 @@ TEST(CompareRule, AllcloseElementByElement) {
 
 TEST(CompareRule, HalvesAndIntegersAreComparedAsNumbers) {
   NpyArray half;
-  half.kind = NpyKind::kFloat16;
+  half.descr = "<f2";
   half.shape = {2};
   const uint16_t h[] = {FloatToHalf(1.0f), FloatToHalf(-2.5f)}, g[] = {FloatToHalf(1.0f), FloatToHalf(-2.0f)};
   half.data.assign(reinterpret_cast<const char*>(h), sizeof h);
@@ -73,7 +78,7 @@ TEST(CompareRule, HalvesAndIntegersAreComparedAsNumbers) {
   EXPECT_EQ(r.out_of_tolerance, 0u);
   EXPECT_DOUBLE_EQ(r.max_abs_diff, 0.5);
   NpyArray ints;
-  ints.kind = NpyKind::kInt32;
+  ints.descr = "<i4";
   ints.shape = {1};
   const int32_t a = -7, b = 7;
   ints.data.assign(reinterpret_cast<const char*>(&a), sizeof a);
@@ -86,7 +91,7 @@ TEST(CompareRule, HalvesAndIntegersAreComparedAsNumbers) {
 
 TEST(CompareRule, TypeAndShapeMustMatch) {
   NpyArray ints;
-  ints.kind = NpyKind::kInt32;
+  ints.descr = "<i4";
   ints.shape = {2};
   ints.data.assign(8, '\0');
   try {

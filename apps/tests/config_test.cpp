@@ -11,6 +11,7 @@
 #include "latency.h"
 #include "model_config.h"
 #include "tensor_data.h"
+#include "tool_process.h"
 
 namespace inferlet_run {
 namespace {
@@ -31,13 +32,20 @@ const char* kTwoProfileEngine = R"({
                 "max": [[16, 8], [16, 3, 7], [16, 8]]}]
 })";
 
+// Parsed, with the types of the build's data-type table.
+EngineDesc Described(const std::string& json) {
+  EngineDesc e = ParseEngineDesc(json);
+  DescribeTypes(e, inferlet_run_test::TestDataTypes());
+  return e;
+}
+
 TEST(EngineDescription, ParsesBindingsAndSplitsProfileBlocks) {
   const EngineDesc e = ParseEngineDesc(kTwoProfileEngine);
   EXPECT_EQ(e.name, "net");
   ASSERT_EQ(e.bindings.size(), 6u);
   EXPECT_EQ(e.bindings[4].name, "b [profile 1]");
   EXPECT_EQ(e.bindings[4].base_name, "b");
-  EXPECT_EQ(e.bindings[4].dtype, DType::kHalf);
+  EXPECT_EQ(e.bindings[4].dtype, 1);
   ASSERT_EQ(e.profiles.size(), 2u);
   EXPECT_EQ(e.profiles[1].inputs, (std::vector<int>{3, 4}));
   EXPECT_EQ(e.profiles[1].outputs, (std::vector<int>{5}));
@@ -68,8 +76,44 @@ TEST(EngineDescription, ProfileSuffixIsStrippedOnlyAtTheEnd) {
   EXPECT_EQ(StripProfileSuffix("x [profile 1] y"), "x [profile 1] y");
 }
 
+// Any number the table has is a type; the 4-bit ones are refused before anything runs, by name.
+TEST(EngineDescription, TypesComeFromTheTableAndTheFourBitOnesAreRefused) {
+  auto with_type = [](int dtype, bool input) {
+    std::string json = kTwoProfileEngine;
+    const std::string binding =
+        input ? R"("name": "a", "input": true, "dtype": 0)" : R"("name": "y", "input": false, "dtype": 3)";
+    json.replace(json.find(binding), binding.size(),
+                 binding.substr(0, binding.size() - 1) + std::to_string(dtype));
+    return json;
+  };
+  const EngineDesc int64 = Described(with_type(8, true));
+  EXPECT_EQ(int64.bindings[0].type.ReportName(), "int64");
+  EXPECT_EQ(DeriveConfig(int64, {}, {}).profiles[0].inputs[0].item_size, 8);
+  RequireServableTypes(int64);
+  const std::pair<EngineDesc, std::string> refused[] = {
+      {Described(with_type(9, true)),
+       "input 'a' is of data type kINT4, which inferlet-run cannot fill or read"},
+      {Described(with_type(10, false)), "output 'y' is of data type kFP4, which inferlet-run cannot read"}};
+  for (const auto& [engine, message] : refused) {
+    try {
+      RequireServableTypes(engine);
+      ADD_FAILURE() << message;
+    } catch (const ToolError& e) {
+      EXPECT_EQ(e.code, kExitInput);
+      EXPECT_EQ(e.message, message);
+    }
+  }
+  try {
+    Described(with_type(12, true));
+    ADD_FAILURE() << "described type 12";
+  } catch (const ToolError& e) {
+    EXPECT_EQ(e.message, "binding a has an unknown data type 12");
+  }
+  EXPECT_THROW(ParseEngineDesc(with_type(-1, true)), std::runtime_error);
+}
+
 TEST(ModelConfiguration, DerivedFromTheLargestDimensionsAndDataTypes) {
-  const ModelConfig c = DeriveConfig(ParseEngineDesc(kTwoProfileEngine), {}, {});
+  const ModelConfig c = DeriveConfig(Described(kTwoProfileEngine), {}, {});
   EXPECT_EQ(c.InShapes(), (ModelConfig::Shapes{{{4, 8}, {4, 3, 5}}, {{16, 8}, {16, 3, 7}}}));
   EXPECT_EQ(c.InItemSizes(), (ModelConfig::ItemSizes{{4, 2}, {4, 2}}));
   EXPECT_EQ(c.OutShapes(), (ModelConfig::Shapes{{{4, 8}}, {{16, 8}}}));
@@ -85,7 +129,7 @@ TEST(ModelConfiguration, DerivedFromTheLargestDimensionsAndDataTypes) {
 }
 
 TEST(ModelConfiguration, OverridesApplyToOneProfileOrToAll) {
-  const EngineDesc e = ParseEngineDesc(kTwoProfileEngine);
+  const EngineDesc e = Described(kTwoProfileEngine);
   const ModelConfig c =
       DeriveConfig(e, {ParseOverride("1:b=2x3x9", "--shape"), ParseOverride("y=3x8", "--shape")},
                    {ParseOverride("0:a=2", "--item-size")});
@@ -97,7 +141,7 @@ TEST(ModelConfiguration, OverridesApplyToOneProfileOrToAll) {
 
 TEST(ModelConfiguration, ExtentsTheLibraryMustJudgePassThrough) {
   const ModelConfig c =
-      DeriveConfig(ParseEngineDesc(kTwoProfileEngine),
+      DeriveConfig(Described(kTwoProfileEngine),
                    {ParseOverride("a=340", "--shape"), ParseOverride("y=4x0", "--shape")}, {});
   EXPECT_EQ(c.profiles[0].inputs[0].shape, std::vector<int>{340});
   EXPECT_EQ(c.profiles[0].inputs[0].SampleBytes(), -1);
@@ -105,7 +149,7 @@ TEST(ModelConfiguration, ExtentsTheLibraryMustJudgePassThrough) {
 }
 
 TEST(ModelConfiguration, BadOverridesAreUsageErrors) {
-  const EngineDesc e = ParseEngineDesc(kTwoProfileEngine);
+  const EngineDesc e = Described(kTwoProfileEngine);
   auto expect_usage = [&](std::vector<TensorOverride> shapes, std::vector<TensorOverride> items,
                           const std::string& why) {
     try {
@@ -127,7 +171,7 @@ TEST(ModelConfiguration, BadOverridesAreUsageErrors) {
 TEST(ModelConfiguration, OpenExtentsMustBeGivenByTheUser) {
   std::string open = kTwoProfileEngine;
   open.replace(open.find("[4, 8]]},"), 6, "[-1, 8]");
-  const EngineDesc e = ParseEngineDesc(open);
+  const EngineDesc e = Described(open);
   try {
     DeriveConfig(e, {}, {});
     ADD_FAILURE() << "accepted an output of unknown size";
@@ -181,66 +225,6 @@ TEST(Latency, AskedPercentilesComeInOrderWithoutRepeatsOrTheFixedOnes) {
   EXPECT_EQ(PercentileName(99.9), "p99.9");
   EXPECT_EQ(PercentileName(95), "p95");
   EXPECT_EQ(PercentileName(99.99), "p99.99");
-}
-
-TEST(TensorData, ChecksumsAreFnv1aOfTheBytesAndTheSumOfTheElements) {
-  EXPECT_EQ(ComputeChecksum("a", 1, DType::kInt8, true).fnv1a, 0xaf63dc4c8601ec8cull);
-  EXPECT_EQ(ComputeChecksum("", 0, DType::kFloat, true).fnv1a, 0xcbf29ce484222325ull);
-  const float f[] = {1.5f, -0.25f, 2.0f};
-  EXPECT_DOUBLE_EQ(ComputeChecksum(f, sizeof(f), DType::kFloat, true).sum, 3.25);
-  const int32_t i[] = {-7, 3};
-  EXPECT_DOUBLE_EQ(ComputeChecksum(i, sizeof(i), DType::kInt32, true).sum, -4);
-  const uint16_t h[] = {FloatToHalf(0.5f), FloatToHalf(-3.0f)};
-  EXPECT_DOUBLE_EQ(ComputeChecksum(h, sizeof(h), DType::kHalf, true).sum, -2.5);
-  const unsigned char bytes[] = {200, 100};
-  EXPECT_DOUBLE_EQ(ComputeChecksum(bytes, 2, DType::kFloat, false).sum, 300);
-}
-
-TEST(TensorData, HalfConversionRoundsToNearestEven) {
-  EXPECT_EQ(FloatToHalf(1.0f), 0x3c00);
-  EXPECT_EQ(FloatToHalf(-2.0f), 0xc000);
-  EXPECT_EQ(FloatToHalf(65504.0f), 0x7bff);
-  EXPECT_EQ(FloatToHalf(1e6f), 0x7c00);
-  EXPECT_EQ(FloatToHalf(std::ldexp(1.0f, -24)), 0x0001);             // smallest subnormal
-  EXPECT_EQ(FloatToHalf(1.0f + std::ldexp(1.0f, -11)), 0x3c00);      // halfway, even stays
-  EXPECT_EQ(FloatToHalf(1.0f + 3 * std::ldexp(1.0f, -11)), 0x3c02);  // halfway, odd rounds up
-  for (uint16_t bits : {0x0000, 0x0001, 0x03ff, 0x0400, 0x3555, 0x7bff, 0x8001, 0xfbff})
-    EXPECT_EQ(FloatToHalf(HalfToFloat(bits)), bits) << std::hex << bits;
-  EXPECT_TRUE(std::isnan(HalfToFloat(0x7e00)));
-}
-
-TEST(TensorData, RandomInputsDependOnlyOnTheSeedAndStayInRange) {
-  std::mt19937 a(42), b(42), c(43);
-  const std::string x = MakeData(DType::kFloat, true, 4000, FillMode::kRandom, a);
-  EXPECT_EQ(x, MakeData(DType::kFloat, true, 4000, FillMode::kRandom, b));
-  EXPECT_NE(x, MakeData(DType::kFloat, true, 4000, FillMode::kRandom, c));
-  for (size_t k = 0; k < 1000; ++k) {
-    float v;
-    std::memcpy(&v, x.data() + 4 * k, 4);
-    ASSERT_GE(v, -1.0f);
-    ASSERT_LT(v, 1.0f);
-  }
-  const std::string bools = MakeData(DType::kBool, true, 100, FillMode::kRandom, a);
-  for (char v : bools) ASSERT_TRUE(v == 0 || v == 1);
-  EXPECT_EQ(MakeData(DType::kInt32, true, 12, FillMode::kZeros, a), std::string(12, '\0'));
-}
-
-TEST(TensorData, EachRandomInputIsAFunctionOfTheSeedAndItsNameOnly) {
-  const std::string in1 = MakeInputData(DType::kFloat, true, 400, FillMode::kRandom, 5, "in1");
-  EXPECT_EQ(in1, MakeInputData(DType::kFloat, true, 400, FillMode::kRandom, 5, "in1"));
-  EXPECT_NE(in1, MakeInputData(DType::kFloat, true, 400, FillMode::kRandom, 5, "in0"));
-  EXPECT_NE(in1, MakeInputData(DType::kFloat, true, 400, FillMode::kRandom, 6, "in1"));
-  // A longer input starts with the same values: only the seed and the name choose the stream.
-  EXPECT_EQ(MakeInputData(DType::kFloat, true, 800, FillMode::kRandom, 5, "in1").substr(0, 400), in1);
-  // Fixed bytes: the generator and the seeding are fixed by the C++ standard, so these hold on
-  // every machine and standard library.
-  float first;
-  std::memcpy(&first, in1.data(), sizeof(first));
-  const uint64_t name_hash = ComputeChecksum("in1", 3, DType::kInt8, false).fnv1a;
-  std::seed_seq seeds{5u, static_cast<uint32_t>(name_hash), static_cast<uint32_t>(name_hash >> 32)};
-  std::mt19937 expected(seeds);
-  EXPECT_EQ(first, static_cast<float>(expected() >> 8) * (1.0f / 16777216.0f) * 2.0f - 1.0f);
-  EXPECT_EQ(MakeInputData(DType::kFloat, true, 8, FillMode::kZeros, 5, "in1"), std::string(8, '\0'));
 }
 
 }  // namespace

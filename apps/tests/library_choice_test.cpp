@@ -65,14 +65,17 @@ std::string CannotRead(int engine_major, const std::string& why) {
   return "cannot read engine file '" + EnginePath("mlp", engine_major) + "': " + why;
 }
 
-// Every built major's reason but the engine's own, whose inspector is missing.
+// Every built major but the engine's own, whose inspector is missing, and the first one's reason.
 std::string EveryOtherMajorsRefusal(int engine_major) {
-  std::string why;
-  for (int major : kBuiltMajors)
-    if (major != engine_major)
-      why += (why.empty() ? "TensorRT " : "; TensorRT ") + std::to_string(major) + ": " +
-             Refusal(engine_major, major);
-  return why;
+  std::string majors;
+  int first = 0;
+  for (int major : kBuiltMajors) {
+    if (major == engine_major) continue;
+    majors += (majors.empty() ? "" : ", ") + std::to_string(major);
+    if (first == 0) first = major;
+  }
+  return "no TensorRT major of this build (" + majors + ") reads it; TensorRT " + std::to_string(first) +
+         ": " + Refusal(engine_major, first);
 }
 
 std::vector<ChoiceCase> Cases() {

@@ -37,20 +37,20 @@ std::string NumpyFloat32File() {
 
 TEST(Npy, EveryKindRoundTripsWithShapeAndBytes) {
   TempDir dir;
-  for (NpyKind kind : {NpyKind::kFloat32, NpyKind::kFloat16, NpyKind::kInt8, NpyKind::kInt32, NpyKind::kBool,
-                       NpyKind::kUint8}) {
+  int file = 0;
+  for (const char* kind : {"<f4", "<f2", "|i1", "<i4", "|b1", "|u1", "<i8", "<V2", "<V1"}) {
     NpyArray a;
-    a.kind = kind;
+    a.descr = kind;
     a.shape = {2, 3, 5};
-    a.data.resize(30 * NpyItemSize(kind));
+    a.data.resize(30 * static_cast<size_t>(NpyItemSize(kind)));
     for (size_t i = 0; i < a.data.size(); ++i) a.data[i] = static_cast<char>(i * 7 + 1);
-    const std::string path = dir.File(std::string("a") + std::to_string(static_cast<int>(kind)) + ".npy");
+    const std::string path = dir.File("a" + std::to_string(file++) + ".npy");
     WriteNpy(path, a);
     const std::string raw = ReadBytes(path);
     EXPECT_EQ((raw.size() - a.data.size()) % 64, 0u) << "data must start on a 64-byte boundary";
     EXPECT_EQ(raw.back(), a.data.back());
     const NpyArray b = ReadNpy(path);
-    EXPECT_EQ(b.kind, kind);
+    EXPECT_EQ(b.descr, kind);
     EXPECT_EQ(b.shape, a.shape);
     EXPECT_EQ(b.data, a.data);
   }
@@ -59,7 +59,7 @@ TEST(Npy, EveryKindRoundTripsWithShapeAndBytes) {
 TEST(Npy, OneDimensionalAndScalarShapesKeepNumpySyntax) {
   TempDir dir;
   NpyArray a;
-  a.kind = NpyKind::kInt32;
+  a.descr = "<i4";
   a.shape = {4};
   a.data.assign(16, '\x01');
   WriteNpy(dir.File("v.npy"), a);
@@ -79,7 +79,7 @@ TEST(Npy, ReadsWhatNumpyWrites) {
   TempDir dir;
   WriteBytes(dir.File("np.npy"), NumpyFloat32File());
   const NpyArray a = ReadNpy(dir.File("np.npy"));
-  EXPECT_EQ(a.kind, NpyKind::kFloat32);
+  EXPECT_EQ(a.descr, "<f4");
   EXPECT_EQ(a.shape, (std::vector<size_t>{1, 3}));
   float values[3];
   ASSERT_EQ(a.data.size(), sizeof(values));

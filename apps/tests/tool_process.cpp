@@ -13,6 +13,7 @@
 #include <stdexcept>
 
 #include "exit_codes.h"
+#include "library_choice.h"
 
 extern char** environ;
 
@@ -26,6 +27,21 @@ std::string Slurp(const std::string& path) {
 }
 
 }  // namespace
+
+const inferlet_run::DataTypes& TestDataTypes() {
+  static const inferlet_run::DataTypes types =
+      inferlet_run::DataTypes::Describe(inferlet_run::OpenSessionsLibrary(
+          std::string(INFERLET_LIB_DIR) + "/libinferlet_sessions" + std::to_string(kBuiltMajors[0]) + ".so"));
+  return types;
+}
+
+const inferlet_run::DataType& TestType(int value) { return TestDataTypes().Of(value); }
+
+const inferlet_run::DataType& TestTypeWithDescr(const std::string& descr) {
+  for (const inferlet_run::DataType& t : TestDataTypes().all())
+    if (t.npy_descr == descr) return t;
+  throw std::runtime_error("no data type of descr " + descr);
+}
 
 TempDir::TempDir() {
   std::string pattern = ::testing::TempDir() + "inferlet-run-XXXXXX";

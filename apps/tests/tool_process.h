@@ -6,6 +6,8 @@
 #include <string>
 #include <vector>
 
+#include "data_types.h"
+
 namespace inferlet_run_test {
 
 // The TensorRT majors this build has a deliverable and an inspector for, in the order inferlet-run
@@ -40,6 +42,12 @@ void ExpectFailure(const std::vector<std::string>& args, int code, const std::st
 std::string EnginePath(const std::string& name, int trt_major);  // a sample engine of the stand-in
 std::string LibraryPath(int trt_major);                          // the build's libinferlet<major>.so
 std::string InspectorPath(int trt_major);                        // the build's libinferlet_inspect<major>.so
+
+// The data-type table of the build's sessions library of the first built major, and its type numbered
+// `value` (TensorRT's DataType); the one with the .npy descr `descr` (the first of the 8-bit floats).
+const inferlet_run::DataTypes& TestDataTypes();
+const inferlet_run::DataType& TestType(int value);
+const inferlet_run::DataType& TestTypeWithDescr(const std::string& descr);
 
 // A fresh directory under the test's temporary directory, removed with its files on destruction.
 class TempDir {
