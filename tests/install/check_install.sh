@@ -9,6 +9,8 @@
 #    the emulated device, gets the known output values of the smoke engine; so does the installed
 #    inferlet-run, and so does a host of its own that links only inferlet::sessions<N> and calls it
 #    through the C++ wrapper (on a real-runtime installation: that it links and starts);
+#  - the host project of docs/building.md builds the documents' examples, and so do the compiler flags
+#    the documents give without CMake; on the emulated device they print the known values;
 #  - a host that asks for another minor version is refused.
 set -euo pipefail
 src=$1
@@ -95,6 +97,34 @@ for major in "${majors[@]}"; do
     [[ $("$host" outputs "$work/out$major/out0.npy") == "$expected" ]] || fail "installed inferlet-run --trt $major output"
   fi
 done
+
+# The host project of docs/building.md as a reader copies it (its CMakeLists.txt, the documents' two
+# examples beside it), and the same two examples built with the compiler flags alone that the documents
+# give; all of them for TensorRT 8, which the documents name.
+if [[ " ${majors[*]} " == *" 8 "* ]]; then
+  docs_host=$work/docs_host
+  mkdir -p "$docs_host"
+  bash "$src/tests/docs/check_doc_example.sh" print "$src/docs/building.md" "## A host project" cmake \
+    >"$docs_host/CMakeLists.txt" || fail "docs/building.md has no host CMakeLists.txt"
+  cp "$src/tests/docs/legacy_host.cpp" "$src/tests/sessions/cpp_host.cpp" "$docs_host/"
+  out=$(cmake -S "$docs_host" -B "$docs_host/out" -DCMAKE_PREFIX_PATH="$prefix" 2>&1 &&
+        cmake --build "$docs_host/out" 2>&1) || { echo "$out"; fail "the host project of docs/building.md"; }
+  flags=(-std=c++17 "-I$prefix/include/inferlet" "-L$prefix/lib" "-Wl,-rpath,$prefix/lib")
+  out=$(c++ "${flags[@]}" "$docs_host/legacy_host.cpp" -o "$docs_host/legacy_host_flags" -linferlet8 2>&1 &&
+        c++ "${flags[@]}" "$docs_host/cpp_host.cpp" -o "$docs_host/cpp_host_flags" -linferlet_sessions8 2>&1) ||
+    { echo "$out"; fail "the documents' examples do not build with the documented flags"; }
+  if [[ $device == emulated ]]; then
+    engine=$prefix/share/inferlet/engines/smoke-trt8.engine
+    for host in out/legacy_host legacy_host_flags; do
+      out=$("$docs_host/$host" "$engine" 2>&1) || { echo "$out"; fail "docs host $host"; }
+      grep -qxF "out0 2704 bytes: 2 7.5 3.5 102 109" <<<"$out" || { echo "$out"; fail "docs host $host output"; }
+    done
+    for host in out/cpp_host cpp_host_flags; do
+      out=$("$docs_host/$host" "$engine" 2>&1) || { echo "$out"; fail "docs host $host"; }
+      grep -qxF "out0 [2, 338]: 2 7.5 3.5 102 109" <<<"$out" || { echo "$out"; fail "docs host $host output"; }
+    done
+  fi
+fi
 
 if cmake -S "$src/tests/install/host" -B "$work/host-0.2" -DCMAKE_PREFIX_PATH="$prefix" \
          -DINFERLET_WANTED_VERSION=0.2 >/dev/null 2>&1; then
