@@ -5,6 +5,8 @@
 #include <stdio.h>
 #include <stdlib.h>
 
+#include "read_file.h"
+
 enum { kBatch = 2, kIn = 340, kOut = 338 };
 
 static int failed(const char* what, inferlet_status* status) {
@@ -12,23 +14,6 @@ static int failed(const char* what, inferlet_status* status) {
           inferlet_status_message(status));
   inferlet_status_release(status);
   return 1;
-}
-
-static unsigned char* read_file(const char* path, size_t* size) {
-  FILE* file = fopen(path, "rb");
-  unsigned char* bytes = NULL;
-  long length;
-  if (!file) return NULL;
-  if (fseek(file, 0, SEEK_END) == 0 && (length = ftell(file)) > 0 && fseek(file, 0, SEEK_SET) == 0) {
-    bytes = (unsigned char*)malloc((size_t)length);
-    if (bytes && fread(bytes, 1, (size_t)length, file) != (size_t)length) {
-      free(bytes);
-      bytes = NULL;
-    }
-    *size = (size_t)length;
-  }
-  fclose(file);
-  return bytes;
 }
 
 int main(int argc, char** argv) {

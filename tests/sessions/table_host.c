@@ -10,6 +10,8 @@
 #include <stdlib.h>
 #include <string.h>
 
+#include "read_file.h"
+
 /* ---- version 1, as its header declared it --------------------------------------------------------- */
 typedef struct v1_session_options {
   int32_t profile;
@@ -55,23 +57,6 @@ static float in0[kBatch * kIn], in1[kBatch * kIn], out0[kBatch * kOut];
 static int fail(const char* what) {
   fprintf(stderr, "table_host: %s\n", what);
   return 1;
-}
-
-static unsigned char* read_file(const char* path, size_t* size) {
-  FILE* file = fopen(path, "rb");
-  unsigned char* bytes = NULL;
-  long length;
-  if (!file) return NULL;
-  if (fseek(file, 0, SEEK_END) == 0 && (length = ftell(file)) > 0 && fseek(file, 0, SEEK_SET) == 0) {
-    bytes = (unsigned char*)malloc((size_t)length);
-    if (bytes && fread(bytes, 1, (size_t)length, file) != (size_t)length) {
-      free(bytes);
-      bytes = NULL;
-    }
-    *size = (size_t)length;
-  }
-  fclose(file);
-  return bytes;
 }
 
 /* One call of kBatch samples in host memory; 1 when it fails or a value is off. out0 = in0 + in1
