@@ -175,6 +175,7 @@ EngineReading ReadEngine(const void* bytes, size_t size, const std::vector<Candi
                             ", not " + std::to_string(candidate.major));
       continue;
     }
+    if (options.on_open) options.on_open(*library);
     Refusal refusal;
     LoadedEngine engine = Load(*library, bytes, size, options, &refusal);
     if (!engine.get()) {
@@ -183,8 +184,7 @@ EngineReading ReadEngine(const void* bytes, size_t size, const std::vector<Candi
     }
     EngineReading reading;
     reading.library = library;
-    if (!options.describe) return reading;
-    reading.description = DescribeEngine(*library, engine.get());
+    if (options.describe) reading.description = DescribeEngine(*library, engine.get());
     reading.engine = std::move(engine);
     return reading;
   }

@@ -90,8 +90,11 @@ struct ReadOptions {
   // Takes TensorRT's error lines through the library's log callback while the bytes load, and leaves
   // the library without a callback: for a host that installs none of its own at that time.
   bool capture_tensorrt_errors = false;
-  // Off: only which candidate reads the bytes; the reading has no engine and no description.
+  // Off: only which candidate reads the bytes and the engine it loaded; the reading has no
+  // description.
   bool describe = true;
+  // Called with each library once it is open, before it loads the bytes (a host installs its log).
+  std::function<void(const SessionsLibrary&)> on_open;
 };
 
 struct EngineReading {
