@@ -259,7 +259,8 @@ INFERLET_SESSIONS_API inferlet_status* inferlet_engine_get_properties(const infe
  * which holds one context's device memory (inferlet_engine_device_memory's context_bytes) until the
  * answer is known, and keeps the answers for the three points: later questions ask TensorRT nothing.
  * That first question is refused with INFERLET_PROFILE_IN_USE while a live session holds the profile of
- * an engine with dynamic shapes, with INFERLET_TENSORRT_ERROR when TensorRT makes no context.
+ * an engine with dynamic shapes (and, while it runs, holds the profile as a session would), with
+ * INFERLET_TENSORRT_ERROR when TensorRT makes no context.
  * (Version 2) */
 INFERLET_SESSIONS_API inferlet_status* inferlet_engine_profile_resolved_shape(const inferlet_engine* engine,
                                                                               int32_t profile,
