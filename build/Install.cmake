@@ -4,8 +4,9 @@
 #   include/inferlet/kestrel_trt.h         the public headers: the legacy interface's, and the
 #   include/inferlet/inferlet_sessions.h   sessions interface's with its header-only C++ wrapper
 #   include/inferlet/inferlet_sessions.hpp
-#   lib/libinferlet<N>.so                  the deliverables, and the runner's engine inspectors
-#   lib/libinferlet_sessions<N>.so         the sessions interface, one per major
+#   lib/libinferlet<N>.so                  the deliverables
+#   lib/libinferlet_sessions<N>.so         the sessions interface, one per major (the runner reads engines
+#                                          through them)
 #   lib/inferlet-standin/                  what this build took from platform/: the emulated CUDA device
 #                                          and the stand-in libnvinfer/libnvinfer_plugin of each major
 #                                          built without TensorRT<N>_ROOT
@@ -79,15 +80,9 @@ if(_standin_majors)
   install(FILES ${_sample_engines} DESTINATION ${CMAKE_INSTALL_DATADIR}/inferlet/engines)
 endif()
 
-# The runner loads the deliverables and inspectors from <bin>/../lib by path.
+# The runner loads the deliverables and the sessions libraries from <bin>/../lib by path.
 if(TARGET inferlet-run)
   install(TARGETS inferlet-run RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})
-  foreach(major IN LISTS INFERLET_TENSORRT_MAJORS)
-    if(TARGET inferlet_inspect${major})
-      inferlet_install_runpath(inferlet_inspect${major} ${CMAKE_INSTALL_LIBDIR})
-      install(TARGETS inferlet_inspect${major} LIBRARY DESTINATION ${CMAKE_INSTALL_LIBDIR})
-    endif()
-  endforeach()
 endif()
 
 # find_package(inferlet 0.1): imported targets inferlet::inferlet<N> and inferlet::sessions<N>, the

@@ -5,7 +5,7 @@ include_guard(GLOBAL)
 
 # The TensorRT majors the project serves, in the order the tools try an engine of unknown major (the
 # first is their default). Everything that names the majors takes them from here: the deliverables,
-# the inspectors, the test suites, the stand-in's libraries, and the tools' help and messages. A major
+# the sessions libraries, the test suites, the stand-in's libraries, and the tools' help and messages. A major
 # of 10 or more uses TensorRT's named-tensor interface, an earlier one its binding-index interface.
 set(INFERLET_KNOWN_TENSORRT_MAJORS 8 7 10 11)
 

@@ -76,8 +76,8 @@
  *   (inferlet_api: the functions in the order of this header, appended to as the interface grows), or
  *   NULL from a library older than that version. A host of version N reads only version N's members.
  *   Version 1: the interface as first released. Version 2 adds inferlet_session_config with
- *   inferlet_session_create_with_config (the form of the options that can grow), inferlet_code_name
- *   and inferlet_data_type_info.
+ *   inferlet_session_create_with_config (the form of the options that can grow), inferlet_code_name,
+ *   inferlet_data_type_info, inferlet_engine_properties and inferlet_engine_profile_resolved_shape.
  *
  * The library is built once per TensorRT major (libinferlet_sessions8.so, ...7, ...10, ...11); a host
  * links the one that matches its TensorRT, or loads it and asks for the table. Its data types and
@@ -231,6 +231,42 @@ INFERLET_SESSIONS_API inferlet_status* inferlet_engine_profile_shape(const infer
 INFERLET_SESSIONS_API inferlet_status* inferlet_engine_device_memory(const inferlet_engine* engine,
                                                                      size_t* engine_bytes,
                                                                      size_t* context_bytes);
+
+/* What an engine says of itself beyond its tensors. (Version 2) */
+typedef struct inferlet_engine_properties {
+  size_t struct_size;     /* sizeof(inferlet_engine_properties) as the host was compiled (see the Versions) */
+  const char* name;       /* the name it was built with, "" for none; lives as long as the engine */
+  int32_t max_batch_size; /* as TensorRT 8 reports it: 1 for an engine of explicit batch */
+  int32_t refittable;     /* nonzero: its weights can be refitted */
+  int32_t binding_count;  /* tensors times profiles: TensorRT 8's bindings, one per tensor per profile */
+  int32_t dynamic_shapes; /* nonzero: some input extent is set by the profile, so each profile serves
+                             one session at a time */
+} inferlet_engine_properties;
+
+static inline void inferlet_engine_properties_init(inferlet_engine_properties* properties) {
+  const inferlet_engine_properties empty = {sizeof(inferlet_engine_properties), "", 0, 0, 0, 0};
+  *properties = empty;
+}
+
+/* A struct_size below version 2's struct is refused (INFERLET_INVALID_ARGUMENT). (Version 2) */
+INFERLET_SESSIONS_API inferlet_status* inferlet_engine_get_properties(const inferlet_engine* engine,
+                                                                      inferlet_engine_properties* properties);
+
+/* Any tensor's shape at a profile's point: an input's as inferlet_engine_profile_shape gives it, an
+ * output's as TensorRT infers it once every input of the profile has its shape at that point (-1 where
+ * TensorRT cannot tell an extent from the inputs' shapes; the engine's own shape where TensorRT
+ * refuses the profile's shapes). The first question about a profile makes an execution context on it,
+ * which holds one context's device memory (inferlet_engine_device_memory's context_bytes) until the
+ * answer is known, and keeps the answers for the three points: later questions ask TensorRT nothing.
+ * That first question is refused with INFERLET_PROFILE_IN_USE while a live session holds the profile of
+ * an engine with dynamic shapes (and, while it runs, holds the profile as a session would), with
+ * INFERLET_TENSORRT_ERROR when TensorRT makes no context.
+ * (Version 2) */
+INFERLET_SESSIONS_API inferlet_status* inferlet_engine_profile_resolved_shape(const inferlet_engine* engine,
+                                                                              int32_t profile,
+                                                                              int32_t tensor_index,
+                                                                              inferlet_profile_point point,
+                                                                              inferlet_shape* shape);
 
 /* ---- Sessions --------------------------------------------------------------------------------- */
 
@@ -404,6 +440,11 @@ typedef struct inferlet_api {
   inferlet_status* (*describe_data_type)(int32_t dtype, inferlet_data_type_info* info);
   inferlet_status* (*session_create_with_config)(inferlet_engine* engine, const inferlet_session_config* config,
                                                  inferlet_session** session);
+  inferlet_status* (*engine_get_properties)(const inferlet_engine* engine,
+                                            inferlet_engine_properties* properties);
+  inferlet_status* (*engine_profile_resolved_shape)(const inferlet_engine* engine, int32_t profile,
+                                                    int32_t tensor_index, inferlet_profile_point point,
+                                                    inferlet_shape* shape);
 } inferlet_api;
 
 /* The table of `version` (1 to this library's INFERLET_API_VERSION), static; NULL for any other. The one

@@ -200,6 +200,15 @@ struct EngineMemory {
   size_t context_bytes = 0;  // what TensorRT says one execution context needs
 };
 
+// inferlet_engine_properties, its name copied.
+struct EngineProperties {
+  std::string name;
+  int32_t max_batch_size = 0;
+  bool refittable = false;
+  int32_t binding_count = 0;
+  bool dynamic_shapes = false;
+};
+
 // ---- Log ----------------------------------------------------------------------------------------
 
 enum class LogLevel : int {
@@ -344,16 +353,37 @@ class Engine {
     range.max = ProfileShape(profile, input_index, INFERLET_PROFILE_MAX);
     return range;
   }
+  // Any tensor, outputs as TensorRT infers them for the inputs at each point (the first question about
+  // a profile makes a context on it: see inferlet_engine_profile_resolved_shape).
+  ShapeRange ResolvedShapes(int32_t profile, int32_t index) const {
+    ShapeRange range;
+    range.min = ResolvedShape(profile, index, INFERLET_PROFILE_MIN);
+    range.opt = ResolvedShape(profile, index, INFERLET_PROFILE_OPT);
+    range.max = ResolvedShape(profile, index, INFERLET_PROFILE_MAX);
+    return range;
+  }
   EngineMemory DeviceMemory() const {
     EngineMemory memory;
     detail::Check(inferlet_engine_device_memory(engine_, &memory.engine_bytes, &memory.context_bytes));
     return memory;
+  }
+  EngineProperties Properties() const {
+    inferlet_engine_properties properties;
+    inferlet_engine_properties_init(&properties);
+    detail::Check(inferlet_engine_get_properties(engine_, &properties));
+    return {properties.name ? properties.name : "", properties.max_batch_size, properties.refittable != 0,
+            properties.binding_count, properties.dynamic_shapes != 0};
   }
 
  private:
   Shape ProfileShape(int32_t profile, int32_t input_index, inferlet_profile_point point) const {
     inferlet_shape shape{};
     detail::Check(inferlet_engine_profile_shape(engine_, profile, input_index, point, &shape));
+    return Shape(shape);
+  }
+  Shape ResolvedShape(int32_t profile, int32_t index, inferlet_profile_point point) const {
+    inferlet_shape shape{};
+    detail::Check(inferlet_engine_profile_resolved_shape(engine_, profile, index, point, &shape));
     return Shape(shape);
   }
 

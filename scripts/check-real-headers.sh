@@ -26,7 +26,7 @@ jobs=${JOBS:-$(nproc)}
 declare -A release=([7]=7.2 [8]=8.0 [10]=10.13 [11]=11.1)
 
 # Every translation unit that reaches a TensorRT header, with the majors the build compiles it for
-# (build/CMakeLists.txt, apps/CMakeLists.txt, bench/ and fuzz/): "all" is 7, 8, 10 and 11; the seam's
+# (build/CMakeLists.txt, bench/ and fuzz/): "all" is 7, 8, 10 and 11; the seam's
 # binding-index half is built for 7 and 8 only, its named-tensor half for 10 and 11 only.
 table=$(
   cat <<'EOF'
@@ -39,18 +39,19 @@ src/trt/trt_binding_named.cpp        10 11
 src/sessions/call.cpp                all
 src/sessions/device_guard.cpp        all
 src/sessions/engine.cpp              all
+src/sessions/engine_describe.cpp     all
 src/sessions/graph_cache.cpp         all
 src/sessions/log.cpp                 all
 src/sessions/phase_timer.cpp         all
 src/sessions/phase_times_api.cpp     all
 src/sessions/profile_registry.cpp    all
 src/sessions/resolve_shapes.cpp      all
+src/sessions/resolved_shapes.cpp     all
 src/sessions/session.cpp             all
 src/sessions/sessions_api.cpp        all
 src/sessions/shape.cpp               all
 src/sessions/status.cpp              all
 src/sessions/sticky_faults.cpp       all
-apps/inspect/engine_inspect.cpp      all
 bench/bench_main.cpp                 8 10
 bench/bench_support.cpp              8 10
 bench/call_probe.cpp                 8 10
@@ -66,7 +67,6 @@ flags_for() {
   local common=(-Iinclude -Isrc -Isrc/trt)
   case $1 in
     src/sessions/*) echo "${common[*]} -DINFERLET_SESSIONS_BUILD" ;;
-    apps/inspect/*) echo "${common[*]} -Iapps/inspect" ;;
     bench/* | fuzz/*) echo "${common[*]} -Isupport" ;;
     *) echo "${common[*]}" ;;
   esac
@@ -87,7 +87,7 @@ fi
 
 # Which of the tree's files reach a TensorRT header: a quoted include is the file beside the includer,
 # else the one in the first search directory that has it; an angle include of NvInfer*.h is TensorRT.
-search=(include src src/trt support apps/inspect)
+search=(include src src/trt support)
 declare -A reaches_trt includes_of
 mapfile -t files < <(find src apps tools bench fuzz support include -type f \
   \( -name '*.cpp' -o -name '*.cc' -o -name '*.c' -o -name '*.h' -o -name '*.hpp' \) | sort)

@@ -55,7 +55,7 @@ int CollectNvinferMajor(struct dl_phdr_info* info, size_t, void* data) {
 }
 
 // The deliverable names libnvinfer.so.<major> as a dependency, so loading it brought exactly that in;
-// unclear (0) once inspectors of other majors have brought theirs in too.
+// unclear (0) once sessions libraries of other majors have brought theirs in too.
 int LoadedNvinferMajor() {
   std::set<int> majors;
   dl_iterate_phdr(CollectNvinferMajor, &majors);
@@ -71,25 +71,6 @@ Deliverable::Deliverable(const std::string& path) : library_(path) {
   process = Lookup<decltype(process)>(library_, "kestrel_trt_process");
   destroy = Lookup<decltype(destroy)>(library_, "kestrel_trt_delete");
   linked_trt_major_ = LoadedNvinferMajor();
-}
-
-Inspector::Inspector(const std::string& path) : library_(path) {
-  trt_major_ = Lookup<decltype(trt_major_)>(library_, "inferlet_inspect_trt_major");
-  inspect_ = Lookup<decltype(inspect_)>(library_, "inferlet_inspect_engine");
-  free_ = Lookup<decltype(free_)>(library_, "inferlet_inspect_free");
-}
-
-EngineDesc Inspector::Inspect(const std::string& engine_bytes) const {
-  char* raw = nullptr;
-  const int rc = inspect_(engine_bytes.data(), engine_bytes.size(), &raw);
-  std::unique_ptr<char, void (*)(char*)> text(raw, free_);
-  const std::string message = text ? text.get() : "out of memory";
-  if (rc != 0) throw ToolError{kExitInput, message};
-  try {
-    return ParseEngineDesc(message);
-  } catch (const std::runtime_error& e) {
-    throw ToolError{kExitInput, e.what()};
-  }
 }
 
 std::string ExecutableDir() {

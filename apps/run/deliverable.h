@@ -1,14 +1,12 @@
 // The shared libraries inferlet-run loads at run time: a deliverable (libinferlet<N>.so, one per
-// TensorRT major), driven only through its exported C functions, and an engine inspector
-// (libinferlet_inspect<N>.so) that reads engines through that major's TensorRT. A sessions library
-// (--api sessions) is opened through inferlet::loader instead. Which ones are loaded is
-// library_choice.h's decision.
+// TensorRT major), driven only through its exported C functions. A sessions library, which reads the
+// engine and runs it with --api sessions, is opened through inferlet::loader instead. Which ones are
+// loaded is library_choice.h's decision.
 #ifndef INFERLET_APPS_DELIVERABLE_H_
 #define INFERLET_APPS_DELIVERABLE_H_
 
 #include <string>
 
-#include "engine_desc.h"
 #include "kestrel_trt.h"
 
 namespace inferlet_run {
@@ -49,20 +47,6 @@ class Deliverable {
  private:
   SharedLibrary library_;
   int linked_trt_major_ = 0;
-};
-
-class Inspector {
- public:
-  explicit Inspector(const std::string& path);
-  int TrtMajor() const { return trt_major_(); }
-  // Throws ToolError (kExitInput) when TensorRT cannot read the engine.
-  EngineDesc Inspect(const std::string& engine_bytes) const;
-
- private:
-  SharedLibrary library_;
-  int (*trt_major_)();
-  int (*inspect_)(const void*, size_t, char**);
-  void (*free_)(char*);
 };
 
 // Directory holding the running executable.

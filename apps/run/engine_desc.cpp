@@ -3,10 +3,6 @@
 #include <fmt/format.h>
 #include <fmt/ranges.h>
 
-#include <nlohmann/json.hpp>
-#include <regex>
-#include <stdexcept>
-
 #include "exit_codes.h"
 
 namespace inferlet_run {
@@ -27,60 +23,68 @@ const std::vector<int>& EngineDesc::MaxDims(int profile, int binding) const {
   return profiles.at(profile).max_dims.at(binding - profile * BindingsPerProfile());
 }
 
-std::string StripProfileSuffix(const std::string& binding_name) {
-  static const std::regex suffix(R"( \[profile [0-9]+\]$)");
-  return std::regex_replace(binding_name, suffix, "");
-}
-
 std::string FormatDims(const std::vector<int>& dims) { return fmt::format("[{}]", fmt::join(dims, ",")); }
 
-EngineDesc ParseEngineDesc(const std::string& json_text) {
+namespace {
+
+std::vector<int> ToInts(const inferlet_loader::Dims& dims) {
+  return std::vector<int>(dims.begin(), dims.end());
+}
+
+bool AllKnown(const inferlet_loader::Dims& dims) {
+  for (int64_t d : dims)
+    if (d < 0) return false;
+  return !dims.empty();
+}
+
+// Every tensor's dimensions at one point of a profile (resolved: as the library answered them).
+std::vector<std::vector<int>> AtPoint(const inferlet_loader::EngineDescription& description,
+                                      const std::vector<inferlet_loader::Dims>& resolved) {
+  int batch = -1;
+  for (size_t t = 0; t < description.tensors.size() && batch < 0; ++t)
+    if (description.tensors[t].is_input && !resolved[t].empty()) batch = static_cast<int>(resolved[t][0]);
+  std::vector<std::vector<int>> dims;
+  for (size_t t = 0; t < description.tensors.size(); ++t) {
+    const inferlet_loader::TensorDescription& tensor = description.tensors[t];
+    if (tensor.is_input || AllKnown(resolved[t])) {
+      dims.push_back(ToInts(resolved[t]));
+      continue;
+    }
+    std::vector<int> own = ToInts(tensor.dims);
+    if (!own.empty() && own[0] < 0) own[0] = batch;
+    dims.push_back(std::move(own));
+  }
+  return dims;
+}
+
+}  // namespace
+
+EngineDesc DescribeEngine(const inferlet_loader::EngineDescription& description) {
+  if (description.profiles.empty()) throw ToolError{kExitInput, "the engine has no optimization profile"};
   EngineDesc desc;
-  try {
-    const nlohmann::json j = nlohmann::json::parse(json_text);
-    desc.trt_major = j.at("trt_major").get<int>();
-    desc.name = j.at("name").get<std::string>();
-    desc.max_batch_size = j.at("max_batch_size").get<int>();
-    desc.refittable = j.at("refittable").get<bool>();
-    for (const auto& b : j.at("bindings")) {
+  desc.trt_major = description.trt_major;
+  desc.name = description.name;
+  desc.max_batch_size = description.max_batch_size;
+  desc.refittable = description.refittable;
+  desc.engine_device_bytes = static_cast<long long>(description.engine_bytes);
+  desc.context_device_bytes = static_cast<long long>(description.context_bytes);
+  for (size_t p = 0; p < description.profiles.size(); ++p) {
+    ProfileDesc profile;
+    for (const inferlet_loader::TensorDescription& tensor : description.tensors) {
       BindingDesc binding;
-      binding.index = b.at("index").get<int>();
-      binding.name = b.at("name").get<std::string>();
-      binding.base_name = StripProfileSuffix(binding.name);
-      binding.is_input = b.at("input").get<bool>();
-      binding.dtype = b.at("dtype").get<int>();
-      if (binding.dtype < 0)
-        throw std::runtime_error(
-            fmt::format("binding {} has an unknown data type {}", binding.name, binding.dtype));
-      binding.dims = b.at("dims").get<std::vector<int>>();
+      binding.index = static_cast<int>(desc.bindings.size());
+      binding.base_name = tensor.name;
+      binding.name = p == 0 ? tensor.name : fmt::format("{} [profile {}]", tensor.name, p);
+      binding.is_input = tensor.is_input;
+      binding.dtype = tensor.dtype;
+      binding.dims = ToInts(tensor.dims);
+      (binding.is_input ? profile.inputs : profile.outputs).push_back(binding.index);
       desc.bindings.push_back(std::move(binding));
     }
-    for (const auto& p : j.at("profiles")) {
-      ProfileDesc profile;
-      profile.min_dims = p.at("min").get<std::vector<std::vector<int>>>();
-      profile.opt_dims = p.at("opt").get<std::vector<std::vector<int>>>();
-      profile.max_dims = p.at("max").get<std::vector<std::vector<int>>>();
-      desc.profiles.push_back(std::move(profile));
-    }
-    if (const auto memory = j.find("device_memory"); memory != j.end()) {
-      desc.engine_device_bytes = memory->at("engine").get<long long>();
-      desc.context_device_bytes = memory->at("context").get<long long>();
-    }
-  } catch (const nlohmann::json::exception& e) {
-    throw std::runtime_error(std::string("malformed engine description: ") + e.what());
-  }
-  if (desc.profiles.empty()) throw std::runtime_error("the engine has no optimization profile");
-  const int per_profile = desc.BindingsPerProfile();
-  for (size_t p = 0; p < desc.profiles.size(); ++p) {
-    ProfileDesc& profile = desc.profiles[p];
-    if (static_cast<int>(profile.max_dims.size()) != per_profile ||
-        static_cast<int>(profile.min_dims.size()) != per_profile ||
-        static_cast<int>(profile.opt_dims.size()) != per_profile)
-      throw std::runtime_error("malformed engine description: profile block size");
-    for (int k = 0; k < per_profile; ++k) {
-      const int b = static_cast<int>(p) * per_profile + k;
-      (desc.bindings[b].is_input ? profile.inputs : profile.outputs).push_back(b);
-    }
+    profile.min_dims = AtPoint(description, description.profiles[p].min);
+    profile.opt_dims = AtPoint(description, description.profiles[p].opt);
+    profile.max_dims = AtPoint(description, description.profiles[p].max);
+    desc.profiles.push_back(std::move(profile));
   }
   return desc;
 }

@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "data_types.h"
+#include "engine_reader.h"
 
 namespace inferlet_run {
 
@@ -45,9 +46,12 @@ struct EngineDesc {
   const std::vector<int>& MaxDims(int profile, int binding) const;
 };
 
-// Builds the description from the inspector's JSON text; throws std::runtime_error when malformed.
-// The bindings' types are numbers only until DescribeTypes.
-EngineDesc ParseEngineDesc(const std::string& json_text);
+// The engine as the sessions library described it, in TensorRT 8's bindings (one block per profile,
+// " [profile k]" after the names of profile k >= 1). An output's dimensions at a profile's point are
+// those TensorRT infers when it infers every extent, else the engine's, whose leading -1 is then the
+// inputs' batch. Throws ToolError (input) for an engine without a profile. The bindings' types are
+// numbers only until DescribeTypes.
+EngineDesc DescribeEngine(const inferlet_loader::EngineDescription& description);
 
 // Every binding's type from the table; throws ToolError (input) for a number the table lacks.
 void DescribeTypes(EngineDesc& engine, const DataTypes& types);
@@ -55,7 +59,6 @@ void DescribeTypes(EngineDesc& engine, const DataTypes& types);
 // naming it: "input 'x' is of data type kINT4, which inferlet-run cannot fill or read".
 void RequireServableTypes(const EngineDesc& engine);
 
-std::string StripProfileSuffix(const std::string& binding_name);
 std::string FormatDims(const std::vector<int>& dims);  // "[10,340]"
 
 }  // namespace inferlet_run

@@ -12,7 +12,7 @@ enum ExitCode : int {
   kExitRejected = 1,  // the library refused the configuration or a call
   kExitUsage = 2,     // a bad flag, value or combination of options
   kExitInput = 3,     // an engine or .npy file that is missing, unreadable or not understood
-  kExitLibrary = 4,   // the deliverable or the engine inspector cannot be loaded
+  kExitLibrary = 4,   // the deliverable or a sessions library cannot be loaded
   kExitOutput = 5,    // outputs or the --export-times file cannot be written
   kExitMismatch = 6,  // with --compare, an output out of tolerance (after the report)
 };

@@ -1,12 +1,11 @@
 #include "library_choice.h"
 
 #include <fmt/format.h>
-#include <fmt/ranges.h>
 
-#include <iterator>
 #include <utility>
 #include <vector>
 
+#include "engine_reader.h"
 #include "exit_codes.h"
 #include "options.h"
 
@@ -14,7 +13,8 @@ namespace inferlet_run {
 
 namespace {
 
-std::string InspectorFile(int major) { return fmt::format("libinferlet_inspect{}.so", major); }
+using inferlet_loader::Candidate;
+
 std::string DeliverableFile(int major) { return fmt::format("libinferlet{}.so", major); }
 std::string SessionsFile(int major) { return fmt::format("libinferlet_sessions{}.so", major); }
 std::string RunLibraryFile(const LibraryRequest& request, int major) {
@@ -42,19 +42,31 @@ RunLibrary LoadRunLibrary(const LibraryRequest& request, const std::string& path
   return {path, choice.deliverable->LinkedTrtMajor()};
 }
 
-std::vector<int> AllMajors() { return std::vector<int>(std::begin(kTrtMajors), std::end(kTrtMajors)); }
+// The build's sessions library of each major, in order.
+std::vector<Candidate> BuildsReaders(const std::vector<int>& majors, const LibraryLocator& locate) {
+  std::vector<Candidate> candidates;
+  for (int major : majors) candidates.push_back({major, locate(SessionsFile(major))});
+  return candidates;
+}
 
-// After an inspector of one major failed to read the engine: the first other major whose inspector
-// (where it is installed) reads it, in words that say which --trt fits; empty when none does.
+// TensorRT's own refusal reaches the message; nothing else of the libraries is said.
+inferlet_loader::ReadOptions Quietly(bool describe) {
+  inferlet_loader::ReadOptions options;
+  options.capture_tensorrt_errors = true;
+  options.describe = describe;
+  return options;
+}
+
+// After the sessions library of one major failed to read the engine: the first other major whose
+// library (where it is installed) reads it, in words that say which --trt fits; empty when none does.
 std::string OtherMajorHint(const std::string& engine_bytes, int failed_major, const char* lib_given,
                            const LibraryLocator& locate) {
   for (int other : kTrtMajors) {
     if (other == failed_major) continue;
     try {
-      Inspector inspector(locate(InspectorFile(other)));
-      if (inspector.TrtMajor() != other) continue;
-      inspector.Inspect(engine_bytes);
-    } catch (const ToolError&) {
+      inferlet_loader::ReadEngine(engine_bytes.data(), engine_bytes.size(), BuildsReaders({other}, locate),
+                                  Quietly(false));
+    } catch (const std::runtime_error&) {
       continue;
     }
     if (lib_given)
@@ -65,57 +77,29 @@ std::string OtherMajorHint(const std::string& engine_bytes, int failed_major, co
   return "";
 }
 
-// Why no inspector read the engine: a single one's reason, or for several the majors tried and one
-// reason, theirs when they all agree, else the first major's.
-std::string NoneReads(const std::vector<std::pair<int, std::string>>& reasons, bool several) {
-  if (!several) return reasons.front().second;
-  std::vector<int> majors;
-  bool agree = true;
-  for (const auto& [major, why] : reasons) {
-    majors.push_back(major);
-    agree = agree && why == reasons.front().second;
-  }
-  return fmt::format("no TensorRT major of this build ({}) reads it{}", fmt::join(majors, ", "),
-                     agree ? ": " + reasons.front().second
-                           : fmt::format("; TensorRT {}: {}", reasons.front().first, reasons.front().second));
-}
-
-// Reads the engine with the first inspector that can: that of each major in `majors`, in order
-// (0: whatever major the inspector reads); `inspector_path`, when given, is the one inspector. An
-// inspector that cannot be loaded is passed over (its TensorRT is not here); when none can be loaded,
-// the first load error is thrown. When none reads the engine, the error says why (NoneReads) and,
-// after a single inspector, which --trt fits.
-LibraryChoice ReadWithFirstInspector(const std::string& engine_path, const std::string& engine_bytes,
-                                     const std::vector<int>& majors, const std::string& inspector_path,
-                                     const LibraryLocator& locate) {
-  std::vector<ToolError> load_errors;
-  std::vector<std::pair<int, std::string>> read_errors;
-  int tried_major = 0;
-  for (int major : majors) {
+// Reads the engine with the first candidate that can, into a choice. One that cannot be loaded is
+// passed over; when none can, the first load error is thrown. When none reads the engine, the error says
+// why and, after a single candidate, which --trt (or --lib, lib_given) fits.
+LibraryChoice ReadWithFirst(const std::string& engine_path, const std::string& engine_bytes,
+                            const std::vector<Candidate>& candidates, const char* lib_given,
+                            const LibraryLocator& locate) {
+  try {
+    inferlet_loader::EngineReading reading =
+        inferlet_loader::ReadEngine(engine_bytes.data(), engine_bytes.size(), candidates, Quietly(true));
     LibraryChoice choice;
-    choice.inspector_path = !inspector_path.empty() ? inspector_path : locate(InspectorFile(major));
-    try {
-      Inspector inspector(choice.inspector_path);
-      if (major != 0 && inspector.TrtMajor() != major)
-        throw ToolError{kExitUsage, fmt::format("--trt {} given, but {} reads TensorRT {} engines", major,
-                                                choice.inspector_path, inspector.TrtMajor())};
-      tried_major = inspector.TrtMajor();
-      try {
-        choice.engine = inspector.Inspect(engine_bytes);
-        choice.trt_major = tried_major;
-        return choice;
-      } catch (const ToolError& e) {
-        read_errors.emplace_back(tried_major, e.message);
-      }
-    } catch (const ToolError& e) {
-      if (e.code != kExitLibrary) throw;
-      load_errors.push_back(e);
-    }
+    choice.trt_major = reading.library->major();
+    choice.reader = reading.library;
+    choice.engine = DescribeEngine(reading.description);
+    return choice;
+  } catch (const inferlet_loader::NoneReads& none) {
+    if (none.refusals().empty()) throw ToolError{kExitLibrary, none.what()};
+    std::string why = none.what();
+    if (candidates.size() == 1)
+      why += OtherMajorHint(engine_bytes, none.refusals().front().major, lib_given, locate);
+    throw ToolError{kExitInput, fmt::format("cannot read engine file '{}': {}", engine_path, why)};
+  } catch (const inferlet_loader::LoadError& e) {
+    throw ToolError{kExitLibrary, e.what()};
   }
-  if (read_errors.empty()) throw load_errors.front();
-  std::string why = NoneReads(read_errors, majors.size() > 1);
-  if (majors.size() == 1) why += OtherMajorHint(engine_bytes, tried_major, nullptr, locate);
-  throw ToolError{kExitInput, fmt::format("cannot read engine file '{}': {}", engine_path, why)};
 }
 
 // --trt when given (and the deliverable must link no other major), otherwise what the deliverable links.
@@ -132,42 +116,32 @@ int DeliverableMajor(const LibraryRequest& request, const RunLibrary& lib) {
                                           TrtMajorsInWords())};
 }
 
-// Without --trt and --lib: the first inspector that reads the engine names the major (an engine is
-// refused by every other major's runtime), and that major's deliverable runs it.
+// Without --trt and --lib: the first sessions library that reads the engine names the major (an engine
+// is refused by every other major's runtime), and that major's deliverable runs it.
 LibraryChoice ChooseByEngine(const LibraryRequest& request, const std::string& engine_path,
                              const std::string& engine_bytes, const LibraryLocator& locate) {
-  LibraryChoice choice = ChooseInspector(request, engine_path, engine_bytes, locate);
+  LibraryChoice choice = ChooseReader(request, engine_path, engine_bytes, locate);
   const RunLibrary lib = LoadRunLibrary(request, locate(RunLibraryFile(request, choice.trt_major)), choice);
   const int linked = lib.linked_major;
   if (linked != 0 && linked != choice.trt_major)
     throw ToolError{kExitLibrary, fmt::format("{} reads the engine as TensorRT {}, but {} links TensorRT {}",
-                                              choice.inspector_path, choice.trt_major, lib.path, linked)};
+                                              choice.reader->path(), choice.trt_major, lib.path, linked)};
   return choice;
 }
 
-// With --trt or --lib: the deliverable's major names the inspector, which must read the engine.
+// With --trt or --lib: the deliverable's major names the sessions library that must read the engine
+// (with --api sessions, the one that runs it).
 LibraryChoice ChooseByDeliverable(const LibraryRequest& request, const std::string& engine_path,
                                   const std::string& engine_bytes, const LibraryLocator& locate) {
-  LibraryChoice choice;
+  LibraryChoice loaded;
   const RunLibrary lib = LoadRunLibrary(
-      request, request.lib.empty() ? locate(RunLibraryFile(request, request.trt)) : request.lib, choice);
-  choice.trt_major = DeliverableMajor(request, lib);
-  choice.inspector_path =
-      request.inspector.empty() ? locate(InspectorFile(choice.trt_major)) : request.inspector;
-  const Inspector inspector(choice.inspector_path);
-  if (inspector.TrtMajor() != choice.trt_major)
-    throw ToolError{kExitUsage,
-                    fmt::format("{} reads TensorRT {} engines, the {} is TensorRT {}", choice.inspector_path,
-                                inspector.TrtMajor(), request.sessions ? "sessions library" : "deliverable",
-                                choice.trt_major)};
-  try {
-    choice.engine = inspector.Inspect(engine_bytes);
-  } catch (ToolError& e) {
-    e.message = fmt::format("cannot read engine file '{}': {}{}", engine_path, e.message,
-                            OtherMajorHint(engine_bytes, choice.trt_major,
-                                           request.lib.empty() ? nullptr : RunLibraryNoun(request), locate));
-    throw;
-  }
+      request, request.lib.empty() ? locate(RunLibraryFile(request, request.trt)) : request.lib, loaded);
+  const int major = DeliverableMajor(request, lib);
+  const Candidate reader{major, request.sessions ? lib.path : locate(SessionsFile(major))};
+  LibraryChoice choice = ReadWithFirst(engine_path, engine_bytes, {reader},
+                                       request.lib.empty() ? nullptr : RunLibraryNoun(request), locate);
+  choice.deliverable = std::move(loaded.deliverable);
+  choice.sessions = loaded.sessions;
   return choice;
 }
 
@@ -188,19 +162,13 @@ LibraryChoice ChooseLibraries(const LibraryRequest& request, const std::string& 
   return ChooseByDeliverable(request, engine_path, engine_bytes, locate);
 }
 
-DataTypes DescribeDataTypes(const LibraryChoice& choice, const LibraryLocator& locate) {
-  if (choice.sessions) return DataTypes::Describe(*choice.sessions);
-  return DataTypes::Describe(OpenSessionsLibrary(locate(SessionsFile(choice.trt_major))));
-}
+DataTypes DescribeDataTypes(const LibraryChoice& choice) { return DataTypes::Describe(*choice.reader); }
 
-LibraryChoice ChooseInspector(const LibraryRequest& request, const std::string& engine_path,
-                              const std::string& engine_bytes, const LibraryLocator& locate) {
-  std::vector<int> majors = AllMajors();
-  if (request.trt != 0)
-    majors = {request.trt};
-  else if (!request.inspector.empty())
-    majors = {0};
-  return ReadWithFirstInspector(engine_path, engine_bytes, majors, request.inspector, locate);
+LibraryChoice ChooseReader(const LibraryRequest& request, const std::string& engine_path,
+                           const std::string& engine_bytes, const LibraryLocator& locate) {
+  std::vector<int> majors(std::begin(kTrtMajors), std::end(kTrtMajors));
+  if (request.trt != 0) majors = {request.trt};
+  return ReadWithFirst(engine_path, engine_bytes, BuildsReaders(majors, locate), nullptr, locate);
 }
 
 }  // namespace inferlet_run

@@ -1,6 +1,6 @@
-// Which libraries a run or `inferlet-run inspect` loads -- the deliverable or the sessions library, the
-// engine inspector and their TensorRT major -- the engine as that inspector reads it, and the data-type
-// table of that major.
+// Which libraries a run or `inferlet-run inspect` loads -- the sessions library that reads the engine
+// and names its TensorRT major, and the deliverable or sessions library of that major that runs it --
+// the engine as that sessions library describes it, and the data-type table of that major.
 #ifndef INFERLET_APPS_LIBRARY_CHOICE_H_
 #define INFERLET_APPS_LIBRARY_CHOICE_H_
 
@@ -18,7 +18,6 @@ namespace inferlet_run {
 struct LibraryRequest {
   int trt = 0;            // --trt
   std::string lib;        // --lib
-  std::string inspector;  // --inspector
   bool sessions = false;  // --api sessions: the sessions library of the major runs the engine
 };
 
@@ -28,8 +27,10 @@ using LibraryLocator = std::function<std::string(const std::string& file)>;
 
 struct LibraryChoice {
   int trt_major = 0;
-  std::string inspector_path;                // the inspector that read the engine
-  EngineDesc engine;                         // as that inspector read it
+  // The sessions library that read the engine (libinferlet_sessions<N>.so, or --lib with --api
+  // sessions); it stays loaded until the process ends.
+  const inferlet_loader::SessionsLibrary* reader = nullptr;
+  EngineDesc engine;                         // as that library described it
   std::unique_ptr<Deliverable> deliverable;  // loaded for a run; none for inspect or --api sessions
   // Opened for a run with --api sessions instead; it stays loaded until the process ends.
   const inferlet_loader::SessionsLibrary* sessions = nullptr;
@@ -40,27 +41,25 @@ struct LibraryChoice {
 const inferlet_loader::SessionsLibrary& OpenSessionsLibrary(const std::string& path);
 
 // For a run. The major is --trt when given (the deliverable, --lib or the build's, must link no
-// other), else what --lib links; that major's inspector (or --inspector, which must read that major)
-// then reads the engine. Without either the engine decides, as for ChooseInspector, and that major's
-// deliverable is loaded. Throws ToolError; a deliverable is loaded before its inspector, an inspector
-// that decides before the deliverable. With request.sessions the same holds for the sessions library
-// (libinferlet_sessions<N>.so, or --lib), whose major is the one it answers.
+// other), else what --lib links; that major's sessions library then reads the engine. Without either
+// the engine decides, as for ChooseReader, and that major's deliverable is loaded. Throws ToolError; a
+// deliverable is loaded before the engine is read, the engine read before a deliverable it decides.
+// With request.sessions the same holds for the sessions library (libinferlet_sessions<N>.so, or
+// --lib), whose major is the one it answers and which reads the engine itself.
 LibraryChoice ChooseLibraries(const LibraryRequest& request, const std::string& engine_path,
                               const std::string& engine_bytes,
                               const LibraryLocator& locate = DefaultLibraryPath);
 
-// The data-type table of the choice's major: its sessions library's (--api sessions), else the one of
-// the build's sessions library of that major, opened for this alone. Throws ToolError (library).
-DataTypes DescribeDataTypes(const LibraryChoice& choice, const LibraryLocator& locate = DefaultLibraryPath);
+// The data-type table of the choice's major, its reader's.
+DataTypes DescribeDataTypes(const LibraryChoice& choice);
 
-// For inspect: no deliverable, --lib has no part. --trt names the one inspector's major (--inspector,
-// when given too, must read it); --inspector alone is the one inspector, whatever it reads; otherwise
-// the inspector of each major of kTrtMajors is tried in order, one that cannot be loaded passed over,
-// and the first that reads the engine decides. When none reads it, the error gives each one's reason
-// and, after a single inspector, which --trt fits. Throws ToolError.
-LibraryChoice ChooseInspector(const LibraryRequest& request, const std::string& engine_path,
-                              const std::string& engine_bytes,
-                              const LibraryLocator& locate = DefaultLibraryPath);
+// For inspect: no deliverable, --lib has no part. --trt names the one major whose sessions library
+// reads the engine; otherwise the sessions library of each major of kTrtMajors is tried in order, one
+// that cannot be loaded passed over, and the first that reads the engine decides. When none reads it,
+// the error gives the reason and, after a single major, which --trt fits. Throws ToolError.
+LibraryChoice ChooseReader(const LibraryRequest& request, const std::string& engine_path,
+                           const std::string& engine_bytes,
+                           const LibraryLocator& locate = DefaultLibraryPath);
 
 }  // namespace inferlet_run
 

@@ -53,7 +53,7 @@ std::string Description() {
 
 std::string Footer() {
   return fmt::format(
-             "Without --trt and --lib the engine picks the TensorRT major: the engine inspector of each "
+             "Without --trt and --lib the engine picks the TensorRT major: the sessions library of each "
              "major\n"
              "present ({}, in that order) tries to read it, and the first that does decides which\n"
              "libinferlet<N>.so runs it. When none reads it, the error says so in one line:\n"
@@ -88,6 +88,19 @@ std::string TrtMajorsInWords() { return Join(MajorsAscending(), ", ", " or "); }
 namespace {
 
 [[noreturn]] void Usage(const std::string& message) { throw ToolError{kExitUsage, message}; }
+
+// --inspector named a library of its own that read engines; the sessions library of each major does
+// that now. Hidden from the help, and refused in words that say so rather than as an unknown option.
+void RetiredInspectorOption(CLI::App& app) {
+  app.add_option_function<std::string>(
+         "--inspector",
+         [](const std::string&) {
+           Usage(
+               "--inspector is gone: the sessions library of each major (libinferlet_sessions<N>.so) "
+               "reads the engine; --trt picks the major");
+         })
+      ->group("");
+}
 
 // --trt takes one of the TensorRT majors a deliverable is built for.
 int TrtMajor(const std::string& text) {
@@ -245,8 +258,7 @@ void AddRunOptions(CLI::App& app, Options* o, NumberTexts& t) {
       ->option_text(MajorChoices());
   app.add_option("--lib", o->lib, "Deliverable to load instead (its TensorRT major is detected)")
       ->option_text("PATH");
-  app.add_option("--inspector", o->inspector, "Engine inspector library to use instead of the build's")
-      ->option_text("PATH");
+  RetiredInspectorOption(app);
   app.add_option("--profile", t.profile, "Optimization profile the calls use (default 0)")->option_text("P");
   app.add_option("--batch", t.batch, "Samples per call, at least 1 (default: the profile's largest batch)")
       ->option_text("N");
@@ -387,27 +399,26 @@ int ParseInspectCommandLine(int argc, const char* const* argv, InspectOptions* o
   CLI::App app(
       "Lists what a serialized TensorRT engine declares: its bindings (name, input or output, data type,\n"
       "dimensions) and, per optimization profile, each binding's min, opt and max dimensions. Only the\n"
-      "engine inspector is loaded; no deliverable, no handle, no inference call.",
+      "sessions library of the engine's major reads it; no deliverable, no session, no inference call.",
       "inferlet-run inspect");
   app.formatter(std::make_shared<UsageFormatter>());
   app.allow_extras();
   app.footer(
       fmt::format(
-          "Without --trt the engine is tried with the inspector of each major present, TensorRT {}\n"
+          "Without --trt the engine is tried with the sessions library of each major present, TensorRT {}\n"
           "and {} in that order; the first that reads it lists it, and when none does the error says so\n"
           "in one line, with one reason.\n",
           Join(std::vector<int>(std::begin(kTrtMajors), std::end(kTrtMajors) - 1), ", ", ", "),
           kTrtMajors[std::size(kTrtMajors) - 1]) +
       "Exit status: 0 success, 2 bad command line, 3 an engine file that is missing, unreadable or\n"
-      "not understood, 4 an inspector that cannot be loaded. With --json a failure prints\n"
+      "not understood, 4 a sessions library that cannot be loaded. With --json a failure prints\n"
       "{\"error\": MESSAGE, \"exit_status\": N, \"kind\": ...} on stdout.");
   app.get_formatter()->column_width(34);
   std::string trt;
   app.add_option("ENGINE", o->engine, "Serialized TensorRT engine file")->required()->type_name("FILE");
-  app.add_option("--trt", trt, "TensorRT major whose inspector reads the engine")
+  app.add_option("--trt", trt, "TensorRT major whose sessions library reads the engine")
       ->option_text(MajorChoices());
-  app.add_option("--inspector", o->inspector, "Engine inspector library to use instead of the build's")
-      ->option_text("PATH");
+  RetiredInspectorOption(app);
   app.add_flag("--json", o->json, "Print one JSON object on stdout");
   const int parsed = Parse(app, argc, argv);
   if (parsed >= 0) return parsed;

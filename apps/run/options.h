@@ -28,9 +28,8 @@ constexpr double kDefaultAtol = 1e-8;
 
 struct Options {
   std::string engine;
-  int trt = 0;            // one of kTrtMajors; 0 when not given: the engine decides
-  std::string lib;        // deliverable to load instead of the build's libinferlet<trt>.so
-  std::string inspector;  // engine inspector to load instead of libinferlet_inspect<trt>.so
+  int trt = 0;      // one of kTrtMajors; 0 when not given: the engine decides
+  std::string lib;  // deliverable to load instead of the build's libinferlet<trt>.so
   int profile = 0;
   int batch = 0;  // 0: the largest batch the profile is configured for
   int device = 0;
@@ -65,7 +64,6 @@ int ParseCommandLine(int argc, const char* const* argv, Options* options);
 struct InspectOptions {
   std::string engine;
   int trt = 0;  // 0: try each major of kTrtMajors
-  std::string inspector;
   bool json = false;
 };
 

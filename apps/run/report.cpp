@@ -273,12 +273,12 @@ nlohmann::json ReportJson(const RunReport& r) {
 std::string FormatInspect(const InspectReport& r) {
   std::string out;
   AppendEngine(out, r.engine, r.engine_path);
-  fmt::format_to(std::back_inserter(out), "Read by  {}\n", r.inspector_path);
+  fmt::format_to(std::back_inserter(out), "Read by  {}\n", r.reader_path);
   return out;
 }
 
 nlohmann::json InspectJson(const InspectReport& r) {
-  return {{"engine", EngineJson(r.engine, r.engine_path)}, {"inspector", r.inspector_path}};
+  return {{"engine", EngineJson(r.engine, r.engine_path)}, {"library", r.reader_path}};
 }
 
 nlohmann::json ErrorJson(const ToolError& error) {

@@ -70,7 +70,7 @@ struct RunReport {
 
 struct InspectReport {
   std::string engine_path;
-  std::string inspector_path;
+  std::string reader_path;  // the sessions library that read the engine
   EngineDesc engine;
 };
 

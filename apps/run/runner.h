@@ -12,7 +12,7 @@ namespace inferlet_run {
 // With --quiet the library's lines held back until then travel in the error's library_log.
 RunReport Run(const Options& options);
 
-// `inferlet-run inspect`: reads the engine with an inspector only. Throws ToolError.
+// `inferlet-run inspect`: reads the engine with a sessions library only. Throws ToolError.
 InspectReport Inspect(const InspectOptions& options);
 
 }  // namespace inferlet_run

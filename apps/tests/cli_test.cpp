@@ -19,11 +19,11 @@ namespace {
 using inferlet_run_test::Describe;
 using inferlet_run_test::EnginePath;
 using inferlet_run_test::ExpectFailure;
-using inferlet_run_test::InspectorPath;
 using inferlet_run_test::kBuiltMajors;
 using inferlet_run_test::LibraryPath;
 using inferlet_run_test::RunJson;
 using inferlet_run_test::RunTool;
+using inferlet_run_test::SessionsPath;
 using inferlet_run_test::TempDir;
 using inferlet_run_test::TestType;
 using inferlet_run_test::ToolResult;
@@ -166,11 +166,11 @@ TEST(Outputs, ZeroInputsGiveZeroOutputsAndTheirChecksum) {
 }
 
 // ---------------------------------------------------------------------------------------------
-// Without --trt the engine tells the major: the inspector that reads it names the deliverable.
+// Without --trt the engine tells the major: the sessions library that reads it names the deliverable.
 
 TEST(Pick, EachMajorsEngineRunsThroughItsOwnDeliverableWithoutTrt) {
   for (int major : kBuiltMajors) {
-    const std::string inspector = InspectorPath(major);
+    const std::string reader = SessionsPath(major);
     const nlohmann::json j =
         RunJson({"--engine", EnginePath("mlp", major), "--iterations", "1", "--warmup", "0"});
     EXPECT_EQ(j["library"]["trt_major"], major);
@@ -179,11 +179,7 @@ TEST(Pick, EachMajorsEngineRunsThroughItsOwnDeliverableWithoutTrt) {
     EXPECT_EQ(j["latency"]["calls"], 1);
     const ToolResult r = RunTool({"inspect", "--json", EnginePath("mlp", major)});
     ASSERT_EQ(r.exit_code, 0) << Describe(r);
-    EXPECT_EQ(nlohmann::json::parse(r.out)["inspector"], inspector);
-    // The inspector alone, without --trt: the major it reads is the one that runs.
-    const nlohmann::json given =
-        RunJson({"--engine", EnginePath("mlp", major), "--inspector", inspector, "--iterations", "1"});
-    EXPECT_EQ(given["library"]["path"], LibraryPath(major));
+    EXPECT_EQ(nlohmann::json::parse(r.out)["library"], reader);
   }
 }
 
@@ -427,7 +423,7 @@ TEST(Timing, QuietShowsTheHeldLinesAfterAFailure) {
 }
 
 // ---------------------------------------------------------------------------------------------
-// inferlet-run inspect: the engine's bindings and profiles, read by the inspector alone.
+// inferlet-run inspect: the engine's bindings and profiles, read by a sessions library alone.
 
 TEST(Inspect, ListsEveryBindingWithMinOptMaxPerProfile) {
   const ToolResult r = RunTool({"inspect", EnginePath("two_profiles", 8)});
@@ -443,7 +439,7 @@ TEST(Inspect, ListsEveryBindingWithMinOptMaxPerProfile) {
       "  profile 1   4  in1   input   float32  engine [-1,4,8]  min [1,4,8]   opt [8,4,8]   max [16,4,8]\n"
       "  profile 1   5  out0  output  float32  engine [-1,4,8]  min [1,4,8]   opt [8,4,8]   max [16,4,8]\n"
       "Read by  " +
-      InspectorPath(8) + "\n";
+      SessionsPath(8) + "\n";
   EXPECT_EQ(r.out, expected);
   EXPECT_TRUE(r.err.empty()) << r.err;
 }
@@ -454,7 +450,7 @@ TEST(Inspect, JsonHoldsTheProfilesAndNoHandleIsMade) {
   EXPECT_TRUE(r.err.empty()) << "nothing of the library: no handle was made\n" << r.err;
   const nlohmann::json j = nlohmann::json::parse(r.out);
   EXPECT_EQ(j["engine"]["trt_major"], 7) << "found without --trt";
-  EXPECT_EQ(j["inspector"], InspectorPath(7));
+  EXPECT_EQ(j["library"], SessionsPath(7));
   const auto& in0 = j["engine"]["profiles"][0]["bindings"][0];
   EXPECT_EQ(in0["name"], "in0");
   EXPECT_EQ(in0["input"], true);
@@ -496,7 +492,7 @@ TEST(Failure, EngineWithoutReadPermission) {
                 "cannot read engine file '" + dir.File("locked.engine") + "': Permission denied");
 }
 
-// Without --trt every major's inspector tries the engine, in order; when none reads it, one line names
+// Without --trt every major's sessions library tries the engine, in order; when none reads it, one line names
 // the majors tried, in that order, and their one reason, and suggests no --trt.
 TEST(Failure, FileThatIsNotAnEngineSaysSoInOneLine) {
   TempDir dir;

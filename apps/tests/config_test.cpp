@@ -16,36 +16,42 @@
 namespace inferlet_run {
 namespace {
 
-// Two profiles of a network with inputs a (float) and b (half) and output y (int32) of open rank.
-const char* kTwoProfileEngine = R"({
-  "trt_major": 8, "name": "net", "max_batch_size": 1, "refittable": false,
-  "bindings": [
-    {"index": 0, "name": "a", "input": true, "dtype": 0, "item_size": 4, "dims": [-1, 8]},
-    {"index": 1, "name": "b", "input": true, "dtype": 1, "item_size": 2, "dims": [-1, 3, -1]},
-    {"index": 2, "name": "y", "input": false, "dtype": 3, "item_size": 4, "dims": [-1, 8]},
-    {"index": 3, "name": "a [profile 1]", "input": true, "dtype": 0, "item_size": 4, "dims": [-1, 8]},
-    {"index": 4, "name": "b [profile 1]", "input": true, "dtype": 1, "item_size": 2, "dims": [-1, 3, -1]},
-    {"index": 5, "name": "y [profile 1]", "input": false, "dtype": 3, "item_size": 4, "dims": [-1, 8]}],
-  "profiles": [{"min": [[1, 8], [1, 3, 1], [1, 8]], "opt": [[2, 8], [2, 3, 4], [2, 8]],
-                "max": [[4, 8], [4, 3, 5], [4, 8]]},
-               {"min": [[8, 8], [8, 3, 1], [8, 8]], "opt": [[12, 8], [12, 3, 6], [12, 8]],
-                "max": [[16, 8], [16, 3, 7], [16, 8]]}]
-})";
+// Two profiles of a network with inputs a (float) and b (half) and output y (int32), as the sessions
+// library describes it.
+inferlet_loader::EngineDescription TwoProfileNet() {
+  inferlet_loader::EngineDescription d;
+  d.trt_major = 8;
+  d.name = "net";
+  d.max_batch_size = 1;
+  d.tensors = {{"a", true, 0, {}, {0, 0}, false, 4, {-1, 8}},
+               {"b", true, 1, {}, {0, 0}, false, 2, {-1, 3, -1}},
+               {"y", false, 3, {}, {0, 0}, false, 4, {-1, 8}}};
+  d.profiles = {
+      {{{1, 8}, {1, 3, 1}, {1, 8}}, {{2, 8}, {2, 3, 4}, {2, 8}}, {{4, 8}, {4, 3, 5}, {4, 8}}},
+      {{{8, 8}, {8, 3, 1}, {8, 8}}, {{12, 8}, {12, 3, 6}, {12, 8}}, {{16, 8}, {16, 3, 7}, {16, 8}}}};
+  d.engine_bytes = 2704;
+  d.context_bytes = 8192;
+  return d;
+}
 
-// Parsed, with the types of the build's data-type table.
-EngineDesc Described(const std::string& json) {
-  EngineDesc e = ParseEngineDesc(json);
+// Described, with the types of the build's data-type table.
+EngineDesc Described(const inferlet_loader::EngineDescription& description) {
+  EngineDesc e = DescribeEngine(description);
   DescribeTypes(e, inferlet_run_test::TestDataTypes());
   return e;
 }
 
-TEST(EngineDescription, ParsesBindingsAndSplitsProfileBlocks) {
-  const EngineDesc e = ParseEngineDesc(kTwoProfileEngine);
+TEST(EngineDescription, TensorsBecomeTensorRt8BindingsInProfileBlocks) {
+  const EngineDesc e = DescribeEngine(TwoProfileNet());
   EXPECT_EQ(e.name, "net");
+  EXPECT_EQ(e.trt_major, 8);
   ASSERT_EQ(e.bindings.size(), 6u);
+  EXPECT_EQ(e.bindings[1].name, "b");
   EXPECT_EQ(e.bindings[4].name, "b [profile 1]");
   EXPECT_EQ(e.bindings[4].base_name, "b");
+  EXPECT_EQ(e.bindings[4].index, 4);
   EXPECT_EQ(e.bindings[4].dtype, 1);
+  EXPECT_EQ(e.bindings[4].dims, (std::vector<int>{-1, 3, -1}));
   ASSERT_EQ(e.profiles.size(), 2u);
   EXPECT_EQ(e.profiles[1].inputs, (std::vector<int>{3, 4}));
   EXPECT_EQ(e.profiles[1].outputs, (std::vector<int>{5}));
@@ -53,38 +59,37 @@ TEST(EngineDescription, ParsesBindingsAndSplitsProfileBlocks) {
   EXPECT_EQ(e.OptDims(1, 4), (std::vector<int>{12, 3, 6}));
   EXPECT_EQ(e.MaxDims(1, 4), (std::vector<int>{16, 3, 7}));
   EXPECT_EQ(e.OptDims(0, 2), (std::vector<int>{2, 8}));
-  EXPECT_EQ(e.engine_device_bytes, -1) << "an inspector that does not tell";
-  EXPECT_EQ(e.context_device_bytes, -1);
-  std::string told = kTwoProfileEngine;
-  told.insert(told.rfind('}'), R"(, "device_memory": {"engine": 2704, "context": 8192})");
-  const EngineDesc with_memory = ParseEngineDesc(told);
-  EXPECT_EQ(with_memory.engine_device_bytes, 2704);
-  EXPECT_EQ(with_memory.context_device_bytes, 8192);
+  EXPECT_EQ(e.engine_device_bytes, 2704);
+  EXPECT_EQ(e.context_device_bytes, 8192);
 }
 
-TEST(EngineDescription, RejectsMalformedDescriptions) {
-  EXPECT_THROW(ParseEngineDesc("{}"), std::runtime_error);
-  EXPECT_THROW(ParseEngineDesc("not json"), std::runtime_error);
-  std::string no_profiles = kTwoProfileEngine;
-  no_profiles.replace(no_profiles.find("\"profiles\": ["), 13, "\"profiles\": [], \"x\": [");
-  EXPECT_THROW(ParseEngineDesc(no_profiles), std::runtime_error);
-}
-
-TEST(EngineDescription, ProfileSuffixIsStrippedOnlyAtTheEnd) {
-  EXPECT_EQ(StripProfileSuffix("in0 [profile 12]"), "in0");
-  EXPECT_EQ(StripProfileSuffix("in0"), "in0");
-  EXPECT_EQ(StripProfileSuffix("x [profile 1] y"), "x [profile 1] y");
+// An output TensorRT leaves partly open at a point takes the engine's dimensions, the leading -1 the
+// inputs' batch there; one it resolves keeps what it resolved.
+TEST(EngineDescription, OutputsTensorRtCannotResolveFollowTheInputsBatch) {
+  inferlet_loader::EngineDescription d = TwoProfileNet();
+  d.profiles[1].max[2] = {16, -1};
+  d.profiles[1].opt[2] = {};
+  d.tensors[2].dims = {-1, -1};
+  const EngineDesc e = DescribeEngine(d);
+  EXPECT_EQ(e.MaxDims(1, 5), (std::vector<int>{16, -1}));
+  EXPECT_EQ(e.OptDims(1, 5), (std::vector<int>{12, -1}));
+  EXPECT_EQ(e.MinDims(1, 5), (std::vector<int>{8, 8}));
+  d.profiles.clear();
+  try {
+    DescribeEngine(d);
+    ADD_FAILURE() << "described an engine without a profile";
+  } catch (const ToolError& e) {
+    EXPECT_EQ(e.code, kExitInput);
+    EXPECT_EQ(e.message, "the engine has no optimization profile");
+  }
 }
 
 // Any number the table has is a type; the 4-bit ones are refused before anything runs, by name.
 TEST(EngineDescription, TypesComeFromTheTableAndTheFourBitOnesAreRefused) {
   auto with_type = [](int dtype, bool input) {
-    std::string json = kTwoProfileEngine;
-    const std::string binding =
-        input ? R"("name": "a", "input": true, "dtype": 0)" : R"("name": "y", "input": false, "dtype": 3)";
-    json.replace(json.find(binding), binding.size(),
-                 binding.substr(0, binding.size() - 1) + std::to_string(dtype));
-    return json;
+    inferlet_loader::EngineDescription d = TwoProfileNet();
+    d.tensors[input ? 0 : 2].dtype = dtype;
+    return d;
   };
   const EngineDesc int64 = Described(with_type(8, true));
   EXPECT_EQ(int64.bindings[0].type.ReportName(), "int64");
@@ -103,17 +108,18 @@ TEST(EngineDescription, TypesComeFromTheTableAndTheFourBitOnesAreRefused) {
       EXPECT_EQ(e.message, message);
     }
   }
-  try {
-    Described(with_type(12, true));
-    ADD_FAILURE() << "described type 12";
-  } catch (const ToolError& e) {
-    EXPECT_EQ(e.message, "binding a has an unknown data type 12");
+  for (int unknown : {12, -1}) {
+    try {
+      Described(with_type(unknown, true));
+      ADD_FAILURE() << "described type " << unknown;
+    } catch (const ToolError& e) {
+      EXPECT_EQ(e.message, "binding a has an unknown data type " + std::to_string(unknown));
+    }
   }
-  EXPECT_THROW(ParseEngineDesc(with_type(-1, true)), std::runtime_error);
 }
 
 TEST(ModelConfiguration, DerivedFromTheLargestDimensionsAndDataTypes) {
-  const ModelConfig c = DeriveConfig(Described(kTwoProfileEngine), {}, {});
+  const ModelConfig c = DeriveConfig(Described(TwoProfileNet()), {}, {});
   EXPECT_EQ(c.InShapes(), (ModelConfig::Shapes{{{4, 8}, {4, 3, 5}}, {{16, 8}, {16, 3, 7}}}));
   EXPECT_EQ(c.InItemSizes(), (ModelConfig::ItemSizes{{4, 2}, {4, 2}}));
   EXPECT_EQ(c.OutShapes(), (ModelConfig::Shapes{{{4, 8}}, {{16, 8}}}));
@@ -129,7 +135,7 @@ TEST(ModelConfiguration, DerivedFromTheLargestDimensionsAndDataTypes) {
 }
 
 TEST(ModelConfiguration, OverridesApplyToOneProfileOrToAll) {
-  const EngineDesc e = Described(kTwoProfileEngine);
+  const EngineDesc e = Described(TwoProfileNet());
   const ModelConfig c =
       DeriveConfig(e, {ParseOverride("1:b=2x3x9", "--shape"), ParseOverride("y=3x8", "--shape")},
                    {ParseOverride("0:a=2", "--item-size")});
@@ -140,16 +146,15 @@ TEST(ModelConfiguration, OverridesApplyToOneProfileOrToAll) {
 }
 
 TEST(ModelConfiguration, ExtentsTheLibraryMustJudgePassThrough) {
-  const ModelConfig c =
-      DeriveConfig(Described(kTwoProfileEngine),
-                   {ParseOverride("a=340", "--shape"), ParseOverride("y=4x0", "--shape")}, {});
+  const ModelConfig c = DeriveConfig(
+      Described(TwoProfileNet()), {ParseOverride("a=340", "--shape"), ParseOverride("y=4x0", "--shape")}, {});
   EXPECT_EQ(c.profiles[0].inputs[0].shape, std::vector<int>{340});
   EXPECT_EQ(c.profiles[0].inputs[0].SampleBytes(), -1);
   EXPECT_EQ(c.profiles[0].outputs[0].shape, (std::vector<int>{4, 0}));
 }
 
 TEST(ModelConfiguration, BadOverridesAreUsageErrors) {
-  const EngineDesc e = Described(kTwoProfileEngine);
+  const EngineDesc e = Described(TwoProfileNet());
   auto expect_usage = [&](std::vector<TensorOverride> shapes, std::vector<TensorOverride> items,
                           const std::string& why) {
     try {
@@ -169,8 +174,9 @@ TEST(ModelConfiguration, BadOverridesAreUsageErrors) {
 }
 
 TEST(ModelConfiguration, OpenExtentsMustBeGivenByTheUser) {
-  std::string open = kTwoProfileEngine;
-  open.replace(open.find("[4, 8]]},"), 6, "[-1, 8]");
+  inferlet_loader::EngineDescription open = TwoProfileNet();
+  open.tensors[2].dims = {-1, -1};
+  open.profiles[0].max[2] = {4, -1};
   const EngineDesc e = Described(open);
   try {
     DeriveConfig(e, {}, {});

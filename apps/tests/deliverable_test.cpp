@@ -1,5 +1,5 @@
-// Loading the deliverables and inspectors in-process: what stays loaded, and a library that lacks
-// the functions the tool drives.
+// Loading the deliverables and the sessions libraries in-process: what stays loaded, and a library
+// that lacks the functions the tool drives.
 #include "deliverable.h"
 
 #include <dlfcn.h>
@@ -13,8 +13,8 @@
 namespace inferlet_run {
 namespace {
 
-using inferlet_run_test::InspectorPath;
 using inferlet_run_test::LibraryPath;
+using inferlet_run_test::SessionsPath;
 
 const int kMajor = inferlet_run_test::kBuiltMajors[0];
 
@@ -28,27 +28,27 @@ bool IsLoaded(const std::string& path) {
 // exit-time code walks; the tool's handles close without unmapping.
 TEST(SharedLibrary, StaysLoadedAfterItsHandleCloses) {
   const std::string deliverable = LibraryPath(kMajor);
-  const std::string inspector = InspectorPath(kMajor);
+  const std::string sessions = SessionsPath(kMajor);
   ASSERT_FALSE(IsLoaded(deliverable));
-  ASSERT_FALSE(IsLoaded(inspector));
+  ASSERT_FALSE(IsLoaded(sessions));
   {
     Deliverable lib(deliverable);
-    Inspector reader(inspector);
+    SharedLibrary reader(sessions);
     EXPECT_EQ(lib.LinkedTrtMajor(), kMajor);
-    EXPECT_EQ(reader.TrtMajor(), kMajor);
+    EXPECT_NE(reader.Symbol("inferlet_get_api"), nullptr);
   }
   EXPECT_TRUE(IsLoaded(deliverable));
-  EXPECT_TRUE(IsLoaded(inspector));
+  EXPECT_TRUE(IsLoaded(sessions));
 }
 
 TEST(SharedLibrary, ALibraryWithoutTheEntryPointsIsRefusedByName) {
-  const std::string inspector = InspectorPath(kMajor);
+  const std::string sessions = SessionsPath(kMajor);
   try {
-    Deliverable lib(inspector);
-    FAIL() << "an inspector taken for a deliverable";
+    Deliverable lib(sessions);
+    FAIL() << "a sessions library taken for a deliverable";
   } catch (const ToolError& e) {
     EXPECT_EQ(e.code, kExitLibrary);
-    EXPECT_EQ(e.message, inspector + " does not export kestrel_trt_init");
+    EXPECT_EQ(e.message, sessions + " does not export kestrel_trt_init");
   }
 }
 

@@ -1,5 +1,5 @@
-// Which deliverable and inspector a run and `inspect` load for each combination of --trt, --lib and
-// --inspector, with a build whose libraries may be partly missing: in-process, one case a process.
+// Which deliverable and sessions library a run and `inspect` load for each combination of --trt, --lib
+// and --api, with a build whose libraries may be partly missing: in-process, one case a process.
 #include "library_choice.h"
 
 #include <dlfcn.h>
@@ -20,21 +20,21 @@ namespace inferlet_run {
 namespace {
 
 using inferlet_run_test::EnginePath;
-using inferlet_run_test::InspectorPath;
 using inferlet_run_test::kBuiltMajors;
 using inferlet_run_test::LibraryPath;
+using inferlet_run_test::SessionsPath;
 
 const std::string kMissingDir = "/nonexistent/";
 
 struct ChoiceCase {
   std::string name;
-  bool inspect = false;  // ChooseInspector rather than ChooseLibraries
+  bool inspect = false;  // ChooseReader rather than ChooseLibraries
   LibraryRequest request;
   int engine_major = 0;           // of the mlp sample engine
   std::set<std::string> missing;  // files of the build's libraries that are not installed
   // Either the choice...
   int trt_major = 0;
-  std::string inspector;
+  std::string reader;       // the sessions library that read the engine
   std::string deliverable;  // empty: none loaded
   std::string sessions;     // the sessions library loaded instead (LibraryRequest::sessions)
   // ... or the error.
@@ -45,10 +45,6 @@ struct ChoiceCase {
 
 // Each case is named by its row alone, in CTest's names too.
 void PrintTo(const ChoiceCase& c, std::ostream* os) { *os << c.name; }
-
-std::string SessionsPath(int major) {
-  return std::string(INFERLET_LIB_DIR) + "/libinferlet_sessions" + std::to_string(major) + ".so";
-}
 
 std::string Refusal(int built, int runtime) {
   return "not an engine this TensorRT can deserialize (TensorRT: deserializeCudaEngine: the engine was built "
@@ -65,7 +61,7 @@ std::string CannotRead(int engine_major, const std::string& why) {
   return "cannot read engine file '" + EnginePath("mlp", engine_major) + "': " + why;
 }
 
-// Every built major but the engine's own, whose inspector is missing, and the first one's reason.
+// Every built major but the engine's own, whose sessions library is missing, and the first one's reason.
 std::string EveryOtherMajorsRefusal(int engine_major) {
   std::string majors;
   int first = 0;
@@ -79,10 +75,11 @@ std::string EveryOtherMajorsRefusal(int engine_major) {
 }
 
 std::vector<ChoiceCase> Cases() {
-  const std::string i7 = InspectorPath(7), i8 = InspectorPath(8), l7 = LibraryPath(7), l8 = LibraryPath(8);
-  const std::string gone_i8 = kMissingDir + "libinferlet_inspect8.so";
-  std::set<std::string> no_inspectors;
-  for (int major : kBuiltMajors) no_inspectors.insert("libinferlet_inspect" + std::to_string(major) + ".so");
+  const std::string l7 = LibraryPath(7), l8 = LibraryPath(8);
+  const std::string s7 = SessionsPath(7), s8 = SessionsPath(8);
+  const std::string gone_s8 = kMissingDir + "libinferlet_sessions8.so";
+  std::set<std::string> no_readers;
+  for (int major : kBuiltMajors) no_readers.insert("libinferlet_sessions" + std::to_string(major) + ".so");
   auto row = [](std::string name, bool inspect, LibraryRequest r, int engine, std::set<std::string> missing) {
     ChoiceCase c;
     c.name = std::move(name);
@@ -93,17 +90,16 @@ std::vector<ChoiceCase> Cases() {
     return c;
   };
   auto ok = [&](std::string name, bool inspect, LibraryRequest r, int engine, std::set<std::string> missing,
-                int major, std::string inspector, std::string deliverable) {
+                int major, std::string reader, std::string deliverable) {
     ChoiceCase c = row(std::move(name), inspect, std::move(r), engine, std::move(missing));
     c.trt_major = major;
-    c.inspector = std::move(inspector);
+    c.reader = std::move(reader);
     c.deliverable = std::move(deliverable);
     c.deliverable_loaded = c.deliverable.empty() ? 0 : major;
     return c;
   };
-  const std::string s7 = SessionsPath(7), s8 = SessionsPath(8);
   auto sessions_ok = [&](std::string name, LibraryRequest r, int engine, int major, std::string sessions) {
-    ChoiceCase c = ok(std::move(name), false, std::move(r), engine, {}, major, InspectorPath(major), "");
+    ChoiceCase c = ok(std::move(name), false, std::move(r), engine, {}, major, sessions, "");
     c.sessions = std::move(sessions);
     return c;
   };
@@ -116,44 +112,39 @@ std::vector<ChoiceCase> Cases() {
     return c;
   };
   return {
-      ok("EngineDecides", false, {}, 7, {}, 7, i7, l7),
-      ok("InspectorAloneDecides", false, {0, "", i8}, 8, {}, 8, i8, l8),
-      ok("TrtNamesBoth", false, {7, "", ""}, 7, {}, 7, i7, l7),
-      ok("TrtWithInspector", false, {8, "", i8}, 8, {}, 8, i8, l8),
-      ok("LibNamesTheMajor", false, {0, l7, ""}, 7, {}, 7, i7, l7),
-      ok("LibWithInspector", false, {0, l8, i8}, 8, {}, 8, i8, l8),
-      ok("UninstalledInspectorIsPassedOver", false, {}, 7, {"libinferlet_inspect8.so"}, 7, i7, l7),
-      fails("InspectorOfAnotherMajorThanTrt", false, {8, "", i7}, 7, {}, kExitUsage,
-            i7 + " reads TensorRT 7 engines, the deliverable is TensorRT 8", 8),
-      fails("InspectorOfAnotherMajorThanLib", false, {0, l7, i8}, 7, {}, kExitUsage,
-            i8 + " reads TensorRT 8 engines, the deliverable is TensorRT 7", 7),
-      fails("InspectorAloneThatCannotRead", false, {0, "", i8}, 7, {}, kExitInput,
-            CannotRead(7, Refusal(7, 8) + "; it is a TensorRT 7 engine: run it with --trt 7"), 0),
-      fails("DeliverableIsLoadedBeforeItsInspector", false, {0, kMissingDir + "a.so", kMissingDir + "b.so"},
-            8, {}, kExitLibrary, CannotLoad(kMissingDir + "a.so"), 0),
-      fails("NoInspectorInstalled", false, {}, 7, no_inspectors, kExitLibrary, CannotLoad(gone_i8), 0),
+      ok("EngineDecides", false, {}, 7, {}, 7, s7, l7),
+      ok("TrtNamesBoth", false, {7, "", false}, 7, {}, 7, s7, l7),
+      ok("LibNamesTheMajor", false, {0, l7, false}, 7, {}, 7, s7, l7),
+      ok("UninstalledReaderIsPassedOver", false, {}, 7, {"libinferlet_sessions8.so"}, 7, s7, l7),
+      fails("DeliverableIsLoadedBeforeTheEngineIsRead", false, {0, kMissingDir + "a.so", false}, 8, {},
+            kExitLibrary, CannotLoad(kMissingDir + "a.so"), 0),
+      fails("NoReaderInstalled", false, {}, 7, no_readers, kExitLibrary, CannotLoad(gone_s8), 0),
       fails("EnginesMajorWithoutDeliverable", false, {}, 7, {"libinferlet7.so"}, kExitLibrary,
             CannotLoad(kMissingDir + "libinferlet7.so"), 0),
-      fails("HintOnlyFromAnInstalledInspector", false, {8, "", ""}, 7, {"libinferlet_inspect7.so"},
+      fails("HintOnlyFromAnInstalledReader", false, {8, "", false}, 7, {"libinferlet_sessions7.so"},
             kExitInput, CannotRead(7, Refusal(7, 8)), 8),
-      fails("NoneReadsItNamesTheInstalledMajors", false, {}, 7, {"libinferlet_inspect7.so"}, kExitInput,
+      fails("HintFromTheMajorThatReadsIt", false, {8, "", false}, 7, {}, kExitInput,
+            CannotRead(7, Refusal(7, 8) + "; it is a TensorRT 7 engine: run it with --trt 7"), 8),
+      fails("NoneReadsItNamesTheInstalledMajors", false, {}, 7, {"libinferlet_sessions7.so"}, kExitInput,
             CannotRead(7, EveryOtherMajorsRefusal(7)), 0),
-      sessions_ok("SessionsEngineDecides", {0, "", "", true}, 7, 7, s7),
-      sessions_ok("SessionsLibNamesTheMajor", {0, s8, "", true}, 8, 8, s8),
-      sessions_ok("SessionsTrtNamesBoth", {7, "", "", true}, 7, 7, s7),
-      fails("SessionsLibOfAnotherMajorThanTheEngine", false, {0, s8, "", true}, 7, {}, kExitInput,
+      fails("TrtWhoseReaderIsMissing", false, {8, "", false}, 8, {"libinferlet_sessions8.so"}, kExitLibrary,
+            CannotLoad(gone_s8), 8),
+      sessions_ok("SessionsEngineDecides", {0, "", true}, 7, 7, s7),
+      sessions_ok("SessionsLibNamesTheMajor", {0, s8, true}, 8, 8, s8),
+      sessions_ok("SessionsTrtNamesBoth", {7, "", true}, 7, 7, s7),
+      fails("SessionsLibOfAnotherMajorThanTheEngine", false, {0, s8, true}, 7, {}, kExitInput,
             CannotRead(7, Refusal(7, 8) +
                               "; it is a TensorRT 7 engine: give --lib a sessions library built for "
                               "TensorRT 7"),
             0),
-      fails("SessionsInspectorOfAnotherMajor", false, {8, "", i7, true}, 7, {}, kExitUsage,
-            i7 + " reads TensorRT 7 engines, the sessions library is TensorRT 8", 0),
-      ok("InspectTriesEachMajor", true, {}, 7, {}, 7, i7, ""),
-      ok("InspectInspectorAlone", true, {0, "", i8}, 8, {}, 8, i8, ""),
-      fails("InspectTrtAndInspectorOfAnotherMajor", true, {8, "", i7}, 7, {}, kExitUsage,
-            "--trt 8 given, but " + i7 + " reads TensorRT 7 engines", 0),
-      fails("InspectTrtWhoseInspectorIsMissing", true, {8, "", ""}, 8, {"libinferlet_inspect8.so"},
-            kExitLibrary, CannotLoad(gone_i8), 0),
+      fails("SessionsTrtOfAnotherMajorThanLib", false, {8, s7, true}, 7, {}, kExitUsage,
+            "--trt 8 given, but " + s7 + " links TensorRT 7", 0),
+      ok("InspectTriesEachMajor", true, {}, 7, {}, 7, s7, ""),
+      ok("InspectTrtNamesTheReader", true, {8, "", false}, 8, {}, 8, s8, ""),
+      fails("InspectTrtOfAnotherMajor", true, {8, "", false}, 7, {}, kExitInput,
+            CannotRead(7, Refusal(7, 8) + "; it is a TensorRT 7 engine: run it with --trt 7"), 0),
+      fails("InspectTrtWhoseReaderIsMissing", true, {8, "", false}, 8, {"libinferlet_sessions8.so"},
+            kExitLibrary, CannotLoad(gone_s8), 0),
   };
 }
 
@@ -199,11 +190,11 @@ TEST_P(LibraryChoiceTest, LoadsTheLibrariesItShould) {
   const std::string bytes = ReadFile(engine);
   ASSERT_FALSE(bytes.empty()) << engine;
   try {
-    const LibraryChoice choice = c.inspect ? ChooseInspector(c.request, engine, bytes, locate)
+    const LibraryChoice choice = c.inspect ? ChooseReader(c.request, engine, bytes, locate)
                                            : ChooseLibraries(c.request, engine, bytes, locate);
     EXPECT_EQ(c.code, kExitOk) << "chosen, where the error was expected: " << c.message;
     EXPECT_EQ(choice.trt_major, c.trt_major);
-    EXPECT_EQ(choice.inspector_path, c.inspector);
+    EXPECT_EQ(choice.reader ? choice.reader->path() : "", c.reader);
     EXPECT_EQ(choice.deliverable ? choice.deliverable->path() : "", c.deliverable);
     EXPECT_EQ(choice.sessions ? choice.sessions->path() : "", c.sessions);
     EXPECT_EQ(choice.engine.trt_major, c.engine_major);

@@ -15,9 +15,9 @@ namespace {
 using inferlet_run_test::Describe;
 using inferlet_run_test::EnginePath;
 using inferlet_run_test::ExpectFailure;
-using inferlet_run_test::InspectorPath;
 using inferlet_run_test::LibraryPath;
 using inferlet_run_test::RunTool;
+using inferlet_run_test::SessionsPath;
 using inferlet_run_test::TempDir;
 using inferlet_run_test::ToolResult;
 
@@ -29,10 +29,10 @@ void ReplaceAll(std::string& text, const std::string& from, const std::string& t
 }
 
 // A TensorRT 8 listing as the same network's listing on `major` reads: only the major, the engine
-// file and the inspector differ.
+// file and the sessions library differ.
 std::string AsMajor(std::string listing, const std::string& engine8, const std::string& engine, int major) {
   ReplaceAll(listing, engine8, engine);
-  ReplaceAll(listing, InspectorPath(8), InspectorPath(major));
+  ReplaceAll(listing, SessionsPath(8), SessionsPath(major));
   ReplaceAll(listing, "\n         TensorRT 8, ", "\n         TensorRT " + std::to_string(major) + ", ");
   return listing;
 }
@@ -56,11 +56,11 @@ void ExpectSameListingAsTensorRt8(const std::string& engine8, const std::string&
   nlohmann::json j8 = InspectJson(engine8), j = InspectJson(engine);
   EXPECT_EQ(j["engine"]["trt_major"], major);
   EXPECT_EQ(j["engine"]["file"], engine);
-  EXPECT_EQ(j["inspector"], InspectorPath(major));
+  EXPECT_EQ(j["library"], SessionsPath(major));
   for (nlohmann::json* listing : {&j8, &j}) {
     (*listing)["engine"].erase("trt_major");
     (*listing)["engine"].erase("file");
-    listing->erase("inspector");
+    listing->erase("library");
   }
   EXPECT_EQ(j.dump(2), j8.dump(2));
 }
@@ -164,19 +164,15 @@ TEST(NamedTensor, EngineOfAnotherMajorSuggestsTheTrtThatFits) {
         head + "; it is a TensorRT " + fits + " engine: give --lib a deliverable built for TensorRT " + fits);
     ExpectFailure({"inspect", "--trt", std::to_string(c.trt), engine}, kExitInput,
                   head + "; it is a TensorRT " + fits + " engine: run it with --trt " + fits);
-    // One inspector named and no --trt: the major it reads decides, and the hint is the same.
-    ExpectFailure({"inspect", "--inspector", InspectorPath(c.trt), engine}, kExitInput,
-                  head + "; it is a TensorRT " + fits + " engine: run it with --trt " + fits);
-    ExpectFailure({"--engine", engine, "--inspector", InspectorPath(c.trt)}, kExitInput,
-                  head + "; it is a TensorRT " + fits + " engine: run it with --trt " + fits);
   }
 }
 
 TEST(NamedTensor, TrtThatDisagreesWithTheDeliverable) {
   ExpectFailure({"--engine", EnginePath("smoke", 10), "--trt", "10", "--lib", LibraryPath(11)}, kExitUsage,
                 "--trt 10 given, but " + LibraryPath(11) + " links TensorRT 11");
-  ExpectFailure({"--engine", EnginePath("smoke", 10), "--trt", "11", "--inspector", InspectorPath(10)},
-                kExitUsage, InspectorPath(10) + " reads TensorRT 10 engines, the deliverable is TensorRT 11");
+  ExpectFailure(
+      {"--engine", EnginePath("smoke", 10), "--trt", "11", "--lib", SessionsPath(10), "--api", "sessions"},
+      kExitUsage, "--trt 11 given, but " + SessionsPath(10) + " links TensorRT 10");
 }
 
 }  // namespace

@@ -232,7 +232,7 @@ TEST(CommandLine, HelpEndsSuccessfullyAndListsTheExitStatusesAndEveryNpyType) {
             std::string::npos)
       << help;
   EXPECT_NE(help.find("--trt " INFERLET_TEST_MAJOR_CHOICES), std::string::npos) << help;
-  EXPECT_NE(help.find("Without --trt and --lib the engine picks the TensorRT major: the engine inspector of "
+  EXPECT_NE(help.find("Without --trt and --lib the engine picks the TensorRT major: the sessions library of "
                       "each major\npresent (8, 7, 10, 11, in that order) tries to read it"),
             std::string::npos)
       << help;
@@ -269,9 +269,8 @@ TEST(InspectCommandLine, TakesTheEngineAndOptionallyTheMajor) {
   EXPECT_EQ(o.trt, 0);
   EXPECT_FALSE(o.json);
   InspectOptions p;
-  ASSERT_EQ(ParseInspect({"--trt", "7", "--json", "--inspector", "i.so", "e.engine"}, &p), -1);
+  ASSERT_EQ(ParseInspect({"--trt", "7", "--json", "e.engine"}, &p), -1);
   EXPECT_EQ(p.trt, 7);
-  EXPECT_EQ(p.inspector, "i.so");
   EXPECT_TRUE(p.json);
   try {
     InspectOptions q;
@@ -286,9 +285,41 @@ TEST(InspectCommandLine, TakesTheEngineAndOptionallyTheMajor) {
   EXPECT_EQ(ParseInspect({"--help"}, &o), 0);
   const std::string help = testing::internal::GetCapturedStdout();
   EXPECT_NE(help.find("min, opt and max"), std::string::npos) << help;
-  EXPECT_NE(help.find("inspector of each major present, TensorRT 8, 7, 10\nand 11 in that order"),
+  EXPECT_NE(help.find("sessions library of each major present, TensorRT 8, 7, 10\nand 11 in that order"),
             std::string::npos)
       << help;
+}
+
+}  // namespace
+}  // namespace inferlet_run
+
+namespace inferlet_run {
+namespace {
+
+// --inspector named a library that reading engines no longer needs: refused in words that say so, by
+// both commands, rather than as an unknown option; hidden from the help.
+TEST(RetiredOption, InspectorIsRefusedInWordsThatSayWhatReadsEngines) {
+  const std::string gone =
+      "--inspector is gone: the sessions library of each major (libinferlet_sessions<N>.so) reads the "
+      "engine; --trt picks the major";
+  for (const bool inspect : {false, true}) {
+    try {
+      Options o;
+      InspectOptions i;
+      if (inspect)
+        ParseInspect({"--inspector", "i.so", "e.engine"}, &i);
+      else
+        Parse({"e.engine", "--inspector", "i.so"}, &o);
+      ADD_FAILURE() << "accepted --inspector";
+    } catch (const ToolError& e) {
+      EXPECT_EQ(e.code, kExitUsage);
+      EXPECT_EQ(e.message, gone);
+    }
+  }
+  testing::internal::CaptureStdout();
+  Options o;
+  EXPECT_EQ(Parse({"--help"}, &o), 0);
+  EXPECT_EQ(testing::internal::GetCapturedStdout().find("--inspector"), std::string::npos);
 }
 
 }  // namespace

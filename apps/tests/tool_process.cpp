@@ -148,8 +148,8 @@ std::string LibraryPath(int trt_major) {
   return std::string(INFERLET_LIB_DIR) + "/libinferlet" + std::to_string(trt_major) + ".so";
 }
 
-std::string InspectorPath(int trt_major) {
-  return std::string(INFERLET_LIB_DIR) + "/libinferlet_inspect" + std::to_string(trt_major) + ".so";
+std::string SessionsPath(int trt_major) {
+  return std::string(INFERLET_LIB_DIR) + "/libinferlet_sessions" + std::to_string(trt_major) + ".so";
 }
 
 }  // namespace inferlet_run_test

@@ -10,7 +10,7 @@
 
 namespace inferlet_run_test {
 
-// The TensorRT majors this build has a deliverable and an inspector for, in the order inferlet-run
+// The TensorRT majors this build has a deliverable and a sessions library for, in the order inferlet-run
 // tries them on an engine of unknown major.
 constexpr int kBuiltMajors[] = {INFERLET_RUN_BUILT_MAJORS};
 
@@ -41,7 +41,7 @@ void ExpectFailure(const std::vector<std::string>& args, int code, const std::st
 
 std::string EnginePath(const std::string& name, int trt_major);  // a sample engine of the stand-in
 std::string LibraryPath(int trt_major);                          // the build's libinferlet<major>.so
-std::string InspectorPath(int trt_major);                        // the build's libinferlet_inspect<major>.so
+std::string SessionsPath(int trt_major);                         // the build's libinferlet_sessions<major>.so
 
 // The data-type table of the build's sessions library of the first built major, and its type numbered
 // `value` (TensorRT's DataType); the one with the .npy descr `descr` (the first of the 8-bit floats).

@@ -12,8 +12,8 @@ import numpy as np
 
 from . import _native
 from ._dtypes import DataType, numpy_dtype
-from ._errors import EngineRefusedError, InternalError, InvalidArgumentError
-from ._library import majors_in_words, open_library, tensorrt_majors
+from ._errors import Code, EngineRefusedError, InternalError, InvalidArgumentError, make_error
+from ._library import library_path, majors_in_words, open_library, tensorrt_majors
 
 Shape = Tuple[int, ...]
 
@@ -90,25 +90,22 @@ def _read(source) -> bytes:
 
 def _load(data: bytes, device: int, trt: Optional[int]):
     """The engine as the first library of the build's majors whose load does not refuse the bytes as no
-    engine reads it (an engine is refused by every other major), or as major trt reads it."""
+    engine reads it (an engine is refused by every other major), or as major trt reads it. The libraries
+    are tried by the loader inferlet-run uses too; one that cannot be opened is passed over."""
     if trt is not None:
         return _native.Engine(open_library(int(trt)), data, device)
-    refusals, load_failures = [], []
-    for major in tensorrt_majors():
-        try:
-            library = open_library(major)
-        except InternalError as failure:
-            load_failures.append(failure)  # that major's TensorRT is not here
-            continue
-        try:
-            return _native.Engine(library, data, device)
-        except EngineRefusedError as refusal:
-            refusals.append(refusal.message)
+    candidates = [(major, str(library_path(major))) for major in tensorrt_majors()]
+    engine, refusals, load_failures = _native.read_engine(candidates, data, device)
+    if engine is not None:
+        return engine
     if not refusals:
-        raise load_failures[0]
+        raise InternalError(load_failures[0])  # no major's TensorRT is here
+    for code, message in refusals:
+        if code != Code.ENGINE_REFUSED:  # not a matter of the major (the device, its memory)
+            raise make_error(code, message)
     raise EngineRefusedError(
         f"no TensorRT of this build ({majors_in_words()}) reads the bytes as an engine: "
-        + "; ".join(refusals)
+        + "; ".join(message for _, message in refusals)
     )
 
 

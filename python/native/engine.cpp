@@ -26,6 +26,9 @@ nb::tuple shapeTuple(const inferlet_shape& shape) {
 Engine::Engine(const SessionsLibrary& library, nb::bytes bytes, int device)
     : mLibrary(library), mDevice(device), mHandle(load(library, bytes, device), "engine") {}
 
+Engine::Engine(const SessionsLibrary& library, inferlet_engine* loaded, int device)
+    : mLibrary(library), mDevice(device), mHandle(loaded, "engine") {}
+
 Engine::~Engine() {
   if (inferlet_engine* engine = mHandle.take_at_end()) {
     // TensorRT may log while it releases, and the log callback takes the GIL.

@@ -21,6 +21,8 @@ class Engine {
  public:
   // Deserializes bytes with library on device, the GIL released meanwhile. Throws StatusError.
   Engine(const SessionsLibrary& library, nb::bytes bytes, int device);
+  // An engine library already loaded on device; the object takes the host's reference.
+  Engine(const SessionsLibrary& library, inferlet_engine* loaded, int device);
   ~Engine();
   Engine(const Engine&) = delete;
   Engine& operator=(const Engine&) = delete;

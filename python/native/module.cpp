@@ -5,6 +5,7 @@
 #include <nanobind/stl/string.h>
 
 #include "engine.h"
+#include "engine_reading.h"
 #include "log.h"
 #include "session.h"
 #include "sessions_library.h"
@@ -92,6 +93,10 @@ NB_MODULE(_native, m) {
       },
       nb::rv_policy::reference, nb::arg("path"),
       "The sessions library at path, loaded once per process; raises LibraryError.");
+
+  m.def("read_engine", &readEngine, nb::arg("candidates"), nb::arg("data"), nb::arg("device"),
+        "(engine, refusals, load_errors): the Engine of the first of candidates [(major, path)] whose "
+        "library reads data on device, or None with each library's (code, message) and load error.");
 
   nb::class_<Engine>(m, "Engine")
       .def(nb::init<const SessionsLibrary&, nb::bytes, int>(), nb::arg("library"), nb::arg("data"),

@@ -34,6 +34,8 @@ constexpr inferlet_api kApi = {
     inferlet_code_name,
     inferlet_describe_data_type,
     inferlet_session_create_with_config,
+    inferlet_engine_get_properties,
+    inferlet_engine_profile_resolved_shape,
 };
 
 }  // namespace

@@ -135,6 +135,7 @@ void Engine::describe() {
     }
   }
   mProfiles = std::make_unique<ProfileRegistry>(mProfileCount, mDynamicShapes);
+  mResolvedShapes = std::make_unique<ResolvedShapes>(mProfileCount);
 }
 
 inferlet_tensor_info Engine::info(int index) const {

@@ -15,6 +15,7 @@
 
 #include "inferlet_sessions.h"
 #include "profile_registry.h"
+#include "resolved_shapes.h"
 #include "status.h"
 #include "trt_binding.h"
 #include "trt_support.h"
@@ -76,6 +77,7 @@ class Engine {
   size_t context_bytes() const { return mContextBytes; }
 
   ProfileRegistry& profiles() { return *mProfiles; }
+  ResolvedShapes& resolved_shapes() { return *mResolvedShapes; }
 
   // Execution contexts are made and released one at a time per engine: TensorRT does not say that an
   // engine may do either from several threads at once. Null when TensorRT made none (it says why).
@@ -102,6 +104,7 @@ class Engine {
   size_t mEngineBytes = 0;
   size_t mContextBytes = 0;
   std::unique_ptr<ProfileRegistry> mProfiles;
+  std::unique_ptr<ResolvedShapes> mResolvedShapes;
 };
 
 }  // namespace sessions

@@ -2,8 +2,8 @@
 // differ between TensorRT's binding-index interface (7, 8: trt_binding_index.cpp) and its named-tensor
 // interface (10, 11: trt_binding_named.cpp), plus trt_support.h and what both generations share
 // (trt_binding_common.cpp). The build compiles the one that matches the TensorRT it uses into
-// inferlet_trt<N>, which both interfaces of the library, inferlet-run's inspectors, the benchmarks and
-// the fuzz targets link; none of them asks TensorRT about bindings or tensors otherwise.
+// inferlet_trt<N>, which both interfaces of the library, the benchmarks and the fuzz targets link;
+// none of them asks TensorRT about bindings or tensors otherwise.
 //
 // Conventions:
 // - Bindings are numbered as a TensorRT 8 engine numbers them, on every generation: one block per

@@ -45,6 +45,14 @@ TEST_P(WrapperDescribe, IsTheCHeadersDescription) {
       int32_t format = -1;
       ASSERT_TRUE(Ok(inferlet_engine_tensor_format(c_engine.get(), t, p, &format)));
       EXPECT_EQ(engine.TensorFormat(t, p), format) << "profile " << p;
+      const inferlet::ShapeRange resolved = engine.ResolvedShapes(p, t);
+      const inferlet::Shape* resolved_points[] = {&resolved.min, &resolved.opt, &resolved.max};
+      for (int k = 0; k < 3; ++k) {
+        inferlet_shape shape{};
+        ASSERT_TRUE(Ok(inferlet_engine_profile_resolved_shape(
+            c_engine.get(), p, t, static_cast<inferlet_profile_point>(k), &shape)));
+        EXPECT_EQ(ShapeText(resolved_points[k]->c_shape()), ShapeText(shape)) << "profile " << p;
+      }
       if (!c.is_input) continue;
       const inferlet::ShapeRange range = engine.ProfileShapes(p, t);
       const inferlet_profile_point points[] = {INFERLET_PROFILE_MIN, INFERLET_PROFILE_OPT,
@@ -61,6 +69,17 @@ TEST_P(WrapperDescribe, IsTheCHeadersDescription) {
   ASSERT_TRUE(Ok(inferlet_engine_device_memory(c_engine.get(), &engine_bytes, &context_bytes)));
   EXPECT_EQ(engine.DeviceMemory().engine_bytes, engine_bytes);
   EXPECT_EQ(engine.DeviceMemory().context_bytes, context_bytes);
+  inferlet_engine_properties properties;
+  inferlet_engine_properties_init(&properties);
+  ASSERT_TRUE(Ok(inferlet_engine_get_properties(c_engine.get(), &properties)));
+  const inferlet::EngineProperties wrapped = engine.Properties();
+  EXPECT_EQ(wrapped.name, GetParam());
+  EXPECT_EQ(wrapped.name, properties.name);
+  EXPECT_EQ(wrapped.max_batch_size, properties.max_batch_size);
+  EXPECT_EQ(wrapped.refittable, properties.refittable != 0);
+  EXPECT_EQ(wrapped.binding_count, properties.binding_count);
+  EXPECT_EQ(wrapped.binding_count, count * profiles);
+  EXPECT_EQ(wrapped.dynamic_shapes, properties.dynamic_shapes != 0);
 }
 
 INSTANTIATE_TEST_SUITE_P(Engines, WrapperDescribe,

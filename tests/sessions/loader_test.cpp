@@ -1,0 +1,156 @@
+// The loader's reader (src/loader/engine_reader.h), as inferlet-run and the Python package use it: which
+// of the build's sessions libraries reads an engine of each major, what it describes, and the one line
+// when no major reads the bytes.
+#include <gtest/gtest.h>
+
+#include <fstream>
+#include <iterator>
+#include <string>
+#include <vector>
+
+#include "engine_reader.h"
+
+namespace {
+
+using inferlet_loader::Candidate;
+using inferlet_loader::NoneReads;
+using inferlet_loader::ReadEngine;
+using inferlet_loader::ReadOptions;
+
+constexpr int kMajors[] = {INFERLET_LOADER_TEST_MAJORS};  // in the order the tools try them
+
+std::string LibraryPath(int major) {
+  return std::string(INFERLET_LIB_DIR) + "/libinferlet_sessions" + std::to_string(major) + ".so";
+}
+
+std::vector<Candidate> EveryMajor() {
+  std::vector<Candidate> candidates;
+  for (int major : kMajors) candidates.push_back({major, LibraryPath(major)});
+  return candidates;
+}
+
+std::string EngineBytes(const std::string& name, int major) {
+  std::ifstream in(std::string(INFERLET_ENGINE_DIR) + "/" + name + "-trt" + std::to_string(major) + ".engine",
+                   std::ios::binary);
+  return std::string((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+}
+
+ReadOptions Quiet() {
+  ReadOptions options;
+  options.capture_tensorrt_errors = true;
+  return options;
+}
+
+// Each major's engine is read by its own library, and described: the two-profile sample's tensors,
+// types, formats, properties and every tensor at each profile's points, outputs resolved.
+TEST(EngineReader, EachMajorsEngineIsReadByItsOwnLibraryAndDescribed) {
+  for (int major : kMajors) {
+    const std::string bytes = EngineBytes("two_profiles", major);
+    ASSERT_FALSE(bytes.empty()) << major;
+    const inferlet_loader::EngineReading reading =
+        ReadEngine(bytes.data(), bytes.size(), EveryMajor(), Quiet());
+    ASSERT_NE(reading.engine.get(), nullptr);
+    EXPECT_EQ(reading.library->major(), major);
+    EXPECT_EQ(reading.library->path(), LibraryPath(major));
+    const inferlet_loader::EngineDescription& d = reading.description;
+    EXPECT_EQ(d.trt_major, major);
+    EXPECT_EQ(d.name, "two_profiles");
+    EXPECT_EQ(d.max_batch_size, 1);
+    EXPECT_FALSE(d.refittable);
+    EXPECT_EQ(d.binding_count, 6);
+    EXPECT_TRUE(d.dynamic_shapes);
+    ASSERT_EQ(d.tensors.size(), 3u);
+    EXPECT_EQ(d.tensors[2].name, "out0");
+    EXPECT_FALSE(d.tensors[2].is_input);
+    EXPECT_STREQ(d.tensors[2].type.name, "kFLOAT");
+    EXPECT_EQ(d.tensors[2].formats, (std::vector<int32_t>{0, 0}));
+    EXPECT_EQ(d.tensors[2].dims, (inferlet_loader::Dims{-1, 4, 8}));
+    ASSERT_EQ(d.profiles.size(), 2u);
+    EXPECT_EQ(d.profiles[1].min[2], (inferlet_loader::Dims{1, 4, 8}));
+    EXPECT_EQ(d.profiles[1].opt[2], (inferlet_loader::Dims{8, 4, 8}));
+    EXPECT_EQ(d.profiles[1].max[0], (inferlet_loader::Dims{16, 4, 8}));
+    EXPECT_EQ(d.profiles[1].max[2], (inferlet_loader::Dims{16, 4, 8}));
+    EXPECT_GT(d.context_bytes, 0u);
+  }
+}
+
+struct Unread {
+  std::string name;
+  std::string bytes;
+  std::vector<Candidate> candidates;
+  std::string line;
+};
+
+std::string MajorsInOrder() {
+  std::string majors;
+  for (int major : kMajors) majors += (majors.empty() ? "" : ", ") + std::to_string(major);
+  return majors;
+}
+
+// Bytes no candidate reads: one line, the refusal of every major when they agree, else the first's;
+// a library that cannot be opened is passed over, and when none can, the first load error is the line.
+TEST(EngineReader, BytesNoMajorReadsAreSaidInOneLine) {
+  if (std::size(kMajors) < 2) GTEST_SKIP() << "the build has one major";
+  const int first = kMajors[0], other = kMajors[1];
+  const std::string missing = "/nonexistent/libinferlet_sessions9.so";
+  const std::string refused_by_first =
+      "not an engine this TensorRT can deserialize (TensorRT: deserializeCudaEngine: the engine was built "
+      "for TensorRT " +
+      std::to_string(other) + ", this runtime is TensorRT " + std::to_string(first) + "; rebuild the engine)";
+  const Unread cases[] = {
+      {"not an engine", "this is not an engine", EveryMajor(),
+       "no TensorRT major of this build (" + MajorsInOrder() +
+           ") reads it: not an engine this TensorRT can deserialize (TensorRT: deserializeCudaEngine: magic "
+           "tag does not match: not an engine file)"},
+      {"another major's engine, one candidate",
+       EngineBytes("smoke", other),
+       {{first, LibraryPath(first)}},
+       refused_by_first},
+      {"another major's engine and a library that is not there",
+       EngineBytes("smoke", other),
+       {{9, missing}, {first, LibraryPath(first)}},
+       refused_by_first},
+      {"no library at all",
+       "x",
+       {{9, missing}},
+       "cannot load " + missing + ": " + missing +
+           ": cannot open shared object file: No such file or directory"},
+  };
+  for (const Unread& c : cases) {
+    try {
+      ReadEngine(c.bytes.data(), c.bytes.size(), c.candidates, Quiet());
+      ADD_FAILURE() << c.name << ": read";
+    } catch (const NoneReads& none) {
+      EXPECT_EQ(none.what(), c.line) << c.name;
+    }
+  }
+}
+
+// Several majors that disagree: the majors tried, and the first one's reason.
+TEST(EngineReader, MajorsThatDisagreeNameTheFirstOnesReason) {
+  if (std::size(kMajors) < 3) GTEST_SKIP() << "the build has fewer than three majors";
+  const int engine_major = kMajors[0];
+  const std::vector<Candidate> every = EveryMajor();
+  const std::vector<Candidate> others(every.begin() + 1, every.end());
+  const std::string bytes = EngineBytes("smoke", engine_major);
+  try {
+    ReadEngine(bytes.data(), bytes.size(), others, Quiet());
+    ADD_FAILURE() << "read";
+  } catch (const NoneReads& none) {
+    ASSERT_EQ(none.refusals().size(), others.size());
+    EXPECT_EQ(none.refusals()[0].code, INFERLET_ENGINE_REFUSED);
+    EXPECT_EQ(none.refusals()[0].message, "TensorRT " + std::to_string(others[0].major) +
+                                              " could not deserialize the " + std::to_string(bytes.size()) +
+                                              " bytes as an engine (see its message)");
+    std::string majors;
+    for (const Candidate& c : others) majors += (majors.empty() ? "" : ", ") + std::to_string(c.major);
+    EXPECT_EQ(std::string(none.what())
+                  .rfind("no TensorRT major of this build (" + majors + ") reads it; TensorRT " +
+                             std::to_string(others[0].major) + ": not an engine",
+                         0),
+              0u)
+        << none.what();
+  }
+}
+
+}  // namespace
