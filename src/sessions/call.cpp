@@ -42,10 +42,15 @@ CallPlan::CallPlan(const Engine& engine, int profile)
       mTensors(static_cast<size_t>(engine.tensor_count())),
       mShapes(static_cast<size_t>(engine.tensor_count())) {
   for (int t = 0; t < engine.tensor_count(); ++t) {
-    const bool is_input = engine.tensor(t).is_input;
-    (is_input ? mInputs : mOutputs).push_back(static_cast<size_t>(t));
+    const TensorDescription& tensor = engine.tensor(t);
+    (tensor.is_input ? mInputs : mOutputs).push_back(static_cast<size_t>(t));
     mShapes[static_cast<size_t>(t)].binding = engine.binding(profile, t);
-    mShapes[static_cast<size_t>(t)].is_input = is_input;
+    mShapes[static_cast<size_t>(t)].is_input = tensor.is_input;
+    mNames.push_back(tensor.name.c_str());
+    mItemSizes.push_back(tensor.item_size);
+  }
+  for (size_t t = 0; t < mNames.size(); ++t) {
+    for (size_t u = t + 1; u < mNames.size(); ++u) mUniqueNames &= std::strcmp(mNames[t], mNames[u]) != 0;
   }
   mKey.resize(mInputs.size() * (1 + INFERLET_MAX_DIMS) + mTensors.size() * 2);
 }
@@ -62,6 +67,18 @@ Status CallPlan::bind_shapes(const CallResources& resources, const inferlet_tens
   return match(resources, inputs, input_count, outputs, output_count, /*with_data=*/false);
 }
 
+int CallPlan::find(const char* name, const std::vector<size_t>& side, size_t e) const {
+  // Hosts mostly pass their tensors in the engine's order: that tensor alone is compared first.
+  if (mUniqueNames && e < side.size() && std::strcmp(mNames[side[e]], name) == 0) {
+    return static_cast<int>(side[e]);
+  }
+  for (size_t t = 0; t < mNames.size(); ++t) {
+    // strcmp, not std::string's operator==, which measures the host's string before comparing.
+    if (std::strcmp(mNames[t], name) == 0) return static_cast<int>(t);
+  }
+  return -1;
+}
+
 Status CallPlan::match(const CallResources& resources, const inferlet_tensor* inputs, size_t input_count,
                        inferlet_tensor* outputs, size_t output_count, bool with_data) {
   if (!inputs && input_count > 0) {
@@ -72,29 +89,27 @@ Status CallPlan::match(const CallResources& resources, const inferlet_tensor* in
     return Status::failure(INFERLET_INVALID_ARGUMENT,
                            "outputs is null, output_count " + std::to_string(output_count));
   }
-  for (CallTensor& tensor : mTensors) tensor.given = false;
+  const uint64_t call = ++mMatches;
+  size_t given = 0;
   for (int side = 0; side < 2; ++side) {
     const bool is_input = side == 0;
     const inferlet_tensor* entries = is_input ? inputs : outputs;
     const size_t count = is_input ? input_count : output_count;
+    const std::vector<size_t>& order = is_input ? mInputs : mOutputs;
     for (size_t e = 0; e < count; ++e) {
       const inferlet_tensor& entry = entries[e];
       if (!entry.name) {
         return Status::failure(INFERLET_INVALID_ARGUMENT,
                                std::string(role(is_input)) + " " + std::to_string(e) + " has no name");
       }
-      int found = -1;
-      for (int t = 0; t < mEngine.tensor_count() && found < 0; ++t) {
-        // strcmp, not std::string's operator==, which measures the host's string before comparing.
-        if (std::strcmp(mEngine.tensor(t).name.c_str(), entry.name) == 0) found = t;
-      }
-      if (found < 0 || mEngine.tensor(found).is_input != is_input) {
+      const int found = find(entry.name, order, e);
+      if (found < 0 || mShapes[static_cast<size_t>(found)].is_input != is_input) {
         return Status::failure(INFERLET_INVALID_ARGUMENT, std::string(role(is_input)) + " " +
                                                               quoted(entry.name) + " is not an " +
                                                               role(is_input) + " of the engine");
       }
       CallTensor& tensor = mTensors[static_cast<size_t>(found)];
-      if (tensor.given) {
+      if (tensor.given_in == call) {
         return Status::failure(INFERLET_INVALID_ARGUMENT,
                                std::string(role(is_input)) + " " + quoted(entry.name) + " is given twice");
       }
@@ -115,8 +130,9 @@ Status CallPlan::match(const CallResources& resources, const inferlet_tensor* in
         tensor.data = entry.data;
         tensor.capacity = entry.bytes;
       }
-      tensor.given = true;
+      tensor.given_in = call;
       tensor.entry = e;
+      ++given;
       if (!is_input) continue;
       if (entry.shape.rank < 0 || entry.shape.rank > INFERLET_MAX_DIMS) {
         return Status::failure(INFERLET_INVALID_ARGUMENT, "input " + quoted(entry.name) + " has rank " +
@@ -127,67 +143,104 @@ Status CallPlan::match(const CallResources& resources, const inferlet_tensor* in
       mShapes[static_cast<size_t>(found)].dims = toExtents(entry.shape);
     }
   }
-  for (int t = 0; t < mEngine.tensor_count(); ++t) {
-    if (!mTensors[static_cast<size_t>(t)].given) {
-      const TensorDescription& description = mEngine.tensor(t);
+  // Every entry gave a tensor of its own, so that fewer entries than tensors means one is missing.
+  for (size_t t = 0; given < mTensors.size() && t < mTensors.size(); ++t) {
+    if (mTensors[t].given_in != call) {
+      const TensorDescription& description = mEngine.tensor(static_cast<int>(t));
       return Status::failure(INFERLET_INVALID_ARGUMENT, std::string(role(description.is_input)) + " " +
                                                             quoted(description.name) + " is missing");
     }
   }
+  return check_inputs(resources);
+}
+
+// Each input's shape inside the profile, and its bytes; neither again while its shape stays the same.
+Status CallPlan::check_inputs(const CallResources& resources) {
   for (size_t t : mInputs) {
     CallTensor& tensor = mTensors[t];
     const trt_binding::Extents& dims = mShapes[t].dims;
-    const TensorDescription& description = mEngine.tensor(static_cast<int>(t));
-    const ProfileRange& range = description.ranges[static_cast<size_t>(resources.profile)];
-    if (!insideRange(dims, range)) {
-      return Status::failure(INFERLET_SHAPE_OUT_OF_PROFILE,
-                             "input " + quoted(description.name) + " shape " + shapeText(dims) +
-                                 " is outside the range of profile " + std::to_string(resources.profile) +
-                                 ": " + shapeText(range.min) + " to " + shapeText(range.max));
+    if (!tensor.sized || !sameExtents(dims, tensor.sized_dims)) {
+      const ProfileRange& range =
+          mEngine.tensor(static_cast<int>(t)).ranges[static_cast<size_t>(resources.profile)];
+      if (!insideRange(dims, range)) return range_failure(resources, t);
+      tensor.sized = true;
+      tensor.sized_dims = dims;
+      tensor.sized_bytes = tensorBytes(dims, mItemSizes[t]);
     }
-    tensor.bytes = tensorBytes(dims, description.item_size);
+    tensor.bytes = tensor.sized_bytes;
   }
   return Status();
+}
+
+Status CallPlan::range_failure(const CallResources& resources, size_t t) const {
+  const TensorDescription& description = mEngine.tensor(static_cast<int>(t));
+  const ProfileRange& range = description.ranges[static_cast<size_t>(resources.profile)];
+  return Status::failure(INFERLET_SHAPE_OUT_OF_PROFILE,
+                         "input " + quoted(description.name) + " shape " + shapeText(mShapes[t].dims) +
+                             " is outside the range of profile " + std::to_string(resources.profile) + ": " +
+                             shapeText(range.min) + " to " + shapeText(range.max));
+}
+
+// Each output's bytes at its dimensions, computed again only when they change.
+void CallPlan::size_outputs() {
+  for (size_t t : mOutputs) {
+    CallTensor& tensor = mTensors[t];
+    const trt_binding::Extents& dims = mShapes[t].dims;
+    if (!tensor.sized || !sameExtents(dims, tensor.sized_dims)) {
+      tensor.sized = true;
+      tensor.sized_dims = dims;
+      tensor.sized_bytes = tensorBytes(dims, mItemSizes[t]);
+    }
+    tensor.bytes = tensor.sized_bytes;
+  }
 }
 
 Status CallPlan::check_sizes(const CallResources& resources, bool outputs) const {
   for (size_t t : outputs ? mOutputs : mInputs) {
     const CallTensor& tensor = mTensors[t];
-    const TensorDescription& description = mEngine.tensor(static_cast<int>(t));
-    if (tensor.capacity < tensor.bytes) {
-      return Status::failure(INFERLET_BUFFER_TOO_SMALL,
-                             std::string(role(description.is_input)) + " " + quoted(description.name) +
-                                 " has " + std::to_string(tensor.capacity) + " bytes, its shape " +
-                                 shapeText(mShapes[t].dims) + " takes " + std::to_string(tensor.bytes));
-    }
-    // Inputs inside the profile always fit; an output whose size its network does not bound by the
-    // largest input shapes may not.
-    const size_t staged = resources.buffers[t].capacity;
-    if (tensor.memory != INFERLET_MEMORY_DEVICE && tensor.bytes > staged) {
-      return Status::failure(INFERLET_TENSORRT_ERROR,
-                             std::string(role(description.is_input)) + " " + quoted(description.name) +
-                                 " takes " + std::to_string(tensor.bytes) + " bytes at shape " +
-                                 shapeText(mShapes[t].dims) + ", more than the " + std::to_string(staged) +
-                                 " the session holds for it at the profile's largest input shapes");
+    // Inputs inside the profile always fit the session's buffers; an output whose size its network does
+    // not bound by the largest input shapes may not.
+    if (tensor.capacity < tensor.bytes ||
+        (tensor.memory != INFERLET_MEMORY_DEVICE && tensor.bytes > resources.buffers[t].capacity)) {
+      return size_failure(resources, t);
     }
   }
   return Status();
 }
 
+// Out of check_sizes, whose calls mostly pass: the words of the failure are built here alone.
+Status CallPlan::size_failure(const CallResources& resources, size_t t) const {
+  const CallTensor& tensor = mTensors[t];
+  const TensorDescription& description = mEngine.tensor(static_cast<int>(t));
+  if (tensor.capacity < tensor.bytes) {
+    return Status::failure(INFERLET_BUFFER_TOO_SMALL,
+                           std::string(role(description.is_input)) + " " + quoted(description.name) +
+                               " has " + std::to_string(tensor.capacity) + " bytes, its shape " +
+                               shapeText(mShapes[t].dims) + " takes " + std::to_string(tensor.bytes));
+  }
+  const size_t staged = resources.buffers[t].capacity;
+  return Status::failure(INFERLET_TENSORRT_ERROR,
+                         std::string(role(description.is_input)) + " " + quoted(description.name) +
+                             " takes " + std::to_string(tensor.bytes) + " bytes at shape " +
+                             shapeText(mShapes[t].dims) + ", more than the " + std::to_string(staged) +
+                             " the session holds for it at the profile's largest input shapes");
+}
+
 void CallPlan::build_key(const CallResources& resources) {
-  size_t w = 0;
+  uint64_t* key = mKey.data();
   for (size_t t : mInputs) {
+    // An input's extents past its rank are 0 (toExtents): copied whole, they key the shape alone.
     const trt_binding::Extents& dims = mShapes[t].dims;
-    mKey[w++] = static_cast<uint64_t>(dims.nbDims);
-    for (int k = 0; k < INFERLET_MAX_DIMS; ++k)
-      mKey[w++] = k < dims.nbDims ? static_cast<uint64_t>(dims.d[k]) : 0;
+    *key++ = static_cast<uint64_t>(dims.nbDims);
+    std::memcpy(key, dims.d, sizeof dims.d);
+    key += INFERLET_MAX_DIMS;
   }
   for (size_t t = 0; t < mTensors.size(); ++t) {
     const CallTensor& tensor = mTensors[t];
     const void* captured =
         tensor.memory == INFERLET_MEMORY_HOST ? resources.buffers[t].staging.get() : tensor.data;
-    mKey[w++] = static_cast<uint64_t>(tensor.memory);
-    mKey[w++] = reinterpret_cast<uintptr_t>(captured);
+    *key++ = static_cast<uint64_t>(tensor.memory);
+    *key++ = reinterpret_cast<uintptr_t>(captured);
   }
 }
 
@@ -215,18 +268,13 @@ Status CallPlan::resolve_dims(const CallResources& resources) {
     case trt_binding::ShapeResolution::kResolved:
       break;
   }
-  for (size_t o : mOutputs) {
-    mTensors[o].bytes = tensorBytes(mShapes[o].dims, mEngine.tensor(static_cast<int>(o)).item_size);
-  }
+  size_outputs();
   return Status();
 }
 
 Status CallPlan::take_output_dims(const CallResources& resources, const trt_binding::Extents* dims) {
-  for (size_t j = 0; j < mOutputs.size(); ++j) {
-    const size_t t = mOutputs[j];
-    mShapes[t].dims = dims[j];
-    mTensors[t].bytes = tensorBytes(dims[j], mEngine.tensor(static_cast<int>(t)).item_size);
-  }
+  for (size_t j = 0; j < mOutputs.size(); ++j) mShapes[mOutputs[j]].dims = dims[j];
+  size_outputs();
   return check_sizes(resources, /*outputs=*/true);
 }
 

@@ -89,23 +89,41 @@ class CallPlan {
 
  private:
   struct CallTensor {
-    bool given = false;
-    size_t entry = 0;  // index in the host's array
+    uint64_t given_in = 0;  // the match that last gave it (mMatches)
+    size_t entry = 0;       // index in the host's array
     inferlet_memory memory = INFERLET_MEMORY_HOST;
     void* data = nullptr;
     size_t capacity = 0;  // bytes the host's buffer holds
     size_t bytes = 0;     // at its dimensions (mShapes)
+    // The dimensions it was last sized at (an input's also found inside the profile) and their bytes:
+    // calls whose shapes do not change neither check nor size them again.
+    bool sized = false;
+    trt_binding::Extents sized_dims;
+    size_t sized_bytes = 0;
   };
 
+  // The engine tensor the host's entry e of one side names, or -1.
+  int find(const char* name, const std::vector<size_t>& side, size_t e) const;
   Status match(const CallResources& resources, const inferlet_tensor* inputs, size_t input_count,
                inferlet_tensor* outputs, size_t output_count, bool with_data);
+  Status check_inputs(const CallResources& resources);
+  // The failures of check_inputs and check_sizes, worded out of their loops.
+  Status range_failure(const CallResources& resources, size_t tensor) const;
+  void size_outputs();
   Status check_sizes(const CallResources& resources, bool outputs) const;
+  Status size_failure(const CallResources& resources, size_t tensor) const;
 
   const Engine& mEngine;
   std::vector<CallTensor> mTensors;  // per engine tensor
   // Per engine tensor, its binding in the session's profile and its dimensions: an input's as the host
   // gave them, an output's as TensorRT resolved them (or a graph recorded them).
   std::vector<trt_binding::TensorShape> mShapes;
+  std::vector<const char*> mNames;  // per engine tensor, the engine's strings
+  std::vector<int> mItemSizes;      // per engine tensor
+  // No two tensors share a name, so that an entry whose name is the one its position in the engine's
+  // order expects is that tensor, without comparing the others.
+  bool mUniqueNames = true;
+  uint64_t mMatches = 0;
   std::vector<size_t> mInputs;  // engine indices of the inputs, in the engine's order
   std::vector<size_t> mOutputs;
   std::vector<uint64_t> mKey;

@@ -1,27 +1,23 @@
 #include "device_guard.h"
 
-#include <cuda_runtime_api.h>
-
 #include "sticky_faults.h"
 
 namespace sessions {
 
-Status DeviceGuard::enter(int device) {
-  int current = -1;
-  cudaError_t code = cudaGetDevice(&current);
-  if (code != cudaSuccess) return cudaFailure(device, "cudaGetDevice", code);
+Status DeviceGuard::switch_to(int device, cudaError_t found, int current) {
+  if (found != cudaSuccess) return cudaFailure(device, "cudaGetDevice", found);
   if (current == device) return Status();
-  code = cudaSetDevice(device);
+  const cudaError_t code = cudaSetDevice(device);
   if (code != cudaSuccess) return cudaFailure(device, "cudaSetDevice", code);
   mPrevious = current;
   mSwitched = true;
   return Status();
 }
 
-DeviceGuard::~DeviceGuard() {
+void DeviceGuard::restore() {
   // Nothing to report to: the entry point has its answer. A device that cannot be made current again
   // has a fault that the thread's next CUDA call meets.
-  if (mSwitched) (void)cudaSetDevice(mPrevious);
+  (void)cudaSetDevice(mPrevious);
 }
 
 }  // namespace sessions

@@ -16,15 +16,13 @@ void PhaseTimer::release() {
   for (Event& event : mEvents) event.reset();
 }
 
-Status PhaseTimer::mark(Mark mark, cudaStream_t stream, int device) {
-  if (!started()) return Status();
+Status PhaseTimer::record(Mark mark, cudaStream_t stream, int device) {
   const cudaError_t code = cudaEventRecord(mEvents[mark].get(), stream);
   if (code != cudaSuccess) return cudaFailure(device, "cudaEventRecord", code);
   return Status();
 }
 
-Status PhaseTimer::measure(int device) {
-  if (!started()) return Status();
+Status PhaseTimer::take_times(int device) {
   auto between = [&](Mark from, Mark to, float* ms) {
     const cudaError_t code = cudaEventElapsedTime(ms, mEvents[from].get(), mEvents[to].get());
     return code == cudaSuccess ? Status() : cudaFailure(device, "cudaEventElapsedTime", code);

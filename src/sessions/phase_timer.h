@@ -28,15 +28,21 @@ class PhaseTimer {
 
   // What the call being queued is: a graph replay or TensorRT's own work.
   void begin_call(bool graph_replay) { mReplay = graph_replay; }
-  // Records the mark on the call's stream; nothing at all for a timer never started.
-  Status mark(Mark mark, cudaStream_t stream, int device);
+  // Records the mark on the call's stream; nothing at all for a timer never started (inline, so that
+  // a session without phase timing pays a test for it).
+  Status mark(Mark mark, cudaStream_t stream, int device) {
+    return started() ? record(mark, stream, device) : Status();
+  }
   // Once the call's stream is synchronized: its durations become the last completed call's.
-  Status measure(int device);
+  Status measure(int device) { return started() ? take_times(device) : Status(); }
 
   // The last completed call's durations; refused for a timer never started, or before any call.
   Status last(inferlet_phase_times* times) const;
 
  private:
+  Status record(Mark mark, cudaStream_t stream, int device);
+  Status take_times(int device);
+
   Event mEvents[kMarkCount];
   bool mReplay = false;
   mutable std::mutex mMutex;  // the host may ask from another thread while a call completes

@@ -2,31 +2,6 @@
 
 namespace sessions {
 
-static_assert(INFERLET_MAX_DIMS == sizeof(trt_binding::Extents::d) / sizeof(trt_binding::Extents::d[0]),
-              "a shape of the C interface holds every extent TensorRT may have");
-
-trt_binding::Extents toExtents(const inferlet_shape& shape) {
-  trt_binding::Extents extents;
-  extents.nbDims = shape.rank;
-  for (int i = 0; i < shape.rank && i < INFERLET_MAX_DIMS; ++i) extents.d[i] = shape.dims[i];
-  return extents;
-}
-
-inferlet_shape toShape(const trt_binding::Extents& extents) {
-  inferlet_shape shape{};
-  shape.rank = extents.nbDims;
-  for (int i = 0; i < extents.nbDims && i < INFERLET_MAX_DIMS; ++i) shape.dims[i] = extents.d[i];
-  return shape;
-}
-
-bool sameExtents(const trt_binding::Extents& a, const trt_binding::Extents& b) {
-  if (a.nbDims != b.nbDims) return false;
-  for (int i = 0; i < a.nbDims && i < INFERLET_MAX_DIMS; ++i) {
-    if (a.d[i] != b.d[i]) return false;
-  }
-  return true;
-}
-
 std::string shapeText(const trt_binding::Extents& extents) {
   std::string text = "[";
   for (int i = 0; i < extents.nbDims && i < INFERLET_MAX_DIMS; ++i) {

@@ -1,5 +1,6 @@
 // Shapes as the C interface carries them (inferlet_shape) and as the TensorRT seam does (Extents), and
-// how messages write them: "[2, 340]".
+// how messages write them: "[2, 340]". The conversions and the comparison are inline: every call makes
+// them for each of its tensors.
 #ifndef INFERLET_SESSIONS_SHAPE_H_
 #define INFERLET_SESSIONS_SHAPE_H_
 
@@ -10,11 +11,31 @@
 
 namespace sessions {
 
-// rank must be in 0..INFERLET_MAX_DIMS.
-trt_binding::Extents toExtents(const inferlet_shape& shape);
-inferlet_shape toShape(const trt_binding::Extents& extents);
+static_assert(INFERLET_MAX_DIMS == sizeof(trt_binding::Extents::d) / sizeof(trt_binding::Extents::d[0]),
+              "a shape of the C interface holds every extent TensorRT may have");
 
-bool sameExtents(const trt_binding::Extents& a, const trt_binding::Extents& b);
+// rank must be in 0..INFERLET_MAX_DIMS.
+inline trt_binding::Extents toExtents(const inferlet_shape& shape) {
+  trt_binding::Extents extents;
+  extents.nbDims = shape.rank;
+  for (int i = 0; i < shape.rank && i < INFERLET_MAX_DIMS; ++i) extents.d[i] = shape.dims[i];
+  return extents;
+}
+
+inline inferlet_shape toShape(const trt_binding::Extents& extents) {
+  inferlet_shape shape{};
+  shape.rank = extents.nbDims;
+  for (int i = 0; i < extents.nbDims && i < INFERLET_MAX_DIMS; ++i) shape.dims[i] = extents.d[i];
+  return shape;
+}
+
+inline bool sameExtents(const trt_binding::Extents& a, const trt_binding::Extents& b) {
+  if (a.nbDims != b.nbDims) return false;
+  for (int i = 0; i < a.nbDims && i < INFERLET_MAX_DIMS; ++i) {
+    if (a.d[i] != b.d[i]) return false;
+  }
+  return true;
+}
 
 std::string shapeText(const trt_binding::Extents& extents);
 

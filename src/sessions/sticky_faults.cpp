@@ -17,9 +17,8 @@ constexpr cudaError_t kStickyErrors[] = {
     cudaErrorMpsClientTerminated,
 };
 
-// Devices with their first sticky code. Read on every call, written once per faulted device: the flag
+// Devices with their first sticky code, written once per faulted device; detail::gAnyStickyFault
 // spares the lock while no device has faulted.
-std::atomic<bool> gAnyFault{false};
 std::mutex gFaultMutex;
 std::vector<std::pair<int, cudaError_t>> gFaults;
 
@@ -28,6 +27,10 @@ std::string cudaText(cudaError_t code) {
 }
 
 }  // namespace
+
+namespace detail {
+std::atomic<bool> gAnyStickyFault{false};
+}  // namespace detail
 
 bool isStickyError(cudaError_t code) {
   for (cudaError_t sticky : kStickyErrors) {
@@ -45,14 +48,13 @@ Status cudaFailure(int device, const char* call, cudaError_t code) {
     bool known = false;
     for (const auto& fault : gFaults) known |= fault.first == device;
     if (!known) gFaults.emplace_back(device, code);
-    gAnyFault.store(true, std::memory_order_release);
+    detail::gAnyStickyFault.store(true, std::memory_order_release);
   }
   return Status::failure(INFERLET_CUDA_STICKY,
                          failed + ", a sticky fault: nothing more runs on device " + std::to_string(device));
 }
 
-Status checkDevice(int device) {
-  if (!gAnyFault.load(std::memory_order_acquire)) return Status();
+Status detail::faultedDeviceCheck(int device) {
   cudaError_t code = cudaSuccess;
   {
     std::lock_guard<std::mutex> lock(gFaultMutex);

@@ -7,6 +7,8 @@
 
 #include <cuda_runtime_api.h>
 
+#include <atomic>
+
 #include "status.h"
 
 namespace sessions {
@@ -20,8 +22,19 @@ bool isStickyError(cudaError_t code);
 // the message names the call and gives CUDA's text.
 Status cudaFailure(int device, const char* call, cudaError_t code);
 
+namespace detail {
+// Set once any device has had a sticky fault: until then checkDevice reads this flag alone.
+extern std::atomic<bool> gAnyStickyFault;
+// checkDevice once some device has faulted: looks device up among them.
+Status faultedDeviceCheck(int device);
+}  // namespace detail
+
 // INFERLET_CUDA_STICKY when device has had a sticky fault; success otherwise. Makes no CUDA call.
-Status checkDevice(int device);
+// Inline: every call of every session asks it, twice.
+inline Status checkDevice(int device) {
+  if (!detail::gAnyStickyFault.load(std::memory_order_acquire)) return Status();
+  return detail::faultedDeviceCheck(device);
+}
 
 }  // namespace sessions
 

@@ -1,7 +1,7 @@
 // What a session refuses before anything runs: each bad call as a table of its code and message, with
 // nothing copied, enqueued or computed and the outputs' shapes untouched (and the same answer from
-// inferlet_session_resolve_shapes where it reads what is wrong); then a session that is busy, or has no
-// call to wait for.
+// inferlet_session_resolve_shapes where it reads what is wrong), also right after good calls; then a
+// session that is busy, or has no call to wait for.
 #include <trt_standin.h>
 
 #include "emulator_support.h"
@@ -127,6 +127,37 @@ INFERLET_EMULATOR_TEST_F(SessionCallsOnEmulator, RefusedCallsSayWhyAndRunNothing
   // Refusals leave the session ready for the next call.
   ASSERT_TRUE(Ok(inferlet_session_run(session.get(), tensors.inputs(), 2, tensors.outputs(), 1)));
   EXPECT_TRUE(Matches(tensors.Read(0), SmokeReference(Pattern(680, 1), Pattern(680, 2), 2)));
+}
+
+// The same refusals, each right after a good call: what a call found for its shapes and buffers is not
+// taken for the next call's.
+INFERLET_EMULATOR_TEST_F(SessionCallsOnEmulator, RefusedCallsAfterGoodCallsSayWhyAndRunNothing) {
+  EngineHandle engine = LoadEngine("smoke");
+  SessionHandle session = NewSession(engine.get());
+  ASSERT_TRUE(session);
+  CallTensors tensors;
+  tensors.Input("in0", INFERLET_MEMORY_HOST, Shape({2, 340}), Pattern(680, 3));
+  tensors.Input("in1", INFERLET_MEMORY_HOST, Shape({2, 340}), Pattern(680, 4));
+  tensors.Output("out0", INFERLET_MEMORY_HOST, 676);
+  for (const CallRefusal& refusal : CallRefusals()) {
+    SCOPED_TRACE(refusal.what);
+    ASSERT_TRUE(Ok(inferlet_session_run(session.get(), tensors.inputs(), 2, tensors.outputs(), 1)));
+    EXPECT_TRUE(Matches(tensors.Read(0), SmokeReference(Pattern(680, 3), Pattern(680, 4), 2)));
+    std::vector<inferlet_tensor> inputs(tensors.inputs(), tensors.inputs() + 2);
+    std::vector<inferlet_tensor> outputs(tensors.outputs(), tensors.outputs() + 1);
+    refusal.spoil(inputs, outputs);
+    for (inferlet_tensor& output : outputs) output.shape = Shape({-7});
+    const size_t copies = cudaemu_call_count("cudaMemcpyAsync");
+    const long enqueues = trt_standin_count(kEnqueueCall);
+    const long runs = trt_standin_count("network_runs");
+    EXPECT_EQ(Take(inferlet_session_run(session.get(), inputs.data(), inputs.size(), outputs.data(),
+                                        outputs.size())),
+              (Answer{refusal.code, refusal.message}));
+    EXPECT_EQ(cudaemu_call_count("cudaMemcpyAsync"), copies);
+    EXPECT_EQ(trt_standin_count(kEnqueueCall), enqueues);
+    EXPECT_EQ(trt_standin_count("network_runs"), runs);
+    for (const inferlet_tensor& output : outputs) EXPECT_EQ(ShapeText(output.shape), "[-7]");
+  }
 }
 
 TEST_F(SessionsTest, OneCallAtATimeAndWaitOnlyForOne) {

@@ -1,7 +1,9 @@
 // Calls on every sample, in each memory kind, against the values the reference nets compute; shapes
-// that vary more than the batch; a session whose shapes change from call to call; host inputs the
-// host reuses as soon as enqueue returns.
+// that vary more than the batch; a session whose shapes change from call to call; tensors listed in
+// any order; host inputs the host reuses as soon as enqueue returns.
 #include <cuda_runtime_api.h>
+
+#include <cstring>
 
 #include "session_support.h"
 
@@ -183,6 +185,39 @@ TEST_F(SessionsTest, ShapesMayChangeFromCallToCall) {
     const std::vector<Tensor> expected =
         Prepare(trip, {INFERLET_MEMORY_HOST, INFERLET_MEMORY_HOST}, rows * width, tensors);
     ASSERT_TRUE(Ok(inferlet_session_run(session.get(), tensors.inputs(), 1, tensors.outputs(), 1)));
+    ExpectOutputs(trip, tensors, expected);
+  }
+}
+
+// Tensors match the engine's by name in whatever order the host lists them, the order changing from
+// call to call of one session: each output's values and shape land in its own entry.
+TEST_F(SessionsTest, TensorsMatchByNameInAnyOrder) {
+  const RoundTrip& trip = Trip("mixed_rank");
+  EngineHandle engine = LoadEngine(trip.engine);
+  SessionHandle session = NewSession(engine.get());
+  ASSERT_TRUE(session);
+  CallTensors tensors;
+  const std::vector<Tensor> expected =
+      Prepare(trip, {INFERLET_MEMORY_HOST, INFERLET_MEMORY_HOST, INFERLET_MEMORY_HOST, INFERLET_MEMORY_HOST},
+              4, tensors);
+  struct Order {  // entry k of the call is the trip's tensor inputs[k] (outputs[k])
+    std::vector<size_t> inputs, outputs;
+  };
+  const std::vector<Order> orders = {
+      {{0, 1}, {0, 1}}, {{1, 0}, {1, 0}}, {{0, 1}, {1, 0}}, {{1, 0}, {0, 1}}, {{0, 1}, {0, 1}}};
+  for (const Order& order : orders) {
+    SCOPED_TRACE(::testing::PrintToString(order.inputs) + " " + ::testing::PrintToString(order.outputs));
+    std::vector<inferlet_tensor> inputs, outputs;
+    for (size_t i : order.inputs) inputs.push_back(tensors.inputs()[i]);
+    for (size_t j : order.outputs) {
+      inferlet_tensor output = tensors.outputs()[j];
+      std::memset(output.data, 0xff, output.bytes);  // NaN: what the last call wrote does not pass
+      output.shape = Shape({-7});
+      outputs.push_back(output);
+    }
+    ASSERT_TRUE(Ok(
+        inferlet_session_run(session.get(), inputs.data(), inputs.size(), outputs.data(), outputs.size())));
+    for (size_t k = 0; k < outputs.size(); ++k) tensors.outputs()[order.outputs[k]].shape = outputs[k].shape;
     ExpectOutputs(trip, tensors, expected);
   }
 }
