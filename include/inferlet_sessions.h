@@ -197,7 +197,7 @@ typedef struct inferlet_tensor_info {
   int32_t dtype;     /* as nvinfer1::DataType */
   int32_t format;    /* as nvinfer1::TensorFormat, of profile 0 (see inferlet_engine_tensor_format) */
   int32_t on_host;   /* TensorRT reads it from host memory (a shape tensor) */
-  int32_t item_size; /* bytes per element */
+  int32_t item_size; /* bytes per element; 1 for the 4-bit types, whose tensors take (elements + 1) / 2 */
   inferlet_shape shape;
 } inferlet_tensor_info;
 

@@ -1,7 +1,6 @@
 #include "call.h"
 
 #include <cstring>
-#include <limits>
 #include <string>
 
 #include "c_enum.h"
@@ -11,7 +10,6 @@
 namespace sessions {
 namespace {
 
-constexpr int64_t kNoLimit = std::numeric_limits<int64_t>::max();
 
 const char* role(bool is_input) { return is_input ? "input" : "output"; }
 
@@ -30,8 +28,8 @@ bool insideRange(const trt_binding::Extents& dims, const ProfileRange& range) {
   return true;
 }
 
-size_t tensorBytes(const trt_binding::Extents& dims, int item_size) {
-  const int64_t bytes = trt_binding::extentsBytes(dims, item_size, kNoLimit);
+size_t callBytes(const trt_binding::Extents& dims, int element_bits) {
+  const int64_t bytes = tensorBytes(dims, element_bits);
   return bytes < 0 ? 0 : static_cast<size_t>(bytes);
 }
 
@@ -47,7 +45,7 @@ CallPlan::CallPlan(const Engine& engine, int profile)
     mShapes[static_cast<size_t>(t)].binding = engine.binding(profile, t);
     mShapes[static_cast<size_t>(t)].is_input = tensor.is_input;
     mNames.push_back(tensor.name.c_str());
-    mItemSizes.push_back(tensor.item_size);
+    mElementBits.push_back(tensor.element_bits);
   }
   for (size_t t = 0; t < mNames.size(); ++t) {
     for (size_t u = t + 1; u < mNames.size(); ++u) mUniqueNames &= std::strcmp(mNames[t], mNames[u]) != 0;
@@ -165,7 +163,7 @@ Status CallPlan::check_inputs(const CallResources& resources) {
       if (!insideRange(dims, range)) return range_failure(resources, t);
       tensor.sized = true;
       tensor.sized_dims = dims;
-      tensor.sized_bytes = tensorBytes(dims, mItemSizes[t]);
+      tensor.sized_bytes = callBytes(dims, mElementBits[t]);
     }
     tensor.bytes = tensor.sized_bytes;
   }
@@ -189,7 +187,7 @@ void CallPlan::size_outputs() {
     if (!tensor.sized || !sameExtents(dims, tensor.sized_dims)) {
       tensor.sized = true;
       tensor.sized_dims = dims;
-      tensor.sized_bytes = tensorBytes(dims, mItemSizes[t]);
+      tensor.sized_bytes = callBytes(dims, mElementBits[t]);
     }
     tensor.bytes = tensor.sized_bytes;
   }

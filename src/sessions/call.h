@@ -119,7 +119,7 @@ class CallPlan {
   // gave them, an output's as TensorRT resolved them (or a graph recorded them).
   std::vector<trt_binding::TensorShape> mShapes;
   std::vector<const char*> mNames;  // per engine tensor, the engine's strings
-  std::vector<int> mItemSizes;      // per engine tensor
+  std::vector<int> mElementBits;    // per engine tensor
   // No two tensors share a name, so that an entry whose name is the one its position in the engine's
   // order expects is that tensor, without comparing the others.
   bool mUniqueNames = true;

@@ -5,6 +5,7 @@
 
 #include <string>
 
+#include "data_types.h"
 #include "device_guard.h"
 #include "log.h"
 #include "shape.h"
@@ -120,6 +121,8 @@ void Engine::describe() {
     tensor.is_input = trt_binding::bindingIsInput(engine, first);
     tensor.dtype = trt_binding::bindingDataType(engine, first);
     tensor.item_size = elementSize(tensor.dtype);
+    const inferlet_data_type_info* type = dataTypeInfo(static_cast<int32_t>(tensor.dtype));
+    tensor.element_bits = type ? type->bits : 8 * tensor.item_size;
     tensor.dims = trt_binding::bindingDimensions(engine, first);
     for (int p = 0; p < mProfileCount; ++p) {
       const trt_binding::Binding& own = binding(p, i);

@@ -157,8 +157,7 @@ Status Session::allocate_buffers() {
   for (size_t t = 0; t < count; ++t) {
     const TensorDescription& tensor = engine.tensor(static_cast<int>(t));
     const trt_binding::Extents& dims = largest[t].dims;
-    const int64_t bytes =
-        trt_binding::extentsBytes(dims, tensor.item_size, std::numeric_limits<int64_t>::max());
+    const int64_t bytes = tensorBytes(dims, tensor.element_bits);
     if (dims.nbDims < 0 || dims.nbDims > INFERLET_MAX_DIMS || bytes == std::numeric_limits<int64_t>::max()) {
       return Status::failure(INFERLET_UNSUPPORTED_TENSOR,
                              std::string(tensor.is_input ? "input" : "output") + " '" + tensor.name +

@@ -4,6 +4,8 @@
 #ifndef INFERLET_SESSIONS_SHAPE_H_
 #define INFERLET_SESSIONS_SHAPE_H_
 
+#include <cstdint>
+#include <limits>
 #include <string>
 
 #include "inferlet_sessions.h"
@@ -38,6 +40,19 @@ inline bool sameExtents(const trt_binding::Extents& a, const trt_binding::Extent
 }
 
 std::string shapeText(const trt_binding::Extents& extents);
+
+// The bytes a dense tensor of dims takes, elements of element_bits packed (two 4-bit elements a byte,
+// the last byte of an odd count half used); INT64_MAX for an unknown extent or a size past it.
+inline int64_t tensorBytes(const trt_binding::Extents& dims, int element_bits) {
+  constexpr int64_t kUnbounded = std::numeric_limits<int64_t>::max();
+  const int64_t elements = trt_binding::extentsBytes(dims, 1, kUnbounded);
+  if (elements == kUnbounded) return kUnbounded;
+  if (element_bits % 8 == 0) {
+    const int64_t size = element_bits / 8;
+    return size != 0 && elements > kUnbounded / size ? kUnbounded : elements * size;
+  }
+  return elements / 8 * element_bits + (elements % 8 * element_bits + 7) / 8;
+}
 
 }  // namespace sessions
 

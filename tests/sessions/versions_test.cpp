@@ -2,7 +2,9 @@
 // and written only as far as the host's struct_size reaches, the function table, and the tables every
 // tool shares (codes' names, TensorRT's data types).
 #include <cstddef>
+#include <algorithm>
 #include <cstring>
+#include <vector>
 
 #include "session_support.h"
 
@@ -142,6 +144,50 @@ TEST(DataTypeTest, ANewerHostsLongerStructKeepsItsTail) {
                     "info.struct_size " + std::to_string(offsetof(inferlet_data_type_info, bits)) +
                         " is below the " + std::to_string(sizeof(inferlet_data_type_info)) +
                         " bytes of its first version"}));
+}
+
+// Each type's tensor in exactly the bytes its elements take: the 4-bit ones two a byte, an odd count's
+// last byte half used. One byte fewer is refused.
+TEST(DataTypeTest, EveryTypesTensorTakesExactlyItsPackedBytes) {
+  if (INFERLET_TRT_MAJOR < 10) GTEST_SKIP() << "TensorRT " << INFERLET_TRT_MAJOR << " has five data types";
+  EngineHandle engine = LoadEngine("dtypes_all");
+  ASSERT_TRUE(engine);
+  SessionHandle session = NewSession(engine.get());
+  ASSERT_TRUE(session);
+  int32_t count = 0;
+  ASSERT_TRUE(Ok(inferlet_engine_tensor_count(engine.get(), &count)));
+  const inferlet_shape shape = Shape({1, 3});
+  std::vector<inferlet_tensor> inputs, outputs;
+  std::vector<std::vector<unsigned char>> data(static_cast<size_t>(count));
+  for (int32_t t = 0; t < count; ++t) {
+    inferlet_tensor_info tensor{};
+    inferlet_data_type_info type;
+    inferlet_data_type_info_init(&type);
+    ASSERT_TRUE(Ok(inferlet_engine_tensor_info(engine.get(), t, &tensor)));
+    ASSERT_TRUE(Ok(inferlet_describe_data_type(tensor.dtype, &type)));
+    std::vector<unsigned char>& bytes = data[static_cast<size_t>(t)];
+    bytes.resize((3 * static_cast<size_t>(type.bits) + 7) / 8);
+    for (size_t i = 0; i < bytes.size(); ++i) bytes[i] = type.kind == 'b' ? i % 2 : 0x31 + 16 * i + t;
+    if (type.bits == 4) bytes.back() &= 0x0F;  // the unused half of the last byte
+    if (!tensor.is_input) std::fill(bytes.begin(), bytes.end(), 0xEE);
+    (tensor.is_input ? inputs : outputs)
+        .push_back({tensor.name, INFERLET_MEMORY_HOST, bytes.data(), bytes.size(), shape});
+  }
+  ASSERT_TRUE(Ok(inferlet_session_run(session.get(), inputs.data(), inputs.size(), outputs.data(),
+                                      outputs.size())));
+  for (size_t j = 0; j < outputs.size(); ++j) {
+    SCOPED_TRACE(outputs[j].name);
+    const auto* in = static_cast<const unsigned char*>(inputs[j].data);
+    const auto* out = static_cast<const unsigned char*>(outputs[j].data);
+    EXPECT_EQ(outputs[j].bytes, inputs[j].bytes);
+    EXPECT_EQ(std::vector<unsigned char>(out, out + outputs[j].bytes),
+              std::vector<unsigned char>(in, in + inputs[j].bytes));
+  }
+  EXPECT_EQ(inputs[9].bytes, 2u);  // in_int4: three elements
+  inputs[9].bytes = 1;
+  EXPECT_EQ(Take(inferlet_session_run(session.get(), inputs.data(), inputs.size(), outputs.data(),
+                                      outputs.size())),
+            (Answer{INFERLET_BUFFER_TOO_SMALL, "input 'in_int4' has 1 bytes, its shape [1, 3] takes 2"}));
 }
 
 TEST(ApiTableTest, HasEveryFunctionInTheHeadersOrder) {
