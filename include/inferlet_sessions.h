@@ -159,8 +159,9 @@ typedef struct inferlet_data_type_info {
   size_t struct_size;     /* sizeof(inferlet_data_type_info) as the host was compiled (see the Versions) */
   const char* name;       /* TensorRT's enumerator: "kFLOAT", "kBF16", ... */
   const char* numpy_name; /* numpy's (or ml_dtypes') name: "float32", "bfloat16"; "" for the 4-bit types */
-  const char* npy_descr;  /* the .npy header's descr: "<f4", "<i8", "|b1"; raw bytes where numpy has no
-                             type as np.save writes ml_dtypes' ("<V2" for kBF16, "<V1" for kFP8 and kE8M0); "" for the 4-bit types */
+  const char* npy_descr;  /* the .npy header's descr: "<f4", "<i8", "|b1"; raw bytes where numpy has
+                             no type, as np.save writes ml_dtypes' ("<V2" for kBF16, "<V1" for kFP8
+                             and kE8M0); "" for the 4-bit types */
   char kind;              /* 'f' floating point, 'i' signed integer, 'u' unsigned integer, 'b' boolean */
   int32_t bits;           /* per element: 32, 16, 8, 64, 4 */
 } inferlet_data_type_info;
@@ -172,7 +173,8 @@ static inline void inferlet_data_type_info_init(inferlet_data_type_info* info) {
 
 /* Refused with INFERLET_INVALID_ARGUMENT for a value that is no TensorRT data type (the message names
  * it). */
-INFERLET_SESSIONS_API inferlet_status* inferlet_describe_data_type(int32_t dtype, inferlet_data_type_info* info);
+INFERLET_SESSIONS_API inferlet_status* inferlet_describe_data_type(int32_t dtype,
+                                                                   inferlet_data_type_info* info);
 
 /* ---- Engines ---------------------------------------------------------------------------------- */
 
@@ -314,9 +316,8 @@ static inline void inferlet_session_config_init(inferlet_session_config* config)
 /* inferlet_session_create with a config (NULL: the defaults); a struct_size below version 2's struct is
  * refused (INFERLET_INVALID_ARGUMENT), as is a longer struct whose fields this library does not know
  * are not zero. (Version 2) */
-INFERLET_SESSIONS_API inferlet_status* inferlet_session_create_with_config(inferlet_engine* engine,
-                                                                           const inferlet_session_config* config,
-                                                                           inferlet_session** session);
+INFERLET_SESSIONS_API inferlet_status* inferlet_session_create_with_config(
+    inferlet_engine* engine, const inferlet_session_config* config, inferlet_session** session);
 
 /* Waits for a call still running (and for everything queued on the session's stream), then releases
  * the context, the stream if it is the session's own, the buffers, the staging and the graphs. NULL is
@@ -438,7 +439,8 @@ typedef struct inferlet_api {
   /* version 2 */
   const char* (*code_name)(inferlet_code code);
   inferlet_status* (*describe_data_type)(int32_t dtype, inferlet_data_type_info* info);
-  inferlet_status* (*session_create_with_config)(inferlet_engine* engine, const inferlet_session_config* config,
+  inferlet_status* (*session_create_with_config)(inferlet_engine* engine,
+                                                 const inferlet_session_config* config,
                                                  inferlet_session** session);
   inferlet_status* (*engine_get_properties)(const inferlet_engine* engine,
                                             inferlet_engine_properties* properties);

@@ -10,7 +10,6 @@
 namespace sessions {
 namespace {
 
-
 const char* role(bool is_input) { return is_input ? "input" : "output"; }
 
 std::string quoted(const std::string& name) { return "'" + name + "'"; }

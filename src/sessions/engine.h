@@ -30,8 +30,8 @@ struct TensorDescription {
   std::string name;  // as profile 0 names it, the name calls use on every profile
   bool is_input = false;
   nvinfer1::DataType dtype = nvinfer1::DataType::kFLOAT;
-  int item_size = 0;     // bytes per element; 1 for the 4-bit types
-  int element_bits = 0;  // 4 for the 4-bit types, which pack two elements a byte
+  int item_size = 0;                         // bytes per element; 1 for the 4-bit types
+  int element_bits = 0;                      // 4 for the 4-bit types, which pack two elements a byte
   trt_binding::Extents dims;                 // -1 where a profile sets the extent
   std::vector<trt_binding::Layout> layouts;  // per profile
   std::vector<ProfileRange> ranges;          // per profile; inputs only

@@ -1,8 +1,8 @@
 // What lets the interface grow without breaking hosts built against an earlier version: structs read
 // and written only as far as the host's struct_size reaches, the function table, and the tables every
 // tool shares (codes' names, TensorRT's data types).
-#include <cstddef>
 #include <algorithm>
+#include <cstddef>
 #include <cstring>
 #include <vector>
 
@@ -173,8 +173,8 @@ TEST(DataTypeTest, EveryTypesTensorTakesExactlyItsPackedBytes) {
     (tensor.is_input ? inputs : outputs)
         .push_back({tensor.name, INFERLET_MEMORY_HOST, bytes.data(), bytes.size(), shape});
   }
-  ASSERT_TRUE(Ok(inferlet_session_run(session.get(), inputs.data(), inputs.size(), outputs.data(),
-                                      outputs.size())));
+  ASSERT_TRUE(
+      Ok(inferlet_session_run(session.get(), inputs.data(), inputs.size(), outputs.data(), outputs.size())));
   for (size_t j = 0; j < outputs.size(); ++j) {
     SCOPED_TRACE(outputs[j].name);
     const auto* in = static_cast<const unsigned char*>(inputs[j].data);
@@ -185,9 +185,9 @@ TEST(DataTypeTest, EveryTypesTensorTakesExactlyItsPackedBytes) {
   }
   EXPECT_EQ(inputs[9].bytes, 2u);  // in_int4: three elements
   inputs[9].bytes = 1;
-  EXPECT_EQ(Take(inferlet_session_run(session.get(), inputs.data(), inputs.size(), outputs.data(),
-                                      outputs.size())),
-            (Answer{INFERLET_BUFFER_TOO_SMALL, "input 'in_int4' has 1 bytes, its shape [1, 3] takes 2"}));
+  EXPECT_EQ(
+      Take(inferlet_session_run(session.get(), inputs.data(), inputs.size(), outputs.data(), outputs.size())),
+      (Answer{INFERLET_BUFFER_TOO_SMALL, "input 'in_int4' has 1 bytes, its shape [1, 3] takes 2"}));
 }
 
 TEST(ApiTableTest, HasEveryFunctionInTheHeadersOrder) {
