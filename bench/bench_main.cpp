@@ -166,13 +166,11 @@ bool Exists(const std::string& path) {
 }
 
 }  // namespace
-}  // namespace inferlet_bench
 
 // Besides Google Benchmark's flags: --engines-dir=DIR, where bench/run.sh put the engines it compiles:
 // each weights-<N>MiB-trt<major>.engine found adds a construction benchmark, and the sessions
 // benchmarks find theirs there too (sessions_bench.h).
-int main(int argc, char** argv) {
-  using namespace inferlet_bench;
+int Main(int argc, char** argv) {
   // A fixed threshold stops glibc from raising it after large frees and keeping freed blocks
   // resident, so every large block is mapped when allocated and unmapped when freed: the resident-set
   // peak of a construction then shows what it really touched.
@@ -226,3 +224,7 @@ int main(int argc, char** argv) {
   benchmark::Shutdown();
   return 0;
 }
+
+}  // namespace inferlet_bench
+
+int main(int argc, char** argv) { return inferlet_bench::Main(argc, argv); }

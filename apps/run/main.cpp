@@ -15,9 +15,8 @@
 #include "report.h"
 #include "runner.h"
 
+namespace inferlet_run {
 namespace {
-
-using namespace inferlet_run;
 
 std::string Dump(const nlohmann::json& j) {
   return j.dump(2, ' ', false, nlohmann::json::error_handler_t::replace);
@@ -67,15 +66,19 @@ int InspectCommand(int argc, char** argv) {
 }
 
 }  // namespace
+}  // namespace inferlet_run
 
 int main(int argc, char** argv) {
-  const bool json = WantsJson(argc, argv);
+  using inferlet_run::Fail;
+  using inferlet_run::ToolError;
+  const bool json = inferlet_run::WantsJson(argc, argv);
   try {
-    if (argc > 1 && std::strcmp(argv[1], "inspect") == 0) return InspectCommand(argc - 1, argv + 1);
-    return RunCommand(argc, argv);
+    if (argc > 1 && std::strcmp(argv[1], "inspect") == 0)
+      return inferlet_run::InspectCommand(argc - 1, argv + 1);
+    return inferlet_run::RunCommand(argc, argv);
   } catch (const ToolError& e) {
     return Fail(e, json);
   } catch (const std::exception& e) {
-    return Fail(ToolError{kExitRejected, e.what()}, json);
+    return Fail(ToolError{inferlet_run::kExitRejected, e.what()}, json);
   }
 }
