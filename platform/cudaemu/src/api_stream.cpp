@@ -107,6 +107,22 @@ cudaError_t cudaStreamIsCapturing(cudaStream_t stream, enum cudaStreamCaptureSta
   return call.finish(cudaSuccess);
 }
 
+// A query like cudaStreamIsCapturing: 0, cudaStreamLegacy and cudaStreamPerThread answer the current
+// device, and the legacy stream is refused (not invalidated) while a blocking stream of it captures.
+cudaError_t cudaStreamGetDevice(cudaStream_t hStream, int* device) {
+  ApiCall call("cudaStreamGetDevice", {as_arg(hStream)});
+  if (call.answered_early()) return call.early_result();
+  if (device == nullptr) return call.finish(cudaErrorInvalidValue);
+  auto& emu = call.emu();
+  Lock lock(emu.mu);
+  cudaError_t refused = cudaSuccess;
+  std::shared_ptr<Stream> s = cudaemu::stream_for_use(emu, hStream, false, &refused);
+  if (!s) return call.finish(refused);
+  *device = s->device;
+  call.set_arg(1, static_cast<std::uintptr_t>(s->device));
+  return call.finish(cudaSuccess);
+}
+
 cudaError_t cudaLaunchHostFunc(cudaStream_t stream, cudaHostFn_t fn, void* userData) {
   ApiCall call("cudaLaunchHostFunc",
                {as_arg(stream), reinterpret_cast<std::uintptr_t>(fn), as_arg(userData)});

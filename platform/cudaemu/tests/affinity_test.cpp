@@ -139,3 +139,63 @@ TEST_F(AffinityTest, TheCurrentDeviceIsWhatCudaGetDeviceAnswers) {
 }
 
 }  // namespace
+
+namespace {
+
+// cudaStreamGetDevice answers the device a stream was made on, whichever device is current; the
+// special handles name the current device's legacy stream. Each call traces the device it wrote.
+TEST_F(AffinityTest, StreamGetDeviceAnswersTheStreamsDevice) {
+  struct Case {
+    const char* what;
+    cudaStream_t stream;
+    int current;
+    cudaError_t result;
+    int device;  // written; -7 when nothing is
+  };
+  cudaStream_t destroyed = nullptr;
+  ASSERT_EQ(cudaStreamCreate(&destroyed), cudaSuccess);
+  ASSERT_EQ(cudaStreamDestroy(destroyed), cudaSuccess);
+  const Case cases[] = {
+      {"device 0's stream, 0 current", s0_, 0, cudaSuccess, 0},
+      {"device 1's stream, 0 current", s1_, 0, cudaSuccess, 1},
+      {"device 0's stream, 1 current", s0_, 1, cudaSuccess, 0},
+      {"0, 1 current", nullptr, 1, cudaSuccess, 1},
+      {"cudaStreamLegacy, 1 current", cudaStreamLegacy, 1, cudaSuccess, 1},
+      {"cudaStreamPerThread, 0 current", cudaStreamPerThread, 0, cudaSuccess, 0},
+      {"a destroyed stream", destroyed, 0, cudaErrorInvalidResourceHandle, -7},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    ASSERT_EQ(cudaSetDevice(c.current), cudaSuccess);
+    cudaemu_trace_clear();
+    int device = -7;
+    EXPECT_EQ(cudaStreamGetDevice(c.stream, &device), c.result);
+    EXPECT_EQ(device, c.device);
+    ASSERT_EQ(cudaemu_trace_size(), 1u);
+    cudaemu_trace_entry entry{};
+    ASSERT_EQ(cudaemu_trace_get(0, &entry), 1);
+    EXPECT_STREQ(entry.api, "cudaStreamGetDevice");
+    EXPECT_EQ(entry.args[1], c.result == cudaSuccess ? static_cast<uintptr_t>(c.device) : 0u);
+  }
+  EXPECT_EQ(cudaStreamGetDevice(s0_, nullptr), cudaErrorInvalidValue);
+  EXPECT_EQ(cudaemu_call_count("cudaStreamGetDevice"), 8u);
+}
+
+// A query of the legacy stream while a blocking stream of its device captures is refused as
+// cudaStreamIsCapturing's is, and leaves the capture alone.
+TEST_F(AffinityTest, StreamGetDeviceOfTheLegacyStreamDuringACapture) {
+  ASSERT_EQ(cudaStreamBeginCapture(s0_, cudaStreamCaptureModeRelaxed), cudaSuccess);
+  int device = -7;
+  EXPECT_EQ(cudaStreamGetDevice(nullptr, &device), cudaErrorStreamCaptureImplicit);
+  EXPECT_EQ(device, -7);
+  EXPECT_EQ(cudaStreamGetDevice(s0_, &device), cudaSuccess);
+  EXPECT_EQ(device, 0);
+  cudaStreamCaptureStatus status = cudaStreamCaptureStatusNone;
+  ASSERT_EQ(cudaStreamIsCapturing(s0_, &status), cudaSuccess);
+  EXPECT_EQ(status, cudaStreamCaptureStatusActive);
+  cudaGraph_t graph = nullptr;
+  ASSERT_EQ(cudaStreamEndCapture(s0_, &graph), cudaSuccess);
+  ASSERT_EQ(cudaGraphDestroy(graph), cudaSuccess);
+}
+
+}  // namespace
