@@ -292,7 +292,9 @@ INFERLET_SESSIONS_API void inferlet_session_options_init(inferlet_session_option
  * device buffer and pinned staging at the profile's largest shapes, used when a call's tensor is in
  * host or pinned memory: calls allocate nothing. Holds the engine. Refused with
  * INFERLET_UNSUPPORTED_TENSOR when a tensor of the profile is not a dense row-major tensor in device
- * memory (the message says which and what it is), with INFERLET_PROFILE_IN_USE as said above. */
+ * memory (the message says which and what it is), with INFERLET_PROFILE_IN_USE as said above, and
+ * with INFERLET_INVALID_ARGUMENT for a stream of another device than the engine's or one of the special
+ * handles cudaStreamLegacy and cudaStreamPerThread (each thread's own default stream). */
 INFERLET_SESSIONS_API inferlet_status* inferlet_session_create(inferlet_engine* engine,
                                                                const inferlet_session_options* options,
                                                                inferlet_session** session);

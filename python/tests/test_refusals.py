@@ -2,11 +2,15 @@
 calls on smoke (inputs in0, in1 [2, 340] float32, output out0), and the refusals of the objects
 themselves: engines, profiles, a busy or closed session."""
 
+import ctypes
+import os
 import pickle
+import re
 
 import numpy as np
 import pytest
 
+import emulator
 import inferlet
 from conftest import engine_path
 from inferlet import Code
@@ -131,11 +135,24 @@ def test_a_tensor_the_library_cannot_hand_over_is_refused(load, major):
                                     "tensor in device memory")
 
 
+@pytest.mark.parametrize("handle, name", [(1, "cudaStreamLegacy"), (2, "cudaStreamPerThread")])
+def test_a_stream_that_names_each_threads_own_is_refused(load, major, handle, name):
+    with pytest.raises(inferlet.InvalidArgumentError) as raised:
+        inferlet.Session(load("smoke", major), stream=handle)
+    assert raised.value.message == (
+        f"stream is {name}, which names the default stream of each thread that uses it: give a stream of "
+        "device 0, or none for the session's own"
+    )
+
+
 def test_bytes_that_are_no_engine_are_refused(major):
     with pytest.raises(inferlet.EngineRefusedError) as raised:
         inferlet.Engine(b"not an engine", trt=major)
     assert raised.value.code == Code.ENGINE_REFUSED
-    refusal = "could not deserialize the 13 bytes as an engine (see its message)"
+    refusal = (
+        "could not deserialize the 13 bytes as an engine "
+        "(TensorRT: deserializeCudaEngine: magic tag does not match: not an engine file)"
+    )
     assert raised.value.message == f"TensorRT {major} {refusal}"
     # Without a major, every one is tried and each says why.
     with pytest.raises(inferlet.EngineRefusedError) as raised:
@@ -149,8 +166,33 @@ def test_an_engine_of_another_major_is_refused_by_the_one_asked_for(major):
     other = next((m for m in inferlet.tensorrt_majors() if m != major), None)
     if other is None:
         pytest.skip("the build has one major")
-    with pytest.raises(inferlet.EngineRefusedError):
-        inferlet.Engine(engine_path("smoke", other), trt=major)
+    path = engine_path("smoke", other)
+    with pytest.raises(inferlet.EngineRefusedError) as raised:
+        inferlet.Engine(path, trt=major)
+    assert raised.value.message == (
+        f"TensorRT {major} could not deserialize the {os.path.getsize(path)} bytes as an engine "
+        f"(TensorRT: deserializeCudaEngine: the engine was built for TensorRT {other}, this runtime is "
+        f"TensorRT {major}; rebuild the engine)"
+    )
+
+
+def test_an_engine_the_device_has_no_memory_for_is_out_of_memory(major):
+    emu = emulator.device()
+    if emu is None:
+        pytest.skip("the device cannot be made to run out of memory")
+    emu.cudaemu_fail_call.argtypes = [ctypes.c_char_p, ctypes.c_int, ctypes.c_int]
+    path = engine_path("smoke", major)
+    assert emu.cudaemu_fail_call(b"cudaemu_component_malloc", 1, 2) == 0  # cudaErrorMemoryAllocation
+    with pytest.raises(inferlet.OutOfMemoryError) as raised:
+        inferlet.Engine(path, trt=major)
+    assert raised.value.code == Code.OUT_OF_MEMORY
+    assert re.fullmatch(
+        rf"TensorRT {major} could not deserialize the {os.path.getsize(path)} bytes as an engine "
+        r"\(TensorRT: deserializeCudaEngine: cannot allocate \d+ bytes of device memory for the weights: "
+        r"cudaemu_component_malloc failed: out of memory\)",
+        raised.value.message,
+    ), raised.value.message
+    inferlet.Engine(path, trt=major).close()  # the memory was not the bytes' fault
 
 
 def test_engines_are_refused_for_majors_and_devices_the_build_has_not(major):

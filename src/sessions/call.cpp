@@ -6,6 +6,7 @@
 #include "c_enum.h"
 #include "shape.h"
 #include "sticky_faults.h"
+#include "tensorrt_reason.h"
 
 namespace sessions {
 namespace {
@@ -248,17 +249,18 @@ Status CallPlan::resolve(const CallResources& resources) {
 }
 
 Status CallPlan::resolve_dims(const CallResources& resources) {
+  tensorrtStepBegins();
   const trt_binding::ShapeResolution resolution = trt_binding::resolveShapes(
       *resources.context, mShapes.data(), static_cast<int>(mShapes.size()), trt_binding::ReadBack::kOutputs);
   const int t = resolution.tensor;
   switch (resolution.outcome) {
     case trt_binding::ShapeResolution::kInputRefused:
-      return Status::failure(INFERLET_TENSORRT_ERROR,
-                             "TensorRT refused shape " + shapeText(mShapes[static_cast<size_t>(t)].dims) +
-                                 " of input " + quoted(mEngine.tensor(t).name) + " (see its message)");
+      return tensorrtFailure(INFERLET_TENSORRT_ERROR, "TensorRT refused shape " +
+                                                          shapeText(mShapes[static_cast<size_t>(t)].dims) +
+                                                          " of input " + quoted(mEngine.tensor(t).name));
     case trt_binding::ShapeResolution::kInputsIncomplete:
-      return Status::failure(INFERLET_TENSORRT_ERROR,
-                             "TensorRT does not take every input's shape as specified (see its message)");
+      return tensorrtFailure(INFERLET_TENSORRT_ERROR,
+                             "TensorRT does not take every input's shape as specified");
     case trt_binding::ShapeResolution::kUnresolved:
       return Status::failure(INFERLET_TENSORRT_ERROR,
                              "TensorRT resolved no shape for output " + quoted(mEngine.tensor(t).name));
@@ -281,11 +283,12 @@ Status CallPlan::bind_addresses(CallResources& resources) {
     const trt_binding::Binding& binding = mShapes[t].binding;
     void* address = tensor.memory == INFERLET_MEMORY_DEVICE ? tensor.data : resources.buffers[t].device.get();
     resources.bindings[static_cast<size_t>(binding.index)] = address;
+    tensorrtStepBegins();
     if (!trt_binding::bindAddress(*resources.context, binding, address)) {
-      return Status::failure(INFERLET_TENSORRT_ERROR,
+      return tensorrtFailure(INFERLET_TENSORRT_ERROR,
                              "TensorRT refused the address of " +
                                  std::string(role(mEngine.tensor(static_cast<int>(t)).is_input)) + " " +
-                                 quoted(mEngine.tensor(static_cast<int>(t)).name) + " (see its message)");
+                                 quoted(mEngine.tensor(static_cast<int>(t)).name));
     }
   }
   return Status();
@@ -322,8 +325,9 @@ Status CallPlan::queue_uploads(const CallResources& resources) const {
 }
 
 Status CallPlan::queue_compute(CallResources& resources) const {
+  tensorrtStepBegins();
   if (!trt_binding::enqueue(*resources.context, resources.bindings.data(), resources.stream)) {
-    return Status::failure(INFERLET_TENSORRT_ERROR, "TensorRT refused to enqueue the call (see its message)");
+    return tensorrtFailure(INFERLET_TENSORRT_ERROR, "TensorRT refused to enqueue the call");
   }
   return Status();
 }

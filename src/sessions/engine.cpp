@@ -10,6 +10,7 @@
 #include "log.h"
 #include "shape.h"
 #include "sticky_faults.h"
+#include "tensorrt_reason.h"
 
 namespace sessions {
 namespace {
@@ -74,19 +75,21 @@ Status Engine::load(const void* bytes, size_t size, int device, std::shared_ptr<
 
 Status Engine::deserialize(const void* bytes, size_t size) {
   initPluginsOnce();
+  tensorrtStepBegins();
   mRuntime.reset(nvinfer1::createInferRuntime(tensorrtLogger()));
-  if (!mRuntime)
-    return Status::failure(INFERLET_TENSORRT_ERROR, "TensorRT made no runtime (see its message)");
+  if (!mRuntime) return tensorrtFailure(INFERLET_TENSORRT_ERROR, "TensorRT made no runtime");
 
   std::unique_lock<std::shared_mutex> census(deviceMemoryCensus());
   size_t free_before = 0, free_after = 0, total = 0;
   cudaError_t code = cudaMemGetInfo(&free_before, &total);
   if (code != cudaSuccess) return cudaFailure(mDevice, "cudaMemGetInfo", code);
+  tensorrtStepBegins();
   mEngine.reset(mRuntime->deserializeCudaEngine(bytes, size));
   if (!mEngine) {
-    return Status::failure(INFERLET_ENGINE_REFUSED, "TensorRT " + std::to_string(NV_TENSORRT_MAJOR) +
-                                                        " could not deserialize the " + std::to_string(size) +
-                                                        " bytes as an engine (see its message)");
+    return tensorrtAllocatingFailure(INFERLET_ENGINE_REFUSED,
+                                     "TensorRT " + std::to_string(NV_TENSORRT_MAJOR) +
+                                         " could not deserialize the " + std::to_string(size) +
+                                         " bytes as an engine");
   }
   code = cudaMemGetInfo(&free_after, &total);
   if (code != cudaSuccess) return cudaFailure(mDevice, "cudaMemGetInfo", code);
@@ -157,6 +160,7 @@ inferlet_tensor_info Engine::info(int index) const {
 TrtUniquePtr<nvinfer1::IExecutionContext> Engine::create_context() {
   std::lock_guard<std::mutex> lock(mContextMutex);
   std::shared_lock<std::shared_mutex> census(deviceMemoryCensus());
+  tensorrtStepBegins();
   return TrtUniquePtr<nvinfer1::IExecutionContext>(mEngine->createExecutionContext());
 }
 

@@ -5,6 +5,7 @@
 #include <mutex>
 
 #include "c_enum.h"
+#include "tensorrt_reason.h"
 
 namespace sessions {
 namespace {
@@ -24,6 +25,7 @@ std::atomic<int> gThreshold{0};
 class TensorrtLogAdapter : public nvinfer1::ILogger {
  public:
   void log(Severity severity, const char* msg) noexcept override {
+    keepTensorrtLine(severity, msg);
     const int level = std::clamp(static_cast<int>(severity), static_cast<int>(INFERLET_LOG_ERROR),
                                  static_cast<int>(INFERLET_LOG_VERBOSE));
     sessions::log(static_cast<inferlet_log_level>(level), msg ? msg : "");

@@ -5,6 +5,7 @@
 #include "device_guard.h"
 #include "engine.h"
 #include "sticky_faults.h"
+#include "tensorrt_reason.h"
 
 namespace sessions {
 namespace {
@@ -92,9 +93,8 @@ Status ResolvedShapes::resolve(Engine& engine, int profile, Points* points) {
   if (!status.ok()) return status;
   TrtUniquePtr<nvinfer1::IExecutionContext> context = engine.create_context();
   if (!context) {
-    return Status::failure(INFERLET_TENSORRT_ERROR, "TensorRT made no execution context to resolve profile " +
-                                                        std::to_string(profile) +
-                                                        "'s shapes (see its message)");
+    return tensorrtFailure(INFERLET_TENSORRT_ERROR, "TensorRT made no execution context to resolve profile " +
+                                                        std::to_string(profile) + "'s shapes");
   }
   const bool selected = trt_binding::selectProfile(*context, profile, cudaStream_t{});
   for (int point = 0; point < 3; ++point) {

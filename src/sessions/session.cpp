@@ -8,6 +8,7 @@
 #include "log.h"
 #include "shape.h"
 #include "sticky_faults.h"
+#include "tensorrt_reason.h"
 
 namespace sessions {
 namespace {
@@ -22,6 +23,32 @@ Status checkOptions(const Engine& engine, const inferlet_session_config& options
   if (options.graph_cache_size < 1) {
     return Status::failure(INFERLET_INVALID_ARGUMENT,
                            "graph_cache_size " + std::to_string(options.graph_cache_size) + " is below 1");
+  }
+  return Status();
+}
+
+// A host's stream is taken only when it is one stream, of the engine's device. The special handles
+// name the default stream of whichever thread uses them, so a wait from another thread would wait on
+// another stream; a stream of another device would fail later, in TensorRT or CUDA. Its device is asked
+// of the runtime (cudaStreamGetDevice, CUDA 12.8 on), with the engine's device current.
+Status checkHostStream(void* stream, int device) {
+  const auto handle = static_cast<cudaStream_t>(stream);
+  if (!handle) return Status();
+  if (handle == cudaStreamLegacy || handle == cudaStreamPerThread) {
+    return Status::failure(INFERLET_INVALID_ARGUMENT,
+                           std::string("stream is ") +
+                               (handle == cudaStreamLegacy ? "cudaStreamLegacy" : "cudaStreamPerThread") +
+                               ", which names the default stream of each thread that uses it: give a stream "
+                               "of device " +
+                               std::to_string(device) + ", or none for the session's own");
+  }
+  int owner = -1;
+  const cudaError_t code = cudaStreamGetDevice(handle, &owner);
+  if (code != cudaSuccess) return cudaFailure(device, "cudaStreamGetDevice", code);
+  if (owner != device) {
+    return Status::failure(INFERLET_INVALID_ARGUMENT,
+                           "stream is a stream of device " + std::to_string(owner) +
+                               ", the engine is on device " + std::to_string(device));
   }
   return Status();
 }
@@ -60,6 +87,8 @@ Status Session::create(std::shared_ptr<Engine> engine, const inferlet_session_co
   DeviceGuard guard;
   status = guard.enter(engine->device());
   if (!status.ok()) return status;
+  status = checkHostStream(chosen.stream, engine->device());
+  if (!status.ok()) return status;
   status = checkLayouts(*engine, chosen.profile);
   if (!status.ok()) return status;
 
@@ -79,7 +108,7 @@ Status Session::init(void* host_stream) {
 
   mContext = mEngine->create_context();
   if (!mContext) {
-    return Status::failure(INFERLET_TENSORRT_ERROR, "TensorRT made no execution context (see its message)");
+    return tensorrtAllocatingFailure(INFERLET_TENSORRT_ERROR, "TensorRT made no execution context");
   }
   mResources.engine = &engine;
   mResources.profile = mProfile;
@@ -91,9 +120,9 @@ Status Session::init(void* host_stream) {
     if (code != cudaSuccess) return cudaFailure(device, "cudaStreamCreateWithFlags", code);
     mResources.stream = mOwnStream.get();
   }
+  tensorrtStepBegins();
   if (!trt_binding::selectProfile(*mContext, mProfile, mResources.stream)) {
-    return Status::failure(INFERLET_TENSORRT_ERROR,
-                           "TensorRT refused profile " + std::to_string(mProfile) + " (see its message)");
+    return tensorrtFailure(INFERLET_TENSORRT_ERROR, "TensorRT refused profile " + std::to_string(mProfile));
   }
   cudaError_t code = cudaEventCreateWithFlags(mEvent.receive(), cudaEventDisableTiming);
   if (code != cudaSuccess) return cudaFailure(device, "cudaEventCreateWithFlags", code);
@@ -139,18 +168,19 @@ Status Session::allocate_buffers() {
     largest[t].is_input = tensor.is_input;
     if (tensor.is_input) largest[t].dims = tensor.ranges[profile].max;
   }
+  tensorrtStepBegins();
   const trt_binding::ShapeResolution resolution = trt_binding::resolveShapes(
       *mContext, largest.data(), static_cast<int>(count), trt_binding::ReadBack::kOutputs);
   if (resolution.outcome == trt_binding::ShapeResolution::kInputRefused) {
     const auto t = static_cast<size_t>(resolution.tensor);
-    return Status::failure(INFERLET_TENSORRT_ERROR,
-                           "TensorRT refused the largest shape " + shapeText(largest[t].dims) +
-                               " of input '" + engine.tensor(resolution.tensor).name + "' on profile " +
-                               std::to_string(mProfile) + " (see its message)");
+    return tensorrtFailure(INFERLET_TENSORRT_ERROR, "TensorRT refused the largest shape " +
+                                                        shapeText(largest[t].dims) + " of input '" +
+                                                        engine.tensor(resolution.tensor).name +
+                                                        "' on profile " + std::to_string(mProfile));
   }
   if (resolution.outcome == trt_binding::ShapeResolution::kInputsIncomplete) {
-    return Status::failure(INFERLET_TENSORRT_ERROR,
-                           "TensorRT does not take every input's shape as specified (see its message)");
+    return tensorrtFailure(INFERLET_TENSORRT_ERROR,
+                           "TensorRT does not take every input's shape as specified");
   }
   // A tensor without a known size (kUnresolved) is refused below, in the engine's order.
   std::shared_lock<std::shared_mutex> census(deviceMemoryCensus());

@@ -153,7 +153,8 @@ TEST_F(SessionsTest, FirstQuestionAboutAProfileNeedsItFreeAndAContext) {
   trt_standin_fail("createExecutionContext", 1);
   EXPECT_EQ(Take(inferlet_engine_profile_resolved_shape(engine.get(), 1, 2, INFERLET_PROFILE_MAX, &shape)),
             (Answer{INFERLET_TENSORRT_ERROR,
-                    "TensorRT made no execution context to resolve profile 1's shapes (see its message)"}));
+                    "TensorRT made no execution context to resolve profile 1's shapes (TensorRT logged no "
+                    "error)"}));
   const size_t device_bytes = cudaemu_live_device_bytes();
   ASSERT_TRUE(Ok(inferlet_engine_profile_resolved_shape(engine.get(), 1, 2, INFERLET_PROFILE_MAX, &shape)));
   EXPECT_EQ(ShapeText(shape), "[16, 4, 8]");

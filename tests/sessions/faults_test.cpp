@@ -49,12 +49,14 @@ INFERLET_EMULATOR_TEST_F(SessionFaultsOnEmulator, FailuresThatDoNotStickFailOnly
   ASSERT_TRUE(session);
   SetUpCall();
   trt_standin_fail(kSetDimensionsCall, 1);
-  EXPECT_EQ(Run(session.get()), (Answer{INFERLET_TENSORRT_ERROR,
-                                        "TensorRT refused shape [4, 8] of input 'in0' (see its message)"}));
+  EXPECT_EQ(Run(session.get()),
+            (Answer{INFERLET_TENSORRT_ERROR, "TensorRT refused shape [4, 8] of input 'in0' (TensorRT: " +
+                                                 InjectedDimensionsFailureLine(0, "in0") + ")"}));
   EXPECT_THAT(log.Texts(INFERLET_LOG_ERROR), ::testing::ElementsAre(InjectedDimensionsFailureLine(0, "in0")));
   trt_standin_fail(kEnqueueCall, 1);
   EXPECT_EQ(Run(session.get()),
-            (Answer{INFERLET_TENSORRT_ERROR, "TensorRT refused to enqueue the call (see its message)"}));
+            (Answer{INFERLET_TENSORRT_ERROR, "TensorRT refused to enqueue the call (TensorRT: " +
+                                                 std::string(kEnqueueCall) + ": injected failure)"}));
   EXPECT_EQ(cudaemu_pending_work(), 0u) << "the upload already queued finished before the call answered";
   // The download: the upload, then TensorRT's copies of the input and the output into and out of its
   // staging, then the download.

@@ -141,7 +141,8 @@ INFERLET_EMULATOR_TEST_F(SessionGraphsOnEmulator, ACaptureTensorRtRefusesFallsBa
       log.Texts(INFERLET_LOG_WARNING),
       ::testing::ElementsAre("CUDA graph capture failed on profile 0, calls with these input shapes and "
                              "buffers run without a graph from now on: TensorRT refused to enqueue the call "
-                             "(see its message)"));
+                             "(TensorRT: " +
+                             std::string(kEnqueueCall) + ": injected failure)"));
   EXPECT_EQ(log.Texts(INFERLET_LOG_ERROR).size(), 1u);  // TensorRT's own
   // Another key still gets its graph.
   MixedCall other(2);

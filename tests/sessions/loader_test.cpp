@@ -141,7 +141,10 @@ TEST(EngineReader, MajorsThatDisagreeNameTheFirstOnesReason) {
     EXPECT_EQ(none.refusals()[0].code, INFERLET_ENGINE_REFUSED);
     EXPECT_EQ(none.refusals()[0].message, "TensorRT " + std::to_string(others[0].major) +
                                               " could not deserialize the " + std::to_string(bytes.size()) +
-                                              " bytes as an engine (see its message)");
+                                              " bytes as an engine (TensorRT: deserializeCudaEngine: the "
+                                              "engine was built for TensorRT " +
+                                              std::to_string(engine_major) + ", this runtime is TensorRT " +
+                                              std::to_string(others[0].major) + "; rebuild the engine)");
     std::string majors;
     for (const Candidate& c : others) majors += (majors.empty() ? "" : ", ") + std::to_string(c.major);
     EXPECT_EQ(std::string(none.what())

@@ -95,7 +95,8 @@ INFERLET_EMULATOR_TEST_F(SessionResolveShapesOnEmulator, RefusesNullsTensorRTsAn
   trt_standin_fail(kSetDimensionsCall, 1);
   EXPECT_EQ(
       Take(inferlet_session_resolve_shapes(session.get(), good_inputs.data(), 2, good_outputs.data(), 1)),
-      (Answer{INFERLET_TENSORRT_ERROR, "TensorRT refused shape [2, 340] of input 'in0' (see its message)"}));
+      (Answer{INFERLET_TENSORRT_ERROR, "TensorRT refused shape [2, 340] of input 'in0' (TensorRT: " +
+                                           InjectedDimensionsFailureLine(0, "in0") + ")"}));
   EXPECT_EQ(ShapeText(good_outputs[0].shape), "[-7]");
 
   // A call in flight keeps its own shapes: resolving is refused until it is waited for.

@@ -65,7 +65,10 @@ std::vector<Failure> Failures() {
   return {
       {"BytesThatAreNoEngine", [=](Ground&) { Engine::Load(garbage); },
        [=](Ground&) { return TryLoadOver(garbage); }, Code::kEngineRefused,
-       "TensorRT " + trt + " could not deserialize the 32 bytes as an engine (see its message)"},
+       "TensorRT " + trt +
+           " could not deserialize the 32 bytes as an engine (TensorRT: deserializeCudaEngine: magic tag "
+           "does "
+           "not match: not an engine file)"},
       {"NoEngineBytes", [](Ground&) { Engine::Load(std::string()); },
        [](Ground&) { return TryLoadOver(std::string()); }, Code::kInvalidArgument,
        "no engine bytes (bytes given, size 0)"},
@@ -156,7 +159,9 @@ std::vector<Failure> Failures() {
          trt_standin_fail(kEnqueueCall, 1);
          return g.session.TryRun(g.call.inputs, g.call.outputs);
        },
-       Code::kTensorRtError, "TensorRT refused to enqueue the call (see its message)"},
+       Code::kTensorRtError,
+       "TensorRT refused to enqueue the call (TensorRT: " + std::string(kEnqueueCall) +
+           ": injected failure)"},
       {"AMovedFromSession",
        [](Ground& g) {
          Session taken = std::move(g.session);
