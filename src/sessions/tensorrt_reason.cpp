@@ -7,10 +7,15 @@ namespace {
 
 // Per thread: TensorRT logs a refusal on the thread that made the call it refuses.
 struct StepLines {
-  std::string last_error;
+  std::string errors;  // the step's error lines, "; " between them
   bool out_of_memory = false;
 };
 thread_local StepLines tStep;
+
+// TensorRT 8 follows its reason with a generic line ("Error Code 4: Internal Error (Engine
+// deserialization failed.)"), so the reason is in an earlier line than the last: every error line of
+// the step is kept, up to a bound that keeps a status short.
+constexpr size_t kMostReasonBytes = 2048;
 
 // How the library tells a refusal for want of device memory from the others. TensorRT's interface
 // gives no code with a null engine or context; what it gives is its error line, and TensorRT reports
@@ -25,25 +30,28 @@ bool saysOutOfMemory(const std::string& line) {
 }  // namespace
 
 void tensorrtStepBegins() noexcept {
-  tStep.last_error.clear();
+  tStep.errors.clear();
   tStep.out_of_memory = false;
 }
 
 void keepTensorrtLine(nvinfer1::ILogger::Severity severity, const char* line) noexcept {
   if (static_cast<int>(severity) > static_cast<int>(nvinfer1::ILogger::Severity::kERROR)) return;
   try {
-    tStep.last_error = line ? line : "";
-    tStep.out_of_memory = tStep.out_of_memory || saysOutOfMemory(tStep.last_error);
+    const std::string text = line ? line : "";
+    tStep.out_of_memory = tStep.out_of_memory || saysOutOfMemory(text);
+    if (text.empty() || tStep.errors.size() >= kMostReasonBytes) return;
+    if (!tStep.errors.empty()) tStep.errors += "; ";
+    tStep.errors += text;
   } catch (...) {
-    tStep.last_error.clear();  // no memory for the line: the status says TensorRT logged nothing
+    tStep.errors.clear();  // no memory for the line: the status says TensorRT logged nothing
   }
 }
 
 bool tensorrtRanOutOfMemory() { return tStep.out_of_memory; }
 
 Status tensorrtFailure(inferlet_code code, const std::string& what) {
-  if (tStep.last_error.empty()) return Status::failure(code, what + " (TensorRT logged no error)");
-  return Status::failure(code, what + " (TensorRT: " + tStep.last_error + ")");
+  if (tStep.errors.empty()) return Status::failure(code, what + " (TensorRT logged no error)");
+  return Status::failure(code, what + " (TensorRT: " + tStep.errors + ")");
 }
 
 Status tensorrtAllocatingFailure(inferlet_code code, const std::string& what) {

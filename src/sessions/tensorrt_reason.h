@@ -22,7 +22,8 @@ void keepTensorrtLine(nvinfer1::ILogger::Severity severity, const char* line) no
 // Whether an allocation TensorRT made in this step failed for want of device memory.
 bool tensorrtRanOutOfMemory();
 
-// code with what + " (TensorRT: <the step's last error line>)", or " (TensorRT logged no error)".
+// code with what + " (TensorRT: <the step's error lines, "; " between them>)", or
+// " (TensorRT logged no error)".
 Status tensorrtFailure(inferlet_code code, const std::string& what);
 
 // The same for a step that allocates device memory (deserializing an engine, making an execution
