@@ -26,7 +26,7 @@ struct PropertiesCase {
   std::vector<PointShapes> shapes;  // inputs and outputs; the outputs as TensorRT resolves them
 };
 
-std::vector<PropertiesCase> PropertiesCases() {
+inline std::vector<PropertiesCase> PropertiesCases() {
   return {
       {"smoke",
        7,
@@ -58,9 +58,9 @@ std::vector<PropertiesCase> PropertiesCases() {
   };
 }
 
-void PrintTo(const PropertiesCase& c, std::ostream* out) { *out << c.engine; }
+inline void PrintTo(const PropertiesCase& c, std::ostream* out) { *out << c.engine; }
 
-int32_t TensorIndex(inferlet_engine* engine, const std::string& name) {
+inline int32_t TensorIndex(inferlet_engine* engine, const std::string& name) {
   int32_t count = 0;
   EXPECT_TRUE(Ok(inferlet_engine_tensor_count(engine, &count)));
   for (int32_t t = 0; t < count; ++t) {
@@ -72,9 +72,12 @@ int32_t TensorIndex(inferlet_engine* engine, const std::string& name) {
   return 0;
 }
 
-class EngineProperties : public SessionsTest, public ::testing::WithParamInterface<PropertiesCase> {};
+class EnginePropertiesOnEmulator : public SessionsTest,
+                                   public ::testing::WithParamInterface<PropertiesCase> {};
+// Cases that make TensorRT fail or count its contexts.
+class EngineDescriptionOnEmulator : public SessionsTest {};
 
-TEST_P(EngineProperties, NameLimitsAndEveryTensorAtEachPointOfItsProfiles) {
+INFERLET_EMULATOR_TEST_P(EnginePropertiesOnEmulator, NameLimitsAndEveryTensorAtEachPointOfItsProfiles) {
   const PropertiesCase& c = GetParam();
   if (INFERLET_TRT_MAJOR < c.from_major)
     GTEST_SKIP() << c.engine << " is built from TensorRT " << c.from_major;
@@ -116,12 +119,13 @@ TEST_P(EngineProperties, NameLimitsAndEveryTensorAtEachPointOfItsProfiles) {
   EXPECT_EQ(trt_standin_count("live_contexts"), 0);
 }
 
-INSTANTIATE_TEST_SUITE_P(Engines, EngineProperties, ::testing::ValuesIn(PropertiesCases()),
-                         [](const auto& info) { return info.param.engine; });
+INFERLET_EMULATOR_INSTANTIATE_TEST_SUITE_P(Engines, EnginePropertiesOnEmulator,
+                                           ::testing::ValuesIn(PropertiesCases()),
+                                           [](const auto& info) { return info.param.engine; });
 
 // Where TensorRT does not call the inputs specified, the outputs keep the engine's own shape at that
 // point (here the first, min); the other points are resolved.
-TEST_F(SessionsTest, OutputsTensorRtCannotResolveKeepTheEnginesShape) {
+INFERLET_EMULATOR_TEST_F(EngineDescriptionOnEmulator, OutputsTensorRtCannotResolveKeepTheEnginesShape) {
   EngineHandle engine = LoadEngine("smoke");
   ASSERT_TRUE(engine);
   // What tells TensorRT's view of the inputs: allInputDimensionsSpecified up to 8, inferShapes from 10.
@@ -138,7 +142,7 @@ TEST_F(SessionsTest, OutputsTensorRtCannotResolveKeepTheEnginesShape) {
 
 // The first question about a profile needs it free of sessions and a context; once answered, the
 // profile's points are kept and later questions ask TensorRT nothing, sessions or not.
-TEST_F(SessionsTest, FirstQuestionAboutAProfileNeedsItFreeAndAContext) {
+INFERLET_EMULATOR_TEST_F(EngineDescriptionOnEmulator, FirstQuestionAboutAProfileNeedsItFreeAndAContext) {
   EngineHandle engine = LoadEngine("two_profiles");
   ASSERT_TRUE(engine);
   inferlet_shape shape{};

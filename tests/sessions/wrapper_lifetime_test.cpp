@@ -27,7 +27,7 @@ struct Held {
   }
 };
 
-void PrintTo(const Held& held, std::ostream* out) {
+inline void PrintTo(const Held& held, std::ostream* out) {
   *out << "{engines " << held.engines << ", contexts " << held.contexts << ", streams " << held.streams
        << ", events " << held.events << ", graph execs " << held.graph_execs << "}";
 }
@@ -45,7 +45,7 @@ struct Scope {
   Held at_peak;
 };
 
-void PrintTo(const Scope& scope, std::ostream* out) { *out << scope.name; }
+inline void PrintTo(const Scope& scope, std::ostream* out) { *out << scope.name; }
 
 std::vector<Scope> Scopes() {
   return {
