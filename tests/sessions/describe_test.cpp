@@ -148,17 +148,18 @@ TEST_F(SessionsTest, EnginesThatCannotBeLoadedAreRefusedWithTheReason) {
        garbage.data(),
        garbage.size(),
        0,
-       {INFERLET_ENGINE_REFUSED,
-        "TensorRT " + trt + " could not deserialize the 64 bytes as an engine (see its message)"}},
+       {INFERLET_ENGINE_REFUSED, "TensorRT " + trt +
+                                     " could not deserialize the 64 bytes as an engine (see its message)" +
+                                     HostCodeHint()}},
   };
   if (kOtherMajor) {
     cases.push_back({"another major's engine",
                      other.data(),
                      other.size(),
                      0,
-                     {INFERLET_ENGINE_REFUSED, "TensorRT " + trt + " could not deserialize the " +
-                                                   std::to_string(other.size()) +
-                                                   " bytes as an engine (see its message)"}});
+                     {INFERLET_ENGINE_REFUSED,
+                      "TensorRT " + trt + " could not deserialize the " + std::to_string(other.size()) +
+                          " bytes as an engine (see its message)" + HostCodeHint()}});
   }
   int device_count = 0;
   ASSERT_EQ(cudaGetDeviceCount(&device_count), cudaSuccess);

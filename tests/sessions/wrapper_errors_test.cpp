@@ -65,7 +65,8 @@ std::vector<Failure> Failures() {
   return {
       {"BytesThatAreNoEngine", [=](Ground&) { Engine::Load(garbage); },
        [=](Ground&) { return TryLoadOver(garbage); }, Code::kEngineRefused,
-       "TensorRT " + trt + " could not deserialize the 32 bytes as an engine (see its message)"},
+       "TensorRT " + trt + " could not deserialize the 32 bytes as an engine (see its message)" +
+           HostCodeHint()},
       {"NoEngineBytes", [](Ground&) { Engine::Load(std::string()); },
        [](Ground&) { return TryLoadOver(std::string()); }, Code::kInvalidArgument,
        "no engine bytes (bytes given, size 0)"},
