@@ -34,6 +34,7 @@ struct Options {
   int batch = 0;  // 0: the largest batch the profile is configured for
   int device = 0;
   bool cuda_graph = false;
+  bool allow_host_code = false;  // --allow-host-code (--api sessions): a version-compatible engine loads
   int iterations = 100;
   int warmup = 5;
   double duration_s = kDefaultDurationS;
