@@ -230,7 +230,8 @@ Profile profile_at(const json& j, const std::string& path, const std::vector<Ten
 
 Network network_at(const json& root) {
   allow_keys(object_at(root, ""), "",
-             {"name", "max_batch_size", "refittable", "version_compatible", "inputs", "outputs", "layers", "profiles"});
+             {"name", "max_batch_size", "refittable", "version_compatible", "inputs", "outputs", "layers",
+              "profiles"});
   Network net;
   net.name = string_at(required(root, "", "name"), "name");
   if (root.contains("max_batch_size")) net.max_batch_size = int_at(root["max_batch_size"], "max_batch_size");

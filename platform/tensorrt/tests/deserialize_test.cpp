@@ -86,9 +86,10 @@ TEST_F(DeserializeTest, AVersionCompatibleEngineOfAnEarlierMajorIsRefused) {
       "layers": [{"op": "relu", "inputs": ["in0"], "output": "out0"}],
       "profiles": [{"in0": {"min": [1, 4], "opt": [1, 4], "max": [2, 4]}}]})");
   EXPECT_EQ(deserialize(bytes), nullptr);
-  EXPECT_EQ(logger_.only_error(),
-            "deserializeCudaEngine: invalid network in engine: version_compatible: version-compatible engines "
-            "do not exist before TensorRT 10");
+  EXPECT_EQ(
+      logger_.only_error(),
+      "deserializeCudaEngine: invalid network in engine: version_compatible: version-compatible engines "
+      "do not exist before TensorRT 10");
   EXPECT_EQ(trt_standin_count("live_engines"), 0);
 }
 #endif

@@ -47,10 +47,11 @@ TEST_F(HostCodeTest, DeserializationFollowsTheAllowance) {
     if (c.loads) {
       EXPECT_EQ(logger.count(Severity::kERROR), 0);
     } else {
-      EXPECT_EQ(logger.only_error(),
-                "deserializeCudaEngine: engine 'version_compatible' is version compatible and holds host "
-                "code, which this runtime is not allowed to run: call IRuntime::setEngineHostCodeAllowed(true) "
-                "before deserializing it");
+      EXPECT_EQ(
+          logger.only_error(),
+          "deserializeCudaEngine: engine 'version_compatible' is version compatible and holds host "
+          "code, which this runtime is not allowed to run: call IRuntime::setEngineHostCodeAllowed(true) "
+          "before deserializing it");
       EXPECT_EQ(trt_standin_count("live_engines"), 0);
     }
   }
