@@ -116,8 +116,8 @@ class Engine:
     major; without it each major of the build is tried in order (``inferlet.tensorrt_majors()``) and the
     first that reads the bytes decides. ``allow_host_code=True`` lets a version-compatible engine
     (TensorRT 10 and later) load: it holds host code that TensorRT runs in this process, so only for
-    engines from a trusted source; without it such an engine is refused. Sessions hold the engine: ``close()`` (or leaving a ``with`` block) drops only this
-    reference.
+    engines from a trusted source; without it such an engine is refused. Sessions hold the engine:
+    ``close()`` (or leaving a ``with`` block) drops only this reference.
     """
 
     def __init__(

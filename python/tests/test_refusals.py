@@ -136,7 +136,8 @@ HOST_CODE_HINT = "; if it is a version-compatible engine, it holds host code: lo
 
 def refusal_of_13_bytes(major: int) -> str:
     # From 10 on an engine may hold host code, which only allow_host_code lets in: the refusal says so.
-    return "could not deserialize the 13 bytes as an engine (see its message)" + (HOST_CODE_HINT if major >= 10 else "")
+    refusal = "could not deserialize the 13 bytes as an engine (see its message)"
+    return refusal + (HOST_CODE_HINT if major >= 10 else "")
 
 
 def test_bytes_that_are_no_engine_are_refused(major):

@@ -4,7 +4,7 @@
 #include <cstddef>
 #include <cstring>
 
-#include "session_support.h"
+#include "wrapper_support.h"
 
 namespace inferlet_test {
 namespace {
@@ -69,6 +69,35 @@ TEST_F(HostCodeTest, WithTheOptInTheEngineLoadsAndRuns) {
                                       tensors.outputs(), tensors.output_count())));
   EXPECT_EQ(ShapeText(tensors.output(0).shape), "[2, 4]");
   EXPECT_EQ(tensors.Read(0), (Tensor{1, 3, 5, 7, -1, -3, 2, 21}));  // out0 = 2 * in0 + 1
+}
+
+// The C++ wrapper's EngineOptions reach the same config: refused by default with the C interface's
+// message, loaded and run with allow_host_code.
+TEST_F(HostCodeTest, TheWrappersEngineOptionsCarryTheOptIn) {
+  const inferlet::EngineOptions defaults;
+  inferlet_engine_config c;
+  std::memset(&c, 0x5a, sizeof c);
+  inferlet_engine_config_init(&c);
+  EXPECT_EQ(defaults.device, c.device);
+  EXPECT_EQ(defaults.allow_host_code, c.allow_host_code != 0);
+  try {
+    inferlet::Engine::Load(bytes_, defaults);
+    ADD_FAILURE() << "loaded without allow_host_code";
+  } catch (const inferlet::Error& e) {
+    EXPECT_EQ(e.code(), inferlet::Code::kEngineRefused);
+    EXPECT_EQ(std::string(e.what()), "TensorRT " + kTrt + " could not deserialize the " +
+                                         std::to_string(bytes_.size()) +
+                                         " bytes as an engine (see its message)" + HostCodeHint());
+  }
+  inferlet::EngineOptions allowed;
+  allowed.allow_host_code = true;
+  inferlet::Session session(inferlet::Engine::Load(bytes_, allowed));
+  const Tensor in0 = {0, 1, 2, 3, -1, -2, 0.5f, 10};
+  Tensor out0(8);
+  std::vector<inferlet::Output> outputs{{"out0", out0}};
+  session.Run({{"in0", in0, {2, 4}}}, outputs);
+  EXPECT_EQ(out0, (Tensor{1, 3, 5, 7, -1, -3, 2, 21}));
+  EXPECT_EQ(outputs[0].shape, (inferlet::Shape{2, 4})) << outputs[0].shape;
 }
 
 // An engine without host code loads either way, and on 7 and 8 (no such engines) the option changes
