@@ -49,6 +49,12 @@ std::vector<Candidate> BuildsReaders(const std::vector<int>& majors, const Libra
   return candidates;
 }
 
+// Where TensorRT 10 or later refused the bytes without --allow-host-code (TensorRT does not say in a form
+// to rely on whether host code was why).
+constexpr const char* kHostCodeHint =
+    "; if it is a version-compatible engine, it holds host code: give --allow-host-code (for a run, with "
+    "--api sessions)";
+
 // TensorRT's own refusal reaches the message; nothing else of the libraries is said.
 inferlet_loader::ReadOptions Quietly(bool describe, bool allow_host_code) {
   inferlet_loader::ReadOptions options;
@@ -98,10 +104,7 @@ LibraryChoice ReadWithFirst(const std::string& engine_path, const std::string& e
     std::string why = none.what();
     if (candidates.size() == 1)
       why += OtherMajorHint(engine_bytes, none.refusals().front().major, lib_given, locate, allow_host_code);
-    if (inferlet_loader::HostCodeMayBeWhy(none.refusals(), options))
-      why +=
-          "; if it is a version-compatible engine, it holds host code: run it with --allow-host-code "
-          "and --api sessions";
+    if (inferlet_loader::HostCodeMayBeWhy(none.refusals(), options)) why += kHostCodeHint;
     throw ToolError{kExitInput, fmt::format("cannot read engine file '{}': {}", engine_path, why)};
   } catch (const inferlet_loader::LoadError& e) {
     throw ToolError{kExitLibrary, e.what()};

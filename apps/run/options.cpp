@@ -426,6 +426,9 @@ int ParseInspectCommandLine(int argc, const char* const* argv, InspectOptions* o
   app.add_option("--trt", trt, "TensorRT major whose sessions library reads the engine")
       ->option_text(MajorChoices());
   RetiredInspectorOption(app);
+  app.add_flag("--allow-host-code", o->allow_host_code,
+               "Let a version-compatible engine (TensorRT 10 and later) load: it holds host code that runs "
+               "in this process, so only for engines from a trusted source");
   app.add_flag("--json", o->json, "Print one JSON object on stdout");
   const int parsed = Parse(app, argc, argv);
   if (parsed >= 0) return parsed;

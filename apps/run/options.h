@@ -66,6 +66,7 @@ struct InspectOptions {
   std::string engine;
   int trt = 0;  // 0: try each major of kTrtMajors
   bool json = false;
+  bool allow_host_code = false;  // --allow-host-code: a version-compatible engine may be read
 };
 
 // Parses `inferlet-run inspect ...` (argv[0] is "inspect"); the same contract as ParseCommandLine.

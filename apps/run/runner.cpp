@@ -109,7 +109,8 @@ InspectReport Inspect(const InspectOptions& o) {
   InspectReport report;
   report.engine_path = o.engine;
   const std::string engine_bytes = ReadEngineFile(o.engine);
-  LibraryChoice reading = ChooseReader(LibraryRequest{o.trt, "", false}, o.engine, engine_bytes);
+  LibraryChoice reading =
+      ChooseReader(LibraryRequest{o.trt, "", false, o.allow_host_code}, o.engine, engine_bytes);
   report.engine = std::move(reading.engine);
   report.reader_path = reading.reader->path();
   DescribeTypes(report.engine, DescribeDataTypes(reading));

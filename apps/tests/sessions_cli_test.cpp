@@ -268,8 +268,19 @@ TEST(SessionsHostCode, AVersionCompatibleEngineRunsOnlyWithAllowHostCode) {
             "': not an engine this TensorRT can deserialize (TensorRT: deserializeCudaEngine: engine "
             "'version_compatible' is version compatible and holds host code, which this runtime is "
             "not allowed to run: call IRuntime::setEngineHostCodeAllowed(true) before deserializing "
-            "it); if it is a version-compatible engine, it holds host code: run it with "
-            "--allow-host-code and --api sessions");
+            "it)" +
+            inferlet_run_test::HostCodeHint(std::vector<int>{major}));
+    // inspect reads it only with the opt-in too.
+    EXPECT_EQ(RunTool({"inspect", "--allow-host-code", EnginePath("version_compatible", major)}).exit_code,
+              0);
+    ExpectFailure(
+        {"inspect", "--trt", trt, EnginePath("version_compatible", major)}, kExitInput,
+        "cannot read engine file '" + EnginePath("version_compatible", major) +
+            "': not an engine this TensorRT can deserialize (TensorRT: deserializeCudaEngine: engine "
+            "'version_compatible' is version compatible and holds host code, which this runtime is "
+            "not allowed to run: call IRuntime::setEngineHostCodeAllowed(true) before deserializing "
+            "it)" +
+            inferlet_run_test::HostCodeHint(std::vector<int>{major}));
   }
   if (!tried) GTEST_SKIP() << "no TensorRT 10 or later in this build";
   ExpectFailure(Args("smoke", kBuiltMajors[0], {"--allow-host-code"}), kExitUsage,

@@ -49,8 +49,8 @@ template <typename Majors>
 std::string HostCodeHint(const Majors& refusing) {
   for (int major : refusing) {
     if (major >= 10)
-      return "; if it is a version-compatible engine, it holds host code: run it with --allow-host-code and "
-             "--api sessions";
+      return "; if it is a version-compatible engine, it holds host code: give --allow-host-code (for a run, "
+             "with --api sessions)";
   }
   return "";
 }

@@ -20,7 +20,7 @@ def test_a_version_compatible_engine_loads_with_allow_host_code_and_runs(trt):
     for major in majors_with_host_code():
         path = engine_path("version_compatible", major)
         with inferlet.Engine(path, trt=major if trt else None, allow_host_code=True) as engine:
-            assert engine.major == major
+            assert engine.tensorrt_major == major
             with inferlet.Session(engine) as session:
                 in0 = np.array([[0, 1, 2, 3], [-1, -2, 0.5, 10]], np.float32)
                 out0 = session.run({"in0": in0})["out0"]
