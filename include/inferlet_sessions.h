@@ -77,7 +77,8 @@
  *   NULL from a library older than that version. A host of version N reads only version N's members.
  *   Version 1: the interface as first released. Version 2 adds inferlet_session_config with
  *   inferlet_session_create_with_config (the form of the options that can grow), inferlet_code_name,
- *   inferlet_data_type_info, inferlet_engine_properties and inferlet_engine_profile_resolved_shape.
+ *   inferlet_data_type_info, inferlet_engine_properties, inferlet_engine_profile_resolved_shape and
+ *   inferlet_engine_config with inferlet_engine_load_with_config.
  *
  * The library is built once per TensorRT major (libinferlet_sessions8.so, ...7, ...10, ...11); a host
  * links the one that matches its TensorRT, or loads it and asks for the table. Its data types and
@@ -185,6 +186,31 @@ INFERLET_SESSIONS_API inferlet_status* inferlet_engine_load(const void* bytes, s
                                                             inferlet_engine** engine);
 /* Drops the host's reference; the engine goes with its last session. NULL is fine. */
 INFERLET_SESSIONS_API void inferlet_engine_release(inferlet_engine* engine);
+
+/* How an engine is loaded, in the form that can grow (version 2 on). */
+typedef struct inferlet_engine_config {
+  size_t struct_size;      /* sizeof(inferlet_engine_config) as the host was compiled (see the Versions) */
+  int32_t device;          /* the CUDA device ordinal; default 0 */
+  int32_t allow_host_code; /* nonzero: a version-compatible engine (TensorRT 10 and later: it holds host
+                              code, which TensorRT then runs in this process) may load; default 0, and
+                              such an engine is refused. Only for engines from a trusted source. With
+                              TensorRT 7 and 8, whose engines hold no host code, it changes nothing. */
+} inferlet_engine_config;
+
+/* The defaults, and struct_size for this header. */
+static inline void inferlet_engine_config_init(inferlet_engine_config* config) {
+  const inferlet_engine_config defaults = {sizeof(inferlet_engine_config), 0, 0};
+  *config = defaults;
+}
+
+/* inferlet_engine_load with a config (NULL: the defaults); inferlet_engine_load(bytes, size, device, e)
+ * is this with device and allow_host_code 0. A struct_size below version 2's struct is refused
+ * (INFERLET_INVALID_ARGUMENT), as is a longer struct whose fields this library does not know are not
+ * zero. Without allow_host_code, TensorRT 10 and 11 refuse a version-compatible engine
+ * (INFERLET_ENGINE_REFUSED; the message names allow_host_code). (Version 2) */
+INFERLET_SESSIONS_API inferlet_status* inferlet_engine_load_with_config(const void* bytes, size_t size,
+                                                                        const inferlet_engine_config* config,
+                                                                        inferlet_engine** engine);
 
 enum { INFERLET_MAX_DIMS = 8 };
 
@@ -449,6 +475,8 @@ typedef struct inferlet_api {
   inferlet_status* (*engine_profile_resolved_shape)(const inferlet_engine* engine, int32_t profile,
                                                     int32_t tensor_index, inferlet_profile_point point,
                                                     inferlet_shape* shape);
+  inferlet_status* (*engine_load_with_config)(const void* bytes, size_t size,
+                                              const inferlet_engine_config* config, inferlet_engine** engine);
 } inferlet_api;
 
 /* The table of `version` (1 to this library's INFERLET_API_VERSION), static; NULL for any other. The one

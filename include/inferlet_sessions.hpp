@@ -272,6 +272,14 @@ inline int TensorRtMajor() noexcept { return inferlet_tensorrt_major(); }
 
 // ---- Engines ------------------------------------------------------------------------------------
 
+// What inferlet_engine_config_init sets, as defaults.
+struct EngineOptions {
+  int32_t device = 0;
+  // A version-compatible engine (TensorRT 10 and later) holds host code that TensorRT runs in this
+  // process: allow it only for engines from a trusted source. Changes nothing on 7 and 8.
+  bool allow_host_code = false;
+};
+
 class Engine {
  public:
   Engine() noexcept = default;  // empty
@@ -298,18 +306,43 @@ class Engine {
   static Engine Load(const Range& bytes, int device = 0) {
     return Load(std::data(bytes), detail::ByteSize(bytes), device);
   }
+  // The same with options (inferlet_engine_load_with_config).
+  static Engine Load(const void* bytes, size_t size, const EngineOptions& options) {
+    Engine engine;
+    TryLoad(bytes, size, options, &engine).ThrowIfError();
+    return engine;
+  }
+  template <typename Range, typename = detail::IfContiguous<const Range>>
+  static Engine Load(const Range& bytes, const EngineOptions& options) {
+    return Load(std::data(bytes), detail::ByteSize(bytes), options);
+  }
   // A file it cannot read is Code::kInvalidArgument.
   static Engine LoadFile(const std::string& path, int device = 0) {
+    EngineOptions options;
+    options.device = device;
+    return LoadFile(path, options);
+  }
+  static Engine LoadFile(const std::string& path, const EngineOptions& options) {
     std::ifstream file(path, std::ios::binary);
     const std::string bytes((std::istreambuf_iterator<char>(file)), std::istreambuf_iterator<char>());
     if (!file.is_open() || file.bad())
       throw Error(Code::kInvalidArgument, "cannot read engine file '" + path + "'");
-    return Load(bytes, device);
+    return Load(bytes, options);
   }
   // *engine is left as it was on failure.
   static Status TryLoad(const void* bytes, size_t size, int device, Engine* engine) {
     inferlet_engine* loaded = nullptr;
     Status status(inferlet_engine_load(bytes, size, device, &loaded));
+    if (status.ok()) *engine = Engine(loaded);
+    return status;
+  }
+  static Status TryLoad(const void* bytes, size_t size, const EngineOptions& options, Engine* engine) {
+    inferlet_engine_config config;
+    inferlet_engine_config_init(&config);
+    config.device = options.device;
+    config.allow_host_code = options.allow_host_code ? 1 : 0;
+    inferlet_engine* loaded = nullptr;
+    Status status(inferlet_engine_load_with_config(bytes, size, &config, &loaded));
     if (status.ok()) *engine = Engine(loaded);
     return status;
   }

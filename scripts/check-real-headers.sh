@@ -39,6 +39,7 @@ src/trt/trt_binding_named.cpp        10 11
 src/sessions/call.cpp                all
 src/sessions/device_guard.cpp        all
 src/sessions/engine.cpp              all
+src/sessions/engine_config.cpp       all
 src/sessions/engine_describe.cpp     all
 src/sessions/graph_cache.cpp         all
 src/sessions/log.cpp                 all

@@ -49,23 +49,30 @@ std::vector<Candidate> BuildsReaders(const std::vector<int>& majors, const Libra
   return candidates;
 }
 
+// Where TensorRT 10 or later refused the bytes without --allow-host-code (TensorRT does not say in a form
+// to rely on whether host code was why).
+constexpr const char* kHostCodeHint =
+    "; if it is a version-compatible engine, it holds host code: give --allow-host-code (for a run, with "
+    "--api sessions)";
+
 // TensorRT's own refusal reaches the message; nothing else of the libraries is said.
-inferlet_loader::ReadOptions Quietly(bool describe) {
+inferlet_loader::ReadOptions Quietly(bool describe, bool allow_host_code) {
   inferlet_loader::ReadOptions options;
   options.capture_tensorrt_errors = true;
   options.describe = describe;
+  options.allow_host_code = allow_host_code;
   return options;
 }
 
 // After the sessions library of one major failed to read the engine: the first other major whose
 // library (where it is installed) reads it, in words that say which --trt fits; empty when none does.
 std::string OtherMajorHint(const std::string& engine_bytes, int failed_major, const char* lib_given,
-                           const LibraryLocator& locate) {
+                           const LibraryLocator& locate, bool allow_host_code) {
   for (int other : kTrtMajors) {
     if (other == failed_major) continue;
     try {
       inferlet_loader::ReadEngine(engine_bytes.data(), engine_bytes.size(), BuildsReaders({other}, locate),
-                                  Quietly(false));
+                                  Quietly(false, allow_host_code));
     } catch (const std::runtime_error&) {
       continue;
     }
@@ -82,10 +89,11 @@ std::string OtherMajorHint(const std::string& engine_bytes, int failed_major, co
 // why and, after a single candidate, which --trt (or --lib, lib_given) fits.
 LibraryChoice ReadWithFirst(const std::string& engine_path, const std::string& engine_bytes,
                             const std::vector<Candidate>& candidates, const char* lib_given,
-                            const LibraryLocator& locate) {
+                            const LibraryLocator& locate, bool allow_host_code) {
+  const inferlet_loader::ReadOptions options = Quietly(true, allow_host_code);
   try {
     inferlet_loader::EngineReading reading =
-        inferlet_loader::ReadEngine(engine_bytes.data(), engine_bytes.size(), candidates, Quietly(true));
+        inferlet_loader::ReadEngine(engine_bytes.data(), engine_bytes.size(), candidates, options);
     LibraryChoice choice;
     choice.trt_major = reading.library->major();
     choice.reader = reading.library;
@@ -95,7 +103,8 @@ LibraryChoice ReadWithFirst(const std::string& engine_path, const std::string& e
     if (none.refusals().empty()) throw ToolError{kExitLibrary, none.what()};
     std::string why = none.what();
     if (candidates.size() == 1)
-      why += OtherMajorHint(engine_bytes, none.refusals().front().major, lib_given, locate);
+      why += OtherMajorHint(engine_bytes, none.refusals().front().major, lib_given, locate, allow_host_code);
+    if (inferlet_loader::HostCodeMayBeWhy(none.refusals(), options)) why += kHostCodeHint;
     throw ToolError{kExitInput, fmt::format("cannot read engine file '{}': {}", engine_path, why)};
   } catch (const inferlet_loader::LoadError& e) {
     throw ToolError{kExitLibrary, e.what()};
@@ -138,8 +147,9 @@ LibraryChoice ChooseByDeliverable(const LibraryRequest& request, const std::stri
       request, request.lib.empty() ? locate(RunLibraryFile(request, request.trt)) : request.lib, loaded);
   const int major = DeliverableMajor(request, lib);
   const Candidate reader{major, request.sessions ? lib.path : locate(SessionsFile(major))};
-  LibraryChoice choice = ReadWithFirst(engine_path, engine_bytes, {reader},
-                                       request.lib.empty() ? nullptr : RunLibraryNoun(request), locate);
+  LibraryChoice choice =
+      ReadWithFirst(engine_path, engine_bytes, {reader},
+                    request.lib.empty() ? nullptr : RunLibraryNoun(request), locate, request.allow_host_code);
   choice.deliverable = std::move(loaded.deliverable);
   choice.sessions = loaded.sessions;
   return choice;
@@ -168,7 +178,8 @@ LibraryChoice ChooseReader(const LibraryRequest& request, const std::string& eng
                            const std::string& engine_bytes, const LibraryLocator& locate) {
   std::vector<int> majors(std::begin(kTrtMajors), std::end(kTrtMajors));
   if (request.trt != 0) majors = {request.trt};
-  return ReadWithFirst(engine_path, engine_bytes, BuildsReaders(majors, locate), nullptr, locate);
+  return ReadWithFirst(engine_path, engine_bytes, BuildsReaders(majors, locate), nullptr, locate,
+                       request.allow_host_code);
 }
 
 }  // namespace inferlet_run

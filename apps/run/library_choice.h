@@ -16,9 +16,10 @@ namespace inferlet_run {
 
 // What the command line says about the libraries; 0 and empty where it says nothing.
 struct LibraryRequest {
-  int trt = 0;            // --trt
-  std::string lib;        // --lib
-  bool sessions = false;  // --api sessions: the sessions library of the major runs the engine
+  int trt = 0;                   // --trt
+  std::string lib;               // --lib
+  bool sessions = false;         // --api sessions: the sessions library of the major runs the engine
+  bool allow_host_code = false;  // --allow-host-code: a version-compatible engine may be read
 };
 
 // Where a library the build installs (given by its file name) is loaded from; the tool's is

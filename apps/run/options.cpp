@@ -316,6 +316,9 @@ void AddSessionsOptions(CLI::App& app, Options* o, NumberTexts& t) {
                  "The interface that runs the engine: a deliverable's kestrel_trt_* (default) or the "
                  "sessions library")
       ->option_text("legacy|sessions");
+  app.add_flag("--allow-host-code", o->allow_host_code,
+               "--api sessions: let a version-compatible engine (TensorRT 10 and later) load; it holds host "
+               "code that runs in this process, so only for engines from a trusted source");
   app.add_option("--sessions", t.sessions,
                  "--api sessions: sessions of the engine, one thread each (default 1); each on a profile "
                  "of its own where the engine has dynamic shapes")
@@ -345,6 +348,10 @@ void CheckCombinations(const CLI::App& app, Options* o) {
   const bool sessions = o->api == Api::kSessions;
   for (const char* flag : {"--sessions", "--profiles"})
     if (given(flag) && !sessions) Usage(fmt::format("{} needs --api sessions", flag));
+  if (given("--allow-host-code") && !sessions)
+    Usage(
+        "--allow-host-code needs --api sessions: the legacy kestrel_trt_* interface cannot load an engine "
+        "that holds host code");
   if (sessions && given("--item-size"))
     Usage("--item-size configures kestrel_trt_new: the sessions library takes each tensor's own");
   for (const char* flag : {"--rtol", "--atol"})
@@ -419,6 +426,9 @@ int ParseInspectCommandLine(int argc, const char* const* argv, InspectOptions* o
   app.add_option("--trt", trt, "TensorRT major whose sessions library reads the engine")
       ->option_text(MajorChoices());
   RetiredInspectorOption(app);
+  app.add_flag("--allow-host-code", o->allow_host_code,
+               "Let a version-compatible engine (TensorRT 10 and later) load: it holds host code that runs "
+               "in this process, so only for engines from a trusted source");
   app.add_flag("--json", o->json, "Print one JSON object on stdout");
   const int parsed = Parse(app, argc, argv);
   if (parsed >= 0) return parsed;

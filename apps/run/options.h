@@ -34,6 +34,7 @@ struct Options {
   int batch = 0;  // 0: the largest batch the profile is configured for
   int device = 0;
   bool cuda_graph = false;
+  bool allow_host_code = false;  // --allow-host-code (--api sessions): a version-compatible engine loads
   int iterations = 100;
   int warmup = 5;
   double duration_s = kDefaultDurationS;
@@ -65,6 +66,7 @@ struct InspectOptions {
   std::string engine;
   int trt = 0;  // 0: try each major of kTrtMajors
   bool json = false;
+  bool allow_host_code = false;  // --allow-host-code: a version-compatible engine may be read
 };
 
 // Parses `inferlet-run inspect ...` (argv[0] is "inspect"); the same contract as ParseCommandLine.

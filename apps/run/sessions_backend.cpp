@@ -52,10 +52,15 @@ class SessionsLog {
 
 class SessionsEngine {
  public:
-  SessionsEngine(const SessionsLibrary& lib, const std::string& bytes, int device) : lib_(lib) {
+  SessionsEngine(const SessionsLibrary& lib, const std::string& bytes, int device, bool allow_host_code)
+      : lib_(lib) {
+    inferlet_engine_config config;
+    inferlet_engine_config_init(&config);
+    config.device = device;
+    config.allow_host_code = allow_host_code ? 1 : 0;
     const std::string status =
-        lib_.Take(lib_.api().engine_load(bytes.data(), bytes.size(), device, &engine_));
-    if (!status.empty()) throw Refused("the engine (inferlet_engine_load)", status);
+        lib_.Take(lib_.api().engine_load_with_config(bytes.data(), bytes.size(), &config, &engine_));
+    if (!status.empty()) throw Refused("the engine (inferlet_engine_load_with_config)", status);
   }
   ~SessionsEngine() { lib_.api().engine_release(engine_); }
   SessionsEngine(const SessionsEngine&) = delete;
@@ -199,7 +204,8 @@ class SessionsBackend : public Backend {
   std::vector<std::unique_ptr<Lane>> Start(const std::vector<int>& profiles,
                                            const std::vector<InputPlan>& inputs) override {
     log_ = std::make_unique<SessionsLog>(lib_);
-    engine_ = std::make_unique<SessionsEngine>(lib_, engine_bytes_, options_.device);
+    engine_ =
+        std::make_unique<SessionsEngine>(lib_, engine_bytes_, options_.device, options_.allow_host_code);
     std::vector<std::unique_ptr<Lane>> lanes;
     for (size_t i = 0; i < profiles.size(); ++i) {
       const ProfileConfig& config = config_.profiles[static_cast<size_t>(profiles[i])];

@@ -502,7 +502,8 @@ TEST(Failure, FileThatIsNotAnEngineSaysSoInOneLine) {
   const std::string message = "cannot read engine file '" + dir.File("junk.engine") +
                               "': no TensorRT major of this build (" + majors +
                               ") reads it: not an engine this TensorRT can deserialize (TensorRT: "
-                              "deserializeCudaEngine: magic tag does not match: not an engine file)";
+                              "deserializeCudaEngine: magic tag does not match: not an engine file)" +
+                              inferlet_run_test::HostCodeHint(kBuiltMajors);
   ExpectFailure({"--engine", dir.File("junk.engine")}, kExitInput, message);
   ExpectFailure({"inspect", dir.File("junk.engine")}, kExitInput, message);
   const ToolResult r = RunTool({"--engine", dir.File("junk.engine")});

@@ -71,7 +71,7 @@ std::string EveryOtherMajorsRefusal(int engine_major) {
     if (first == 0) first = major;
   }
   return "no TensorRT major of this build (" + majors + ") reads it; TensorRT " + std::to_string(first) +
-         ": " + Refusal(engine_major, first);
+         ": " + Refusal(engine_major, first) + inferlet_run_test::HostCodeHint(kBuiltMajors);
 }
 
 std::vector<ChoiceCase> Cases() {

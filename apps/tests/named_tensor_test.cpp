@@ -157,13 +157,14 @@ TEST(NamedTensor, EngineOfAnotherMajorSuggestsTheTrtThatFits) {
         "; rebuild the engine)";
     const std::string head = "cannot read engine file '" + engine + "': " + refusal;
     const std::string fits = std::to_string(c.engine_major);
+    const std::string host_code = inferlet_run_test::HostCodeHint(std::vector<int>{c.trt});
     ExpectFailure({"--engine", engine, "--trt", std::to_string(c.trt)}, kExitInput,
-                  head + "; it is a TensorRT " + fits + " engine: run it with --trt " + fits);
-    ExpectFailure(
-        {"--engine", engine, "--lib", LibraryPath(c.trt)}, kExitInput,
-        head + "; it is a TensorRT " + fits + " engine: give --lib a deliverable built for TensorRT " + fits);
+                  head + "; it is a TensorRT " + fits + " engine: run it with --trt " + fits + host_code);
+    ExpectFailure({"--engine", engine, "--lib", LibraryPath(c.trt)}, kExitInput,
+                  head + "; it is a TensorRT " + fits +
+                      " engine: give --lib a deliverable built for TensorRT " + fits + host_code);
     ExpectFailure({"inspect", "--trt", std::to_string(c.trt), engine}, kExitInput,
-                  head + "; it is a TensorRT " + fits + " engine: run it with --trt " + fits);
+                  head + "; it is a TensorRT " + fits + " engine: run it with --trt " + fits + host_code);
   }
 }
 

@@ -244,7 +244,7 @@ TEST(CommandLine, HelpEndsSuccessfullyAndListsTheExitStatusesAndEveryNpyType) {
   EXPECT_NE(help.find("Exit status: 0 success, 1 the library refused"), std::string::npos) << help;
   EXPECT_NE(help.find("6 an output out of tolerance with --compare"), std::string::npos) << help;
   for (const char* option : {"--api legacy|sessions", "--sessions N", "--profiles P,P..", "--compare DIR",
-                             "--rtol R", "--atol A", "--shapes NAME=DxD,DxD.."})
+                             "--rtol R", "--atol A", "--shapes NAME=DxD,DxD..", "--allow-host-code"})
     EXPECT_NE(help.find(option), std::string::npos) << option;
   EXPECT_NE(help.find("(default 1e-05)"), std::string::npos) << help;
   EXPECT_NE(help.find("(default 1e-08)"), std::string::npos) << help;

@@ -247,6 +247,47 @@ TEST(SessionsFailure, TheLibrarysRefusalsQuoteItsStatus) {
           "engine: give --lib a sessions library built for TensorRT 8");
 }
 
+// A version-compatible engine (TensorRT 10 and later) holds host code: it runs with --allow-host-code on
+// the sessions interface, is refused without it naming the option, and the legacy interface has none.
+TEST(SessionsHostCode, AVersionCompatibleEngineRunsOnlyWithAllowHostCode) {
+  bool tried = false;
+  for (int major : kBuiltMajors) {
+    if (major < 10) continue;
+    tried = true;
+    SCOPED_TRACE(major);
+    const nlohmann::json j = RunJson(
+        Args("version_compatible", major, {"--api", "sessions", "--allow-host-code", "--batch", "2"}));
+    EXPECT_EQ(j["library"]["trt_major"], major);
+    ASSERT_EQ(j["outputs"].size(), 1u);
+    EXPECT_EQ(j["outputs"][0]["name"], "out0");
+    EXPECT_EQ(j["outputs"][0]["shape"], (std::vector<int>{2, 4}));
+    const std::string trt = std::to_string(major);
+    ExpectFailure(
+        Args("version_compatible", major, {"--api", "sessions", "--trt", trt}), kExitInput,
+        "cannot read engine file '" + EnginePath("version_compatible", major) +
+            "': not an engine this TensorRT can deserialize (TensorRT: deserializeCudaEngine: engine "
+            "'version_compatible' is version compatible and holds host code, which this runtime is "
+            "not allowed to run: call IRuntime::setEngineHostCodeAllowed(true) before deserializing "
+            "it)" +
+            inferlet_run_test::HostCodeHint(std::vector<int>{major}));
+    // inspect reads it only with the opt-in too.
+    EXPECT_EQ(RunTool({"inspect", "--allow-host-code", EnginePath("version_compatible", major)}).exit_code,
+              0);
+    ExpectFailure(
+        {"inspect", "--trt", trt, EnginePath("version_compatible", major)}, kExitInput,
+        "cannot read engine file '" + EnginePath("version_compatible", major) +
+            "': not an engine this TensorRT can deserialize (TensorRT: deserializeCudaEngine: engine "
+            "'version_compatible' is version compatible and holds host code, which this runtime is "
+            "not allowed to run: call IRuntime::setEngineHostCodeAllowed(true) before deserializing "
+            "it)" +
+            inferlet_run_test::HostCodeHint(std::vector<int>{major}));
+  }
+  if (!tried) GTEST_SKIP() << "no TensorRT 10 or later in this build";
+  ExpectFailure(Args("smoke", kBuiltMajors[0], {"--allow-host-code"}), kExitUsage,
+                "--allow-host-code needs --api sessions: the legacy kestrel_trt_* interface cannot load an "
+                "engine that holds host code");
+}
+
 // ---------------------------------------------------------------------------------------------
 // --compare: in tolerance 0, out of it 6 after the whole report, and the files that cannot be compared.
 

@@ -43,6 +43,18 @@ std::string EnginePath(const std::string& name, int trt_major);  // a sample eng
 std::string LibraryPath(int trt_major);                          // the build's libinferlet<major>.so
 std::string SessionsPath(int trt_major);                         // the build's libinferlet_sessions<major>.so
 
+// What a refusal of engine bytes ends with when the libraries of `refusing` majors refused them without
+// --allow-host-code: from 10 on an engine may hold host code, and the message names the option.
+template <typename Majors>
+std::string HostCodeHint(const Majors& refusing) {
+  for (int major : refusing) {
+    if (major >= 10)
+      return "; if it is a version-compatible engine, it holds host code: give --allow-host-code (for a run, "
+             "with --api sessions)";
+  }
+  return "";
+}
+
 // The data-type table of the build's sessions library of the first built major, and its type numbered
 // `value` (TensorRT's DataType); the one with the .npy descr `descr` (the first of the 8-bit floats).
 const inferlet_run::DataTypes& TestDataTypes();

@@ -88,14 +88,14 @@ def _read(source) -> bytes:
     raise TypeError(f"an engine comes from bytes or a path, not from {type(source).__name__}")
 
 
-def _load(data: bytes, device: int, trt: Optional[int]):
+def _load(data: bytes, device: int, trt: Optional[int], allow_host_code: bool):
     """The engine as the first library of the build's majors whose load does not refuse the bytes as no
     engine reads it (an engine is refused by every other major), or as major trt reads it. The libraries
     are tried by the loader inferlet-run uses too; one that cannot be opened is passed over."""
     if trt is not None:
-        return _native.Engine(open_library(int(trt)), data, device)
+        return _native.Engine(open_library(int(trt)), data, device, allow_host_code)
     candidates = [(major, str(library_path(major))) for major in tensorrt_majors()]
-    engine, refusals, load_failures = _native.read_engine(candidates, data, device)
+    engine, refusals, load_failures = _native.read_engine(candidates, data, device, allow_host_code)
     if engine is not None:
         return engine
     if not refusals:
@@ -112,10 +112,12 @@ def _load(data: bytes, device: int, trt: Optional[int]):
 class Engine:
     """A serialized engine deserialized on a CUDA device.
 
-    ``Engine(path_or_bytes, device=0, trt=None)``: ``trt`` names the TensorRT major; without it each
-    major of the build is tried in order (``inferlet.tensorrt_majors()``) and the first that reads the
-    bytes decides. Sessions hold the engine: ``close()`` (or leaving a ``with`` block) drops only this
-    reference.
+    ``Engine(path_or_bytes, device=0, trt=None, allow_host_code=False)``: ``trt`` names the TensorRT
+    major; without it each major of the build is tried in order (``inferlet.tensorrt_majors()``) and the
+    first that reads the bytes decides. ``allow_host_code=True`` lets a version-compatible engine
+    (TensorRT 10 and later) load: it holds host code that TensorRT runs in this process, so only for
+    engines from a trusted source; without it such an engine is refused. Sessions hold the engine:
+    ``close()`` (or leaving a ``with`` block) drops only this reference.
     """
 
     def __init__(
@@ -123,8 +125,9 @@ class Engine:
         source: Union[str, os.PathLike, bytes, bytearray, memoryview],
         device: int = 0,
         trt: Optional[int] = None,
+        allow_host_code: bool = False,
     ):
-        self._native = _load(_read(source), int(device), trt)
+        self._native = _load(_read(source), int(device), trt, bool(allow_host_code))
         raw = self._native.tensors()
         self._tensors = tuple(
             TensorInfo(

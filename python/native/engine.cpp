@@ -3,13 +3,17 @@
 namespace inferlet_python {
 namespace {
 
-inferlet_engine* load(const SessionsLibrary& library, nb::bytes bytes, int device) {
+inferlet_engine* load(const SessionsLibrary& library, nb::bytes bytes, int device, bool allow_host_code) {
   inferlet_engine* engine = nullptr;
   inferlet_status* status = nullptr;
+  inferlet_engine_config config;
+  inferlet_engine_config_init(&config);
+  config.device = device;
+  config.allow_host_code = allow_host_code ? 1 : 0;
   {
     // bytes is immutable and the caller's reference keeps it.
     nb::gil_scoped_release released;
-    status = library.api().engine_load(bytes.c_str(), bytes.size(), device, &engine);
+    status = library.api().engine_load_with_config(bytes.c_str(), bytes.size(), &config, &engine);
   }
   check(library.api(), status);
   return engine;
@@ -23,8 +27,8 @@ nb::tuple shapeTuple(const inferlet_shape& shape) {
   return nb::tuple(dims);
 }
 
-Engine::Engine(const SessionsLibrary& library, nb::bytes bytes, int device)
-    : mLibrary(library), mDevice(device), mHandle(load(library, bytes, device), "engine") {}
+Engine::Engine(const SessionsLibrary& library, nb::bytes bytes, int device, bool allow_host_code)
+    : mLibrary(library), mDevice(device), mHandle(load(library, bytes, device, allow_host_code), "engine") {}
 
 Engine::Engine(const SessionsLibrary& library, inferlet_engine* loaded, int device)
     : mLibrary(library), mDevice(device), mHandle(loaded, "engine") {}

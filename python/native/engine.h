@@ -20,7 +20,7 @@ nb::tuple shapeTuple(const inferlet_shape& shape);
 class Engine {
  public:
   // Deserializes bytes with library on device, the GIL released meanwhile. Throws StatusError.
-  Engine(const SessionsLibrary& library, nb::bytes bytes, int device);
+  Engine(const SessionsLibrary& library, nb::bytes bytes, int device, bool allow_host_code);
   // An engine library already loaded on device; the object takes the host's reference.
   Engine(const SessionsLibrary& library, inferlet_engine* loaded, int device);
   ~Engine();

@@ -11,7 +11,7 @@
 
 namespace inferlet_python {
 
-nb::tuple readEngine(nb::list candidates, nb::bytes data, int device) {
+nb::tuple readEngine(nb::list candidates, nb::bytes data, int device, bool allow_host_code) {
   std::vector<inferlet_loader::Candidate> tried;
   for (nb::handle candidate : candidates) {
     nb::tuple pair = nb::cast<nb::tuple>(candidate);
@@ -19,6 +19,7 @@ nb::tuple readEngine(nb::list candidates, nb::bytes data, int device) {
   }
   inferlet_loader::ReadOptions options;
   options.device = device;
+  options.allow_host_code = allow_host_code;
   options.describe = false;
   options.on_open = [](const SessionsLibrary& library) {
     nb::gil_scoped_acquire gil;

@@ -12,7 +12,7 @@ namespace nb = nanobind;
 // of the first library that reads the bytes on device, else None, each refusing library's status
 // (code, message) and why each library that could not be opened could not. Every library opened gets the
 // package's log before it loads the bytes; the GIL is released while they load.
-nb::tuple readEngine(nb::list candidates, nb::bytes data, int device);
+nb::tuple readEngine(nb::list candidates, nb::bytes data, int device, bool allow_host_code);
 
 }  // namespace inferlet_python
 

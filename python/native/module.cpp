@@ -95,12 +95,14 @@ NB_MODULE(_native, m) {
       "The sessions library at path, loaded once per process; raises LibraryError.");
 
   m.def("read_engine", &readEngine, nb::arg("candidates"), nb::arg("data"), nb::arg("device"),
+        nb::arg("allow_host_code"),
         "(engine, refusals, load_errors): the Engine of the first of candidates [(major, path)] whose "
-        "library reads data on device, or None with each library's (code, message) and load error.");
+        "library reads data on device (a version-compatible engine only with allow_host_code), or None "
+        "with each library's (code, message) and load error.");
 
   nb::class_<Engine>(m, "Engine")
-      .def(nb::init<const SessionsLibrary&, nb::bytes, int>(), nb::arg("library"), nb::arg("data"),
-           nb::arg("device"))
+      .def(nb::init<const SessionsLibrary&, nb::bytes, int, bool>(), nb::arg("library"), nb::arg("data"),
+           nb::arg("device"), nb::arg("allow_host_code"))
       .def_prop_ro("major", [](const Engine& engine) { return engine.library().major(); })
       .def_prop_ro("device", &Engine::device)
       .def_prop_ro("closed", &Engine::closed)

@@ -145,21 +145,29 @@ def test_a_stream_that_names_each_threads_own_is_refused(load, major, handle, na
     )
 
 
-def test_bytes_that_are_no_engine_are_refused(major):
-    with pytest.raises(inferlet.EngineRefusedError) as raised:
-        inferlet.Engine(b"not an engine", trt=major)
-    assert raised.value.code == Code.ENGINE_REFUSED
+HOST_CODE_HINT = "; if it is a version-compatible engine, it holds host code: load it with allow_host_code set"
+
+
+def refusal_of_13_bytes(major: int) -> str:
+    # From 10 on an engine may hold host code, which only allow_host_code lets in: the refusal says so.
     refusal = (
         "could not deserialize the 13 bytes as an engine "
         "(TensorRT: deserializeCudaEngine: magic tag does not match: not an engine file)"
     )
-    assert raised.value.message == f"TensorRT {major} {refusal}"
+    return refusal + (HOST_CODE_HINT if major >= 10 else "")
+
+
+def test_bytes_that_are_no_engine_are_refused(major):
+    with pytest.raises(inferlet.EngineRefusedError) as raised:
+        inferlet.Engine(b"not an engine", trt=major)
+    assert raised.value.code == Code.ENGINE_REFUSED
+    assert raised.value.message == f"TensorRT {major} {refusal_of_13_bytes(major)}"
     # Without a major, every one is tried and each says why.
     with pytest.raises(inferlet.EngineRefusedError) as raised:
         inferlet.Engine(b"not an engine")
     majors = inferlet.tensorrt_majors()
     assert raised.value.message.startswith("no TensorRT of this build (")
-    assert raised.value.message.endswith("; ".join(f"TensorRT {m} {refusal}" for m in majors))
+    assert raised.value.message.endswith("; ".join(f"TensorRT {m} {refusal_of_13_bytes(m)}" for m in majors))
 
 
 def test_an_engine_of_another_major_is_refused_by_the_one_asked_for(major):

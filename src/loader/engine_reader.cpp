@@ -78,7 +78,11 @@ LoadedEngine Load(const SessionsLibrary& library, const void* bytes, size_t size
   ErrorLines lines;
   if (options.capture_tensorrt_errors) api.set_log(CollectError, &lines, INFERLET_LOG_ERROR);
   inferlet_engine* engine = nullptr;
-  inferlet_status* status = api.engine_load(bytes, size, options.device, &engine);
+  inferlet_engine_config config;
+  inferlet_engine_config_init(&config);
+  config.device = options.device;
+  config.allow_host_code = options.allow_host_code ? 1 : 0;
+  inferlet_status* status = api.engine_load_with_config(bytes, size, &config, &engine);
   if (options.capture_tensorrt_errors) api.set_log(nullptr, nullptr, INFERLET_LOG_ERROR);
   if (!status) return LoadedEngine(&library, engine);
   refusal->major = library.major();
@@ -132,6 +136,14 @@ std::string NoneReadsLine(const std::vector<Refusal>& refusals, bool several) {
   }
   return "no TensorRT major of this build (" + majors + ") reads it" +
          (agree ? ": " + first : "; TensorRT " + std::to_string(refusals.front().major) + ": " + first);
+}
+
+bool HostCodeMayBeWhy(const std::vector<Refusal>& refusals, const ReadOptions& options) {
+  if (options.allow_host_code) return false;
+  for (const Refusal& refusal : refusals) {
+    if (refusal.major >= 10 && refusal.code == INFERLET_ENGINE_REFUSED) return true;
+  }
+  return false;
 }
 
 EngineDescription DescribeEngine(const SessionsLibrary& library, const inferlet_engine* engine) {

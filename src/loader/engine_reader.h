@@ -89,6 +89,9 @@ struct Refusal {
 
 struct ReadOptions {
   int device = 0;
+  // The engine may hold host code (a version-compatible engine of TensorRT 10 or later), which TensorRT
+  // then runs in this process: inferlet_engine_config.allow_host_code.
+  bool allow_host_code = false;
   // Takes TensorRT's error lines through the library's log callback while the bytes load, and leaves
   // the library without a callback: for a host that installs none of its own at that time.
   bool capture_tensorrt_errors = false;
@@ -121,6 +124,10 @@ class NoneReads : public std::runtime_error {
 // One line for the refusals: a single one's Reason(); for several "no TensorRT major of this build
 // (8, 7, 10, 11) reads it: <reason>" when they agree, else "...reads it; TensorRT 8: <the first's>".
 std::string NoneReadsLine(const std::vector<Refusal>& refusals, bool several);
+
+// Whether host code the options did not allow may be why: some candidate of TensorRT 10 or later refused
+// the bytes as an engine.
+bool HostCodeMayBeWhy(const std::vector<Refusal>& refusals, const ReadOptions& options);
 
 // The first candidate, in order, that reads the bytes, the engine it loaded and its description.
 // Throws NoneReads, or LoadError where a library answers what a sessions library cannot.

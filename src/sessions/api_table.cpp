@@ -36,6 +36,7 @@ constexpr inferlet_api kApi = {
     inferlet_session_create_with_config,
     inferlet_engine_get_properties,
     inferlet_engine_profile_resolved_shape,
+    inferlet_engine_load_with_config,
 };
 
 }  // namespace

@@ -7,6 +7,7 @@
 
 #include "data_types.h"
 #include "device_guard.h"
+#include "engine_config.h"
 #include "log.h"
 #include "shape.h"
 #include "sticky_faults.h"
@@ -43,7 +44,9 @@ std::shared_mutex& deviceMemoryCensus() {
   return census;
 }
 
-Status Engine::load(const void* bytes, size_t size, int device, std::shared_ptr<Engine>* engine) {
+Status Engine::load(const void* bytes, size_t size, const inferlet_engine_config& config,
+                    std::shared_ptr<Engine>* engine) {
+  const int device = config.device;
   if (!engine) return Status::failure(INFERLET_INVALID_ARGUMENT, "engine is null");
   if (!bytes || size == 0) {
     return Status::failure(INFERLET_INVALID_ARGUMENT, "no engine bytes (bytes " +
@@ -59,8 +62,9 @@ Status Engine::load(const void* bytes, size_t size, int device, std::shared_ptr<
   if (!status.ok()) return status;
 
   std::shared_ptr<Engine> loaded = std::make_shared<Engine>(Made(), device);
+  loaded->mAllowHostCode = config.allow_host_code != 0;
   status = loaded->deserialize(bytes, size);
-  if (!status.ok()) return status;
+  if (!status.ok()) return withHostCodeHint(std::move(status), config);
   loaded->describe();
   if (logs(INFERLET_LOG_INFO)) {
     log(INFERLET_LOG_INFO, "engine '" + loaded->mName + "' loaded on device " + std::to_string(device) +
@@ -78,6 +82,7 @@ Status Engine::deserialize(const void* bytes, size_t size) {
   tensorrtStepBegins();
   mRuntime.reset(nvinfer1::createInferRuntime(tensorrtLogger()));
   if (!mRuntime) return tensorrtFailure(INFERLET_TENSORRT_ERROR, "TensorRT made no runtime");
+  if (mAllowHostCode) trt_binding::allowEngineHostCode(*mRuntime);
 
   std::unique_lock<std::shared_mutex> census(deviceMemoryCensus());
   size_t free_before = 0, free_after = 0, total = 0;

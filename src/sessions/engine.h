@@ -48,8 +48,9 @@ class Engine {
   };
 
  public:
-  // Deserializes size bytes on device; on success *engine holds the only reference.
-  static Status load(const void* bytes, size_t size, int device, std::shared_ptr<Engine>* engine);
+  // Deserializes size bytes on config's device; on success *engine holds the only reference.
+  static Status load(const void* bytes, size_t size, const inferlet_engine_config& config,
+                     std::shared_ptr<Engine>* engine);
   Engine(Made, int device) : mDevice(device) {}
   ~Engine();
 
@@ -90,6 +91,7 @@ class Engine {
   void describe();
 
   const int mDevice;
+  bool mAllowHostCode = false;  // set by load before deserialize
   // Empty after deserialization where engines stand alone (7, 8); otherwise the runtime that
   // deserialized mEngine, declared before it so that it is released after it.
   TrtUniquePtr<nvinfer1::IRuntime> mRuntime;

@@ -7,6 +7,7 @@
 
 #include "c_enum.h"
 #include "data_types.h"
+#include "engine_config.h"
 #include "handles.h"
 #include "inferlet_sessions.h"
 #include "log.h"
@@ -38,6 +39,15 @@ Status createSession(inferlet_engine* engine, const inferlet_session_config& con
   Status status = sessions::Session::create(engine->engine, config, &made);
   if (!status.ok()) return status;
   *session = std::make_unique<inferlet_session>(inferlet_session{std::move(made)}).release();
+  return Status();
+}
+
+Status loadEngine(const void* bytes, size_t size, const inferlet_engine_config& config,
+                  inferlet_engine** engine) {
+  std::shared_ptr<sessions::Engine> loaded;
+  Status status = sessions::Engine::load(bytes, size, config, &loaded);
+  if (!status.ok()) return status;
+  *engine = std::make_unique<inferlet_engine>(inferlet_engine{std::move(loaded)}).release();
   return Status();
 }
 
@@ -121,11 +131,19 @@ INFERLET_SESSIONS_API inferlet_status* inferlet_engine_load(const void* bytes, s
                                                             inferlet_engine** engine) {
   return sessions::answer([&] {
     if (!engine) return nullArgument("engine");
-    std::shared_ptr<sessions::Engine> loaded;
-    Status status = sessions::Engine::load(bytes, size, device, &loaded);
+    return loadEngine(bytes, size, sessions::engineConfigOn(device), engine);
+  });
+}
+
+INFERLET_SESSIONS_API inferlet_status* inferlet_engine_load_with_config(const void* bytes, size_t size,
+                                                                        const inferlet_engine_config* config,
+                                                                        inferlet_engine** engine) {
+  return sessions::answer([&] {
+    if (!engine) return nullArgument("engine");
+    inferlet_engine_config read;
+    Status status = sessions::readEngineConfig(config, &read);
     if (!status.ok()) return status;
-    *engine = std::make_unique<inferlet_engine>(inferlet_engine{std::move(loaded)}).release();
-    return Status();
+    return loadEngine(bytes, size, read, engine);
   });
 }
 

@@ -54,6 +54,11 @@ struct Layout {
 // that it goes after the engine.
 void settleRuntime(TrtUniquePtr<nvinfer1::IRuntime>& runtime);
 
+// Version-compatible engines (10 and 11) hold host code, which a runtime deserializes only once allowed;
+// 7 and 8 have no such engines, and allowing is nothing there.
+bool enginesMayHoldHostCode();
+void allowEngineHostCode(nvinfer1::IRuntime& runtime);
+
 // What describes an engine: its batch limit as TensorRT 8 reports it (1 for explicit batch), the
 // bindings of all its profiles, and the device memory each execution context takes (enough for every
 // profile).

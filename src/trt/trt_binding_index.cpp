@@ -31,6 +31,9 @@ DimsRecord toDims(const Extents& extents) {
 
 void settleRuntime(TrtUniquePtr<nvinfer1::IRuntime>& runtime) { runtime.reset(); }
 
+bool enginesMayHoldHostCode() { return false; }
+void allowEngineHostCode(nvinfer1::IRuntime&) {}
+
 int maxBatchSize(const nvinfer1::ICudaEngine& engine) {
 #pragma GCC diagnostic push
 #pragma GCC diagnostic ignored "-Wdeprecated-declarations"

@@ -28,6 +28,9 @@ constexpr Extents kUnknown{};  // nbDims -1: what TensorRT answers for a name it
 // Kept: the caller releases it after the engine.
 void settleRuntime(TrtUniquePtr<nvinfer1::IRuntime>&) {}
 
+bool enginesMayHoldHostCode() { return true; }
+void allowEngineHostCode(nvinfer1::IRuntime& runtime) { runtime.setEngineHostCodeAllowed(true); }
+
 // Implicit batch is gone; 1 is what TensorRT 8 reported for every explicit-batch engine.
 int maxBatchSize(const nvinfer1::ICudaEngine&) { return 1; }
 

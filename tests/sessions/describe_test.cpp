@@ -150,19 +150,20 @@ TEST_F(SessionsTest, EnginesThatCannotBeLoadedAreRefusedWithTheReason) {
        {INFERLET_ENGINE_REFUSED,
         "TensorRT " + trt +
             " could not deserialize the 64 bytes as an engine (TensorRT: deserializeCudaEngine: magic tag "
-            "does not match: not an engine file)"}},
+            "does not match: not an engine file)" +
+            HostCodeHint()}},
   };
   if (kOtherMajor) {
-    cases.push_back(
-        {"another major's engine",
-         other.data(),
-         other.size(),
-         0,
-         {INFERLET_ENGINE_REFUSED,
-          "TensorRT " + trt + " could not deserialize the " + std::to_string(other.size()) +
-              " bytes as an engine (TensorRT: deserializeCudaEngine: the "
-              "engine was built for TensorRT " +
-              std::to_string(kOtherMajor) + ", this runtime is TensorRT " + trt + "; rebuild the engine)"}});
+    cases.push_back({"another major's engine",
+                     other.data(),
+                     other.size(),
+                     0,
+                     {INFERLET_ENGINE_REFUSED,
+                      "TensorRT " + trt + " could not deserialize the " + std::to_string(other.size()) +
+                          " bytes as an engine (TensorRT: deserializeCudaEngine: the "
+                          "engine was built for TensorRT " +
+                          std::to_string(kOtherMajor) + ", this runtime is TensorRT " + trt +
+                          "; rebuild the engine)" + HostCodeHint()}});
   }
   int device_count = 0;
   ASSERT_EQ(cudaGetDeviceCount(&device_count), cudaSuccess);

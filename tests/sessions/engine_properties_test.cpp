@@ -8,6 +8,7 @@
 #include <cstddef>
 #include <set>
 
+#include "emulator_case.h"
 #include "session_support.h"
 
 namespace inferlet_test {

@@ -35,6 +35,9 @@ std::string EngineBytes(const std::string& name, int major) {
   return std::string((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
 }
 
+constexpr char kHostCodeHint[] =
+    "; if it is a version-compatible engine, it holds host code: load it with allow_host_code set";
+
 ReadOptions Quiet() {
   ReadOptions options;
   options.capture_tensorrt_errors = true;
@@ -126,6 +129,30 @@ TEST(EngineReader, BytesNoMajorReadsAreSaidInOneLine) {
   }
 }
 
+// A version-compatible engine is read by its major only with host code allowed; without, the refusals say
+// that host code may be why.
+TEST(EngineReader, AVersionCompatibleEngineIsReadOnlyWithHostCodeAllowed) {
+  for (int major : kMajors) {
+    if (major < 10) continue;
+    SCOPED_TRACE(major);
+    const std::string bytes = EngineBytes("version_compatible", major);
+    ASSERT_FALSE(bytes.empty());
+    ReadOptions allowed = Quiet();
+    allowed.allow_host_code = true;
+    const inferlet_loader::EngineReading reading =
+        ReadEngine(bytes.data(), bytes.size(), EveryMajor(), allowed);
+    EXPECT_EQ(reading.library->major(), major);
+    EXPECT_EQ(reading.description.name, "version_compatible");
+    try {
+      ReadEngine(bytes.data(), bytes.size(), EveryMajor(), Quiet());
+      ADD_FAILURE() << "read without host code allowed";
+    } catch (const NoneReads& none) {
+      EXPECT_TRUE(inferlet_loader::HostCodeMayBeWhy(none.refusals(), Quiet()));
+      EXPECT_FALSE(inferlet_loader::HostCodeMayBeWhy(none.refusals(), allowed));
+    }
+  }
+}
+
 // Several majors that disagree: the majors tried, and the first one's reason.
 TEST(EngineReader, MajorsThatDisagreeNameTheFirstOnesReason) {
   if (std::size(kMajors) < 3) GTEST_SKIP() << "the build has fewer than three majors";
@@ -144,7 +171,8 @@ TEST(EngineReader, MajorsThatDisagreeNameTheFirstOnesReason) {
                                               " bytes as an engine (TensorRT: deserializeCudaEngine: the "
                                               "engine was built for TensorRT " +
                                               std::to_string(engine_major) + ", this runtime is TensorRT " +
-                                              std::to_string(others[0].major) + "; rebuild the engine)");
+                                              std::to_string(others[0].major) + "; rebuild the engine)" +
+                                              (others[0].major >= 10 ? kHostCodeHint : ""));
     std::string majors;
     for (const Candidate& c : others) majors += (majors.empty() ? "" : ", ") + std::to_string(c.major);
     EXPECT_EQ(std::string(none.what())

@@ -35,6 +35,12 @@ EngineHandle LoadEngine(const std::string& name, int device) {
   return EngineHandle(engine);
 }
 
+std::string HostCodeHint(int major) {
+  return major >= 10
+             ? "; if it is a version-compatible engine, it holds host code: load it with allow_host_code set"
+             : "";
+}
+
 Answer TryNewSession(inferlet_engine* engine, const inferlet_session_options& options,
                      SessionHandle* session) {
   inferlet_session* made = nullptr;

@@ -42,6 +42,9 @@ using SessionHandle = std::unique_ptr<inferlet_session, SessionRelease>;
 
 // A sample or test engine of this build's major on device; null (with a test failure) if refused.
 EngineHandle LoadEngine(const std::string& name, int device = 0);
+// What a refusal of engine bytes ends with on TensorRT `major` when host code was not allowed: 10 and
+// later name the option that lets a version-compatible engine in.
+std::string HostCodeHint(int major = INFERLET_TRT_MAJOR);
 // A session with default options but for those set by adjust; null (with a failure) if refused.
 SessionHandle NewSession(inferlet_engine* engine,
                          const std::function<void(inferlet_session_options&)>& adjust = nullptr);

@@ -202,6 +202,7 @@ TEST(ApiTableTest, HasEveryFunctionInTheHeadersOrder) {
   EXPECT_EQ(api->session_phase_times, &inferlet_session_phase_times);  // version 1's last
   EXPECT_EQ(api->code_name, &inferlet_code_name);                      // version 2's first
   EXPECT_EQ(api->session_create_with_config, &inferlet_session_create_with_config);
+  EXPECT_EQ(api->engine_load_with_config, &inferlet_engine_load_with_config);  // version 2's last
   // Every member is set: the table is as long as the functions it lists.
   const auto* members = reinterpret_cast<void (*const*)()>(api);
   for (size_t i = 0; i < sizeof(inferlet_api) / sizeof(members[0]); ++i) EXPECT_NE(members[i], nullptr) << i;

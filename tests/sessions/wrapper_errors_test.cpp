@@ -68,7 +68,8 @@ std::vector<Failure> Failures() {
        "TensorRT " + trt +
            " could not deserialize the 32 bytes as an engine (TensorRT: deserializeCudaEngine: magic tag "
            "does "
-           "not match: not an engine file)"},
+           "not match: not an engine file)" +
+           HostCodeHint()},
       {"NoEngineBytes", [](Ground&) { Engine::Load(std::string()); },
        [](Ground&) { return TryLoadOver(std::string()); }, Code::kInvalidArgument,
        "no engine bytes (bytes given, size 0)"},

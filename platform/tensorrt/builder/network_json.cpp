@@ -230,13 +230,18 @@ Profile profile_at(const json& j, const std::string& path, const std::vector<Ten
 
 Network network_at(const json& root) {
   allow_keys(object_at(root, ""), "",
-             {"name", "max_batch_size", "refittable", "inputs", "outputs", "layers", "profiles"});
+             {"name", "max_batch_size", "refittable", "version_compatible", "inputs", "outputs", "layers",
+              "profiles"});
   Network net;
   net.name = string_at(required(root, "", "name"), "name");
   if (root.contains("max_batch_size")) net.max_batch_size = int_at(root["max_batch_size"], "max_batch_size");
   if (root.contains("refittable")) {
     if (!root["refittable"].is_boolean()) fail("refittable", "expected true or false");
     net.refittable = root["refittable"].get<bool>();
+  }
+  if (root.contains("version_compatible")) {
+    if (!root["version_compatible"].is_boolean()) fail("version_compatible", "expected true or false");
+    net.version_compatible = root["version_compatible"].get<bool>();
   }
   const json& inputs = array_at(required(root, "", "inputs"), "inputs");
   for (std::size_t i = 0; i < inputs.size(); ++i)

@@ -8,6 +8,12 @@
 namespace trt_standin {
 namespace {
 
+// The flags byte after max_batch_size; engines without version compatibility keep the 0 or 1 that
+// refittable alone wrote.
+constexpr uint8_t kFlagRefittable = 1;
+constexpr uint8_t kFlagVersionCompatible = 2;
+constexpr uint8_t kKnownEngineFlags = kFlagRefittable | kFlagVersionCompatible;
+
 class Writer {
  public:
   void u8(uint8_t v) { bytes_.push_back(v); }
@@ -164,7 +170,10 @@ Layer read_layer(Reader& r) {
 bool read_network(Reader& r, Network* net) {
   net->name = r.str("the network name");
   net->max_batch_size = r.i32();
-  net->refittable = r.u8() != 0;
+  const uint8_t flags = r.u8();
+  if ((flags & ~kKnownEngineFlags) != 0) r.fail("unknown engine flags " + std::to_string(flags));
+  net->refittable = (flags & kFlagRefittable) != 0;
+  net->version_compatible = (flags & kFlagVersionCompatible) != 0;
   // Each tensor takes at least 7 bytes (empty name, type, rank, location).
   const uint32_t n_inputs = r.count(7, "inputs");
   for (uint32_t i = 0; i < n_inputs && r.ok(); ++i) net->inputs.push_back(read_tensor(r));
@@ -214,7 +223,8 @@ std::vector<unsigned char> serialize_engine(const Network& net, uint32_t trt_maj
   w.u32(0);
   w.str(net.name);
   w.i32(net.max_batch_size);
-  w.u8(net.refittable ? 1 : 0);
+  w.u8(static_cast<uint8_t>((net.refittable ? kFlagRefittable : 0) |
+                            (net.version_compatible ? kFlagVersionCompatible : 0)));
   w.u32(static_cast<uint32_t>(net.inputs.size()));
   for (const TensorDesc& t : net.inputs) write_tensor(w, t);
   w.u32(static_cast<uint32_t>(net.outputs.size()));

@@ -354,6 +354,10 @@ bool Graph::io_needs_dense_copy(int io) const {
 
 bool check_network_of_major(const Network& net, uint32_t trt_major, std::string* error) {
   Checker c{error};
+  if (net.version_compatible && trt_major < kFirstMajorWithVersionCompatibility) {
+    return c.fail("version_compatible", "version-compatible engines do not exist before TensorRT " +
+                                            std::to_string(kFirstMajorWithVersionCompatibility));
+  }
   const std::vector<TensorDesc>* groups[2] = {&net.inputs, &net.outputs};
   const char* keys[2] = {"inputs", "outputs"};
   for (int k = 0; k < 2; ++k) {

@@ -50,7 +50,10 @@ struct Graph {
 bool build_graph(Network net, Graph* graph, std::string* error);
 
 // Refuses a data type or format of an input or output that the TensorRT major the engine is built for
-// does not have (bf16 and the other types after bool, kDHWC, before 10).
+// does not have (bf16 and the other types after bool, kDHWC, version compatibility, before 10).
+// kVERSION_COMPATIBLE came with TensorRT 10 (the 7.2.3 and 8.0.1 builders have no such flag).
+constexpr uint32_t kFirstMajorWithVersionCompatibility = 10;
+
 bool check_network_of_major(const Network& net, uint32_t trt_major, std::string* error);
 
 // Shapes of every tensor for the given input shapes (one per network input).

@@ -56,6 +56,8 @@ struct Network {
   std::string name;
   int32_t max_batch_size = 1;
   bool refittable = false;
+  // Built with kVERSION_COMPATIBLE (10 and later): the engine holds host code its runtime must allow.
+  bool version_compatible = false;
   std::vector<TensorDesc> inputs;
   std::vector<TensorDesc> outputs;
   std::vector<Profile> profiles;

@@ -43,6 +43,8 @@ class Runtime final : public RuntimeInterface {
     return deserialize(blob, size);
   }
   nvinfer1::ILogger* getLogger() const noexcept override { return logger_; }
+  void setEngineHostCodeAllowed(bool allowed) noexcept override { host_code_allowed_ = allowed; }
+  bool getEngineHostCodeAllowed() const noexcept override { return host_code_allowed_; }
 #elif NV_TENSORRT_MAJOR >= 8
   nvinfer1::ICudaEngine* deserializeCudaEngine(const void* blob, std::size_t size) noexcept override {
     return deserialize(blob, size);
@@ -65,6 +67,13 @@ class Runtime final : public RuntimeInterface {
         report(logger_, Severity::kERROR, "deserializeCudaEngine: " + why);
         return nullptr;
       }
+      if (graph->network.version_compatible && !host_code_allowed_) {
+        report(logger_, Severity::kERROR,
+               "deserializeCudaEngine: engine '" + graph->network.name +
+                   "' is version compatible and holds host code, which this runtime is not allowed to run: "
+                   "call IRuntime::setEngineHostCodeAllowed(true) before deserializing it");
+        return nullptr;
+      }
       const std::string loaded = "deserializeCudaEngine: engine '" + graph->network.name + "' with " +
                                  std::to_string(graph->network.profiles.size()) + " optimization profile(s)";
       auto engine = std::make_unique<Engine>(std::move(graph), logger_, link_);
@@ -83,6 +92,7 @@ class Runtime final : public RuntimeInterface {
 
   nvinfer1::ILogger* logger_;
   std::shared_ptr<RuntimeLink> link_;
+  bool host_code_allowed_ = false;  // only 10 and later can set it; 7 and 8 engines never hold host code
 };
 
 }  // namespace

@@ -77,6 +77,23 @@ TEST_F(DeserializeTest, EnginesOfAnEarlierFormatVersionAreRefused) {
             "deserializeCudaEngine: engine format version 1 is not supported (expected 2)");
 }
 
+#if NV_TENSORRT_MAJOR < 10
+// Bytes that claim version compatibility for a major that has none are refused by name.
+TEST_F(DeserializeTest, AVersionCompatibleEngineOfAnEarlierMajorIsRefused) {
+  const auto bytes = engine_from_json(R"({"name": "vc", "version_compatible": true,
+      "inputs": [{"name": "in0", "dtype": "float", "dims": [-1, 4]}],
+      "outputs": [{"name": "out0", "dtype": "float", "dims": [-1, 4]}],
+      "layers": [{"op": "relu", "inputs": ["in0"], "output": "out0"}],
+      "profiles": [{"in0": {"min": [1, 4], "opt": [1, 4], "max": [2, 4]}}]})");
+  EXPECT_EQ(deserialize(bytes), nullptr);
+  EXPECT_EQ(
+      logger_.only_error(),
+      "deserializeCudaEngine: invalid network in engine: version_compatible: version-compatible engines "
+      "do not exist before TensorRT 10");
+  EXPECT_EQ(trt_standin_count("live_engines"), 0);
+}
+#endif
+
 TEST_F(DeserializeTest, PayloadCorruptionIsCaughtByTheChecksum) {
   auto bytes = sample_engine("smoke");
   bytes[bytes.size() / 2] ^= 1;

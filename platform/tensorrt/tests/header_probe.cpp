@@ -45,6 +45,10 @@ void use(nvinfer1::IRuntime& runtime, nvinfer1::ICudaEngine* engine, nvinfer1::I
   context.setInputShape("in0", nvinfer1::Dims{});
   context.enqueueV3(nullptr);
 #endif
+#if defined(PROBE_HOST_CODE_ALLOWED)
+  // Engines with host code (version-compatible ones) came with 10.
+  runtime.setEngineHostCodeAllowed(true);
+#endif
 #if defined(PROBE_HWC16)
   // The 16-channel channel-last format came with 8.0.
   (void)nvinfer1::TensorFormat::kHWC16;

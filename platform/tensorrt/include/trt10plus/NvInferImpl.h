@@ -27,6 +27,8 @@ class VRuntime : public VRoot {
  public:
   virtual ICudaEngine* deserializeCudaEngine(void const* blob, std::size_t size) noexcept = 0;
   virtual ILogger* getLogger() const noexcept = 0;
+  virtual void setEngineHostCodeAllowed(bool allowed) noexcept = 0;
+  virtual bool getEngineHostCodeAllowed() const noexcept = 0;
 };
 
 class VCudaEngine : public VRoot {

@@ -143,6 +143,11 @@ class IRuntime : public INoCopy {
 
   ILogger* getLogger() const noexcept { return mImpl->getLogger(); }
 
+  // Whether engines holding host executable code (version-compatible ones) may be deserialized;
+  // false until set.
+  void setEngineHostCodeAllowed(bool allowed) noexcept { return mImpl->setEngineHostCodeAllowed(allowed); }
+  bool getEngineHostCodeAllowed() const noexcept { return mImpl->getEngineHostCodeAllowed(); }
+
  protected:
 #if NV_TENSORRT_MAJOR >= 11
   apiv::VRuntime* mImpl{};
