@@ -180,7 +180,7 @@ def test_an_engine_of_another_major_is_refused_by_the_one_asked_for(major):
     assert raised.value.message == (
         f"TensorRT {major} could not deserialize the {os.path.getsize(path)} bytes as an engine "
         f"(TensorRT: deserializeCudaEngine: the engine was built for TensorRT {other}, this runtime is "
-        f"TensorRT {major}; rebuild the engine)"
+        f"TensorRT {major}; rebuild the engine)" + (HOST_CODE_HINT if major >= 10 else "")
     )
 
 

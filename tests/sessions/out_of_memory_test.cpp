@@ -55,7 +55,7 @@ INFERLET_EMULATOR_TEST_F(OutOfMemoryOnEmulator, EngineLoadsThatFindNoMemoryForTh
        {INFERLET_OUT_OF_MEMORY, refusal + "out of memory)"}},
       {"the allocation refused otherwise",
        [] { cudaemu_fail_call("cudaemu_component_malloc", 1, cudaErrorInvalidValue); },
-       {INFERLET_ENGINE_REFUSED, refusal + "invalid argument)"}},
+       {INFERLET_ENGINE_REFUSED, refusal + "invalid argument)" + HostCodeHint()}},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.what);
