@@ -316,8 +316,9 @@ INFERLET_SESSIONS_API void inferlet_session_options_init(inferlet_session_option
 
 /* One execution context on options->profile (NULL: the defaults), its stream, and for every tensor a
  * device buffer and pinned staging at the profile's largest shapes, used when a call's tensor is in
- * host or pinned memory: calls allocate nothing. Holds the engine. Refused with
- * INFERLET_UNSUPPORTED_TENSOR when a tensor of the profile is not a dense row-major tensor in device
+ * host or pinned memory: calls allocate nothing. With TensorRT 10 and 11 the context holds the
+ * activation memory of its own profile, with 7 and 8 that of the engine's largest. Holds the engine. Refused
+ * with INFERLET_UNSUPPORTED_TENSOR when a tensor of the profile is not a dense row-major tensor in device
  * memory (the message says which and what it is), with INFERLET_PROFILE_IN_USE as said above, and
  * with INFERLET_INVALID_ARGUMENT for a stream of another device than the engine's or one of the special
  * handles cudaStreamLegacy and cudaStreamPerThread (each thread's own default stream). */
@@ -333,11 +334,19 @@ typedef struct inferlet_session_config {
   void* stream;             /* a cudaStream_t of the engine's device the session uses; NULL (default):
                                the session makes its own, non-blocking */
   int32_t phase_timing;     /* nonzero: time each call's phases (inferlet_session_phase_times); default 0 */
+  uint64_t memory_kinds;    /* the memory kinds the host's calls will use, bit (1 << kind) for each
+                               inferlet_memory, e.g. 1 << INFERLET_MEMORY_DEVICE; 0 (default): all.
+                               Without INFERLET_MEMORY_HOST the session takes no pinned staging; with
+                               INFERLET_MEMORY_DEVICE alone no device buffers either. A call's tensor of
+                               a kind left out is refused (INFERLET_INVALID_ARGUMENT). 64 bits wide so
+                               that the struct grows past version 2's tail padding, which a host of
+                               version 2 may leave unset. (After version 2: a library of version 2
+                               refuses it nonzero, as a field it does not know.) */
 } inferlet_session_config;
 
 /* The defaults, and struct_size for this header. */
 static inline void inferlet_session_config_init(inferlet_session_config* config) {
-  const inferlet_session_config defaults = {sizeof(inferlet_session_config), 0, 0, 8, NULL, 0};
+  const inferlet_session_config defaults = {sizeof(inferlet_session_config), 0, 0, 8, NULL, 0, 0};
   *config = defaults;
 }
 
@@ -353,7 +362,8 @@ INFERLET_SESSIONS_API inferlet_status* inferlet_session_create_with_config(
 INFERLET_SESSIONS_API void inferlet_session_release(inferlet_session* session);
 
 /* Device memory the session holds: TensorRT's context memory plus its own device buffers (its pinned
- * staging is host memory, as much again as the buffers). */
+ * staging is host memory, as much again as the buffers; a session whose memory_kinds leave out host
+ * memory has none, one made for device memory alone has no buffers either). */
 INFERLET_SESSIONS_API inferlet_status* inferlet_session_device_memory(const inferlet_session* session,
                                                                       size_t* bytes);
 

@@ -516,6 +516,9 @@ struct SessionOptions {
   int32_t graph_cache_size = 8;  // graphs kept, the least recently used dropped first; at least 1
   void* stream = nullptr;        // a cudaStream_t of the engine's device; null: the session's own
   bool phase_timing = false;     // time each call's phases on the device (Session::PhaseTimes)
+  // The kinds the calls will use, {Memory::kDevice}: the session then takes memory only for those, and
+  // refuses a call's tensor of another kind (Code::kInvalidArgument). Empty: every kind.
+  std::vector<Memory> memory_kinds;
 };
 
 // The last completed call's device time per phase, in milliseconds; a replayed graph is all compute.
@@ -551,6 +554,7 @@ class Session {
     config.graph_cache_size = options.graph_cache_size;
     config.stream = options.stream;
     config.phase_timing = options.phase_timing ? 1 : 0;
+    for (Memory kind : options.memory_kinds) config.memory_kinds |= uint64_t{1} << static_cast<int>(kind);
     inferlet_session* made = nullptr;
     Status status(inferlet_session_create_with_config(engine.get(), &config, &made));
     if (status.ok()) *session = Session(made);

@@ -20,6 +20,36 @@ bool knownMemory(int memory) {
          memory == INFERLET_MEMORY_DEVICE;
 }
 
+const char* memoryName(int memory) {
+  switch (memory) {
+    case INFERLET_MEMORY_HOST:
+      return "INFERLET_MEMORY_HOST";
+    case INFERLET_MEMORY_PINNED:
+      return "INFERLET_MEMORY_PINNED";
+    default:
+      return "INFERLET_MEMORY_DEVICE";
+  }
+}
+
+// "INFERLET_MEMORY_PINNED and INFERLET_MEMORY_DEVICE"
+std::string memoryNames(uint64_t kinds) {
+  std::string names;
+  for (int memory = INFERLET_MEMORY_HOST; memory <= INFERLET_MEMORY_DEVICE; ++memory) {
+    if ((kinds & (uint64_t{1} << memory)) == 0) continue;
+    names += (names.empty() ? "" : " and ") + std::string(memoryName(memory));
+  }
+  return names;
+}
+
+// Out of match's loop: a kind the session took no memory for.
+Status kindLeftOut(bool is_input, const char* name, int memory, uint64_t kinds) {
+  return Status::failure(INFERLET_INVALID_ARGUMENT, std::string(role(is_input)) + " " + quoted(name) +
+                                                        " is in " + memoryName(memory) +
+                                                        ", which the session's memory_kinds leave out: it "
+                                                        "was made for " +
+                                                        memoryNames(kinds));
+}
+
 bool insideRange(const trt_binding::Extents& dims, const ProfileRange& range) {
   if (dims.nbDims != range.min.nbDims || dims.nbDims != range.max.nbDims) return false;
   for (int k = 0; k < dims.nbDims; ++k) {
@@ -119,6 +149,9 @@ Status CallPlan::match(const CallResources& resources, const inferlet_tensor* in
               std::string(role(is_input)) + " " + quoted(entry.name) + " has memory kind " +
                   std::to_string(memory) +
                   ", not INFERLET_MEMORY_HOST, INFERLET_MEMORY_PINNED or INFERLET_MEMORY_DEVICE");
+        }
+        if ((resources.memory_kinds & (uint64_t{1} << memory)) == 0) {
+          return kindLeftOut(is_input, entry.name, memory, resources.memory_kinds);
         }
         if (!entry.data) {
           return Status::failure(INFERLET_INVALID_ARGUMENT,

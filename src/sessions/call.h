@@ -23,7 +23,7 @@ namespace sessions {
 
 // A session's own memory for one engine tensor, at the profile's largest shape: the device buffer
 // TensorRT reads or writes when the host's memory is not device memory, and the pinned staging of
-// host-memory tensors.
+// host-memory tensors. Each only where the session's memory kinds need it; capacity is always set.
 struct TensorBuffers {
   DeviceMemory device;
   PinnedMemory staging;
@@ -36,7 +36,8 @@ struct CallResources {
   int profile = 0;
   nvinfer1::IExecutionContext* context = nullptr;
   cudaStream_t stream = nullptr;
-  std::vector<TensorBuffers> buffers;  // per engine tensor
+  uint64_t memory_kinds = 0;           // bit (1 << kind) of each kind the calls may use; never 0
+  std::vector<TensorBuffers> buffers;  // per engine tensor; without host or pinned kinds, no memory
   std::vector<void*> bindings;         // TensorRT 8's binding array: every profile's block
 };
 

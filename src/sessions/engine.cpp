@@ -162,11 +162,11 @@ inferlet_tensor_info Engine::info(int index) const {
   return info;
 }
 
-TrtUniquePtr<nvinfer1::IExecutionContext> Engine::create_context() {
+TrtUniquePtr<nvinfer1::IExecutionContext> Engine::create_context(bool caller_memory) {
   std::lock_guard<std::mutex> lock(mContextMutex);
   std::shared_lock<std::shared_mutex> census(deviceMemoryCensus());
   tensorrtStepBegins();
-  return TrtUniquePtr<nvinfer1::IExecutionContext>(mEngine->createExecutionContext());
+  return TrtUniquePtr<nvinfer1::IExecutionContext>(trt_binding::createContext(*mEngine, caller_memory));
 }
 
 void Engine::release_context(TrtUniquePtr<nvinfer1::IExecutionContext>& context) {

@@ -83,7 +83,8 @@ class Engine {
 
   // Execution contexts are made and released one at a time per engine: TensorRT does not say that an
   // engine may do either from several threads at once. Null when TensorRT made none (it says why).
-  TrtUniquePtr<nvinfer1::IExecutionContext> create_context();
+  // caller_memory: the context waits for its activation memory (trt_binding::createContext).
+  TrtUniquePtr<nvinfer1::IExecutionContext> create_context(bool caller_memory = false);
   void release_context(TrtUniquePtr<nvinfer1::IExecutionContext>& context);
 
  private:

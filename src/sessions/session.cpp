@@ -13,6 +13,12 @@
 namespace sessions {
 namespace {
 
+constexpr uint64_t kEveryMemoryKind = (uint64_t{1} << INFERLET_MEMORY_HOST) |
+                                      (uint64_t{1} << INFERLET_MEMORY_PINNED) |
+                                      (uint64_t{1} << INFERLET_MEMORY_DEVICE);
+
+bool uses(uint64_t kinds, inferlet_memory memory) { return (kinds & (uint64_t{1} << memory)) != 0; }
+
 Status checkOptions(const Engine& engine, const inferlet_session_config& options) {
   if (options.profile < 0 || options.profile >= engine.profile_count()) {
     return Status::failure(INFERLET_INVALID_ARGUMENT, "profile " + std::to_string(options.profile) +
@@ -23,6 +29,12 @@ Status checkOptions(const Engine& engine, const inferlet_session_config& options
   if (options.graph_cache_size < 1) {
     return Status::failure(INFERLET_INVALID_ARGUMENT,
                            "graph_cache_size " + std::to_string(options.graph_cache_size) + " is below 1");
+  }
+  if ((options.memory_kinds & ~kEveryMemoryKind) != 0) {
+    return Status::failure(INFERLET_INVALID_ARGUMENT,
+                           "memory_kinds " + std::to_string(options.memory_kinds) +
+                               " has bits that are no memory kind: only 1 << INFERLET_MEMORY_HOST, "
+                               "1 << INFERLET_MEMORY_PINNED and 1 << INFERLET_MEMORY_DEVICE (0: all)");
   }
   return Status();
 }
@@ -74,6 +86,7 @@ Session::Session(Made, std::shared_ptr<Engine> engine, const inferlet_session_co
       mUseGraphs(options.cuda_graphs != 0),
       mGraphCacheSize(static_cast<size_t>(options.graph_cache_size)),
       mPhaseTiming(options.phase_timing != 0),
+      mMemoryKinds(options.memory_kinds == 0 ? kEveryMemoryKind : options.memory_kinds),
       mPlan(*mEngine, options.profile) {}
 
 Status Session::create(std::shared_ptr<Engine> engine, const inferlet_session_config& chosen,
@@ -106,12 +119,19 @@ Status Session::init(void* host_stream) {
   if (!status.ok()) return status;
   mProfileClaimed = true;
 
-  mContext = mEngine->create_context();
+  const bool supplies_memory = trt_binding::contextMemoryPerProfile();
+  mContext = mEngine->create_context(supplies_memory);
   if (!mContext) {
     return tensorrtAllocatingFailure(INFERLET_TENSORRT_ERROR, "TensorRT made no execution context");
   }
+  mContextBytes = engine.context_bytes();
+  if (supplies_memory) {
+    status = supply_context_memory();
+    if (!status.ok()) return status;
+  }
   mResources.engine = &engine;
   mResources.profile = mProfile;
+  mResources.memory_kinds = mMemoryKinds;
   mResources.context = mContext.get();
   if (host_stream) {
     mResources.stream = static_cast<cudaStream_t>(host_stream);
@@ -141,15 +161,39 @@ Status Session::init(void* host_stream) {
   code = cudaStreamSynchronize(mResources.stream);
   if (code != cudaSuccess) return cudaFailure(device, "cudaStreamSynchronize", code);
 
-  mDeviceBytes = engine.context_bytes();
-  for (const TensorBuffers& buffers : mResources.buffers) mDeviceBytes += buffers.capacity;
+  mDeviceBytes = mContextBytes;
+  for (const TensorBuffers& buffers : mResources.buffers) {
+    if (buffers.device.get()) mDeviceBytes += buffers.capacity;
+  }
   if (logs(INFERLET_LOG_INFO)) {
     log(INFERLET_LOG_INFO, "session on profile " + std::to_string(mProfile) + " of engine '" + engine.name() +
                                "': " + std::to_string(mDeviceBytes) +
-                               " bytes of device memory (execution context " +
-                               std::to_string(engine.context_bytes()) + ", buffers " +
-                               std::to_string(mDeviceBytes - engine.context_bytes()) + ")");
+                               " bytes of device memory (execution context " + std::to_string(mContextBytes) +
+                               ", buffers " + std::to_string(mDeviceBytes - mContextBytes) + ")");
   }
+  return Status();
+}
+
+// The context's activation memory, the profile's own, in one allocation the session holds. Chosen over
+// kON_PROFILE_CHANGE, which TensorRT documents only as "reallocate for a profile when it's selected":
+// a context starts on profile 0 and would hold what it pleases when; with kUSER_MANAGED the session
+// holds exactly getDeviceMemorySizeForProfileV2 bytes of its own cudaMalloc, which it reports as it is,
+// and nothing else is TensorRT's.
+Status Session::supply_context_memory() {
+  const int device = mEngine->device();
+  const int64_t bytes = trt_binding::profileContextMemory(mEngine->trt(), mProfile);
+  if (bytes < 0) {
+    return Status::failure(INFERLET_TENSORRT_ERROR,
+                           "TensorRT gave no device memory size for profile " + std::to_string(mProfile));
+  }
+  mContextBytes = static_cast<size_t>(bytes);
+  if (bytes > 0) {
+    std::shared_lock<std::shared_mutex> census(deviceMemoryCensus());
+    const cudaError_t code = cudaMalloc(mContextMemory.receive(), mContextBytes);
+    if (code != cudaSuccess) return cudaFailure(device, "cudaMalloc", code);
+  }
+  tensorrtStepBegins();
+  trt_binding::setContextMemory(*mContext, mContextMemory.get(), bytes);
   return Status();
 }
 
@@ -182,7 +226,11 @@ Status Session::allocate_buffers() {
     return tensorrtFailure(INFERLET_TENSORRT_ERROR,
                            "TensorRT does not take every input's shape as specified");
   }
-  // A tensor without a known size (kUnresolved) is refused below, in the engine's order.
+  // A tensor without a known size (kUnresolved) is refused below, in the engine's order. Buffers are for
+  // host and pinned memory, staging for host memory alone: device memory is TensorRT's in place.
+  const bool needs_buffers =
+      uses(mMemoryKinds, INFERLET_MEMORY_HOST) || uses(mMemoryKinds, INFERLET_MEMORY_PINNED);
+  const bool needs_staging = uses(mMemoryKinds, INFERLET_MEMORY_HOST);
   std::shared_lock<std::shared_mutex> census(deviceMemoryCensus());
   for (size_t t = 0; t < count; ++t) {
     const TensorDescription& tensor = engine.tensor(static_cast<int>(t));
@@ -197,10 +245,14 @@ Status Session::allocate_buffers() {
     TensorBuffers& buffers = mResources.buffers[t];
     buffers.capacity = static_cast<size_t>(bytes);
     if (buffers.capacity == 0) continue;
-    cudaError_t code = cudaMalloc(buffers.device.receive(), buffers.capacity);
-    if (code != cudaSuccess) return cudaFailure(device, "cudaMalloc", code);
-    code = cudaMallocHost(buffers.staging.receive(), buffers.capacity);
-    if (code != cudaSuccess) return cudaFailure(device, "cudaMallocHost", code);
+    if (needs_buffers) {
+      const cudaError_t code = cudaMalloc(buffers.device.receive(), buffers.capacity);
+      if (code != cudaSuccess) return cudaFailure(device, "cudaMalloc", code);
+    }
+    if (needs_staging) {
+      const cudaError_t code = cudaMallocHost(buffers.staging.receive(), buffers.capacity);
+      if (code != cudaSuccess) return cudaFailure(device, "cudaMallocHost", code);
+    }
   }
   return Status();
 }
@@ -212,6 +264,10 @@ Session::~Session() {
   // its context.
   if (mResources.stream) (void)cudaStreamSynchronize(mResources.stream);
   if (mContext) mEngine->release_context(mContext);
+  {
+    std::shared_lock<std::shared_mutex> census(deviceMemoryCensus());
+    mContextMemory.reset();
+  }
   mEvent.reset();
   mTimer.release();
   mOwnStream.reset();

@@ -1,5 +1,6 @@
-// A session: one execution context of an engine on one profile, its stream (its own non-blocking one,
-// or the host's), its device buffers and pinned staging at the profile's largest shapes, the event
+// A session: one execution context of an engine on one profile (holding that profile's activation
+// memory where TensorRT sizes it per profile), its stream (its own non-blocking one, or the host's), its
+// device buffers and pinned staging at the profile's largest shapes as its memory kinds need, the event
 // recorded after each call's work, and the calls it runs one at a time, with CUDA graphs when asked
 // for.
 #ifndef INFERLET_SESSIONS_SESSION_H_
@@ -61,6 +62,7 @@ class Session {
   enum State : int { kIdle, kBusy, kQueued };
 
   Status init(void* host_stream);
+  Status supply_context_memory();
   Status allocate_buffers();
 
   Status begin_call();
@@ -77,8 +79,12 @@ class Session {
   const bool mUseGraphs;
   const size_t mGraphCacheSize;
   const bool mPhaseTiming;
+  const uint64_t mMemoryKinds;  // never 0: the config's 0 is every kind
   bool mProfileClaimed = false;
 
+  // The context's activation memory where the session supplies it (10, 11), released after the context.
+  DeviceMemory mContextMemory;
+  size_t mContextBytes = 0;
   TrtUniquePtr<nvinfer1::IExecutionContext> mContext;
   OwnedStream mOwnStream;
   Event mEvent;

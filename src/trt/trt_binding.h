@@ -66,6 +66,22 @@ int maxBatchSize(const nvinfer1::ICudaEngine& engine);
 int bindingCount(const nvinfer1::ICudaEngine& engine);
 int64_t contextMemory(const nvinfer1::ICudaEngine& engine);
 
+// A context's activation memory per profile. 10 and 11 size it per profile
+// (getDeviceMemorySizeForProfileV2) and let the caller supply it (kUSER_MANAGED with setDeviceMemoryV2);
+// 7 and 8 know only one size for every profile, and a context takes that itself.
+bool contextMemoryPerProfile();
+// The activation memory a context on profile needs: the profile's own where contextMemoryPerProfile,
+// contextMemory otherwise. Negative where TensorRT answers none (a profile out of range).
+int64_t profileContextMemory(const nvinfer1::ICudaEngine& engine, int profile);
+// A new context on profile 0. With caller_memory (only where contextMemoryPerProfile) it holds no
+// activation memory until setContextMemory gives it some; otherwise it takes every profile's itself.
+// Null where TensorRT made none (it says why).
+nvinfer1::IExecutionContext* createContext(nvinfer1::ICudaEngine& engine, bool caller_memory);
+// The activation memory of a context made with caller_memory: bytes of device memory, cudaMalloc's, at
+// least profileContextMemory of the profile it runs; null only for 0 bytes. TensorRT answers nothing
+// here: memory it refuses makes the next enqueue fail.
+void setContextMemory(nvinfer1::IExecutionContext& context, void* memory, int64_t bytes);
+
 // The engine's input and output tensors, counted once: the bindings of one profile's block.
 int bindingsPerProfile(const nvinfer1::ICudaEngine& engine);
 

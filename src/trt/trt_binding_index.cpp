@@ -47,6 +47,18 @@ int64_t contextMemory(const nvinfer1::ICudaEngine& engine) {
   return static_cast<int64_t>(engine.getDeviceMemorySize());
 }
 
+// 8.0's createExecutionContextWithoutDeviceMemory and setDeviceMemory take only getDeviceMemorySize,
+// every profile's size: supplying it would save nothing.
+bool contextMemoryPerProfile() { return false; }
+
+int64_t profileContextMemory(const nvinfer1::ICudaEngine& engine, int) { return contextMemory(engine); }
+
+nvinfer1::IExecutionContext* createContext(nvinfer1::ICudaEngine& engine, bool) {
+  return engine.createExecutionContext();
+}
+
+void setContextMemory(nvinfer1::IExecutionContext&, void*, int64_t) {}
+
 int bindingsPerProfile(const nvinfer1::ICudaEngine& engine) {
   const int profiles = engine.getNbOptimizationProfiles();
   return profiles > 0 ? engine.getNbBindings() / profiles : 0;

@@ -40,6 +40,22 @@ int bindingCount(const nvinfer1::ICudaEngine& engine) {
 
 int64_t contextMemory(const nvinfer1::ICudaEngine& engine) { return engine.getDeviceMemorySizeV2(); }
 
+bool contextMemoryPerProfile() { return true; }
+
+int64_t profileContextMemory(const nvinfer1::ICudaEngine& engine, int profile) {
+  return engine.getDeviceMemorySizeForProfileV2(profile);
+}
+
+nvinfer1::IExecutionContext* createContext(nvinfer1::ICudaEngine& engine, bool caller_memory) {
+  return engine.createExecutionContext(caller_memory
+                                           ? nvinfer1::ExecutionContextAllocationStrategy::kUSER_MANAGED
+                                           : nvinfer1::ExecutionContextAllocationStrategy::kSTATIC);
+}
+
+void setContextMemory(nvinfer1::IExecutionContext& context, void* memory, int64_t bytes) {
+  context.setDeviceMemoryV2(memory, bytes);
+}
+
 int bindingsPerProfile(const nvinfer1::ICudaEngine& engine) { return engine.getNbIOTensors(); }
 
 int bindingIndex(const nvinfer1::ICudaEngine& engine, int profile, int tensor) {

@@ -1,7 +1,6 @@
 // Version-compatible engines (TensorRT 10 and later) hold host code: inferlet_engine_load_with_config
-// loads them only with allow_host_code set, and the refusal names that option. The config itself is
-// read as far as its struct_size reaches.
-#include <cstddef>
+// loads them only with allow_host_code set, and the refusal names that option. How far the config is
+// read is versions_test.cpp's.
 #include <cstring>
 
 #include "wrapper_support.h"
@@ -118,76 +117,6 @@ TEST(EngineConfigTest, AnEngineWithoutHostCodeLoadsEitherWay) {
     EXPECT_TRUE(Ok(inferlet_engine_load_with_config(smoke.data(), smoke.size(), &config, &engine)));
     inferlet_engine_release(engine);
   }
-}
-
-// A config as a host of another version lays it out: struct_size bytes of this header's config, then
-// zeros, then `tail` (a newer host's fields this library does not know).
-struct HostEngineConfig {
-  inferlet_engine_config config;
-  unsigned char tail[16];
-};
-
-TEST(EngineConfigTest, IsReadAsFarAsItsStructSizeReaches) {
-  const std::string smoke = ReadEngine("smoke");
-  const size_t full = sizeof(inferlet_engine_config);
-  const size_t version2 = offsetof(inferlet_engine_config, allow_host_code) + sizeof(int32_t);
-  struct Case {
-    const char* what;
-    size_t struct_size;
-    int32_t device;
-    unsigned char tail_byte;
-    Answer expected;
-  };
-  const Case cases[] = {
-      {"this header's", full, 0, 0, {}},
-      {"version 2's fields exactly", version2, 0, 0, {}},
-      {"a newer host's, its unknown fields zero", full + 8, 0, 0, {}},
-      {"its device is read",
-       full,
-       1,
-       0,
-       {INFERLET_INVALID_ARGUMENT, "device 1 is not a CUDA device: the process sees 1 device(s)"}},
-      {"shorter than version 2's",
-       version2 - 1,
-       0,
-       0,
-       {INFERLET_INVALID_ARGUMENT, "config.struct_size " + std::to_string(version2 - 1) + " is below the " +
-                                       std::to_string(version2) + " bytes of its first version"}},
-      {"zero",
-       0,
-       0,
-       0,
-       {INFERLET_INVALID_ARGUMENT,
-        "config.struct_size 0 is below the " + std::to_string(version2) + " bytes of its first version"}},
-      {"a newer host's, an unknown field set",
-       full + 8,
-       0,
-       1,
-       {INFERLET_INVALID_ARGUMENT, "config sets fields this library does not know (byte " +
-                                       std::to_string(full + 7) + " of " + std::to_string(full + 8) +
-                                       "): it knows the first " + std::to_string(full)}},
-  };
-  for (const Case& c : cases) {
-    SCOPED_TRACE(c.what);
-    HostEngineConfig host;
-    std::memset(&host, 0, sizeof host);
-    inferlet_engine_config_init(&host.config);
-    host.config.struct_size = c.struct_size;
-    host.config.device = c.device;
-    host.tail[full + 7 - sizeof(inferlet_engine_config)] = c.tail_byte;
-    inferlet_engine* engine = nullptr;
-    EXPECT_EQ(Take(inferlet_engine_load_with_config(smoke.data(), smoke.size(), &host.config, &engine)),
-              c.expected);
-    EXPECT_EQ(engine != nullptr, c.expected.code == INFERLET_OK);
-    inferlet_engine_release(engine);
-  }
-  inferlet_engine_config config;
-  inferlet_engine_config_init(&config);
-  EXPECT_EQ(config.struct_size, full);
-  EXPECT_EQ(config.device, 0);
-  EXPECT_EQ(config.allow_host_code, 0);
-  EXPECT_EQ(Take(inferlet_engine_load_with_config(smoke.data(), smoke.size(), &config, nullptr)),
-            (Answer{INFERLET_INVALID_ARGUMENT, "engine is null"}));
 }
 
 }  // namespace

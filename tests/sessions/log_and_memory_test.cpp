@@ -105,5 +105,126 @@ INFERLET_EMULATOR_TEST_F(SessionMemoryOnEmulator, EnginesAndSessionsReportTheDev
             (Answer{INFERLET_INVALID_ARGUMENT, "engine_bytes is null"}));
 }
 
+// A session holds its own profile's activation memory on 10 and 11 (every profile's largest on 7 and 8),
+// and buffers and staging only for the memory kinds its calls use. two_profiles: between layers one
+// [4, 4, 8] (profile 0) or [16, 4, 8] (profile 1) float tensor; its three tensors as large at the
+// profile's largest shapes. The stand-in's context holds pinned staging of its own for the largest
+// layouts of any profile, three [16, 4, 8] floats, which the session's figures leave out.
+constexpr size_t kStandinContextStaging = 3 * 2048;
+
+size_t LivePinnedBytes() { return cudaemu_live_bytes() - cudaemu_live_device_bytes(); }
+
+uint64_t KindBits(std::initializer_list<inferlet_memory> kinds) {
+  uint64_t bits = 0;
+  for (inferlet_memory kind : kinds) bits |= uint64_t{1} << kind;
+  return bits;
+}
+
+Answer CreateWithConfig(inferlet_engine* engine, int profile, uint64_t memory_kinds, SessionHandle* session) {
+  inferlet_session_config config;
+  inferlet_session_config_init(&config);
+  config.profile = profile;
+  config.memory_kinds = memory_kinds;
+  inferlet_session* made = nullptr;
+  Answer answer = Take(inferlet_session_create_with_config(engine, &config, &made));
+  session->reset(made);
+  return answer;
+}
+
+INFERLET_EMULATOR_TEST_F(SessionMemoryOnEmulator, ASessionHoldsItsProfilesMemoryAndWhatItsKindsNeed) {
+  const size_t context[2] = {INFERLET_TRT_MAJOR >= 10 ? 512u : 2048u, 2048};
+  const size_t tensors[2] = {3 * 512, 3 * 2048};  // the three buffers (or staging blocks) of a profile
+  struct Case {
+    int profile;
+    uint64_t kinds;
+    bool buffers, staging;
+  };
+  const uint64_t all = 0, device = KindBits({INFERLET_MEMORY_DEVICE});
+  const Case cases[] = {
+      {0, all, true, true},
+      {1, all, true, true},
+      {0, device, false, false},
+      {1, device, false, false},
+      {1, KindBits({INFERLET_MEMORY_PINNED, INFERLET_MEMORY_DEVICE}), true, false},
+      {0, KindBits({INFERLET_MEMORY_HOST}), true, true},
+  };
+  EngineHandle engine = LoadEngine("two_profiles");
+  ASSERT_TRUE(engine);
+  for (const Case& c : cases) {
+    SCOPED_TRACE("profile " + std::to_string(c.profile) + ", memory_kinds " + std::to_string(c.kinds));
+    const size_t device_before = cudaemu_live_device_bytes(), pinned_before = LivePinnedBytes();
+    const size_t pinned_allocations = cudaemu_live_pinned_allocations();
+    SessionHandle session;
+    ASSERT_EQ(CreateWithConfig(engine.get(), c.profile, c.kinds, &session), Answer{});
+    const size_t expected = context[c.profile] + (c.buffers ? tensors[c.profile] : 0);
+    size_t reported = 0;
+    ASSERT_TRUE(Ok(inferlet_session_device_memory(session.get(), &reported)));
+    EXPECT_EQ(reported, expected);
+    EXPECT_EQ(cudaemu_live_device_bytes() - device_before, expected);
+    EXPECT_EQ(LivePinnedBytes() - pinned_before,
+              kStandinContextStaging + (c.staging ? tensors[c.profile] : 0));
+    EXPECT_EQ(cudaemu_live_pinned_allocations() - pinned_allocations, c.staging ? 4u : 1u)
+        << "the stand-in context's block, and the session's staging per tensor";
+  }
+  // Sessions on both profiles at once: each holds its own.
+  SessionHandle first, second;
+  const size_t before = cudaemu_live_device_bytes();
+  ASSERT_EQ(CreateWithConfig(engine.get(), 0, device, &first), Answer{});
+  ASSERT_EQ(CreateWithConfig(engine.get(), 1, device, &second), Answer{});
+  EXPECT_EQ(cudaemu_live_device_bytes() - before, context[0] + context[1]);
+}
+
+// A call of a kind the session was not made for is refused before anything runs or is allocated; the
+// kinds it was made for run as ever, allocating nothing.
+INFERLET_EMULATOR_TEST_F(SessionMemoryOnEmulator, ACallOfAKindLeftOutIsRefusedAndNothingIsAllocated) {
+  EngineHandle engine = LoadEngine("two_profiles");
+  ASSERT_TRUE(engine);
+  SessionHandle session;
+  ASSERT_EQ(CreateWithConfig(engine.get(), 1, KindBits({INFERLET_MEMORY_DEVICE}), &session), Answer{});
+  const Tensor in0 = Pattern(96, 1), in1 = Pattern(96, 2);
+  struct Case {
+    inferlet_memory in1_memory, out0_memory;
+    Answer expected;
+  };
+  const std::string left_out =
+      ", which the session's memory_kinds leave out: it was made for INFERLET_MEMORY_DEVICE";
+  const Case cases[] = {
+      {INFERLET_MEMORY_HOST,
+       INFERLET_MEMORY_DEVICE,
+       {INFERLET_INVALID_ARGUMENT, "input 'in1' is in INFERLET_MEMORY_HOST" + left_out}},
+      {INFERLET_MEMORY_DEVICE,
+       INFERLET_MEMORY_PINNED,
+       {INFERLET_INVALID_ARGUMENT, "output 'out0' is in INFERLET_MEMORY_PINNED" + left_out}},
+      {INFERLET_MEMORY_DEVICE, INFERLET_MEMORY_DEVICE, {}},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(MemoryName(c.in1_memory) + std::string(" ") + MemoryName(c.out0_memory));
+    CallTensors call;
+    call.Input("in0", INFERLET_MEMORY_DEVICE, Shape({3, 4, 8}), in0);
+    call.Input("in1", c.in1_memory, Shape({3, 4, 8}), in1);
+    call.Output("out0", c.out0_memory, 96);
+    const uint64_t allocations = cudaemu_call_count("cudaMalloc") + cudaemu_call_count("cudaMallocHost") +
+                                 cudaemu_call_count("cudaemu_component_malloc");
+    const long runs = trt_standin_count("network_runs");
+    EXPECT_EQ(Take(inferlet_session_run(session.get(), call.inputs(), 2, call.outputs(), 1)), c.expected);
+    EXPECT_EQ(cudaemu_call_count("cudaMalloc") + cudaemu_call_count("cudaMallocHost") +
+                  cudaemu_call_count("cudaemu_component_malloc"),
+              allocations);
+    EXPECT_EQ(trt_standin_count("network_runs") - runs, c.expected.code == INFERLET_OK ? 1 : 0);
+    if (c.expected.code == INFERLET_OK) {
+      EXPECT_TRUE(Matches(call.Read(0), TwoProfilesReference(in0, in1, 3)));
+    }
+  }
+  inferlet_session_config config;
+  inferlet_session_config_init(&config);
+  config.memory_kinds = 8;
+  inferlet_session* refused = nullptr;
+  EXPECT_EQ(Take(inferlet_session_create_with_config(engine.get(), &config, &refused)),
+            (Answer{INFERLET_INVALID_ARGUMENT,
+                    "memory_kinds 8 has bits that are no memory kind: only 1 << INFERLET_MEMORY_HOST, 1 << "
+                    "INFERLET_MEMORY_PINNED and 1 << INFERLET_MEMORY_DEVICE (0: all)"}));
+  EXPECT_EQ(refused, nullptr);
+}
+
 }  // namespace
 }  // namespace inferlet_test

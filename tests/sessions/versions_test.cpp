@@ -11,58 +11,163 @@
 namespace inferlet_test {
 namespace {
 
-// A config as a host of another version lays it out: struct_size bytes of this header's config, then
+// A struct as a host of another version lays it out: struct_size bytes of this header's struct, then
 // zeros, then `tail` (a newer host's fields this library does not know).
-struct HostConfig {
-  inferlet_session_config config;
+template <typename Config>
+struct HostStruct {
+  Config config;
   unsigned char tail[16];
 };
 
-struct ConfigSize {
+// How far a host's struct reaches, against this header's and version 2's.
+enum class Reach { kThisHeader, kVersion2Fields, kVersion2Sizeof, kBelowVersion2, kZero, kNewer };
+
+// One case of either sized config: what it reaches, the newer host's first unknown byte, a field to set
+// (the engine config's device, the session config's memory_kinds; 0 leaves it) and the answer, or for
+// an empty message and a refusal, the struct_size refusal its reach makes.
+struct SizedCase {
   const char* what;
-  size_t struct_size;
+  bool session;  // inferlet_session_config, else inferlet_engine_config
+  Reach reach;
   unsigned char tail_byte;
+  int64_t field;
   Answer expected;
 };
 
-TEST(SessionConfigTest, IsReadAsFarAsItsStructSizeReaches) {
+size_t StructSize(Reach reach, size_t full, size_t version2_fields, size_t version2_sizeof) {
+  switch (reach) {
+    case Reach::kThisHeader:
+      return full;
+    case Reach::kVersion2Fields:
+      return version2_fields;
+    case Reach::kVersion2Sizeof:
+      return version2_sizeof;
+    case Reach::kBelowVersion2:
+      return version2_fields - 1;
+    case Reach::kZero:
+      return 0;
+    case Reach::kNewer:
+      break;
+  }
+  return full + 8;
+}
+
+Answer SizeRefusal(size_t struct_size, size_t full, size_t version2_fields) {
+  if (struct_size > full) {
+    return {INFERLET_INVALID_ARGUMENT, "config sets fields this library does not know (byte " +
+                                           std::to_string(full + 7) + " of " + std::to_string(struct_size) +
+                                           "): it knows the first " + std::to_string(full)};
+  }
+  return {INFERLET_INVALID_ARGUMENT, "config.struct_size " + std::to_string(struct_size) + " is below the " +
+                                         std::to_string(version2_fields) + " bytes of its first version"};
+}
+
+// The struct laid out for c, handed to the library's function, and its answer checked.
+template <typename Config, typename Apply>
+void ApplySized(const SizedCase& c, size_t version2_fields, size_t version2_sizeof, Config init,
+                void (*set_field)(Config*, int64_t), Apply apply) {
+  const size_t full = sizeof(Config);
+  HostStruct<Config> host;
+  std::memset(&host, 0, sizeof host);
+  host.config = init;
+  if (c.field != 0) set_field(&host.config, c.field);
+  host.config.struct_size = StructSize(c.reach, full, version2_fields, version2_sizeof);
+  host.tail[full + 7 - sizeof(Config)] = c.tail_byte;
+  const Answer answer = apply(host.config);
+  if (c.expected.code != INFERLET_OK && c.expected.message.empty()) {
+    EXPECT_EQ(answer, SizeRefusal(host.config.struct_size, full, version2_fields));
+  } else {
+    EXPECT_EQ(answer, c.expected);
+  }
+}
+
+// Both sized configs are read as far as their struct_size reaches: version 2's fields at least, a newer
+// host's struct when its unknown fields are zero, and a field beyond the host's reach keeps its default
+// (memory_kinds lies beyond version 2's sizeof, tail padding included, so that an older host's padding
+// is never read as it).
+TEST(SizedConfigTest, IsReadAsFarAsItsStructSizeReaches) {
+  const std::string smoke = ReadEngine("smoke");
   EngineHandle engine = LoadEngine("smoke");
   ASSERT_TRUE(engine);
-  const size_t full = sizeof(inferlet_session_config);
-  const size_t version2 = offsetof(inferlet_session_config, phase_timing) + sizeof(int32_t);
-  const ConfigSize cases[] = {
-      {"this header's", full, 0, {}},
-      {"version 2's fields exactly", version2, 0, {}},
-      {"a newer host's, its unknown fields zero", full + 8, 0, {}},
-      {"shorter than version 2's",
-       version2 - 1,
+  const Answer by_reach{INFERLET_INVALID_ARGUMENT, ""};
+  const SizedCase cases[] = {
+      {"this header's", true, Reach::kThisHeader, 0, 0, {}},
+      {"version 2's fields exactly", true, Reach::kVersion2Fields, 0, 0, {}},
+      {"a newer host's, its unknown fields zero", true, Reach::kNewer, 0, 0, {}},
+      {"shorter than version 2's", true, Reach::kBelowVersion2, 0, 0, by_reach},
+      {"zero", true, Reach::kZero, 0, 0, by_reach},
+      {"a newer host's, an unknown field set", true, Reach::kNewer, 1, 0, by_reach},
+      {"memory_kinds is read",
+       true,
+       Reach::kThisHeader,
        0,
-       {INFERLET_INVALID_ARGUMENT, "config.struct_size " + std::to_string(version2 - 1) + " is below the " +
-                                       std::to_string(version2) + " bytes of its first version"}},
-      {"zero",
-       0,
-       0,
+       16,
        {INFERLET_INVALID_ARGUMENT,
-        "config.struct_size 0 is below the " + std::to_string(version2) + " bytes of its first version"}},
-      {"a newer host's, an unknown field set",
-       full + 8,
+        "memory_kinds 16 has bits that are no memory kind: only 1 << INFERLET_MEMORY_HOST, 1 << "
+        "INFERLET_MEMORY_PINNED and 1 << INFERLET_MEMORY_DEVICE (0: all)"}},
+      {"memory_kinds beyond version 2's sizeof is not read", true, Reach::kVersion2Sizeof, 0, 16, {}},
+      {"this header's", false, Reach::kThisHeader, 0, 0, {}},
+      {"version 2's fields exactly", false, Reach::kVersion2Fields, 0, 0, {}},
+      {"a newer host's, its unknown fields zero", false, Reach::kNewer, 0, 0, {}},
+      {"its device is read",
+       false,
+       Reach::kThisHeader,
+       0,
        1,
-       {INFERLET_INVALID_ARGUMENT, "config sets fields this library does not know (byte " +
-                                       std::to_string(full + 7) + " of " + std::to_string(full + 8) +
-                                       "): it knows the first " + std::to_string(full)}},
+       {INFERLET_INVALID_ARGUMENT, "device 1 is not a CUDA device: the process sees 1 device(s)"}},
+      {"shorter than version 2's", false, Reach::kBelowVersion2, 0, 0, by_reach},
+      {"zero", false, Reach::kZero, 0, 0, by_reach},
+      {"a newer host's, an unknown field set", false, Reach::kNewer, 1, 0, by_reach},
   };
-  for (const ConfigSize& c : cases) {
-    SCOPED_TRACE(c.what);
-    HostConfig host;
-    std::memset(&host, 0, sizeof host);
-    inferlet_session_config_init(&host.config);
-    host.config.struct_size = c.struct_size;
-    host.tail[7] = c.tail_byte;
-    inferlet_session* session = nullptr;
-    EXPECT_EQ(Take(inferlet_session_create_with_config(engine.get(), &host.config, &session)), c.expected);
-    EXPECT_EQ(session != nullptr, c.expected.code == INFERLET_OK);
-    inferlet_session_release(session);
+  for (const SizedCase& c : cases) {
+    SCOPED_TRACE(std::string(c.session ? "session config, " : "engine config, ") + c.what);
+    if (c.session) {
+      inferlet_session_config init;
+      inferlet_session_config_init(&init);
+      const size_t fields = offsetof(inferlet_session_config, phase_timing) + sizeof(int32_t);
+      // Version 2's struct ended in phase_timing, padded to the alignment of its pointer.
+      const size_t sizeof2 = (fields + alignof(void*) - 1) / alignof(void*) * alignof(void*);
+      ApplySized<inferlet_session_config>(
+          c, fields, sizeof2, init,
+          [](inferlet_session_config* config, int64_t value) {
+            config->memory_kinds = static_cast<uint64_t>(value);
+          },
+          [&](const inferlet_session_config& config) {
+            inferlet_session* session = nullptr;
+            Answer made = Take(inferlet_session_create_with_config(engine.get(), &config, &session));
+            EXPECT_EQ(session != nullptr, made.code == INFERLET_OK);
+            inferlet_session_release(session);
+            return made;
+          });
+    } else {
+      inferlet_engine_config init;
+      inferlet_engine_config_init(&init);
+      const size_t fields = offsetof(inferlet_engine_config, allow_host_code) + sizeof(int32_t);
+      ApplySized<inferlet_engine_config>(
+          c, fields, sizeof(inferlet_engine_config), init,
+          [](inferlet_engine_config* config, int64_t value) { config->device = static_cast<int32_t>(value); },
+          [&](const inferlet_engine_config& config) {
+            inferlet_engine* loaded = nullptr;
+            Answer made =
+                Take(inferlet_engine_load_with_config(smoke.data(), smoke.size(), &config, &loaded));
+            EXPECT_EQ(loaded != nullptr, made.code == INFERLET_OK);
+            inferlet_engine_release(loaded);
+            return made;
+          });
+    }
   }
+  inferlet_engine_config config;
+  inferlet_engine_config_init(&config);
+  EXPECT_EQ(config.struct_size, sizeof config);
+  EXPECT_EQ(config.device, 0);
+  EXPECT_EQ(config.allow_host_code, 0);
+  EXPECT_EQ(Take(inferlet_engine_load_with_config(smoke.data(), smoke.size(), &config, nullptr)),
+            (Answer{INFERLET_INVALID_ARGUMENT, "engine is null"}));
+  inferlet_session_config session_config;
+  inferlet_session_config_init(&session_config);
+  EXPECT_EQ(session_config.struct_size, sizeof session_config);
+  EXPECT_EQ(session_config.memory_kinds, 0u);
+  EXPECT_EQ(sizeof session_config, offsetof(inferlet_session_config, memory_kinds) + sizeof(uint64_t));
 }
 
 TEST(SessionConfigTest, ItsValuesAreCheckedAsTheyAreRead) {

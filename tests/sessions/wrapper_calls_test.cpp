@@ -312,6 +312,27 @@ INFERLET_EMULATOR_TEST_F(WrapperOptionsOnEmulator, EachOptionReachesTheSession) 
     EXPECT_GE(times.device_to_host_ms, 0.0f);
     EXPECT_EQ(times.graph_replay, 0);
   }
+  {
+    SCOPED_TRACE("memory_kinds");
+    Engine engine = LoadWrapped("two_profiles");
+    SessionOptions options;
+    options.profile = 1;
+    options.memory_kinds = {inferlet::Memory::kPinned, inferlet::Memory::kDevice};
+    const size_t pinned_before = cudaemu_live_pinned_allocations();
+    Session session(engine, options);
+    EXPECT_EQ(cudaemu_live_pinned_allocations() - pinned_before, 1u) << "the stand-in context's, no staging";
+    EXPECT_EQ(session.DeviceMemory(), 2048u + 3 * 2048u)
+        << "profile 1's context memory and three buffers of [16, 4, 8] floats";
+    Tensor in(2 * 32, 1.0f), out(2 * 32);
+    std::vector<inferlet::Output> outputs{{"out0", out}};
+    EXPECT_EQ(
+        ThrownBy([&] {
+          session.Run({{"in0", in, {2, 4, 8}}, {"in1", in, {2, 4, 8}}}, outputs);
+        }),
+        (Thrown{inferlet::Code::kInvalidArgument,
+                "input 'in0' is in INFERLET_MEMORY_HOST, which the session's memory_kinds leave out: it "
+                "was made for INFERLET_MEMORY_PINNED and INFERLET_MEMORY_DEVICE"}));
+  }
 }
 
 }  // namespace

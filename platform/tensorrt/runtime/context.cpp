@@ -106,8 +106,8 @@ ExecutionContext::~ExecutionContext() {
 
 std::unique_ptr<ExecutionContext> ExecutionContext::create(const Engine& engine,
                                                            std::shared_ptr<const Graph> graph,
-                                                           nvinfer1::ILogger* logger,
-                                                           int32_t initial_profile) {
+                                                           nvinfer1::ILogger* logger, int32_t initial_profile,
+                                                           Activation activation) {
   int device = 0;
   const cudaError_t status = cudaGetDevice(&device);
   if (status != cudaSuccess) {
@@ -117,6 +117,7 @@ std::unique_ptr<ExecutionContext> ExecutionContext::create(const Engine& engine,
   try {
     auto context =
         std::make_unique<ExecutionContext>(engine, std::move(graph), logger, initial_profile, device);
+    context->activation_ = activation;
     if (!context->allocate_buffers() || !context->allocate_activation_memory()) return nullptr;
     return context;
   } catch (const std::bad_alloc&) {

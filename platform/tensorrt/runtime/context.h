@@ -38,9 +38,14 @@ std::string cuda_failure(const char* call, cudaError_t status);
 
 class ExecutionContext final : public ContextInterface {
  public:
-  // Null, after a kERROR line, when the staging memory cannot be allocated.
+  // How the context holds its activation memory: 7/8 always kStatic; from 10.x the strategy it was
+  // created with.
+  enum class Activation { kStatic, kOnProfileChange, kUserManaged };
+
+  // Null, after a kERROR line, when the staging or activation memory cannot be allocated.
   static std::unique_ptr<ExecutionContext> create(const Engine& engine, std::shared_ptr<const Graph> graph,
-                                                  nvinfer1::ILogger* logger, int32_t initial_profile);
+                                                  nvinfer1::ILogger* logger, int32_t initial_profile,
+                                                  Activation activation = Activation::kStatic);
   ExecutionContext(const Engine& engine, std::shared_ptr<const Graph> graph, nvinfer1::ILogger* logger,
                    int32_t profile, int device);
   ~ExecutionContext() override;
@@ -62,6 +67,7 @@ class ExecutionContext final : public ContextInterface {
   cudaEvent_t getInputConsumedEvent() const noexcept override;
   bool enqueueV3(cudaStream_t stream) noexcept override;
   nvinfer1::Dims getTensorStrides(const char* tensorName) const noexcept override;
+  void setDeviceMemoryV2(void* memory, int64_t size) noexcept override;
 #if NV_TENSORRT_MAJOR < 11
   bool allInputShapesSpecified() const noexcept override;
 #endif
@@ -130,7 +136,15 @@ class ExecutionContext final : public ContextInterface {
   };
 
   bool allocate_buffers();
+  // What the strategy takes at creation: every profile's largest (kStatic), profile 0's
+  // (kOnProfileChange), nothing (kUserManaged).
   bool allocate_activation_memory();
+#if NV_TENSORRT_MAJOR >= 10
+  // kOnProfileChange: the memory of profile, taken when it is selected.
+  bool reallocate_activation_memory(int32_t profile, const std::string& where);
+  // kUserManaged: the memory given with setDeviceMemoryV2 suits the selected profile.
+  bool user_memory_suits(std::string* why) const;
+#endif
   // Released while work it queued has not run: reported, and work_ stays until the work has run.
   void retire_if_work_pending() noexcept;
   void reset_input_dims();  // static inputs of the selected profile count as set, the rest unset
@@ -159,6 +173,12 @@ class ExecutionContext final : public ContextInterface {
   nvinfer1::ILogger* logger_;
   int32_t profile_;
   int device_;  // the CUDA device current when the context was created; enqueues run only there
+  Activation activation_ = Activation::kStatic;
+#if NV_TENSORRT_MAJOR >= 10
+  // kUserManaged: what setDeviceMemoryV2 last accepted (size -1: nothing yet).
+  void* user_memory_ = nullptr;
+  int64_t user_memory_size_ = -1;
+#endif
   // The first enqueue after the creation, a profile selection or new input dimensions must run outside
   // a stream capture (TensorRT 8: "run enqueueV2 once before capturing").
   bool capture_blocked_ = true;

@@ -72,6 +72,9 @@ bool ExecutionContext::setOptimizationProfileAsync(int32_t profileIndex, cudaStr
              where + "the stream is capturing: switch optimization profiles outside a CUDA graph capture");
       return false;
     }
+    if (activation_ == Activation::kOnProfileChange && !reallocate_activation_memory(profileIndex, where)) {
+      return false;
+    }
     std::unique_ptr<ProfileSwitch>& change = switches_[profileIndex];
     if (!change) {
       change = std::make_unique<ProfileSwitch>(
@@ -277,6 +280,7 @@ bool ExecutionContext::enqueueV3(cudaStream_t stream) noexcept {
     if (!on_own_device(&why)) return fail_enqueue(why);
     std::vector<Shape> shapes;
     if (!resolve_shapes(&shapes, &why)) return fail_enqueue(why);
+    if (!user_memory_suits(&why)) return fail_enqueue(why);
 
     const Graph& g = *graph_;
     std::vector<const void*> inputs;

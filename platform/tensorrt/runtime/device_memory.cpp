@@ -21,9 +21,7 @@ cudaError_t device_free(void* p) { return cudaFree(p); }
 
 }  // namespace
 
-DeviceMemory::~DeviceMemory() {
-  if (data_ != nullptr) device_free(data_);
-}
+DeviceMemory::~DeviceMemory() { release(); }
 
 bool DeviceMemory::allocate(std::size_t bytes, std::string* why) {
   if (bytes == 0) return true;
@@ -37,6 +35,12 @@ bool DeviceMemory::allocate(std::size_t bytes, std::string* why) {
   data_ = p;
   size_ = bytes;
   return true;
+}
+
+void DeviceMemory::release() {
+  if (data_ != nullptr) device_free(data_);
+  data_ = nullptr;
+  size_ = 0;
 }
 
 void DeviceMemory::forget_device_memory() {

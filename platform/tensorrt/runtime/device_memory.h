@@ -26,6 +26,8 @@ class DeviceMemory final : public Retirable {
   // text>", when the device refuses.
   bool allocate(std::size_t bytes, std::string* why);
   std::size_t size() const { return size_; }
+  // Frees what it holds now.
+  void release();
 
   void forget_device_memory() override;
 

@@ -41,6 +41,8 @@ class Engine final : public EngineInterface {
   bool allocate_weights(std::string* why);
   // The activation memory a context holds: the largest any profile needs.
   std::size_t context_memory_bytes() const;
+  // The activation memory of one profile (in range).
+  std::size_t profile_memory_bytes(int32_t profile) const { return activation_bytes_[profile]; }
   // What the engine's contexts queued on streams and has not run yet.
   std::shared_ptr<PendingWork> pending_work() const { return pending_; }
   // The profiles its contexts' queued networks use.

@@ -63,22 +63,27 @@ nvinfer1::IExecutionContext* Engine::createExecutionContext(
     nvinfer1::ExecutionContextAllocationStrategy strategy) noexcept {
   if (control::call_fails("createExecutionContext")) return nullptr;
   if (!runtime_alive("createExecutionContext")) return nullptr;
-  if (strategy == nvinfer1::ExecutionContextAllocationStrategy::kUSER_MANAGED) {
-    // It would need setDeviceMemory, which the stand-in does not provide.
-    report(logger_, Severity::kERROR,
-           "createExecutionContext: the kUSER_MANAGED allocation strategy is not supported");
-    return nullptr;
-  }
-  if (strategy != nvinfer1::ExecutionContextAllocationStrategy::kSTATIC &&
-      strategy != nvinfer1::ExecutionContextAllocationStrategy::kON_PROFILE_CHANGE) {
-    report(
-        logger_, Severity::kERROR,
-        "createExecutionContext: unknown allocation strategy " + std::to_string(static_cast<int>(strategy)));
-    return nullptr;
+  using Strategy = nvinfer1::ExecutionContextAllocationStrategy;
+  using Activation = ExecutionContext::Activation;
+  Activation activation = Activation::kStatic;
+  switch (strategy) {
+    case Strategy::kSTATIC:
+      break;
+    case Strategy::kON_PROFILE_CHANGE:
+      activation = Activation::kOnProfileChange;
+      break;
+    case Strategy::kUSER_MANAGED:
+      activation = Activation::kUserManaged;
+      break;
+    default:
+      report(logger_, Severity::kERROR,
+             "createExecutionContext: unknown allocation strategy " +
+                 std::to_string(static_cast<int>(strategy)));
+      return nullptr;
   }
   // Every context starts on profile 0.
   std::lock_guard<std::mutex> lock(creation_mutex_);
-  std::unique_ptr<ExecutionContext> context = ExecutionContext::create(*this, graph_, logger_, 0);
+  std::unique_ptr<ExecutionContext> context = ExecutionContext::create(*this, graph_, logger_, 0, activation);
   if (!context) return nullptr;
   context_created_ = true;
   return context.release();

@@ -1,6 +1,7 @@
 // The runtime's own device memory: the weights an engine holds from deserialization, the activation
 // memory each context holds, their sizes per profile, their failures and their device.
 #include <functional>
+#include <sstream>
 
 #include "test_support.h"
 
@@ -65,12 +66,24 @@ TEST_F(DeviceMemoryTest, WeightsAndActivationMemoryAreTensorRtsOwnAndLiveWithThe
   EXPECT_EQ(l->engine->getDeviceMemorySizeForProfileV2(1), static_cast<int64_t>(kSizesProfile1));
   EXPECT_EQ(l->engine->getDeviceMemorySizeForProfileV2(2), -1);
   EXPECT_EQ(l->engine->getDeviceMemorySizeForProfileV2(-1), -1);
-  // kON_PROFILE_CHANGE holds the largest profile's memory too.
+  // kON_PROFILE_CHANGE holds the memory of the profile it runs: profile 0's from creation, another's
+  // from its selection on; kUSER_MANAGED holds none.
   TrtPtr<nvinfer1::IExecutionContext> on_change(
       l->engine->createExecutionContext(nvinfer1::ExecutionContextAllocationStrategy::kON_PROFILE_CHANGE));
   ASSERT_TRUE(on_change);
+  EXPECT_EQ(cudaemu_live_component_bytes(), kSizesWeights + kSizesProfile1 + kSizesProfile0);
+  Stream stream;
+  ASSERT_TRUE(on_change->setOptimizationProfileAsync(1, stream.get()));
   EXPECT_EQ(cudaemu_live_component_bytes(), kSizesWeights + 2 * kSizesProfile1);
+  ASSERT_TRUE(on_change->setOptimizationProfileAsync(0, stream.get()));
+  EXPECT_EQ(cudaemu_live_component_bytes(), kSizesWeights + kSizesProfile1 + kSizesProfile0);
+  ASSERT_EQ(cudaStreamSynchronize(stream.get()), cudaSuccess);
   on_change.reset();
+  TrtPtr<nvinfer1::IExecutionContext> user_managed(
+      l->engine->createExecutionContext(nvinfer1::ExecutionContextAllocationStrategy::kUSER_MANAGED));
+  ASSERT_TRUE(user_managed);
+  EXPECT_EQ(cudaemu_live_component_bytes(), kSizesWeights + kSizesProfile1);
+  user_managed.reset();
 #else
   TrtPtr<nvinfer1::IExecutionContext> second(l->engine->createExecutionContext());
   ASSERT_TRUE(second);
@@ -82,10 +95,79 @@ TEST_F(DeviceMemoryTest, WeightsAndActivationMemoryAreTensorRtsOwnAndLiveWithThe
   EXPECT_EQ(cudaemu_live_component_bytes(), kSizesWeights);
   l->engine.reset();
   EXPECT_EQ(cudaemu_live_component_allocations(), 0u);
-  EXPECT_EQ(cudaemu_call_count("cudaemu_component_free"), 3u);
+  EXPECT_EQ(cudaemu_call_count("cudaemu_component_free"), NV_TENSORRT_MAJOR >= 10 ? 5u : 3u)
+      << "10/11: kON_PROFILE_CHANGE's two switches free what the profile before held";
   EXPECT_EQ(cudaemu_call_count("cudaMalloc") + cudaemu_call_count("cudaFree"), 0u);
   EXPECT_EQ(l->logger.count(Severity::kERROR), 0);
 }
+
+#if NV_TENSORRT_MAJOR >= 10
+// kUSER_MANAGED: the application's memory, given with setDeviceMemoryV2, checked when given (null,
+// size, alignment, strategy) and against the selected profile at every enqueueV3.
+TEST_F(DeviceMemoryTest, UserManagedMemoryIsCheckedWhenGivenAndAtEachEnqueue) {
+  auto l = load(engine_from_json(kSizes));
+  ASSERT_TRUE(l->context);
+  TrtPtr<nvinfer1::IExecutionContext> context(
+      l->engine->createExecutionContext(nvinfer1::ExecutionContextAllocationStrategy::kUSER_MANAGED));
+  ASSERT_TRUE(context);
+  DeviceBuffer memory(kSizesProfile1 + 512);
+  char* base = static_cast<char*>(memory.get());
+  struct Given {
+    nvinfer1::IExecutionContext* context;
+    void* memory;
+    int64_t size;
+    const char* error;  // null: taken
+  };
+  const Given refusals[] = {
+      {l->context.get(), base, 512,
+       "setDeviceMemoryV2: the execution context holds its own activation memory: create it with "
+       "ExecutionContextAllocationStrategy::kUSER_MANAGED to supply it"},
+      {context.get(), base, -1, "setDeviceMemoryV2: size -1 is negative"},
+      {context.get(), nullptr, 512, "setDeviceMemoryV2: memory is null with size 512: null only with size 0"},
+      {context.get(), base + 256, 512, nullptr},  // the address is in the line below
+  };
+  for (const Given& g : refusals) {
+    l->logger.lines.clear();
+    g.context->setDeviceMemoryV2(g.memory, g.size);
+    if (g.error) {
+      EXPECT_EQ(l->logger.only_error(), g.error);
+    } else {
+      std::ostringstream address;
+      address << static_cast<void*>(base + 256);
+      EXPECT_EQ(l->logger.only_error(),
+                "setDeviceMemoryV2: memory " + address.str() + " is not aligned to 512 bytes");
+    }
+  }
+
+  // Enqueues on profile 1 of x [2, 10]: refused without memory and with too little, run with enough.
+  Stream stream;
+  ASSERT_TRUE(context->setOptimizationProfileAsync(1, stream.get()));
+  ASSERT_TRUE(context->setInputShape("x", dims({2, 10})));
+  TensorBuffers buffers(*l->engine, 4096);
+  ASSERT_TRUE(buffers.bind(*context));
+  const std::pair<int64_t, const char*> enqueues[] = {
+      {-1,
+       "enqueueV3: the execution context was created with kUSER_MANAGED and has no device memory: set it "
+       "with setDeviceMemoryV2"},
+      {kSizesProfile0,
+       "enqueueV3: the device memory set with setDeviceMemoryV2 has 512 bytes, optimization "
+       "profile 1 needs 2304 (getDeviceMemorySizeForProfileV2)"},
+      {kSizesProfile1, nullptr},
+  };
+  for (const auto& e : enqueues) {
+    l->logger.lines.clear();
+    if (e.first >= 0) context->setDeviceMemoryV2(base, e.first);
+    EXPECT_EQ(context->enqueueV3(stream.get()), e.second == nullptr);
+    if (e.second) {
+      EXPECT_EQ(l->logger.only_error(), e.second);
+    }
+  }
+  ASSERT_EQ(cudaStreamSynchronize(stream.get()), cudaSuccess);
+  EXPECT_EQ(trt_standin_count("network_runs"), 1);
+  EXPECT_EQ(trt_standin_count("setDeviceMemoryV2"), 6);
+  EXPECT_EQ(l->logger.count(Severity::kERROR), 0);
+}
+#endif
 
 TEST_F(DeviceMemoryTest, NothingIsTakenWithoutWeightsOrTensorsBetweenLayers) {
   // two_profiles: max(in0, in1) lies between layers, [4, 4, 8] or [16, 4, 8] floats; no weights.

@@ -88,12 +88,15 @@ TEST_F(EngineTest, EveryContextStartsOnProfileZero) {
   EXPECT_EQ(trt_standin_count("live_contexts"), 3);
   EXPECT_EQ(l->logger.count(Severity::kERROR), 0);
 
-  // Memory the application would hand over is not modelled: refused, not silently static.
-  EXPECT_EQ(l->engine->createExecutionContext(nvinfer1::ExecutionContextAllocationStrategy::kUSER_MANAGED),
+  // kUSER_MANAGED starts on profile 0 too; an allocation strategy that is none is refused.
+  TrtPtr<nvinfer1::IExecutionContext> fourth(
+      l->engine->createExecutionContext(nvinfer1::ExecutionContextAllocationStrategy::kUSER_MANAGED));
+  ASSERT_TRUE(fourth);
+  EXPECT_EQ(fourth->getOptimizationProfile(), 0);
+  EXPECT_EQ(l->engine->createExecutionContext(static_cast<nvinfer1::ExecutionContextAllocationStrategy>(3)),
             nullptr);
-  EXPECT_EQ(l->logger.only_error(),
-            "createExecutionContext: the kUSER_MANAGED allocation strategy is not supported");
-  EXPECT_EQ(trt_standin_count("live_contexts"), 3);
+  EXPECT_EQ(l->logger.only_error(), "createExecutionContext: unknown allocation strategy 3");
+  EXPECT_EQ(trt_standin_count("live_contexts"), 4);
 }
 
 TEST_F(EngineTest, EnginesOfEveryOtherMajorAreRefused) {

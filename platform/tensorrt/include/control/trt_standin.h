@@ -44,7 +44,7 @@ TRT_STANDIN_API void trt_standin_fail(const char* op, int nth);
 // "createExecutionContext", "allInputDimensionsSpecified"; up to 8.x "enqueueV2",
 // "setOptimizationProfile", "setBindingDimensions", "getBindingDimensions" (the context's); from
 // 10.x "enqueueV3", "setInputShape", "setTensorAddress" (and its input/output variants),
-// "setOptimizationProfileAsync", "getTensorShape" (the context's), "inferShapes",
+// "setOptimizationProfileAsync", "setDeviceMemoryV2", "getTensorShape" (the context's), "inferShapes",
 // "unsynchronized_profile_switches" (networks that ran before the profile switch they were enqueued
 // for) and "runtimes_released_before_engines"; on every major "releases_with_queued_work" (contexts and
 // engines released while host functions their enqueues or profile switches queued outside a capture

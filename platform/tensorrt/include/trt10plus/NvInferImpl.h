@@ -86,6 +86,7 @@ class VExecutionContext : public VRoot {
   virtual cudaEvent_t getInputConsumedEvent() const noexcept = 0;
   virtual bool enqueueV3(cudaStream_t stream) noexcept = 0;
   virtual Dims getTensorStrides(char const* tensorName) const noexcept = 0;
+  virtual void setDeviceMemoryV2(void* memory, int64_t size) noexcept = 0;
 };
 
 }  // namespace apiv

@@ -347,6 +347,13 @@ class IExecutionContext : public INoCopy {
   // shapes set so far.
   Dims getTensorStrides(char const* tensorName) const noexcept { return mImpl->getTensorStrides(tensorName); }
 
+  // The activation memory of a context made with kUSER_MANAGED: size bytes of device memory, aligned as
+  // cudaMalloc aligns, at least what getDeviceMemorySizeForProfileV2 reports for the profile the context
+  // runs; in use from each enqueueV3 until its network has run. nullptr only where that size is 0.
+  void setDeviceMemoryV2(void* memory, int64_t size) noexcept {
+    return mImpl->setDeviceMemoryV2(memory, size);
+  }
+
  protected:
   apiv::VExecutionContext* mImpl;
 };
