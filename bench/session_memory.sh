@@ -74,7 +74,18 @@ for n in (1, 2, 4):
         f"{kib(pinned(after))} | {kib(device['device'])} | {kib(pinned(device))} | "
         f"{kib(int(device['reported']))} |"
     )
-lines.append("")
+lines += [
+    "",
+    "- Before: the weights, then per session the largest profile's activation memory (512 KiB, whatever "
+    "its profile) plus a device buffer and as much pinned staging for each tensor at its profile's largest "
+    "shapes.",
+    "- After, every kind: each session's context holds its own profile's activation memory (16 or 512 "
+    "KiB); buffers and staging as before.",
+    "- After, device memory only (`memory_kinds = 1 << INFERLET_MEMORY_DEVICE`): the weights once and each "
+    "session's own profile, nothing else: no buffers, no staging; `inferlet_session_device_memory` is "
+    "exactly the device bytes beyond the weights.",
+    "",
+]
 text = "\n".join(lines) + "\n"
 content = open(readme).read()
 begin, end = "<!-- session-memory:begin -->", "<!-- session-memory:end -->"
