@@ -175,10 +175,11 @@ Status Session::init(void* host_stream) {
 }
 
 // The context's activation memory, the profile's own, in one allocation the session holds. Chosen over
-// kON_PROFILE_CHANGE, which TensorRT documents only as "reallocate for a profile when it's selected":
-// a context starts on profile 0 and would hold what it pleases when; with kUSER_MANAGED the session
-// holds exactly getDeviceMemorySizeForProfileV2 bytes of its own cudaMalloc, which it reports as it is,
-// and nothing else is TensorRT's.
+// kON_PROFILE_CHANGE, which TensorRT documents only as "reallocate for a profile when it's selected": a
+// context starts on profile 0, and the header says neither what it holds before the switch to the
+// session's profile nor how much after. With kUSER_MANAGED the session holds exactly
+// getDeviceMemorySizeForProfileV2 bytes of its own cudaMalloc, which inferlet_session_device_memory
+// reports as they are and a test can count.
 Status Session::supply_context_memory() {
   const int device = mEngine->device();
   const int64_t bytes = trt_binding::profileContextMemory(mEngine->trt(), mProfile);
