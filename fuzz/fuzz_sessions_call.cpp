@@ -290,9 +290,13 @@ CArrays ToC(const Call& call) {
   CArrays arrays;
   for (int is_input = 0; is_input < 2; ++is_input) {
     for (const Entry& entry : call.entries[is_input]) {
-      arrays.sides[is_input].push_back({entry.name, static_cast<inferlet_memory>(entry.memory),
-                                        entry.null_data ? nullptr : entry.buffer->data(),
-                                        entry.buffer->bytes(), is_input ? entry.shape : Unwritten()});
+      inferlet_tensor tensor{entry.name, INFERLET_MEMORY_HOST,
+                             entry.null_data ? nullptr : entry.buffer->data(), entry.buffer->bytes(),
+                             is_input ? entry.shape : Unwritten()};
+      // As a C host may: any int, stored as it is (C++ may not hold one outside the enumerators).
+      static_assert(sizeof tensor.memory == sizeof entry.memory, "inferlet_memory is stored as an int");
+      std::memcpy(&tensor.memory, &entry.memory, sizeof entry.memory);
+      arrays.sides[is_input].push_back(tensor);
     }
   }
   return arrays;
