@@ -143,6 +143,6 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   } else if (sample_config) {
     Finding("kestrel_trt_new refused the sample's own configuration");
   }
-  CheckAllReleased();
+  CheckAllReleased("kestrel_trt_delete");
   return 0;
 }

@@ -25,22 +25,6 @@ using inferlet_fuzz::TensorBytes;
 namespace {
 
 constexpr int kSmoke = 0;
-constexpr size_t kHeaderSize = 24;  // magic, format version, major, payload size, payload CRC-32
-constexpr size_t kPayloadSizeAt = 16;
-constexpr size_t kChecksumAt = 20;
-
-uint32_t Crc32(const uint8_t* data, size_t size) {
-  uint32_t crc = 0xFFFFFFFFu;
-  for (size_t i = 0; i < size; ++i) {
-    crc ^= data[i];
-    for (int bit = 0; bit < 8; ++bit) crc = (crc >> 1) ^ (0xEDB88320u & (0u - (crc & 1u)));
-  }
-  return ~crc;
-}
-
-void StoreU32(uint8_t* at, uint32_t value) {
-  for (int i = 0; i < 4; ++i) at[i] = static_cast<uint8_t>(value >> (8 * i));
-}
 
 class SilentLogger : public nvinfer1::ILogger {
  public:
@@ -117,7 +101,7 @@ void TryEngine(const uint8_t* data, size_t size) {
   } else if (handle != untouched) {
     Finding("a refused kestrel_trt_new wrote *handle");
   }
-  CheckAllReleased();
+  CheckAllReleased("kestrel_trt_delete");
 }
 
 }  // namespace
@@ -131,11 +115,7 @@ extern "C" int LLVMFuzzerInitialize(int*, char***) {
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   if (size > static_cast<size_t>(INT_MAX)) return 0;
   TryEngine(data, size);
-  if (size >= kHeaderSize) {
-    std::vector<uint8_t> patched(data, data + size);
-    StoreU32(&patched[kPayloadSizeAt], static_cast<uint32_t>(size - kHeaderSize));
-    StoreU32(&patched[kChecksumAt], Crc32(patched.data() + kHeaderSize, size - kHeaderSize));
-    TryEngine(patched.data(), patched.size());
-  }
+  const std::vector<uint8_t> patched = inferlet_fuzz::WithHeaderFixed(data, size);
+  if (!patched.empty()) TryEngine(patched.data(), patched.size());
   return 0;
 }

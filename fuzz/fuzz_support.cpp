@@ -84,17 +84,47 @@ int64_t TensorBytes(const std::vector<int>& shape, int item_size) {
   return bytes;
 }
 
-void CheckAllReleased() {
+namespace {
+
+constexpr size_t kHeaderSize = 24;  // magic, format version, major, payload size, payload CRC-32
+constexpr size_t kPayloadSizeAt = 16;
+constexpr size_t kChecksumAt = 20;
+
+uint32_t Crc32(const uint8_t* data, size_t size) {
+  uint32_t crc = 0xFFFFFFFFu;
+  for (size_t i = 0; i < size; ++i) {
+    crc ^= data[i];
+    for (int bit = 0; bit < 8; ++bit) crc = (crc >> 1) ^ (0xEDB88320u & (0u - (crc & 1u)));
+  }
+  return ~crc;
+}
+
+void StoreU32(uint8_t* at, uint32_t value) {
+  for (int i = 0; i < 4; ++i) at[i] = static_cast<uint8_t>(value >> (8 * i));
+}
+
+}  // namespace
+
+std::vector<uint8_t> WithHeaderFixed(const uint8_t* data, size_t size) {
+  if (size < kHeaderSize) return {};
+  std::vector<uint8_t> patched(data, data + size);
+  StoreU32(&patched[kPayloadSizeAt], static_cast<uint32_t>(size - kHeaderSize));
+  StoreU32(&patched[kChecksumAt], Crc32(patched.data() + kHeaderSize, size - kHeaderSize));
+  return patched;
+}
+
+void CheckAllReleased(const std::string& after) {
   if (cudaemu_live_allocations() != 0 || cudaemu_live_streams() != 0 || cudaemu_live_graphs() != 0 ||
-      cudaemu_live_graph_execs() != 0) {
-    Finding("device resources left after kestrel_trt_delete: allocations " +
+      cudaemu_live_graph_execs() != 0 || cudaemu_live_events() != 0) {
+    Finding("device resources left after " + after + ": allocations " +
             std::to_string(cudaemu_live_allocations()) + ", streams " +
             std::to_string(cudaemu_live_streams()) + ", graphs " + std::to_string(cudaemu_live_graphs()) +
-            ", executable graphs " + std::to_string(cudaemu_live_graph_execs()));
+            ", executable graphs " + std::to_string(cudaemu_live_graph_execs()) + ", events " +
+            std::to_string(cudaemu_live_events()));
   }
   if (trt_standin_count("live_engines") != 0 || trt_standin_count("live_contexts") != 0 ||
       trt_standin_count("live_runtimes") != 0) {
-    Finding("TensorRT objects left after kestrel_trt_delete");
+    Finding("TensorRT objects left after " + after);
   }
   CheckNoViolations();
 }

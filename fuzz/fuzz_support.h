@@ -55,9 +55,13 @@ const SampleModel& Sample(int index);
 // (rank outside 2..8, a zero or negative factor).
 int64_t TensorBytes(const std::vector<int>& shape, int item_size);
 
-// After a handle is gone the emulated device and the TensorRT stand-in must hold nothing, and no copy
-// may ever have left its buffers.
-void CheckAllReleased();
+// The engine bytes with the stand-in engine header's payload size and CRC-32 made to match the payload,
+// so that mutations reach the engines behind the checksum as well; empty when there is no header.
+std::vector<uint8_t> WithHeaderFixed(const uint8_t* data, size_t size);
+
+// After the last handle, engine or session is gone (`after` says which went) the emulated device and
+// the TensorRT stand-in must hold nothing, and no copy may ever have left its buffers.
+void CheckAllReleased(const std::string& after);
 void CheckNoViolations();
 
 }  // namespace inferlet_fuzz

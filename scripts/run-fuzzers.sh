@@ -16,8 +16,10 @@ if ((${#targets[@]} == 0)); then
 fi
 for target in "${targets[@]}"; do
   name=$(basename "$target")
+  base=${name%%[0-9]*}  # fuzz_sessions_calls10, another major's build of a target, shares its seeds
   seeds=()
-  for dir in "$root/fuzz/corpus/$name" "$root"/platform/*/fuzz/corpus/"$name" "$root"/platform/*/fuzz/corpus; do
+  for dir in "$root/fuzz/corpus/$name" "$root/fuzz/corpus/$base" "$root"/platform/*/fuzz/corpus/"$name" \
+    "$root"/platform/*/fuzz/corpus; do
     [[ -d $dir ]] && seeds+=("$dir") && break
   done
   mkdir -p "$work/$name"
