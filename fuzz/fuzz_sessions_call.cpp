@@ -242,7 +242,11 @@ bool Outcome(const Model& model, int profile, const Call& call, std::vector<infe
 
 // The answer the call must get, in the order the interface checks a call. with_data: a call that runs
 // (memory kinds, data and buffers are read), not one that resolves shapes.
-inferlet_code Expected(const Model& model, int profile, const Call& call, bool with_data) {
+inferlet_code Expected(const Model& model, int profile, const Call& call, bool with_data,
+                       uint64_t memory_kinds) {
+  const auto left_out = [memory_kinds](int memory) {
+    return memory_kinds != 0 && (memory_kinds & (uint64_t{1} << memory)) == 0;
+  };
   bool invalid = false;
   for (int is_input = 0; is_input < 2; ++is_input) {
     const std::vector<Entry>& entries = call.entries[is_input];
@@ -252,7 +256,10 @@ inferlet_code Expected(const Model& model, int profile, const Call& call, bool w
       const Entry& entry = entries[e];
       invalid |= entry.tensor < 0 || model.tensors[static_cast<size_t>(entry.tensor)].is_input != is_input;
       for (size_t f = 0; f < e; ++f) invalid |= entries[f].tensor == entry.tensor;
-      if (with_data) invalid |= entry.memory < 0 || entry.memory > INFERLET_MEMORY_DEVICE || entry.null_data;
+      if (with_data) {
+        const bool known = entry.memory >= 0 && entry.memory <= INFERLET_MEMORY_DEVICE;
+        invalid |= !known || left_out(entry.memory) || entry.null_data;
+      }
       if (is_input) invalid |= entry.shape.rank < 0 || entry.shape.rank > INFERLET_MAX_DIMS;
     }
   }

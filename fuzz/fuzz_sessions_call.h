@@ -62,8 +62,10 @@ bool Outcome(const Model& model, int profile, const Call& call, std::vector<infe
              std::vector<Values>* values);
 
 // The answer the call must get, in the order the interface checks a call. with_data: a call that runs
-// (memory kinds, data and buffers are read), not one that resolves shapes.
-inferlet_code Expected(const Model& model, int profile, const Call& call, bool with_data);
+// (memory kinds, data and buffers are read), not one that resolves shapes; memory_kinds: the session's
+// (a bit per inferlet_memory; 0: all).
+inferlet_code Expected(const Model& model, int profile, const Call& call, bool with_data,
+                       uint64_t memory_kinds);
 
 // What an output's shape (and every byte of an output buffer) holds before a call: a refused call leaves
 // it so.

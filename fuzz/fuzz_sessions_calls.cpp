@@ -15,7 +15,8 @@
 //
 // Input layout: records (at most kMaxRecords), each: engine byte (% 2), profile value (ByteReader::Int),
 // options byte (bit 0: CUDA graphs, bit 1: phase timing, bit 2: version 1's options, bit 3: a second
-// session on the profile too, bits 4-5: graph cache size), operation byte (% 3: resolve_shapes, run,
+// session on the profile too, bits 4-5: graph cache size, bits 6-7: the memory kinds of the session's
+// config: all, device, device and pinned, host), operation byte (% 3: resolve_shapes, run,
 // enqueue and wait), counts byte (bits 0-2 and 3-5: the input and output counts, bit 6: the engine's
 // order reversed, 0xFE and 0xFF: a null input or output array), then per entry of the inputs and of
 // the outputs a name byte, a memory byte, a size byte, and for an input its shape (ReadShape).
@@ -106,7 +107,8 @@ struct Slot {
   SessionHandle session;
   bool graphs = false;
   bool timing = false;
-  bool completed = false;  // a call of it has completed
+  uint64_t memory_kinds = 0;  // 0: all
+  bool completed = false;     // a call of it has completed
 };
 
 void CheckPhaseTimes(const Slot& slot) {
@@ -153,7 +155,7 @@ inferlet_code EnqueueAndWait(Slot& slot, const Call& call, CArrays& arrays, infe
 
 void RunOperation(Slot& slot, const Model& model, int profile, uint8_t operation, const Call& call) {
   const bool resolve_only = operation % 3 == 0;
-  const inferlet_code expected = Expected(model, profile, call, !resolve_only);
+  const inferlet_code expected = Expected(model, profile, call, !resolve_only, slot.memory_kinds);
   CArrays arrays = ToC(call);
   inferlet_tensor* inputs = arrays.array(1, call);
   inferlet_tensor* outputs = arrays.array(0, call);
@@ -189,6 +191,10 @@ Slot* SessionFor(Slots& slots, int m, int32_t profile, uint8_t options) {
   config.cuda_graphs = options & 1;
   config.phase_timing = options >> 1 & 1;
   config.graph_cache_size = options >> 4 & 3;
+  const uint64_t kinds[4] = {0, uint64_t{1} << INFERLET_MEMORY_DEVICE,
+                             uint64_t{1} << INFERLET_MEMORY_DEVICE | uint64_t{1} << INFERLET_MEMORY_PINNED,
+                             uint64_t{1} << INFERLET_MEMORY_HOST};
+  config.memory_kinds = kinds[options >> 6 & 3];
   inferlet_session_options v1;
   inferlet_session_options_init(&v1);
   v1.profile = config.profile;
@@ -217,6 +223,7 @@ Slot* SessionFor(Slots& slots, int m, int32_t profile, uint8_t options) {
   slot.session.reset(made);
   slot.graphs = config.cuda_graphs != 0;
   slot.timing = config.phase_timing != 0;
+  slot.memory_kinds = (options & 4) != 0 ? 0 : config.memory_kinds;
   return &slot;
 }
 
