@@ -64,7 +64,7 @@
  *   is safe. Any other CUDA error fails only its call (INFERLET_CUDA_ERROR; INFERLET_OUT_OF_MEMORY for
  *   an allocation), and the session stays usable.
  *
- *  Versions. The interface has a version, INFERLET_API_VERSION; this header is version 2. It evolves
+ *  Versions. The interface has a version, INFERLET_API_VERSION; this header is version 3. It evolves
  *   by appending only: a function, once published, keeps its name, arguments and meaning in every later
  *   version, and new functions come after the existing ones. Structs of version 1 are frozen as they
  *   are. A struct that may gain fields starts with struct_size, the sizeof the host was compiled with
@@ -78,7 +78,8 @@
  *   Version 1: the interface as first released. Version 2 adds inferlet_session_config with
  *   inferlet_session_create_with_config (the form of the options that can grow), inferlet_code_name,
  *   inferlet_data_type_info, inferlet_engine_properties, inferlet_engine_profile_resolved_shape and
- *   inferlet_engine_config with inferlet_engine_load_with_config.
+ *   inferlet_engine_config with inferlet_engine_load_with_config. Version 3 adds
+ *   inferlet_plugin_library_load.
  *
  * The library is built once per TensorRT major (libinferlet_sessions8.so, ...7, ...10, ...11); a host
  * links the one that matches its TensorRT, or loads it and asks for the table. Its data types and
@@ -100,7 +101,7 @@
 extern "C" {
 #endif
 
-enum { INFERLET_API_VERSION = 2 };
+enum { INFERLET_API_VERSION = 3 };
 
 /* ---- Results ---------------------------------------------------------------------------------- */
 
@@ -176,6 +177,22 @@ static inline void inferlet_data_type_info_init(inferlet_data_type_info* info) {
  * it). */
 INFERLET_SESSIONS_API inferlet_status* inferlet_describe_data_type(int32_t dtype,
                                                                    inferlet_data_type_info* info);
+
+/* ---- Plugins ---------------------------------------------------------------------------------- */
+
+/* Loads a library of TensorRT plugins (an engine's custom layers) into this library's TensorRT, so that
+ * engines whose layers need the plugin creators it registers can be loaded; call it before loading
+ * them. TensorRT 10 and 11: IPluginRegistry::loadLibrary, which registers the creators that the
+ * library's getCreators (or getPluginCreators) hands out. TensorRT 7 and 8: dlopen with RTLD_NOW |
+ * RTLD_GLOBAL, whose static initialisers register the library's creators (REGISTER_TENSORRT_PLUGIN).
+ * The library stays loaded until the process ends, refused or not. A library this function loaded
+ * before answers NULL again and is not loaded twice. Refused: a null or empty path
+ * (INFERLET_INVALID_ARGUMENT); a library that cannot be loaded, INFERLET_INVALID_ARGUMENT with the
+ * dynamic loader's reason on 7 and 8, INFERLET_TENSORRT_ERROR with TensorRT's on 10 and 11; and a
+ * library that registers no plugin creator (INFERLET_INVALID_ARGUMENT): after it is loaded the registry
+ * holds no creator it did not hold before, and on 7 and 8 none that lies in the library itself either
+ * (its static registration runs when it is first loaded, whoever loads it). (Version 3) */
+INFERLET_SESSIONS_API inferlet_status* inferlet_plugin_library_load(const char* path);
 
 /* ---- Engines ---------------------------------------------------------------------------------- */
 
@@ -340,7 +357,7 @@ typedef struct inferlet_session_config {
                                INFERLET_MEMORY_DEVICE alone no device buffers either. A call's tensor of
                                a kind left out is refused (INFERLET_INVALID_ARGUMENT). 64 bits wide so
                                that the struct grows past version 2's tail padding, which a host of
-                               version 2 may leave unset. (After version 2: a library of version 2
+                               version 2 may leave unset. (Version 3: a library of version 2
                                refuses it nonzero, as a field it does not know.) */
 } inferlet_session_config;
 
@@ -487,6 +504,8 @@ typedef struct inferlet_api {
                                                     inferlet_shape* shape);
   inferlet_status* (*engine_load_with_config)(const void* bytes, size_t size,
                                               const inferlet_engine_config* config, inferlet_engine** engine);
+  /* version 3 */
+  inferlet_status* (*plugin_library_load)(const char* path);
 } inferlet_api;
 
 /* The table of `version` (1 to this library's INFERLET_API_VERSION), static; NULL for any other. The one

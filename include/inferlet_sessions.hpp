@@ -270,6 +270,16 @@ inline void SetLog(LogFunction function, LogLevel threshold = LogLevel::kWarning
 // The TensorRT major the linked library was built for.
 inline int TensorRtMajor() noexcept { return inferlet_tensorrt_major(); }
 
+// ---- Plugins ------------------------------------------------------------------------------------
+
+// Loads a library of TensorRT plugins into the linked library's TensorRT, before the engines whose
+// layers need it: inferlet_plugin_library_load, whose status TryLoadPluginLibrary answers and
+// LoadPluginLibrary throws.
+inline Status TryLoadPluginLibrary(const std::string& path) {
+  return Status(inferlet_plugin_library_load(path.c_str()));
+}
+inline void LoadPluginLibrary(const std::string& path) { TryLoadPluginLibrary(path).ThrowIfError(); }
+
 // ---- Engines ------------------------------------------------------------------------------------
 
 // What inferlet_engine_config_init sets, as defaults.

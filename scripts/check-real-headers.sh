@@ -45,6 +45,7 @@ src/sessions/graph_cache.cpp         all
 src/sessions/log.cpp                 all
 src/sessions/phase_timer.cpp         all
 src/sessions/phase_times_api.cpp     all
+src/sessions/plugins.cpp             all
 src/sessions/profile_registry.cpp    all
 src/sessions/resolve_shapes.cpp      all
 src/sessions/resolved_shapes.cpp     all

@@ -1,7 +1,9 @@
 #include "library_choice.h"
 
+#include <dlfcn.h>
 #include <fmt/format.h>
 
+#include <algorithm>
 #include <utility>
 #include <vector>
 
@@ -56,12 +58,44 @@ constexpr const char* kHostCodeHint =
     "--api sessions)";
 
 // TensorRT's own refusal reaches the message; nothing else of the libraries is said.
-inferlet_loader::ReadOptions Quietly(bool describe, bool allow_host_code) {
+inferlet_loader::ReadOptions Quietly(bool describe, bool allow_host_code,
+                                     const std::vector<std::string>& plugins = {}) {
   inferlet_loader::ReadOptions options;
   options.capture_tensorrt_errors = true;
   options.describe = describe;
   options.allow_host_code = allow_host_code;
+  options.plugins = plugins;
   return options;
+}
+
+// The plugin libraries the sessions library that reads the engine loads itself: all but for a run of
+// the legacy interface, where the tool has loaded them (LoadPluginsGlobally).
+std::vector<std::string> ReaderPlugins(const LibraryRequest& request) {
+  return request.sessions ? request.plugins : std::vector<std::string>{};
+}
+
+// As a host of kestrel_trt_* loads a plugin library (docs/legacy-interface.md): dlopen with RTLD_NOW |
+// RTLD_GLOBAL, never closed, so that its static registration has run before the deliverable makes its
+// handle.
+void LoadPluginsGlobally(const std::vector<std::string>& plugins) {
+  for (const std::string& path : plugins) {
+    if (!dlopen(path.c_str(), RTLD_NOW | RTLD_GLOBAL)) {
+      const char* why = dlerror();
+      throw ToolError{kExitLibrary,
+                      fmt::format("cannot load plugin library '{}': {}", path, why ? why : "dlopen failed")};
+    }
+  }
+}
+
+// Opens the sessions libraries of the candidates that are there, before a plugin library goes into
+// the global scope; one that cannot be opened is passed over here and reported where it is read.
+void OpenReaders(const std::vector<Candidate>& candidates) {
+  for (const Candidate& candidate : candidates) {
+    try {
+      inferlet_loader::SessionsLibrary::Open(candidate.path);
+    } catch (const inferlet_loader::LoadError&) {
+    }
+  }
 }
 
 // After the sessions library of one major failed to read the engine: the first other major whose
@@ -89,8 +123,9 @@ std::string OtherMajorHint(const std::string& engine_bytes, int failed_major, co
 // why and, after a single candidate, which --trt (or --lib, lib_given) fits.
 LibraryChoice ReadWithFirst(const std::string& engine_path, const std::string& engine_bytes,
                             const std::vector<Candidate>& candidates, const char* lib_given,
-                            const LibraryLocator& locate, bool allow_host_code) {
-  const inferlet_loader::ReadOptions options = Quietly(true, allow_host_code);
+                            const LibraryLocator& locate, bool allow_host_code,
+                            const std::vector<std::string>& plugins) {
+  const inferlet_loader::ReadOptions options = Quietly(true, allow_host_code, plugins);
   try {
     inferlet_loader::EngineReading reading =
         inferlet_loader::ReadEngine(engine_bytes.data(), engine_bytes.size(), candidates, options);
@@ -101,6 +136,10 @@ LibraryChoice ReadWithFirst(const std::string& engine_path, const std::string& e
     return choice;
   } catch (const inferlet_loader::NoneReads& none) {
     if (none.refusals().empty()) throw ToolError{kExitLibrary, none.what()};
+    const auto& refusals = none.refusals();
+    // No major took the plugin libraries: what they said, the engine unread.
+    if (std::all_of(refusals.begin(), refusals.end(), [](const auto& r) { return r.plugin; }))
+      throw ToolError{kExitLibrary, inferlet_loader::NoneReadsLine(refusals, refusals.size() > 1)};
     std::string why = none.what();
     if (candidates.size() == 1)
       why += OtherMajorHint(engine_bytes, none.refusals().front().major, lib_given, locate, allow_host_code);
@@ -129,7 +168,14 @@ int DeliverableMajor(const LibraryRequest& request, const RunLibrary& lib) {
 // is refused by every other major's runtime), and that major's deliverable runs it.
 LibraryChoice ChooseByEngine(const LibraryRequest& request, const std::string& engine_path,
                              const std::string& engine_bytes, const LibraryLocator& locate) {
-  LibraryChoice choice = ChooseReader(request, engine_path, engine_bytes, locate);
+  const std::vector<Candidate> readers =
+      BuildsReaders(std::vector<int>(std::begin(kTrtMajors), std::end(kTrtMajors)), locate);
+  if (!request.sessions && !request.plugins.empty()) {
+    OpenReaders(readers);
+    LoadPluginsGlobally(request.plugins);
+  }
+  LibraryChoice choice = ReadWithFirst(engine_path, engine_bytes, readers, nullptr, locate,
+                                       request.allow_host_code, ReaderPlugins(request));
   const RunLibrary lib = LoadRunLibrary(request, locate(RunLibraryFile(request, choice.trt_major)), choice);
   const int linked = lib.linked_major;
   if (linked != 0 && linked != choice.trt_major)
@@ -147,9 +193,13 @@ LibraryChoice ChooseByDeliverable(const LibraryRequest& request, const std::stri
       request, request.lib.empty() ? locate(RunLibraryFile(request, request.trt)) : request.lib, loaded);
   const int major = DeliverableMajor(request, lib);
   const Candidate reader{major, request.sessions ? lib.path : locate(SessionsFile(major))};
-  LibraryChoice choice =
-      ReadWithFirst(engine_path, engine_bytes, {reader},
-                    request.lib.empty() ? nullptr : RunLibraryNoun(request), locate, request.allow_host_code);
+  if (!request.sessions && !request.plugins.empty()) {
+    OpenReaders({reader});
+    LoadPluginsGlobally(request.plugins);
+  }
+  LibraryChoice choice = ReadWithFirst(engine_path, engine_bytes, {reader},
+                                       request.lib.empty() ? nullptr : RunLibraryNoun(request), locate,
+                                       request.allow_host_code, ReaderPlugins(request));
   choice.deliverable = std::move(loaded.deliverable);
   choice.sessions = loaded.sessions;
   return choice;
@@ -179,7 +229,7 @@ LibraryChoice ChooseReader(const LibraryRequest& request, const std::string& eng
   std::vector<int> majors(std::begin(kTrtMajors), std::end(kTrtMajors));
   if (request.trt != 0) majors = {request.trt};
   return ReadWithFirst(engine_path, engine_bytes, BuildsReaders(majors, locate), nullptr, locate,
-                       request.allow_host_code);
+                       request.allow_host_code, request.plugins);
 }
 
 }  // namespace inferlet_run

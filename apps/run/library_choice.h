@@ -7,6 +7,7 @@
 #include <functional>
 #include <memory>
 #include <string>
+#include <vector>
 
 #include "deliverable.h"
 #include "engine_desc.h"
@@ -20,6 +21,10 @@ struct LibraryRequest {
   std::string lib;               // --lib
   bool sessions = false;         // --api sessions: the sessions library of the major runs the engine
   bool allow_host_code = false;  // --allow-host-code: a version-compatible engine may be read
+  // --plugins: loaded into each sessions library that reads the engine (inferlet_plugin_library_load),
+  // or, for a run of the legacy interface, by the tool itself with dlopen (RTLD_GLOBAL) before the
+  // engine is read, as a host of kestrel_trt_* loads them.
+  std::vector<std::string> plugins;
 };
 
 // Where a library the build installs (given by its file name) is loaded from; the tool's is
@@ -42,7 +47,11 @@ struct LibraryChoice {
 const inferlet_loader::SessionsLibrary& OpenSessionsLibrary(const std::string& path);
 
 // For a run. The major is --trt when given (the deliverable, --lib or the build's, must link no
-// other), else what --lib links; that major's sessions library then reads the engine. Without either
+// other), else what --lib links; that major's sessions library then reads the engine. Plugin libraries
+// of a run of the legacy interface are loaded once the sessions libraries that may read the engine are
+// open (the ones that put their TensorRT in the global scope must come after those, see
+// inferlet_loader::LoadPlugins), before the engine is read; one that cannot be loaded is ToolError
+// (library). Without either
 // the engine decides, as for ChooseReader, and that major's deliverable is loaded. Throws ToolError; a
 // deliverable is loaded before the engine is read, the engine read before a deliverable it decides.
 // With request.sessions the same holds for the sessions library (libinferlet_sessions<N>.so, or
@@ -56,8 +65,10 @@ DataTypes DescribeDataTypes(const LibraryChoice& choice);
 
 // For inspect: no deliverable, --lib has no part. --trt names the one major whose sessions library
 // reads the engine; otherwise the sessions library of each major of kTrtMajors is tried in order, one
-// that cannot be loaded passed over, and the first that reads the engine decides. When none reads it,
-// the error gives the reason and, after a single major, which --trt fits. Throws ToolError.
+// that cannot be loaded passed over, and the first that reads the engine decides. Each loads the
+// plugin libraries first. When none reads it, the error gives the reason and, after a single major,
+// which --trt fits; when none took the plugin libraries, it says so (ToolError library). Throws
+// ToolError.
 LibraryChoice ChooseReader(const LibraryRequest& request, const std::string& engine_path,
                            const std::string& engine_bytes,
                            const LibraryLocator& locate = DefaultLibraryPath);

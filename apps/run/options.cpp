@@ -57,8 +57,18 @@ std::string Footer() {
              "major\n"
              "present ({}, in that order) tries to read it, and the first that does decides which\n"
              "libinferlet<N>.so runs it. When none reads it, the error says so in one line:\n"
-             "\"cannot read engine file 'F': no TensorRT major of this build ({}) reads it: REASON\".\n",
+             "\"cannot read engine file 'F': no TensorRT major of this build ({}) reads it: REASON\"\n"
+             "(when the majors give different reasons, \"...reads it; TensorRT 8: REASON; TensorRT 7: "
+             "...\").\n",
              Join(MajorsTried(), ", ", ", "), Join(MajorsTried(), ", ", ", ")) +
+         std::string(
+             "--plugins LIB: with --api sessions (and for inspect) each major tried loads LIB into its\n"
+             "TensorRT first (inferlet_plugin_library_load: IPluginRegistry::loadLibrary from TensorRT 10 "
+             "on,\n"
+             "so LIB exports getCreators; dlopen on 7 and 8, where LIB registers its creators when it is\n"
+             "loaded); a major that does not take LIB does not read the engine. With --api legacy the tool\n"
+             "loads LIB itself, dlopen with RTLD_GLOBAL, before the deliverable makes its handle, as a host\n"
+             "of kestrel_trt_* does: LIB registers its creators when it is loaded, on every major.\n") +
          std::string(
              "Tensor overrides take [PROFILE:]NAME=VALUE; without a profile they apply to every profile.\n"
              "Timed calls go on until both --iterations calls and --duration seconds are done; latencies "
@@ -258,6 +268,11 @@ void AddRunOptions(CLI::App& app, Options* o, NumberTexts& t) {
       ->option_text(MajorChoices());
   app.add_option("--lib", o->lib, "Deliverable to load instead (its TensorRT major is detected)")
       ->option_text("PATH");
+  app.add_option("--plugins", o->plugins,
+                 "A library of TensorRT plugins the engine's layers need, loaded before the engine "
+                 "(repeatable; below)")
+      ->option_text("LIB")
+      ->allow_extra_args(false);
   RetiredInspectorOption(app);
   app.add_option("--profile", t.profile, "Optimization profile the calls use (default 0)")->option_text("P");
   app.add_option("--batch", t.batch, "Samples per call, at least 1 (default: the profile's largest batch)")
@@ -414,7 +429,8 @@ int ParseInspectCommandLine(int argc, const char* const* argv, InspectOptions* o
       fmt::format(
           "Without --trt the engine is tried with the sessions library of each major present, TensorRT {}\n"
           "and {} in that order; the first that reads it lists it, and when none does the error says so\n"
-          "in one line, with one reason.\n",
+          "in one line, with each major's reason (one, when they agree). --plugins LIB is loaded into\n"
+          "each major tried before it reads the engine, as for a run with --api sessions.\n",
           Join(std::vector<int>(std::begin(kTrtMajors), std::end(kTrtMajors) - 1), ", ", ", "),
           kTrtMajors[std::size(kTrtMajors) - 1]) +
       "Exit status: 0 success, 2 bad command line, 3 an engine file that is missing, unreadable or\n"
@@ -425,6 +441,11 @@ int ParseInspectCommandLine(int argc, const char* const* argv, InspectOptions* o
   app.add_option("ENGINE", o->engine, "Serialized TensorRT engine file")->required()->type_name("FILE");
   app.add_option("--trt", trt, "TensorRT major whose sessions library reads the engine")
       ->option_text(MajorChoices());
+  app.add_option("--plugins", o->plugins,
+                 "A library of TensorRT plugins the engine's layers need, loaded before the engine is read "
+                 "(repeatable)")
+      ->option_text("LIB")
+      ->allow_extra_args(false);
   RetiredInspectorOption(app);
   app.add_flag("--allow-host-code", o->allow_host_code,
                "Let a version-compatible engine (TensorRT 10 and later) load: it holds host code that runs "

@@ -28,8 +28,9 @@ constexpr double kDefaultAtol = 1e-8;
 
 struct Options {
   std::string engine;
-  int trt = 0;      // one of kTrtMajors; 0 when not given: the engine decides
-  std::string lib;  // deliverable to load instead of the build's libinferlet<trt>.so
+  int trt = 0;                       // one of kTrtMajors; 0 when not given: the engine decides
+  std::string lib;                   // deliverable to load instead of the build's libinferlet<trt>.so
+  std::vector<std::string> plugins;  // --plugins: libraries of TensorRT plugins the engine needs
   int profile = 0;
   int batch = 0;  // 0: the largest batch the profile is configured for
   int device = 0;
@@ -64,7 +65,8 @@ int ParseCommandLine(int argc, const char* const* argv, Options* options);
 // Options of `inferlet-run inspect`.
 struct InspectOptions {
   std::string engine;
-  int trt = 0;  // 0: try each major of kTrtMajors
+  int trt = 0;                       // 0: try each major of kTrtMajors
+  std::vector<std::string> plugins;  // --plugins, as for a run with --api sessions
   bool json = false;
   bool allow_host_code = false;  // --allow-host-code: a version-compatible engine may be read
 };

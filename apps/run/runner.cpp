@@ -77,8 +77,9 @@ RunReport RunSteps(const Options& o) {
   report.engine_path = o.engine;
   const std::string engine_bytes = ReadEngineFile(o.engine);
   std::ofstream times = PrepareRunFiles(o, report);
-  LibraryChoice libraries = ChooseLibraries(
-      LibraryRequest{o.trt, o.lib, o.api == Api::kSessions, o.allow_host_code}, o.engine, engine_bytes);
+  LibraryChoice libraries =
+      ChooseLibraries(LibraryRequest{o.trt, o.lib, o.api == Api::kSessions, o.allow_host_code, o.plugins},
+                      o.engine, engine_bytes);
   TakeLibraries(libraries, report);
   DeriveConfiguration(o, report);
   RecordAsked(o, report);
@@ -110,7 +111,7 @@ InspectReport Inspect(const InspectOptions& o) {
   report.engine_path = o.engine;
   const std::string engine_bytes = ReadEngineFile(o.engine);
   LibraryChoice reading =
-      ChooseReader(LibraryRequest{o.trt, "", false, o.allow_host_code}, o.engine, engine_bytes);
+      ChooseReader(LibraryRequest{o.trt, "", false, o.allow_host_code, o.plugins}, o.engine, engine_bytes);
   report.engine = std::move(reading.engine);
   report.reader_path = reading.reader->path();
   DescribeTypes(report.engine, DescribeDataTypes(reading));

@@ -61,17 +61,16 @@ std::string CannotRead(int engine_major, const std::string& why) {
   return "cannot read engine file '" + EnginePath("mlp", engine_major) + "': " + why;
 }
 
-// Every built major but the engine's own, whose sessions library is missing, and the first one's reason.
+// Every built major but the engine's own, whose sessions library is missing, and each one's reason.
 std::string EveryOtherMajorsRefusal(int engine_major) {
-  std::string majors;
-  int first = 0;
+  std::string majors, reasons;
   for (int major : kBuiltMajors) {
     if (major == engine_major) continue;
     majors += (majors.empty() ? "" : ", ") + std::to_string(major);
-    if (first == 0) first = major;
+    reasons += "; TensorRT " + std::to_string(major) + ": " + Refusal(engine_major, major);
   }
-  return "no TensorRT major of this build (" + majors + ") reads it; TensorRT " + std::to_string(first) +
-         ": " + Refusal(engine_major, first) + inferlet_run_test::HostCodeHint(kBuiltMajors);
+  return "no TensorRT major of this build (" + majors + ") reads it" + reasons +
+         inferlet_run_test::HostCodeHint(kBuiltMajors);
 }
 
 std::vector<ChoiceCase> Cases() {

@@ -236,9 +236,8 @@ TEST(SessionsFailure, TheLibrarysRefusalsQuoteItsStatus) {
   const std::string sessions7 = std::string(INFERLET_LIB_DIR) + "/libinferlet_sessions7.so";
   ExpectFailure(
       Args("smoke", 8, {"--api", "sessions", "--lib", inferlet_run_test::LibraryPath(7)}), kExitLibrary,
-      inferlet_run_test::LibraryPath(7) +
-          " has no inferlet_get_api: it is no sessions library of version 2 of inferlet_sessions.h, "
-          "which this host needs");
+      inferlet_run_test::LibraryPath(7) + " has no inferlet_get_api: it is no sessions library of version " +
+          std::to_string(INFERLET_API_VERSION) + " of inferlet_sessions.h, which this host needs");
   ExpectFailure(
       Args("smoke", 8, {"--api", "sessions", "--lib", sessions7}), kExitInput,
       "cannot read engine file '" + EnginePath("smoke", 8) +

@@ -37,6 +37,7 @@ from ._errors import (
 )
 from ._library import LIBRARY_DIR_VARIABLE, library_dir, tensorrt_majors
 from ._log import LogLevel, set_log
+from ._plugins import load_plugins
 from ._session import Session
 from . import _native
 
@@ -70,6 +71,7 @@ __all__ = [
     "TensorRTError",
     "UnsupportedTensorError",
     "library_dir",
+    "load_plugins",
     "numpy_dtype",
     "set_log",
     "tensorrt_majors",

@@ -41,6 +41,16 @@ nb::tuple describeDataType(const SessionsLibrary& library, int32_t dtype) {
                         nb::str(&info.kind, 1), info.bits);
 }
 
+// inferlet_plugin_library_load through the table, the GIL released while the library loads it.
+void loadPlugins(const SessionsLibrary& library, const std::string& path) {
+  inferlet_status* status = nullptr;
+  {
+    nb::gil_scoped_release released;
+    status = library.api().plugin_library_load(path.c_str());
+  }
+  check(library.api(), status);
+}
+
 }  // namespace
 
 NB_MODULE(_native, m) {
@@ -83,7 +93,10 @@ NB_MODULE(_native, m) {
       .def_prop_ro("path", [](const SessionsLibrary& library) { return library.path(); })
       .def("describe_data_type", &describeDataType, nb::arg("dtype"),
            "TensorRT data type dtype as (name, numpy_name, npy_descr, kind, bits); raises for a value "
-           "that is none.");
+           "that is none.")
+      .def("load_plugins", &loadPlugins, nb::arg("path"),
+           "Loads the plugin library at path into this library's TensorRT (inferlet_plugin_library_load); "
+           "raises the error of its status.");
   m.def(
       "open_library",
       [](const std::string& path) -> const SessionsLibrary& {

@@ -128,14 +128,14 @@ std::string NoneReadsLine(const std::vector<Refusal>& refusals, bool several) {
   if (refusals.empty()) return "";
   const std::string first = refusals.front().Reason();
   if (!several) return first;
-  std::string majors;
+  std::string majors, each;
   bool agree = true;
   for (const Refusal& refusal : refusals) {
     majors += (majors.empty() ? "" : ", ") + std::to_string(refusal.major);
+    each += "; TensorRT " + std::to_string(refusal.major) + ": " + refusal.Reason();
     agree = agree && refusal.Reason() == first;
   }
-  return "no TensorRT major of this build (" + majors + ") reads it" +
-         (agree ? ": " + first : "; TensorRT " + std::to_string(refusals.front().major) + ": " + first);
+  return "no TensorRT major of this build (" + majors + ") reads it" + (agree ? ": " + first : each);
 }
 
 bool HostCodeMayBeWhy(const std::vector<Refusal>& refusals, const ReadOptions& options) {
@@ -170,24 +170,55 @@ EngineDescription DescribeEngine(const SessionsLibrary& library, const inferlet_
   return description;
 }
 
+std::optional<Refusal> LoadPlugins(const SessionsLibrary& library, const std::vector<std::string>& plugins) {
+  const inferlet_api& api = library.api();
+  for (const std::string& plugin : plugins) {
+    inferlet_status* status = api.plugin_library_load(plugin.c_str());
+    if (!status) continue;
+    Refusal refusal;
+    refusal.major = library.major();
+    refusal.code = api.status_code(status);
+    refusal.message = api.status_message(status);
+    refusal.plugin = true;
+    api.status_release(status);
+    return refusal;
+  }
+  return std::nullopt;
+}
+
 EngineReading ReadEngine(const void* bytes, size_t size, const std::vector<Candidate>& candidates,
                          const ReadOptions& options) {
   std::vector<Refusal> refusals;
   std::vector<std::string> load_errors;
-  for (const Candidate& candidate : candidates) {
+  // The candidate's library, or null with why not in load_errors.
+  auto open = [&load_errors](const Candidate& candidate) -> const SessionsLibrary* {
     const SessionsLibrary* library = nullptr;
     try {
       library = &SessionsLibrary::Open(candidate.path);
     } catch (const LoadError& e) {
       load_errors.push_back(e.what());
-      continue;
+      return nullptr;
     }
     if (candidate.major != 0 && library->major() != candidate.major) {
       load_errors.push_back(candidate.path + " is built for TensorRT " + std::to_string(library->major()) +
                             ", not " + std::to_string(candidate.major));
+      return nullptr;
+    }
+    return library;
+  };
+  // With plugins, every library is open before the first loads one (LoadPlugins says why).
+  std::vector<const SessionsLibrary*> opened;
+  if (!options.plugins.empty()) {
+    for (const Candidate& candidate : candidates) opened.push_back(open(candidate));
+  }
+  for (size_t i = 0; i < candidates.size(); ++i) {
+    const SessionsLibrary* library = options.plugins.empty() ? open(candidates[i]) : opened[i];
+    if (!library) continue;
+    if (options.on_open) options.on_open(*library);
+    if (std::optional<Refusal> refused = LoadPlugins(*library, options.plugins)) {
+      refusals.push_back(std::move(*refused));
       continue;
     }
-    if (options.on_open) options.on_open(*library);
     Refusal refusal;
     LoadedEngine engine = Load(*library, bytes, size, options, &refusal);
     if (!engine.get()) {

@@ -8,6 +8,7 @@
 
 #include <cstdint>
 #include <functional>
+#include <optional>
 #include <stdexcept>
 #include <string>
 #include <utility>
@@ -82,6 +83,7 @@ struct Refusal {
   inferlet_code code = INFERLET_OK;
   std::string message;   // the status's message
   std::string tensorrt;  // TensorRT's error lines while it loaded, "; "-joined (CaptureTensorrtErrors)
+  bool plugin = false;   // it did not take a plugin library of ReadOptions::plugins (message: why)
   // TensorRT's own words where it gave them: "not an engine this TensorRT can deserialize (TensorRT:
   // ...)"; otherwise the status's message.
   std::string Reason() const;
@@ -100,6 +102,10 @@ struct ReadOptions {
   bool describe = true;
   // Called with each library once it is open, before it loads the bytes (a host installs its log).
   std::function<void(const SessionsLibrary&)> on_open;
+  // Libraries of TensorRT plugins (the custom layers of an engine) that each candidate loads into its
+  // TensorRT (LoadPlugins) before it loads the bytes; one it does not take is its refusal. With
+  // plugins, every candidate is opened before any of them loads one (see LoadPlugins).
+  std::vector<std::string> plugins;
 };
 
 struct EngineReading {
@@ -122,7 +128,9 @@ class NoneReads : public std::runtime_error {
 };
 
 // One line for the refusals: a single one's Reason(); for several "no TensorRT major of this build
-// (8, 7, 10, 11) reads it: <reason>" when they agree, else "...reads it; TensorRT 8: <the first's>".
+// (8, 7, 10, 11) reads it: <reason>" when they agree, else "...reads it; TensorRT 8: <its reason>;
+// TensorRT 7: <its reason>; ..." with every major's (the engine's own major, whatever it says, is among
+// them: a missing plugin, say).
 std::string NoneReadsLine(const std::vector<Refusal>& refusals, bool several);
 
 // Whether host code the options did not allow may be why: some candidate of TensorRT 10 or later refused
@@ -133,6 +141,13 @@ bool HostCodeMayBeWhy(const std::vector<Refusal>& refusals, const ReadOptions& o
 // Throws NoneReads, or LoadError where a library answers what a sessions library cannot.
 EngineReading ReadEngine(const void* bytes, size_t size, const std::vector<Candidate>& candidates,
                          const ReadOptions& options = {});
+
+// Loads each of the plugin libraries into the library's TensorRT (inferlet_plugin_library_load), in
+// order: nothing when it takes them all, else the refusal of the first it does not take (plugin set).
+// On TensorRT 7 and 8 a plugin library is loaded with RTLD_GLOBAL, which puts it and the libnvinfer it
+// links ahead of every later library's own in the dynamic linker's lookup: a sessions library opened
+// after that would bind to that TensorRT. A host that uses several majors opens them all first.
+std::optional<Refusal> LoadPlugins(const SessionsLibrary& library, const std::vector<std::string>& plugins);
 
 // The description of an engine a library loaded. Throws LoadError when the library refuses a question.
 EngineDescription DescribeEngine(const SessionsLibrary& library, const inferlet_engine* engine);

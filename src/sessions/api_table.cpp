@@ -37,6 +37,8 @@ constexpr inferlet_api kApi = {
     inferlet_engine_get_properties,
     inferlet_engine_profile_resolved_shape,
     inferlet_engine_load_with_config,
+    // version 3
+    inferlet_plugin_library_load,
 };
 
 }  // namespace

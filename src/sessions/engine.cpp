@@ -1,6 +1,5 @@
 #include "engine.h"
 
-#include <NvInferPlugin.h>
 #include <cuda_runtime_api.h>
 
 #include <string>
@@ -9,17 +8,13 @@
 #include "device_guard.h"
 #include "engine_config.h"
 #include "log.h"
+#include "plugins.h"
 #include "shape.h"
 #include "sticky_faults.h"
 #include "tensorrt_reason.h"
 
 namespace sessions {
 namespace {
-
-void initPluginsOnce() {
-  static std::once_flag once;
-  std::call_once(once, [] { initLibNvInferPlugins(&tensorrtLogger(), ""); });
-}
 
 Status checkDeviceOrdinal(int device) {
   int count = 0;

@@ -153,8 +153,8 @@ TEST(EngineReader, AVersionCompatibleEngineIsReadOnlyWithHostCodeAllowed) {
   }
 }
 
-// Several majors that disagree: the majors tried, and the first one's reason.
-TEST(EngineReader, MajorsThatDisagreeNameTheFirstOnesReason) {
+// Several majors that disagree: the majors tried, and each one's reason.
+TEST(EngineReader, MajorsThatDisagreeNameEachOnesReason) {
   if (std::size(kMajors) < 3) GTEST_SKIP() << "the build has fewer than three majors";
   const int engine_major = kMajors[0];
   const std::vector<Candidate> every = EveryMajor();
@@ -173,14 +173,61 @@ TEST(EngineReader, MajorsThatDisagreeNameTheFirstOnesReason) {
                                               std::to_string(engine_major) + ", this runtime is TensorRT " +
                                               std::to_string(others[0].major) + "; rebuild the engine)" +
                                               (others[0].major >= 10 ? kHostCodeHint : ""));
-    std::string majors;
-    for (const Candidate& c : others) majors += (majors.empty() ? "" : ", ") + std::to_string(c.major);
-    EXPECT_EQ(std::string(none.what())
-                  .rfind("no TensorRT major of this build (" + majors + ") reads it; TensorRT " +
-                             std::to_string(others[0].major) + ": not an engine",
-                         0),
-              0u)
-        << none.what();
+    std::string majors, reasons;
+    for (size_t i = 0; i < others.size(); ++i) {
+      majors += (majors.empty() ? "" : ", ") + std::to_string(others[i].major);
+      reasons += "; TensorRT " + std::to_string(others[i].major) + ": " + none.refusals()[i].Reason();
+    }
+    EXPECT_EQ(std::string(none.what()),
+              "no TensorRT major of this build (" + majors + ") reads it" + reasons);
+  }
+}
+
+// The library of the test plugin ScaleOffset that a sessions library of the major takes: one that
+// registers itself when loaded on 7 and 8, one with loadLibrary's entry points from 10 on.
+std::string PluginLibrary(int major, const std::string& kind = "") {
+  return std::string(INFERLET_BUILD_DIR) + "/trt" + std::to_string(major) + "/plugins/libtest_plugin_" +
+         (kind.empty() ? (major >= 10 ? "entry" : "static") : kind) + ".so";
+}
+
+// With plugin libraries each candidate loads them before it reads the bytes; one that does not take
+// them refuses (plugin set) and the next is tried: the libraries of the majors before the engine's
+// pass over its plugin library, its own reads it. One major per process (a case each): a process holds
+// the plugin libraries of one TensorRT 7 or 8 (docs/sessions.md, "Plugins").
+class EachMajor : public testing::TestWithParam<int> {};
+
+TEST_P(EachMajor, EachCandidateLoadsThePluginLibrariesBeforeItReads) {
+  const int major = GetParam();
+  const std::string bytes = EngineBytes("custom_plugin", major);
+  ReadOptions options = Quiet();
+  options.plugins = {PluginLibrary(major)};
+  const inferlet_loader::EngineReading reading =
+      ReadEngine(bytes.data(), bytes.size(), EveryMajor(), options);
+  EXPECT_EQ(reading.library->major(), major);
+  EXPECT_EQ(reading.description.name, "custom_plugin");
+}
+INSTANTIATE_TEST_SUITE_P(Plugins, EachMajor, testing::ValuesIn(kMajors),
+                         [](const testing::TestParamInfo<int>& info) {
+                           return "trt" + std::to_string(info.param);
+                         });
+
+TEST(EngineReader, PluginLibraryNoCandidateTakesIsEachOnesRefusal) {
+  // A library no candidate takes: each one's refusal, marked as about the plugin library.
+  const std::string empty = PluginLibrary(kMajors[0], "empty");
+  ReadOptions options = Quiet();
+  options.plugins = {empty};
+  const std::string bytes = EngineBytes("custom_plugin", kMajors[0]);
+  try {
+    ReadEngine(bytes.data(), bytes.size(), {{kMajors[0], LibraryPath(kMajors[0])}}, options);
+    ADD_FAILURE() << "read";
+  } catch (const NoneReads& none) {
+    ASSERT_EQ(none.refusals().size(), 1u);
+    EXPECT_TRUE(none.refusals()[0].plugin);
+    EXPECT_EQ(none.refusals()[0].code, INFERLET_INVALID_ARGUMENT);
+    EXPECT_EQ(
+        none.refusals()[0].message.rfind("plugin library '" + empty + "' registered no plugin creator", 0),
+        0u)
+        << none.refusals()[0].message;
   }
 }
 

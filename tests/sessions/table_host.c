@@ -126,7 +126,7 @@ static int as_version_1(inferlet_get_api_fn get_api, const unsigned char* bytes,
   return failed ? fail("v1: a call through version 1's table went wrong") : 0;
 }
 
-/* This version's host: the config and what version 2 added. */
+/* This version's host: the config and what versions 2 and 3 added. */
 static int as_this_version(inferlet_get_api_fn get_api, const unsigned char* bytes, size_t size) {
   const inferlet_api* api = get_api(INFERLET_API_VERSION);
   inferlet_engine* engine = NULL;
@@ -134,9 +134,17 @@ static int as_this_version(inferlet_get_api_fn get_api, const unsigned char* byt
   inferlet_session_config config;
   inferlet_data_type_info info;
   int failed;
+  inferlet_status* status;
   if (!api) return fail("no table of this header's version");
+  if (get_api(2) != api) return fail("version 2's table is not the same table");
   if (strcmp(api->code_name(INFERLET_PROFILE_IN_USE), "INFERLET_PROFILE_IN_USE") != 0)
     return fail("code_name answered another name");
+  /* Version 3: a plugin library, here none, refused in words. */
+  status = api->plugin_library_load(NULL);
+  failed = api->status_code(status) != INFERLET_INVALID_ARGUMENT ||
+           strcmp(api->status_message(status), "path is null") != 0;
+  api->status_release(status);
+  if (failed) return fail("plugin_library_load(NULL) did not answer INFERLET_INVALID_ARGUMENT");
   inferlet_data_type_info_init(&info);
   if (api->describe_data_type(8, &info) != NULL || strcmp(info.name, "kINT64") != 0 ||
       strcmp(info.npy_descr, "<i8") != 0 || info.bits != 64)

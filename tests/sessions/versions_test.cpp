@@ -296,6 +296,7 @@ TEST(DataTypeTest, EveryTypesTensorTakesExactlyItsPackedBytes) {
 }
 
 TEST(ApiTableTest, HasEveryFunctionInTheHeadersOrder) {
+  static_assert(INFERLET_API_VERSION == 3, "this header is version 3");
   EXPECT_EQ(inferlet_get_api(0), nullptr);
   EXPECT_EQ(inferlet_get_api(INFERLET_API_VERSION + 1), nullptr);
   const inferlet_api* api = inferlet_get_api(INFERLET_API_VERSION);
@@ -308,6 +309,8 @@ TEST(ApiTableTest, HasEveryFunctionInTheHeadersOrder) {
   EXPECT_EQ(api->code_name, &inferlet_code_name);                      // version 2's first
   EXPECT_EQ(api->session_create_with_config, &inferlet_session_create_with_config);
   EXPECT_EQ(api->engine_load_with_config, &inferlet_engine_load_with_config);  // version 2's last
+  EXPECT_EQ(inferlet_get_api(2), api);
+  EXPECT_EQ(api->plugin_library_load, &inferlet_plugin_library_load);  // version 3's first and last
   // Every member is set: the table is as long as the functions it lists.
   const auto* members = reinterpret_cast<void (*const*)()>(api);
   for (size_t i = 0; i < sizeof(inferlet_api) / sizeof(members[0]); ++i) EXPECT_NE(members[i], nullptr) << i;

@@ -163,6 +163,7 @@ Layer layer_at(const json& j, const std::string& path, LastExtents& extents) {
   if (l.op == LayerOp::kScale) keys.insert({"a", "b"});
   if (l.op == LayerOp::kDense) keys.insert({"units", "weights", "bias"});
   if (l.op == LayerOp::kConv1d) keys.insert({"weights", "bias", "kernel_size"});
+  if (l.op == LayerOp::kPlugin) keys.insert("creator");
   for (auto it = j.begin(); it != j.end(); ++it) {
     if (keys.count(it.key()) == 0) fail(member(path, it.key()), "not a parameter of " + op);
   }
@@ -201,6 +202,16 @@ Layer layer_at(const json& j, const std::string& path, LastExtents& extents) {
     l.weights = weights_at(w, member(path, "weights"), taps);
     if (j.contains("bias")) l.bias = {float_at(j["bias"], member(path, "bias"))};
     out_extent = in_extent - static_cast<int64_t>(taps) + 1;
+  }
+  if (l.op == LayerOp::kPlugin) {
+    // The creator as TensorRT identifies it; the builder records it and loads nothing.
+    const std::string where = member(path, "creator");
+    const json& creator = object_at(required(j, path, "creator"), where);
+    allow_keys(creator, where, {"name", "version", "namespace"});
+    l.plugin_name = string_at(required(creator, where, "name"), member(where, "name"));
+    l.plugin_version = string_at(required(creator, where, "version"), member(where, "version"));
+    if (creator.contains("namespace"))
+      l.plugin_namespace = string_at(creator["namespace"], member(where, "namespace"));
   }
   extents.set(l.output, out_extent);
   return l;

@@ -164,6 +164,11 @@ Layer read_layer(Reader& r) {
   l.units = r.i32();
   l.weights = r.floats("weights");
   l.bias = r.floats("bias");
+  if (l.op == LayerOp::kPlugin && r.ok()) {
+    l.plugin_name = r.str("a plugin creator name");
+    l.plugin_version = r.str("a plugin creator version");
+    l.plugin_namespace = r.str("a plugin creator namespace");
+  }
   return l;
 }
 
@@ -250,6 +255,11 @@ std::vector<unsigned char> serialize_engine(const Network& net, uint32_t trt_maj
     w.i32(l.units);
     w.floats(l.weights);
     w.floats(l.bias);
+    if (l.op == LayerOp::kPlugin) {
+      w.str(l.plugin_name);
+      w.str(l.plugin_version);
+      w.str(l.plugin_namespace);
+    }
   }
   std::vector<unsigned char>& bytes = w.bytes();
   const std::size_t payload = bytes.size() - kEngineHeaderSize;

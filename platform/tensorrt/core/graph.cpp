@@ -4,6 +4,7 @@
 #include <limits>
 #include <set>
 #include <sstream>
+#include <utility>
 
 #include "layout.h"
 
@@ -125,6 +126,29 @@ bool check_range(Checker& c, const std::string& where, const TensorDesc& input, 
   return true;
 }
 
+// TensorRT's creator strings are NUL-terminated and at most 1024 bytes with the terminator.
+constexpr std::size_t kMaxCreatorStringLength = 1023;
+
+// A plugin layer names its creator (name and version, a namespace that may be empty); no other
+// layer names one.
+bool check_plugin_creator(Checker& c, const std::string& where, const Layer& l) {
+  if (l.op != LayerOp::kPlugin) {
+    if (!l.plugin_name.empty() || !l.plugin_version.empty() || !l.plugin_namespace.empty())
+      return c.fail(where, std::string(layer_op_name(l.op)) + " names no plugin creator");
+    return true;
+  }
+  const std::pair<const char*, const std::string*> parts[] = {{".creator.name", &l.plugin_name},
+                                                              {".creator.version", &l.plugin_version},
+                                                              {".creator.namespace", &l.plugin_namespace}};
+  for (const auto& [key, value] : parts) {
+    if (value->size() > kMaxCreatorStringLength) return c.fail(where + key, "longer than 1023 bytes");
+    if (value->find('\0') != std::string::npos) return c.fail(where + key, "holds a NUL byte");
+  }
+  if (l.plugin_name.empty()) return c.fail(where + ".creator.name", "empty");
+  if (l.plugin_version.empty()) return c.fail(where + ".creator.version", "empty");
+  return true;
+}
+
 bool check_layer_params(Checker& c, const std::string& where, const Layer& l) {
   const bool uses_weights = l.op == LayerOp::kDense || l.op == LayerOp::kConv1d;
   if (!uses_weights && (!l.weights.empty() || !l.bias.empty() || l.units != 0)) {
@@ -148,7 +172,7 @@ bool check_layer_params(Checker& c, const std::string& where, const Layer& l) {
     if (l.weights.empty()) return c.fail(where + ".weights", "needs at least one tap");
     if (l.bias.size() > 1) return c.fail(where + ".bias", "is a single value");
   }
-  return true;
+  return check_plugin_creator(c, where, l);
 }
 
 bool is_elementwise(LayerOp op) { return layer_op_arity(op) == 2; }

@@ -13,8 +13,8 @@
 
 namespace trt_standin {
 
-enum class LayerOp : uint8_t { kAdd, kSub, kMul, kMax, kRelu, kScale, kDense, kConv1d, kIdentity };
-constexpr int kLayerOpCount = 9;
+enum class LayerOp : uint8_t { kAdd, kSub, kMul, kMax, kRelu, kScale, kDense, kConv1d, kIdentity, kPlugin };
+constexpr int kLayerOpCount = 10;
 
 const char* layer_op_name(LayerOp op);  // the JSON spelling: "add", "conv1d", ...
 bool layer_op_from_name(const std::string& name, LayerOp* op);
@@ -50,6 +50,10 @@ struct Layer {
   int32_t units = 0;           // dense: output features
   std::vector<float> weights;  // dense: [in_features][units] row-major; conv1d: the taps
   std::vector<float> bias;     // dense: [units]; conv1d: empty or one value
+  // plugin: the creator that implements the layer, as TensorRT identifies creators. The runtime finds
+  // it in the plugin registry when it deserializes the engine and computes a * x + b with the values
+  // of the creator's fields "scale" and "offset" (a and b stay 1 and 0 in the engine).
+  std::string plugin_name, plugin_version, plugin_namespace;
 };
 
 struct Network {

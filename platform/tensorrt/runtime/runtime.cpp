@@ -7,6 +7,7 @@
 #include "engine.h"
 #include "engine_format.h"
 #include "logging.h"
+#include "plugin_registry.h"
 #include "test_control.h"
 
 namespace trt_standin {
@@ -72,6 +73,10 @@ class Runtime final : public RuntimeInterface {
                "deserializeCudaEngine: engine '" + graph->network.name +
                    "' is version compatible and holds host code, which this runtime is not allowed to run: "
                    "call IRuntime::setEngineHostCodeAllowed(true) before deserializing it");
+        return nullptr;
+      }
+      if (!resolve_plugin_layers(graph.get(), &why)) {
+        report(logger_, Severity::kERROR, "deserializeCudaEngine: " + why);
         return nullptr;
       }
       const std::string loaded = "deserializeCudaEngine: engine '" + graph->network.name + "' with " +

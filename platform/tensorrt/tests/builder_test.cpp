@@ -236,6 +236,47 @@ TEST(BuilderTest, EngineRoundTripKeepsTheNetwork) {
   EXPECT_FALSE(deserialize_engine(bytes.data(), bytes.size(), 7, &graph, &error));
 }
 
+// A plugin layer names its creator as TensorRT identifies creators; the builder records it (and needs no
+// plugin library), the engine keeps it, and the runtime finds the creator when it deserializes.
+TEST(BuilderTest, PluginLayerNamesItsCreator) {
+  const std::string base = replace(
+      replace(kBase, R"("dims": [-1, 2])", R"("dims": [-1, 4])"),
+      R"("op": "dense", "inputs": ["x"], "output": "y", "units": 2, "weights": {"fill": "constant", "value": 1}})",
+      R"("op": "plugin", "inputs": ["x"], "output": "y", "creator": {"name": "P", "version": "2"}})");
+  EXPECT_EQ(error_of(base), "");
+  const std::vector<std::pair<std::string, std::string>> cases = {
+      {replace(base, R"(, "creator": {"name": "P", "version": "2"})", ""), "layers[0].creator: missing"},
+      {replace(base, R"("version": "2")", R"("version": "2", "type": "x")"),
+       "layers[0].creator.type: unknown key"},
+      {replace(base, R"("version": "2")", R"("namespace": 3, "version": "2")"),
+       "layers[0].creator.namespace: expected a string"},
+      {replace(base, R"("name": "P", )", ""), "layers[0].creator.name: missing"},
+      {replace(base, R"("name": "P")", R"("name": "")"), "layers[0].creator.name: empty"},
+      {replace(base, R"("version": "2")", R"("version": "")"), "layers[0].creator.version: empty"},
+      {replace(base, R"("name": "P")", R"("name": ")" + std::string(1024, 'p') + "\""),
+       "layers[0].creator.name: longer than 1023 bytes"},
+      {replace(base, R"(, "creator")", R"(, "a": 2, "creator")"), "layers[0].a: not a parameter of plugin"},
+      {replace(kBase, R"("units": 2,)", R"("units": 2, "creator": {},)"),
+       "layers[0].creator: not a parameter of dense"},
+  };
+  for (const auto& c : cases) {
+    const std::string error = error_of(c.first);
+    EXPECT_EQ(error.rfind(c.second, 0), 0u) << "got: " << error << "\nwanted: " << c.second;
+  }
+  Network net;
+  std::string error;
+  ASSERT_TRUE(network_from_json(replace(base, R"("version": "2")", R"("version": "2", "namespace": "ns")"),
+                                &net, &error));
+  const std::vector<unsigned char> bytes = serialize_engine(net, 10);
+  Graph graph;
+  ASSERT_TRUE(deserialize_engine(bytes.data(), bytes.size(), 10, &graph, &error)) << error;
+  const Layer& layer = graph.network.layers.at(0);
+  EXPECT_EQ(layer.op, LayerOp::kPlugin);
+  EXPECT_EQ(layer.plugin_name, "P");
+  EXPECT_EQ(layer.plugin_version, "2");
+  EXPECT_EQ(layer.plugin_namespace, "ns");
+}
+
 TEST(BuilderTest, EngineRoundTripKeepsFormatsAndLocations) {
   const std::string text = replace(replace(kLayouts, R"("dims": [-1, 3, 2, 2]})",
                                            R"("dims": [-1, 3, 2, 2], "format": ["kCHW32", "kHWC8"]})"),

@@ -57,10 +57,37 @@ void use(nvinfer1::IRuntime& runtime, nvinfer1::ICudaEngine* engine, nvinfer1::I
   const nvinfer1::AsciiChar* text = "";
   (void)text;
 #endif
+#if defined(PROBE_LOAD_LIBRARY)
+  // IPluginRegistry::loadLibrary came with 8.6; 7.2 and 8.0 load a plugin library with dlopen.
+  (void)getPluginRegistry()->loadLibrary("libplugins.so");
+#endif
+#if defined(PROBE_GET_ALL_CREATORS)
+  int32_t all = 0;
+  (void)getPluginRegistry()->getAllCreators(&all);
+#endif
 }
+
+// What a plugin library of 7 and 8 writes: a creator, registered when the library is loaded.
+class Creator : public nvinfer1::IPluginCreator {
+ public:
+  const char* getPluginName() const noexcept override { return "P"; }
+  const char* getPluginVersion() const noexcept override { return "1"; }
+  const nvinfer1::PluginFieldCollection* getFieldNames() noexcept override { return nullptr; }
+  nvinfer1::IPluginV2* createPlugin(const char*, const nvinfer1::PluginFieldCollection*) noexcept override {
+    return nullptr;
+  }
+  nvinfer1::IPluginV2* deserializePlugin(const char*, const void*, size_t) noexcept override {
+    return nullptr;
+  }
+  void setPluginNamespace(const char*) noexcept override {}
+  const char* getPluginNamespace() const noexcept override { return ""; }
+};
+REGISTER_TENSORRT_PLUGIN(Creator);
 
 int main() {
   Logger logger;
   initLibNvInferPlugins(&logger, "");
+  int32_t creators = 0;
+  if (getPluginRegistry()->getPluginCreatorList(&creators) == nullptr && creators != 0) return 1;
   return nvinfer1::createInferRuntime(logger) == nullptr;
 }

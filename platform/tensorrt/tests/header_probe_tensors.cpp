@@ -100,9 +100,41 @@ bool use(std::unique_ptr<nvinfer1::IRuntime> runtime, std::unique_ptr<nvinfer1::
   return ok;
 }
 
+// What a plugin library of 10 and 11 writes: a creator of IPluginV3 plugins, registered when the library
+// is loaded, and the entry points IPluginRegistry::loadLibrary looks for.
+class Creator : public nvinfer1::IPluginCreatorV3One {
+ public:
+  nvinfer1::IPluginV3* createPlugin(const char*, const nvinfer1::PluginFieldCollection*,
+                                    nvinfer1::TensorRTPhase) noexcept override {
+    return nullptr;
+  }
+  const nvinfer1::PluginFieldCollection* getFieldNames() noexcept override { return nullptr; }
+  const char* getPluginName() const noexcept override { return "P"; }
+  const char* getPluginVersion() const noexcept override { return "1"; }
+  const char* getPluginNamespace() const noexcept override { return ""; }
+};
+REGISTER_TENSORRT_PLUGIN(Creator);
+
+extern "C" void setLoggerFinder(nvinfer1::ILoggerFinder* finder) { (void)finder->findLogger(); }
+extern "C" nvinfer1::IPluginCreatorInterface* const* getCreators(int32_t& nbCreators) {
+  static Creator creator;
+  static nvinfer1::IPluginCreatorInterface* const creators[] = {&creator};
+  nbCreators = 1;
+  return creators;
+}
+
 int main() {
   Logger logger;
   initLibNvInferPlugins(&logger, "");
+  nvinfer1::IPluginRegistry* registry = getPluginRegistry();
+  int32_t creators = 0;
+  if (registry->getAllCreators(&creators) == nullptr && creators != 0) return 1;
+  if (registry->loadLibrary("libplugins.so") == nullptr && registry->getCreator("P", "1") == nullptr)
+    return 1;
+#if defined(PROBE_GET_PLUGIN_CREATOR_LIST)
+  // Deprecated in 10.x, gone in 11.x.
+  (void)registry->getPluginCreatorList(&creators);
+#endif
   std::unique_ptr<nvinfer1::IRuntime> runtime(nvinfer1::createInferRuntime(logger));
   return runtime == nullptr;
 }

@@ -364,9 +364,66 @@ inline IExecutionContext::~IExecutionContext() noexcept = default;
 
 }  // namespace nvinfer1
 
+namespace nvinfer1 {
+namespace v_1_0 {
+
+// The creator of IPluginV3 plugins.
+class IPluginCreatorV3One : public IPluginCreatorInterface {
+ public:
+  InterfaceInfo getInterfaceInfo() const noexcept override {
+    return InterfaceInfo{"PLUGIN CREATOR_V3ONE", 1, 0};
+  }
+
+  virtual IPluginV3* createPlugin(AsciiChar const* name, PluginFieldCollection const* fc,
+                                  TensorRTPhase phase) noexcept = 0;
+  virtual PluginFieldCollection const* getFieldNames() noexcept = 0;
+  virtual AsciiChar const* getPluginName() const noexcept = 0;
+  virtual AsciiChar const* getPluginVersion() const noexcept = 0;
+  virtual AsciiChar const* getPluginNamespace() const noexcept = 0;
+
+  IPluginCreatorV3One() = default;
+  virtual ~IPluginCreatorV3One() = default;
+
+ protected:
+  IPluginCreatorV3One(IPluginCreatorV3One const&) = default;
+  IPluginCreatorV3One(IPluginCreatorV3One&&) = default;
+  IPluginCreatorV3One& operator=(IPluginCreatorV3One const&) & = default;
+  IPluginCreatorV3One& operator=(IPluginCreatorV3One&&) & = default;
+};
+
+}  // namespace v_1_0
+
+using IPluginCreatorV3One = v_1_0::IPluginCreatorV3One;
+
+// Handed to a plugin library's setLoggerFinder when TensorRT loads it: the logger to write through.
+#if NV_TENSORRT_MAJOR >= 11
+namespace v_1_0 {
+class ILoggerFinder : public IVersionedInterface {
+ public:
+  InterfaceInfo getInterfaceInfo() const noexcept override { return {"ILoggerFinder", 1, 0}; }
+  virtual ILogger* findLogger() = 0;
+
+ protected:
+  ~ILoggerFinder() override = default;
+};
+}  // namespace v_1_0
+using ILoggerFinder = v_1_0::ILoggerFinder;
+#else
+class ILoggerFinder {
+ public:
+  virtual ILogger* findLogger() = 0;
+
+ protected:
+  virtual ~ILoggerFinder() = default;
+};
+#endif
+
+}  // namespace nvinfer1
+
 // Private entry point behind createInferRuntime: logger is an nvinfer1::ILogger*, version the
 // NV_TENSORRT_VERSION of the caller's headers.
 extern "C" TENSORRTAPI void* createInferRuntime_INTERNAL(void* logger, int32_t version) noexcept;
+extern "C" TENSORRTAPI nvinfer1::IPluginRegistry* getPluginRegistry() noexcept;
 
 namespace nvinfer1 {
 namespace {
@@ -377,6 +434,20 @@ inline IRuntime* createInferRuntime(ILogger& logger) noexcept {
 }
 
 }  // namespace
+
+// A static object of a plugin library registers an instance of T when the library is loaded.
+template <typename T>
+class PluginRegistrar {
+ public:
+  PluginRegistrar() { getPluginRegistry()->registerCreator(instance, ""); }
+
+ private:
+  T instance{};
+};
+
 }  // namespace nvinfer1
+
+#define REGISTER_TENSORRT_PLUGIN(name) \
+  static nvinfer1::PluginRegistrar<name> pluginRegistrar##name {}
 
 #endif  // TRT_STANDIN_10PLUS_NV_INFER_RUNTIME_H_

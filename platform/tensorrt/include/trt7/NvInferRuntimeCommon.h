@@ -116,6 +116,87 @@ constexpr inline int32_t EnumMax<ILogger::Severity>() {
   return 5;
 }
 
+// Plugins: the creators a library registers and the registry TensorRT finds them in when it
+// deserializes an engine. Plugin objects are declared only: the stand-in runs none (README, "Plugins").
+class IPluginV2;
+
+enum class PluginFieldType : int32_t {
+  kFLOAT16 = 0,
+  kFLOAT32 = 1,
+  kFLOAT64 = 2,
+  kINT8 = 3,
+  kINT16 = 4,
+  kINT32 = 5,
+  kCHAR = 6,
+  kDIMS = 7,
+  kUNKNOWN = 8
+};
+
+class PluginField {
+ public:
+  const char* name{nullptr};
+  const void* data{nullptr};
+  PluginFieldType type{PluginFieldType::kUNKNOWN};
+  int32_t length{0};
+
+  PluginField(const char* name_ = nullptr, const void* data_ = nullptr,
+              const PluginFieldType type_ = PluginFieldType::kUNKNOWN, int32_t length_ = 0)
+      : name(name_), data(data_), type(type_), length(length_) {}
+};
+
+struct PluginFieldCollection {
+  int32_t nbFields;
+  const PluginField* fields;
+};
+
+class IPluginCreator {
+ public:
+  virtual int32_t getTensorRTVersion() const TRTNOEXCEPT { return NV_TENSORRT_VERSION; }
+  virtual const char* getPluginName() const TRTNOEXCEPT = 0;
+  virtual const char* getPluginVersion() const TRTNOEXCEPT = 0;
+  virtual const PluginFieldCollection* getFieldNames() TRTNOEXCEPT = 0;
+  virtual IPluginV2* createPlugin(const char* name, const PluginFieldCollection* fc) TRTNOEXCEPT = 0;
+  virtual IPluginV2* deserializePlugin(const char* name, const void* serialData,
+                                       size_t serialLength) TRTNOEXCEPT = 0;
+  virtual void setPluginNamespace(const char* pluginNamespace) TRTNOEXCEPT = 0;
+  virtual const char* getPluginNamespace() const TRTNOEXCEPT = 0;
+
+  virtual ~IPluginCreator() {}
+};
+
+// One per process and library. The real one also has setErrorRecorder and getErrorRecorder.
+class IPluginRegistry {
+ public:
+  // False if a creator of the same name, version and namespace is registered already.
+  virtual bool registerCreator(IPluginCreator& creator, const char* pluginNamespace) noexcept = 0;
+  // Null when none is registered.
+  virtual IPluginCreator* const* getPluginCreatorList(int32_t* numCreators) const noexcept = 0;
+  virtual IPluginCreator* getPluginCreator(const char* pluginType, const char* pluginVersion,
+                                           const char* pluginNamespace = "") noexcept = 0;
+
+ protected:
+  virtual ~IPluginRegistry() noexcept {}
+};
+
+}  // namespace nvinfer1
+
+extern "C" TENSORRTAPI nvinfer1::IPluginRegistry* getPluginRegistry();
+
+namespace nvinfer1 {
+
+// A static object of a plugin library registers an instance of T when the library is loaded.
+template <typename T>
+class PluginRegistrar {
+ public:
+  PluginRegistrar() { getPluginRegistry()->registerCreator(instance, ""); }
+
+ private:
+  T instance{};
+};
+
+#define REGISTER_TENSORRT_PLUGIN(name) \
+  static nvinfer1::PluginRegistrar<name> pluginRegistrar##name {}
+
 }  // namespace nvinfer1
 
 #endif  // TRT_STANDIN_7_NV_INFER_RUNTIME_COMMON_H_

@@ -77,6 +77,7 @@ class IExecutionContext : public INoCopy {
 
 extern "C" TENSORRTAPI void* createInferRuntime_INTERNAL(void* logger, int32_t version) noexcept;
 extern "C" TENSORRTAPI int32_t getInferLibVersion() noexcept;
+extern "C" TENSORRTAPI nvinfer1::IPluginRegistry* getPluginRegistry() noexcept;
 
 namespace nvinfer1 {
 namespace {
@@ -87,6 +88,20 @@ inline IRuntime* createInferRuntime(ILogger& logger) noexcept {
 }
 
 }  // namespace
+
+// A static object of a plugin library registers an instance of T when the library is loaded.
+template <typename T>
+class PluginRegistrar {
+ public:
+  PluginRegistrar() { getPluginRegistry()->registerCreator(instance, ""); }
+
+ private:
+  T instance{};
+};
+
 }  // namespace nvinfer1
+
+#define REGISTER_TENSORRT_PLUGIN(name) \
+  static nvinfer1::PluginRegistrar<name> pluginRegistrar##name {}
 
 #endif  // TRT_STANDIN_8_NV_INFER_RUNTIME_H_

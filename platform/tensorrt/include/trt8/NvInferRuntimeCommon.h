@@ -139,6 +139,83 @@ struct EnumMaxImpl<ILogger::Severity> {
 };
 }  // namespace impl
 
+// Plugins: the creators a library registers and the registry TensorRT finds them in when it
+// deserializes an engine. Plugin objects are declared only: the stand-in runs none (README, "Plugins").
+class IPluginV2;
+
+enum class PluginFieldType : int32_t {
+  kFLOAT16 = 0,
+  kFLOAT32 = 1,
+  kFLOAT64 = 2,
+  kINT8 = 3,
+  kINT16 = 4,
+  kINT32 = 5,
+  kCHAR = 6,
+  kDIMS = 7,
+  kUNKNOWN = 8
+};
+
+class PluginField {
+ public:
+  AsciiChar const* name;
+  void const* data;
+  PluginFieldType type;
+  int32_t length;
+
+  PluginField(AsciiChar const* const name_ = nullptr, void const* const data_ = nullptr,
+              PluginFieldType const type_ = PluginFieldType::kUNKNOWN, int32_t const length_ = 0) noexcept
+      : name(name_), data(data_), type(type_), length(length_) {}
+};
+
+struct PluginFieldCollection {
+  int32_t nbFields;
+  PluginField const* fields;
+};
+
+class IPluginCreator {
+ public:
+  virtual int32_t getTensorRTVersion() const noexcept { return NV_TENSORRT_VERSION; }
+  virtual AsciiChar const* getPluginName() const noexcept = 0;
+  virtual AsciiChar const* getPluginVersion() const noexcept = 0;
+  virtual PluginFieldCollection const* getFieldNames() noexcept = 0;
+  virtual IPluginV2* createPlugin(AsciiChar const* name, PluginFieldCollection const* fc) noexcept = 0;
+  virtual IPluginV2* deserializePlugin(AsciiChar const* name, void const* serialData,
+                                       size_t serialLength) noexcept = 0;
+  virtual void setPluginNamespace(AsciiChar const* pluginNamespace) noexcept = 0;
+  virtual AsciiChar const* getPluginNamespace() const noexcept = 0;
+
+  IPluginCreator() = default;
+  virtual ~IPluginCreator() = default;
+
+ protected:
+  IPluginCreator(IPluginCreator const&) = default;
+  IPluginCreator(IPluginCreator&&) = default;
+  IPluginCreator& operator=(IPluginCreator const&) & = default;
+  IPluginCreator& operator=(IPluginCreator&&) & = default;
+};
+
+// One per process and library. The real one also has setErrorRecorder, getErrorRecorder and
+// deregisterCreator.
+class IPluginRegistry {
+ public:
+  // False if a creator of the same name, version and namespace is registered already.
+  virtual bool registerCreator(IPluginCreator& creator, AsciiChar const* const pluginNamespace) noexcept = 0;
+  // Null when none is registered.
+  virtual IPluginCreator* const* getPluginCreatorList(int32_t* const numCreators) const noexcept = 0;
+  virtual IPluginCreator* getPluginCreator(AsciiChar const* const pluginName,
+                                           AsciiChar const* const pluginVersion,
+                                           AsciiChar const* const pluginNamespace = "") noexcept = 0;
+
+  IPluginRegistry() = default;
+  IPluginRegistry(IPluginRegistry const&) = delete;
+  IPluginRegistry(IPluginRegistry&&) = delete;
+  IPluginRegistry& operator=(IPluginRegistry const&) & = delete;
+  IPluginRegistry& operator=(IPluginRegistry&&) & = delete;
+
+ protected:
+  virtual ~IPluginRegistry() noexcept = default;
+};
+
 // Base of the runtime objects: they are handed out by pointer and never copied.
 class INoCopy {
  protected:
