@@ -112,7 +112,7 @@ INFERLET_EMULATOR_TEST_F(SessionMemoryOnEmulator, EnginesAndSessionsReportTheDev
 // layouts of any profile, three [16, 4, 8] floats, which the session's figures leave out.
 constexpr size_t kStandinContextStaging = 3 * 2048;
 
-size_t LivePinnedBytes() { return cudaemu_live_bytes() - cudaemu_live_device_bytes(); }
+inline size_t LivePinnedBytes() { return cudaemu_live_bytes() - cudaemu_live_device_bytes(); }
 
 uint64_t KindBits(std::initializer_list<inferlet_memory> kinds) {
   uint64_t bits = 0;
