@@ -43,7 +43,8 @@ function(inferlet_other_major_of_generation out major)
 endfunction()
 
 # The majors whose test suites are built (the library's and the stand-in's), all by default; the
-# sanitizer stage of CI builds one per generation. Majors without a TensorRT in the build are left out.
+# sanitizer stages of CI build fewer (.ci/run says which and why). Majors without a TensorRT in the
+# build are left out.
 set(INFERLET_TEST_MAJORS "${INFERLET_KNOWN_TENSORRT_MAJORS}" CACHE STRING "TensorRT majors whose test suites are built")
 set(TRT_STANDIN_TEST_MAJORS ${INFERLET_TEST_MAJORS})
 
