@@ -51,9 +51,18 @@ print("ok")
 def test_engine_runs_once_its_plugin_library_is_loaded(major):
     """In a fresh interpreter: refused naming the creator, loaded, loaded again, run."""
     done = subprocess.run(
-        [sys.executable, "-c", ROUND_TRIP, str(engine_path("custom_plugin", major)), plugin_library(major),
-         str(major), MISSING_PLUGIN],
-        capture_output=True, text=True, timeout=120,
+        [
+            sys.executable,
+            "-c",
+            ROUND_TRIP,
+            str(engine_path("custom_plugin", major)),
+            plugin_library(major),
+            str(major),
+            MISSING_PLUGIN,
+        ],
+        capture_output=True,
+        text=True,
+        timeout=120,
     )
     assert done.returncode == 0 and done.stdout == "ok\n", done.stdout + done.stderr
 
