@@ -10,7 +10,7 @@
 #include <string>
 #include <vector>
 
-#include "samples.h"
+#include "../support/samples.h"  // by its place: the targets compile with the library's include paths
 
 namespace inferlet_fuzz {
 
