@@ -11,6 +11,7 @@
 
 #include "bench_counts.h"
 #include "bench_support.h"
+#include "session_handles.h"
 #include "session_runners.h"
 
 namespace inferlet_bench {
@@ -25,13 +26,6 @@ void BM_SessionCall(benchmark::State& state, const SessionPath* path) {
   CountPerCall(state, [&] { runner.Call(); });
   state.SetItemsProcessed(state.iterations() * kSmokeBatch);
 }
-
-struct EngineRelease {
-  void operator()(inferlet_engine* engine) const { inferlet_engine_release(engine); }
-};
-struct SessionRelease {
-  void operator()(inferlet_session* session) const { inferlet_session_release(session); }
-};
 
 // A failure of the sessions interface as Google Benchmark's error; true when there was one.
 bool Failed(benchmark::State& state, inferlet_status* status, const char* what) {
@@ -65,9 +59,9 @@ void BM_SessionsMemory(benchmark::State& state, const std::string& path, const M
     inferlet_engine* loaded = nullptr;
     if (Failed(state, inferlet_engine_load(bytes.data(), bytes.size(), 0, &loaded), "inferlet_engine_load"))
       return;
-    std::unique_ptr<inferlet_engine, EngineRelease> engine(loaded);
+    inferlet_test::EngineHandle engine(loaded);
     const double engine_only = DeviceBytesInUse() - before;
-    std::vector<std::unique_ptr<inferlet_session, SessionRelease>> sessions;
+    std::vector<inferlet_test::SessionHandle> sessions;
     size_t reported = 0, context_bytes = 0;
     if (Failed(state, inferlet_engine_device_memory(engine.get(), &reported, &context_bytes),
                "inferlet_engine_device_memory"))

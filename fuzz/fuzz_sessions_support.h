@@ -12,6 +12,8 @@
 #include <string>
 #include <vector>
 
+#include "session_handles.h"
+
 namespace inferlet_fuzz {
 
 // What a function answered; the status itself is released. A failure must carry a code of
@@ -28,14 +30,8 @@ Answer Expect(inferlet_status* status, inferlet_code expected, const char* what)
 // inferlet_log_level and a text.
 void InstallCheckingLog();
 
-struct EngineRelease {
-  void operator()(inferlet_engine* engine) const { inferlet_engine_release(engine); }
-};
-struct SessionRelease {
-  void operator()(inferlet_session* session) const { inferlet_session_release(session); }
-};
-using EngineHandle = std::unique_ptr<inferlet_engine, EngineRelease>;
-using SessionHandle = std::unique_ptr<inferlet_session, SessionRelease>;
+using inferlet_test::EngineHandle;
+using inferlet_test::SessionHandle;
 
 // Pointer values no allocation hands out: a refused load or session creation must leave them in place.
 inferlet_engine* UntouchedEngine();

@@ -16,6 +16,7 @@
 #include <vector>
 
 #include "reference_nets.h"
+#include "session_handles.h"
 #include "test_support.h"
 
 namespace inferlet_test {
@@ -30,15 +31,6 @@ Answer Take(inferlet_status* status);
 void PrintTo(const Answer& answer, std::ostream* out);
 // Success, or a failure that shows the status's message.
 ::testing::AssertionResult Ok(inferlet_status* status);
-
-struct EngineRelease {
-  void operator()(inferlet_engine* engine) const { inferlet_engine_release(engine); }
-};
-struct SessionRelease {
-  void operator()(inferlet_session* session) const { inferlet_session_release(session); }
-};
-using EngineHandle = std::unique_ptr<inferlet_engine, EngineRelease>;
-using SessionHandle = std::unique_ptr<inferlet_session, SessionRelease>;
 
 // A sample or test engine of this build's major on device; null (with a test failure) if refused.
 EngineHandle LoadEngine(const std::string& name, int device = 0);
