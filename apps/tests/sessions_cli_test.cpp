@@ -261,25 +261,18 @@ TEST(SessionsHostCode, AVersionCompatibleEngineRunsOnlyWithAllowHostCode) {
     EXPECT_EQ(j["outputs"][0]["name"], "out0");
     EXPECT_EQ(j["outputs"][0]["shape"], (std::vector<int>{2, 4}));
     const std::string trt = std::to_string(major);
-    ExpectFailure(
-        Args("version_compatible", major, {"--api", "sessions", "--trt", trt}), kExitInput,
+    const std::string refusal =
         "cannot read engine file '" + EnginePath("version_compatible", major) +
-            "': not an engine this TensorRT can deserialize (TensorRT: deserializeCudaEngine: engine "
-            "'version_compatible' is version compatible and holds host code, which this runtime is "
-            "not allowed to run: call IRuntime::setEngineHostCodeAllowed(true) before deserializing "
-            "it)" +
-            inferlet_run_test::HostCodeHint(std::vector<int>{major}));
+        "': not an engine this TensorRT can deserialize (TensorRT: deserializeCudaEngine: engine "
+        "'version_compatible' is version compatible and holds host code, which this runtime is not "
+        "allowed to run: call IRuntime::setEngineHostCodeAllowed(true) before deserializing it)" +
+        inferlet_run_test::HostCodeHint(std::vector<int>{major});
+    ExpectFailure(Args("version_compatible", major, {"--api", "sessions", "--trt", trt}), kExitInput,
+                  refusal);
     // inspect reads it only with the opt-in too.
     EXPECT_EQ(RunTool({"inspect", "--allow-host-code", EnginePath("version_compatible", major)}).exit_code,
               0);
-    ExpectFailure(
-        {"inspect", "--trt", trt, EnginePath("version_compatible", major)}, kExitInput,
-        "cannot read engine file '" + EnginePath("version_compatible", major) +
-            "': not an engine this TensorRT can deserialize (TensorRT: deserializeCudaEngine: engine "
-            "'version_compatible' is version compatible and holds host code, which this runtime is "
-            "not allowed to run: call IRuntime::setEngineHostCodeAllowed(true) before deserializing "
-            "it)" +
-            inferlet_run_test::HostCodeHint(std::vector<int>{major}));
+    ExpectFailure({"inspect", "--trt", trt, EnginePath("version_compatible", major)}, kExitInput, refusal);
   }
   if (!tried) GTEST_SKIP() << "no TensorRT 10 or later in this build";
   ExpectFailure(Args("smoke", kBuiltMajors[0], {"--allow-host-code"}), kExitUsage,
