@@ -5,9 +5,11 @@
 # the same generator, build type and compiler, and the build directory is kept out of the hash (the
 # debug information of an object handed back names the tree that compiled it first).
 # CMake reads CMAKE_<LANG>_COMPILER_LAUNCHER from the environment when it configures a tree the first
-# time: a tree configured before without it compiles without the cache.
+# time: a tree configured before without it compiles without the cache. The test targets' precompiled
+# header (build/TestPch.cmake) is cached only with the sloppiness below.
 if command -v ccache >/dev/null 2>&1; then
   export CCACHE_DIR=${CCACHE_DIR:-$PWD/out/ccache}
   export CCACHE_BASEDIR=${CCACHE_BASEDIR:-$PWD} CCACHE_NOHASHDIR=1
+  export CCACHE_SLOPPINESS=${CCACHE_SLOPPINESS:-pch_defines,time_macros}
   export CMAKE_C_COMPILER_LAUNCHER=ccache CMAKE_CXX_COMPILER_LAUNCHER=ccache
 fi
