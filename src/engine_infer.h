@@ -55,6 +55,7 @@ class trt_engine_core {
   bool config_matches_engine() const;
   bool configured_bindings_are_dense() const;
   void look_up_blocks();
+  bool outputs_sized_by_input_shapes();
   bool allocate_device_buffers();
   bool check_call(int profile, int input_num, int batch_size) const;
   bool check_bindings_fit_buffers(int profile) const;

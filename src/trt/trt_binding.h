@@ -82,6 +82,11 @@ nvinfer1::IExecutionContext* createContext(nvinfer1::ICudaEngine& engine, bool c
 // here: memory it refuses makes the next enqueue fail.
 void setContextMemory(nvinfer1::IExecutionContext& context, void* memory, int64_t bytes);
 
+// Whether an output's extents can depend on the values the network computes, so that TensorRT knows
+// them only once it ran (an extent left -1 after every input shape is set): from 10 on (NonZero,
+// non-maximum suppression); 7 and 8 size every output from the input shapes.
+bool outputsMayDependOnValues();
+
 // The engine's input and output tensors, counted once: the bindings of one profile's block.
 int bindingsPerProfile(const nvinfer1::ICudaEngine& engine);
 

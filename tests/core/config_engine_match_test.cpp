@@ -14,6 +14,7 @@
 
 #include "emulator_support.h"
 #include "test_support.h"
+#include "trt_generation.h"
 
 namespace inferlet_test {
 namespace {
@@ -135,6 +136,29 @@ INFERLET_EMULATOR_TEST_F(ConfigEngineMatchOnEmulator, BindingsThatAreNotDenseDev
         std::string("[inferlet][E] ") + c.refused + ", not a dense row-major tensor in device memory";
     ExpectRefusedAfterDescription(CallNew(ReadEngine(c.engine), c.config), RegexEscaped(line));
   }
+}
+
+// An output whose extents TensorRT knows only after the network ran has no buffer size before the call:
+// refused by name once the context can tell (every input at its largest shape leaves the extent -1),
+// before any stream or buffer, and the context goes with the rest.
+INFERLET_EMULATOR_TEST_F(ConfigEngineMatchOnEmulator, DataDependentOutputIsRefusedByName) {
+  if (!kNamedTensors) GTEST_SKIP() << "TensorRT 7 and 8 engines have no data-dependent outputs";
+  const ModelConfig config{{{{4, 4}}}, {{4}}, {{{16, 1}, {4, 4}}}, {{4, 4}}};
+  const NewOutcome outcome = CallNew(ReadEngine("data_dependent"), config);
+  EXPECT_EQ(outcome.rc, -1);
+  EXPECT_EQ(outcome.handle, UntouchedHandle());
+  const auto variable = std::find(outcome.lines.begin(), outcome.lines.end(),
+                                  "[inferlet][I] Variable length is enabled: << mEnableVariableLen");
+  ASSERT_NE(variable, outcome.lines.end());
+  EXPECT_THAT(std::vector<std::string>(variable + 1, outcome.lines.end()),
+              ElementsAre("[inferlet][E] binding 1 (out0) has a data-dependent shape: its extents are known "
+                          "only after the network ran, and every output buffer is sized before the call",
+                          "[inferlet][I] closedestory...", "[inferlet][I] closedestroy ok"));
+  EXPECT_EQ(trt_standin_count("enqueueV3"), 0);
+  EXPECT_EQ(trt_standin_count("live_contexts"), 0);
+  EXPECT_EQ(cudaemu_call_count("cudaStreamCreate"), 0u);
+  EXPECT_EQ(cudaemu_live_allocations(), 0u);
+  EXPECT_EQ(trt_standin_count("live_engines"), 0);
 }
 
 // Only the configured profiles count: an engine whose second profile is vectorized serves its first.
