@@ -138,10 +138,35 @@ void Engine::describe() {
     }
     if (tensor.is_input) {
       for (int k = 0; k < tensor.dims.nbDims && k < 8; ++k) mDynamicShapes |= tensor.dims.d[k] < 0;
+      tensor.shape_tensor = tensor.layouts.front().on_host && trt_binding::servesValueDependentShapes();
+      if (tensor.shape_tensor) describe_values(i);
     }
   }
   mProfiles = std::make_unique<ProfileRegistry>(mProfileCount, mDynamicShapes);
   mResolvedShapes = std::make_unique<ResolvedShapes>(mProfileCount);
+}
+
+// Each profile's smallest and largest values, as many as the tensor has elements at the profile's
+// largest shape (a shape tensor has at most one dimension).
+void Engine::describe_values(int index) {
+  TensorDescription& tensor = mTensors[static_cast<size_t>(index)];
+  for (int p = 0; p < mProfileCount; ++p) {
+    ValueRange range;
+    const int64_t count = trt_binding::extentsBytes(tensor.ranges[static_cast<size_t>(p)].max, 1, 1 << 16);
+    if (count > 0 && count <= (1 << 16)) {
+      range.min.resize(static_cast<size_t>(count));
+      range.max.resize(static_cast<size_t>(count));
+      const trt_binding::Binding& own = binding(p, index);
+      const int n = static_cast<int>(count);
+      if (!trt_binding::profileTensorValues(*mEngine, own, p, nvinfer1::OptProfileSelector::kMIN,
+                                            range.min.data(), n) ||
+          !trt_binding::profileTensorValues(*mEngine, own, p, nvinfer1::OptProfileSelector::kMAX,
+                                            range.max.data(), n)) {
+        range = ValueRange();
+      }
+    }
+    tensor.value_ranges.push_back(std::move(range));
+  }
 }
 
 inferlet_tensor_info Engine::info(int index) const {

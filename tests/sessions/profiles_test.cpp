@@ -97,9 +97,12 @@ INFERLET_EMULATOR_TEST_F(SessionCreationOnEmulator, RefusesOptionsAndTensorsItCa
       {"layout_per_profile",
        OnProfile(1),
        {INFERLET_UNSUPPORTED_TENSOR, "input 'in0' of profile 1 is in format kCHW32" + dense}},
-      {"host_shape",
-       OnProfile(0),
-       {INFERLET_UNSUPPORTED_TENSOR, "input 'shape' of profile 0 is in host memory" + dense}},
+      // From 10 on a session serves shape tensors (value_shapes_test).
+      {INFERLET_TRT_MAJOR < 10 ? "host_shape" : "layout_hwc", OnProfile(0),
+       INFERLET_TRT_MAJOR < 10
+           ? Answer{INFERLET_UNSUPPORTED_TENSOR, "input 'shape' of profile 0 is in host memory" + dense +
+                                                     " (a shape tensor: served from TensorRT 10 on)"}
+           : Answer{INFERLET_UNSUPPORTED_TENSOR, "input 'in0' of profile 0 is in format kHWC" + dense}},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.engine);
