@@ -511,31 +511,29 @@ Status CallPlan::queue_uploads(const CallResources& resources) const {
 Status CallPlan::queue_compute(CallResources& resources) {
   tensorrtStepBegins();
   const bool enqueued = trt_binding::enqueue(*resources.context, resources.bindings.data(), resources.stream);
-  Status status = take_notified_shapes(resources);
-  if (!status.ok()) return status;
+  // A sink's failed allocation is why TensorRT failed: it is the call's answer.
+  for (size_t t : mOutputs) {
+    const GrowingOutput* sink = resources.buffers[t].sink.get();
+    if (sink && sink->allocation_error() != cudaSuccess) {
+      return cudaFailure(mEngine.device(), "cudaMalloc", sink->allocation_error());
+    }
+  }
   if (!enqueued) return tensorrtFailure(INFERLET_TENSORRT_ERROR, "TensorRT refused to enqueue the call");
-  return Status();
+  return take_notified_shapes(resources);
 }
 
-// What TensorRT told the sinks during the enqueue: a failed allocation first (TensorRT then fails the
-// enqueue), else each data-dependent output's shape and bytes.
+// Each data-dependent output's shape and bytes, as TensorRT told its sink during the enqueue.
 Status CallPlan::take_notified_shapes(const CallResources& resources) {
   for (size_t t : mOutputs) {
     const GrowingOutput* sink = resources.buffers[t].sink.get();
     if (!sink) continue;
-    if (sink->allocation_error() != cudaSuccess) {
-      return cudaFailure(mEngine.device(), "cudaMalloc", sink->allocation_error());
-    }
-    if (!sink->notified()) continue;
-    mShapes[t].dims = sink->dims();
-    mTensors[t].bytes = callBytes(sink->dims(), mElementBits[t]);
-  }
-  for (size_t t : mOutputs) {
-    if (resources.buffers[t].sink && !resources.buffers[t].sink->notified()) {
+    if (!sink->notified()) {
       return Status::failure(INFERLET_TENSORRT_ERROR, "TensorRT told no shape for output " +
                                                           quoted(mEngine.tensor(static_cast<int>(t)).name) +
                                                           " during the enqueue");
     }
+    mShapes[t].dims = sink->dims();
+    mTensors[t].bytes = callBytes(sink->dims(), mElementBits[t]);
   }
   return Status();
 }
