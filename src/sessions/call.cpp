@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cstring>
+#include <new>
 #include <string>
 
 #include "c_enum.h"
@@ -103,6 +104,15 @@ bool insideValues(const std::vector<int64_t>& values, const ValueRange& range) {
 
 }  // namespace
 
+void AlignedHostMemory::assign(size_t bytes) {
+  constexpr size_t kAlignment = 256;
+  const size_t rounded = (bytes / kAlignment + 1) * kAlignment;  // never 0 bytes
+  mData.reset(static_cast<unsigned char*>(std::aligned_alloc(kAlignment, rounded)));
+  if (!mData) throw std::bad_alloc();
+  std::memset(mData.get(), 0, rounded);
+  mSize = bytes;
+}
+
 CallPlan::CallPlan(const Engine& engine, int profile)
     : mEngine(engine),
       mTensors(static_cast<size_t>(engine.tensor_count())),
@@ -159,7 +169,7 @@ Status CallPlan::bind_shapes(CallResources& resources, const inferlet_tensor* in
 Status CallPlan::take_shape_values(CallResources& resources) {
   for (size_t t : mShapeTensors) {
     const CallTensor& tensor = mTensors[t];
-    std::vector<unsigned char>& copy = resources.buffers[t].values;
+    AlignedHostMemory& copy = resources.buffers[t].values;
     if (tensor.bytes > copy.size()) return size_failure(resources, t);
     if (tensor.bytes > 0) std::memcpy(copy.data(), tensor.data, tensor.bytes);
     const TensorDescription& description = mEngine.tensor(static_cast<int>(t));
@@ -415,12 +425,11 @@ Status CallPlan::resolve_dims(const CallResources& resources) {
   return bound_outputs(resources);
 }
 
-// TensorRT reads shape tensors from host memory when it resolves shapes: the session's copies (only
-// read, though the address call takes them as writable).
+// TensorRT reads shape tensors from host memory when it resolves shapes: the session's copies.
 Status CallPlan::bind_shape_tensors(const CallResources& resources) const {
   for (size_t t : mShapeTensors) {
     tensorrtStepBegins();
-    auto* values = const_cast<unsigned char*>(resources.buffers[t].values.data());
+    unsigned char* values = resources.buffers[t].values.data();
     if (!trt_binding::bindAddress(*resources.context, mShapes[t].binding, values)) {
       return tensorrtFailure(INFERLET_TENSORRT_ERROR, "TensorRT refused the address of input " +
                                                           quoted(mEngine.tensor(static_cast<int>(t)).name));

@@ -11,6 +11,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <cstdlib>
 #include <memory>
 #include <vector>
 
@@ -23,6 +24,22 @@
 
 namespace sessions {
 
+// Host memory at the alignment TensorRT wants of every tensor address (256 bytes, as cudaMalloc's), for
+// a shape tensor's values; zeroed when sized.
+class AlignedHostMemory {
+ public:
+  void assign(size_t bytes);
+  unsigned char* data() const { return mData.get(); }
+  size_t size() const { return mSize; }
+
+ private:
+  struct Free {
+    void operator()(unsigned char* memory) const { std::free(memory); }
+  };
+  std::unique_ptr<unsigned char, Free> mData;
+  size_t mSize = 0;
+};
+
 // A session's own memory for one engine tensor, at the profile's largest shape: the device buffer
 // TensorRT reads or writes when the host's memory is not device memory, and the pinned staging of
 // host-memory tensors. Each only where the session's memory kinds need it; capacity is always set. A
@@ -33,7 +50,7 @@ struct TensorBuffers {
   DeviceMemory device;
   PinnedMemory staging;
   size_t capacity = 0;
-  std::vector<unsigned char> values;
+  AlignedHostMemory values;
   std::unique_ptr<GrowingOutput> sink;
   trt_binding::OutputAllocatorPtr allocator;  // forwards to sink; kept as long as the context
 };
