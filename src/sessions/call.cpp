@@ -113,6 +113,18 @@ void AlignedHostMemory::assign(size_t bytes) {
   mSize = bytes;
 }
 
+void writeShapeValues(const std::vector<int64_t>& values, int item_size, AlignedHostMemory* copy) {
+  const auto size = static_cast<size_t>(item_size);
+  for (size_t k = 0; k < values.size() && (k + 1) * size <= copy->size(); ++k) {
+    if (size == sizeof(int32_t)) {
+      const auto value = static_cast<int32_t>(values[k]);
+      std::memcpy(copy->data() + k * size, &value, size);
+    } else if (size == sizeof(int64_t)) {
+      std::memcpy(copy->data() + k * size, &values[k], size);
+    }
+  }
+}
+
 CallPlan::CallPlan(const Engine& engine, int profile)
     : mEngine(engine),
       mTensors(static_cast<size_t>(engine.tensor_count())),

@@ -40,6 +40,10 @@ class AlignedHostMemory {
   size_t mSize = 0;
 };
 
+// values into copy as a shape tensor of item_size bytes (4: int32, 8: int64) holds them, as far as copy
+// reaches.
+void writeShapeValues(const std::vector<int64_t>& values, int item_size, AlignedHostMemory* copy);
+
 // A session's own memory for one engine tensor, at the profile's largest shape: the device buffer
 // TensorRT reads or writes when the host's memory is not device memory, and the pinned staging of
 // host-memory tensors. Each only where the session's memory kinds need it; capacity is always set. A

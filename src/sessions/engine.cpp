@@ -146,7 +146,7 @@ void Engine::describe() {
   mResolvedShapes = std::make_unique<ResolvedShapes>(mProfileCount);
 }
 
-// Each profile's smallest and largest values, as many as the tensor has elements at the profile's
+// Each profile's smallest, optimal and largest values, as many as the tensor has elements at the profile's
 // largest shape (a shape tensor has at most one dimension).
 void Engine::describe_values(int index) {
   TensorDescription& tensor = mTensors[static_cast<size_t>(index)];
@@ -154,14 +154,15 @@ void Engine::describe_values(int index) {
     ValueRange range;
     const int64_t count = trt_binding::extentsBytes(tensor.ranges[static_cast<size_t>(p)].max, 1, 1 << 16);
     if (count > 0 && count <= (1 << 16)) {
-      range.min.resize(static_cast<size_t>(count));
-      range.max.resize(static_cast<size_t>(count));
       const trt_binding::Binding& own = binding(p, index);
       const int n = static_cast<int>(count);
-      if (!trt_binding::profileTensorValues(*mEngine, own, p, nvinfer1::OptProfileSelector::kMIN,
-                                            range.min.data(), n) ||
-          !trt_binding::profileTensorValues(*mEngine, own, p, nvinfer1::OptProfileSelector::kMAX,
-                                            range.max.data(), n)) {
+      const auto read = [&](nvinfer1::OptProfileSelector point, std::vector<int64_t>* values) {
+        values->resize(static_cast<size_t>(count));
+        return trt_binding::profileTensorValues(*mEngine, own, p, point, values->data(), n);
+      };
+      if (!read(nvinfer1::OptProfileSelector::kMIN, &range.min) ||
+          !read(nvinfer1::OptProfileSelector::kOPT, &range.opt) ||
+          !read(nvinfer1::OptProfileSelector::kMAX, &range.max)) {
         range = ValueRange();
       }
     }

@@ -29,7 +29,7 @@ struct ProfileRange {
 // The values a profile accepts for a shape tensor input, element by element; empty where the engine
 // keeps none.
 struct ValueRange {
-  std::vector<int64_t> min, max;
+  std::vector<int64_t> min, opt, max;
 };
 
 struct TensorDescription {

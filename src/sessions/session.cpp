@@ -86,21 +86,6 @@ Status checkLayouts(const Engine& engine, int profile) {
   return Status();
 }
 
-// The session's copy of a shape tensor's values, holding the profile's largest values to begin with:
-// the outputs' largest shapes are resolved at them.
-void fillLargestValues(const TensorDescription& tensor, int profile, AlignedHostMemory* copy) {
-  const std::vector<int64_t>& max = tensor.value_ranges[static_cast<size_t>(profile)].max;
-  const size_t size = static_cast<size_t>(tensor.item_size);
-  for (size_t k = 0; k < max.size() && (k + 1) * size <= copy->size(); ++k) {
-    if (size == sizeof(int32_t)) {
-      const auto value = static_cast<int32_t>(max[k]);
-      std::memcpy(copy->data() + k * size, &value, size);
-    } else if (size == sizeof(int64_t)) {
-      std::memcpy(copy->data() + k * size, &max[k], size);
-    }
-  }
-}
-
 }  // namespace
 
 Session::Session(Made, std::shared_ptr<Engine> engine, const inferlet_session_config& options)
@@ -261,8 +246,10 @@ Status Session::prepare_shape_tensors() {
                                                               std::to_string(mProfile));
     }
     TensorBuffers& buffers = mResources.buffers[static_cast<size_t>(t)];
+    // The largest values to begin with: the outputs' largest shapes are resolved at them.
     buffers.values.assign(static_cast<size_t>(bytes));
-    fillLargestValues(tensor, mProfile, &buffers.values);
+    writeShapeValues(tensor.value_ranges[static_cast<size_t>(mProfile)].max, tensor.item_size,
+                     &buffers.values);
     tensorrtStepBegins();
     if (!trt_binding::bindAddress(*mContext, engine.binding(mProfile, t), buffers.values.data())) {
       return tensorrtFailure(INFERLET_TENSORRT_ERROR,

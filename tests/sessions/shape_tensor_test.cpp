@@ -9,6 +9,7 @@
 
 #include "emulator_support.h"
 #include "session_support.h"
+#include "wrapper_support.h"
 
 namespace inferlet_test {
 namespace {
@@ -167,6 +168,37 @@ INFERLET_EMULATOR_TEST_F(ShapeTensorRefusalsOnEmulator, DeviceMemoryIsRefused) {
                                                  call.tensors().outputs(), 1)),
             Answer{});
   EXPECT_EQ(ShapeText(call.tensors().output(0).shape), "[2, 4]");
+}
+
+class WrapperShapeTensorOnEmulator : public WrapperTest {
+ protected:
+  void SetUp() override {
+    WrapperTest::SetUp();
+    if (INFERLET_TRT_MAJOR < 10)
+      GTEST_SKIP() << "TensorRT " << INFERLET_TRT_MAJOR << " refuses shape tensors";
+  }
+};
+
+// Through the wrapper: the values as any input range, in host memory; in device memory refused.
+INFERLET_EMULATOR_TEST_F(WrapperShapeTensorOnEmulator, ValuesAreAnInputLikeAnyOther) {
+  inferlet::Engine engine = LoadWrapped("host_shape");
+  inferlet::Session session(engine, {});
+  const Tensor in0 = Pattern(8, 3);
+  std::vector<int32_t> values{2, 4};
+  Tensor out0(8);
+  std::vector<inferlet::Input> inputs{{"in0", in0, {2, 4}}, {"shape", values, {2}}};
+  std::vector<inferlet::Output> outputs{{"out0", out0}};
+  session.ResolveShapes(inputs, outputs);
+  EXPECT_EQ(outputs[0].shape.rank(), 2);
+  EXPECT_FALSE(outputs[0].data_dependent);
+  EXPECT_EQ(outputs[0].max_bytes, 32u);
+  session.Run(inputs, outputs);
+  EXPECT_TRUE(Matches(out0, ReluReference(in0, 8)));
+  inputs[1].memory = inferlet::Memory::kDevice;
+  EXPECT_EQ(ThrownBy([&] { session.Run(inputs, outputs); }),
+            (Thrown{inferlet::Code::kInvalidArgument,
+                    "input 'shape' is a shape tensor, which TensorRT reads from host memory: give it in "
+                    "INFERLET_MEMORY_HOST or INFERLET_MEMORY_PINNED, not INFERLET_MEMORY_DEVICE"}));
 }
 
 }  // namespace
