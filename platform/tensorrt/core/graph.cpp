@@ -204,6 +204,12 @@ bool check_layers(Checker& c, Graph* g) {
         return c.fail(where + indexed(".inputs", k), "unknown tensor '" + l.inputs[k] + "'");
       }
       const int id = static_cast<int>(it - g->tensor_names.begin());
+      if (g->data_dependent[id]) {
+        return c.fail(where + indexed(".inputs", k),
+                      "'" + l.inputs[k] +
+                          "' has a data-dependent shape: no layer reads such a tensor, only a network output "
+                          "may be one");
+      }
       if (!computes_on(l.op, g->tensor_types[id])) {
         return c.fail(where + indexed(".inputs", k), std::string(layer_op_name(l.op)) + " computes on " +
                                                          (is_elementwise(l.op) ? "float or int64" : "float") +
@@ -224,7 +230,24 @@ bool check_layers(Checker& c, Graph* g) {
     if (!check_layer_params(c, where, l)) return false;
     g->tensor_names.push_back(l.output);
     g->tensor_types.push_back(keeps_type(l.op) ? g->tensor_types[ids[0]] : ElementType::kFloat);
+    g->data_dependent.push_back(l.op == LayerOp::kKeepPositive);
     g->layer_inputs.push_back(std::move(ids));
+  }
+  return true;
+}
+
+// An output of data-dependent extent is declared [-1] (its rank, the extent unknown until it is
+// computed) and is kLINEAR: the layer writes its elements densely.
+bool check_data_dependent_output(Checker& c, const std::string& where, const TensorDesc& out) {
+  if (out.dims != Shape{-1}) {
+    return c.fail(where + ".dims", "the layer computes a data-dependent extent: the dims are [-1], not " +
+                                       shape_to_string(out.dims));
+  }
+  for (TensorFormat f : out.formats) {
+    if (f != TensorFormat::kLinear) {
+      return c.fail(where + ".format", std::string("a tensor of data-dependent shape is kLINEAR, not ") +
+                                           format_traits(f)->name);
+    }
   }
   return true;
 }
@@ -247,6 +270,7 @@ bool check_outputs(Checker& c, Graph* g) {
       return c.fail(where + ".dtype",
                     std::string("the layer produces ") + element_type_name(g->tensor_types[id]));
     }
+    if (g->data_dependent[id] && !check_data_dependent_output(c, where, out)) return false;
     g->output_tensors.push_back(id);
   }
   return true;
@@ -287,6 +311,10 @@ bool check_profiles(Checker& c, Graph* g) {
     for (std::size_t i = 0; i < net.inputs.size(); ++i) dims.push_back(merge_extents(mins[i], maxs[i]));
     for (std::size_t j = 0; j < net.outputs.size(); ++j) {
       const int id = g->output_tensors[j];
+      if (g->data_dependent[id]) {
+        dims.push_back(Shape{-1});  // known once the network has run
+        continue;
+      }
       const Shape& declared = net.outputs[j].dims;
       Shape merged = merge_extents(at_min[id], at_max[id]);
       bool agrees = declared.size() == merged.size();
@@ -360,6 +388,7 @@ bool build_graph(Network net, Graph* graph, std::string* error) {
       return c.fail(where + ".name", "duplicate '" + n.inputs[i].name + "'");
     g.tensor_names.push_back(n.inputs[i].name);
     g.tensor_types.push_back(n.inputs[i].type);
+    g.data_dependent.push_back(false);
   }
   if (!check_layers(c, &g) || !check_outputs(c, &g) || !check_profiles(c, &g)) return false;
   *graph = std::move(g);
@@ -368,6 +397,11 @@ bool build_graph(Network net, Graph* graph, std::string* error) {
 
 std::size_t Graph::io_layout_bytes(int io, int profile, const Shape& shape) const {
   return tensor_bytes(tensor_types[io_tensor(io)], layout_scalars(io_format(io, profile), shape));
+}
+
+bool Graph::has_data_dependent_output() const {
+  return std::any_of(output_tensors.begin(), output_tensors.end(),
+                     [this](int t) { return data_dependent[t]; });
 }
 
 bool Graph::io_needs_dense_copy(int io) const {
@@ -381,6 +415,13 @@ bool check_network_of_major(const Network& net, uint32_t trt_major, std::string*
   if (net.version_compatible && trt_major < kFirstMajorWithVersionCompatibility) {
     return c.fail("version_compatible", "version-compatible engines do not exist before TensorRT " +
                                             std::to_string(kFirstMajorWithVersionCompatibility));
+  }
+  for (std::size_t i = 0; i < net.layers.size(); ++i) {
+    if (net.layers[i].op == LayerOp::kKeepPositive && trt_major < kFirstMajorWithDataDependentShapes) {
+      return c.fail(indexed("layers", i) + ".op",
+                    "keep_positive computes a data-dependent shape, which needs IOutputAllocator: TensorRT " +
+                        std::to_string(kFirstMajorWithDataDependentShapes) + " and later");
+    }
   }
   const std::vector<TensorDesc>* groups[2] = {&net.inputs, &net.outputs};
   const char* keys[2] = {"inputs", "outputs"};
@@ -454,6 +495,10 @@ bool infer_shapes(const Graph& graph, const std::vector<Shape>& input_shapes, st
         out.back() = static_cast<int32_t>(length - static_cast<int64_t>(l.weights.size()) + 1);
         break;
       }
+      case LayerOp::kKeepPositive:
+        // At most every element is kept: the upper bound the buffers are sized for.
+        out = Shape{static_cast<int32_t>(capped_volume(x))};
+        break;
       default:
         break;
     }

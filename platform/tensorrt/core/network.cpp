@@ -3,8 +3,8 @@
 namespace trt_standin {
 namespace {
 
-constexpr const char* kLayerOpNames[kLayerOpCount] = {"add",   "sub",   "mul",    "max",      "relu",
-                                                      "scale", "dense", "conv1d", "identity", "plugin"};
+constexpr const char* kLayerOpNames[kLayerOpCount] = {
+    "add", "sub", "mul", "max", "relu", "scale", "dense", "conv1d", "identity", "plugin", "keep_positive"};
 
 }  // namespace
 

@@ -13,8 +13,22 @@
 
 namespace trt_standin {
 
-enum class LayerOp : uint8_t { kAdd, kSub, kMul, kMax, kRelu, kScale, kDense, kConv1d, kIdentity, kPlugin };
-constexpr int kLayerOpCount = 10;
+// kKeepPositive: the elements of its input that are > 0, in order, as a 1-D tensor whose extent depends
+// on the values (a data-dependent shape, TensorRT 10 and later).
+enum class LayerOp : uint8_t {
+  kAdd,
+  kSub,
+  kMul,
+  kMax,
+  kRelu,
+  kScale,
+  kDense,
+  kConv1d,
+  kIdentity,
+  kPlugin,
+  kKeepPositive
+};
+constexpr int kLayerOpCount = 11;
 
 const char* layer_op_name(LayerOp op);  // the JSON spelling: "add", "conv1d", ...
 bool layer_op_from_name(const std::string& name, LayerOp* op);

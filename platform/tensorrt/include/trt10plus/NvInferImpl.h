@@ -16,6 +16,11 @@ enum class ExecutionContextAllocationStrategy : int32_t;
 enum class TensorLocation : int32_t;
 enum class TensorFormat : int32_t;
 
+namespace v_1_0 {
+class IOutputAllocator;
+}  // namespace v_1_0
+using IOutputAllocator = v_1_0::IOutputAllocator;
+
 namespace apiv {
 
 class VRoot {
@@ -87,6 +92,9 @@ class VExecutionContext : public VRoot {
   virtual bool enqueueV3(cudaStream_t stream) noexcept = 0;
   virtual Dims getTensorStrides(char const* tensorName) const noexcept = 0;
   virtual void setDeviceMemoryV2(void* memory, int64_t size) noexcept = 0;
+  virtual bool setOutputAllocator(char const* tensorName, IOutputAllocator* outputAllocator) noexcept = 0;
+  virtual IOutputAllocator* getOutputAllocator(char const* tensorName) const noexcept = 0;
+  virtual int64_t getMaxOutputSize(char const* tensorName) const noexcept = 0;
 };
 
 }  // namespace apiv
