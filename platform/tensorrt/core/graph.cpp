@@ -87,10 +87,11 @@ bool check_layout(Checker& c, const std::string& where, const TensorDesc& t, boo
     return c.fail(location_key, "unknown location " + std::to_string(static_cast<int>(t.location)));
   }
   if (t.location != TensorLocation::kHost) return true;
-  // A host tensor is a shape tensor: int32, linear, fixed extents.
+  // A host tensor is a shape tensor: int32 or int64, linear, fixed extents.
   if (!is_input) return c.fail(location_key, "only an input can be in host memory");
-  if (t.type != ElementType::kInt32) {
-    return c.fail(location_key, std::string("a host tensor is int32, not ") + element_type_name(t.type));
+  if (t.type != ElementType::kInt32 && t.type != ElementType::kInt64) {
+    return c.fail(location_key,
+                  std::string("a host tensor is int32 or int64, not ") + element_type_name(t.type));
   }
   for (TensorFormat f : t.formats) {
     if (f != TensorFormat::kLinear) {
@@ -121,6 +122,36 @@ bool check_range(Checker& c, const std::string& where, const TensorDesc& input, 
     if (input.dims[i] >= 0 && (r.min[i] != input.dims[i] || r.max[i] != input.dims[i])) {
       return c.fail(where, "axis " + std::to_string(i) + " is fixed at " + std::to_string(input.dims[i]) +
                                " by the input's dims");
+    }
+  }
+  return true;
+}
+
+// A shape tensor's values in a profile: one per element of its fixed dims, min <= opt <= max, within
+// its type.
+bool check_values(Checker& c, const std::string& where, const TensorDesc& input, const InputRange& r) {
+  if (!r.has_values()) return true;
+  if (input.location != TensorLocation::kHost) {
+    return c.fail(where + ".values", "only a shape tensor (an input in host memory) has values");
+  }
+  const auto count = static_cast<std::size_t>(volume(input.dims));
+  const std::vector<int64_t>* parts[3] = {&r.values_min, &r.values_opt, &r.values_max};
+  const char* keys[3] = {".values.min", ".values.opt", ".values.max"};
+  for (int k = 0; k < 3; ++k) {
+    if (parts[k]->size() != count) {
+      return c.fail(where + keys[k], std::to_string(parts[k]->size()) + " value(s) for a shape tensor of " +
+                                         std::to_string(count) + " element(s)");
+    }
+    for (int64_t v : *parts[k]) {
+      if (input.type == ElementType::kInt32 &&
+          (v < std::numeric_limits<int32_t>::min() || v > std::numeric_limits<int32_t>::max())) {
+        return c.fail(where + keys[k], std::to_string(v) + " is outside the range of an int32 shape tensor");
+      }
+    }
+  }
+  for (std::size_t i = 0; i < count; ++i) {
+    if (r.values_min[i] > r.values_opt[i] || r.values_opt[i] > r.values_max[i]) {
+      return c.fail(where + ".values", "value " + std::to_string(i) + " needs min <= opt <= max");
     }
   }
   return true;
@@ -180,11 +211,30 @@ bool is_elementwise(LayerOp op) { return layer_op_arity(op) == 2; }
 // Identity copies any type; the element-wise layers also compute on int64, as TensorRT's do on
 // integers (the stand-in's int32 and int8 stay float-only); everything else computes on float.
 bool computes_on(LayerOp op, ElementType type) {
-  if (op == LayerOp::kIdentity || type == ElementType::kFloat) return true;
+  if (op == LayerOp::kIdentity || op == LayerOp::kReshape || type == ElementType::kFloat) return true;
   return is_elementwise(op) && type == ElementType::kInt64;
 }
 
-bool keeps_type(LayerOp op) { return op == LayerOp::kIdentity || is_elementwise(op); }
+bool keeps_type(LayerOp op) {
+  return op == LayerOp::kIdentity || op == LayerOp::kReshape || is_elementwise(op);
+}
+
+// A reshape's second input: a network input in host memory of rank 1 whose values the profiles bound.
+bool check_shape_operand(Checker& c, const std::string& where, const Graph& g, int id) {
+  const std::string& name = g.tensor_names[id];
+  if (id >= g.input_count() || g.network.inputs[id].location != TensorLocation::kHost ||
+      g.network.inputs[id].dims.size() != 1) {
+    return c.fail(
+        where, "reshape takes its extents from a shape tensor (an input in host memory of rank 1), '" + name +
+                   "' is not one");
+  }
+  if (!g.input_has_values(id)) {
+    return c.fail(where, "shape tensor '" + name +
+                             "' has no values in the profiles: reshape takes its extents "
+                             "from them");
+  }
+  return true;
+}
 
 bool check_layers(Checker& c, Graph* g) {
   const Network& net = g->network;
@@ -214,6 +264,11 @@ bool check_layers(Checker& c, Graph* g) {
         return c.fail(where + indexed(".inputs", k), std::string(layer_op_name(l.op)) + " computes on " +
                                                          (is_elementwise(l.op) ? "float or int64" : "float") +
                                                          " tensors only");
+      }
+      if (l.op == LayerOp::kReshape && k == 1) {
+        if (!check_shape_operand(c, where + indexed(".inputs", k), *g, id)) return false;
+        ids.push_back(id);
+        continue;
       }
       if (k > 0 && g->tensor_types[id] != g->tensor_types[ids[0]]) {
         return c.fail(where + indexed(".inputs", k),
@@ -295,17 +350,27 @@ bool check_profiles(Checker& c, Graph* g) {
                                std::to_string(net.inputs.size()) + " inputs");
     }
     std::vector<Shape> mins, opts, maxs;
+    std::vector<std::vector<int64_t>> values_min, values_opt, values_max;
     for (std::size_t i = 0; i < net.inputs.size(); ++i) {
-      if (!check_range(c, where + "." + net.inputs[i].name, net.inputs[i], prof.inputs[i])) return false;
-      mins.push_back(prof.inputs[i].min);
-      opts.push_back(prof.inputs[i].opt);
-      maxs.push_back(prof.inputs[i].max);
+      const std::string input_where = where + "." + net.inputs[i].name;
+      const InputRange& range = prof.inputs[i];
+      if (!check_range(c, input_where, net.inputs[i], range)) return false;
+      if (!check_values(c, input_where, net.inputs[i], range)) return false;
+      if (range.has_values() != g->input_has_values(static_cast<int>(i))) {
+        return c.fail(input_where + ".values", "every profile or none gives a shape tensor's values");
+      }
+      mins.push_back(range.min);
+      opts.push_back(range.opt);
+      maxs.push_back(range.max);
+      values_min.push_back(range.values_min);
+      values_opt.push_back(range.values_opt);
+      values_max.push_back(range.values_max);
     }
     std::vector<Shape> at_min, at_opt, at_max;
     std::string why;
-    if (!infer_shapes(*g, mins, &at_min, &why)) return c.fail(where + " at min", why);
-    if (!infer_shapes(*g, opts, &at_opt, &why)) return c.fail(where + " at opt", why);
-    if (!infer_shapes(*g, maxs, &at_max, &why)) return c.fail(where + " at max", why);
+    if (!infer_shapes(*g, mins, &at_min, &why, &values_min)) return c.fail(where + " at min", why);
+    if (!infer_shapes(*g, opts, &at_opt, &why, &values_opt)) return c.fail(where + " at opt", why);
+    if (!infer_shapes(*g, maxs, &at_max, &why, &values_max)) return c.fail(where + " at max", why);
 
     std::vector<Shape> dims;
     for (std::size_t i = 0; i < net.inputs.size(); ++i) dims.push_back(merge_extents(mins[i], maxs[i]));
@@ -362,6 +427,25 @@ std::string types_of_major(uint32_t trt_major) {
   return text;
 }
 
+// Shape tensors that steer shapes (a reshape, profile values) are modelled from 10 on.
+bool check_shape_values_of_major(Checker& c, const Network& net, uint32_t trt_major) {
+  if (trt_major >= kFirstMajorWithShapeValues) return true;
+  const std::string since = "the stand-in models shape tensors whose values steer shapes from TensorRT " +
+                            std::to_string(kFirstMajorWithShapeValues) + " on";
+  for (std::size_t i = 0; i < net.layers.size(); ++i) {
+    if (net.layers[i].op == LayerOp::kReshape)
+      return c.fail(indexed("layers", i) + ".op", "reshape: " + since);
+  }
+  for (std::size_t p = 0; p < net.profiles.size(); ++p) {
+    for (std::size_t i = 0; i < net.profiles[p].inputs.size() && i < net.inputs.size(); ++i) {
+      if (net.profiles[p].inputs[i].has_values()) {
+        return c.fail(indexed("profiles", p) + "." + net.inputs[i].name + ".values", since);
+      }
+    }
+  }
+  return true;
+}
+
 }  // namespace
 
 bool build_graph(Network net, Graph* graph, std::string* error) {
@@ -416,6 +500,7 @@ bool check_network_of_major(const Network& net, uint32_t trt_major, std::string*
     return c.fail("version_compatible", "version-compatible engines do not exist before TensorRT " +
                                             std::to_string(kFirstMajorWithVersionCompatibility));
   }
+  if (!check_shape_values_of_major(c, net, trt_major)) return false;
   for (std::size_t i = 0; i < net.layers.size(); ++i) {
     if (net.layers[i].op == LayerOp::kKeepPositive && trt_major < kFirstMajorWithDataDependentShapes) {
       return c.fail(indexed("layers", i) + ".op",
@@ -448,8 +533,39 @@ bool check_network_of_major(const Network& net, uint32_t trt_major, std::string*
   return true;
 }
 
+namespace {
+
+// The extents a reshape takes from its shape tensor's values; its volume must be its input's.
+bool reshaped(const Graph& graph, const std::string& where, const Shape& x, int shape_input,
+              const std::vector<std::vector<int64_t>>* values, Shape* out, std::string* error) {
+  const std::string& name = graph.tensor_names[shape_input];
+  if (values == nullptr || static_cast<std::size_t>(shape_input) >= values->size() ||
+      (*values)[shape_input].empty()) {
+    *error = where + ": the values of shape tensor '" + name + "' are not known";
+    return false;
+  }
+  Shape extents;
+  for (int64_t v : (*values)[shape_input]) {
+    if (v < 0 || v > std::numeric_limits<int32_t>::max()) {
+      *error = where + ": shape tensor '" + name + "' gives the extent " + std::to_string(v);
+      return false;
+    }
+    extents.push_back(static_cast<int32_t>(v));
+  }
+  if (capped_volume(extents) != capped_volume(x)) {
+    *error = where + ": " + shape_to_string(extents) + " from shape tensor '" + name +
+             "' does not hold the " + std::to_string(capped_volume(x)) + " element(s) of " +
+             shape_to_string(x);
+    return false;
+  }
+  *out = std::move(extents);
+  return true;
+}
+
+}  // namespace
+
 bool infer_shapes(const Graph& graph, const std::vector<Shape>& input_shapes, std::vector<Shape>* shapes,
-                  std::string* error) {
+                  std::string* error, const std::vector<std::vector<int64_t>>* values) {
   const Network& net = graph.network;
   if (input_shapes.size() != net.inputs.size()) {
     *error = "expected " + std::to_string(net.inputs.size()) + " input shapes";
@@ -495,6 +611,9 @@ bool infer_shapes(const Graph& graph, const std::vector<Shape>& input_shapes, st
         out.back() = static_cast<int32_t>(length - static_cast<int64_t>(l.weights.size()) + 1);
         break;
       }
+      case LayerOp::kReshape:
+        if (!reshaped(graph, where, x, in[1], values, &out, error)) return false;
+        break;
       case LayerOp::kKeepPositive:
         // At most every element is kept: the upper bound the buffers are sized for.
         out = Shape{static_cast<int32_t>(capped_volume(x))};

@@ -43,6 +43,11 @@ struct Graph {
   int io_tensor(int io) const { return io < input_count() ? io : output_tensors[io - input_count()]; }
   TensorFormat io_format(int io, int profile) const { return io_desc(io).formats[profile]; }
   bool io_data_dependent(int io) const { return data_dependent[io_tensor(io)]; }
+  // A network input whose values the profiles bound: a shape tensor that steers shapes.
+  bool input_has_values(int input) const {
+    return !network.profiles.empty() && static_cast<std::size_t>(input) < network.profiles[0].inputs.size() &&
+           network.profiles[0].inputs[input].has_values();
+  }
   bool has_data_dependent_output() const;
   // Bytes the I/O tensor takes in the layout of the profile's format at the given shape.
   std::size_t io_layout_bytes(int io, int profile, const Shape& shape) const;
@@ -63,11 +68,16 @@ bool check_network_of_major(const Network& net, uint32_t trt_major, std::string*
 
 // Data-dependent shapes came with IOutputAllocator in TensorRT 10 (not in the 7.2.3 and 8.0.1 headers).
 constexpr uint32_t kFirstMajorWithDataDependentShapes = 10;
+// Shape tensors whose values steer shapes: modelled from 10 on (the stand-in's 7/8 runtime has no
+// setInputShapeBinding).
+constexpr uint32_t kFirstMajorWithShapeValues = 10;
 
 // Shapes of every tensor for the given input shapes (one per network input); a data-dependent tensor
 // gets its upper bound (keep_positive: the input's volume).
+// values, when given, holds per network input the values of a shape tensor that steers shapes (empty
+// for the other inputs); a reshape needs its shape tensor's.
 bool infer_shapes(const Graph& graph, const std::vector<Shape>& input_shapes, std::vector<Shape>* shapes,
-                  std::string* error);
+                  std::string* error, const std::vector<std::vector<int64_t>>* values = nullptr);
 
 // Number of elements; 0 for an empty extent. Shapes that passed build_graph cannot overflow it.
 int64_t volume(const Shape& shape);

@@ -109,6 +109,7 @@ void run_layer(const Graph& graph, std::size_t index, const std::vector<Shape>& 
       return conv1d(x, l, rows, last, out);
     case LayerOp::kKeepPositive:  // run_graph's own: it records the count
       return;
+    case LayerOp::kReshape:  // the same elements in other extents
     case LayerOp::kIdentity: {
       const std::size_t bytes = tensor_bytes(graph.tensor_types[in[0]], n);
       if (bytes != 0) std::memcpy(buffers[out_id], buffers[in[0]], bytes);

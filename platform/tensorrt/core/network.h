@@ -14,7 +14,8 @@
 namespace trt_standin {
 
 // kKeepPositive: the elements of its input that are > 0, in order, as a 1-D tensor whose extent depends
-// on the values (a data-dependent shape, TensorRT 10 and later).
+// on the values (a data-dependent shape, TensorRT 10 and later). kReshape: its first input's elements
+// in the extents its second input holds, a shape tensor (an input in host memory).
 enum class LayerOp : uint8_t {
   kAdd,
   kSub,
@@ -26,9 +27,10 @@ enum class LayerOp : uint8_t {
   kConv1d,
   kIdentity,
   kPlugin,
-  kKeepPositive
+  kKeepPositive,
+  kReshape
 };
-constexpr int kLayerOpCount = 11;
+constexpr int kLayerOpCount = 12;
 
 const char* layer_op_name(LayerOp op);  // the JSON spelling: "add", "conv1d", ...
 bool layer_op_from_name(const std::string& name, LayerOp* op);
@@ -48,6 +50,10 @@ struct TensorDesc {
 
 struct InputRange {
   Shape min, opt, max;
+  // A shape tensor's values (one per element of its fixed dims) the profile allows; empty for other
+  // inputs.
+  std::vector<int64_t> values_min, values_opt, values_max;
+  bool has_values() const { return !values_min.empty() || !values_opt.empty() || !values_max.empty(); }
 };
 
 // One range per network input, in input order.

@@ -219,7 +219,11 @@ bool ExecutionContext::resolve_shapes(std::vector<Shape>* shapes, std::string* w
   }
   std::vector<Shape> inputs;
   for (const auto& dims : input_dims_) inputs.push_back(*dims);
-  return infer_shapes(*graph_, inputs, shapes, why);
+  std::vector<std::vector<int64_t>> values;
+#if NV_TENSORRT_MAJOR >= 10
+  if (!read_shape_values(&values, why)) return false;
+#endif
+  return infer_shapes(*graph_, inputs, shapes, why, &values);
 }
 
 bool ExecutionContext::fail_enqueue(const std::string& why) noexcept {
@@ -239,10 +243,11 @@ void ExecutionContext::report_shared_profile() noexcept {
 }
 
 const ExecutionContext::Launch* ExecutionContext::launch_for(std::vector<Shape> shapes, bool captured) {
+  // Every tensor's shape: a shape tensor's values decide some beyond the inputs' shapes.
   std::vector<int32_t> key = {profile_, captured ? 1 : 0};
-  for (int i = 0; i < graph_->input_count(); ++i) {
-    key.push_back(static_cast<int32_t>(shapes[i].size()));
-    key.insert(key.end(), shapes[i].begin(), shapes[i].end());
+  for (const Shape& shape : shapes) {
+    key.push_back(static_cast<int32_t>(shape.size()));
+    key.insert(key.end(), shape.begin(), shape.end());
   }
   std::unique_ptr<Launch>& slot = launches_[key];
   if (!slot) {

@@ -1,5 +1,6 @@
-// Network descriptions of shapes decided at run time: outputs of data-dependent extent (keep_positive),
-// refused before TensorRT 10 by the builder and on load.
+// Network descriptions of shapes decided at run time: outputs of data-dependent extent (keep_positive)
+// and shape tensors whose values steer shapes (reshape, profile values), each refused before TensorRT 10
+// by the builder and on load.
 #include <gtest/gtest.h>
 
 #include "engine_format.h"
@@ -90,6 +91,112 @@ TEST(BuilderShapesTest, DataDependentShapesAreRefusedBeforeTensorRT10ByTheBuilde
     EXPECT_EQ(graph.network.layers[0].op, LayerOp::kKeepPositive);
     EXPECT_EQ(graph.data_dependent, (std::vector<bool>{false, true}));
   }
+}
+
+// x [-1, 6] -> y = reshape(x, s), s an int32 shape tensor of two values.
+const char* kReshape = R"({"name": "n",
+  "inputs": [{"name": "x", "dtype": "float", "dims": [-1, 6]},
+             {"name": "s", "dtype": "int32", "dims": [2], "location": "host"}],
+  "outputs": [{"name": "y", "dtype": "float", "dims": [-1, -1]}],
+  "layers": [{"op": "reshape", "inputs": ["x", "s"], "output": "y"}],
+  "profiles": [{"x": {"min": [1, 6], "opt": [2, 6], "max": [4, 6]},
+                "s": {"min": [2], "opt": [2], "max": [2], "values": {"min": [2, 3], "opt": [3, 4], "max": [6, 4]}}}]})";
+
+TEST(BuilderShapesTest, ReshapeTakesItsExtentsFromTheShapeTensorsValues) {
+  Graph graph;
+  ASSERT_EQ(graph_error(kReshape, &graph), "");
+  EXPECT_EQ(graph.profile_dims[0], (std::vector<Shape>{{-1, 6}, {2}, {-1, -1}}));
+  EXPECT_TRUE(graph.input_has_values(1));
+  EXPECT_FALSE(graph.input_has_values(0));
+  std::vector<Shape> shapes;
+  std::string error;
+  const std::vector<std::vector<int64_t>> values = {{}, {4, 3}};
+  ASSERT_TRUE(infer_shapes(graph, {{2, 6}, {2}}, &shapes, &error, &values)) << error;
+  EXPECT_EQ(shapes[2], (Shape{4, 3}));
+  EXPECT_FALSE(infer_shapes(graph, {{2, 6}, {2}}, &shapes, &error));
+  EXPECT_EQ(error, "layers[0] (reshape): the values of shape tensor 's' are not known");
+  const std::vector<std::vector<int64_t>> wrong = {{}, {2, 4}};
+  EXPECT_FALSE(infer_shapes(graph, {{2, 6}, {2}}, &shapes, &error, &wrong));
+  EXPECT_EQ(error,
+            "layers[0] (reshape): [2, 4] from shape tensor 's' does not hold the 12 element(s) of [2, 6]");
+}
+
+TEST(BuilderShapesTest, ShapeTensorValuesAreCheckedWithTheirKey) {
+  const std::string values = R"("values": {"min": [2, 3], "opt": [3, 4], "max": [6, 4]})";
+  const std::vector<std::pair<std::string, std::string>> cases = {
+      {replaced(kReshape, values, R"("values": {"min": [2, 3], "opt": [3, 4]})"),
+       "profiles[0].s.values.max: missing"},
+      {replaced(kReshape, values, R"("values": {"min": [2, 3], "opt": [3, 4], "max": [6, 4], "step": 1})"),
+       "profiles[0].s.values.step: unknown key"},
+      {replaced(kReshape, values, R"("values": {"min": [2], "opt": [3, 4], "max": [6, 4]})"),
+       "profiles[0].s.values.min: 1 value(s) for a shape tensor of 2 element(s)"},
+      {replaced(kReshape, values, R"("values": {"min": [2, 3], "opt": [3, 4], "max": [6, 4.5]})"),
+       "profiles[0].s.values.max[1]: expected an integer"},
+      {replaced(kReshape, values, R"("values": {"min": [2, 5], "opt": [3, 4], "max": [6, 4]})"),
+       "profiles[0].s.values: value 1 needs min <= opt <= max"},
+      {replaced(kReshape, values, R"("values": {"min": [2, 3], "opt": [3, 4], "max": [6, 4294967296]})"),
+       "profiles[0].s.values.max: 4294967296 is outside the range of an int32 shape tensor"},
+      {replaced(kReshape, R"("max": [4, 6]},)",
+                R"("max": [4, 6], "values": {"min": [1], "opt": [1], "max": [1]}},)"),
+       "profiles[0].x.values: only a shape tensor (an input in host memory) has values"},
+      {replaced(kReshape, ", " + values, ""),
+       "layers[0].inputs[1]: shape tensor 's' has no values in the profiles: reshape takes its extents from "
+       "them"},
+      {replaced(kReshape, R"("inputs": ["x", "s"])", R"("inputs": ["x", "x"])"),
+       "layers[0].inputs[1]: reshape takes its extents from a shape tensor (an input in host memory of rank "
+       "1), "
+       "'x' is not one"},
+      {replaced(kReshape, R"("max": [6, 4]})", R"("max": [6, 5]})"),
+       "profiles[0] at max: layers[0] (reshape): [6, 5] from shape tensor 's' does not hold the 24 "
+       "element(s) of "
+       "[4, 6]"},
+      {replaced(kReshape, R"("dims": [-1, -1]})", R"("dims": [-1, 4]})"),
+       "outputs[0].dims: [-1, 4] does not match [-1, -1] computed for profiles[0]"},
+  };
+  for (const auto& [json, error] : cases) EXPECT_EQ(graph_error(json), error);
+  // int64 shape tensors take values beyond 32 bits (the volume check then refuses these).
+  EXPECT_EQ(graph_error(replaced(replaced(kReshape, R"("dtype": "int32")", R"("dtype": "int64")"),
+                                 R"("max": [6, 4]})", R"("max": [6, 4294967296]})")),
+            "profiles[0] at max: layers[0] (reshape): shape tensor 's' gives the extent 4294967296");
+}
+
+TEST(BuilderShapesTest, ShapeValuesRoundTripFrom10AndAreRefusedBefore) {
+  Network net;
+  std::string error;
+  ASSERT_TRUE(network_from_json(kReshape, &net, &error)) << error;
+  for (uint32_t major : {7u, 8u, 10u, 11u}) {
+    SCOPED_TRACE(major);
+    const std::vector<unsigned char> bytes = serialize_engine(net, major);
+    Graph graph;
+    if (major < 10) {
+      const std::string refusal =
+          "layers[0].op: reshape: the stand-in models shape tensors whose values steer shapes from TensorRT "
+          "10 on";
+      EXPECT_FALSE(check_network_of_major(net, major, &error));
+      EXPECT_EQ(error, refusal);
+      EXPECT_FALSE(deserialize_engine(bytes.data(), bytes.size(), major, &graph, &error));
+      EXPECT_EQ(error, "invalid network in engine: " + refusal);
+      continue;
+    }
+    ASSERT_TRUE(deserialize_engine(bytes.data(), bytes.size(), major, &graph, &error)) << error;
+    const InputRange& s = graph.network.profiles[0].inputs[1];
+    EXPECT_EQ(s.values_min, (std::vector<int64_t>{2, 3}));
+    EXPECT_EQ(s.values_opt, (std::vector<int64_t>{3, 4}));
+    EXPECT_EQ(s.values_max, (std::vector<int64_t>{6, 4}));
+    EXPECT_FALSE(graph.network.profiles[0].inputs[0].has_values());
+  }
+  // Values without a reshape are refused before 10 too; an engine without values keeps its bytes.
+  Network values_only = net;
+  values_only.layers[0].op = LayerOp::kIdentity;
+  values_only.layers[0].inputs = {"x"};
+  EXPECT_FALSE(check_network_of_major(values_only, 8, &error));
+  EXPECT_EQ(error,
+            "profiles[0].s.values: the stand-in models shape tensors whose values steer shapes from TensorRT "
+            "10 on");
+  Network plain = values_only;
+  for (InputRange& r : plain.profiles[0].inputs) r.values_min = r.values_opt = r.values_max = {};
+  EXPECT_EQ(serialize_engine(values_only, 10).size(), serialize_engine(plain, 10).size() + 2 * 4 + 3 * 2 * 8)
+      << "one count per input, three pairs of int64 values for s";
 }
 
 }  // namespace

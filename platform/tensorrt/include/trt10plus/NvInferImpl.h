@@ -68,6 +68,12 @@ class VCudaEngine : public VRoot {
   virtual int32_t getTensorVectorizedDimV2(char const* tensorName, int32_t profileIndex) const noexcept = 0;
   virtual int64_t getDeviceMemorySizeV2() const noexcept = 0;
   virtual int64_t getDeviceMemorySizeForProfileV2(int32_t profileIndex) const noexcept = 0;
+#if NV_TENSORRT_MAJOR < 11
+  virtual int32_t const* getProfileTensorValues(char const* tensorName, int32_t profileIndex,
+                                                OptProfileSelector select) const noexcept = 0;
+#endif
+  virtual int64_t const* getProfileTensorValuesV2(char const* tensorName, int32_t profileIndex,
+                                                  OptProfileSelector select) const noexcept = 0;
 };
 
 class VExecutionContext : public VRoot {

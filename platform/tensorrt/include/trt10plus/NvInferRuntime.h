@@ -209,6 +209,22 @@ class ICudaEngine : public INoCopy {
   }
 
 #if NV_TENSORRT_MAJOR < 11
+  // The values (not dimensions) of a shape tensor input under a profile, as the profile set them with
+  // the 32-bit setShapeValues; nullptr for an invalid profile, a name that is not an input, a tensor
+  // that is no shape binding, or values set with setShapeValuesV2.
+  TRT_DEPRECATED int32_t const* getProfileTensorValues(char const* tensorName, int32_t profileIndex,
+                                                       OptProfileSelector select) const noexcept {
+    return mImpl->getProfileTensorValues(tensorName, profileIndex, select);
+  }
+#endif
+
+  // The same, as set with setShapeValuesV2; nullptr also where they were set with setShapeValues.
+  int64_t const* getProfileTensorValuesV2(char const* tensorName, int32_t profileIndex,
+                                          OptProfileSelector select) const noexcept {
+    return mImpl->getProfileTensorValuesV2(tensorName, profileIndex, select);
+  }
+
+#if NV_TENSORRT_MAJOR < 11
   TRT_DEPRECATED bool hasImplicitBatchDimension() const noexcept {
     return mImpl->hasImplicitBatchDimension();
   }
