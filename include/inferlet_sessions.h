@@ -359,12 +359,15 @@ INFERLET_SESSIONS_API void inferlet_session_options_init(inferlet_session_option
 
 /* One execution context on options->profile (NULL: the defaults), its stream, and for every tensor a
  * device buffer and pinned staging at the profile's largest shapes, used when a call's tensor is in
- * host or pinned memory: calls allocate nothing. With TensorRT 10 and 11 the context holds the
+ * host or pinned memory: calls allocate nothing (but the memory of data-dependent outputs, which grows
+ * until it holds what the calls need). With TensorRT 10 and 11 the context holds the
  * activation memory of its own profile, with 7 and 8 that of the engine's largest. Holds the engine. Refused
  * with INFERLET_UNSUPPORTED_TENSOR when a tensor of the profile is not a dense row-major tensor in device
- * memory (the message says which and what it is), with INFERLET_PROFILE_IN_USE as said above, and
- * with INFERLET_INVALID_ARGUMENT for a stream of another device than the engine's or one of the special
- * handles cudaStreamLegacy and cudaStreamPerThread (each thread's own default stream). */
+ * memory (the message says which and what it is; shape tensors are served from TensorRT 10 on, see
+ * "Shapes that depend on values") or is an output TensorRT writes into an input's memory (TensorRT 11's
+ * aliased outputs, getAliasedInputTensor: the message names the input), with INFERLET_PROFILE_IN_USE as
+ * said above, and with INFERLET_INVALID_ARGUMENT for a stream of another device than the engine's or one
+ * of the special handles cudaStreamLegacy and cudaStreamPerThread (each thread's own default stream). */
 INFERLET_SESSIONS_API inferlet_status* inferlet_session_create(inferlet_engine* engine,
                                                                const inferlet_session_options* options,
                                                                inferlet_session** session);
