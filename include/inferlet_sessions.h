@@ -59,8 +59,9 @@
  *     many bytes). TensorRT writes a device-memory output in place; host and pinned outputs are written
  *     into device memory the session holds, which grows when a call needs more than it holds (to
  *     TensorRT's bound at that call's input shapes) and is kept, so that calls stop allocating once it
- *     has grown (inferlet_session_device_memory counts it), and copied out at their real size. TensorRT tells the shape before its enqueue returns, so inferlet_session_enqueue
- *     (and run) writes it, whole; the values are there once the call is waited for.
+ *     has grown (inferlet_session_device_memory counts it), and copied out at their real size.
+ *     TensorRT tells the shape before its enqueue returns, so inferlet_session_enqueue (and run) writes
+ *     it, whole; the values are there once the call is waited for.
  *   - A shape tensor is an input TensorRT reads from host memory (inferlet_tensor_info.on_host), whose
  *     values steer other tensors' shapes. It is given in INFERLET_MEMORY_HOST or INFERLET_MEMORY_PINNED
  *     (INFERLET_MEMORY_DEVICE is refused, INFERLET_INVALID_ARGUMENT), with its shape as any input; its
