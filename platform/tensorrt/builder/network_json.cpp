@@ -169,7 +169,7 @@ Layer layer_at(const json& j, const std::string& path, LastExtents& extents) {
   const std::string op = string_at(required(j, path, "op"), member(path, "op"));
   if (!layer_op_from_name(op, &l.op)) fail(member(path, "op"), "unknown operation '" + op + "'");
   std::set<std::string> keys = {"op", "inputs", "output"};
-  if (l.op == LayerOp::kScale) keys.insert({"a", "b"});
+  if (l.op == LayerOp::kScale || l.op == LayerOp::kScaleInPlace) keys.insert({"a", "b"});
   if (l.op == LayerOp::kDense) keys.insert({"units", "weights", "bias"});
   if (l.op == LayerOp::kConv1d) keys.insert({"weights", "bias", "kernel_size"});
   if (l.op == LayerOp::kPlugin) keys.insert("creator");
@@ -183,7 +183,7 @@ Layer layer_at(const json& j, const std::string& path, LastExtents& extents) {
   const int64_t in_extent = l.inputs.empty() ? 0 : extents.of(l.inputs[0]);
   int64_t out_extent = in_extent;
 
-  if (l.op == LayerOp::kScale) {
+  if (l.op == LayerOp::kScale || l.op == LayerOp::kScaleInPlace) {
     if (j.contains("a")) l.a = float_at(j["a"], member(path, "a"));
     if (j.contains("b")) l.b = float_at(j["b"], member(path, "b"));
   }

@@ -185,7 +185,7 @@ bool check_layer_params(Checker& c, const std::string& where, const Layer& l) {
   if (!uses_weights && (!l.weights.empty() || !l.bias.empty() || l.units != 0)) {
     return c.fail(where, std::string(layer_op_name(l.op)) + " takes no weights, bias or units");
   }
-  if (l.op != LayerOp::kScale && (l.a != 1.0f || l.b != 0.0f)) {
+  if (l.op != LayerOp::kScale && l.op != LayerOp::kScaleInPlace && (l.a != 1.0f || l.b != 0.0f)) {
     return c.fail(where, std::string(layer_op_name(l.op)) + " takes no a or b");
   }
   if (l.op == LayerOp::kDense) {
@@ -303,6 +303,45 @@ bool check_data_dependent_output(Checker& c, const std::string& where, const Ten
       return c.fail(where + ".format", std::string("a tensor of data-dependent shape is kLINEAR, not ") +
                                            format_traits(f)->name);
     }
+  }
+  return true;
+}
+
+// A scale_in_place layer reads a network input in device memory and writes a network output of the
+// same dims and formats that shares that input's memory; no two outputs share one input.
+bool check_aliases(Checker& c, Graph* g) {
+  const Network& net = g->network;
+  g->aliased_input.assign(net.outputs.size(), -1);
+  for (std::size_t i = 0; i < net.layers.size(); ++i) {
+    const Layer& l = net.layers[i];
+    if (l.op != LayerOp::kScaleInPlace) continue;
+    const std::string where = indexed("layers", i);
+    const int in = g->layer_inputs[i][0];
+    const std::string prefix = "scale_in_place writes into its input's memory: ";
+    if (in >= g->input_count() || net.inputs[in].location != TensorLocation::kDevice) {
+      return c.fail(where + ".inputs[0]",
+                    prefix + "'" + l.inputs[0] + "' is not a network input in device memory");
+    }
+    const int tensor = g->layer_output_tensor(static_cast<int>(i));
+    const auto it = std::find(g->output_tensors.begin(), g->output_tensors.end(), tensor);
+    if (it == g->output_tensors.end()) {
+      return c.fail(where + ".output", prefix + "'" + l.output + "' must be a network output");
+    }
+    const std::size_t j = static_cast<std::size_t>(it - g->output_tensors.begin());
+    const std::string out_where = indexed("outputs", j);
+    const std::string alias = "an output that shares the memory of input '" + net.inputs[in].name + "'";
+    if (net.outputs[j].dims != net.inputs[in].dims) {
+      return c.fail(out_where + ".dims", alias + " has its dims " + shape_to_string(net.inputs[in].dims) +
+                                             ", not " + shape_to_string(net.outputs[j].dims));
+    }
+    if (net.outputs[j].formats != net.inputs[in].formats) {
+      return c.fail(out_where + ".format", alias + " has its format in every profile");
+    }
+    if (std::find(g->aliased_input.begin(), g->aliased_input.end(), in) != g->aliased_input.end()) {
+      return c.fail(where + ".inputs[0]",
+                    prefix + "input '" + net.inputs[in].name + "' is shared by another output already");
+    }
+    g->aliased_input[j] = in;
   }
   return true;
 }
@@ -474,7 +513,9 @@ bool build_graph(Network net, Graph* graph, std::string* error) {
     g.tensor_types.push_back(n.inputs[i].type);
     g.data_dependent.push_back(false);
   }
-  if (!check_layers(c, &g) || !check_outputs(c, &g) || !check_profiles(c, &g)) return false;
+  if (!check_layers(c, &g) || !check_outputs(c, &g) || !check_aliases(c, &g) || !check_profiles(c, &g)) {
+    return false;
+  }
   *graph = std::move(g);
   return true;
 }
@@ -502,6 +543,13 @@ bool check_network_of_major(const Network& net, uint32_t trt_major, std::string*
   }
   if (!check_shape_values_of_major(c, net, trt_major)) return false;
   for (std::size_t i = 0; i < net.layers.size(); ++i) {
+    if (net.layers[i].op == LayerOp::kScaleInPlace && trt_major < kFirstMajorWithAliasedOutputs) {
+      return c.fail(
+          indexed("layers", i) + ".op",
+          "scale_in_place writes its output into its input's memory, which an application learns only "
+          "from ICudaEngine::getAliasedInputTensor: TensorRT " +
+              std::to_string(kFirstMajorWithAliasedOutputs) + " and later");
+    }
     if (net.layers[i].op == LayerOp::kKeepPositive && trt_major < kFirstMajorWithDataDependentShapes) {
       return c.fail(indexed("layers", i) + ".op",
                     "keep_positive computes a data-dependent shape, which needs IOutputAllocator: TensorRT " +

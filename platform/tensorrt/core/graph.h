@@ -22,6 +22,8 @@ struct Graph {
   std::vector<bool> data_dependent;
   std::vector<std::vector<int>> layer_inputs;  // per layer, the tensor ids it reads
   std::vector<int> output_tensors;             // per network output, the tensor id it names
+  // Per network output, the network input whose memory it must share (scale_in_place), or -1.
+  std::vector<int> aliased_input;
   // Per profile, per binding slot of the profile (inputs, then outputs): the extents, -1 where the
   // profile lets one vary.
   std::vector<std::vector<Shape>> profile_dims;
@@ -68,6 +70,8 @@ bool check_network_of_major(const Network& net, uint32_t trt_major, std::string*
 
 // Data-dependent shapes came with IOutputAllocator in TensorRT 10 (not in the 7.2.3 and 8.0.1 headers).
 constexpr uint32_t kFirstMajorWithDataDependentShapes = 10;
+// Outputs that share an input's memory: ICudaEngine::getAliasedInputTensor came with TensorRT 11.
+constexpr uint32_t kFirstMajorWithAliasedOutputs = 11;
 // Shape tensors whose values steer shapes: modelled from 10 on (the stand-in's 7/8 runtime has no
 // setInputShapeBinding).
 constexpr uint32_t kFirstMajorWithShapeValues = 10;

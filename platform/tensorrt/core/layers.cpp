@@ -100,7 +100,8 @@ void run_layer(const Graph& graph, std::size_t index, const std::vector<Shape>& 
       for (int64_t i = 0; i < n; ++i) out[i] = x[i] > 0.0f ? x[i] : 0.0f;
       return;
     case LayerOp::kScale:
-    case LayerOp::kPlugin:  // a and b are the plugin creator's, set when the engine was deserialized
+    case LayerOp::kScaleInPlace:  // into staging; the enqueue copies it to the shared device memory
+    case LayerOp::kPlugin:        // a and b are the plugin creator's, set when the engine was deserialized
       for (int64_t i = 0; i < n; ++i) out[i] = l.a * x[i] + l.b;
       return;
     case LayerOp::kDense:

@@ -3,9 +3,9 @@
 namespace trt_standin {
 namespace {
 
-constexpr const char* kLayerOpNames[kLayerOpCount] = {"add",      "sub",    "mul",           "max",
-                                                      "relu",     "scale",  "dense",         "conv1d",
-                                                      "identity", "plugin", "keep_positive", "reshape"};
+constexpr const char* kLayerOpNames[kLayerOpCount] = {
+    "add",    "sub",      "mul",    "max",           "relu",    "scale",         "dense",
+    "conv1d", "identity", "plugin", "keep_positive", "reshape", "scale_in_place"};
 
 }  // namespace
 

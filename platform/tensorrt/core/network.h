@@ -15,7 +15,8 @@ namespace trt_standin {
 
 // kKeepPositive: the elements of its input that are > 0, in order, as a 1-D tensor whose extent depends
 // on the values (a data-dependent shape, TensorRT 10 and later). kReshape: its first input's elements
-// in the extents its second input holds, a shape tensor (an input in host memory).
+// in the extents its second input holds, a shape tensor (an input in host memory). kScaleInPlace:
+// a * x + b written into its input's memory (an output aliased to an input, TensorRT 11 and later).
 enum class LayerOp : uint8_t {
   kAdd,
   kSub,
@@ -28,9 +29,10 @@ enum class LayerOp : uint8_t {
   kIdentity,
   kPlugin,
   kKeepPositive,
-  kReshape
+  kReshape,
+  kScaleInPlace
 };
-constexpr int kLayerOpCount = 12;
+constexpr int kLayerOpCount = 13;
 
 const char* layer_op_name(LayerOp op);  // the JSON spelling: "add", "conv1d", ...
 bool layer_op_from_name(const std::string& name, LayerOp* op);

@@ -180,6 +180,8 @@ class ExecutionContext final : public ContextInterface {
   Shape shape_of_input(int slot) const;  // the set shape, or the profile's extents with -1 where unset
   bool values_missing(int slot) const;   // a shape-inference (host) input without an address
   bool shape_values_missing() const;     // values_missing for some input
+  // Every output that shares an input's memory has the input's address; false with *why otherwise.
+  bool aliases_share_memory(std::string* why) const;
   // Per input, the values of a shape tensor that steers shapes, read from its host address (empty for
   // the other inputs); false with *why when one has no address or values outside the profile's.
   bool read_shape_values(std::vector<std::vector<int64_t>>* values, std::string* why) const;

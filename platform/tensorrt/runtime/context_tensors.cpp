@@ -198,6 +198,20 @@ int32_t ExecutionContext::inferShapes(int32_t nbMaxNames, const char** tensorNam
   return 0;
 }
 
+bool ExecutionContext::aliases_share_memory(std::string* why) const {
+  const Graph& g = *graph_;
+  for (int j = 0; j < g.output_count(); ++j) {
+    const int input = g.aliased_input[j];
+    const int io = g.input_count() + j;
+    if (input < 0 || addresses_[io] == addresses_[input]) continue;
+    *why = "output '" + std::string(engine_.getIOTensorName(io)) + "' must share the memory of input '" +
+           g.network.inputs[input].name + "' (ICudaEngine::getAliasedInputTensor): its address " +
+           address_text(addresses_[io]) + " is not the input's " + address_text(addresses_[input]);
+    return false;
+  }
+  return true;
+}
+
 bool ExecutionContext::values_missing(int slot) const {
   return graph_->network.inputs[slot].location == TensorLocation::kHost && addresses_[slot] == nullptr;
 }
@@ -308,6 +322,8 @@ bool ExecutionContext::enqueueV3(cudaStream_t stream) noexcept {
         outputs.push_back(addresses_[i]);
       }
     }
+
+    if (!aliases_share_memory(&why)) return fail_enqueue(why);
 
     cudaStreamCaptureStatus capture = cudaStreamCaptureStatusNone;
     if (!capture_allowed(stream, &capture, &why)) return fail_enqueue(why);

@@ -89,6 +89,9 @@ class Engine final : public EngineInterface {
 #endif
   const int64_t* getProfileTensorValuesV2(const char* tensorName, int32_t profileIndex,
                                           nvinfer1::OptProfileSelector select) const noexcept override;
+#if NV_TENSORRT_MAJOR >= 11
+  const char* getAliasedInputTensor(const char* tensorName) const noexcept override;
+#endif
 
   // The I/O tensor index of a name, or -1 for a name that is not an input or output.
   int io_index(const char* tensorName) const;

@@ -89,6 +89,15 @@ nvinfer1::IExecutionContext* Engine::createExecutionContext(
   return context.release();
 }
 
+#if NV_TENSORRT_MAJOR >= 11
+const char* Engine::getAliasedInputTensor(const char* tensorName) const noexcept {
+  const int index = io_index(tensorName);
+  if (index < graph_->input_count()) return nullptr;
+  const int input = graph_->aliased_input[index - graph_->input_count()];
+  return input < 0 ? nullptr : binding_names_[input].c_str();
+}
+#endif
+
 bool Engine::has_profile_values(int index, int32_t profileIndex) const {
   return index >= 0 && index < graph_->input_count() && profileIndex >= 0 &&
          profileIndex < getNbOptimizationProfiles() && graph_->input_has_values(index);

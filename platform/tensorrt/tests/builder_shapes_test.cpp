@@ -199,5 +199,65 @@ TEST(BuilderShapesTest, ShapeValuesRoundTripFrom10AndAreRefusedBefore) {
       << "one count per input, three pairs of int64 values for s";
 }
 
+// x [-1, 4] -> y = scale_in_place(x), y sharing x's memory.
+const char* kInPlace = R"({"name": "n",
+  "inputs": [{"name": "x", "dtype": "float", "dims": [-1, 4]}],
+  "outputs": [{"name": "y", "dtype": "float", "dims": [-1, 4]}],
+  "layers": [{"op": "scale_in_place", "inputs": ["x"], "output": "y", "a": 2, "b": 1}],
+  "profiles": [{"x": {"min": [1, 4], "opt": [2, 4], "max": [8, 4]}}]})";
+
+TEST(BuilderShapesTest, InPlaceOutputsShareTheirInputsMemory) {
+  Graph graph;
+  ASSERT_EQ(graph_error(kInPlace, &graph), "");
+  EXPECT_EQ(graph.aliased_input, std::vector<int>{0});
+  EXPECT_EQ(graph.network.layers[0].a, 2.0f);
+  const std::string prefix = "scale_in_place writes into its input's memory: ";
+  const char* other_format = R"({"name": "n",
+    "inputs": [{"name": "x", "dtype": "float", "dims": [-1, 2, 4]}],
+    "outputs": [{"name": "y", "dtype": "float", "dims": [-1, 2, 4], "format": "kHWC"}],
+    "layers": [{"op": "scale_in_place", "inputs": ["x"], "output": "y"}],
+    "profiles": [{"x": {"min": [1, 2, 4], "opt": [2, 2, 4], "max": [8, 2, 4]}}]})";
+  const std::vector<std::pair<std::string, std::string>> cases = {
+      {replaced(
+           kInPlace, R"("op": "scale_in_place", "inputs": ["x"], "output": "y", "a": 2, "b": 1}])",
+           R"("op": "relu", "inputs": ["x"], "output": "h"}, {"op": "scale_in_place", "inputs": ["h"], "output": "y"}])"),
+       "layers[1].inputs[0]: " + prefix + "'h' is not a network input in device memory"},
+      {replaced(kInPlace, R"("output": "y", "a": 2, "b": 1}])",
+                R"("output": "h"}, {"op": "relu", "inputs": ["h"], "output": "y"}])"),
+       "layers[0].output: " + prefix + "'h' must be a network output"},
+      {replaced(
+           replaced(
+               kInPlace, R"({"name": "y", "dtype": "float", "dims": [-1, 4]}])",
+               R"({"name": "y", "dtype": "float", "dims": [-1, 4]}, {"name": "z", "dtype": "float", "dims": [-1, 4]}])"),
+           R"("b": 1}])", R"("b": 1}, {"op": "scale_in_place", "inputs": ["x"], "output": "z"}])"),
+       "layers[1].inputs[0]: " + prefix + "input 'x' is shared by another output already"},
+      {replaced(kInPlace, R"("dims": [-1, 4]}],
+  "layers")",
+                R"("dims": [-1, -1]}],
+  "layers")"),
+       "outputs[0].dims: an output that shares the memory of input 'x' has its dims [-1, 4], not [-1, -1]"},
+      {other_format,
+       "outputs[0].format: an output that shares the memory of input 'x' has its format in every "
+       "profile"},
+  };
+  for (const auto& [json, error] : cases) EXPECT_EQ(graph_error(json), error);
+
+  Network net;
+  std::string error;
+  ASSERT_TRUE(network_from_json(kInPlace, &net, &error)) << error;
+  for (uint32_t major : {7u, 8u, 10u}) {
+    SCOPED_TRACE(major);
+    EXPECT_FALSE(check_network_of_major(net, major, &error));
+    EXPECT_EQ(
+        error,
+        "layers[0].op: scale_in_place writes its output into its input's memory, which an application learns "
+        "only from ICudaEngine::getAliasedInputTensor: TensorRT 11 and later");
+  }
+  const std::vector<unsigned char> bytes = serialize_engine(net, 11);
+  ASSERT_TRUE(deserialize_engine(bytes.data(), bytes.size(), 11, &graph, &error)) << error;
+  EXPECT_EQ(graph.aliased_input, std::vector<int>{0});
+  EXPECT_EQ(graph.network.layers[0].b, 1.0f);
+}
+
 }  // namespace
 }  // namespace trt_standin

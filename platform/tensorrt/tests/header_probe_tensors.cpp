@@ -54,9 +54,13 @@ bool use(std::unique_ptr<nvinfer1::IRuntime> runtime, std::unique_ptr<nvinfer1::
   const nvinfer1::Dims fixed{2, {1, 3}};
   ok = ok && fixed.nbDims == 2;
   Allocator allocator;
-  ok = ok && context->setOutputAllocator(name, &allocator) && context->getOutputAllocator(name) == &allocator &&
-       context->getMaxOutputSize(name) >= 0 &&
+  ok = ok && context->setOutputAllocator(name, &allocator) &&
+       context->getOutputAllocator(name) == &allocator && context->getMaxOutputSize(name) >= 0 &&
        engine->getProfileTensorValuesV2(name, 0, nvinfer1::OptProfileSelector::kMIN) == nullptr;
+#if defined(PROBE_GET_ALIASED_INPUT_TENSOR)
+  // 11.x only.
+  ok = engine->getAliasedInputTensor(name) == nullptr;
+#endif
 #if defined(PROBE_GET_PROFILE_TENSOR_VALUES)
   // The 32-bit form: deprecated in 10.x, gone in 11.x.
   ok = engine->getProfileTensorValues(name, 0, nvinfer1::OptProfileSelector::kMIN) == nullptr;

@@ -74,6 +74,9 @@ class VCudaEngine : public VRoot {
 #endif
   virtual int64_t const* getProfileTensorValuesV2(char const* tensorName, int32_t profileIndex,
                                                   OptProfileSelector select) const noexcept = 0;
+#if NV_TENSORRT_MAJOR >= 11
+  virtual char const* getAliasedInputTensor(char const* tensorName) const noexcept = 0;
+#endif
 };
 
 class VExecutionContext : public VRoot {

@@ -190,6 +190,14 @@ class ICudaEngine : public INoCopy {
     return mImpl->isShapeInferenceIO(tensorName);
   }
 
+#if NV_TENSORRT_MAJOR >= 11
+  // The input whose memory the output must share (its address must be the input's); nullptr for a
+  // name that is not an output or an output that shares no input's memory.
+  TRT_NODISCARD char const* getAliasedInputTensor(char const* tensorName) const noexcept {
+    return mImpl->getAliasedInputTensor(tensorName);
+  }
+#endif
+
   // kINPUT, kOUTPUT, or kNONE for a name that is neither.
   TensorIOMode getTensorIOMode(char const* tensorName) const noexcept {
     return mImpl->getTensorIOMode(tensorName);
