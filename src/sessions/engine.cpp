@@ -127,6 +127,9 @@ void Engine::describe() {
     const inferlet_data_type_info* type = dataTypeInfo(static_cast<int32_t>(tensor.dtype));
     tensor.element_bits = type ? type->bits : 8 * tensor.item_size;
     tensor.dims = trt_binding::bindingDimensions(engine, first);
+    if (const char* aliased = tensor.is_input ? nullptr : trt_binding::aliasedInput(engine, first)) {
+      tensor.aliased_input = aliased;
+    }
     for (int p = 0; p < mProfileCount; ++p) {
       const trt_binding::Binding& own = binding(p, i);
       tensor.layouts.push_back(trt_binding::bindingLayout(engine, own));

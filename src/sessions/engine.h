@@ -45,6 +45,7 @@ struct TensorDescription {
   // tensors' shapes; with its values' range per profile.
   bool shape_tensor = false;
   std::vector<ValueRange> value_ranges;
+  std::string aliased_input;  // an output TensorRT writes into this input's memory (11); "" for none
 };
 
 // Held shared by every allocation and release of device memory the library makes (or makes TensorRT

@@ -68,10 +68,17 @@ Status checkHostStream(void* stream, int device) {
 
 // Every tensor of the profile must be one the library can hand over: dense and row-major in device
 // memory, or a shape tensor input where the generation serves them (10, 11), which TensorRT reads from
-// host memory.
+// host memory. An output that aliases an input (11) is not: a call's inputs are the host's, read
+// only, staged or uploaded, and such an output would have the call write into them.
 Status checkLayouts(const Engine& engine, int profile) {
   for (int t = 0; t < engine.tensor_count(); ++t) {
     const TensorDescription& tensor = engine.tensor(t);
+    if (!tensor.aliased_input.empty()) {
+      return Status::failure(INFERLET_UNSUPPORTED_TENSOR,
+                             "output '" + tensor.name + "' aliases input '" + tensor.aliased_input +
+                                 "' (TensorRT writes it into that input's memory), which this library does "
+                                 "not serve");
+    }
     trt_binding::Layout layout = tensor.layouts[static_cast<size_t>(profile)];
     if (tensor.shape_tensor) layout.on_host = false;
     const std::string refusal = trt_binding::layoutRefusal(layout);

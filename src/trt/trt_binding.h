@@ -203,6 +203,10 @@ int64_t maxOutputBytes(const nvinfer1::IExecutionContext& context, const Binding
 bool profileTensorValues(const nvinfer1::ICudaEngine& engine, const Binding& binding, int profile,
                          nvinfer1::OptProfileSelector point, int64_t* values, int count);
 
+// The input whose memory an output is written into (11: an output that aliases its input, as a KV cache
+// update does); null for an output without one, and on the generations that have no aliasing.
+const char* aliasedInput(const nvinfer1::ICudaEngine& engine, const Binding& binding);
+
 // Dimensions TensorRT knows: a valid rank and no extent left to a profile (-1).
 inline bool extentsKnown(const Extents& dims) {
   if (dims.nbDims < 0 || dims.nbDims > 8) return false;

@@ -134,6 +134,7 @@ bool enqueue(nvinfer1::IExecutionContext& context, void** bindings, cudaStream_t
 // Neither data-dependent outputs nor shape tensors are served on these generations: a session refuses
 // engines that have them before any of these is asked.
 bool servesValueDependentShapes() { return false; }
+const char* aliasedInput(const nvinfer1::ICudaEngine&, const Binding&) { return nullptr; }
 
 struct OutputAllocator {};
 void OutputAllocatorRelease::operator()(OutputAllocator* allocator) const { delete allocator; }

@@ -138,6 +138,15 @@ bool enqueue(nvinfer1::IExecutionContext& context, void**, cudaStream_t stream) 
 
 bool servesValueDependentShapes() { return true; }
 
+const char* aliasedInput(const nvinfer1::ICudaEngine& engine, const Binding& binding) {
+#if NV_TENSORRT_MAJOR >= 11
+  return binding.tensor ? engine.getAliasedInputTensor(binding.tensor) : nullptr;
+#else
+  (void)engine, (void)binding;
+  return nullptr;
+#endif
+}
+
 // TensorRT's allocator interface over the library's sink. TensorRT's alignment is at most cudaMalloc's
 // 256 bytes for every output address it documents, so the sink's memory serves whatever it asks.
 struct OutputAllocator final : nvinfer1::IOutputAllocator {

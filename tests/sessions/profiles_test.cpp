@@ -124,5 +124,22 @@ INFERLET_EMULATOR_TEST_F(SessionCreationOnEmulator, RefusesOptionsAndTensorsItCa
   EXPECT_EQ(untouched, reinterpret_cast<inferlet_session*>(&no_graphs));
 }
 
+// An output that TensorRT writes into an input's memory (11) is refused when the session is made,
+// naming the input: a call's inputs are the host's, staged or read in place, never written.
+INFERLET_EMULATOR_TEST_F(SessionCreationOnEmulator, AnOutputAliasingAnInputIsRefused) {
+  if (INFERLET_TRT_MAJOR < 11) GTEST_SKIP() << "TensorRT " << INFERLET_TRT_MAJOR << " has no aliased outputs";
+  EngineHandle engine = LoadEngine("aliased_output");
+  ASSERT_TRUE(engine);
+  const DeviceCounts before = DeviceCounts::Now();
+  SessionHandle session;
+  EXPECT_EQ(TryNewSession(engine.get(), OnProfile(0), &session),
+            (Answer{INFERLET_UNSUPPORTED_TENSOR,
+                    "output 'out0' aliases input 'in0' (TensorRT writes it into that "
+                    "input's memory), which this library does not serve"}));
+  EXPECT_FALSE(session);
+  EXPECT_EQ(DeviceCounts::Now(), before);
+  EXPECT_EQ(trt_standin_count("createExecutionContext"), 0);
+}
+
 }  // namespace
 }  // namespace inferlet_test
