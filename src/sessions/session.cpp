@@ -298,19 +298,17 @@ Status Session::prepare_data_dependent(size_t t, size_t* capacity) {
 // TensorRT resolves them from those (and from the shape tensors' largest values).
 Status Session::allocate_buffers() {
   const Engine& engine = *mEngine;
-  const int device = engine.device();
   const auto profile = static_cast<size_t>(mProfile);
   const auto count = static_cast<size_t>(engine.tensor_count());
   mResources.buffers.resize(count);
   Status prepared = prepare_shape_tensors();
   if (!prepared.ok()) return prepared;
-  const bool data_dependent_served = trt_binding::servesValueDependentShapes();
   std::vector<trt_binding::TensorShape> largest(count);
   for (size_t t = 0; t < count; ++t) {
     const TensorDescription& tensor = engine.tensor(static_cast<int>(t));
     largest[t].binding = engine.binding(mProfile, static_cast<int>(t));
     largest[t].is_input = tensor.is_input;
-    largest[t].data_dependent = !tensor.is_input && data_dependent_served;
+    largest[t].data_dependent = !tensor.is_input && trt_binding::servesValueDependentShapes();
     if (tensor.is_input) largest[t].dims = tensor.ranges[profile].max;
   }
   tensorrtStepBegins();
@@ -327,49 +325,50 @@ Status Session::allocate_buffers() {
     return tensorrtFailure(INFERLET_TENSORRT_ERROR,
                            "TensorRT does not take every input's shape as specified");
   }
-  // A tensor without a known size (kUnresolved) is refused below, in the engine's order. Buffers are for
-  // host and pinned memory, staging for host memory alone: device memory is TensorRT's in place.
+  // A tensor without a known size (kUnresolved) is refused below, in the engine's order.
+  std::shared_lock<std::shared_mutex> census(deviceMemoryCensus());
+  for (size_t t = 0; t < count; ++t) {
+    Status status = allocate_tensor(t, largest[t].dims);
+    if (!status.ok()) return status;
+  }
+  return Status();
+}
+
+// One tensor's memory at its largest dims (the census held by the caller). Buffers are for host and
+// pinned memory, staging for host memory alone: device memory is TensorRT's in place. A data-dependent
+// output has staging at TensorRT's bound and its sink; a shape tensor, its copy of values alone.
+Status Session::allocate_tensor(size_t t, const trt_binding::Extents& dims) {
+  const TensorDescription& tensor = mEngine->tensor(static_cast<int>(t));
+  const int device = mEngine->device();
   const bool needs_buffers =
       uses(mMemoryKinds, INFERLET_MEMORY_HOST) || uses(mMemoryKinds, INFERLET_MEMORY_PINNED);
   const bool needs_staging = uses(mMemoryKinds, INFERLET_MEMORY_HOST);
-  std::shared_lock<std::shared_mutex> census(deviceMemoryCensus());
-  for (size_t t = 0; t < count; ++t) {
-    const TensorDescription& tensor = engine.tensor(static_cast<int>(t));
-    const trt_binding::Extents& dims = largest[t].dims;
-    int64_t bytes = tensorBytes(dims, tensor.element_bits);
-    const bool rank_known = dims.nbDims >= 0 && dims.nbDims <= INFERLET_MAX_DIMS;
-    TensorBuffers& buffers = mResources.buffers[t];
-    if (!tensor.is_input && rank_known && bytes == std::numeric_limits<int64_t>::max() &&
-        data_dependent_served) {
-      size_t bound = 0;
-      Status status = prepare_data_dependent(t, &bound);
-      if (!status.ok()) return status;
-      buffers.capacity = bound;
-      if (needs_staging && bound > 0) {
-        const cudaError_t code = cudaMallocHost(buffers.staging.receive(), bound);
-        if (code != cudaSuccess) return cudaFailure(device, "cudaMallocHost", code);
-      }
-      continue;
-    }
-    if (!rank_known || bytes == std::numeric_limits<int64_t>::max()) {
-      return Status::failure(INFERLET_UNSUPPORTED_TENSOR,
-                             std::string(tensor.is_input ? "input" : "output") + " '" + tensor.name +
-                                 "' has no size TensorRT can tell at the largest input shapes of profile " +
-                                 std::to_string(mProfile) + " (shape " + shapeText(dims) + ")" +
-                                 (tensor.is_input ? ""
-                                                  : ": outputs whose extents depend on the values the "
-                                                    "call computes are served from TensorRT 10 on"));
-    }
+  const int64_t bytes = tensorBytes(dims, tensor.element_bits);
+  const bool size_known = bytes != std::numeric_limits<int64_t>::max();
+  const bool rank_known = dims.nbDims >= 0 && dims.nbDims <= INFERLET_MAX_DIMS;
+  TensorBuffers& buffers = mResources.buffers[t];
+  if (!tensor.is_input && rank_known && !size_known && trt_binding::servesValueDependentShapes()) {
+    Status status = prepare_data_dependent(t, &buffers.capacity);
+    if (!status.ok()) return status;
+  } else if (!rank_known || !size_known) {
+    return Status::failure(INFERLET_UNSUPPORTED_TENSOR,
+                           std::string(tensor.is_input ? "input" : "output") + " '" + tensor.name +
+                               "' has no size TensorRT can tell at the largest input shapes of profile " +
+                               std::to_string(mProfile) + " (shape " + shapeText(dims) + ")" +
+                               (tensor.is_input ? ""
+                                                : ": outputs whose extents depend on the values the call "
+                                                  "computes are served from TensorRT 10 on"));
+  } else {
     buffers.capacity = static_cast<size_t>(bytes);
-    if (buffers.capacity == 0 || tensor.shape_tensor) continue;
-    if (needs_buffers) {
-      const cudaError_t code = cudaMalloc(buffers.device.receive(), buffers.capacity);
-      if (code != cudaSuccess) return cudaFailure(device, "cudaMalloc", code);
-    }
-    if (needs_staging) {
-      const cudaError_t code = cudaMallocHost(buffers.staging.receive(), buffers.capacity);
-      if (code != cudaSuccess) return cudaFailure(device, "cudaMallocHost", code);
-    }
+  }
+  if (buffers.capacity == 0 || tensor.shape_tensor) return Status();
+  if (needs_buffers && !buffers.sink) {
+    const cudaError_t code = cudaMalloc(buffers.device.receive(), buffers.capacity);
+    if (code != cudaSuccess) return cudaFailure(device, "cudaMalloc", code);
+  }
+  if (needs_staging) {
+    const cudaError_t code = cudaMallocHost(buffers.staging.receive(), buffers.capacity);
+    if (code != cudaSuccess) return cudaFailure(device, "cudaMallocHost", code);
   }
   return Status();
 }

@@ -66,6 +66,7 @@ class Session {
   Status init(void* host_stream);
   Status supply_context_memory();
   Status allocate_buffers();
+  Status allocate_tensor(size_t tensor, const trt_binding::Extents& dims);
   Status prepare_shape_tensors();
   Status prepare_data_dependent(size_t tensor, size_t* capacity);
   void warn_graphs_off();
