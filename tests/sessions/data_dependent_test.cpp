@@ -184,6 +184,15 @@ INFERLET_EMULATOR_TEST_F(DataDependentBoundsOnEmulator, BoundsAreSaidBeforeAndRe
     EXPECT_EQ(trt_standin_count(kEnqueueCall), enqueues) << "refused before anything ran";
     EXPECT_EQ(ShapeText(call.tensors.output(0).shape), "[-7]");
   }
+  // The engine says as much of a profile: -1 where the extent waits for the values, at every point.
+  session.reset();
+  for (inferlet_profile_point point : {INFERLET_PROFILE_MIN, INFERLET_PROFILE_MAX}) {
+    inferlet_shape out0{}, out1{};
+    ASSERT_TRUE(Ok(inferlet_engine_profile_resolved_shape(engine.get(), 0, 1, point, &out0)));
+    ASSERT_TRUE(Ok(inferlet_engine_profile_resolved_shape(engine.get(), 0, 2, point, &out1)));
+    EXPECT_EQ(ShapeText(out0), "[-1]");
+    EXPECT_EQ(ShapeText(out1), point == INFERLET_PROFILE_MIN ? "[1, 4]" : "[4, 4]");
+  }
 }
 
 // The session's memory for such an output is an allocation like any: its failure fails the call
