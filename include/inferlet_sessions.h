@@ -49,14 +49,38 @@
  *   the call writes every output's shape as the engine resolved it. Buffers are sized in bytes: a
  *   buffer smaller than its tensor at the call's shape is refused (INFERLET_BUFFER_TOO_SMALL).
  *
+ *  Shapes that depend on values (TensorRT 10 and 11; the libraries for 7 and 8 refuse such engines
+ *   when a session is made, INFERLET_UNSUPPORTED_TENSOR naming the tensor):
+ *   - A data-dependent output (non-maximum suppression, NonZero) has extents TensorRT learns only while
+ *     the call runs. inferlet_session_resolve_shapes writes -1 for them, and
+ *     inferlet_session_resolve_output_bounds says which outputs they are and the most bytes each may
+ *     take at the call's input shapes (TensorRT's bound): every memory kind's buffer must hold that
+ *     bound, or the call is refused before it runs (INFERLET_BUFFER_TOO_SMALL, the message says how
+ *     many bytes). TensorRT writes a device-memory output in place; host and pinned outputs are written
+ *     into device memory the session holds, which grows when a call needs more than it holds (to
+ *     TensorRT's bound at that call's input shapes) and is kept, so that calls stop allocating once it
+ *     has grown (inferlet_session_device_memory counts it), and copied out at their real size.
+ *     TensorRT tells the shape before its enqueue returns, so inferlet_session_enqueue (and run) writes
+ *     it, whole; the values are there once the call is waited for.
+ *   - A shape tensor is an input TensorRT reads from host memory (inferlet_tensor_info.on_host), whose
+ *     values steer other tensors' shapes. It is given in INFERLET_MEMORY_HOST or INFERLET_MEMORY_PINNED
+ *     (INFERLET_MEMORY_DEVICE is refused, INFERLET_INVALID_ARGUMENT), with its shape as any input; its
+ *     values must lie in the range the session's profile gives them (INFERLET_SHAPE_OUT_OF_PROFILE
+ *     otherwise, naming the tensor, its values and the range). The session copies them before enqueue
+ *     returns, whatever the memory kind: the host may reuse its buffer at once.
+ *     inferlet_session_resolve_shapes reads them too.
+ *
  *  CUDA graphs (inferlet_session_options.cuda_graphs). A call's key is its input shapes and, for
  *   every tensor, its memory kind and the address the queued work uses (the host's pointer for pinned
- *   and device memory; for host memory the session's own staging, so any host pointer will do). The
+ *   and device memory; for host memory the session's own staging, so any host pointer will do), and
+ *   the values of its shape tensors (a graph replays the values it was captured with). The
  *   first call with a key runs as without graphs, then its work is captured into a graph; later calls
  *   with the key launch that graph and leave TensorRT alone. A capture that fails (TensorRT refuses to
  *   be captured, the capture is invalidated, the graph does not instantiate) is said once through the
  *   log at INFERLET_LOG_WARNING, and its key keeps running without a graph (as many failed keys are
- *   remembered as the cache holds graphs; a key forgotten is tried again).
+ *   remembered as the cache holds graphs; a key forgotten is tried again). A session whose engine has
+ *   data-dependent outputs runs every call without a graph (a replay would leave out TensorRT, which
+ *   tells their shapes): it says so once, at INFERLET_LOG_WARNING, when it is made.
  *
  *  Faults. A CUDA error that leaves the device unusable (a sticky fault: an illegal address, a launch
  *   failure, ...) is answered INFERLET_CUDA_STICKY, and so is every later call of every session on
@@ -64,7 +88,7 @@
  *   is safe. Any other CUDA error fails only its call (INFERLET_CUDA_ERROR; INFERLET_OUT_OF_MEMORY for
  *   an allocation), and the session stays usable.
  *
- *  Versions. The interface has a version, INFERLET_API_VERSION; this header is version 3. It evolves
+ *  Versions. The interface has a version, INFERLET_API_VERSION; this header is version 4. It evolves
  *   by appending only: a function, once published, keeps its name, arguments and meaning in every later
  *   version, and new functions come after the existing ones. Structs of version 1 are frozen as they
  *   are. A struct that may gain fields starts with struct_size, the sizeof the host was compiled with
@@ -79,7 +103,9 @@
  *   inferlet_session_create_with_config (the form of the options that can grow), inferlet_code_name,
  *   inferlet_data_type_info, inferlet_engine_properties, inferlet_engine_profile_resolved_shape and
  *   inferlet_engine_config with inferlet_engine_load_with_config. Version 3 adds
- *   inferlet_plugin_library_load.
+ *   inferlet_plugin_library_load. Version 4 adds inferlet_output_bound with
+ *   inferlet_session_resolve_output_bounds (data-dependent outputs; shape tensors are served from this
+ *   version on too).
  *
  * The library is built once per TensorRT major (libinferlet_sessions8.so, ...7, ...10, ...11); a host
  * links the one that matches its TensorRT, or loads it and asks for the table. Its data types and
@@ -101,7 +127,7 @@
 extern "C" {
 #endif
 
-enum { INFERLET_API_VERSION = 3 };
+enum { INFERLET_API_VERSION = 4 };
 
 /* ---- Results ---------------------------------------------------------------------------------- */
 
@@ -241,7 +267,8 @@ typedef struct inferlet_tensor_info {
   int32_t is_input;
   int32_t dtype;     /* as nvinfer1::DataType */
   int32_t format;    /* as nvinfer1::TensorFormat, of profile 0 (see inferlet_engine_tensor_format) */
-  int32_t on_host;   /* TensorRT reads it from host memory (a shape tensor) */
+  int32_t on_host;   /* TensorRT reads it from host memory (a shape tensor; see "Shapes that depend on
+                        values") */
   int32_t item_size; /* bytes per element; 1 for the 4-bit types, whose tensors take (elements + 1) / 2 */
   inferlet_shape shape;
 } inferlet_tensor_info;
@@ -333,12 +360,15 @@ INFERLET_SESSIONS_API void inferlet_session_options_init(inferlet_session_option
 
 /* One execution context on options->profile (NULL: the defaults), its stream, and for every tensor a
  * device buffer and pinned staging at the profile's largest shapes, used when a call's tensor is in
- * host or pinned memory: calls allocate nothing. With TensorRT 10 and 11 the context holds the
+ * host or pinned memory: calls allocate nothing (but the memory of data-dependent outputs, which grows
+ * until it holds what the calls need). With TensorRT 10 and 11 the context holds the
  * activation memory of its own profile, with 7 and 8 that of the engine's largest. Holds the engine. Refused
  * with INFERLET_UNSUPPORTED_TENSOR when a tensor of the profile is not a dense row-major tensor in device
- * memory (the message says which and what it is), with INFERLET_PROFILE_IN_USE as said above, and
- * with INFERLET_INVALID_ARGUMENT for a stream of another device than the engine's or one of the special
- * handles cudaStreamLegacy and cudaStreamPerThread (each thread's own default stream). */
+ * memory (the message says which and what it is; shape tensors are served from TensorRT 10 on, see
+ * "Shapes that depend on values") or is an output TensorRT writes into an input's memory (TensorRT 11's
+ * aliased outputs, getAliasedInputTensor: the message names the input), with INFERLET_PROFILE_IN_USE as
+ * said above, and with INFERLET_INVALID_ARGUMENT for a stream of another device than the engine's or one
+ * of the special handles cudaStreamLegacy and cudaStreamPerThread (each thread's own default stream). */
 INFERLET_SESSIONS_API inferlet_status* inferlet_session_create(inferlet_engine* engine,
                                                                const inferlet_session_options* options,
                                                                inferlet_session** session);
@@ -380,7 +410,8 @@ INFERLET_SESSIONS_API void inferlet_session_release(inferlet_session* session);
 
 /* Device memory the session holds: TensorRT's context memory plus its own device buffers (its pinned
  * staging is host memory, as much again as the buffers; a session whose memory_kinds leave out host
- * memory has none, one made for device memory alone has no buffers either). */
+ * memory has none, one made for device memory alone has no buffers either), and the memory of its
+ * data-dependent outputs as calls have grown it. */
 INFERLET_SESSIONS_API inferlet_status* inferlet_session_device_memory(const inferlet_session* session,
                                                                       size_t* bytes);
 
@@ -423,14 +454,38 @@ INFERLET_SESSIONS_API inferlet_status* inferlet_session_event(inferlet_session* 
 /* The outputs' shapes a call with these inputs' shapes resolves, so that a host can size its output
  * buffers before it enqueues: the tensors as inferlet_session_enqueue takes them (every input and output
  * of the engine once, by name), of which only the inputs' names and shapes and the outputs' names are
- * read; each output's shape is written. Asks TensorRT only: nothing is copied or queued. Refused as a
- * call is (names, ranks, shapes outside the session's profile), and with INFERLET_BUSY while the
- * session runs a call. */
+ * read (and a shape tensor's memory kind and values); each output's shape is written, -1 in the extents
+ * of a data-dependent output. Asks TensorRT only: nothing is copied or queued. Refused as a call is
+ * (names, ranks, shapes and shape tensors' values outside the session's profile), and with
+ * INFERLET_BUSY while the session runs a call. */
 INFERLET_SESSIONS_API inferlet_status* inferlet_session_resolve_shapes(inferlet_session* session,
                                                                        const inferlet_tensor* inputs,
                                                                        size_t input_count,
                                                                        inferlet_tensor* outputs,
                                                                        size_t output_count);
+
+/* What inferlet_session_resolve_output_bounds says of one output. (Version 4) */
+typedef struct inferlet_output_bound {
+  size_t struct_size;     /* sizeof(inferlet_output_bound) as the host was compiled (see the Versions) */
+  int32_t data_dependent; /* nonzero: some extent is known only once the call has run (-1 in the shape
+                             written beside it) */
+  uint64_t max_bytes;     /* the bytes a call's buffer for it must hold at these input shapes: its
+                             size where it is not data-dependent, TensorRT's upper bound where it is */
+} inferlet_output_bound;
+
+static inline void inferlet_output_bound_init(inferlet_output_bound* bound) {
+  const inferlet_output_bound empty = {sizeof(inferlet_output_bound), 0, 0};
+  *bound = empty;
+}
+
+/* inferlet_session_resolve_shapes, and for each output outputs[j] what bounds[j] says of it: bounds is
+ * an array of output_count structs, each set by inferlet_output_bound_init (their struct_size, the
+ * host's sizeof, is also the array's stride). Refused as inferlet_session_resolve_shapes is, and with
+ * INFERLET_INVALID_ARGUMENT for a null bounds with outputs or a struct_size below version 4's struct;
+ * a refusal writes no bound. (Version 4) */
+INFERLET_SESSIONS_API inferlet_status* inferlet_session_resolve_output_bounds(
+    inferlet_session* session, const inferlet_tensor* inputs, size_t input_count, inferlet_tensor* outputs,
+    size_t output_count, inferlet_output_bound* bounds);
 
 /* How long the phases of a call took on the device, in milliseconds, measured with CUDA events the
  * session records on its stream between them: host_to_device_ms the uploads of inputs in host and
@@ -506,6 +561,10 @@ typedef struct inferlet_api {
                                               const inferlet_engine_config* config, inferlet_engine** engine);
   /* version 3 */
   inferlet_status* (*plugin_library_load)(const char* path);
+  /* version 4 */
+  inferlet_status* (*session_resolve_output_bounds)(inferlet_session* session, const inferlet_tensor* inputs,
+                                                    size_t input_count, inferlet_tensor* outputs,
+                                                    size_t output_count, inferlet_output_bound* bounds);
 } inferlet_api;
 
 /* The table of `version` (1 to this library's INFERLET_API_VERSION), static; NULL for any other. The one

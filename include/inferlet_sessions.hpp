@@ -458,14 +458,18 @@ struct Input {
       : Input(std::move(tensor), std::data(values), detail::ByteSize(values), extents, kind) {}
 };
 
-// One output of a call. Enqueue and Run write shape with what the engine resolved; the values are in
-// place once the call is waited for.
+// One output of a call. Enqueue and Run write shape with what the engine resolved (a data-dependent
+// output's too: TensorRT tells it before its enqueue returns); the values are in place once the call is
+// waited for. ResolveShapes writes shape (-1 in the extents a data-dependent output learns only as the
+// call runs), data_dependent and max_bytes, the bytes its buffer must hold at those input shapes.
 struct Output {
   std::string name;
   void* data = nullptr;
   size_t bytes = 0;
   Memory memory = Memory::kHost;
   Shape shape;
+  bool data_dependent = false;
+  uint64_t max_bytes = 0;
 
   Output() = default;
   Output(std::string tensor, void* address, size_t capacity, Memory kind)
@@ -590,10 +594,23 @@ class Session {
     return Call(inferlet_session_enqueue, inputs, outputs);
   }
   Status TryWait() { return Status(inferlet_session_wait(session_)); }
-  // Writes the outputs' shapes a call with these inputs resolves, so that they can be sized first;
-  // nothing runs. Only the inputs' names and shapes and the outputs' names are read.
+  // Writes the outputs' shapes a call with these inputs resolves, whether each is data-dependent and
+  // the bytes each may take, so that they can be sized first; nothing runs. Only the inputs' names and
+  // shapes (and shape tensors' memory and values) and the outputs' names are read.
   void ResolveShapes(const std::vector<Input>& inputs, std::vector<Output>& outputs) {
-    Call(inferlet_session_resolve_shapes, inputs, outputs).ThrowIfError();
+    std::vector<inferlet_output_bound> bounds(outputs.size());
+    for (inferlet_output_bound& bound : bounds) inferlet_output_bound_init(&bound);
+    const auto resolve = [&bounds](inferlet_session* session, const inferlet_tensor* c_inputs,
+                                   size_t input_count, inferlet_tensor* c_outputs, size_t output_count) {
+      return inferlet_session_resolve_output_bounds(session, c_inputs, input_count, c_outputs, output_count,
+                                                    bounds.data());
+    };
+    Status status = Call(resolve, inputs, outputs);
+    status.ThrowIfError();
+    for (size_t j = 0; j < outputs.size(); ++j) {
+      outputs[j].data_dependent = bounds[j].data_dependent != 0;
+      outputs[j].max_bytes = bounds[j].max_bytes;
+    }
   }
 
   // The session's cudaEvent_t, recorded after the enqueued call's work (Code::kNotRunning without one).
@@ -616,8 +633,7 @@ class Session {
   }
 
  private:
-  using CCall = inferlet_status* (*)(inferlet_session*, const inferlet_tensor*, size_t, inferlet_tensor*,
-                                     size_t);
+  template <typename CCall>
   Status Call(CCall call, const std::vector<Input>& inputs, std::vector<Output>& outputs) {
     detail::CTensors c_inputs(inputs.size()), c_outputs(outputs.size());
     for (size_t i = 0; i < inputs.size(); ++i) c_inputs[i] = detail::ToC(inputs[i]);

@@ -37,6 +37,7 @@ src/trt/trt_binding_common.cpp       all
 src/trt/trt_binding_index.cpp        7 8
 src/trt/trt_binding_named.cpp        10 11
 src/sessions/call.cpp                all
+src/sessions/output_sink.cpp         all
 src/sessions/device_guard.cpp        all
 src/sessions/engine.cpp              all
 src/sessions/engine_config.cpp       all

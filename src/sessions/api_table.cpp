@@ -39,6 +39,8 @@ constexpr inferlet_api kApi = {
     inferlet_engine_load_with_config,
     // version 3
     inferlet_plugin_library_load,
+    // version 4
+    inferlet_session_resolve_output_bounds,
 };
 
 }  // namespace

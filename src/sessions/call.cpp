@@ -1,6 +1,8 @@
 #include "call.h"
 
+#include <algorithm>
 #include <cstring>
+#include <new>
 #include <string>
 
 #include "c_enum.h"
@@ -63,7 +65,65 @@ size_t callBytes(const trt_binding::Extents& dims, int element_bits) {
   return bytes < 0 ? 0 : static_cast<size_t>(bytes);
 }
 
+// "[2, 4]"
+std::string valuesText(const std::vector<int64_t>& values) {
+  std::string text = "[";
+  for (size_t k = 0; k < values.size(); ++k) text += (k ? ", " : "") + std::to_string(values[k]);
+  return text + "]";
+}
+
+// A shape tensor's values as TensorRT reads them: 32- or 64-bit integers. Empty for another type, whose
+// values are passed on unchecked.
+std::vector<int64_t> shapeValues(const void* data, size_t bytes, nvinfer1::DataType dtype) {
+  std::vector<int64_t> values;
+  if (dtype == nvinfer1::DataType::kINT32) {
+    for (size_t k = 0; k + sizeof(int32_t) <= bytes; k += sizeof(int32_t)) {
+      int32_t value = 0;
+      std::memcpy(&value, static_cast<const unsigned char*>(data) + k, sizeof value);
+      values.push_back(value);
+    }
+  }
+#if NV_TENSORRT_MAJOR >= 10
+  if (dtype == nvinfer1::DataType::kINT64) {
+    for (size_t k = 0; k + sizeof(int64_t) <= bytes; k += sizeof(int64_t)) {
+      int64_t value = 0;
+      std::memcpy(&value, static_cast<const unsigned char*>(data) + k, sizeof value);
+      values.push_back(value);
+    }
+  }
+#endif
+  return values;
+}
+
+bool insideValues(const std::vector<int64_t>& values, const ValueRange& range) {
+  for (size_t k = 0; k < values.size() && k < range.min.size() && k < range.max.size(); ++k) {
+    if (values[k] < range.min[k] || values[k] > range.max[k]) return false;
+  }
+  return true;
+}
+
 }  // namespace
+
+void AlignedHostMemory::assign(size_t bytes) {
+  constexpr size_t kAlignment = 256;
+  const size_t rounded = (bytes / kAlignment + 1) * kAlignment;  // never 0 bytes
+  mData.reset(static_cast<unsigned char*>(std::aligned_alloc(kAlignment, rounded)));
+  if (!mData) throw std::bad_alloc();
+  std::memset(mData.get(), 0, rounded);
+  mSize = bytes;
+}
+
+void writeShapeValues(const std::vector<int64_t>& values, int item_size, AlignedHostMemory* copy) {
+  const auto size = static_cast<size_t>(item_size);
+  for (size_t k = 0; k < values.size() && (k + 1) * size <= copy->size(); ++k) {
+    if (size == sizeof(int32_t)) {
+      const auto value = static_cast<int32_t>(values[k]);
+      std::memcpy(copy->data() + k * size, &value, size);
+    } else if (size == sizeof(int64_t)) {
+      std::memcpy(copy->data() + k * size, &values[k], size);
+    }
+  }
+}
 
 CallPlan::CallPlan(const Engine& engine, int profile)
     : mEngine(engine),
@@ -76,23 +136,71 @@ CallPlan::CallPlan(const Engine& engine, int profile)
     mShapes[static_cast<size_t>(t)].is_input = tensor.is_input;
     mNames.push_back(tensor.name.c_str());
     mElementBits.push_back(tensor.element_bits);
+    size_t words = 0;
+    if (tensor.shape_tensor) {
+      mShapeTensors.push_back(static_cast<size_t>(t));
+      const int64_t bytes = tensorBytes(tensor.ranges[static_cast<size_t>(profile)].max, tensor.element_bits);
+      words = bytes > 0 && bytes < (1 << 20) ? (static_cast<size_t>(bytes) + 7) / 8 : 0;
+    }
+    mValueWords.push_back(words);
   }
   for (size_t t = 0; t < mNames.size(); ++t) {
     for (size_t u = t + 1; u < mNames.size(); ++u) mUniqueNames &= std::strcmp(mNames[t], mNames[u]) != 0;
   }
-  mKey.resize(mInputs.size() * (1 + INFERLET_MAX_DIMS) + mTensors.size() * 2);
+  size_t value_words = 0;
+  for (size_t words : mValueWords) value_words += words;
+  mKey.resize(mInputs.size() * (1 + INFERLET_MAX_DIMS) + mTensors.size() * 2 + value_words);
 }
 
-Status CallPlan::bind(const CallResources& resources, const inferlet_tensor* inputs, size_t input_count,
+void CallPlan::mark_data_dependent(size_t tensor) {
+  mShapes[tensor].data_dependent = true;
+  mDataDependent = true;
+}
+
+Status CallPlan::bind(CallResources& resources, const inferlet_tensor* inputs, size_t input_count,
                       inferlet_tensor* outputs, size_t output_count) {
   Status status = match(resources, inputs, input_count, outputs, output_count, /*with_data=*/true);
   if (!status.ok()) return status;
-  return check_sizes(resources, /*outputs=*/false);
+  status = check_sizes(resources, /*outputs=*/false);
+  if (!status.ok()) return status;
+  return take_shape_values(resources);
 }
 
-Status CallPlan::bind_shapes(const CallResources& resources, const inferlet_tensor* inputs,
-                             size_t input_count, inferlet_tensor* outputs, size_t output_count) {
-  return match(resources, inputs, input_count, outputs, output_count, /*with_data=*/false);
+Status CallPlan::bind_shapes(CallResources& resources, const inferlet_tensor* inputs, size_t input_count,
+                             inferlet_tensor* outputs, size_t output_count) {
+  Status status = match(resources, inputs, input_count, outputs, output_count, /*with_data=*/false);
+  if (!status.ok()) return status;
+  for (size_t t : mShapeTensors) {
+    if (mTensors[t].capacity < mTensors[t].bytes) return size_failure(resources, t);
+  }
+  return take_shape_values(resources);
+}
+
+// A shape tensor's values into the session's copy, which TensorRT reads at the enqueue (the host may
+// reuse its memory at once), checked against the profile's range of values.
+Status CallPlan::take_shape_values(CallResources& resources) {
+  for (size_t t : mShapeTensors) {
+    const CallTensor& tensor = mTensors[t];
+    AlignedHostMemory& copy = resources.buffers[t].values;
+    if (tensor.bytes > copy.size()) return size_failure(resources, t);
+    if (tensor.bytes > 0) std::memcpy(copy.data(), tensor.data, tensor.bytes);
+    const TensorDescription& description = mEngine.tensor(static_cast<int>(t));
+    const std::vector<int64_t> values = shapeValues(copy.data(), tensor.bytes, description.dtype);
+    if (!insideValues(values, description.value_ranges[static_cast<size_t>(resources.profile)])) {
+      return values_failure(resources, t, values);
+    }
+  }
+  return Status();
+}
+
+Status CallPlan::values_failure(const CallResources& resources, size_t t,
+                                const std::vector<int64_t>& values) const {
+  const TensorDescription& description = mEngine.tensor(static_cast<int>(t));
+  const ValueRange& range = description.value_ranges[static_cast<size_t>(resources.profile)];
+  return Status::failure(INFERLET_SHAPE_OUT_OF_PROFILE,
+                         "input " + quoted(description.name) + " values " + valuesText(values) +
+                             " are outside the range of profile " + std::to_string(resources.profile) + ": " +
+                             valuesText(range.min) + " to " + valuesText(range.max));
 }
 
 int CallPlan::find(const char* name, const std::vector<size_t>& side, size_t e) const {
@@ -141,7 +249,8 @@ Status CallPlan::match(const CallResources& resources, const inferlet_tensor* in
         return Status::failure(INFERLET_INVALID_ARGUMENT,
                                std::string(role(is_input)) + " " + quoted(entry.name) + " is given twice");
       }
-      if (with_data) {
+      const bool shape_tensor = is_input && mEngine.tensor(found).shape_tensor;
+      if (with_data || shape_tensor) {
         const int memory = cEnumValue(entry.memory);
         if (!knownMemory(memory)) {
           return Status::failure(
@@ -156,6 +265,13 @@ Status CallPlan::match(const CallResources& resources, const inferlet_tensor* in
         if (!entry.data) {
           return Status::failure(INFERLET_INVALID_ARGUMENT,
                                  std::string(role(is_input)) + " " + quoted(entry.name) + " has no data");
+        }
+        if (shape_tensor && memory == INFERLET_MEMORY_DEVICE) {
+          return Status::failure(INFERLET_INVALID_ARGUMENT,
+                                 "input " + quoted(entry.name) +
+                                     " is a shape tensor, which TensorRT reads from host memory: give it in "
+                                     "INFERLET_MEMORY_HOST or INFERLET_MEMORY_PINNED, not "
+                                     "INFERLET_MEMORY_DEVICE");
         }
         tensor.memory = entry.memory;
         tensor.data = entry.data;
@@ -216,6 +332,7 @@ Status CallPlan::range_failure(const CallResources& resources, size_t t) const {
 void CallPlan::size_outputs() {
   for (size_t t : mOutputs) {
     CallTensor& tensor = mTensors[t];
+    if (mShapes[t].data_dependent) continue;  // bound_outputs sizes it
     const trt_binding::Extents& dims = mShapes[t].dims;
     if (!tensor.sized || !sameExtents(dims, tensor.sized_dims)) {
       tensor.sized = true;
@@ -243,6 +360,13 @@ Status CallPlan::check_sizes(const CallResources& resources, bool outputs) const
 Status CallPlan::size_failure(const CallResources& resources, size_t t) const {
   const CallTensor& tensor = mTensors[t];
   const TensorDescription& description = mEngine.tensor(static_cast<int>(t));
+  if (tensor.capacity < tensor.bytes && mShapes[t].data_dependent) {
+    return Status::failure(INFERLET_BUFFER_TOO_SMALL,
+                           "output " + quoted(description.name) + " has " + std::to_string(tensor.capacity) +
+                               " bytes, at these input shapes it may take up to " +
+                               std::to_string(tensor.bytes) +
+                               " (its extents depend on the values the call computes)");
+  }
   if (tensor.capacity < tensor.bytes) {
     return Status::failure(INFERLET_BUFFER_TOO_SMALL,
                            std::string(role(description.is_input)) + " " + quoted(description.name) +
@@ -273,6 +397,13 @@ void CallPlan::build_key(const CallResources& resources) {
     *key++ = static_cast<uint64_t>(tensor.memory);
     *key++ = reinterpret_cast<uintptr_t>(captured);
   }
+  // A graph replays the values TensorRT read when it was captured: calls with other values need their own.
+  for (size_t t : mShapeTensors) {
+    const size_t words = mValueWords[t];
+    std::memset(key, 0, words * sizeof *key);
+    std::memcpy(key, resources.buffers[t].values.data(), std::min(mTensors[t].bytes, words * sizeof *key));
+    key += words;
+  }
 }
 
 Status CallPlan::resolve(const CallResources& resources) {
@@ -282,6 +413,8 @@ Status CallPlan::resolve(const CallResources& resources) {
 }
 
 Status CallPlan::resolve_dims(const CallResources& resources) {
+  Status status = bind_shape_tensors(resources);
+  if (!status.ok()) return status;
   tensorrtStepBegins();
   const trt_binding::ShapeResolution resolution = trt_binding::resolveShapes(
       *resources.context, mShapes.data(), static_cast<int>(mShapes.size()), trt_binding::ReadBack::kOutputs);
@@ -301,6 +434,35 @@ Status CallPlan::resolve_dims(const CallResources& resources) {
       break;
   }
   size_outputs();
+  return bound_outputs(resources);
+}
+
+// TensorRT reads shape tensors from host memory when it resolves shapes: the session's copies.
+Status CallPlan::bind_shape_tensors(const CallResources& resources) const {
+  for (size_t t : mShapeTensors) {
+    tensorrtStepBegins();
+    unsigned char* values = resources.buffers[t].values.data();
+    if (!trt_binding::bindAddress(*resources.context, mShapes[t].binding, values)) {
+      return tensorrtFailure(INFERLET_TENSORRT_ERROR, "TensorRT refused the address of input " +
+                                                          quoted(mEngine.tensor(static_cast<int>(t)).name));
+    }
+  }
+  return Status();
+}
+
+// A data-dependent output takes up to TensorRT's bound at the input shapes until the call tells its shape.
+Status CallPlan::bound_outputs(const CallResources& resources) {
+  if (!mDataDependent) return Status();
+  for (size_t t : mOutputs) {
+    if (!mShapes[t].data_dependent) continue;
+    tensorrtStepBegins();
+    const int64_t bound = trt_binding::maxOutputBytes(*resources.context, mShapes[t].binding);
+    if (bound < 0) {
+      return tensorrtFailure(INFERLET_TENSORRT_ERROR, "TensorRT gave no upper bound for output " +
+                                                          quoted(mEngine.tensor(static_cast<int>(t)).name));
+    }
+    mTensors[t].bytes = static_cast<size_t>(bound);
+  }
   return Status();
 }
 
@@ -314,7 +476,15 @@ Status CallPlan::bind_addresses(CallResources& resources) {
   for (size_t t = 0; t < mTensors.size(); ++t) {
     const CallTensor& tensor = mTensors[t];
     const trt_binding::Binding& binding = mShapes[t].binding;
-    void* address = tensor.memory == INFERLET_MEMORY_DEVICE ? tensor.data : resources.buffers[t].device.get();
+    TensorBuffers& buffers = resources.buffers[t];
+    void* address = tensor.memory == INFERLET_MEMORY_DEVICE ? tensor.data : buffers.device.get();
+    if (mEngine.tensor(static_cast<int>(t)).shape_tensor) address = buffers.values.data();
+    if (buffers.sink) {
+      const bool in_place = tensor.memory == INFERLET_MEMORY_DEVICE;
+      buffers.sink->begin_call(in_place ? tensor.data : nullptr, in_place ? tensor.capacity : 0,
+                               tensor.bytes);
+      address = buffers.sink->address();
+    }
     resources.bindings[static_cast<size_t>(binding.index)] = address;
     tensorrtStepBegins();
     if (!trt_binding::bindAddress(*resources.context, binding, address)) {
@@ -330,13 +500,13 @@ Status CallPlan::bind_addresses(CallResources& resources) {
 void CallPlan::stage_inputs(const CallResources& resources) const {
   for (size_t t : mInputs) {
     const CallTensor& tensor = mTensors[t];
-    if (tensor.memory == INFERLET_MEMORY_HOST && tensor.bytes > 0) {
+    if (tensor.memory == INFERLET_MEMORY_HOST && tensor.bytes > 0 && resources.buffers[t].staging.get()) {
       std::memcpy(resources.buffers[t].staging.get(), tensor.data, tensor.bytes);
     }
   }
 }
 
-Status CallPlan::queue_work(CallResources& resources) const {
+Status CallPlan::queue_work(CallResources& resources) {
   Status status = queue_uploads(resources);
   if (status.ok()) status = queue_compute(resources);
   if (status.ok()) status = queue_downloads(resources);
@@ -347,7 +517,9 @@ Status CallPlan::queue_uploads(const CallResources& resources) const {
   const int device = mEngine.device();
   for (size_t t : mInputs) {
     const CallTensor& tensor = mTensors[t];
-    if (tensor.memory == INFERLET_MEMORY_DEVICE || tensor.bytes == 0) continue;
+    if (tensor.memory == INFERLET_MEMORY_DEVICE || tensor.bytes == 0 || !resources.buffers[t].device.get()) {
+      continue;  // in place, empty, or a shape tensor (TensorRT reads the session's copy)
+    }
     const void* source =
         tensor.memory == INFERLET_MEMORY_HOST ? resources.buffers[t].staging.get() : tensor.data;
     const cudaError_t code = cudaMemcpyAsync(resources.buffers[t].device.get(), source, tensor.bytes,
@@ -357,10 +529,32 @@ Status CallPlan::queue_uploads(const CallResources& resources) const {
   return Status();
 }
 
-Status CallPlan::queue_compute(CallResources& resources) const {
+Status CallPlan::queue_compute(CallResources& resources) {
   tensorrtStepBegins();
-  if (!trt_binding::enqueue(*resources.context, resources.bindings.data(), resources.stream)) {
-    return tensorrtFailure(INFERLET_TENSORRT_ERROR, "TensorRT refused to enqueue the call");
+  const bool enqueued = trt_binding::enqueue(*resources.context, resources.bindings.data(), resources.stream);
+  // A sink's failed allocation is why TensorRT failed: it is the call's answer.
+  for (size_t t : mOutputs) {
+    const GrowingOutput* sink = resources.buffers[t].sink.get();
+    if (sink && sink->allocation_error() != cudaSuccess) {
+      return cudaFailure(mEngine.device(), "cudaMalloc", sink->allocation_error());
+    }
+  }
+  if (!enqueued) return tensorrtFailure(INFERLET_TENSORRT_ERROR, "TensorRT refused to enqueue the call");
+  return take_notified_shapes(resources);
+}
+
+// Each data-dependent output's shape and bytes, as TensorRT told its sink during the enqueue.
+Status CallPlan::take_notified_shapes(const CallResources& resources) {
+  for (size_t t : mOutputs) {
+    const GrowingOutput* sink = resources.buffers[t].sink.get();
+    if (!sink) continue;
+    if (!sink->notified()) {
+      return Status::failure(INFERLET_TENSORRT_ERROR, "TensorRT told no shape for output " +
+                                                          quoted(mEngine.tensor(static_cast<int>(t)).name) +
+                                                          " during the enqueue");
+    }
+    mShapes[t].dims = sink->dims();
+    mTensors[t].bytes = callBytes(sink->dims(), mElementBits[t]);
   }
   return Status();
 }
@@ -370,9 +564,11 @@ Status CallPlan::queue_downloads(const CallResources& resources) const {
   for (size_t t : mOutputs) {
     const CallTensor& tensor = mTensors[t];
     if (tensor.memory == INFERLET_MEMORY_DEVICE || tensor.bytes == 0) continue;
-    void* target = tensor.memory == INFERLET_MEMORY_HOST ? resources.buffers[t].staging.get() : tensor.data;
-    const cudaError_t code = cudaMemcpyAsync(target, resources.buffers[t].device.get(), tensor.bytes,
-                                             cudaMemcpyDeviceToHost, resources.stream);
+    const TensorBuffers& buffers = resources.buffers[t];
+    void* target = tensor.memory == INFERLET_MEMORY_HOST ? buffers.staging.get() : tensor.data;
+    const void* source = buffers.sink ? buffers.sink->address() : buffers.device.get();
+    const cudaError_t code =
+        cudaMemcpyAsync(target, source, tensor.bytes, cudaMemcpyDeviceToHost, resources.stream);
     if (code != cudaSuccess) return cudaFailure(device, "cudaMemcpyAsync", code);
   }
   return Status();

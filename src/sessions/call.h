@@ -11,23 +11,52 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <cstdlib>
+#include <memory>
 #include <vector>
 
 #include "cuda_resources.h"
 #include "engine.h"
 #include "inferlet_sessions.h"
+#include "output_sink.h"
 #include "status.h"
 #include "trt_binding.h"
 
 namespace sessions {
 
+// Host memory at the alignment TensorRT wants of every tensor address (256 bytes, as cudaMalloc's), for
+// a shape tensor's values; zeroed when sized.
+class AlignedHostMemory {
+ public:
+  void assign(size_t bytes);
+  unsigned char* data() const { return mData.get(); }
+  size_t size() const { return mSize; }
+
+ private:
+  struct Free {
+    void operator()(unsigned char* memory) const { std::free(memory); }
+  };
+  std::unique_ptr<unsigned char, Free> mData;
+  size_t mSize = 0;
+};
+
+// values into copy as a shape tensor of item_size bytes (4: int32, 8: int64) holds them, as far as copy
+// reaches.
+void writeShapeValues(const std::vector<int64_t>& values, int item_size, AlignedHostMemory* copy);
+
 // A session's own memory for one engine tensor, at the profile's largest shape: the device buffer
 // TensorRT reads or writes when the host's memory is not device memory, and the pinned staging of
-// host-memory tensors. Each only where the session's memory kinds need it; capacity is always set.
+// host-memory tensors. Each only where the session's memory kinds need it; capacity is always set. A
+// shape tensor has neither but the session's copy of its values, which TensorRT reads at the enqueue;
+// a data-dependent output has no device buffer but its sink (memory that grows, TensorRT's allocator
+// hands it over), capacity being TensorRT's bound on its bytes at the largest input shapes.
 struct TensorBuffers {
   DeviceMemory device;
   PinnedMemory staging;
   size_t capacity = 0;
+  AlignedHostMemory values;
+  std::unique_ptr<GrowingOutput> sink;
+  trt_binding::OutputAllocatorPtr allocator;  // forwards to sink; kept as long as the context
 };
 
 // What a session lends its calls.
@@ -45,15 +74,18 @@ class CallPlan {
  public:
   // The calls of a session on profile of engine.
   CallPlan(const Engine& engine, int profile);
+  // An output whose extents TensorRT learns only while the call runs: its shape comes from its sink.
+  void mark_data_dependent(size_t tensor);
+  bool has_data_dependent() const { return mDataDependent; }
 
   // Matches the host's tensors to the engine's and checks them: every input and output exactly once by
   // name, a known memory kind, data, each input's shape inside the profile and its buffer large enough.
   // Asks TensorRT nothing.
-  Status bind(const CallResources& resources, const inferlet_tensor* inputs, size_t input_count,
+  Status bind(CallResources& resources, const inferlet_tensor* inputs, size_t input_count,
               inferlet_tensor* outputs, size_t output_count);
   // The same for a call that only resolves shapes: names and input shapes are checked, memory kinds,
-  // data and buffer sizes are not read.
-  Status bind_shapes(const CallResources& resources, const inferlet_tensor* inputs, size_t input_count,
+  // data and buffer sizes are not read but for shape tensors, whose values are.
+  Status bind_shapes(CallResources& resources, const inferlet_tensor* inputs, size_t input_count,
                      inferlet_tensor* outputs, size_t output_count);
 
   // What a CUDA graph of this call depends on: the input shapes, and every tensor's memory kind and the
@@ -71,6 +103,12 @@ class CallPlan {
   Status take_output_dims(const CallResources& resources, const trt_binding::Extents* dims);
   const trt_binding::Extents& output_dims(size_t output) const { return mShapes[mOutputs[output]].dims; }
   size_t output_count() const { return mOutputs.size(); }
+  // After resolve_dims: whether output (in the engine's order of outputs) waits for the call's values,
+  // and the most bytes it may take (its bytes where it does not).
+  bool output_data_dependent(size_t output) const { return mShapes[mOutputs[output]].data_dependent; }
+  size_t output_bound(size_t output) const { return mTensors[mOutputs[output]].bytes; }
+  int output_tensor(size_t output) const { return static_cast<int>(mOutputs[output]); }
+  size_t output_entry(size_t output) const { return mTensors[mOutputs[output]].entry; }  // the host's index
 
   // The addresses TensorRT works on: the host's device memory in place, the session's buffers else.
   Status bind_addresses(CallResources& resources);
@@ -78,10 +116,11 @@ class CallPlan {
   void stage_inputs(const CallResources& resources) const;
   // The uploads, the enqueue and the downloads, queued on the session's stream (or recorded into the
   // capture it is in). On failure some of it may be queued already.
-  Status queue_work(CallResources& resources) const;
+  Status queue_work(CallResources& resources);
   // The same in its three phases, so that the session may mark the stream between them.
   Status queue_uploads(const CallResources& resources) const;
-  Status queue_compute(CallResources& resources) const;
+  // Data-dependent outputs take their shapes from their sinks once TensorRT's enqueue returned.
+  Status queue_compute(CallResources& resources);
   Status queue_downloads(const CallResources& resources) const;
   // The outputs' shapes into the host's tensors, when the call is queued.
   void publish_output_shapes(inferlet_tensor* outputs, size_t output_count) const;
@@ -103,6 +142,13 @@ class CallPlan {
     size_t sized_bytes = 0;
   };
 
+  Status bind_shape_tensors(const CallResources& resources) const;
+  Status take_shape_values(CallResources& resources);
+  Status values_failure(const CallResources& resources, size_t tensor,
+                        const std::vector<int64_t>& values) const;
+  Status bound_outputs(const CallResources& resources);
+  Status take_notified_shapes(const CallResources& resources);
+
   // The engine tensor the host's entry e of one side names, or -1.
   int find(const char* name, const std::vector<size_t>& side, size_t e) const;
   Status match(const CallResources& resources, const inferlet_tensor* inputs, size_t input_count,
@@ -119,8 +165,11 @@ class CallPlan {
   // Per engine tensor, its binding in the session's profile and its dimensions: an input's as the host
   // gave them, an output's as TensorRT resolved them (or a graph recorded them).
   std::vector<trt_binding::TensorShape> mShapes;
-  std::vector<const char*> mNames;  // per engine tensor, the engine's strings
-  std::vector<int> mElementBits;    // per engine tensor
+  std::vector<const char*> mNames;    // per engine tensor, the engine's strings
+  std::vector<int> mElementBits;      // per engine tensor
+  std::vector<size_t> mShapeTensors;  // engine indices of the shape tensor inputs
+  std::vector<size_t> mValueWords;    // per engine tensor, the key words of its values (shape tensors)
+  bool mDataDependent = false;
   // No two tensors share a name, so that an entry whose name is the one its position in the engine's
   // order expects is that tensor, without comparing the others.
   bool mUniqueNames = true;

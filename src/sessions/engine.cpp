@@ -127,6 +127,9 @@ void Engine::describe() {
     const inferlet_data_type_info* type = dataTypeInfo(static_cast<int32_t>(tensor.dtype));
     tensor.element_bits = type ? type->bits : 8 * tensor.item_size;
     tensor.dims = trt_binding::bindingDimensions(engine, first);
+    if (const char* aliased = tensor.is_input ? nullptr : trt_binding::aliasedInput(engine, first)) {
+      tensor.aliased_input = aliased;
+    }
     for (int p = 0; p < mProfileCount; ++p) {
       const trt_binding::Binding& own = binding(p, i);
       tensor.layouts.push_back(trt_binding::bindingLayout(engine, own));
@@ -138,10 +141,36 @@ void Engine::describe() {
     }
     if (tensor.is_input) {
       for (int k = 0; k < tensor.dims.nbDims && k < 8; ++k) mDynamicShapes |= tensor.dims.d[k] < 0;
+      tensor.shape_tensor = tensor.layouts.front().on_host && trt_binding::servesValueDependentShapes();
+      if (tensor.shape_tensor) describe_values(i);
     }
   }
   mProfiles = std::make_unique<ProfileRegistry>(mProfileCount, mDynamicShapes);
   mResolvedShapes = std::make_unique<ResolvedShapes>(mProfileCount);
+}
+
+// Each profile's smallest, optimal and largest values, as many as the tensor has elements at the profile's
+// largest shape (a shape tensor has at most one dimension).
+void Engine::describe_values(int index) {
+  TensorDescription& tensor = mTensors[static_cast<size_t>(index)];
+  for (int p = 0; p < mProfileCount; ++p) {
+    ValueRange range;
+    const int64_t count = trt_binding::extentsBytes(tensor.ranges[static_cast<size_t>(p)].max, 1, 1 << 16);
+    if (count > 0 && count <= (1 << 16)) {
+      const trt_binding::Binding& own = binding(p, index);
+      const int n = static_cast<int>(count);
+      const auto read = [&](nvinfer1::OptProfileSelector point, std::vector<int64_t>* values) {
+        values->resize(static_cast<size_t>(count));
+        return trt_binding::profileTensorValues(*mEngine, own, p, point, values->data(), n);
+      };
+      if (!read(nvinfer1::OptProfileSelector::kMIN, &range.min) ||
+          !read(nvinfer1::OptProfileSelector::kOPT, &range.opt) ||
+          !read(nvinfer1::OptProfileSelector::kMAX, &range.max)) {
+        range = ValueRange();
+      }
+    }
+    tensor.value_ranges.push_back(std::move(range));
+  }
 }
 
 inferlet_tensor_info Engine::info(int index) const {

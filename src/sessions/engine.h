@@ -26,6 +26,12 @@ struct ProfileRange {
   trt_binding::Extents min, opt, max;
 };
 
+// The values a profile accepts for a shape tensor input, element by element; empty where the engine
+// keeps none.
+struct ValueRange {
+  std::vector<int64_t> min, opt, max;
+};
+
 struct TensorDescription {
   std::string name;  // as profile 0 names it, the name calls use on every profile
   bool is_input = false;
@@ -35,6 +41,11 @@ struct TensorDescription {
   trt_binding::Extents dims;                 // -1 where a profile sets the extent
   std::vector<trt_binding::Layout> layouts;  // per profile
   std::vector<ProfileRange> ranges;          // per profile; inputs only
+  // A shape tensor: an input TensorRT reads from host memory (10, 11), whose values may steer other
+  // tensors' shapes; with its values' range per profile.
+  bool shape_tensor = false;
+  std::vector<ValueRange> value_ranges;
+  std::string aliased_input;  // an output TensorRT writes into this input's memory (11); "" for none
 };
 
 // Held shared by every allocation and release of device memory the library makes (or makes TensorRT
@@ -90,6 +101,7 @@ class Engine {
  private:
   Status deserialize(const void* bytes, size_t size);
   void describe();
+  void describe_values(int index);
 
   const int mDevice;
   bool mAllowHostCode = false;  // set by load before deserialize

@@ -2,8 +2,10 @@
 
 #include <cuda_runtime_api.h>
 
+#include "call.h"  // AlignedHostMemory, writeShapeValues
 #include "device_guard.h"
 #include "engine.h"
+#include "shape.h"
 #include "sticky_faults.h"
 #include "tensorrt_reason.h"
 
@@ -36,8 +38,9 @@ const trt_binding::Extents& inputAt(const ProfileRange& range, int point) {
   return point == 0 ? range.min : point == 1 ? range.opt : range.max;
 }
 
-// One point of the profile: the inputs at their shapes there, the outputs as the context resolves them
-// (the engine's own shapes where TensorRT refused the inputs or cannot tell an output's rank).
+// One point of the profile: the inputs at their shapes there (shape tensors at their values there), the
+// outputs as the context resolves them (the engine's own shapes where TensorRT refused the inputs or
+// cannot tell an output's rank).
 std::vector<trt_binding::Extents> resolvePoint(const Engine& engine, nvinfer1::IExecutionContext* context,
                                                int profile, int point) {
   const int count = engine.tensor_count();
@@ -48,6 +51,22 @@ std::vector<trt_binding::Extents> resolvePoint(const Engine& engine, nvinfer1::I
     tensor.binding = engine.binding(profile, t);
     tensor.is_input = description.is_input;
     if (tensor.is_input) tensor.dims = inputAt(description.ranges[static_cast<size_t>(profile)], point);
+  }
+  // Shape tensors hold their values at the point, in memory that lives through the resolution.
+  std::vector<AlignedHostMemory> values(static_cast<size_t>(count));
+  for (int t = 0; t < count && context; ++t) {
+    const TensorDescription& description = engine.tensor(t);
+    if (!description.shape_tensor) continue;
+    const ValueRange& range = description.value_ranges[static_cast<size_t>(profile)];
+    const int64_t bytes = tensorBytes(block[static_cast<size_t>(t)].dims, description.element_bits);
+    if (bytes < 0 || bytes >= (1 << 20)) continue;
+    AlignedHostMemory& copy = values[static_cast<size_t>(t)];
+    copy.assign(static_cast<size_t>(bytes));
+    writeShapeValues(point == 0   ? range.min
+                     : point == 1 ? range.opt
+                                  : range.max,
+                     description.item_size, &copy);
+    (void)trt_binding::bindAddress(*context, block[static_cast<size_t>(t)].binding, copy.data());
   }
   bool read = false;
   if (context) {

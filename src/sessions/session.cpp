@@ -1,5 +1,6 @@
 #include "session.h"
 
+#include <cstring>
 #include <limits>
 #include <shared_mutex>
 
@@ -65,15 +66,29 @@ Status checkHostStream(void* stream, int device) {
   return Status();
 }
 
-// Every tensor of the profile must be one the library can hand over.
+// Every tensor of the profile must be one the library can hand over: dense and row-major in device
+// memory, or a shape tensor input where the generation serves them (10, 11), which TensorRT reads from
+// host memory. An output that aliases an input (11) is not: a call's inputs are the host's, read
+// only, staged or uploaded, and such an output would have the call write into them.
 Status checkLayouts(const Engine& engine, int profile) {
   for (int t = 0; t < engine.tensor_count(); ++t) {
     const TensorDescription& tensor = engine.tensor(t);
-    const std::string refusal = trt_binding::layoutRefusal(tensor.layouts[static_cast<size_t>(profile)]);
+    if (!tensor.aliased_input.empty()) {
+      return Status::failure(INFERLET_UNSUPPORTED_TENSOR,
+                             "output '" + tensor.name + "' aliases input '" + tensor.aliased_input +
+                                 "' (TensorRT writes it into that input's memory), which this library does "
+                                 "not serve");
+    }
+    trt_binding::Layout layout = tensor.layouts[static_cast<size_t>(profile)];
+    if (tensor.shape_tensor) layout.on_host = false;
+    const std::string refusal = trt_binding::layoutRefusal(layout);
     if (refusal.empty()) continue;
-    return Status::failure(INFERLET_UNSUPPORTED_TENSOR, std::string(tensor.is_input ? "input" : "output") +
-                                                            " '" + tensor.name + "' of profile " +
-                                                            std::to_string(profile) + " " + refusal);
+    const bool shape_tensor =
+        tensor.is_input && layout.on_host && layout.format == nvinfer1::TensorFormat::kLINEAR;
+    return Status::failure(INFERLET_UNSUPPORTED_TENSOR,
+                           std::string(tensor.is_input ? "input" : "output") + " '" + tensor.name +
+                               "' of profile " + std::to_string(profile) + " " + refusal +
+                               (shape_tensor ? " (a shape tensor: served from TensorRT 10 on)" : ""));
   }
   return Status();
 }
@@ -153,7 +168,9 @@ Status Session::init(void* host_stream) {
   status = allocate_buffers();
   if (!status.ok()) return status;
   mResources.bindings.assign(static_cast<size_t>(engine.binding_count()), nullptr);
-  if (mUseGraphs) {
+  if (mUseGraphs && mPlan.has_data_dependent()) {
+    warn_graphs_off();
+  } else if (mUseGraphs) {
     mGraphs = std::make_unique<GraphCache>(mGraphCacheSize, mPlan.key_words(), mPlan.output_count());
     mCapturedOutputDims.resize(mPlan.output_count());
   }
@@ -161,7 +178,7 @@ Status Session::init(void* host_stream) {
   code = cudaStreamSynchronize(mResources.stream);
   if (code != cudaSuccess) return cudaFailure(device, "cudaStreamSynchronize", code);
 
-  mDeviceBytes = mContextBytes;
+  mDeviceBytes = mContextBytes;  // and the data-dependent outputs' memory as it grows (device_memory)
   for (const TensorBuffers& buffers : mResources.buffers) {
     if (buffers.device.get()) mDeviceBytes += buffers.capacity;
   }
@@ -198,19 +215,100 @@ Status Session::supply_context_memory() {
   return Status();
 }
 
+// A call on a session with data-dependent outputs cannot be replayed from a graph: TensorRT learns their
+// shapes only while it runs, and a replay leaves TensorRT out. Said once, when the session is made.
+void Session::warn_graphs_off() {
+  if (!logs(INFERLET_LOG_WARNING)) return;
+  std::string names;
+  for (size_t j = 0; j < mPlan.output_count(); ++j) {
+    if (!mPlan.output_data_dependent(j)) continue;
+    names += (names.empty() ? "'" : ", '") + mEngine->tensor(mPlan.output_tensor(j)).name + "'";
+  }
+  log(INFERLET_LOG_WARNING, "CUDA graphs are off for the session on profile " + std::to_string(mProfile) +
+                                ": output(s) " + names +
+                                " have extents known only once the call has run, so every call runs "
+                                "without a graph");
+}
+
+size_t Session::device_memory() const {
+  size_t bytes = mDeviceBytes;
+  for (const TensorBuffers& buffers : mResources.buffers) {
+    if (buffers.sink) bytes += buffers.sink->own_bytes();
+  }
+  return bytes;
+}
+
+// Shape tensors get the session's copy of their values, at the profile's largest values, and TensorRT
+// its address: it reads them when it resolves the other tensors' shapes.
+Status Session::prepare_shape_tensors() {
+  const Engine& engine = *mEngine;
+  for (int t = 0; t < engine.tensor_count(); ++t) {
+    const TensorDescription& tensor = engine.tensor(t);
+    if (!tensor.shape_tensor) continue;
+    const int64_t bytes = tensorBytes(tensor.ranges[static_cast<size_t>(mProfile)].max, tensor.element_bits);
+    if (bytes < 0 || bytes >= (1 << 20)) {
+      return Status::failure(INFERLET_UNSUPPORTED_TENSOR, "input '" + tensor.name +
+                                                              "' is a shape tensor without a size at the "
+                                                              "largest shape of profile " +
+                                                              std::to_string(mProfile));
+    }
+    TensorBuffers& buffers = mResources.buffers[static_cast<size_t>(t)];
+    // The largest values to begin with: the outputs' largest shapes are resolved at them.
+    buffers.values.assign(static_cast<size_t>(bytes));
+    writeShapeValues(tensor.value_ranges[static_cast<size_t>(mProfile)].max, tensor.item_size,
+                     &buffers.values);
+    tensorrtStepBegins();
+    if (!trt_binding::bindAddress(*mContext, engine.binding(mProfile, t), buffers.values.data())) {
+      return tensorrtFailure(INFERLET_TENSORRT_ERROR,
+                             "TensorRT refused the address of input '" + tensor.name + "'");
+    }
+  }
+  return Status();
+}
+
+// An output TensorRT sizes only while the call runs gets a sink of its own, which TensorRT's allocator
+// fills; capacity is TensorRT's bound at the largest input shapes (what host staging must hold).
+Status Session::prepare_data_dependent(size_t t, size_t* capacity) {
+  const Engine& engine = *mEngine;
+  const TensorDescription& tensor = engine.tensor(static_cast<int>(t));
+  const trt_binding::Binding& binding = engine.binding(mProfile, static_cast<int>(t));
+  tensorrtStepBegins();
+  const int64_t bound = trt_binding::maxOutputBytes(*mContext, binding);
+  if (bound < 0) {
+    return tensorrtFailure(INFERLET_UNSUPPORTED_TENSOR, "output '" + tensor.name +
+                                                            "' has extents known only once the call has run, "
+                                                            "and TensorRT gives no upper bound for it on "
+                                                            "profile " +
+                                                            std::to_string(mProfile));
+  }
+  *capacity = static_cast<size_t>(bound);
+  TensorBuffers& buffers = mResources.buffers[t];
+  buffers.sink = std::make_unique<GrowingOutput>();
+  buffers.allocator = trt_binding::makeOutputAllocator(*buffers.sink);
+  tensorrtStepBegins();
+  if (!trt_binding::bindOutputAllocator(*mContext, binding, buffers.allocator.get())) {
+    return tensorrtFailure(INFERLET_TENSORRT_ERROR,
+                           "TensorRT refused an output allocator for output '" + tensor.name + "'");
+  }
+  mPlan.mark_data_dependent(t);
+  return Status();
+}
+
 // Sizes every tensor at the profile's largest shapes: the inputs' from the profile, the outputs' as
-// TensorRT resolves them from those.
+// TensorRT resolves them from those (and from the shape tensors' largest values).
 Status Session::allocate_buffers() {
   const Engine& engine = *mEngine;
-  const int device = engine.device();
   const auto profile = static_cast<size_t>(mProfile);
   const auto count = static_cast<size_t>(engine.tensor_count());
   mResources.buffers.resize(count);
+  Status prepared = prepare_shape_tensors();
+  if (!prepared.ok()) return prepared;
   std::vector<trt_binding::TensorShape> largest(count);
   for (size_t t = 0; t < count; ++t) {
     const TensorDescription& tensor = engine.tensor(static_cast<int>(t));
     largest[t].binding = engine.binding(mProfile, static_cast<int>(t));
     largest[t].is_input = tensor.is_input;
+    largest[t].data_dependent = !tensor.is_input && trt_binding::servesValueDependentShapes();
     if (tensor.is_input) largest[t].dims = tensor.ranges[profile].max;
   }
   tensorrtStepBegins();
@@ -227,33 +325,50 @@ Status Session::allocate_buffers() {
     return tensorrtFailure(INFERLET_TENSORRT_ERROR,
                            "TensorRT does not take every input's shape as specified");
   }
-  // A tensor without a known size (kUnresolved) is refused below, in the engine's order. Buffers are for
-  // host and pinned memory, staging for host memory alone: device memory is TensorRT's in place.
+  // A tensor without a known size (kUnresolved) is refused below, in the engine's order.
+  std::shared_lock<std::shared_mutex> census(deviceMemoryCensus());
+  for (size_t t = 0; t < count; ++t) {
+    Status status = allocate_tensor(t, largest[t].dims);
+    if (!status.ok()) return status;
+  }
+  return Status();
+}
+
+// One tensor's memory at its largest dims (the census held by the caller). Buffers are for host and
+// pinned memory, staging for host memory alone: device memory is TensorRT's in place. A data-dependent
+// output has staging at TensorRT's bound and its sink; a shape tensor, its copy of values alone.
+Status Session::allocate_tensor(size_t t, const trt_binding::Extents& dims) {
+  const TensorDescription& tensor = mEngine->tensor(static_cast<int>(t));
+  const int device = mEngine->device();
   const bool needs_buffers =
       uses(mMemoryKinds, INFERLET_MEMORY_HOST) || uses(mMemoryKinds, INFERLET_MEMORY_PINNED);
   const bool needs_staging = uses(mMemoryKinds, INFERLET_MEMORY_HOST);
-  std::shared_lock<std::shared_mutex> census(deviceMemoryCensus());
-  for (size_t t = 0; t < count; ++t) {
-    const TensorDescription& tensor = engine.tensor(static_cast<int>(t));
-    const trt_binding::Extents& dims = largest[t].dims;
-    const int64_t bytes = tensorBytes(dims, tensor.element_bits);
-    if (dims.nbDims < 0 || dims.nbDims > INFERLET_MAX_DIMS || bytes == std::numeric_limits<int64_t>::max()) {
-      return Status::failure(INFERLET_UNSUPPORTED_TENSOR,
-                             std::string(tensor.is_input ? "input" : "output") + " '" + tensor.name +
-                                 "' has no size TensorRT can tell at the largest input shapes of profile " +
-                                 std::to_string(mProfile) + " (shape " + shapeText(dims) + ")");
-    }
-    TensorBuffers& buffers = mResources.buffers[t];
+  const int64_t bytes = tensorBytes(dims, tensor.element_bits);
+  const bool size_known = bytes != std::numeric_limits<int64_t>::max();
+  const bool rank_known = dims.nbDims >= 0 && dims.nbDims <= INFERLET_MAX_DIMS;
+  TensorBuffers& buffers = mResources.buffers[t];
+  if (!tensor.is_input && rank_known && !size_known && trt_binding::servesValueDependentShapes()) {
+    Status status = prepare_data_dependent(t, &buffers.capacity);
+    if (!status.ok()) return status;
+  } else if (!rank_known || !size_known) {
+    return Status::failure(INFERLET_UNSUPPORTED_TENSOR,
+                           std::string(tensor.is_input ? "input" : "output") + " '" + tensor.name +
+                               "' has no size TensorRT can tell at the largest input shapes of profile " +
+                               std::to_string(mProfile) + " (shape " + shapeText(dims) + ")" +
+                               (tensor.is_input ? ""
+                                                : ": outputs whose extents depend on the values the call "
+                                                  "computes are served from TensorRT 10 on"));
+  } else {
     buffers.capacity = static_cast<size_t>(bytes);
-    if (buffers.capacity == 0) continue;
-    if (needs_buffers) {
-      const cudaError_t code = cudaMalloc(buffers.device.receive(), buffers.capacity);
-      if (code != cudaSuccess) return cudaFailure(device, "cudaMalloc", code);
-    }
-    if (needs_staging) {
-      const cudaError_t code = cudaMallocHost(buffers.staging.receive(), buffers.capacity);
-      if (code != cudaSuccess) return cudaFailure(device, "cudaMallocHost", code);
-    }
+  }
+  if (buffers.capacity == 0 || tensor.shape_tensor) return Status();
+  if (needs_buffers && !buffers.sink) {
+    const cudaError_t code = cudaMalloc(buffers.device.receive(), buffers.capacity);
+    if (code != cudaSuccess) return cudaFailure(device, "cudaMalloc", code);
+  }
+  if (needs_staging) {
+    const cudaError_t code = cudaMallocHost(buffers.staging.receive(), buffers.capacity);
+    if (code != cudaSuccess) return cudaFailure(device, "cudaMallocHost", code);
   }
   return Status();
 }
@@ -277,6 +392,7 @@ Session::~Session() {
     for (TensorBuffers& buffers : mResources.buffers) {
       buffers.device.reset();
       buffers.staging.reset();
+      if (buffers.sink) buffers.sink->release();
     }
   }
   if (mGraphs) mGraphs->clear();

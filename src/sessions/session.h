@@ -49,11 +49,13 @@ class Session {
              size_t output_count);
   // The event recorded after the work of the call enqueued and not yet waited for.
   Status event(void** event);
-  // The outputs' shapes for the inputs' shapes, from TensorRT, with nothing queued (resolve_shapes.cpp).
+  // The outputs' shapes for the inputs' shapes, from TensorRT, with nothing queued, and where bounds is
+  // not null (checked by the caller) each output's bound (resolve_shapes.cpp).
   Status resolve_shapes(const inferlet_tensor* inputs, size_t input_count, inferlet_tensor* outputs,
-                        size_t output_count);
+                        size_t output_count, inferlet_output_bound* bounds);
 
-  size_t device_memory() const { return mDeviceBytes; }
+  // The context's memory, the buffers, and what the data-dependent outputs' memory has grown to.
+  size_t device_memory() const;
   // The last completed call's phase times (options.phase_timing).
   Status phase_times(inferlet_phase_times* times) const { return mTimer.last(times); }
 
@@ -64,6 +66,11 @@ class Session {
   Status init(void* host_stream);
   Status supply_context_memory();
   Status allocate_buffers();
+  Status allocate_tensor(size_t tensor, const trt_binding::Extents& dims);
+  Status prepare_shape_tensors();
+  Status prepare_data_dependent(size_t tensor, size_t* capacity);
+  void warn_graphs_off();
+  void write_bounds(inferlet_output_bound* bounds, size_t output_count) const;
 
   Status begin_call();
   Status start(const inferlet_tensor* inputs, size_t input_count, inferlet_tensor* outputs,

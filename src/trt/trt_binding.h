@@ -22,6 +22,7 @@
 #include <cuda_runtime_api.h>
 
 #include <cstdint>
+#include <memory>
 #include <string>
 
 #include "trt_support.h"  // TrtUniquePtr
@@ -136,10 +137,13 @@ bool allInputDimensionsSpecified(nvinfer1::IExecutionContext& context);
 Extents resolvedDimensions(const nvinfer1::IExecutionContext& context, const Binding& binding);
 
 // One tensor of the selected profile's block in resolveShapes: an input's dimensions to set, an
-// output's (or, when asked, an input's) dimensions as the context resolved them.
+// output's (or, when asked, an input's) dimensions as the context resolved them. A data-dependent
+// output keeps -1 where its extents wait for the values the call computes, without counting as
+// unresolved.
 struct TensorShape {
   Binding binding;
   bool is_input = false;
+  bool data_dependent = false;
   Extents dims;
 };
 
@@ -165,6 +169,48 @@ bool bindAddress(nvinfer1::IExecutionContext& context, const Binding& binding, v
 
 // Enqueues the selected profile on stream; bindings is the whole binding array. True when enqueued.
 bool enqueue(nvinfer1::IExecutionContext& context, void** bindings, cudaStream_t stream);
+
+// Shapes that depend on values (10, 11): outputs whose extents the network computes from the data
+// (non-maximum suppression, NonZero) and inputs TensorRT reads from host memory whose values steer
+// other tensors' shapes (shape tensors). 7 and 8 serve neither here.
+bool servesValueDependentShapes();
+
+// Where TensorRT puts an output whose extents are known only while the call runs: the library's side
+// of TensorRT's output allocator (10, 11). reserve answers memory of at least bytes (256-byte aligned)
+// for the call queued on stream, or null when it has none; shape receives the output's dimensions
+// before the enqueue returns. Called from within the enqueue, on the enqueueing thread.
+class OutputSink {
+ public:
+  virtual ~OutputSink() = default;
+  virtual void* reserve(uint64_t bytes, cudaStream_t stream) = 0;
+  virtual void shape(const Extents& dims) = 0;
+};
+
+// TensorRT's allocator object for one sink, as the generation declares it; held by whoever holds the
+// sink, and kept as long as a context may call it.
+struct OutputAllocator;
+struct OutputAllocatorRelease {
+  void operator()(OutputAllocator* allocator) const;
+};
+using OutputAllocatorPtr = std::unique_ptr<OutputAllocator, OutputAllocatorRelease>;
+// Null where the generation has no output allocators (7, 8).
+OutputAllocatorPtr makeOutputAllocator(OutputSink& sink);
+// Makes allocator (which sink it forwards to) the output binding's, in place of a fixed address. False
+// when TensorRT refused it.
+bool bindOutputAllocator(nvinfer1::IExecutionContext& context, const Binding& binding,
+                         OutputAllocator* allocator);
+// TensorRT's upper bound in bytes of an output at the input shapes set on the context (and the shape
+// tensors' values at their addresses); negative where it knows none.
+int64_t maxOutputBytes(const nvinfer1::IExecutionContext& context, const Binding& binding);
+
+// The smallest or largest values a profile accepts for a shape tensor input (point kMIN or kMAX), count
+// of them into values. False where the engine keeps no values for it.
+bool profileTensorValues(const nvinfer1::ICudaEngine& engine, const Binding& binding, int profile,
+                         nvinfer1::OptProfileSelector point, int64_t* values, int count);
+
+// The input whose memory an output is written into (11: an output that aliases its input, as a KV cache
+// update does); null for an output without one, and on the generations that have no aliasing.
+const char* aliasedInput(const nvinfer1::ICudaEngine& engine, const Binding& binding);
 
 // Dimensions TensorRT knows: a valid rank and no extent left to a profile (-1).
 inline bool extentsKnown(const Extents& dims) {
@@ -194,7 +240,8 @@ inline ShapeResolution resolveShapes(nvinfer1::IExecutionContext& context, Tenso
     TensorShape& tensor = tensors[t];
     if (tensor.is_input && read_back == ReadBack::kOutputs) continue;
     tensor.dims = resolvedDimensions(context, tensor.binding);
-    if (found.outcome == ShapeResolution::kResolved && !extentsKnown(tensor.dims)) {
+    if (found.outcome == ShapeResolution::kResolved && !extentsKnown(tensor.dims) &&
+        !(tensor.data_dependent && tensor.dims.nbDims >= 0 && tensor.dims.nbDims <= 8)) {
       found = {ShapeResolution::kUnresolved, t};
     }
   }

@@ -133,4 +133,19 @@ bool enqueue(nvinfer1::IExecutionContext& context, void** bindings, cudaStream_t
   return context.enqueueV2(bindings, stream, nullptr);
 }
 
+// Neither data-dependent outputs nor shape tensors are served on these generations: a session refuses
+// engines that have them before any of these is asked.
+bool servesValueDependentShapes() { return false; }
+const char* aliasedInput(const nvinfer1::ICudaEngine&, const Binding&) { return nullptr; }
+
+struct OutputAllocator {};
+void OutputAllocatorRelease::operator()(OutputAllocator* allocator) const { delete allocator; }
+OutputAllocatorPtr makeOutputAllocator(OutputSink&) { return nullptr; }
+bool bindOutputAllocator(nvinfer1::IExecutionContext&, const Binding&, OutputAllocator*) { return false; }
+int64_t maxOutputBytes(const nvinfer1::IExecutionContext&, const Binding&) { return -1; }
+bool profileTensorValues(const nvinfer1::ICudaEngine&, const Binding&, int, nvinfer1::OptProfileSelector,
+                         int64_t*, int) {
+  return false;
+}
+
 }  // namespace trt_binding

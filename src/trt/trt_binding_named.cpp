@@ -138,4 +138,63 @@ bool enqueue(nvinfer1::IExecutionContext& context, void**, cudaStream_t stream) 
   return context.enqueueV3(stream);
 }
 
+bool servesValueDependentShapes() { return true; }
+
+const char* aliasedInput(const nvinfer1::ICudaEngine& engine, const Binding& binding) {
+#if NV_TENSORRT_MAJOR >= 11
+  return binding.tensor ? engine.getAliasedInputTensor(binding.tensor) : nullptr;
+#else
+  (void)engine, (void)binding;
+  return nullptr;
+#endif
+}
+
+// TensorRT's allocator interface over the library's sink. TensorRT's alignment is at most cudaMalloc's
+// 256 bytes for every output address it documents, so the sink's memory serves whatever it asks.
+struct OutputAllocator final : nvinfer1::IOutputAllocator {
+  explicit OutputAllocator(OutputSink& target) : sink(target) {}
+  void* reallocateOutputAsync(char const*, void*, uint64_t size, uint64_t alignment,
+                              cudaStream_t stream) noexcept override {
+    return alignment > 256 ? nullptr : sink.reserve(size, stream);
+  }
+  void notifyShape(char const*, nvinfer1::Dims const& dims) noexcept override { sink.shape(toExtents(dims)); }
+  OutputSink& sink;
+};
+
+void OutputAllocatorRelease::operator()(OutputAllocator* allocator) const { delete allocator; }
+
+OutputAllocatorPtr makeOutputAllocator(OutputSink& sink) {
+  return OutputAllocatorPtr(new OutputAllocator(sink));
+}
+
+bool bindOutputAllocator(nvinfer1::IExecutionContext& context, const Binding& binding,
+                         OutputAllocator* allocator) {
+  return binding.tensor && context.setOutputAllocator(binding.tensor, allocator);
+}
+
+int64_t maxOutputBytes(const nvinfer1::IExecutionContext& context, const Binding& binding) {
+  return binding.tensor ? context.getMaxOutputSize(binding.tensor) : -1;
+}
+
+// The 64-bit values of setShapeValuesV2; an engine whose profile was given 32-bit values (10 only, where
+// setShapeValues still exists) answers them through the older call.
+bool profileTensorValues(const nvinfer1::ICudaEngine& engine, const Binding& binding, int profile,
+                         nvinfer1::OptProfileSelector point, int64_t* values, int count) {
+  if (!binding.tensor) return false;
+  if (const int64_t* wide = engine.getProfileTensorValuesV2(binding.tensor, profile, point)) {
+    for (int k = 0; k < count; ++k) values[k] = wide[k];
+    return true;
+  }
+#if NV_TENSORRT_MAJOR == 10
+#pragma GCC diagnostic push
+#pragma GCC diagnostic ignored "-Wdeprecated-declarations"
+  if (const int32_t* narrow = engine.getProfileTensorValues(binding.tensor, profile, point)) {
+    for (int k = 0; k < count; ++k) values[k] = narrow[k];
+    return true;
+  }
+#pragma GCC diagnostic pop
+#endif
+  return false;
+}
+
 }  // namespace trt_binding

@@ -97,9 +97,12 @@ INFERLET_EMULATOR_TEST_F(SessionCreationOnEmulator, RefusesOptionsAndTensorsItCa
       {"layout_per_profile",
        OnProfile(1),
        {INFERLET_UNSUPPORTED_TENSOR, "input 'in0' of profile 1 is in format kCHW32" + dense}},
-      {"host_shape",
-       OnProfile(0),
-       {INFERLET_UNSUPPORTED_TENSOR, "input 'shape' of profile 0 is in host memory" + dense}},
+      // From 10 on a session serves shape tensors (value_shapes_test).
+      {INFERLET_TRT_MAJOR < 10 ? "host_shape" : "layout_hwc", OnProfile(0),
+       INFERLET_TRT_MAJOR < 10
+           ? Answer{INFERLET_UNSUPPORTED_TENSOR, "input 'shape' of profile 0 is in host memory" + dense +
+                                                     " (a shape tensor: served from TensorRT 10 on)"}
+           : Answer{INFERLET_UNSUPPORTED_TENSOR, "input 'in0' of profile 0 is in format kHWC" + dense}},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.engine);
@@ -119,6 +122,23 @@ INFERLET_EMULATOR_TEST_F(SessionCreationOnEmulator, RefusesOptionsAndTensorsItCa
   EXPECT_EQ(Take(inferlet_session_create(nullptr, nullptr, &untouched)),
             (Answer{INFERLET_INVALID_ARGUMENT, "engine is null"}));
   EXPECT_EQ(untouched, reinterpret_cast<inferlet_session*>(&no_graphs));
+}
+
+// An output that TensorRT writes into an input's memory (11) is refused when the session is made,
+// naming the input: a call's inputs are the host's, staged or read in place, never written.
+INFERLET_EMULATOR_TEST_F(SessionCreationOnEmulator, AnOutputAliasingAnInputIsRefused) {
+  if (INFERLET_TRT_MAJOR < 11) GTEST_SKIP() << "TensorRT " << INFERLET_TRT_MAJOR << " has no aliased outputs";
+  EngineHandle engine = LoadEngine("aliased_output");
+  ASSERT_TRUE(engine);
+  const DeviceCounts before = DeviceCounts::Now();
+  SessionHandle session;
+  EXPECT_EQ(TryNewSession(engine.get(), OnProfile(0), &session),
+            (Answer{INFERLET_UNSUPPORTED_TENSOR,
+                    "output 'out0' aliases input 'in0' (TensorRT writes it into that "
+                    "input's memory), which this library does not serve"}));
+  EXPECT_FALSE(session);
+  EXPECT_EQ(DeviceCounts::Now(), before);
+  EXPECT_EQ(trt_standin_count("createExecutionContext"), 0);
 }
 
 }  // namespace

@@ -296,7 +296,7 @@ TEST(DataTypeTest, EveryTypesTensorTakesExactlyItsPackedBytes) {
 }
 
 TEST(ApiTableTest, HasEveryFunctionInTheHeadersOrder) {
-  static_assert(INFERLET_API_VERSION == 3, "this header is version 3");
+  static_assert(INFERLET_API_VERSION == 4, "this header is version 4");
   EXPECT_EQ(inferlet_get_api(0), nullptr);
   EXPECT_EQ(inferlet_get_api(INFERLET_API_VERSION + 1), nullptr);
   const inferlet_api* api = inferlet_get_api(INFERLET_API_VERSION);
@@ -311,6 +311,8 @@ TEST(ApiTableTest, HasEveryFunctionInTheHeadersOrder) {
   EXPECT_EQ(api->engine_load_with_config, &inferlet_engine_load_with_config);  // version 2's last
   EXPECT_EQ(inferlet_get_api(2), api);
   EXPECT_EQ(api->plugin_library_load, &inferlet_plugin_library_load);  // version 3's first and last
+  EXPECT_EQ(inferlet_get_api(3), api);
+  EXPECT_EQ(api->session_resolve_output_bounds, &inferlet_session_resolve_output_bounds);  // version 4's
   // Every member is set: the table is as long as the functions it lists.
   const auto* members = reinterpret_cast<void (*const*)()>(api);
   for (size_t i = 0; i < sizeof(inferlet_api) / sizeof(members[0]); ++i) EXPECT_NE(members[i], nullptr) << i;

@@ -73,6 +73,15 @@ Shape dims_at(const json& j, const std::string& path) {
   return dims;
 }
 
+std::vector<int64_t> values_at(const json& j, const std::string& path) {
+  std::vector<int64_t> values;
+  for (std::size_t i = 0; i < array_at(j, path).size(); ++i) {
+    if (!j[i].is_number_integer()) fail(item(path, i), "expected an integer");
+    values.push_back(j[i].get<int64_t>());
+  }
+  return values;
+}
+
 TensorDesc tensor_at(const json& j, const std::string& path) {
   allow_keys(object_at(j, path), path, {"name", "dtype", "dims", "format", "location"});
   TensorDesc t;
@@ -160,7 +169,7 @@ Layer layer_at(const json& j, const std::string& path, LastExtents& extents) {
   const std::string op = string_at(required(j, path, "op"), member(path, "op"));
   if (!layer_op_from_name(op, &l.op)) fail(member(path, "op"), "unknown operation '" + op + "'");
   std::set<std::string> keys = {"op", "inputs", "output"};
-  if (l.op == LayerOp::kScale) keys.insert({"a", "b"});
+  if (l.op == LayerOp::kScale || l.op == LayerOp::kScaleInPlace) keys.insert({"a", "b"});
   if (l.op == LayerOp::kDense) keys.insert({"units", "weights", "bias"});
   if (l.op == LayerOp::kConv1d) keys.insert({"weights", "bias", "kernel_size"});
   if (l.op == LayerOp::kPlugin) keys.insert("creator");
@@ -174,7 +183,7 @@ Layer layer_at(const json& j, const std::string& path, LastExtents& extents) {
   const int64_t in_extent = l.inputs.empty() ? 0 : extents.of(l.inputs[0]);
   int64_t out_extent = in_extent;
 
-  if (l.op == LayerOp::kScale) {
+  if (l.op == LayerOp::kScale || l.op == LayerOp::kScaleInPlace) {
     if (j.contains("a")) l.a = float_at(j["a"], member(path, "a"));
     if (j.contains("b")) l.b = float_at(j["b"], member(path, "b"));
   }
@@ -229,11 +238,20 @@ Profile profile_at(const json& j, const std::string& path, const std::vector<Ten
     const std::string where = member(path, in.name);
     if (!j.contains(in.name)) fail(where, "missing: every input needs a range");
     const json& r = object_at(j[in.name], where);
-    allow_keys(r, where, {"min", "opt", "max"});
+    allow_keys(r, where, {"min", "opt", "max", "values"});
     InputRange range;
     range.min = dims_at(required(r, where, "min"), member(where, "min"));
     range.opt = dims_at(required(r, where, "opt"), member(where, "opt"));
     range.max = dims_at(required(r, where, "max"), member(where, "max"));
+    if (r.contains("values")) {
+      // A shape tensor's values: {"min": [...], "opt": [...], "max": [...]}.
+      const std::string at = member(where, "values");
+      const json& v = object_at(r["values"], at);
+      allow_keys(v, at, {"min", "opt", "max"});
+      range.values_min = values_at(required(v, at, "min"), member(at, "min"));
+      range.values_opt = values_at(required(v, at, "opt"), member(at, "opt"));
+      range.values_max = values_at(required(v, at, "max"), member(at, "max"));
+    }
     p.inputs.push_back(std::move(range));
   }
   return p;

@@ -12,7 +12,18 @@ namespace {
 // refittable alone wrote.
 constexpr uint8_t kFlagRefittable = 1;
 constexpr uint8_t kFlagVersionCompatible = 2;
-constexpr uint8_t kKnownEngineFlags = kFlagRefittable | kFlagVersionCompatible;
+// The profiles give shape tensors' values, stored after the layers (engines without keep their bytes).
+constexpr uint8_t kFlagShapeValues = 4;
+constexpr uint8_t kKnownEngineFlags = kFlagRefittable | kFlagVersionCompatible | kFlagShapeValues;
+
+bool has_shape_values(const Network& net) {
+  for (const Profile& p : net.profiles) {
+    for (const InputRange& r : p.inputs) {
+      if (r.has_values()) return true;
+    }
+  }
+  return false;
+}
 
 class Writer {
  public:
@@ -21,6 +32,13 @@ class Writer {
     for (int i = 0; i < 4; ++i) bytes_.push_back(static_cast<unsigned char>(v >> (8 * i)));
   }
   void i32(int32_t v) { u32(static_cast<uint32_t>(v)); }
+  void i64(int64_t v) {
+    u32(static_cast<uint32_t>(static_cast<uint64_t>(v)));
+    u32(static_cast<uint32_t>(static_cast<uint64_t>(v) >> 32));
+  }
+  void values(const std::vector<int64_t>& v) {
+    for (int64_t x : v) i64(x);
+  }
   void f32(float v) {
     uint32_t bits;
     std::memcpy(&bits, &v, sizeof bits);
@@ -60,6 +78,15 @@ class Reader {
   }
   uint8_t u8() { return take(1, "a byte") ? data_[pos_ - 1] : 0; }
   int32_t i32() { return static_cast<int32_t>(u32()); }
+  int64_t i64() {
+    const uint64_t low = u32();
+    return static_cast<int64_t>(low | static_cast<uint64_t>(u32()) << 32);
+  }
+  std::vector<int64_t> values(std::size_t n) {
+    std::vector<int64_t> v;
+    for (std::size_t i = 0; i < n && ok_; ++i) v.push_back(i64());
+    return v;
+  }
   float f32() {
     const uint32_t bits = u32();
     float v;
@@ -172,6 +199,19 @@ Layer read_layer(Reader& r) {
   return l;
 }
 
+// Per profile, per input: a count (0 for an input without values), then min, opt and max.
+void read_shape_values(Reader& r, Network* net) {
+  for (Profile& p : net->profiles) {
+    for (InputRange& range : p.inputs) {
+      const uint32_t n = r.count(24, "shape values");
+      range.values_min = r.values(n);
+      range.values_opt = r.values(n);
+      range.values_max = r.values(n);
+      if (!r.ok()) return;
+    }
+  }
+}
+
 bool read_network(Reader& r, Network* net) {
   net->name = r.str("the network name");
   net->max_batch_size = r.i32();
@@ -179,6 +219,7 @@ bool read_network(Reader& r, Network* net) {
   if ((flags & ~kKnownEngineFlags) != 0) r.fail("unknown engine flags " + std::to_string(flags));
   net->refittable = (flags & kFlagRefittable) != 0;
   net->version_compatible = (flags & kFlagVersionCompatible) != 0;
+  const bool shape_values = (flags & kFlagShapeValues) != 0;
   // Each tensor takes at least 7 bytes (empty name, type, rank, location).
   const uint32_t n_inputs = r.count(7, "inputs");
   for (uint32_t i = 0; i < n_inputs && r.ok(); ++i) net->inputs.push_back(read_tensor(r));
@@ -204,6 +245,7 @@ bool read_network(Reader& r, Network* net) {
   // Each layer takes at least 26 bytes (op, arity, output name, a, b, units, two counts).
   const uint32_t n_layers = r.count(26, "layers");
   for (uint32_t i = 0; i < n_layers && r.ok(); ++i) net->layers.push_back(read_layer(r));
+  if (shape_values) read_shape_values(r, net);
   if (r.ok() && !r.at_end()) r.fail("unexpected bytes after the network");
   return r.ok();
 }
@@ -228,8 +270,10 @@ std::vector<unsigned char> serialize_engine(const Network& net, uint32_t trt_maj
   w.u32(0);
   w.str(net.name);
   w.i32(net.max_batch_size);
+  const bool shape_values = has_shape_values(net);
   w.u8(static_cast<uint8_t>((net.refittable ? kFlagRefittable : 0) |
-                            (net.version_compatible ? kFlagVersionCompatible : 0)));
+                            (net.version_compatible ? kFlagVersionCompatible : 0) |
+                            (shape_values ? kFlagShapeValues : 0)));
   w.u32(static_cast<uint32_t>(net.inputs.size()));
   for (const TensorDesc& t : net.inputs) write_tensor(w, t);
   w.u32(static_cast<uint32_t>(net.outputs.size()));
@@ -259,6 +303,16 @@ std::vector<unsigned char> serialize_engine(const Network& net, uint32_t trt_maj
       w.str(l.plugin_name);
       w.str(l.plugin_version);
       w.str(l.plugin_namespace);
+    }
+  }
+  if (shape_values) {
+    for (const Profile& p : net.profiles) {
+      for (const InputRange& range : p.inputs) {
+        w.u32(static_cast<uint32_t>(range.values_min.size()));
+        w.values(range.values_min);
+        w.values(range.values_opt);
+        w.values(range.values_max);
+      }
     }
   }
   std::vector<unsigned char>& bytes = w.bytes();

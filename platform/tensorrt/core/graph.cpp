@@ -87,10 +87,11 @@ bool check_layout(Checker& c, const std::string& where, const TensorDesc& t, boo
     return c.fail(location_key, "unknown location " + std::to_string(static_cast<int>(t.location)));
   }
   if (t.location != TensorLocation::kHost) return true;
-  // A host tensor is a shape tensor: int32, linear, fixed extents.
+  // A host tensor is a shape tensor: int32 or int64, linear, fixed extents.
   if (!is_input) return c.fail(location_key, "only an input can be in host memory");
-  if (t.type != ElementType::kInt32) {
-    return c.fail(location_key, std::string("a host tensor is int32, not ") + element_type_name(t.type));
+  if (t.type != ElementType::kInt32 && t.type != ElementType::kInt64) {
+    return c.fail(location_key,
+                  std::string("a host tensor is int32 or int64, not ") + element_type_name(t.type));
   }
   for (TensorFormat f : t.formats) {
     if (f != TensorFormat::kLinear) {
@@ -126,6 +127,36 @@ bool check_range(Checker& c, const std::string& where, const TensorDesc& input, 
   return true;
 }
 
+// A shape tensor's values in a profile: one per element of its fixed dims, min <= opt <= max, within
+// its type.
+bool check_values(Checker& c, const std::string& where, const TensorDesc& input, const InputRange& r) {
+  if (!r.has_values()) return true;
+  if (input.location != TensorLocation::kHost) {
+    return c.fail(where + ".values", "only a shape tensor (an input in host memory) has values");
+  }
+  const auto count = static_cast<std::size_t>(volume(input.dims));
+  const std::vector<int64_t>* parts[3] = {&r.values_min, &r.values_opt, &r.values_max};
+  const char* keys[3] = {".values.min", ".values.opt", ".values.max"};
+  for (int k = 0; k < 3; ++k) {
+    if (parts[k]->size() != count) {
+      return c.fail(where + keys[k], std::to_string(parts[k]->size()) + " value(s) for a shape tensor of " +
+                                         std::to_string(count) + " element(s)");
+    }
+    for (int64_t v : *parts[k]) {
+      if (input.type == ElementType::kInt32 &&
+          (v < std::numeric_limits<int32_t>::min() || v > std::numeric_limits<int32_t>::max())) {
+        return c.fail(where + keys[k], std::to_string(v) + " is outside the range of an int32 shape tensor");
+      }
+    }
+  }
+  for (std::size_t i = 0; i < count; ++i) {
+    if (r.values_min[i] > r.values_opt[i] || r.values_opt[i] > r.values_max[i]) {
+      return c.fail(where + ".values", "value " + std::to_string(i) + " needs min <= opt <= max");
+    }
+  }
+  return true;
+}
+
 // TensorRT's creator strings are NUL-terminated and at most 1024 bytes with the terminator.
 constexpr std::size_t kMaxCreatorStringLength = 1023;
 
@@ -154,7 +185,7 @@ bool check_layer_params(Checker& c, const std::string& where, const Layer& l) {
   if (!uses_weights && (!l.weights.empty() || !l.bias.empty() || l.units != 0)) {
     return c.fail(where, std::string(layer_op_name(l.op)) + " takes no weights, bias or units");
   }
-  if (l.op != LayerOp::kScale && (l.a != 1.0f || l.b != 0.0f)) {
+  if (l.op != LayerOp::kScale && l.op != LayerOp::kScaleInPlace && (l.a != 1.0f || l.b != 0.0f)) {
     return c.fail(where, std::string(layer_op_name(l.op)) + " takes no a or b");
   }
   if (l.op == LayerOp::kDense) {
@@ -180,11 +211,30 @@ bool is_elementwise(LayerOp op) { return layer_op_arity(op) == 2; }
 // Identity copies any type; the element-wise layers also compute on int64, as TensorRT's do on
 // integers (the stand-in's int32 and int8 stay float-only); everything else computes on float.
 bool computes_on(LayerOp op, ElementType type) {
-  if (op == LayerOp::kIdentity || type == ElementType::kFloat) return true;
+  if (op == LayerOp::kIdentity || op == LayerOp::kReshape || type == ElementType::kFloat) return true;
   return is_elementwise(op) && type == ElementType::kInt64;
 }
 
-bool keeps_type(LayerOp op) { return op == LayerOp::kIdentity || is_elementwise(op); }
+bool keeps_type(LayerOp op) {
+  return op == LayerOp::kIdentity || op == LayerOp::kReshape || is_elementwise(op);
+}
+
+// A reshape's second input: a network input in host memory of rank 1 whose values the profiles bound.
+bool check_shape_operand(Checker& c, const std::string& where, const Graph& g, int id) {
+  const std::string& name = g.tensor_names[id];
+  if (id >= g.input_count() || g.network.inputs[id].location != TensorLocation::kHost ||
+      g.network.inputs[id].dims.size() != 1) {
+    return c.fail(
+        where, "reshape takes its extents from a shape tensor (an input in host memory of rank 1), '" + name +
+                   "' is not one");
+  }
+  if (!g.input_has_values(id)) {
+    return c.fail(where, "shape tensor '" + name +
+                             "' has no values in the profiles: reshape takes its extents "
+                             "from them");
+  }
+  return true;
+}
 
 bool check_layers(Checker& c, Graph* g) {
   const Network& net = g->network;
@@ -204,10 +254,21 @@ bool check_layers(Checker& c, Graph* g) {
         return c.fail(where + indexed(".inputs", k), "unknown tensor '" + l.inputs[k] + "'");
       }
       const int id = static_cast<int>(it - g->tensor_names.begin());
+      if (g->data_dependent[id]) {
+        return c.fail(where + indexed(".inputs", k),
+                      "'" + l.inputs[k] +
+                          "' has a data-dependent shape: no layer reads such a tensor, only a network output "
+                          "may be one");
+      }
       if (!computes_on(l.op, g->tensor_types[id])) {
         return c.fail(where + indexed(".inputs", k), std::string(layer_op_name(l.op)) + " computes on " +
                                                          (is_elementwise(l.op) ? "float or int64" : "float") +
                                                          " tensors only");
+      }
+      if (l.op == LayerOp::kReshape && k == 1) {
+        if (!check_shape_operand(c, where + indexed(".inputs", k), *g, id)) return false;
+        ids.push_back(id);
+        continue;
       }
       if (k > 0 && g->tensor_types[id] != g->tensor_types[ids[0]]) {
         return c.fail(where + indexed(".inputs", k),
@@ -224,7 +285,63 @@ bool check_layers(Checker& c, Graph* g) {
     if (!check_layer_params(c, where, l)) return false;
     g->tensor_names.push_back(l.output);
     g->tensor_types.push_back(keeps_type(l.op) ? g->tensor_types[ids[0]] : ElementType::kFloat);
+    g->data_dependent.push_back(l.op == LayerOp::kKeepPositive);
     g->layer_inputs.push_back(std::move(ids));
+  }
+  return true;
+}
+
+// An output of data-dependent extent is declared [-1] (its rank, the extent unknown until it is
+// computed) and is kLINEAR: the layer writes its elements densely.
+bool check_data_dependent_output(Checker& c, const std::string& where, const TensorDesc& out) {
+  if (out.dims != Shape{-1}) {
+    return c.fail(where + ".dims", "the layer computes a data-dependent extent: the dims are [-1], not " +
+                                       shape_to_string(out.dims));
+  }
+  for (TensorFormat f : out.formats) {
+    if (f != TensorFormat::kLinear) {
+      return c.fail(where + ".format", std::string("a tensor of data-dependent shape is kLINEAR, not ") +
+                                           format_traits(f)->name);
+    }
+  }
+  return true;
+}
+
+// A scale_in_place layer reads a network input in device memory and writes a network output of the
+// same dims and formats that shares that input's memory; no two outputs share one input.
+bool check_aliases(Checker& c, Graph* g) {
+  const Network& net = g->network;
+  g->aliased_input.assign(net.outputs.size(), -1);
+  for (std::size_t i = 0; i < net.layers.size(); ++i) {
+    const Layer& l = net.layers[i];
+    if (l.op != LayerOp::kScaleInPlace) continue;
+    const std::string where = indexed("layers", i);
+    const int in = g->layer_inputs[i][0];
+    const std::string prefix = "scale_in_place writes into its input's memory: ";
+    if (in >= g->input_count() || net.inputs[in].location != TensorLocation::kDevice) {
+      return c.fail(where + ".inputs[0]",
+                    prefix + "'" + l.inputs[0] + "' is not a network input in device memory");
+    }
+    const int tensor = g->layer_output_tensor(static_cast<int>(i));
+    const auto it = std::find(g->output_tensors.begin(), g->output_tensors.end(), tensor);
+    if (it == g->output_tensors.end()) {
+      return c.fail(where + ".output", prefix + "'" + l.output + "' must be a network output");
+    }
+    const std::size_t j = static_cast<std::size_t>(it - g->output_tensors.begin());
+    const std::string out_where = indexed("outputs", j);
+    const std::string alias = "an output that shares the memory of input '" + net.inputs[in].name + "'";
+    if (net.outputs[j].dims != net.inputs[in].dims) {
+      return c.fail(out_where + ".dims", alias + " has its dims " + shape_to_string(net.inputs[in].dims) +
+                                             ", not " + shape_to_string(net.outputs[j].dims));
+    }
+    if (net.outputs[j].formats != net.inputs[in].formats) {
+      return c.fail(out_where + ".format", alias + " has its format in every profile");
+    }
+    if (std::find(g->aliased_input.begin(), g->aliased_input.end(), in) != g->aliased_input.end()) {
+      return c.fail(where + ".inputs[0]",
+                    prefix + "input '" + net.inputs[in].name + "' is shared by another output already");
+    }
+    g->aliased_input[j] = in;
   }
   return true;
 }
@@ -247,6 +364,7 @@ bool check_outputs(Checker& c, Graph* g) {
       return c.fail(where + ".dtype",
                     std::string("the layer produces ") + element_type_name(g->tensor_types[id]));
     }
+    if (g->data_dependent[id] && !check_data_dependent_output(c, where, out)) return false;
     g->output_tensors.push_back(id);
   }
   return true;
@@ -271,22 +389,36 @@ bool check_profiles(Checker& c, Graph* g) {
                                std::to_string(net.inputs.size()) + " inputs");
     }
     std::vector<Shape> mins, opts, maxs;
+    std::vector<std::vector<int64_t>> values_min, values_opt, values_max;
     for (std::size_t i = 0; i < net.inputs.size(); ++i) {
-      if (!check_range(c, where + "." + net.inputs[i].name, net.inputs[i], prof.inputs[i])) return false;
-      mins.push_back(prof.inputs[i].min);
-      opts.push_back(prof.inputs[i].opt);
-      maxs.push_back(prof.inputs[i].max);
+      const std::string input_where = where + "." + net.inputs[i].name;
+      const InputRange& range = prof.inputs[i];
+      if (!check_range(c, input_where, net.inputs[i], range)) return false;
+      if (!check_values(c, input_where, net.inputs[i], range)) return false;
+      if (range.has_values() != g->input_has_values(static_cast<int>(i))) {
+        return c.fail(input_where + ".values", "every profile or none gives a shape tensor's values");
+      }
+      mins.push_back(range.min);
+      opts.push_back(range.opt);
+      maxs.push_back(range.max);
+      values_min.push_back(range.values_min);
+      values_opt.push_back(range.values_opt);
+      values_max.push_back(range.values_max);
     }
     std::vector<Shape> at_min, at_opt, at_max;
     std::string why;
-    if (!infer_shapes(*g, mins, &at_min, &why)) return c.fail(where + " at min", why);
-    if (!infer_shapes(*g, opts, &at_opt, &why)) return c.fail(where + " at opt", why);
-    if (!infer_shapes(*g, maxs, &at_max, &why)) return c.fail(where + " at max", why);
+    if (!infer_shapes(*g, mins, &at_min, &why, &values_min)) return c.fail(where + " at min", why);
+    if (!infer_shapes(*g, opts, &at_opt, &why, &values_opt)) return c.fail(where + " at opt", why);
+    if (!infer_shapes(*g, maxs, &at_max, &why, &values_max)) return c.fail(where + " at max", why);
 
     std::vector<Shape> dims;
     for (std::size_t i = 0; i < net.inputs.size(); ++i) dims.push_back(merge_extents(mins[i], maxs[i]));
     for (std::size_t j = 0; j < net.outputs.size(); ++j) {
       const int id = g->output_tensors[j];
+      if (g->data_dependent[id]) {
+        dims.push_back(Shape{-1});  // known once the network has run
+        continue;
+      }
       const Shape& declared = net.outputs[j].dims;
       Shape merged = merge_extents(at_min[id], at_max[id]);
       bool agrees = declared.size() == merged.size();
@@ -334,6 +466,25 @@ std::string types_of_major(uint32_t trt_major) {
   return text;
 }
 
+// Shape tensors that steer shapes (a reshape, profile values) are modelled from 10 on.
+bool check_shape_values_of_major(Checker& c, const Network& net, uint32_t trt_major) {
+  if (trt_major >= kFirstMajorWithShapeValues) return true;
+  const std::string since = "the stand-in models shape tensors whose values steer shapes from TensorRT " +
+                            std::to_string(kFirstMajorWithShapeValues) + " on";
+  for (std::size_t i = 0; i < net.layers.size(); ++i) {
+    if (net.layers[i].op == LayerOp::kReshape)
+      return c.fail(indexed("layers", i) + ".op", "reshape: " + since);
+  }
+  for (std::size_t p = 0; p < net.profiles.size(); ++p) {
+    for (std::size_t i = 0; i < net.profiles[p].inputs.size() && i < net.inputs.size(); ++i) {
+      if (net.profiles[p].inputs[i].has_values()) {
+        return c.fail(indexed("profiles", p) + "." + net.inputs[i].name + ".values", since);
+      }
+    }
+  }
+  return true;
+}
+
 }  // namespace
 
 bool build_graph(Network net, Graph* graph, std::string* error) {
@@ -360,14 +511,22 @@ bool build_graph(Network net, Graph* graph, std::string* error) {
       return c.fail(where + ".name", "duplicate '" + n.inputs[i].name + "'");
     g.tensor_names.push_back(n.inputs[i].name);
     g.tensor_types.push_back(n.inputs[i].type);
+    g.data_dependent.push_back(false);
   }
-  if (!check_layers(c, &g) || !check_outputs(c, &g) || !check_profiles(c, &g)) return false;
+  if (!check_layers(c, &g) || !check_outputs(c, &g) || !check_aliases(c, &g) || !check_profiles(c, &g)) {
+    return false;
+  }
   *graph = std::move(g);
   return true;
 }
 
 std::size_t Graph::io_layout_bytes(int io, int profile, const Shape& shape) const {
   return tensor_bytes(tensor_types[io_tensor(io)], layout_scalars(io_format(io, profile), shape));
+}
+
+bool Graph::has_data_dependent_output() const {
+  return std::any_of(output_tensors.begin(), output_tensors.end(),
+                     [this](int t) { return data_dependent[t]; });
 }
 
 bool Graph::io_needs_dense_copy(int io) const {
@@ -381,6 +540,21 @@ bool check_network_of_major(const Network& net, uint32_t trt_major, std::string*
   if (net.version_compatible && trt_major < kFirstMajorWithVersionCompatibility) {
     return c.fail("version_compatible", "version-compatible engines do not exist before TensorRT " +
                                             std::to_string(kFirstMajorWithVersionCompatibility));
+  }
+  if (!check_shape_values_of_major(c, net, trt_major)) return false;
+  for (std::size_t i = 0; i < net.layers.size(); ++i) {
+    if (net.layers[i].op == LayerOp::kScaleInPlace && trt_major < kFirstMajorWithAliasedOutputs) {
+      return c.fail(
+          indexed("layers", i) + ".op",
+          "scale_in_place writes its output into its input's memory, which an application learns only "
+          "from ICudaEngine::getAliasedInputTensor: TensorRT " +
+              std::to_string(kFirstMajorWithAliasedOutputs) + " and later");
+    }
+    if (net.layers[i].op == LayerOp::kKeepPositive && trt_major < kFirstMajorWithDataDependentShapes) {
+      return c.fail(indexed("layers", i) + ".op",
+                    "keep_positive computes a data-dependent shape, which needs IOutputAllocator: TensorRT " +
+                        std::to_string(kFirstMajorWithDataDependentShapes) + " and later");
+    }
   }
   const std::vector<TensorDesc>* groups[2] = {&net.inputs, &net.outputs};
   const char* keys[2] = {"inputs", "outputs"};
@@ -407,8 +581,39 @@ bool check_network_of_major(const Network& net, uint32_t trt_major, std::string*
   return true;
 }
 
+namespace {
+
+// The extents a reshape takes from its shape tensor's values; its volume must be its input's.
+bool reshaped(const Graph& graph, const std::string& where, const Shape& x, int shape_input,
+              const std::vector<std::vector<int64_t>>* values, Shape* out, std::string* error) {
+  const std::string& name = graph.tensor_names[shape_input];
+  if (values == nullptr || static_cast<std::size_t>(shape_input) >= values->size() ||
+      (*values)[shape_input].empty()) {
+    *error = where + ": the values of shape tensor '" + name + "' are not known";
+    return false;
+  }
+  Shape extents;
+  for (int64_t v : (*values)[shape_input]) {
+    if (v < 0 || v > std::numeric_limits<int32_t>::max()) {
+      *error = where + ": shape tensor '" + name + "' gives the extent " + std::to_string(v);
+      return false;
+    }
+    extents.push_back(static_cast<int32_t>(v));
+  }
+  if (capped_volume(extents) != capped_volume(x)) {
+    *error = where + ": " + shape_to_string(extents) + " from shape tensor '" + name +
+             "' does not hold the " + std::to_string(capped_volume(x)) + " element(s) of " +
+             shape_to_string(x);
+    return false;
+  }
+  *out = std::move(extents);
+  return true;
+}
+
+}  // namespace
+
 bool infer_shapes(const Graph& graph, const std::vector<Shape>& input_shapes, std::vector<Shape>* shapes,
-                  std::string* error) {
+                  std::string* error, const std::vector<std::vector<int64_t>>* values) {
   const Network& net = graph.network;
   if (input_shapes.size() != net.inputs.size()) {
     *error = "expected " + std::to_string(net.inputs.size()) + " input shapes";
@@ -454,6 +659,13 @@ bool infer_shapes(const Graph& graph, const std::vector<Shape>& input_shapes, st
         out.back() = static_cast<int32_t>(length - static_cast<int64_t>(l.weights.size()) + 1);
         break;
       }
+      case LayerOp::kReshape:
+        if (!reshaped(graph, where, x, in[1], values, &out, error)) return false;
+        break;
+      case LayerOp::kKeepPositive:
+        // At most every element is kept: the upper bound the buffers are sized for.
+        out = Shape{static_cast<int32_t>(capped_volume(x))};
+        break;
       default:
         break;
     }

@@ -17,8 +17,13 @@ struct Graph {
   Network network;
   std::vector<std::string> tensor_names;
   std::vector<ElementType> tensor_types;
+  // Per tensor: its extent depends on the values computed (keep_positive), so shapes give only an upper
+  // bound until the network has run. Only network outputs may be such tensors.
+  std::vector<bool> data_dependent;
   std::vector<std::vector<int>> layer_inputs;  // per layer, the tensor ids it reads
   std::vector<int> output_tensors;             // per network output, the tensor id it names
+  // Per network output, the network input whose memory it must share (scale_in_place), or -1.
+  std::vector<int> aliased_input;
   // Per profile, per binding slot of the profile (inputs, then outputs): the extents, -1 where the
   // profile lets one vary.
   std::vector<std::vector<Shape>> profile_dims;
@@ -39,6 +44,13 @@ struct Graph {
   }
   int io_tensor(int io) const { return io < input_count() ? io : output_tensors[io - input_count()]; }
   TensorFormat io_format(int io, int profile) const { return io_desc(io).formats[profile]; }
+  bool io_data_dependent(int io) const { return data_dependent[io_tensor(io)]; }
+  // A network input whose values the profiles bound: a shape tensor that steers shapes.
+  bool input_has_values(int input) const {
+    return !network.profiles.empty() && static_cast<std::size_t>(input) < network.profiles[0].inputs.size() &&
+           network.profiles[0].inputs[input].has_values();
+  }
+  bool has_data_dependent_output() const;
   // Bytes the I/O tensor takes in the layout of the profile's format at the given shape.
   std::size_t io_layout_bytes(int io, int profile, const Shape& shape) const;
   // Whether the layers need a dense copy of the I/O tensor apart from its layout in staging memory.
@@ -56,9 +68,20 @@ constexpr uint32_t kFirstMajorWithVersionCompatibility = 10;
 
 bool check_network_of_major(const Network& net, uint32_t trt_major, std::string* error);
 
-// Shapes of every tensor for the given input shapes (one per network input).
+// Data-dependent shapes came with IOutputAllocator in TensorRT 10 (not in the 7.2.3 and 8.0.1 headers).
+constexpr uint32_t kFirstMajorWithDataDependentShapes = 10;
+// Outputs that share an input's memory: ICudaEngine::getAliasedInputTensor came with TensorRT 11.
+constexpr uint32_t kFirstMajorWithAliasedOutputs = 11;
+// Shape tensors whose values steer shapes: modelled from 10 on (the stand-in's 7/8 runtime has no
+// setInputShapeBinding).
+constexpr uint32_t kFirstMajorWithShapeValues = 10;
+
+// Shapes of every tensor for the given input shapes (one per network input); a data-dependent tensor
+// gets its upper bound (keep_positive: the input's volume).
+// values, when given, holds per network input the values of a shape tensor that steers shapes (empty
+// for the other inputs); a reshape needs its shape tensor's.
 bool infer_shapes(const Graph& graph, const std::vector<Shape>& input_shapes, std::vector<Shape>* shapes,
-                  std::string* error);
+                  std::string* error, const std::vector<std::vector<int64_t>>* values = nullptr);
 
 // Number of elements; 0 for an empty extent. Shapes that passed build_graph cannot overflow it.
 int64_t volume(const Shape& shape);

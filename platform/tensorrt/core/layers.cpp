@@ -61,6 +61,16 @@ void conv1d(const float* x, const Layer& l, int64_t rows, int64_t length, float*
   }
 }
 
+// The elements > 0 in order, then zeros up to n; returns how many were kept.
+int64_t keep_positive(const float* x, int64_t n, float* out) {
+  int64_t kept = 0;
+  for (int64_t i = 0; i < n; ++i) {
+    if (x[i] > 0.0f) out[kept++] = x[i];
+  }
+  std::fill(out + kept, out + n, 0.0f);
+  return kept;
+}
+
 void run_layer(const Graph& graph, std::size_t index, const std::vector<Shape>& shapes,
                const std::vector<void*>& buffers) {
   const Layer& l = graph.network.layers[index];
@@ -90,13 +100,17 @@ void run_layer(const Graph& graph, std::size_t index, const std::vector<Shape>& 
       for (int64_t i = 0; i < n; ++i) out[i] = x[i] > 0.0f ? x[i] : 0.0f;
       return;
     case LayerOp::kScale:
-    case LayerOp::kPlugin:  // a and b are the plugin creator's, set when the engine was deserialized
+    case LayerOp::kScaleInPlace:  // into staging; the enqueue copies it to the shared device memory
+    case LayerOp::kPlugin:        // a and b are the plugin creator's, set when the engine was deserialized
       for (int64_t i = 0; i < n; ++i) out[i] = l.a * x[i] + l.b;
       return;
     case LayerOp::kDense:
       return dense(x, l, rows, last, out);
     case LayerOp::kConv1d:
       return conv1d(x, l, rows, last, out);
+    case LayerOp::kKeepPositive:  // run_graph's own: it records the count
+      return;
+    case LayerOp::kReshape:  // the same elements in other extents
     case LayerOp::kIdentity: {
       const std::size_t bytes = tensor_bytes(graph.tensor_types[in[0]], n);
       if (bytes != 0) std::memcpy(buffers[out_id], buffers[in[0]], bytes);
@@ -107,8 +121,20 @@ void run_layer(const Graph& graph, std::size_t index, const std::vector<Shape>& 
 
 }  // namespace
 
-void run_graph(const Graph& graph, const std::vector<Shape>& shapes, const std::vector<void*>& buffers) {
-  for (std::size_t i = 0; i < graph.network.layers.size(); ++i) run_layer(graph, i, shapes, buffers);
+void run_graph(const Graph& graph, const std::vector<Shape>& shapes, const std::vector<void*>& buffers,
+               std::vector<int64_t>* produced) {
+  if (produced != nullptr) produced->assign(graph.tensor_names.size(), -1);
+  for (std::size_t i = 0; i < graph.network.layers.size(); ++i) {
+    if (graph.network.layers[i].op != LayerOp::kKeepPositive) {
+      run_layer(graph, i, shapes, buffers);
+      continue;
+    }
+    const int in = graph.layer_inputs[i][0];
+    const int out = graph.layer_output_tensor(static_cast<int>(i));
+    const int64_t kept = keep_positive(static_cast<const float*>(buffers[in]), volume(shapes[in]),
+                                       static_cast<float*>(buffers[out]));
+    if (produced != nullptr) (*produced)[out] = kept;
+  }
 }
 
 }  // namespace trt_standin

@@ -3,8 +3,9 @@
 namespace trt_standin {
 namespace {
 
-constexpr const char* kLayerOpNames[kLayerOpCount] = {"add",   "sub",   "mul",    "max",      "relu",
-                                                      "scale", "dense", "conv1d", "identity", "plugin"};
+constexpr const char* kLayerOpNames[kLayerOpCount] = {
+    "add",    "sub",      "mul",    "max",           "relu",    "scale",         "dense",
+    "conv1d", "identity", "plugin", "keep_positive", "reshape", "scale_in_place"};
 
 }  // namespace
 
@@ -26,6 +27,7 @@ int layer_op_arity(LayerOp op) {
     case LayerOp::kSub:
     case LayerOp::kMul:
     case LayerOp::kMax:
+    case LayerOp::kReshape:
       return 2;
     default:
       return 1;

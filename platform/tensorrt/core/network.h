@@ -13,8 +13,26 @@
 
 namespace trt_standin {
 
-enum class LayerOp : uint8_t { kAdd, kSub, kMul, kMax, kRelu, kScale, kDense, kConv1d, kIdentity, kPlugin };
-constexpr int kLayerOpCount = 10;
+// kKeepPositive: the elements of its input that are > 0, in order, as a 1-D tensor whose extent depends
+// on the values (a data-dependent shape, TensorRT 10 and later). kReshape: its first input's elements
+// in the extents its second input holds, a shape tensor (an input in host memory). kScaleInPlace:
+// a * x + b written into its input's memory (an output aliased to an input, TensorRT 11 and later).
+enum class LayerOp : uint8_t {
+  kAdd,
+  kSub,
+  kMul,
+  kMax,
+  kRelu,
+  kScale,
+  kDense,
+  kConv1d,
+  kIdentity,
+  kPlugin,
+  kKeepPositive,
+  kReshape,
+  kScaleInPlace
+};
+constexpr int kLayerOpCount = 13;
 
 const char* layer_op_name(LayerOp op);  // the JSON spelling: "add", "conv1d", ...
 bool layer_op_from_name(const std::string& name, LayerOp* op);
@@ -34,6 +52,10 @@ struct TensorDesc {
 
 struct InputRange {
   Shape min, opt, max;
+  // A shape tensor's values (one per element of its fixed dims) the profile allows; empty for other
+  // inputs.
+  std::vector<int64_t> values_min, values_opt, values_max;
+  bool has_values() const { return !values_min.empty() || !values_opt.empty() || !values_max.empty(); }
 };
 
 // One range per network input, in input order.

@@ -43,7 +43,7 @@ void run_network(const ExecutionContext::Launch& launch) {
     layout_to_dense(g.io_format(i, launch.layout_profile), launch.shapes[i], element_size(g.tensor_types[i]),
                     staged[i], dense[i]);
   }
-  run_graph(g, launch.shapes, dense);
+  run_graph(g, launch.shapes, dense, launch.produced);
   for (int io = g.input_count(); io < g.bindings_per_profile(); ++io) {
     if (!g.io_needs_dense_copy(io)) continue;
     const int tensor = g.io_tensor(io);
@@ -94,6 +94,7 @@ ExecutionContext::ExecutionContext(const Engine& engine, std::shared_ptr<const G
   reset_input_dims();
 #if NV_TENSORRT_MAJOR >= 10
   addresses_.assign(graph_->bindings_per_profile(), nullptr);
+  allocators_.assign(graph_->bindings_per_profile(), nullptr);
   applied_profile_ = profile;
 #endif
   control::count("live_contexts", 1);
@@ -218,7 +219,11 @@ bool ExecutionContext::resolve_shapes(std::vector<Shape>* shapes, std::string* w
   }
   std::vector<Shape> inputs;
   for (const auto& dims : input_dims_) inputs.push_back(*dims);
-  return infer_shapes(*graph_, inputs, shapes, why);
+  std::vector<std::vector<int64_t>> values;
+#if NV_TENSORRT_MAJOR >= 10
+  if (!read_shape_values(&values, why)) return false;
+#endif
+  return infer_shapes(*graph_, inputs, shapes, why, &values);
 }
 
 bool ExecutionContext::fail_enqueue(const std::string& why) noexcept {
@@ -238,16 +243,18 @@ void ExecutionContext::report_shared_profile() noexcept {
 }
 
 const ExecutionContext::Launch* ExecutionContext::launch_for(std::vector<Shape> shapes, bool captured) {
+  // Every tensor's shape: a shape tensor's values decide some beyond the inputs' shapes.
   std::vector<int32_t> key = {profile_, captured ? 1 : 0};
-  for (int i = 0; i < graph_->input_count(); ++i) {
-    key.push_back(static_cast<int32_t>(shapes[i].size()));
-    key.insert(key.end(), shapes[i].begin(), shapes[i].end());
+  for (const Shape& shape : shapes) {
+    key.push_back(static_cast<int32_t>(shape.size()));
+    key.insert(key.end(), shape.begin(), shape.end());
   }
   std::unique_ptr<Launch>& slot = launches_[key];
   if (!slot) {
     slot =
         std::make_unique<Launch>(Launch{graph_.get(), std::move(shapes), &buffers_, &staging_at_, profile_});
     // Graph replays are the caller's to order; what is queued directly is counted until it runs.
+    if (graph_->has_data_dependent_output()) slot->produced = &work_->produced;
     if (!captured) {
       slot->pending = work_->pending.get();
       slot->uses = work_->profile_uses.get();
@@ -297,7 +304,7 @@ bool ExecutionContext::capture_allowed(cudaStream_t stream, cudaStreamCaptureSta
 
 bool ExecutionContext::queue_network(std::vector<Shape> shapes, const std::vector<const void*>& inputs,
                                      const std::vector<void*>& outputs, cudaStream_t stream, bool captured,
-                                     std::string* why) {
+                                     std::string* why, const std::vector<bool>* deferred) {
   const Graph& g = *graph_;
   const Launch* launch = launch_for(std::move(shapes), captured);
   cudaError_t status = cudaSuccess;
@@ -313,6 +320,8 @@ bool ExecutionContext::queue_network(std::vector<Shape> shapes, const std::vecto
       return false;
     }
   }
+  // Each tensor's count of computed elements is set again by this run (left -1 if it does not run).
+  if (launch->produced != nullptr) launch->produced->assign(g.tensor_names.size(), -1);
   // Registered before the host function can run (on whichever thread waits for the stream).
   const bool profile_shared = launch->uses != nullptr && launch->uses->queue(profile_, launch->user);
   if (launch->pending != nullptr) launch->pending->queued();
@@ -327,7 +336,7 @@ bool ExecutionContext::queue_network(std::vector<Shape> shapes, const std::vecto
   for (int j = 0; j < g.output_count(); ++j) {
     const int io = g.input_count() + j;
     const std::size_t n = g.io_layout_bytes(io, profile_, launch->shapes[g.io_tensor(io)]);
-    if (n == 0) continue;
+    if (n == 0 || (deferred != nullptr && (*deferred)[j])) continue;
     status = cudaMemcpyAsync(outputs[j], staging_at_[io], n, cudaMemcpyHostToDevice, stream);
     if (status != cudaSuccess) {
       *why = cuda_failure("cudaMemcpyAsync", status);

@@ -35,6 +35,10 @@ class Engine;
 
 // "call failed: <CUDA's text>"
 std::string cuda_failure(const char* call, cudaError_t status);
+// A tensor name as the log lines quote it: 'name', or (null).
+std::string quoted(const char* name);
+// A pointer as the log lines print it: 0x...
+std::string address_text(const void* p);
 
 class ExecutionContext final : public ContextInterface {
  public:
@@ -68,6 +72,10 @@ class ExecutionContext final : public ContextInterface {
   bool enqueueV3(cudaStream_t stream) noexcept override;
   nvinfer1::Dims getTensorStrides(const char* tensorName) const noexcept override;
   void setDeviceMemoryV2(void* memory, int64_t size) noexcept override;
+  bool setOutputAllocator(const char* tensorName,
+                          nvinfer1::IOutputAllocator* outputAllocator) noexcept override;
+  nvinfer1::IOutputAllocator* getOutputAllocator(const char* tensorName) const noexcept override;
+  int64_t getMaxOutputSize(const char* tensorName) const noexcept override;
 #if NV_TENSORRT_MAJOR < 11
   bool allInputShapesSpecified() const noexcept override;
 #endif
@@ -99,6 +107,9 @@ class ExecutionContext final : public ContextInterface {
     // layout_profile; `user` is the context's work.
     ProfileUses* uses = nullptr;
     const void* user = nullptr;
+    // A network with data-dependent outputs: where the host function leaves the elements each tensor got
+    // (run_graph's produced), for enqueueV3 to read once it has waited for the stream.
+    std::vector<int64_t>* produced = nullptr;
   };
   // What the stream work of setOptimizationProfileAsync applies.
   struct ProfileSwitch {
@@ -128,6 +139,7 @@ class ExecutionContext final : public ContextInterface {
     std::vector<void*> buffers;
     std::vector<void*> staging_at;
     std::map<std::vector<int32_t>, std::unique_ptr<Launch>> launches;
+    std::vector<int64_t> produced;
     std::atomic<int32_t> applied_profile{0};
     std::map<int32_t, std::unique_ptr<ProfileSwitch>> switches;
     // Freed first: freeing synchronizes (by default), so work still queued finds the rest in place.
@@ -156,9 +168,11 @@ class ExecutionContext final : public ContextInterface {
   bool on_own_device(std::string* why) const;
   // Asks whether stream captures; refuses a capture while capture_blocked_.
   bool capture_allowed(cudaStream_t stream, cudaStreamCaptureStatus* capture, std::string* why) const;
-  // Queues the copies and the host function; inputs[i] and outputs[j] are the device addresses.
+  // Queues the copies and the host function; inputs[i] and outputs[j] are the device addresses. The
+  // copies of outputs j with (*deferred)[j] are left to the caller.
   bool queue_network(std::vector<Shape> shapes, const std::vector<const void*>& inputs,
-                     const std::vector<void*>& outputs, cudaStream_t stream, bool captured, std::string* why);
+                     const std::vector<void*>& outputs, cudaStream_t stream, bool captured, std::string* why,
+                     const std::vector<bool>* deferred = nullptr);
   const Launch* launch_for(std::vector<Shape> shapes, bool captured);
 #if NV_TENSORRT_MAJOR >= 10
   bool set_address(const char* call, const char* tensorName, void* data,
@@ -166,6 +180,23 @@ class ExecutionContext final : public ContextInterface {
   Shape shape_of_input(int slot) const;  // the set shape, or the profile's extents with -1 where unset
   bool values_missing(int slot) const;   // a shape-inference (host) input without an address
   bool shape_values_missing() const;     // values_missing for some input
+  // Every output that shares an input's memory has the input's address; false with *why otherwise.
+  bool aliases_share_memory(std::string* why) const;
+  // Per input, the values of a shape tensor that steers shapes, read from its host address (empty for
+  // the other inputs); false with *why when one has no address or values outside the profile's.
+  bool read_shape_values(std::vector<std::vector<int64_t>>* values, std::string* why) const;
+  // The memory of each output with an allocator whose size is known before the network runs, asked
+  // of its allocator into (*outputs)[j]; the data-dependent ones are marked in *deferred instead.
+  bool allocate_known_outputs(const std::vector<Shape>& shapes, cudaStream_t stream,
+                              std::vector<void*>* outputs, std::vector<bool>* deferred, std::string* why);
+  // Tells each allocator of a known output its shape (after allocate_known_outputs and the queueing).
+  void notify_known_outputs(const std::vector<Shape>& shapes, const std::vector<bool>& deferred);
+  // Waits for the stream, then asks the allocator of each deferred output for memory of the size
+  // computed, queues its copy and tells it the shape.
+  bool finish_data_dependent_outputs(const std::vector<bool>& deferred, cudaStream_t stream,
+                                     std::string* why);
+  // One output's memory from its allocator: nullptr with *why when refused or misaligned.
+  void* reallocate_output(int io, uint64_t bytes, cudaStream_t stream, std::string* why);
 #endif
 
   const Engine& engine_;
@@ -192,7 +223,8 @@ class ExecutionContext final : public ContextInterface {
   // One record per distinct set of input shapes: captured graphs keep pointing at them.
   std::map<std::vector<int32_t>, std::unique_ptr<Launch>>& launches_ = work_->launches;
 #if NV_TENSORRT_MAJOR >= 10
-  std::vector<void*> addresses_;  // per I/O tensor, as setTensorAddress left it
+  std::vector<void*> addresses_;                         // per I/O tensor, as setTensorAddress left it
+  std::vector<nvinfer1::IOutputAllocator*> allocators_;  // per I/O tensor (outputs only), as set
   std::atomic<int32_t>& applied_profile_ = work_->applied_profile;
   // Stable user data of the stream work.
   std::map<int32_t, std::unique_ptr<ProfileSwitch>>& switches_ = work_->switches;

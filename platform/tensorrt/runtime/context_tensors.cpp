@@ -17,20 +17,12 @@ namespace {
 
 constexpr uintptr_t kAddressAlignment = 256;
 
-std::string quoted(const char* name) { return name == nullptr ? "(null)" : "'" + std::string(name) + "'"; }
-
 std::string dims_text(const nvinfer1::Dims& dims) {
   std::string text = "[";
   for (int32_t i = 0; i < dims.nbDims && i < nvinfer1::Dims::MAX_DIMS; ++i) {
     text += (i == 0 ? "" : ", ") + std::to_string(dims.d[i]);
   }
   return text + "]";
-}
-
-std::string address_text(const void* p) {
-  std::ostringstream out;
-  out << p;
-  return out.str();
 }
 
 // The stream work of setOptimizationProfileAsync: the profile's resources are in place from here on.
@@ -41,6 +33,14 @@ void CUDART_CB apply_profile(void* user_data) {
 }
 
 }  // namespace
+
+std::string quoted(const char* name) { return name == nullptr ? "(null)" : "'" + std::string(name) + "'"; }
+
+std::string address_text(const void* p) {
+  std::ostringstream out;
+  out << p;
+  return out.str();
+}
 
 bool ExecutionContext::setOptimizationProfileAsync(int32_t profileIndex, cudaStream_t stream) noexcept {
   const std::string where = "setOptimizationProfileAsync: ";
@@ -92,6 +92,7 @@ bool ExecutionContext::setOptimizationProfileAsync(int32_t profileIndex, cudaStr
     profile_ = profileIndex;
     reset_input_dims();
     addresses_.assign(addresses_.size(), nullptr);
+    allocators_.assign(allocators_.size(), nullptr);
     capture_blocked_ = true;
     return true;
   } catch (const std::bad_alloc&) {
@@ -153,6 +154,8 @@ nvinfer1::Dims ExecutionContext::getTensorShape(const char* tensorName) const no
   if (index < 0) return invalid_dims();
   try {
     if (index < graph_->input_count()) return to_dims(shape_of_input(index));
+    // An extent that depends on the values computed stays -1, whatever the inputs.
+    if (graph_->io_data_dependent(index)) return engine_.getTensorShape(tensorName);
     std::vector<Shape> shapes;
     std::string why;
     // As the real runtime: an output stays unresolved while a shape-inference input has no address.
@@ -193,6 +196,20 @@ int32_t ExecutionContext::inferShapes(int32_t nbMaxNames, const char** tensorNam
     return -1;
   }
   return 0;
+}
+
+bool ExecutionContext::aliases_share_memory(std::string* why) const {
+  const Graph& g = *graph_;
+  for (int j = 0; j < g.output_count(); ++j) {
+    const int input = g.aliased_input[j];
+    const int io = g.input_count() + j;
+    if (input < 0 || addresses_[io] == addresses_[input]) continue;
+    *why = "output '" + std::string(engine_.getIOTensorName(io)) + "' must share the memory of input '" +
+           g.network.inputs[input].name + "' (ICudaEngine::getAliasedInputTensor): its address " +
+           address_text(addresses_[io]) + " is not the input's " + address_text(addresses_[input]);
+    return false;
+  }
+  return true;
 }
 
 bool ExecutionContext::values_missing(int slot) const {
@@ -286,8 +303,16 @@ bool ExecutionContext::enqueueV3(cudaStream_t stream) noexcept {
     std::vector<const void*> inputs;
     std::vector<void*> outputs;
     for (int i = 0; i < g.bindings_per_profile(); ++i) {
-      // No exception for empty tensors: every input and output needs an address.
-      if (addresses_[i] == nullptr) {
+      // No exception for empty tensors: every input and output needs an address, or for an output an
+      // allocator.
+      const bool allocated = i >= g.input_count() && allocators_[i] != nullptr;
+      if (addresses_[i] == nullptr && g.io_data_dependent(i) && !allocated) {
+        return fail_enqueue(
+            "tensor '" + std::string(engine_.getIOTensorName(i)) +
+            "' has neither an address nor an output allocator: its shape depends on the values "
+            "computed, set one with setTensorAddress or setOutputAllocator");
+      }
+      if (addresses_[i] == nullptr && !allocated) {
         return fail_enqueue("tensor '" + std::string(engine_.getIOTensorName(i)) +
                             "' has no address: set every input and output with setTensorAddress");
       }
@@ -298,12 +323,24 @@ bool ExecutionContext::enqueueV3(cudaStream_t stream) noexcept {
       }
     }
 
+    if (!aliases_share_memory(&why)) return fail_enqueue(why);
+
     cudaStreamCaptureStatus capture = cudaStreamCaptureStatusNone;
     if (!capture_allowed(stream, &capture, &why)) return fail_enqueue(why);
-    if (!queue_network(std::move(shapes), inputs, outputs, stream, capture != cudaStreamCaptureStatusNone,
-                       &why)) {
+    const bool captured = capture != cudaStreamCaptureStatusNone;
+    if (captured && g.has_data_dependent_output()) {
+      return fail_enqueue(
+          "the network computes data-dependent shapes, which cannot be captured into a CUDA graph: enqueue "
+          "it outside the capture");
+    }
+    std::vector<bool> deferred;
+    if (!allocate_known_outputs(shapes, stream, &outputs, &deferred, &why)) return fail_enqueue(why);
+    const std::vector<Shape> resolved = shapes;
+    if (!queue_network(std::move(shapes), inputs, outputs, stream, captured, &why, &deferred)) {
       return fail_enqueue(why);
     }
+    notify_known_outputs(resolved, deferred);
+    if (!finish_data_dependent_outputs(deferred, stream, &why)) return fail_enqueue(why);
     // Recorded in the binding numbering of the 8.x interface: the selected profile's block is filled.
     const int per_profile = g.bindings_per_profile();
     std::vector<void*> bindings(static_cast<std::size_t>(per_profile) * g.network.profiles.size(), nullptr);

@@ -20,8 +20,16 @@ Engine::Engine(std::shared_ptr<const Graph> graph, nvinfer1::ILogger* logger,
   }
   activation_bytes_ = activation_bytes_per_profile(*graph_);
   for (const Profile& profile : net.profiles) {
-    for (const InputRange& range : profile.inputs)
-      dynamic_shapes_ = dynamic_shapes_ || range.min != range.max;
+    std::vector<std::vector<std::vector<int32_t>>> per_input;
+    for (const InputRange& range : profile.inputs) {
+      // Shape tensor values that vary make the shapes dynamic too.
+      dynamic_shapes_ = dynamic_shapes_ || range.min != range.max || range.values_min != range.values_max;
+      std::vector<std::vector<int32_t>> narrow;
+      for (const std::vector<int64_t>* v : {&range.values_min, &range.values_opt, &range.values_max})
+        narrow.emplace_back(v->begin(), v->end());
+      per_input.push_back(std::move(narrow));
+    }
+    values32_.push_back(std::move(per_input));
   }
   profile_uses_ = std::make_shared<ProfileUses>(net.profiles.size());
   ++runtime_->live_engines;

@@ -83,11 +83,22 @@ class Engine final : public EngineInterface {
   int32_t getTensorVectorizedDimV2(const char* tensorName, int32_t profileIndex) const noexcept override;
   int64_t getDeviceMemorySizeV2() const noexcept override;
   int64_t getDeviceMemorySizeForProfileV2(int32_t profileIndex) const noexcept override;
+#if NV_TENSORRT_MAJOR < 11
+  const int32_t* getProfileTensorValues(const char* tensorName, int32_t profileIndex,
+                                        nvinfer1::OptProfileSelector select) const noexcept override;
+#endif
+  const int64_t* getProfileTensorValuesV2(const char* tensorName, int32_t profileIndex,
+                                          nvinfer1::OptProfileSelector select) const noexcept override;
+#if NV_TENSORRT_MAJOR >= 11
+  const char* getAliasedInputTensor(const char* tensorName) const noexcept override;
+#endif
 
   // The I/O tensor index of a name, or -1 for a name that is not an input or output.
   int io_index(const char* tensorName) const;
   // The graph tensor of an I/O tensor index.
   int tensor_of_io(int index) const;
+  // An input with values in the profiles (a shape tensor that steers shapes), and a profile in range.
+  bool has_profile_values(int index, int32_t profileIndex) const;
   // False, after a kERROR line naming call, once the runtime that made this engine is released.
   bool runtime_alive(const char* call) const;
 #else
@@ -129,6 +140,8 @@ class Engine final : public EngineInterface {
   nvinfer1::ILogger* logger_;
   std::shared_ptr<RuntimeLink> runtime_;
   std::vector<std::string> binding_names_;  // up to 8.x; from 10.x the I/O tensor names
+  // Per profile, per input, per selector (min, opt, max): a shape tensor's values in 32 bits.
+  std::vector<std::vector<std::vector<std::vector<int32_t>>>> values32_;
   bool dynamic_shapes_ = false;
   // Contexts may be created from several threads; up to 8.x only the first one gets profile 0.
   std::mutex creation_mutex_;

@@ -89,9 +89,55 @@ nvinfer1::IExecutionContext* Engine::createExecutionContext(
   return context.release();
 }
 
+#if NV_TENSORRT_MAJOR >= 11
+const char* Engine::getAliasedInputTensor(const char* tensorName) const noexcept {
+  const int index = io_index(tensorName);
+  if (index < graph_->input_count()) return nullptr;
+  const int input = graph_->aliased_input[index - graph_->input_count()];
+  return input < 0 ? nullptr : binding_names_[input].c_str();
+}
+#endif
+
+bool Engine::has_profile_values(int index, int32_t profileIndex) const {
+  return index >= 0 && index < graph_->input_count() && profileIndex >= 0 &&
+         profileIndex < getNbOptimizationProfiles() && graph_->input_has_values(index);
+}
+
 #if NV_TENSORRT_MAJOR < 11
 bool Engine::hasImplicitBatchDimension() const noexcept { return false; }
+
+// 10.x's 32-bit form answers for int32 shape tensors, whose profile values the builder sets with
+// setShapeValues (int64 ones need setShapeValuesV2, of which this form answers nullptr).
+const int32_t* Engine::getProfileTensorValues(const char* tensorName, int32_t profileIndex,
+                                              nvinfer1::OptProfileSelector select) const noexcept {
+  const int index = io_index(tensorName);
+  const int selector = static_cast<int>(select);
+  if (!has_profile_values(index, profileIndex) || graph_->network.inputs[index].type != ElementType::kInt32 ||
+      selector < 0 || selector > 2) {
+    return nullptr;
+  }
+  return values32_[profileIndex][index][selector].data();
+}
 #endif
+
+// 10.x: int64 shape tensors only (int32 ones answer through the 32-bit form); 11.x, which has only
+// setShapeValuesV2: every shape tensor.
+const int64_t* Engine::getProfileTensorValuesV2(const char* tensorName, int32_t profileIndex,
+                                                nvinfer1::OptProfileSelector select) const noexcept {
+  const int index = io_index(tensorName);
+  if (!has_profile_values(index, profileIndex)) return nullptr;
+  if (NV_TENSORRT_MAJOR < 11 && graph_->network.inputs[index].type != ElementType::kInt64) return nullptr;
+  const InputRange& range = graph_->network.profiles[profileIndex].inputs[index];
+  switch (select) {
+    case nvinfer1::OptProfileSelector::kMIN:
+      return range.values_min.data();
+    case nvinfer1::OptProfileSelector::kOPT:
+      return range.values_opt.data();
+    case nvinfer1::OptProfileSelector::kMAX:
+      return range.values_max.data();
+  }
+  return nullptr;
+}
 
 bool Engine::runtime_alive(const char* call) const {
   if (!runtime_->released) return true;

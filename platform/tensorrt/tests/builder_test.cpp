@@ -128,7 +128,7 @@ TEST(BuilderTest, FormatsAndLocationsAreCheckedWithTheirKey) {
       {replace(kLayouts, y, R"("dims": [-1, 3, 2, 2], "location": "host"}],)"),
        "outputs[0].location: only an input can be in host memory"},
       {replace(kLayouts, R"("dtype": "int32", "dims": [2])", R"("dtype": "float", "dims": [2])"),
-       "inputs[1].location: a host tensor is int32, not float"},
+       "inputs[1].location: a host tensor is int32 or int64, not float"},
       {replace(kLayouts, s, R"("location": "host", "format": "kHWC"})"),
        "inputs[1].format: kHWC needs rank 3 or more, the tensor has rank 1"},
       {replace(replace(kLayouts, R"("dims": [2])", R"("dims": [2, 1, 1])"),

@@ -29,6 +29,19 @@ class Logger : public nvinfer1::ILogger {
 #endif
 };
 
+// An output allocator as 10.x and 11.x code writes one: the stream form, and notifyShape noexcept.
+class Allocator : public nvinfer1::IOutputAllocator {
+ public:
+  void* reallocateOutputAsync(const char*, void* current, uint64_t, uint64_t, cudaStream_t) override {
+    return current;
+  }
+#if defined(PROBE_NOTIFY_SHAPE_WITHOUT_NOEXCEPT)
+  void notifyShape(const char*, const nvinfer1::Dims&) override {}
+#else
+  void notifyShape(const char*, const nvinfer1::Dims&) noexcept override {}
+#endif
+};
+
 bool use(std::unique_ptr<nvinfer1::IRuntime> runtime, std::unique_ptr<nvinfer1::ICudaEngine> engine,
          nvinfer1::IExecutionContext* context, void* buffer, cudaStream_t stream) {
   const char* name = engine->getIOTensorName(0);
@@ -40,6 +53,19 @@ bool use(std::unique_ptr<nvinfer1::IRuntime> runtime, std::unique_ptr<nvinfer1::
        context->enqueueV3(stream);
   const nvinfer1::Dims fixed{2, {1, 3}};
   ok = ok && fixed.nbDims == 2;
+  Allocator allocator;
+  ok = ok && context->setOutputAllocator(name, &allocator) &&
+       context->getOutputAllocator(name) == &allocator && context->getMaxOutputSize(name) >= 0 &&
+       engine->getProfileTensorValuesV2(name, 0, nvinfer1::OptProfileSelector::kMIN) == nullptr;
+#if defined(PROBE_GET_ALIASED_INPUT_TENSOR)
+  // 11.x only.
+  ok = engine->getAliasedInputTensor(name) == nullptr;
+#endif
+#if defined(PROBE_GET_PROFILE_TENSOR_VALUES)
+  // The 32-bit form: deprecated in 10.x, gone in 11.x.
+  ok = engine->getProfileTensorValues(name, 0, nvinfer1::OptProfileSelector::kMIN) == nullptr;
+#endif
+
 #if defined(PROBE_DESTROY)
   context->destroy();
 #else

@@ -16,6 +16,11 @@ enum class ExecutionContextAllocationStrategy : int32_t;
 enum class TensorLocation : int32_t;
 enum class TensorFormat : int32_t;
 
+namespace v_1_0 {
+class IOutputAllocator;
+}  // namespace v_1_0
+using IOutputAllocator = v_1_0::IOutputAllocator;
+
 namespace apiv {
 
 class VRoot {
@@ -63,6 +68,15 @@ class VCudaEngine : public VRoot {
   virtual int32_t getTensorVectorizedDimV2(char const* tensorName, int32_t profileIndex) const noexcept = 0;
   virtual int64_t getDeviceMemorySizeV2() const noexcept = 0;
   virtual int64_t getDeviceMemorySizeForProfileV2(int32_t profileIndex) const noexcept = 0;
+#if NV_TENSORRT_MAJOR < 11
+  virtual int32_t const* getProfileTensorValues(char const* tensorName, int32_t profileIndex,
+                                                OptProfileSelector select) const noexcept = 0;
+#endif
+  virtual int64_t const* getProfileTensorValuesV2(char const* tensorName, int32_t profileIndex,
+                                                  OptProfileSelector select) const noexcept = 0;
+#if NV_TENSORRT_MAJOR >= 11
+  virtual char const* getAliasedInputTensor(char const* tensorName) const noexcept = 0;
+#endif
 };
 
 class VExecutionContext : public VRoot {
@@ -87,6 +101,9 @@ class VExecutionContext : public VRoot {
   virtual bool enqueueV3(cudaStream_t stream) noexcept = 0;
   virtual Dims getTensorStrides(char const* tensorName) const noexcept = 0;
   virtual void setDeviceMemoryV2(void* memory, int64_t size) noexcept = 0;
+  virtual bool setOutputAllocator(char const* tensorName, IOutputAllocator* outputAllocator) noexcept = 0;
+  virtual IOutputAllocator* getOutputAllocator(char const* tensorName) const noexcept = 0;
+  virtual int64_t getMaxOutputSize(char const* tensorName) const noexcept = 0;
 };
 
 }  // namespace apiv

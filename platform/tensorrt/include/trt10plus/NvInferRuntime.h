@@ -190,6 +190,14 @@ class ICudaEngine : public INoCopy {
     return mImpl->isShapeInferenceIO(tensorName);
   }
 
+#if NV_TENSORRT_MAJOR >= 11
+  // The input whose memory the output must share (its address must be the input's); nullptr for a
+  // name that is not an output or an output that shares no input's memory.
+  TRT_NODISCARD char const* getAliasedInputTensor(char const* tensorName) const noexcept {
+    return mImpl->getAliasedInputTensor(tensorName);
+  }
+#endif
+
   // kINPUT, kOUTPUT, or kNONE for a name that is neither.
   TensorIOMode getTensorIOMode(char const* tensorName) const noexcept {
     return mImpl->getTensorIOMode(tensorName);
@@ -206,6 +214,22 @@ class ICudaEngine : public INoCopy {
   Dims getProfileShape(char const* tensorName, int32_t profileIndex,
                        OptProfileSelector select) const noexcept {
     return mImpl->getProfileShape(tensorName, profileIndex, select);
+  }
+
+#if NV_TENSORRT_MAJOR < 11
+  // The values (not dimensions) of a shape tensor input under a profile, as the profile set them with
+  // the 32-bit setShapeValues; nullptr for an invalid profile, a name that is not an input, a tensor
+  // that is no shape binding, or values set with setShapeValuesV2.
+  TRT_DEPRECATED int32_t const* getProfileTensorValues(char const* tensorName, int32_t profileIndex,
+                                                       OptProfileSelector select) const noexcept {
+    return mImpl->getProfileTensorValues(tensorName, profileIndex, select);
+  }
+#endif
+
+  // The same, as set with setShapeValuesV2; nullptr also where they were set with setShapeValues.
+  int64_t const* getProfileTensorValuesV2(char const* tensorName, int32_t profileIndex,
+                                          OptProfileSelector select) const noexcept {
+    return mImpl->getProfileTensorValuesV2(tensorName, profileIndex, select);
   }
 
 #if NV_TENSORRT_MAJOR < 11
@@ -274,6 +298,47 @@ class ICudaEngine : public INoCopy {
 #if NV_TENSORRT_MAJOR >= 11
 inline ICudaEngine::~ICudaEngine() noexcept = default;
 #endif
+
+namespace v_1_0 {
+// The application's memory for an output tensor, asked for by enqueueV3 once the size is known (an
+// output whose extents depend on the values computed), and told the output's shape.
+class IOutputAllocator : public IVersionedInterface {
+ public:
+  // Applications must not override it.
+  InterfaceInfo getInterfaceInfo() const noexcept override { return {"IOutputAllocator", 1, 0}; }
+
+  // Memory of size bytes (always positive, even for an empty tensor) at the given alignment, or
+  // nullptr; currentMemory is the address set with setTensorAddress. Superseded by
+  // reallocateOutputAsync, which calls it unless overridden.
+#if NV_TENSORRT_MAJOR >= 11
+  TRT_DEPRECATED virtual void* reallocateOutput(char const* /* tensorName */, void* /* currentMemory */,
+                                                uint64_t /* size */, uint64_t /* alignment */) noexcept {
+    return nullptr;
+  }
+
+  virtual void* reallocateOutputAsync([[maybe_unused]] char const* tensorName,
+                                      [[maybe_unused]] void* currentMemory, [[maybe_unused]] uint64_t size,
+                                      [[maybe_unused]] uint64_t alignment, cudaStream_t /* stream */) {
+    return reallocateOutput(tensorName, currentMemory, size, alignment);
+  }
+#else
+  TRT_DEPRECATED virtual void* reallocateOutput(char const* tensorName, void* currentMemory, uint64_t size,
+                                                uint64_t alignment) noexcept {
+    return nullptr;
+  }
+
+  virtual void* reallocateOutputAsync(char const* tensorName, void* currentMemory, uint64_t size,
+                                      uint64_t alignment, cudaStream_t /*stream*/) {
+    return reallocateOutput(tensorName, currentMemory, size, alignment);
+  }
+#endif
+
+  // Called between reallocateOutputAsync and the return of enqueueV3.
+  virtual void notifyShape(char const* tensorName, Dims const& dims) noexcept = 0;
+};
+}  // namespace v_1_0
+
+using IOutputAllocator = v_1_0::IOutputAllocator;
 
 // Several contexts may share an engine; with dynamic shapes, contexts in concurrent use need
 // distinct optimization profiles.
@@ -352,6 +417,23 @@ class IExecutionContext : public INoCopy {
   // runs; in use from each enqueueV3 until its network has run. nullptr only where that size is 0.
   void setDeviceMemoryV2(void* memory, int64_t size) noexcept {
     return mImpl->setDeviceMemoryV2(memory, size);
+  }
+
+  // The allocator enqueueV3 asks for the output's memory (nullptr unsets); false for a name that is not
+  // an output.
+  bool setOutputAllocator(char const* tensorName, IOutputAllocator* outputAllocator) noexcept {
+    return mImpl->setOutputAllocator(tensorName, outputAllocator);
+  }
+
+  // nullptr for a name that is not an output.
+  IOutputAllocator* getOutputAllocator(char const* tensorName) const noexcept {
+    return mImpl->getOutputAllocator(tensorName);
+  }
+
+  // Upper bound in bytes of the output under the current profile and input shapes; -1 while they are
+  // not set, or for a name that is not an output.
+  int64_t getMaxOutputSize(char const* tensorName) const noexcept {
+    return mImpl->getMaxOutputSize(tensorName);
   }
 
  protected:
