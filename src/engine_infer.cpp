@@ -277,7 +277,7 @@ bool trt_engine_core::configured_bindings_are_dense() const {
 // input shapes (every profile has the same tensors), and only where such outputs exist and some output
 // has an extent the engine leaves open. Other outcomes of the resolution are left to the calls.
 bool trt_engine_core::outputs_sized_by_input_shapes() {
-  if (!trt_binding::outputsMayDependOnValues()) return true;
+  if (!trt_binding::servesValueDependentShapes()) return true;
   std::vector<trt_binding::TensorShape> block = mBlocks[0].tensors;
   bool open_output = false;
   for (trt_binding::TensorShape& tensor : block) {

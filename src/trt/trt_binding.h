@@ -83,11 +83,6 @@ nvinfer1::IExecutionContext* createContext(nvinfer1::ICudaEngine& engine, bool c
 // here: memory it refuses makes the next enqueue fail.
 void setContextMemory(nvinfer1::IExecutionContext& context, void* memory, int64_t bytes);
 
-// Whether an output's extents can depend on the values the network computes, so that TensorRT knows
-// them only once it ran (an extent left -1 after every input shape is set): from 10 on (NonZero,
-// non-maximum suppression); 7 and 8 size every output from the input shapes.
-bool outputsMayDependOnValues();
-
 // The engine's input and output tensors, counted once: the bindings of one profile's block.
 int bindingsPerProfile(const nvinfer1::ICudaEngine& engine);
 
@@ -171,8 +166,9 @@ bool bindAddress(nvinfer1::IExecutionContext& context, const Binding& binding, v
 bool enqueue(nvinfer1::IExecutionContext& context, void** bindings, cudaStream_t stream);
 
 // Shapes that depend on values (10, 11): outputs whose extents the network computes from the data
-// (non-maximum suppression, NonZero) and inputs TensorRT reads from host memory whose values steer
-// other tensors' shapes (shape tensors). 7 and 8 serve neither here.
+// (non-maximum suppression, NonZero; an extent left -1 once every input shape is set) and inputs
+// TensorRT reads from host memory whose values steer other tensors' shapes (shape tensors). 7 and 8
+// serve neither here, and size every output from the input shapes.
 bool servesValueDependentShapes();
 
 // Where TensorRT puts an output whose extents are known only while the call runs: the library's side

@@ -51,8 +51,6 @@ int64_t contextMemory(const nvinfer1::ICudaEngine& engine) {
 // every profile's size: supplying it would save nothing.
 bool contextMemoryPerProfile() { return false; }
 
-bool outputsMayDependOnValues() { return false; }
-
 int64_t profileContextMemory(const nvinfer1::ICudaEngine& engine, int) { return contextMemory(engine); }
 
 nvinfer1::IExecutionContext* createContext(nvinfer1::ICudaEngine& engine, bool) {

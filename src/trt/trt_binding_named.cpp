@@ -42,8 +42,6 @@ int64_t contextMemory(const nvinfer1::ICudaEngine& engine) { return engine.getDe
 
 bool contextMemoryPerProfile() { return true; }
 
-bool outputsMayDependOnValues() { return true; }
-
 int64_t profileContextMemory(const nvinfer1::ICudaEngine& engine, int profile) {
   return engine.getDeviceMemorySizeForProfileV2(profile);
 }
