@@ -137,7 +137,8 @@ std::vector<OutputResult> LaneOutputs(const Lane& lane, const ProfileConfig& pro
   std::vector<OutputResult> outputs;
   for (size_t j = 0; j < profile.outputs.size(); ++j)
     outputs.push_back(
-        CollectOutput(profile.outputs[j], lane.Output(j), lane.OutputBytes(j), lane.OutputShape(j)));
+        CollectOutput(profile.outputs[j], lane.Output(j), lane.OutputBytes(j), lane.OutputShape(j),
+                      lane.OutputBound(j)));
   return outputs;
 }
 
