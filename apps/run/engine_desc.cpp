@@ -111,9 +111,10 @@ void RequireLegacyServable(const EngineDesc& engine) {
   for (const BindingDesc& b : engine.bindings) {
     if (!b.data_dependent && !b.shape_tensor) continue;
     const std::string what =
-        b.data_dependent ? fmt::format("output '{}' is data-dependent (its extents are known once a call has run)",
-                                       b.base_name)
-                         : fmt::format("input '{}' is a shape tensor (its values steer shapes)", b.base_name);
+        b.data_dependent
+            ? fmt::format("output '{}' is data-dependent (its extents are known once a call has run)",
+                          b.base_name)
+            : fmt::format("input '{}' is a shape tensor (its values steer shapes)", b.base_name);
     throw ToolError{kExitInput,
                     what + ", which the legacy kestrel_trt_* interface cannot serve: give --api sessions"};
   }

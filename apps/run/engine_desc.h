@@ -52,8 +52,8 @@ struct EngineDesc {
 // The engine as the sessions library described it, in TensorRT 8's bindings (one block per profile,
 // " [profile k]" after the names of profile k >= 1). An output's dimensions at a profile's point are
 // those TensorRT infers when it infers every extent, else the engine's, whose leading -1 is then the
-// inputs' batch (a data-dependent output keeps its -1). Throws ToolError (input) for an engine without a profile. The bindings' types are
-// numbers only until DescribeTypes.
+// inputs' batch (a data-dependent output keeps its -1). Throws ToolError (input) for an engine without a
+// profile. The bindings' types are numbers only until DescribeTypes.
 EngineDesc DescribeEngine(const inferlet_loader::EngineDescription& description);
 
 // Every binding's type from the table; throws ToolError (input) for a number the table lacks.

@@ -136,9 +136,8 @@ void ExportTimes(const std::vector<LaneOutcome>& outcomes, bool sessions, const 
 std::vector<OutputResult> LaneOutputs(const Lane& lane, const ProfileConfig& profile) {
   std::vector<OutputResult> outputs;
   for (size_t j = 0; j < profile.outputs.size(); ++j)
-    outputs.push_back(
-        CollectOutput(profile.outputs[j], lane.Output(j), lane.OutputBytes(j), lane.OutputShape(j),
-                      lane.OutputBound(j)));
+    outputs.push_back(CollectOutput(profile.outputs[j], lane.Output(j), lane.OutputBytes(j),
+                                    lane.OutputShape(j), lane.OutputBound(j)));
   return outputs;
 }
 

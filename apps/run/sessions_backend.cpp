@@ -145,7 +145,8 @@ void SessionLane::SizeDataDependentOutputs() {
   std::vector<inferlet_output_bound> bounds(outputs_tensors_.size());
   for (inferlet_output_bound& bound : bounds) inferlet_output_bound_init(&bound);
   const std::string status = lib_.Take(lib_.api().session_resolve_output_bounds(
-      session_, inputs_.data(), inputs_.size(), outputs_tensors_.data(), outputs_tensors_.size(), bounds.data()));
+      session_, inputs_.data(), inputs_.size(), outputs_tensors_.data(), outputs_tensors_.size(),
+      bounds.data()));
   if (!status.empty())
     throw Refused(fmt::format("the output bounds of session {} (profile {}, batch {}) "
                               "(inferlet_session_resolve_output_bounds)",
