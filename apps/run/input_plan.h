@@ -36,7 +36,8 @@ void RequireNoShapeTensor(const TensorConfig& input, int profile);
 void RequireSampleSize(const TensorConfig& input);
 
 // Made-up inputs (--fill, --seed) at the given shapes, one per input of the profile (a row of
-// --shapes); the batch is the first input's first extent. Throws RequireNoShapeTensor's refusal.
+// --shapes); the batch is the first input's first extent. The profile has no shape tensor
+// (RequireNoShapeTensor).
 InputPlan PlanShapedInputs(const Options& options, const ProfileConfig& profile,
                            const std::vector<std::vector<int>>& shapes);
 

@@ -194,6 +194,7 @@ void RunCalls(Backend& backend, const Options& o, std::ofstream& times, RunRepor
   if (!o.shape_sweep.empty()) {
     rows = PlanShapeRows(o.shape_sweep, first, report.profile);
     backend.CheckRows(rows, first);  // refused before anything runs
+    for (const TensorConfig& t : first.inputs) RequireNoShapeTensor(t, report.profile);
   }
   const std::vector<Reference> references = PrepareComparison(o, first);
   const std::vector<InputPlan> inputs = PlanLaneInputs(o, profiles, report);
