@@ -59,8 +59,9 @@
  *     many bytes). TensorRT writes a device-memory output in place; host and pinned outputs are written
  *     into device memory the session holds, which grows when a call needs more than it holds (to
  *     TensorRT's bound at that call's input shapes) and is kept, so that calls stop allocating once it
- *     has grown (inferlet_session_device_memory counts it), and copied out at their real size. TensorRT tells the shape before its enqueue returns, so inferlet_session_enqueue
- *     (and run) writes it, whole; the values are there once the call is waited for.
+ *     has grown (inferlet_session_device_memory counts it), and copied out at their real size.
+ *     TensorRT tells the shape before its enqueue returns, so inferlet_session_enqueue (and run) writes
+ *     it, whole; the values are there once the call is waited for.
  *   - A shape tensor is an input TensorRT reads from host memory (inferlet_tensor_info.on_host), whose
  *     values steer other tensors' shapes. It is given in INFERLET_MEMORY_HOST or INFERLET_MEMORY_PINNED
  *     (INFERLET_MEMORY_DEVICE is refused, INFERLET_INVALID_ARGUMENT), with its shape as any input; its
@@ -359,12 +360,15 @@ INFERLET_SESSIONS_API void inferlet_session_options_init(inferlet_session_option
 
 /* One execution context on options->profile (NULL: the defaults), its stream, and for every tensor a
  * device buffer and pinned staging at the profile's largest shapes, used when a call's tensor is in
- * host or pinned memory: calls allocate nothing. With TensorRT 10 and 11 the context holds the
+ * host or pinned memory: calls allocate nothing (but the memory of data-dependent outputs, which grows
+ * until it holds what the calls need). With TensorRT 10 and 11 the context holds the
  * activation memory of its own profile, with 7 and 8 that of the engine's largest. Holds the engine. Refused
  * with INFERLET_UNSUPPORTED_TENSOR when a tensor of the profile is not a dense row-major tensor in device
- * memory (the message says which and what it is), with INFERLET_PROFILE_IN_USE as said above, and
- * with INFERLET_INVALID_ARGUMENT for a stream of another device than the engine's or one of the special
- * handles cudaStreamLegacy and cudaStreamPerThread (each thread's own default stream). */
+ * memory (the message says which and what it is; shape tensors are served from TensorRT 10 on, see
+ * "Shapes that depend on values") or is an output TensorRT writes into an input's memory (TensorRT 11's
+ * aliased outputs, getAliasedInputTensor: the message names the input), with INFERLET_PROFILE_IN_USE as
+ * said above, and with INFERLET_INVALID_ARGUMENT for a stream of another device than the engine's or one
+ * of the special handles cudaStreamLegacy and cudaStreamPerThread (each thread's own default stream). */
 INFERLET_SESSIONS_API inferlet_status* inferlet_session_create(inferlet_engine* engine,
                                                                const inferlet_session_options* options,
                                                                inferlet_session** session);
