@@ -30,6 +30,9 @@ class Lane {
   virtual const void* Output(size_t j) const = 0;
   virtual int OutputBytes(size_t j) const = 0;
   virtual std::vector<int> OutputShape(size_t j) const = 0;
+  // The bytes output j's buffer holds where it is data-dependent (the library's bound at the inputs'
+  // shapes); -1 otherwise.
+  virtual long long OutputBound(size_t j) const = 0;
 
   // What the lane holds on the device, where the library tells; -1 otherwise.
   virtual long long DeviceBytes() const = 0;

@@ -46,7 +46,7 @@ std::vector<std::vector<int>> AtPoint(const inferlet_loader::EngineDescription& 
   std::vector<std::vector<int>> dims;
   for (size_t t = 0; t < description.tensors.size(); ++t) {
     const inferlet_loader::TensorDescription& tensor = description.tensors[t];
-    if (tensor.is_input || AllKnown(resolved[t])) {
+    if (tensor.is_input || tensor.data_dependent || AllKnown(resolved[t])) {
       dims.push_back(ToInts(resolved[t]));
       continue;
     }
@@ -78,6 +78,8 @@ EngineDesc DescribeEngine(const inferlet_loader::EngineDescription& description)
       binding.is_input = tensor.is_input;
       binding.dtype = tensor.dtype;
       binding.dims = ToInts(tensor.dims);
+      binding.data_dependent = tensor.data_dependent;
+      binding.shape_tensor = tensor.is_input && tensor.on_host;
       (binding.is_input ? profile.inputs : profile.outputs).push_back(binding.index);
       desc.bindings.push_back(std::move(binding));
     }
@@ -103,6 +105,19 @@ void RequireServableTypes(const EngineDesc& engine) {
       throw ToolError{kExitInput, fmt::format("{} '{}' is of data type {}, which inferlet-run cannot {}",
                                               b.is_input ? "input" : "output", b.base_name, b.type.trt_name,
                                               b.is_input ? "fill or read" : "read")};
+}
+
+void RequireLegacyServable(const EngineDesc& engine) {
+  for (const BindingDesc& b : engine.bindings) {
+    if (!b.data_dependent && !b.shape_tensor) continue;
+    const std::string what =
+        b.data_dependent
+            ? fmt::format("output '{}' is data-dependent (its extents are known once a call has run)",
+                          b.base_name)
+            : fmt::format("input '{}' is a shape tensor (its values steer shapes)", b.base_name);
+    throw ToolError{kExitInput,
+                    what + ", which the legacy kestrel_trt_* interface cannot serve: give --api sessions"};
+  }
 }
 
 }  // namespace inferlet_run

@@ -18,6 +18,9 @@ struct BindingDesc {
   int dtype = 0;          // numbered as TensorRT's DataType
   DataType type;          // what the sessions library's table says of it (DescribeTypes)
   std::vector<int> dims;  // -1 where a profile lets the extent vary
+  // An output whose extents a call learns only as it runs: -1 in them at every profile point too.
+  bool data_dependent = false;
+  bool shape_tensor = false;  // an input TensorRT reads from host memory, whose values steer shapes
 };
 
 struct ProfileDesc {
@@ -49,8 +52,8 @@ struct EngineDesc {
 // The engine as the sessions library described it, in TensorRT 8's bindings (one block per profile,
 // " [profile k]" after the names of profile k >= 1). An output's dimensions at a profile's point are
 // those TensorRT infers when it infers every extent, else the engine's, whose leading -1 is then the
-// inputs' batch. Throws ToolError (input) for an engine without a profile. The bindings' types are
-// numbers only until DescribeTypes.
+// inputs' batch (a data-dependent output keeps its -1). Throws ToolError (input) for an engine without a
+// profile. The bindings' types are numbers only until DescribeTypes.
 EngineDesc DescribeEngine(const inferlet_loader::EngineDescription& description);
 
 // Every binding's type from the table; throws ToolError (input) for a number the table lacks.
@@ -58,6 +61,10 @@ void DescribeTypes(EngineDesc& engine, const DataTypes& types);
 // Throws ToolError (input) for a binding of a type inferlet-run cannot fill or read (the 4-bit ones),
 // naming it: "input 'x' is of data type kINT4, which inferlet-run cannot fill or read".
 void RequireServableTypes(const EngineDesc& engine);
+// Throws ToolError (input) for a binding the kestrel_trt_* interface cannot serve, naming it: a
+// data-dependent output (its buffers are sized before a call) or a shape tensor (its buffers are in
+// device memory).
+void RequireLegacyServable(const EngineDesc& engine);
 
 std::string FormatDims(const std::vector<int>& dims);  // "[10,340]"
 

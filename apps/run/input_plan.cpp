@@ -40,6 +40,7 @@ std::map<std::string, InputFile> ReadInputFiles(const Options& o, const ProfileC
 // The samples a file holds: its first extent when it is of the input's data type (and then its other
 // extents must be the input's), else its bytes in whole samples.
 int SamplesIn(const InputFile& file, const TensorConfig& t) {
+  if (t.shape_tensor) return 0;  // a shape tensor's extents are its own, not samples
   RequireSampleSize(t);
   const NpyArray& a = file.array;
   if (!t.ItemMatchesDType()) {
@@ -63,7 +64,8 @@ int SamplesIn(const InputFile& file, const TensorConfig& t) {
 int LargestBatch(const ProfileConfig& profile) {
   int largest = 0;
   for (const TensorConfig& t : profile.inputs)
-    if (!t.shape.empty() && t.shape[0] > 0 && (largest == 0 || t.shape[0] < largest)) largest = t.shape[0];
+    if (!t.shape_tensor && !t.shape.empty() && t.shape[0] > 0 && (largest == 0 || t.shape[0] < largest))
+      largest = t.shape[0];
   return largest;
 }
 
@@ -83,6 +85,7 @@ int ChooseBatch(const Options& o, const ProfileConfig& profile,
   for (const TensorConfig& t : profile.inputs) {
     const auto file = files.find(t.name);
     if (file == files.end()) continue;
+    if (t.shape_tensor) continue;
     const int samples = SamplesIn(file->second, t);
     if (batch == 0) batch = samples;
     if (samples != batch)
@@ -99,6 +102,25 @@ int ChooseBatch(const Options& o, const ProfileConfig& profile,
 
 }  // namespace
 
+void RequireNoShapeTensor(const TensorConfig& input, int profile) {
+  if (!input.shape_tensor) return;
+  throw ToolError{kExitUsage,
+                  fmt::format("input '{0}' is a shape tensor: its values must lie within profile {1}'s "
+                              "range, which the sessions library does not tell, so inferlet-run cannot make "
+                              "them up; give them with --input {0}=FILE.npy",
+                              input.name, profile)};
+}
+
+// A shape tensor's values as its file holds them, at the file's shape.
+void TakeShapeTensorFile(const TensorConfig& t, InputFile& file, InputPlan& plan) {
+  if (file.array.descr != t.dtype.npy_descr)
+    throw ToolError{kExitInput, fmt::format("{}: holds {} but input '{}' is {}", file.path, file.array.descr,
+                                            t.name, t.dtype.npy_descr)};
+  plan.own_shapes.back().assign(file.array.shape.begin(), file.array.shape.end());
+  plan.data.push_back(std::move(file.array.data));
+  plan.sources.push_back(file.path);
+}
+
 void RequireSampleSize(const TensorConfig& input) {
   if (input.SampleBytes() <= 0)
     throw ToolError{kExitUsage,
@@ -112,6 +134,7 @@ InputPlan PlanShapedInputs(const Options& o, const ProfileConfig& profile,
   plan.batch = shapes.empty() || shapes[0].empty() ? 1 : shapes[0][0];
   for (size_t i = 0; i < profile.inputs.size(); ++i) {
     const TensorConfig& t = profile.inputs[i];
+    plan.own_shapes.emplace_back();
     size_t bytes = static_cast<size_t>(std::max(t.item_size, 0));
     for (int d : shapes[i]) bytes *= static_cast<size_t>(std::max(d, 0));
     plan.data.push_back(MakeInputData(t.dtype, t.ItemMatchesDType(), bytes, o.fill, o.seed, t.name));
@@ -128,6 +151,12 @@ InputPlan PlanInputs(const Options& o, const ProfileConfig& profile) {
   for (const TensorConfig& t : profile.inputs) {
     auto file = files.find(t.name);
     plan.from_file.push_back(file != files.end());
+    plan.own_shapes.emplace_back();
+    if (file == files.end()) RequireNoShapeTensor(t, o.profile);
+    if (file != files.end() && t.shape_tensor) {
+      TakeShapeTensorFile(t, file->second, plan);
+      continue;
+    }
     if (file != files.end()) {
       plan.data.push_back(std::move(file->second.array.data));
       plan.sources.push_back(file->second.path);

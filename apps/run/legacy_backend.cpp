@@ -69,6 +69,7 @@ class HandleLane : public Lane {
     if (!shape.empty()) shape[0] = batch_;
     return shape;
   }
+  long long OutputBound(size_t) const override { return -1; }
   long long DeviceBytes() const override { return -1; }
   int profile() const override { return profile_; }
   int batch() const override { return batch_; }

@@ -143,6 +143,8 @@ ModelConfig DeriveConfig(const EngineDesc& engine, const std::vector<TensorOverr
         t.dtype = binding.type;
         t.shape = engine.MaxDims(static_cast<int>(p), b);
         t.item_size = binding.type.Size();
+        t.data_dependent = binding.data_dependent;
+        t.shape_tensor = binding.shape_tensor;
         (t.is_input ? profile.inputs : profile.outputs).push_back(std::move(t));
       }
     }
@@ -171,7 +173,7 @@ ModelConfig DeriveConfig(const EngineDesc& engine, const std::vector<TensorOverr
         for (int d : t.shape) open = open || d < 0;
         bool fixed_by_user = false;
         for (const TensorConfig* o : overridden) fixed_by_user = fixed_by_user || o == &t;
-        if (open && !fixed_by_user)
+        if (open && !fixed_by_user && !t.data_dependent)
           throw Usage(
               fmt::format("cannot tell the largest shape of '{}' in profile {} (the engine says {}); "
                           "give it with --shape {}:{}=...",

@@ -18,6 +18,12 @@ struct TensorConfig {
   DataType dtype;
   std::vector<int> shape;  // batch first; the first extent is the largest batch the profile serves
   int item_size = 0;
+  // An output whose extents a call learns only as it runs (-1 in shape): the sessions interface sizes
+  // its buffer by the session's bound at the call's inputs (inferlet_session_resolve_output_bounds).
+  bool data_dependent = false;
+  // An input TensorRT reads from host memory, whose values steer shapes: its extents are its own, not
+  // a batch of samples.
+  bool shape_tensor = false;
 
   // Bytes of one sample (everything after the batch extent); -1 when the shape gives no valid size.
   long long SampleBytes() const;
@@ -58,7 +64,8 @@ struct ModelConfig {
 
 // Every profile of the engine, inputs then outputs in binding order, shaped at the profile's largest
 // dimensions with the element size of the binding's data type; then the overrides. Throws ToolError
-// for an override naming no tensor, or for a derived extent the engine leaves open and no override fixes.
+// for an override naming no tensor, or for a derived extent the engine leaves open and no override fixes
+// (a data-dependent output's stay open).
 ModelConfig DeriveConfig(const EngineDesc& engine, const std::vector<TensorOverride>& shapes,
                          const std::vector<TensorOverride>& item_sizes);
 

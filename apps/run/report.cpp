@@ -19,6 +19,19 @@ size_t NameWidth(const EngineDesc& e) {
 
 size_t NameWidth(const RunReport& r) { return NameWidth(r.engine); }
 
+// After a binding's extents: what they depend on beyond the inputs' shapes.
+std::string BindingNote(const BindingDesc& b) {
+  if (b.data_dependent) return "  data-dependent: known once a call has run";
+  if (b.shape_tensor) return "  shape tensor: its values steer shapes";
+  return "";
+}
+
+// Only where it is so, so that other engines' listings stay as they were.
+void AddDependence(nlohmann::json& binding, const BindingDesc& b) {
+  if (b.data_dependent) binding["data_dependent"] = true;
+  if (b.shape_tensor) binding["shape_tensor"] = true;
+}
+
 // The engine's bindings, per profile, with the profile's smallest, optimal and largest dimensions.
 void AppendEngine(std::string& out, const EngineDesc& e, const std::string& path) {
   auto it = std::back_inserter(out);
@@ -41,6 +54,8 @@ void AppendEngine(std::string& out, const EngineDesc& e, const std::string& path
             fmt::format("profile {}", p), b, d.base_name, w, d.is_input ? "input" : "output",
             d.type.ReportName(), type_w, FormatDims(d.dims), dims_w, FormatDims(e.MinDims(profile, b)),
             dims_w, FormatDims(e.OptDims(profile, b)), dims_w, FormatDims(e.MaxDims(profile, b)));
+        out.pop_back();  // the newline: what the binding's extents depend on, where they do
+        out += BindingNote(d) + "\n";
       }
     }
   }
@@ -48,24 +63,28 @@ void AppendEngine(std::string& out, const EngineDesc& e, const std::string& path
 
 nlohmann::json EngineJson(const EngineDesc& e, const std::string& path) {
   nlohmann::json bindings = nlohmann::json::array();
-  for (const BindingDesc& b : e.bindings)
+  for (const BindingDesc& b : e.bindings) {
     bindings.push_back({{"index", b.index},
                         {"name", b.name},
                         {"input", b.is_input},
                         {"dtype", b.type.ReportName()},
                         {"dims", b.dims}});
+    AddDependence(bindings.back(), b);
+  }
   nlohmann::json profiles = nlohmann::json::array();
   for (size_t p = 0; p < e.profiles.size(); ++p) {
     const int profile = static_cast<int>(p);
     nlohmann::json block = nlohmann::json::array();
     for (const auto* list : {&e.profiles[p].inputs, &e.profiles[p].outputs})
-      for (int b : *list)
+      for (int b : *list) {
         block.push_back({{"binding", b},
                          {"name", e.bindings[b].base_name},
                          {"input", e.bindings[b].is_input},
                          {"min", e.MinDims(profile, b)},
                          {"opt", e.OptDims(profile, b)},
                          {"max", e.MaxDims(profile, b)}});
+        AddDependence(block.back(), e.bindings[b]);
+      }
     profiles.push_back({{"profile", profile}, {"bindings", block}});
   }
   return {{"file", path},
@@ -101,8 +120,9 @@ void AppendConfiguration(std::string& out, const RunReport& r) {
   for (size_t p = 0; p < r.config.profiles.size(); ++p) {
     for (const auto* list : {&r.config.profiles[p].inputs, &r.config.profiles[p].outputs})
       for (const TensorConfig& t : *list)
-        fmt::format_to(it, "  {:<10} {:<{}}  {:<6}  {:<16} item size {}\n", fmt::format("profile {}", p),
-                       t.name, w, t.is_input ? "input" : "output", FormatDims(t.shape), t.item_size);
+        fmt::format_to(it, "  {:<10} {:<{}}  {:<6}  {:<16} item size {}{}\n", fmt::format("profile {}", p),
+                       t.name, w, t.is_input ? "input" : "output", FormatDims(t.shape), t.item_size,
+                       t.data_dependent ? ", data-dependent" : "");
   }
   const ProfileConfig& profile = r.config.profiles[r.profile];
   fmt::format_to(it, "Run      {}, device {}, CUDA graph {}, inputs:", RunTarget(r), r.device,
@@ -161,11 +181,13 @@ void AppendLatency(std::string& out, const RunReport& r) {
 }
 
 nlohmann::json TensorJson(const TensorConfig& t) {
-  return {{"name", t.name},
-          {"binding", t.binding},
-          {"shape", t.shape},
-          {"item_size", t.item_size},
-          {"dtype", t.dtype.ReportName()}};
+  nlohmann::json tensor = {{"name", t.name},
+                           {"binding", t.binding},
+                           {"shape", t.shape},
+                           {"item_size", t.item_size},
+                           {"dtype", t.dtype.ReportName()}};
+  if (t.data_dependent) tensor["data_dependent"] = true;
+  return tensor;
 }
 
 }  // namespace
@@ -182,12 +204,20 @@ void AppendOutput(std::string& out, const OutputResult& o, size_t name_width, si
   fmt::format_to(std::back_inserter(out), "  {:<{}}  {:<14} {:<{}} {:>9} bytes  sum {:<16.9g} fnv1a {}\n",
                  o.name, name_width, FormatDims(o.shape), o.typed ? o.dtype.ReportName() : "bytes",
                  type_width, o.bytes, o.checksum.sum, HexFnv(o.checksum.fnv1a));
+  if (o.data_dependent) {
+    out.pop_back();
+    fmt::format_to(std::back_inserter(out), "  data-dependent, buffer {}\n", Bytes(o.bound_bytes));
+  }
 }
 
 nlohmann::json OutputJson(const OutputResult& o) {
   nlohmann::json out = {
       {"name", o.name},   {"shape", o.shape},      {"dtype", o.typed ? o.dtype.ReportName() : "bytes"},
       {"bytes", o.bytes}, {"sum", o.checksum.sum}, {"fnv1a", HexFnv(o.checksum.fnv1a)}};
+  if (o.data_dependent) {
+    out["data_dependent"] = true;
+    out["bound_bytes"] = o.bound_bytes;
+  }
   if (!o.saved_to.empty()) out["file"] = o.saved_to;
   return out;
 }

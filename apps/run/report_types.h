@@ -21,6 +21,8 @@ struct OutputResult {
   bool typed = true;       // configured item size equals the data type's size
   std::vector<int> shape;  // of this call's output: batch first
   int bytes = 0;           // as the call reported it
+  bool data_dependent = false;
+  long long bound_bytes = -1;  // a data-dependent output's buffer: the library's bound at the inputs
   Checksum checksum;
   std::string saved_to;  // .npy path when --save-outputs was given
 };

@@ -77,7 +77,11 @@ NpyArray OutputArray(const OutputResult& r, const void* data, const TensorConfig
   NpyArray a;
   const long long sample = t.SampleBytes();
   const bool whole = sample > 0 && r.bytes == sample * r.shape[0];
-  const bool typed = r.typed && whole;
+  // Typed at the shape the call wrote, which may be no batch of the configured samples (a data-dependent
+  // output's, an output a shape tensor shapes).
+  long long shaped = r.typed ? t.item_size : -1;
+  for (int d : r.shape) shaped = d < 0 ? -1 : shaped * d;
+  const bool typed = shaped >= 0 && r.bytes == shaped;
   a.descr = typed ? r.dtype.npy_descr : kNpyBytes;
   if (!typed && whole) {
     a.shape = {static_cast<size_t>(r.shape[0]), static_cast<size_t>(sample)};

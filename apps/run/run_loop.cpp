@@ -136,8 +136,8 @@ void ExportTimes(const std::vector<LaneOutcome>& outcomes, bool sessions, const 
 std::vector<OutputResult> LaneOutputs(const Lane& lane, const ProfileConfig& profile) {
   std::vector<OutputResult> outputs;
   for (size_t j = 0; j < profile.outputs.size(); ++j)
-    outputs.push_back(
-        CollectOutput(profile.outputs[j], lane.Output(j), lane.OutputBytes(j), lane.OutputShape(j)));
+    outputs.push_back(CollectOutput(profile.outputs[j], lane.Output(j), lane.OutputBytes(j),
+                                    lane.OutputShape(j), lane.OutputBound(j)));
   return outputs;
 }
 
@@ -194,6 +194,7 @@ void RunCalls(Backend& backend, const Options& o, std::ofstream& times, RunRepor
   if (!o.shape_sweep.empty()) {
     rows = PlanShapeRows(o.shape_sweep, first, report.profile);
     backend.CheckRows(rows, first);  // refused before anything runs
+    for (const TensorConfig& t : first.inputs) RequireNoShapeTensor(t, report.profile);
   }
   const std::vector<Reference> references = PrepareComparison(o, first);
   const std::vector<InputPlan> inputs = PlanLaneInputs(o, profiles, report);

@@ -4,13 +4,16 @@
 
 namespace inferlet_run {
 
-OutputResult CollectOutput(const TensorConfig& t, const void* data, int bytes, std::vector<int> shape) {
+OutputResult CollectOutput(const TensorConfig& t, const void* data, int bytes, std::vector<int> shape,
+                           long long bound_bytes) {
   OutputResult r;
   r.name = t.name;
   r.dtype = t.dtype;
   r.typed = t.ItemMatchesDType();
   r.bytes = bytes;
   r.shape = std::move(shape);
+  r.data_dependent = t.data_dependent;
+  r.bound_bytes = bound_bytes;
   r.checksum = ComputeChecksum(data, bytes > 0 ? static_cast<size_t>(bytes) : 0, t.dtype, r.typed);
   return r;
 }

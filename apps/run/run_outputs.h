@@ -11,8 +11,10 @@
 
 namespace inferlet_run {
 
-// The output of a call as shaped `shape` (batch first), `bytes` of data.
-OutputResult CollectOutput(const TensorConfig& t, const void* data, int bytes, std::vector<int> shape);
+// The output of a call as shaped `shape` (batch first), `bytes` of data, in a buffer of bound_bytes
+// where it is data-dependent.
+OutputResult CollectOutput(const TensorConfig& t, const void* data, int bytes, std::vector<int> shape,
+                           long long bound_bytes = -1);
 
 // The references of --compare, read before anything runs; none without it.
 std::vector<Reference> PrepareComparison(const Options& o, const ProfileConfig& profile);

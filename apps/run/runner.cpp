@@ -81,6 +81,7 @@ RunReport RunSteps(const Options& o) {
       ChooseLibraries(LibraryRequest{o.trt, o.lib, o.api == Api::kSessions, o.allow_host_code, o.plugins},
                       o.engine, engine_bytes);
   TakeLibraries(libraries, report);
+  if (o.api == Api::kLegacy) RequireLegacyServable(report.engine);
   DeriveConfiguration(o, report);
   RecordAsked(o, report);
   const std::unique_ptr<Backend> backend =

@@ -82,7 +82,8 @@ class SessionsEngine {
 };
 
 // A session on its profile that times its calls' phases, numbered `index` in messages; the inputs in
-// host memory, read-only and shared, outputs of its own sized for the profile's largest shapes.
+// host memory, read-only and shared, outputs of its own sized for the profile's largest shapes, a
+// data-dependent one for the session's bound at the inputs' shapes.
 class SessionLane : public Lane {
  public:
   SessionLane(const SessionsLibrary& lib, const SessionsEngine& engine, int index, int profile,
@@ -97,6 +98,7 @@ class SessionLane : public Lane {
   const void* Output(size_t j) const override { return outputs_[j].data(); }
   int OutputBytes(size_t j) const override;
   std::vector<int> OutputShape(size_t j) const override;
+  long long OutputBound(size_t j) const override { return bounds_[j]; }
   long long DeviceBytes() const override;
   int profile() const override { return profile_; }
   int batch() const override { return batch_; }
@@ -108,6 +110,9 @@ class SessionLane : public Lane {
   inferlet_session* session_ = nullptr;
   std::vector<inferlet_tensor> inputs_, outputs_tensors_;
   std::vector<std::vector<unsigned char>> outputs_;
+  std::vector<long long> bounds_;  // per output: its buffer's bytes where data-dependent, else -1
+
+  void SizeDataDependentOutputs();
 };
 
 SessionLane::SessionLane(const SessionsLibrary& lib, const SessionsEngine& engine, int index, int profile,
@@ -127,6 +132,32 @@ SessionLane::SessionLane(const SessionsLibrary& lib, const SessionsEngine& engin
     outputs_.emplace_back(static_cast<size_t>(std::max(bytes, 1LL)));
     outputs_tensors_.push_back(inferlet_tensor{
         t.name.c_str(), INFERLET_MEMORY_HOST, outputs_.back().data(), outputs_.back().size(), {}});
+    bounds_.push_back(-1);
+  }
+}
+
+// The library refuses a call whose buffer for a data-dependent output holds less than its bound at the
+// call's input shapes, which only it knows: asked again whenever the inputs change.
+void SessionLane::SizeDataDependentOutputs() {
+  bool any = false;
+  for (const TensorConfig& t : config_.outputs) any = any || t.data_dependent;
+  if (!any) return;
+  std::vector<inferlet_output_bound> bounds(outputs_tensors_.size());
+  for (inferlet_output_bound& bound : bounds) inferlet_output_bound_init(&bound);
+  const std::string status = lib_.Take(lib_.api().session_resolve_output_bounds(
+      session_, inputs_.data(), inputs_.size(), outputs_tensors_.data(), outputs_tensors_.size(),
+      bounds.data()));
+  if (!status.empty())
+    throw Refused(fmt::format("the output bounds of session {} (profile {}, batch {}) "
+                              "(inferlet_session_resolve_output_bounds)",
+                              index_, profile_, batch_),
+                  status);
+  for (size_t j = 0; j < bounds.size(); ++j) {
+    if (!bounds[j].data_dependent) continue;
+    outputs_[j].assign(static_cast<size_t>(std::max<uint64_t>(bounds[j].max_bytes, 1)), 0);
+    outputs_tensors_[j].data = outputs_[j].data();
+    outputs_tensors_[j].bytes = outputs_[j].size();
+    bounds_[j] = static_cast<long long>(bounds[j].max_bytes);
   }
 }
 
@@ -141,6 +172,7 @@ void SessionLane::SetInputs(const InputPlan& plan, const std::vector<std::vector
     inputs_.push_back(inferlet_tensor{config_.inputs[i].name.c_str(), INFERLET_MEMORY_HOST, bytes,
                                       data.size(), ToShape(shapes[i])});
   }
+  SizeDataDependentOutputs();
 }
 
 void SessionLane::Call(const char* phase, size_t n) {
@@ -180,12 +212,17 @@ std::vector<int> SessionLane::OutputShape(size_t j) const {
   return dims;
 }
 
-// The shapes of a lane's calls: every input at its configured shape, at the plan's batch.
-std::vector<std::vector<int>> CallShapes(const ProfileConfig& profile, int batch) {
+// The shapes of a lane's calls: every input at its configured shape, at the plan's batch; a shape
+// tensor at its own.
+std::vector<std::vector<int>> CallShapes(const ProfileConfig& profile, const InputPlan& plan) {
   std::vector<std::vector<int>> shapes;
-  for (const TensorConfig& t : profile.inputs) {
-    shapes.push_back(t.shape);
-    if (!shapes.back().empty()) shapes.back()[0] = batch;
+  for (size_t i = 0; i < profile.inputs.size(); ++i) {
+    if (profile.inputs[i].shape_tensor) {
+      shapes.push_back(plan.own_shapes[i]);
+      continue;
+    }
+    shapes.push_back(profile.inputs[i].shape);
+    if (!shapes.back().empty()) shapes.back()[0] = plan.batch;
   }
   return shapes;
 }
@@ -211,7 +248,7 @@ class SessionsBackend : public Backend {
       const ProfileConfig& config = config_.profiles[static_cast<size_t>(profiles[i])];
       lanes.push_back(std::make_unique<SessionLane>(lib_, *engine_, static_cast<int>(i), profiles[i], config,
                                                     options_.cuda_graph));
-      lanes.back()->SetInputs(inputs[i], CallShapes(config, inputs[i].batch));
+      lanes.back()->SetInputs(inputs[i], CallShapes(config, inputs[i]));
     }
     return lanes;
   }

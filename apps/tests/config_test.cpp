@@ -84,6 +84,50 @@ TEST(EngineDescription, OutputsTensorRtCannotResolveFollowTheInputsBatch) {
   }
 }
 
+// A data-dependent output (TensorRT 10 and later) keeps its -1 at every point, where a 7 or 8 output
+// left open takes the batch; its configuration stays open without an override, and the legacy
+// interface refuses it, as it does a shape tensor, by name.
+TEST(EngineDescription, DataDependentOutputsStayOpenAndTheLegacyInterfaceRefusesThem) {
+  inferlet_loader::EngineDescription d = TwoProfileNet();
+  d.trt_major = 10;
+  d.tensors[2].dims = {-1};
+  d.tensors[2].data_dependent = true;
+  for (inferlet_loader::ProfileDescription& p : d.profiles)
+    for (std::vector<inferlet_loader::Dims>* point : {&p.min, &p.opt, &p.max}) (*point)[2] = {-1};
+  const EngineDesc e = Described(d);
+  EXPECT_TRUE(e.bindings[5].data_dependent);
+  EXPECT_FALSE(e.bindings[3].data_dependent);
+  EXPECT_EQ(e.MinDims(1, 5), std::vector<int>{-1});
+  EXPECT_EQ(e.MaxDims(0, 2), std::vector<int>{-1});
+  const ModelConfig c = DeriveConfig(e, {}, {});
+  EXPECT_EQ(c.profiles[1].outputs[0].shape, std::vector<int>{-1});
+  EXPECT_TRUE(c.profiles[1].outputs[0].data_dependent);
+  RequireServableTypes(e);
+
+  inferlet_loader::EngineDescription shape_tensor = TwoProfileNet();
+  shape_tensor.tensors[1].on_host = true;
+  const std::pair<EngineDesc, std::string> refused[] = {
+      {e,
+       "output 'y' is data-dependent (its extents are known once a call has run), which the legacy "
+       "kestrel_trt_* interface cannot serve: give --api sessions"},
+      {Described(shape_tensor),
+       "input 'b' is a shape tensor (its values steer shapes), which the legacy kestrel_trt_* interface "
+       "cannot serve: give --api sessions"}};
+  for (const auto& [engine, message] : refused) {
+    try {
+      RequireLegacyServable(engine);
+      ADD_FAILURE() << message;
+    } catch (const ToolError& error) {
+      EXPECT_EQ(error.code, kExitInput);
+      EXPECT_EQ(error.message, message);
+    }
+  }
+  RequireLegacyServable(Described(TwoProfileNet()));
+
+  d.tensors[2].data_dependent = false;  // as 7 and 8 answer an output they cannot resolve
+  EXPECT_EQ(Described(d).MaxDims(1, 5), std::vector<int>{16});
+}
+
 // Any number the table has is a type; the 4-bit ones are refused before anything runs, by name.
 TEST(EngineDescription, TypesComeFromTheTableAndTheFourBitOnesAreRefused) {
   auto with_type = [](int dtype, bool input) {

@@ -71,6 +71,26 @@ ProfileDescription DescribeProfile(const SessionsLibrary& library, const inferle
   return description;
 }
 
+bool AnyOpen(const Dims& dims) {
+  for (int64_t d : dims)
+    if (d < 0) return true;
+  return false;
+}
+
+// From TensorRT 10 on a context resolves every extent the inputs' shapes (and shape tensors' values)
+// decide, so an output left open at a profile's point is data-dependent. Before 10 there are none: an
+// open extent there is the engine's own shape, answered where TensorRT refused the profile's shapes.
+void MarkDataDependent(EngineDescription& description) {
+  if (description.trt_major < 10) return;
+  for (size_t t = 0; t < description.tensors.size(); ++t) {
+    TensorDescription& tensor = description.tensors[t];
+    if (tensor.is_input) continue;
+    for (const ProfileDescription& profile : description.profiles)
+      for (const std::vector<Dims>* point : {&profile.min, &profile.opt, &profile.max})
+        tensor.data_dependent = tensor.data_dependent || AnyOpen((*point)[t]);
+  }
+}
+
 // Loads the bytes with one library: the engine, or why not.
 LoadedEngine Load(const SessionsLibrary& library, const void* bytes, size_t size, const ReadOptions& options,
                   Refusal* refusal) {
@@ -165,6 +185,7 @@ EngineDescription DescribeEngine(const SessionsLibrary& library, const inferlet_
     description.tensors.push_back(DescribeTensor(library, engine, t, profiles));
   for (int32_t p = 0; p < profiles; ++p)
     description.profiles.push_back(DescribeProfile(library, engine, p, tensors));
+  MarkDataDependent(description);
   Check(library, api.engine_device_memory(engine, &description.engine_bytes, &description.context_bytes),
         "the engine's device memory");
   return description;

@@ -50,10 +50,13 @@ struct TensorDescription {
   bool on_host = false;
   int32_t item_size = 0;
   Dims dims;  // -1 where the profile sets the extent
+  // An output some extent of which TensorRT learns only while a call runs (TensorRT 10 and later): at
+  // some profile's point inferlet_engine_profile_resolved_shape leaves it -1, with every input there.
+  bool data_dependent = false;
 };
 
 // Per tensor, in the engine's order: inputs at the profile's points, outputs as TensorRT infers them
-// there (inferlet_engine_profile_resolved_shape).
+// there (inferlet_engine_profile_resolved_shape; -1 in a data-dependent output's extents).
 struct ProfileDescription {
   std::vector<Dims> min, opt, max;
 };
