@@ -1,7 +1,9 @@
 """One call's arrays: the inputs checked against their tensors and made contiguous, the outputs the
 caller's (checked) or made at the shapes the session resolves, and the results as the library shaped
 them. Every array is host memory of the kind the interface calls INFERLET_MEMORY_HOST: the library
-stages the inputs before enqueue returns and copies the outputs out in wait."""
+stages the inputs before enqueue returns and copies the outputs out in wait. An output whose extents
+depend on the values (TensorRT 10 and 11: non-maximum suppression, NonZero) is made flat, as large as
+TensorRT's bound at the call's input shapes, and answered as a view at the shape the call produced."""
 
 from __future__ import annotations
 
@@ -86,9 +88,23 @@ def _mapping(role: str, tensors) -> Mapping:
     return tensors
 
 
+def input_tensor(name: str, array: np.ndarray) -> tuple:
+    """An input as the library takes it: name, memory kind, address, bytes, shape."""
+    return (name, MEMORY_HOST, _address(array), array.nbytes, array.shape)
+
+
+def _made_output(tensor, resolved: tuple) -> np.ndarray:
+    shape, data_dependent, max_bytes = resolved
+    dtype = _expected_dtype("output", tensor.name, tensor)
+    if data_dependent:
+        return np.empty(-(-max_bytes // dtype.itemsize), dtype=dtype)
+    return np.empty(shape, dtype=dtype)
+
+
 class Call:
-    """The arrays of one call. resolve(inputs, output_names) answers the outputs' shapes for the inputs'
-    shapes without running anything (the session's resolve_shapes)."""
+    """The arrays of one call. resolve(input_tensors, output_names) answers, for each output, its shape
+    for these inputs, whether it is data-dependent and the bytes it may take, without running anything
+    (the session's resolve_output_bounds)."""
 
     def __init__(self, engine, resolve: Callable, inputs: Mapping, outputs: Optional[Mapping]):
         self._engine = engine
@@ -102,14 +118,12 @@ class Call:
         missing = [t for t in engine.outputs if t.name not in given]
         if missing:
             names = [name for name, _ in self.outputs] + [t.name for t in missing]
-            shapes = resolve([(name, array.shape) for name, array in self.inputs], names)
-            for tensor, shape in zip(missing, shapes[len(self.outputs) :]):
-                self.outputs.append(
-                    (tensor.name, np.empty(shape, dtype=_expected_dtype("output", tensor.name, tensor)))
-                )
+            resolved = resolve(self.input_tensors(), names)
+            for tensor, bound in zip(missing, resolved[len(self.outputs) :]):
+                self.outputs.append((tensor.name, _made_output(tensor, bound)))
 
     def input_tensors(self) -> list:
-        return [(name, MEMORY_HOST, _address(a), a.nbytes, a.shape) for name, a in self.inputs]
+        return [input_tensor(name, a) for name, a in self.inputs]
 
     def output_tensors(self) -> list:
         return [(name, MEMORY_HOST, _address(a), a.nbytes) for name, a in self.outputs]

@@ -10,7 +10,7 @@ from typing import Dict, Mapping, Optional, Tuple
 import numpy as np
 
 from . import _native
-from ._call import Call
+from ._call import MEMORY_HOST, Call, input_array, input_tensor
 from ._engine import Engine
 from ._errors import BusyError, NotRunningError
 
@@ -69,22 +69,35 @@ class Session:
 
     def output_shapes(self, inputs: Mapping) -> Dict[str, Tuple[int, ...]]:
         """The outputs' shapes a call with these inputs resolves, with nothing run: inputs map every
-        input's name to an array or to a shape."""
+        input's name to an array or to a shape (a shape tensor's to an array: its values steer shapes).
+        An extent that depends on the values the network computes is -1."""
+        return {name: shape for name, (shape, _, _) in self.output_bounds(inputs).items()}
+
+    def output_bounds(self, inputs: Mapping) -> Dict[str, Tuple[Tuple[int, ...], bool, int]]:
+        """For each output, as ``output_shapes`` takes the inputs: (shape, data_dependent, max_bytes),
+        the bytes an array given for it must hold (TensorRT's bound where it is data-dependent)."""
         tensors = [
-            (name, tuple(value) if isinstance(value, (tuple, list)) else np.shape(value))
+            (
+                (name, MEMORY_HOST, 0, 0, tuple(value))
+                if isinstance(value, (tuple, list))
+                else input_tensor(name, input_array(self._engine, name, value))
+            )
             for name, value in inputs.items()
         ]
         names = [t.name for t in self._engine.outputs]
-        return dict(zip(names, map(tuple, self._native.resolve_shapes(tensors, names))))
+        resolved = self._native.resolve(tensors, names)
+        return {name: (tuple(shape), bool(dd), int(size)) for name, (shape, dd, size) in zip(names, resolved)}
 
     def _call(self, inputs: Mapping, outputs: Optional[Mapping]) -> Call:
-        return Call(self._engine, self._native.resolve_shapes, inputs, outputs)
+        return Call(self._engine, self._native.resolve, inputs, outputs)
 
     def run(self, inputs: Mapping, outputs: Optional[Mapping] = None) -> Dict[str, np.ndarray]:
         """One call: every input by name (arrays of the tensors' dtypes, shapes inside the profile);
         returns every output. ``outputs`` may give arrays to write into (of the output's dtype,
         C-contiguous, at least as large); the result is then that array, or a view of its first
-        elements at the resolved shape. Outputs not given are made at the resolved shapes."""
+        elements at the resolved shape. Outputs not given are made at the resolved shapes. An output
+        whose extents depend on the values (``output_bounds``) is answered at the shape the call
+        produced; an array given for it must hold its bound."""
         call = self._call(inputs, outputs)
         return call.results(self._native.run(call.input_tensors(), call.output_tensors()))
 

@@ -133,7 +133,7 @@ NB_MODULE(_native, m) {
       .def("enqueue", &Session::enqueue, nb::arg("inputs"), nb::arg("outputs"))
       .def("wait", &Session::wait)
       .def("run", &Session::run, nb::arg("inputs"), nb::arg("outputs"))
-      .def("resolve_shapes", &Session::resolve_shapes, nb::arg("inputs"), nb::arg("outputs"))
+      .def("resolve", &Session::resolve, nb::arg("inputs"), nb::arg("outputs"))
       .def("device_memory", &Session::device_memory)
       .def("close", &Session::close);
 }

@@ -22,24 +22,16 @@ class CallTensors {
  public:
   CallTensors(nb::list inputs, nb::list outputs) {
     mNames.reserve(nb::len(inputs) + nb::len(outputs));  // stable c_str()s
-    for (nb::handle item : inputs) {
-      nb::tuple entry = nb::cast<nb::tuple>(item);
-      mInputs.push_back(tensor(entry));
-      mInputs.back().shape = toShape(entry[4]);
-    }
+    addInputs(inputs);
     for (nb::handle item : outputs) mOutputs.push_back(tensor(nb::cast<nb::tuple>(item)));
   }
 
-  // Names and input shapes alone, for resolve_shapes.
-  static CallTensors names(nb::list inputs, nb::list outputs) {
+  // Whole inputs (a shape tensor's values are read) and the outputs' names alone, for resolve.
+  static CallTensors resolving(nb::list inputs, nb::list output_names) {
     CallTensors call;
-    call.mNames.reserve(nb::len(inputs) + nb::len(outputs));
-    for (nb::handle item : inputs) {
-      nb::tuple entry = nb::cast<nb::tuple>(item);
-      call.mInputs.push_back(call.named(entry[0]));
-      call.mInputs.back().shape = toShape(entry[1]);
-    }
-    for (nb::handle name : outputs) call.mOutputs.push_back(call.named(name));
+    call.mNames.reserve(nb::len(inputs) + nb::len(output_names));  // stable c_str()s
+    call.addInputs(inputs);
+    for (nb::handle name : output_names) call.mOutputs.push_back(call.named(name));
     return call;
   }
 
@@ -56,6 +48,14 @@ class CallTensors {
 
  private:
   CallTensors() = default;
+
+  void addInputs(nb::list inputs) {
+    for (nb::handle item : inputs) {
+      nb::tuple entry = nb::cast<nb::tuple>(item);
+      mInputs.push_back(tensor(entry));
+      mInputs.back().shape = toShape(entry[4]);
+    }
+  }
 
   inferlet_tensor named(nb::handle name) {
     mNames.push_back(nb::cast<std::string>(name));
@@ -153,17 +153,24 @@ nb::list Session::run(nb::list inputs, nb::list outputs) {
   return call.output_shapes();
 }
 
-nb::list Session::resolve_shapes(nb::list inputs, nb::list outputs) {
+nb::list Session::resolve(nb::list inputs, nb::list outputs) {
   SharedHandle<inferlet_session>::Use session(mHandle);
-  CallTensors call = CallTensors::names(inputs, outputs);
+  CallTensors call = CallTensors::resolving(inputs, outputs);
+  std::vector<inferlet_output_bound> bounds(call.output_count());
+  for (inferlet_output_bound& bound : bounds) inferlet_output_bound_init(&bound);
   inferlet_status* status = nullptr;
   {
     nb::gil_scoped_release released;
-    status = mLibrary.api().session_resolve_shapes(session.get(), call.inputs(), call.input_count(),
-                                                   call.outputs(), call.output_count());
+    status = mLibrary.api().session_resolve_output_bounds(session.get(), call.inputs(), call.input_count(),
+                                                          call.outputs(), call.output_count(), bounds.data());
   }
   check(mLibrary.api(), status);
-  return call.output_shapes();
+  nb::list shapes = call.output_shapes();
+  nb::list resolved;
+  for (size_t j = 0; j < bounds.size(); ++j) {
+    resolved.append(nb::make_tuple(shapes[j], bounds[j].data_dependent != 0, bounds[j].max_bytes));
+  }
+  return resolved;
 }
 
 size_t Session::device_memory() {

@@ -27,8 +27,10 @@ class Session {
   nb::list enqueue(nb::list inputs, nb::list outputs);
   void wait();
   nb::list run(nb::list inputs, nb::list outputs);
-  // inputs: [(name, shape)], outputs: [name]; the outputs' shapes, nothing run.
-  nb::list resolve_shapes(nb::list inputs, nb::list outputs);
+  // inputs as a call's, outputs: [name]; nothing run. For each output (shape, data_dependent,
+  // max_bytes): -1 in the extents a data-dependent output learns only as the call runs, and the bytes
+  // a buffer for it must hold at these input shapes.
+  nb::list resolve(nb::list inputs, nb::list outputs);
   size_t device_memory();
 
   // Releases the session (waiting for a call still running). Refused while another thread is in a call.
