@@ -52,4 +52,14 @@ TEST(EnvironmentStrict, IsReadAtLoadAndAgainByEveryReset) {
   EXPECT_EQ(trt_standin_strict(), expected);
 }
 
+// Run by CTest with TRT_STANDIN_ENQUEUE_SCRATCH=1.
+TEST(EnvironmentEnqueueScratch, IsReadAtLoadAndAgainByEveryReset) {
+  ASSERT_NE(std::getenv("TRT_STANDIN_ENQUEUE_SCRATCH"), nullptr) << "run through CTest";
+  EXPECT_EQ(trt_standin_enqueue_scratch(), 1);
+  trt_standin_set_enqueue_scratch(0);
+  EXPECT_EQ(trt_standin_enqueue_scratch(), 0);
+  trt_standin_reset();
+  EXPECT_EQ(trt_standin_enqueue_scratch(), 1);
+}
+
 }  // namespace
