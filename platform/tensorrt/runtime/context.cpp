@@ -6,9 +6,9 @@
 #include <string>
 
 #include "engine.h"
+#include "enqueue_scratch.h"
 #include "layers.h"
 #include "layout.h"
-#include "enqueue_scratch.h"
 #include "logging.h"
 #include "stale_replay.h"
 #include "test_control.h"

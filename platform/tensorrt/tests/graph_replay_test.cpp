@@ -37,7 +37,8 @@ class GraphReplayTest : public TrtTest {
     TrtTest::TearDown();
   }
   bool plain(int rows) {
-    return set_shape(*l_, "in0", dims({rows, 4})) && enqueue(*l_, {in_->get(), out_->get()}, stream_->get()) &&
+    return set_shape(*l_, "in0", dims({rows, 4})) &&
+           enqueue(*l_, {in_->get(), out_->get()}, stream_->get()) &&
            cudaStreamSynchronize(stream_->get()) == cudaSuccess;
   }
   // Records one enqueue (after a plain one at rows) into a graph and instantiates it.

@@ -16,9 +16,9 @@ extern "C" {
 #endif
 
 // Clears the call counters, pending failures and recorded bindings and dimensions, and re-reads
-// TRT_STANDIN_STRICT and TRT_STANDIN_ENQUEUE_SCRATCH. The live_* counts describe objects that still exist and are kept. What released
-// objects left for work still queued (see "releases_with_queued_work") no longer holds device memory:
-// the emulated device is reset beside the stand-in, and frees it.
+// TRT_STANDIN_STRICT and TRT_STANDIN_ENQUEUE_SCRATCH. The live_* counts describe objects that still exist and
+// are kept. What released objects left for work still queued (see "releases_with_queued_work") no longer
+// holds device memory: the emulated device is reset beside the stand-in, and frees it.
 TRT_STANDIN_API void trt_standin_reset(void);
 
 // Strict mode (also TRT_STANDIN_STRICT=1 in the environment, read at load and by every reset): answers
