@@ -108,6 +108,26 @@ INFERLET_EMULATOR_TEST_F(GraphCaptureOnEmulator, ManyCallsKeepOneExecutableGraph
   EXPECT_EQ(cudaemu_live_graph_execs(), 0u) << "teardown kept the last executable graph";
 }
 
+// TensorRT taking temporary memory inside the captured enqueue (the stand-in's enqueue scratch): the
+// capture records it, and since the graph is never launched the call goes on as without it, with no
+// line and no access to the freed memory.
+INFERLET_EMULATOR_TEST_F(GraphCaptureOnEmulator, AnAllocationInsideTheCaptureLeavesTheCallAsItWas) {
+  trt_standin_set_enqueue_scratch(1);
+  Handle handle = Open("smoke", SmokeConfig(), true);
+  ASSERT_TRUE(handle);
+  const Tensor in0 = Pattern(10 * 340, 40);
+  const Tensor in1 = Pattern(10 * 340, 41);
+  for (int batch : {10, 4}) {
+    const CallOutcome call = Process(handle.get(), 0, {in0, in1}, batch);
+    ASSERT_EQ(call.code, 0);
+    EXPECT_TRUE(call.lines.empty()) << call.lines.front();
+    EXPECT_TRUE(Matches(call.Output(0), SmokeReference(in0, in1, batch)));
+  }
+  EXPECT_EQ(cudaemu_call_count("cudaGraphInstantiate"), 2u);
+  EXPECT_EQ(cudaemu_violations(), 0u);
+  trt_standin_set_enqueue_scratch(0);
+}
+
 INFERLET_EMULATOR_TEST_F(GraphCaptureOnEmulator, FailedEnqueueBeforeCaptureStartsNoCapture) {
   Handle handle = Open("smoke", SmokeConfig(), true);
   ASSERT_TRUE(handle);
