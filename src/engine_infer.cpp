@@ -412,9 +412,9 @@ bool trt_engine_core::capture_graph() {
     logError() << "Enqueue failed\n";
     return false;
   }
-  // Relaxed, unlike the sessions' ThreadLocal: this graph is never launched, so an allocation TensorRT
-  // makes inside the captured enqueue harms nothing here, while ThreadLocal would refuse it and fail
-  // the host's call ("Enqueue failed") where it succeeds today.
+  // Relaxed, unlike the sessions' ThreadLocal, so that hosts see what they always saw: with an
+  // allocation TensorRT makes inside the captured enqueue, ThreadLocal would fail the enqueue ("Enqueue
+  // failed"), where Relaxed records the freed memory and the instantiation below refuses the graph.
   CUDA_CHECK(cudaStreamBeginCapture(mStream, cudaStreamCaptureModeRelaxed));
   if (!trt_binding::enqueue(*mContext, mBindings.data(), mStream)) {
     logError() << "Enqueue failed\n";

@@ -2,7 +2,7 @@
 // enqueue takes temporary device memory, uses it through stream work and frees it before it returns,
 // as TensorRT may ("freed by the time enqueueV3() returns"). Inside a stream capture that is a
 // potentially unsafe call: refused in Global and ThreadLocal mode, and in Relaxed mode the graph keeps
-// the freed address, which each replay then touches.
+// the freed address, which its instantiation refuses.
 #ifndef TRT_STANDIN_RUNTIME_ENQUEUE_SCRATCH_H_
 #define TRT_STANDIN_RUNTIME_ENQUEUE_SCRATCH_H_
 

@@ -33,7 +33,7 @@ TRT_STANDIN_API int trt_standin_strict(void);
 // cudaMalloc, clears it with cudaMemsetAsync on the enqueue stream and frees it with cudaFree before
 // it returns. Inside a stream capture in Global or ThreadLocal mode the cudaMalloc is refused (the
 // enqueue fails, the capture is invalidated); in Relaxed mode the graph records the memset of memory
-// freed by then, which each replay reports as the emulated device's violation.
+// freed by then, and instantiating it fails (the emulated device counts a violation).
 TRT_STANDIN_API void trt_standin_set_enqueue_scratch(int on);
 TRT_STANDIN_API int trt_standin_enqueue_scratch(void);
 
