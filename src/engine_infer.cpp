@@ -443,6 +443,9 @@ bool trt_engine_core::capture_graph() {
     logError() << "Enqueue failed\n";
     return false;
   }
+  // Relaxed, unlike the sessions' ThreadLocal, so that hosts see what they always saw: with an
+  // allocation TensorRT makes inside the captured enqueue, ThreadLocal would fail the enqueue ("Enqueue
+  // failed"), where Relaxed records the freed memory and the instantiation below refuses the graph.
   CUDA_CHECK(cudaStreamBeginCapture(mStream, cudaStreamCaptureModeRelaxed));
   if (!trt_binding::enqueue(*mContext, mBindings.data(), mStream)) {
     logError() << "Enqueue failed\n";

@@ -5,7 +5,10 @@
 namespace sessions {
 
 GraphCache::GraphCache(size_t capacity, size_t key_words, size_t outputs)
-    : mKeyWords(key_words), mGraphs(capacity), mFailed(capacity, std::vector<uint64_t>(key_words)) {
+    : mKeyWords(key_words),
+      mGraphs(capacity),
+      mFailed(capacity, std::vector<uint64_t>(key_words)),
+      mConfigured(key_words) {
   for (Graph& graph : mGraphs) {
     graph.key.resize(key_words);
     graph.output_dims.resize(outputs);
@@ -53,6 +56,15 @@ void GraphCache::mark_failed(const uint64_t* key) {
   std::copy(key, key + mKeyWords, mFailed[mFailedNext].begin());
   mFailedNext = (mFailedNext + 1) % mFailed.size();
   mFailedCount = std::min(mFailedCount + 1, mFailed.size());
+}
+
+bool GraphCache::configured_for(const uint64_t* key) const {
+  return mConfiguredKnown && same(mConfigured, key);
+}
+
+void GraphCache::set_configured(const uint64_t* key) {
+  std::copy(key, key + mKeyWords, mConfigured.begin());
+  mConfiguredKnown = true;
 }
 
 size_t GraphCache::graphs() const {

@@ -36,6 +36,14 @@ class GraphCache {
   bool failed(const uint64_t* key) const;
   void mark_failed(const uint64_t* key);
 
+  // The key of the call last enqueued on the session's context, plainly or into a capture. TensorRT
+  // configures a context at each enqueue for that enqueue's shapes and addresses (plugins, resources),
+  // and a graph holds what its capture's enqueue did: it is replayed only on a context still configured
+  // for its key. Unknown after a failed call or capture.
+  bool configured_for(const uint64_t* key) const;
+  void set_configured(const uint64_t* key);
+  void forget_configured() { mConfiguredKnown = false; }
+
   size_t graphs() const;
   void clear();  // releases every graph
 
@@ -48,6 +56,8 @@ class GraphCache {
   size_t mFailedCount = 0;
   size_t mFailedNext = 0;
   uint64_t mClock = 0;
+  std::vector<uint64_t> mConfigured;
+  bool mConfiguredKnown = false;
 };
 
 }  // namespace sessions

@@ -20,6 +20,9 @@ constexpr uint64_t kEveryMemoryKind = (uint64_t{1} << INFERLET_MEMORY_HOST) |
 
 bool uses(uint64_t kinds, inferlet_memory memory) { return (kinds & (uint64_t{1} << memory)) != 0; }
 
+// What a session's device buffer of a tensor of capacity bytes takes: an empty tensor's too has one.
+size_t deviceBytes(size_t capacity) { return capacity > 0 ? capacity : 1; }
+
 Status checkOptions(const Engine& engine, const inferlet_session_config& options) {
   if (options.profile < 0 || options.profile >= engine.profile_count()) {
     return Status::failure(INFERLET_INVALID_ARGUMENT, "profile " + std::to_string(options.profile) +
@@ -180,7 +183,7 @@ Status Session::init(void* host_stream) {
 
   mDeviceBytes = mContextBytes;  // and the data-dependent outputs' memory as it grows (device_memory)
   for (const TensorBuffers& buffers : mResources.buffers) {
-    if (buffers.device.get()) mDeviceBytes += buffers.capacity;
+    if (buffers.device.get()) mDeviceBytes += deviceBytes(buffers.capacity);
   }
   if (logs(INFERLET_LOG_INFO)) {
     log(INFERLET_LOG_INFO, "session on profile " + std::to_string(mProfile) + " of engine '" + engine.name() +
@@ -361,12 +364,13 @@ Status Session::allocate_tensor(size_t t, const trt_binding::Extents& dims) {
   } else {
     buffers.capacity = static_cast<size_t>(bytes);
   }
-  if (buffers.capacity == 0 || tensor.shape_tensor) return Status();
+  if (tensor.shape_tensor) return Status();
   if (needs_buffers && !buffers.sink) {
-    const cudaError_t code = cudaMalloc(buffers.device.receive(), buffers.capacity);
+    // TensorRT takes no tensor without an address, an empty one neither: it gets a byte.
+    const cudaError_t code = cudaMalloc(buffers.device.receive(), deviceBytes(buffers.capacity));
     if (code != cudaSuccess) return cudaFailure(device, "cudaMalloc", code);
   }
-  if (needs_staging) {
+  if (needs_staging && buffers.capacity > 0) {
     const cudaError_t code = cudaMallocHost(buffers.staging.receive(), buffers.capacity);
     if (code != cudaSuccess) return cudaFailure(device, "cudaMallocHost", code);
   }
@@ -448,7 +452,9 @@ Status Session::start(const inferlet_tensor* inputs, size_t input_count, inferle
   if (mGraphs) mPlan.build_key(mResources);
 
   const GraphCache::Graph* graph = mGraphs ? mGraphs->find(mPlan.key()) : nullptr;
-  if (graph) {
+  // A graph of the key replays only on a context last configured for the key; otherwise this call runs
+  // plainly, which configures it, and the graph serves the calls of the key after it.
+  if (graph && mGraphs->configured_for(mPlan.key())) {
     status = mPlan.take_output_dims(mResources, graph->output_dims.data());
     if (!status.ok()) return status;
     mPlan.stage_inputs(mResources);
@@ -460,6 +466,7 @@ Status Session::start(const inferlet_tensor* inputs, size_t input_count, inferle
     status = mTimer.mark(PhaseTimer::kEnd, mResources.stream, device);
     if (!status.ok()) return abandon(std::move(status));
   } else {
+    if (mGraphs) mGraphs->forget_configured();
     status = mPlan.resolve(mResources);
     if (!status.ok()) return status;
     status = mPlan.bind_addresses(mResources);
@@ -467,7 +474,8 @@ Status Session::start(const inferlet_tensor* inputs, size_t input_count, inferle
     mPlan.stage_inputs(mResources);
     status = queue_timed_work();
     if (!status.ok()) return abandon(std::move(status));
-    if (mGraphs && !mGraphs->failed(mPlan.key())) {
+    if (mGraphs) mGraphs->set_configured(mPlan.key());
+    if (mGraphs && !graph && !mGraphs->failed(mPlan.key())) {
       status = capture();
       if (!status.ok()) return abandon(std::move(status));
     }
@@ -544,6 +552,9 @@ Status Session::capture() {
     mGraphs->store(mPlan.key(), std::move(exec), mCapturedOutputDims.data());
     return Status();
   }
+  // Whatever the failed capture's enqueue left of the context's configuration, the next call of any key
+  // runs plainly.
+  mGraphs->forget_configured();
   if (status.code() == INFERLET_CUDA_STICKY) return status;
   mGraphs->mark_failed(mPlan.key());
   if (logs(INFERLET_LOG_WARNING)) {
@@ -557,7 +568,10 @@ Status Session::capture() {
 
 Status Session::record_graph(GraphExec* exec) {
   const int device = mEngine->device();
-  cudaError_t code = cudaStreamBeginCapture(mResources.stream, cudaStreamCaptureModeRelaxed);
+  // ThreadLocal: a potentially unsafe call of this thread inside the capture (an allocation TensorRT
+  // makes in its enqueue, whose address a graph would keep after it is freed) fails the capture instead
+  // of being recorded; other threads' calls stay theirs.
+  cudaError_t code = cudaStreamBeginCapture(mResources.stream, cudaStreamCaptureModeThreadLocal);
   if (code != cudaSuccess) return cudaFailure(device, "cudaStreamBeginCapture", code);
   Status work = mPlan.queue_work(mResources);
   Graph graph;

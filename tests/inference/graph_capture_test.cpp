@@ -2,8 +2,11 @@
 // the emulated device also the extra run and synchronization of every call, no growth of graphs over
 // many calls, and recovery from a failed enqueue at each point.
 #include <trt_standin.h>
+#include <unistd.h>
 
 #include <algorithm>
+#include <cstdio>
+#include <cstdlib>
 
 #include "engine_peer.h"
 #include "inference_fixture.h"
@@ -106,6 +109,30 @@ INFERLET_EMULATOR_TEST_F(GraphCaptureOnEmulator, ManyCallsKeepOneExecutableGraph
   EXPECT_EQ(cudaemu_call_count("cudaGraphInstantiate"), 200u);
   handle.reset();
   EXPECT_EQ(cudaemu_live_graph_execs(), 0u) << "teardown kept the last executable graph";
+}
+
+// TensorRT taking temporary memory inside the captured enqueue (the stand-in's enqueue scratch): the
+// Relaxed capture records the freed memory, the instantiation refuses the graph (as the real runtime
+// does), and that failed CUDA step ends the process, as any of a call's steps does.
+INFERLET_EMULATOR_TEST_F(GraphCaptureOnEmulator, AnAllocationInsideTheCaptureEndsTheProcessAtInstantiation) {
+  GTEST_FLAG_SET(death_test_style, "threadsafe");
+  trt_standin_set_enqueue_scratch(1);
+  Handle handle = Open("smoke", SmokeConfig(), true);
+  ASSERT_TRUE(handle);
+  const Tensor in = Pattern(10 * 340, 40);
+  // The whole call in the child, writing its lines to stderr; exits 0 (3 for a failed call) if it returns.
+  const auto call = [&] {
+    std::fflush(stdout);
+    dup2(STDERR_FILENO, STDOUT_FILENO);
+    const void* inputs[] = {in.data(), in.data()};
+    void* outputs[1];
+    int lens[1];
+    std::exit(kestrel_trt_process(handle.get(), 0, inputs, 2, 10, outputs, lens) == 0 ? 0 : 3);
+  };
+  EXPECT_EXIT(call(), testing::ExitedWithCode(static_cast<int>(cudaErrorInvalidValue)),
+              testing::ContainsRegex(
+                  "\\[inferlet\\]\\[E\\] GPUassert: invalid argument [^ ]*engine_infer\\.cpp [0-9]+\n$"));
+  trt_standin_set_enqueue_scratch(0);
 }
 
 INFERLET_EMULATOR_TEST_F(GraphCaptureOnEmulator, FailedEnqueueBeforeCaptureStartsNoCapture) {

@@ -182,6 +182,9 @@ void SessionsTest::TearDown() {
   // Counted in the stand-in's strict mode: contexts of an engine with dynamic shapes queued on one
   // profile at once.
   EXPECT_EQ(trt_standin_count("concurrent_profile_uses"), 0);
+  // Strict mode: graphs replayed on a context TensorRT last configured for another call.
+  EXPECT_EQ(trt_standin_count("stale_graph_replays"), 0);
+  trt_standin_set_enqueue_scratch(0);
   FreshPlatformTest::TearDown();
 }
 

@@ -3,6 +3,7 @@
 
 #include <memory>
 
+#include "access.h"
 #include "api_call.h"
 #include "capture.h"
 #include "engine.h"
@@ -10,6 +11,27 @@
 using cudaemu::ApiCall;
 using cudaemu::as_arg;
 using cudaemu::Lock;
+
+namespace {
+
+// The real runtime checks the nodes' memory when it instantiates: a node whose memory was freed since
+// its capture (an allocation freed inside a Relaxed capture) makes cudaGraphInstantiate answer
+// cudaErrorInvalidValue. Here that is a violation too. Staged pageable sources are the emulator's own.
+cudaError_t check_nodes(cudaemu::Emulator& emu, const cudaemu::OpList& nodes) {
+  for (const cudaemu::Op& node : nodes) {
+    if (node.kind == cudaemu::Op::Kind::HostFn) continue;
+    const cudaemu::AccessCheck check = node.kind == cudaemu::Op::Kind::Memset || node.staged
+                                           ? cudaemu::check_memset(emu.memory, node.dst, node.count)
+                                           : cudaemu::recheck_copy(emu.memory, node);
+    if (check.error != cudaSuccess) {
+      emu.note_violation("cudaGraphInstantiate: " + check.problem);
+      return check.error;
+    }
+  }
+  return cudaSuccess;
+}
+
+}  // namespace
 
 extern "C" {
 
@@ -25,6 +47,8 @@ cudaError_t cudaGraphInstantiate(cudaGraphExec_t* pGraphExec, cudaGraph_t graph,
   Lock lock(emu.mu);
   auto it = emu.graphs.find(graph);
   if (it == emu.graphs.end()) return call.finish(cudaErrorInvalidResourceHandle);
+  const cudaError_t nodes = check_nodes(emu, it->second->nodes);
+  if (nodes != cudaSuccess) return call.finish(nodes);
   auto exec = std::make_unique<cudaemu::GraphExec>();
   exec->device = it->second->device;
   exec->nodes = std::make_shared<const cudaemu::OpList>(it->second->nodes);

@@ -222,4 +222,51 @@ TEST_F(ReplayTest, AReplayThatFindsItsMemoryGoneFaultsAndStops) {
   }
 }
 
+// A graph whose memory was freed between its capture and its instantiation is refused, as the real
+// runtime refuses a memset of memory freed inside a Relaxed capture: an allocation taken and freed
+// inside the capture, and a copy's pinned source freed after it.
+TEST_F(ReplayTest, AGraphWhoseMemoryWasFreedSinceItsCaptureIsNotInstantiated) {
+  struct Case {
+    const char* name;
+    bool copy;  // else a memset
+    const char* problem;
+  };
+  const Case cases[] = {
+      {"memset of device memory freed in the capture", false, "memset target"},
+      {"copy from pinned memory freed after the capture", true, "copy source"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    cudaemu_reset();
+    ASSERT_EQ(cudaStreamCreate(&stream_), cudaSuccess);
+    Buffer kept(Place::Device);
+    void* gone = nullptr;
+    if (c.copy) {
+      ASSERT_EQ(cudaMallocHost(&gone, 64), cudaSuccess);
+    }
+    cudaGraph_t graph = nullptr;
+    ASSERT_EQ(cudaStreamBeginCapture(stream_, cudaStreamCaptureModeRelaxed), cudaSuccess);
+    if (c.copy) {
+      EXPECT_EQ(cudaMemcpyAsync(kept.get(), gone, 64, cudaMemcpyHostToDevice, stream_), cudaSuccess);
+    } else {
+      ASSERT_EQ(cudaMalloc(&gone, 64), cudaSuccess);
+      EXPECT_EQ(cudaMemsetAsync(gone, 1, 64, stream_), cudaSuccess);
+      EXPECT_EQ(cudaFree(gone), cudaSuccess);
+    }
+    ASSERT_EQ(cudaStreamEndCapture(stream_, &graph), cudaSuccess);
+    if (c.copy) {
+      EXPECT_EQ(cudaFreeHost(gone), cudaSuccess);
+    }
+    EXPECT_EQ(cudaemu_violations(), 0u) << "nothing refused before the instantiation";
+    cudaGraphExec_t exec = nullptr;
+    EXPECT_EQ(cudaGraphInstantiate(&exec, graph, 0), cudaErrorInvalidValue);
+    EXPECT_EQ(exec, nullptr);
+    EXPECT_EQ(cudaemu_live_graph_execs(), 0u);
+    EXPECT_EQ(cudaemu_violations(), 1u);
+    EXPECT_EQ(last_violation().rfind("cudaGraphInstantiate: " + std::string(c.problem), 0), 0u)
+        << last_violation();
+    EXPECT_EQ(cudaGraphDestroy(graph), cudaSuccess);
+  }
+}
+
 }  // namespace

@@ -110,6 +110,10 @@ class ExecutionContext final : public ContextInterface {
     // A network with data-dependent outputs: where the host function leaves the elements each tensor got
     // (run_graph's produced), for enqueueV3 to read once it has waited for the stream.
     std::vector<int64_t>* produced = nullptr;
+    // The profile and input shapes, numbered per context; in a capture, the context's record of the
+    // configuration its last enqueue set, which a replay checks in strict mode (stale_replay.cpp).
+    int configuration = -1;
+    const std::atomic<int>* configured = nullptr;
   };
   // What the stream work of setOptimizationProfileAsync applies.
   struct ProfileSwitch {
@@ -140,6 +144,9 @@ class ExecutionContext final : public ContextInterface {
     std::vector<void*> staging_at;
     std::map<std::vector<int32_t>, std::unique_ptr<Launch>> launches;
     std::vector<int64_t> produced;
+    // As a plugin's configurePlugin state: set on the host by every enqueue, captured ones included.
+    std::map<std::vector<int32_t>, int> configurations;
+    std::atomic<int> configured{-1};
     std::atomic<int32_t> applied_profile{0};
     std::map<int32_t, std::unique_ptr<ProfileSwitch>> switches;
     // Freed first: freeing synchronizes (by default), so work still queued finds the rest in place.

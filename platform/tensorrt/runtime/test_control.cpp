@@ -13,6 +13,7 @@
 #include <string>
 #include <vector>
 
+#include "enqueue_scratch.h"
 #include "retired.h"
 
 namespace trt_standin {
@@ -134,6 +135,7 @@ extern "C" void trt_standin_reset(void) {
     s.last_dims.clear();
   }
   trt_standin::control::load_strict_from_environment();
+  trt_standin::scratch::load_from_environment();
   // Tests reset the emulated device beside the stand-in, which frees that memory already.
   trt_standin::retired::forget_device_memory();
 }

@@ -52,4 +52,16 @@ TEST(EnvironmentStrict, IsReadAtLoadAndAgainByEveryReset) {
   EXPECT_EQ(trt_standin_strict(), expected);
 }
 
+// Run by CTest with TRT_STANDIN_ENQUEUE_SCRATCH=1, and with a malformed value (the option stays off).
+TEST(EnvironmentEnqueueScratch, IsReadAtLoadAndAgainByEveryReset) {
+  const char* value = std::getenv("TRT_STANDIN_ENQUEUE_SCRATCH");
+  ASSERT_NE(value, nullptr) << "run through CTest";
+  const int expected = std::string(value) == "1" ? 1 : 0;
+  EXPECT_EQ(trt_standin_enqueue_scratch(), expected);
+  trt_standin_set_enqueue_scratch(1 - expected);
+  EXPECT_EQ(trt_standin_enqueue_scratch(), 1 - expected);
+  trt_standin_reset();
+  EXPECT_EQ(trt_standin_enqueue_scratch(), expected);
+}
+
 }  // namespace

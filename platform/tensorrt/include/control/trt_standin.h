@@ -16,9 +16,9 @@ extern "C" {
 #endif
 
 // Clears the call counters, pending failures and recorded bindings and dimensions, and re-reads
-// TRT_STANDIN_STRICT. The live_* counts describe objects that still exist and are kept. What released
-// objects left for work still queued (see "releases_with_queued_work") no longer holds device memory:
-// the emulated device is reset beside the stand-in, and frees it.
+// TRT_STANDIN_STRICT and TRT_STANDIN_ENQUEUE_SCRATCH. The live_* counts describe objects that still exist and
+// are kept. What released objects left for work still queued (see "releases_with_queued_work") no longer
+// holds device memory: the emulated device is reset beside the stand-in, and frees it.
 TRT_STANDIN_API void trt_standin_reset(void);
 
 // Strict mode (also TRT_STANDIN_STRICT=1 in the environment, read at load and by every reset): answers
@@ -27,6 +27,15 @@ TRT_STANDIN_API void trt_standin_reset(void);
 // answers). trt_standin_strict() tells whether it is in force.
 TRT_STANDIN_API void trt_standin_set_strict(int strict);
 TRT_STANDIN_API int trt_standin_strict(void);
+
+// The enqueue scratch option (also TRT_STANDIN_ENQUEUE_SCRATCH=1 in the environment, read at load and
+// by every reset; off by default): every enqueue takes 256 bytes of temporary device memory with
+// cudaMalloc, clears it with cudaMemsetAsync on the enqueue stream and frees it with cudaFree before
+// it returns. Inside a stream capture in Global or ThreadLocal mode the cudaMalloc is refused (the
+// enqueue fails, the capture is invalidated); in Relaxed mode the graph records the memset of memory
+// freed by then, and instantiating it fails (the emulated device counts a violation).
+TRT_STANDIN_API void trt_standin_set_enqueue_scratch(int on);
+TRT_STANDIN_API int trt_standin_enqueue_scratch(void);
 
 // Makes the nth call of op from now fail (1 = the next one). op is one of "createInferRuntime"
 // (null after a kERROR line), "deserializeCudaEngine" (null), "createExecutionContext" (null),
@@ -48,7 +57,9 @@ TRT_STANDIN_API void trt_standin_fail(const char* op, int nth);
 // "unsynchronized_profile_switches" (networks that ran before the profile switch they were enqueued
 // for) and "runtimes_released_before_engines"; on every major "releases_with_queued_work" (contexts and
 // engines released while host functions their enqueues or profile switches queued outside a capture
-// had not run); refused calls count too. And the live object counts
+// had not run) and, in strict mode, "stale_graph_replays" (replays of a graph captured for other input
+// shapes or another profile than the context's last enqueue was made for: their outputs are all 0xFF
+// bytes); refused calls count too. And the live object counts
 // "live_runtimes", "live_engines", "live_contexts". Unknown names count 0.
 TRT_STANDIN_API long trt_standin_count(const char* what);
 
