@@ -377,6 +377,36 @@ Shape merge_extents(const Shape& at_min, const Shape& at_max) {
   return merged;
 }
 
+// Checks profile p's input ranges and values and infers every tensor's shape at its min, opt and max:
+// the inputs' extremes in *mins and *maxs, the shapes at min and max in *at_min and *at_max.
+bool shapes_at_extremes(Checker& c, const Graph& g, std::size_t p, std::vector<Shape>* mins,
+                        std::vector<Shape>* maxs, std::vector<Shape>* at_min, std::vector<Shape>* at_max) {
+  const Network& net = g.network;
+  const std::string where = indexed("profiles", p);
+  std::vector<Shape> opts, at_opt;
+  std::vector<std::vector<int64_t>> values_min, values_opt, values_max;
+  for (std::size_t i = 0; i < net.inputs.size(); ++i) {
+    const std::string input_where = where + "." + net.inputs[i].name;
+    const InputRange& range = net.profiles[p].inputs[i];
+    if (!check_range(c, input_where, net.inputs[i], range)) return false;
+    if (!check_values(c, input_where, net.inputs[i], range)) return false;
+    if (range.has_values() != g.input_has_values(static_cast<int>(i))) {
+      return c.fail(input_where + ".values", "every profile or none gives a shape tensor's values");
+    }
+    mins->push_back(range.min);
+    opts.push_back(range.opt);
+    maxs->push_back(range.max);
+    values_min.push_back(range.values_min);
+    values_opt.push_back(range.values_opt);
+    values_max.push_back(range.values_max);
+  }
+  std::string why;
+  if (!infer_shapes(g, *mins, at_min, &why, &values_min)) return c.fail(where + " at min", why);
+  if (!infer_shapes(g, opts, &at_opt, &why, &values_opt)) return c.fail(where + " at opt", why);
+  if (!infer_shapes(g, *maxs, at_max, &why, &values_max)) return c.fail(where + " at max", why);
+  return true;
+}
+
 bool check_profiles(Checker& c, Graph* g) {
   const Network& net = g->network;
   g->max_bytes.assign(g->tensor_names.size(), 0);
@@ -388,28 +418,8 @@ bool check_profiles(Checker& c, Graph* g) {
       return c.fail(where, "has " + std::to_string(prof.inputs.size()) + " input ranges for " +
                                std::to_string(net.inputs.size()) + " inputs");
     }
-    std::vector<Shape> mins, opts, maxs;
-    std::vector<std::vector<int64_t>> values_min, values_opt, values_max;
-    for (std::size_t i = 0; i < net.inputs.size(); ++i) {
-      const std::string input_where = where + "." + net.inputs[i].name;
-      const InputRange& range = prof.inputs[i];
-      if (!check_range(c, input_where, net.inputs[i], range)) return false;
-      if (!check_values(c, input_where, net.inputs[i], range)) return false;
-      if (range.has_values() != g->input_has_values(static_cast<int>(i))) {
-        return c.fail(input_where + ".values", "every profile or none gives a shape tensor's values");
-      }
-      mins.push_back(range.min);
-      opts.push_back(range.opt);
-      maxs.push_back(range.max);
-      values_min.push_back(range.values_min);
-      values_opt.push_back(range.values_opt);
-      values_max.push_back(range.values_max);
-    }
-    std::vector<Shape> at_min, at_opt, at_max;
-    std::string why;
-    if (!infer_shapes(*g, mins, &at_min, &why, &values_min)) return c.fail(where + " at min", why);
-    if (!infer_shapes(*g, opts, &at_opt, &why, &values_opt)) return c.fail(where + " at opt", why);
-    if (!infer_shapes(*g, maxs, &at_max, &why, &values_max)) return c.fail(where + " at max", why);
+    std::vector<Shape> mins, maxs, at_min, at_max;
+    if (!shapes_at_extremes(c, *g, p, &mins, &maxs, &at_min, &at_max)) return false;
 
     std::vector<Shape> dims;
     for (std::size_t i = 0; i < net.inputs.size(); ++i) dims.push_back(merge_extents(mins[i], maxs[i]));

@@ -180,6 +180,10 @@ class ExecutionContext final : public ContextInterface {
   Shape shape_of_input(int slot) const;  // the set shape, or the profile's extents with -1 where unset
   bool values_missing(int slot) const;   // a shape-inference (host) input without an address
   bool shape_values_missing() const;     // values_missing for some input
+  // The addresses enqueueV3 uses: every input's, every output's (null for one with an allocator);
+  // false with *why for a tensor without one.
+  bool tensor_addresses(std::vector<const void*>* inputs, std::vector<void*>* outputs,
+                        std::string* why) const;
   // Every output that shares an input's memory has the input's address; false with *why otherwise.
   bool aliases_share_memory(std::string* why) const;
   // Per input, the values of a shape tensor that steers shapes, read from its host address (empty for
