@@ -476,25 +476,6 @@ std::string types_of_major(uint32_t trt_major) {
   return text;
 }
 
-// Shape tensors that steer shapes (a reshape, profile values) are modelled from 10 on.
-bool check_shape_values_of_major(Checker& c, const Network& net, uint32_t trt_major) {
-  if (trt_major >= kFirstMajorWithShapeValues) return true;
-  const std::string since = "the stand-in models shape tensors whose values steer shapes from TensorRT " +
-                            std::to_string(kFirstMajorWithShapeValues) + " on";
-  for (std::size_t i = 0; i < net.layers.size(); ++i) {
-    if (net.layers[i].op == LayerOp::kReshape)
-      return c.fail(indexed("layers", i) + ".op", "reshape: " + since);
-  }
-  for (std::size_t p = 0; p < net.profiles.size(); ++p) {
-    for (std::size_t i = 0; i < net.profiles[p].inputs.size() && i < net.inputs.size(); ++i) {
-      if (net.profiles[p].inputs[i].has_values()) {
-        return c.fail(indexed("profiles", p) + "." + net.inputs[i].name + ".values", since);
-      }
-    }
-  }
-  return true;
-}
-
 }  // namespace
 
 bool build_graph(Network net, Graph* graph, std::string* error) {
@@ -534,6 +515,17 @@ std::size_t Graph::io_layout_bytes(int io, int profile, const Shape& shape) cons
   return tensor_bytes(tensor_types[io_tensor(io)], layout_scalars(io_format(io, profile), shape));
 }
 
+bool Graph::input_read_as_data(int input) const {
+  for (std::size_t l = 0; l < layer_inputs.size(); ++l) {
+    const std::vector<int>& in = layer_inputs[l];
+    for (std::size_t k = 0; k < in.size(); ++k) {
+      const bool shape_operand = network.layers[l].op == LayerOp::kReshape && k == 1;
+      if (in[k] == input && !shape_operand) return true;
+    }
+  }
+  return false;
+}
+
 bool Graph::has_data_dependent_output() const {
   return std::any_of(output_tensors.begin(), output_tensors.end(),
                      [this](int t) { return data_dependent[t]; });
@@ -551,7 +543,6 @@ bool check_network_of_major(const Network& net, uint32_t trt_major, std::string*
     return c.fail("version_compatible", "version-compatible engines do not exist before TensorRT " +
                                             std::to_string(kFirstMajorWithVersionCompatibility));
   }
-  if (!check_shape_values_of_major(c, net, trt_major)) return false;
   for (std::size_t i = 0; i < net.layers.size(); ++i) {
     if (net.layers[i].op == LayerOp::kScaleInPlace && trt_major < kFirstMajorWithAliasedOutputs) {
       return c.fail(

@@ -85,6 +85,9 @@ class ExecutionContext final : public ContextInterface {
   nvinfer1::Dims getBindingDimensions(int32_t bindingIndex) const noexcept override;
   nvinfer1::Dims getStrides(int32_t bindingIndex) const noexcept override;
   bool enqueueV2(BindingArray bindings, cudaStream_t stream, cudaEvent_t* inputConsumed) noexcept override;
+  bool setInputShapeBinding(int32_t bindingIndex, const int32_t* data) noexcept override;
+  bool getShapeBinding(int32_t bindingIndex, int32_t* data) const noexcept override;
+  bool allInputShapesSpecified() const noexcept override;
 #if NV_TENSORRT_MAJOR < 8
   void destroy() noexcept override { delete this; }
 #endif
@@ -218,6 +221,15 @@ class ExecutionContext final : public ContextInterface {
   // a stream capture (TensorRT 8: "run enqueueV2 once before capturing").
   bool capture_blocked_ = true;
   std::vector<std::optional<Shape>> input_dims_;  // per network input, for the selected profile
+#if NV_TENSORRT_MAJOR < 10
+  // Per network input of the selected profile: the values setInputShapeBinding gave a shape tensor that
+  // steers shapes.
+  std::vector<std::optional<std::vector<int64_t>>> binding_values_;
+  // The input slot of the selected profile's block a binding index names, or -1.
+  int input_slot(int32_t bindingIndex) const;
+  // Per input, the values set for shape tensors that steer shapes; false with *why for one without.
+  bool bound_shape_values(std::vector<std::vector<int64_t>>* values, std::string* why) const;
+#endif
   std::unique_ptr<Work> work_;
   // The parts of work_ by the names the context uses.
   std::unique_ptr<unsigned char, PinnedDeleter>& staging_ = work_->staging;
