@@ -377,6 +377,36 @@ Shape merge_extents(const Shape& at_min, const Shape& at_max) {
   return merged;
 }
 
+// Checks profile p's input ranges and values and infers every tensor's shape at its min, opt and max:
+// the inputs' extremes in *mins and *maxs, the shapes at min and max in *at_min and *at_max.
+bool shapes_at_extremes(Checker& c, const Graph& g, std::size_t p, std::vector<Shape>* mins,
+                        std::vector<Shape>* maxs, std::vector<Shape>* at_min, std::vector<Shape>* at_max) {
+  const Network& net = g.network;
+  const std::string where = indexed("profiles", p);
+  std::vector<Shape> opts, at_opt;
+  std::vector<std::vector<int64_t>> values_min, values_opt, values_max;
+  for (std::size_t i = 0; i < net.inputs.size(); ++i) {
+    const std::string input_where = where + "." + net.inputs[i].name;
+    const InputRange& range = net.profiles[p].inputs[i];
+    if (!check_range(c, input_where, net.inputs[i], range)) return false;
+    if (!check_values(c, input_where, net.inputs[i], range)) return false;
+    if (range.has_values() != g.input_has_values(static_cast<int>(i))) {
+      return c.fail(input_where + ".values", "every profile or none gives a shape tensor's values");
+    }
+    mins->push_back(range.min);
+    opts.push_back(range.opt);
+    maxs->push_back(range.max);
+    values_min.push_back(range.values_min);
+    values_opt.push_back(range.values_opt);
+    values_max.push_back(range.values_max);
+  }
+  std::string why;
+  if (!infer_shapes(g, *mins, at_min, &why, &values_min)) return c.fail(where + " at min", why);
+  if (!infer_shapes(g, opts, &at_opt, &why, &values_opt)) return c.fail(where + " at opt", why);
+  if (!infer_shapes(g, *maxs, at_max, &why, &values_max)) return c.fail(where + " at max", why);
+  return true;
+}
+
 bool check_profiles(Checker& c, Graph* g) {
   const Network& net = g->network;
   g->max_bytes.assign(g->tensor_names.size(), 0);
@@ -388,28 +418,8 @@ bool check_profiles(Checker& c, Graph* g) {
       return c.fail(where, "has " + std::to_string(prof.inputs.size()) + " input ranges for " +
                                std::to_string(net.inputs.size()) + " inputs");
     }
-    std::vector<Shape> mins, opts, maxs;
-    std::vector<std::vector<int64_t>> values_min, values_opt, values_max;
-    for (std::size_t i = 0; i < net.inputs.size(); ++i) {
-      const std::string input_where = where + "." + net.inputs[i].name;
-      const InputRange& range = prof.inputs[i];
-      if (!check_range(c, input_where, net.inputs[i], range)) return false;
-      if (!check_values(c, input_where, net.inputs[i], range)) return false;
-      if (range.has_values() != g->input_has_values(static_cast<int>(i))) {
-        return c.fail(input_where + ".values", "every profile or none gives a shape tensor's values");
-      }
-      mins.push_back(range.min);
-      opts.push_back(range.opt);
-      maxs.push_back(range.max);
-      values_min.push_back(range.values_min);
-      values_opt.push_back(range.values_opt);
-      values_max.push_back(range.values_max);
-    }
-    std::vector<Shape> at_min, at_opt, at_max;
-    std::string why;
-    if (!infer_shapes(*g, mins, &at_min, &why, &values_min)) return c.fail(where + " at min", why);
-    if (!infer_shapes(*g, opts, &at_opt, &why, &values_opt)) return c.fail(where + " at opt", why);
-    if (!infer_shapes(*g, maxs, &at_max, &why, &values_max)) return c.fail(where + " at max", why);
+    std::vector<Shape> mins, maxs, at_min, at_max;
+    if (!shapes_at_extremes(c, *g, p, &mins, &maxs, &at_min, &at_max)) return false;
 
     std::vector<Shape> dims;
     for (std::size_t i = 0; i < net.inputs.size(); ++i) dims.push_back(merge_extents(mins[i], maxs[i]));
@@ -466,25 +476,6 @@ std::string types_of_major(uint32_t trt_major) {
   return text;
 }
 
-// Shape tensors that steer shapes (a reshape, profile values) are modelled from 10 on.
-bool check_shape_values_of_major(Checker& c, const Network& net, uint32_t trt_major) {
-  if (trt_major >= kFirstMajorWithShapeValues) return true;
-  const std::string since = "the stand-in models shape tensors whose values steer shapes from TensorRT " +
-                            std::to_string(kFirstMajorWithShapeValues) + " on";
-  for (std::size_t i = 0; i < net.layers.size(); ++i) {
-    if (net.layers[i].op == LayerOp::kReshape)
-      return c.fail(indexed("layers", i) + ".op", "reshape: " + since);
-  }
-  for (std::size_t p = 0; p < net.profiles.size(); ++p) {
-    for (std::size_t i = 0; i < net.profiles[p].inputs.size() && i < net.inputs.size(); ++i) {
-      if (net.profiles[p].inputs[i].has_values()) {
-        return c.fail(indexed("profiles", p) + "." + net.inputs[i].name + ".values", since);
-      }
-    }
-  }
-  return true;
-}
-
 }  // namespace
 
 bool build_graph(Network net, Graph* graph, std::string* error) {
@@ -524,6 +515,17 @@ std::size_t Graph::io_layout_bytes(int io, int profile, const Shape& shape) cons
   return tensor_bytes(tensor_types[io_tensor(io)], layout_scalars(io_format(io, profile), shape));
 }
 
+bool Graph::input_read_as_data(int input) const {
+  for (std::size_t l = 0; l < layer_inputs.size(); ++l) {
+    const std::vector<int>& in = layer_inputs[l];
+    for (std::size_t k = 0; k < in.size(); ++k) {
+      const bool shape_operand = network.layers[l].op == LayerOp::kReshape && k == 1;
+      if (in[k] == input && !shape_operand) return true;
+    }
+  }
+  return false;
+}
+
 bool Graph::has_data_dependent_output() const {
   return std::any_of(output_tensors.begin(), output_tensors.end(),
                      [this](int t) { return data_dependent[t]; });
@@ -541,7 +543,6 @@ bool check_network_of_major(const Network& net, uint32_t trt_major, std::string*
     return c.fail("version_compatible", "version-compatible engines do not exist before TensorRT " +
                                             std::to_string(kFirstMajorWithVersionCompatibility));
   }
-  if (!check_shape_values_of_major(c, net, trt_major)) return false;
   for (std::size_t i = 0; i < net.layers.size(); ++i) {
     if (net.layers[i].op == LayerOp::kScaleInPlace && trt_major < kFirstMajorWithAliasedOutputs) {
       return c.fail(

@@ -45,6 +45,8 @@ struct Graph {
   int io_tensor(int io) const { return io < input_count() ? io : output_tensors[io - input_count()]; }
   TensorFormat io_format(int io, int profile) const { return io_desc(io).formats[profile]; }
   bool io_data_dependent(int io) const { return data_dependent[io_tensor(io)]; }
+  // Some layer reads the network input's elements (a reshape's shape operand only its values).
+  bool input_read_as_data(int input) const;
   // A network input whose values the profiles bound: a shape tensor that steers shapes.
   bool input_has_values(int input) const {
     return !network.profiles.empty() && static_cast<std::size_t>(input) < network.profiles[0].inputs.size() &&
@@ -72,9 +74,6 @@ bool check_network_of_major(const Network& net, uint32_t trt_major, std::string*
 constexpr uint32_t kFirstMajorWithDataDependentShapes = 10;
 // Outputs that share an input's memory: ICudaEngine::getAliasedInputTensor came with TensorRT 11.
 constexpr uint32_t kFirstMajorWithAliasedOutputs = 11;
-// Shape tensors whose values steer shapes: modelled from 10 on (the stand-in's 7/8 runtime has no
-// setInputShapeBinding).
-constexpr uint32_t kFirstMajorWithShapeValues = 10;
 
 // Shapes of every tensor for the given input shapes (one per network input); a data-dependent tensor
 // gets its upper bound (keep_positive: the input's volume).

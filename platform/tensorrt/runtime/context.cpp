@@ -94,6 +94,9 @@ ExecutionContext::ExecutionContext(const Engine& engine, std::shared_ptr<const G
       device_(device),
       work_(std::make_unique<Work>(graph_, engine.pending_work(), engine.profile_uses())) {
   reset_input_dims();
+#if NV_TENSORRT_MAJOR < 10
+  binding_values_.assign(graph_->input_count(), std::nullopt);
+#endif
 #if NV_TENSORRT_MAJOR >= 10
   addresses_.assign(graph_->bindings_per_profile(), nullptr);
   allocators_.assign(graph_->bindings_per_profile(), nullptr);
@@ -224,6 +227,8 @@ bool ExecutionContext::resolve_shapes(std::vector<Shape>* shapes, std::string* w
   std::vector<std::vector<int64_t>> values;
 #if NV_TENSORRT_MAJOR >= 10
   if (!read_shape_values(&values, why)) return false;
+#else
+  if (!bound_shape_values(&values, why)) return false;
 #endif
   return infer_shapes(*graph_, inputs, shapes, why, &values);
 }
@@ -317,7 +322,8 @@ bool ExecutionContext::queue_network(std::vector<Shape> shapes, const std::vecto
   cudaError_t status = cudaSuccess;
   for (int i = 0; i < g.input_count(); ++i) {
     const std::size_t n = g.io_layout_bytes(i, profile_, launch->shapes[i]);
-    if (n == 0) continue;
+    // Null only for a binding the network does not read (a shape binding that is no execution binding).
+    if (n == 0 || inputs[i] == nullptr) continue;
     // An input in host memory is read as host memory, so a device address there is refused.
     const cudaMemcpyKind kind =
         g.network.inputs[i].location == TensorLocation::kHost ? cudaMemcpyHostToHost : cudaMemcpyDeviceToHost;
@@ -364,9 +370,11 @@ bool ExecutionContext::setOptimizationProfile(int32_t profileIndex) noexcept {
     return false;
   }
   if (profileIndex != profile_) {
-    // A newly selected profile starts with no input dimensions but those its engine fixes.
+    // A newly selected profile starts with no input dimensions but those its engine fixes, and no
+    // shape binding values.
     profile_ = profileIndex;
     reset_input_dims();
+    binding_values_.assign(graph_->input_count(), std::nullopt);
   }
   // Selecting the profile already selected counts as a change too (the stricter reading).
   capture_blocked_ = true;
@@ -442,8 +450,9 @@ bool ExecutionContext::enqueueV2(BindingArray bindings, cudaStream_t stream,
     const Graph& g = *graph_;
     const int base = profile_ * g.bindings_per_profile();
     for (int slot = 0; slot < g.bindings_per_profile(); ++slot) {
-      // No exception for empty tensors (the stricter reading): every binding needs an address.
-      if (bindings[base + slot] == nullptr) {
+      // No exception for empty tensors (the stricter reading): every execution binding needs an
+      // address. A shape binding no layer reads is given through setInputShapeBinding alone.
+      if (bindings[base + slot] == nullptr && engine_.isExecutionBinding(base + slot)) {
         return fail_enqueue("binding " + std::to_string(base + slot) + " (" +
                             std::string(engine_.getBindingName(base + slot)) + ") is null");
       }

@@ -85,6 +85,9 @@ class ExecutionContext final : public ContextInterface {
   nvinfer1::Dims getBindingDimensions(int32_t bindingIndex) const noexcept override;
   nvinfer1::Dims getStrides(int32_t bindingIndex) const noexcept override;
   bool enqueueV2(BindingArray bindings, cudaStream_t stream, cudaEvent_t* inputConsumed) noexcept override;
+  bool setInputShapeBinding(int32_t bindingIndex, const int32_t* data) noexcept override;
+  bool getShapeBinding(int32_t bindingIndex, int32_t* data) const noexcept override;
+  bool allInputShapesSpecified() const noexcept override;
 #if NV_TENSORRT_MAJOR < 8
   void destroy() noexcept override { delete this; }
 #endif
@@ -187,6 +190,10 @@ class ExecutionContext final : public ContextInterface {
   Shape shape_of_input(int slot) const;  // the set shape, or the profile's extents with -1 where unset
   bool values_missing(int slot) const;   // a shape-inference (host) input without an address
   bool shape_values_missing() const;     // values_missing for some input
+  // The addresses enqueueV3 uses: every input's, every output's (null for one with an allocator);
+  // false with *why for a tensor without one.
+  bool tensor_addresses(std::vector<const void*>* inputs, std::vector<void*>* outputs,
+                        std::string* why) const;
   // Every output that shares an input's memory has the input's address; false with *why otherwise.
   bool aliases_share_memory(std::string* why) const;
   // Per input, the values of a shape tensor that steers shapes, read from its host address (empty for
@@ -221,6 +228,15 @@ class ExecutionContext final : public ContextInterface {
   // a stream capture (TensorRT 8: "run enqueueV2 once before capturing").
   bool capture_blocked_ = true;
   std::vector<std::optional<Shape>> input_dims_;  // per network input, for the selected profile
+#if NV_TENSORRT_MAJOR < 10
+  // Per network input of the selected profile: the values setInputShapeBinding gave a shape tensor that
+  // steers shapes.
+  std::vector<std::optional<std::vector<int64_t>>> binding_values_;
+  // The input slot of the selected profile's block a binding index names, or -1.
+  int input_slot(int32_t bindingIndex) const;
+  // Per input, the values set for shape tensors that steer shapes; false with *why for one without.
+  bool bound_shape_values(std::vector<std::vector<int64_t>>* values, std::string* why) const;
+#endif
   std::unique_ptr<Work> work_;
   // The parts of work_ by the names the context uses.
   std::unique_ptr<unsigned char, PinnedDeleter>& staging_ = work_->staging;

@@ -289,6 +289,31 @@ bool ExecutionContext::setInputConsumedEvent(cudaEvent_t event) noexcept {
 
 cudaEvent_t ExecutionContext::getInputConsumedEvent() const noexcept { return nullptr; }
 
+bool ExecutionContext::tensor_addresses(std::vector<const void*>* inputs, std::vector<void*>* outputs,
+                                        std::string* why) const {
+  const Graph& g = *graph_;
+  for (int i = 0; i < g.bindings_per_profile(); ++i) {
+    // No exception for empty tensors: every input and output needs an address, or for an output an
+    // allocator.
+    const bool allocated = i >= g.input_count() && allocators_[i] != nullptr;
+    if (addresses_[i] == nullptr && !allocated) {
+      const std::string name = engine_.getIOTensorName(i);
+      *why = g.io_data_dependent(i)
+                 ? "tensor '" + name +
+                       "' has neither an address nor an output allocator: its shape depends on the values "
+                       "computed, set one with setTensorAddress or setOutputAllocator"
+                 : "tensor '" + name + "' has no address: set every input and output with setTensorAddress";
+      return false;
+    }
+    if (i < g.input_count()) {
+      inputs->push_back(addresses_[i]);
+    } else {
+      outputs->push_back(addresses_[i]);
+    }
+  }
+  return true;
+}
+
 bool ExecutionContext::enqueueV3(cudaStream_t stream) noexcept {
   if (control::call_fails("enqueueV3")) return fail_enqueue("injected failure");
   try {
@@ -302,27 +327,7 @@ bool ExecutionContext::enqueueV3(cudaStream_t stream) noexcept {
     const Graph& g = *graph_;
     std::vector<const void*> inputs;
     std::vector<void*> outputs;
-    for (int i = 0; i < g.bindings_per_profile(); ++i) {
-      // No exception for empty tensors: every input and output needs an address, or for an output an
-      // allocator.
-      const bool allocated = i >= g.input_count() && allocators_[i] != nullptr;
-      if (addresses_[i] == nullptr && g.io_data_dependent(i) && !allocated) {
-        return fail_enqueue(
-            "tensor '" + std::string(engine_.getIOTensorName(i)) +
-            "' has neither an address nor an output allocator: its shape depends on the values "
-            "computed, set one with setTensorAddress or setOutputAllocator");
-      }
-      if (addresses_[i] == nullptr && !allocated) {
-        return fail_enqueue("tensor '" + std::string(engine_.getIOTensorName(i)) +
-                            "' has no address: set every input and output with setTensorAddress");
-      }
-      if (i < g.input_count()) {
-        inputs.push_back(addresses_[i]);
-      } else {
-        outputs.push_back(addresses_[i]);
-      }
-    }
-
+    if (!tensor_addresses(&inputs, &outputs, &why)) return fail_enqueue(why);
     if (!aliases_share_memory(&why)) return fail_enqueue(why);
 
     cudaStreamCaptureStatus capture = cudaStreamCaptureStatusNone;

@@ -42,6 +42,11 @@ Engine::~Engine() {
   control::count("live_engines", -1);
 }
 
+bool Engine::has_profile_values(int index, int32_t profileIndex) const {
+  return index >= 0 && index < graph_->input_count() && profileIndex >= 0 &&
+         profileIndex < getNbOptimizationProfiles() && graph_->input_has_values(index);
+}
+
 bool Engine::isRefittable() const noexcept { return graph_->network.refittable; }
 
 const char* Engine::getName() const noexcept { return graph_->network.name.c_str(); }
@@ -107,6 +112,19 @@ nvinfer1::Dims Engine::getProfileDimensions(int32_t bindingIndex, int32_t profil
   const int slot = bindingIndex % per_profile;
   if (slot >= graph_->input_count()) return invalid_dims();
   return profile_extent(graph_->network.profiles[profileIndex].inputs[slot], select);
+}
+
+// The binding of the profile's block or its profile-0 counterpart, as for getProfileDimensions.
+const int32_t* Engine::getProfileShapeValues(int32_t profileIndex, int32_t inputIndex,
+                                             nvinfer1::OptProfileSelector select) const noexcept {
+  const int per_profile = graph_->bindings_per_profile();
+  if (!in_range(inputIndex) || (inputIndex >= per_profile && inputIndex / per_profile != profileIndex)) {
+    return nullptr;
+  }
+  const int slot = inputIndex % per_profile;
+  const int selector = static_cast<int>(select);
+  if (!has_profile_values(slot, profileIndex) || selector < 0 || selector > 2) return nullptr;
+  return values32_[profileIndex][slot][selector].data();
 }
 
 int Engine::tensor_of_binding(int32_t bindingIndex) const {

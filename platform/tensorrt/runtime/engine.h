@@ -97,8 +97,6 @@ class Engine final : public EngineInterface {
   int io_index(const char* tensorName) const;
   // The graph tensor of an I/O tensor index.
   int tensor_of_io(int index) const;
-  // An input with values in the profiles (a shape tensor that steers shapes), and a profile in range.
-  bool has_profile_values(int index, int32_t profileIndex) const;
   // False, after a kERROR line naming call, once the runtime that made this engine is released.
   bool runtime_alive(const char* call) const;
 #else
@@ -121,6 +119,8 @@ class Engine final : public EngineInterface {
   int32_t getBindingVectorizedDim(int32_t bindingIndex) const noexcept override;
   bool isShapeBinding(int32_t bindingIndex) const noexcept override;
   bool isExecutionBinding(int32_t bindingIndex) const noexcept override;
+  const int32_t* getProfileShapeValues(int32_t profileIndex, int32_t inputIndex,
+                                       nvinfer1::OptProfileSelector select) const noexcept override;
 #if NV_TENSORRT_MAJOR < 8
   void destroy() noexcept override { delete this; }
 #endif
@@ -133,6 +133,8 @@ class Engine final : public EngineInterface {
 #if NV_TENSORRT_MAJOR < 10
   bool in_range(int32_t bindingIndex) const { return bindingIndex >= 0 && bindingIndex < getNbBindings(); }
 #endif
+  // An input with values in the profiles (a shape tensor that steers shapes), and a profile in range.
+  bool has_profile_values(int index, int32_t profileIndex) const;
   // Released while its contexts' work is queued: reported, and the weights stay until it has run.
   void retire_if_work_pending() noexcept;
 

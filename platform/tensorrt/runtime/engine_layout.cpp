@@ -156,15 +156,13 @@ bool Engine::isShapeBinding(int32_t bindingIndex) const noexcept {
   return in_host_memory(binding_ref(*this, *graph_, bindingIndex));
 }
 
-// A shape tensor is also an execution binding when a layer reads its values.
+// A shape tensor is also an execution binding when a layer reads its elements as data; one whose values
+// only give a reshape its extents (set with setInputShapeBinding) is not.
 bool Engine::isExecutionBinding(int32_t bindingIndex) const noexcept {
   const IoRef r = binding_ref(*this, *graph_, bindingIndex);
   if (!r.valid()) return false;
   if (!in_host_memory(r)) return true;
-  const int tensor = graph_->io_tensor(r.io);
-  return std::any_of(
-      graph_->layer_inputs.begin(), graph_->layer_inputs.end(),
-      [tensor](const std::vector<int>& in) { return std::find(in.begin(), in.end(), tensor) != in.end(); });
+  return graph_->input_read_as_data(graph_->io_tensor(r.io));
 }
 
 #endif

@@ -98,11 +98,6 @@ const char* Engine::getAliasedInputTensor(const char* tensorName) const noexcept
 }
 #endif
 
-bool Engine::has_profile_values(int index, int32_t profileIndex) const {
-  return index >= 0 && index < graph_->input_count() && profileIndex >= 0 &&
-         profileIndex < getNbOptimizationProfiles() && graph_->input_has_values(index);
-}
-
 #if NV_TENSORRT_MAJOR < 11
 bool Engine::hasImplicitBatchDimension() const noexcept { return false; }
 

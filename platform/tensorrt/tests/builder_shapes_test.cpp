@@ -160,7 +160,7 @@ TEST(BuilderShapesTest, ShapeTensorValuesAreCheckedWithTheirKey) {
             "profiles[0] at max: layers[0] (reshape): shape tensor 's' gives the extent 4294967296");
 }
 
-TEST(BuilderShapesTest, ShapeValuesRoundTripFrom10AndAreRefusedBefore) {
+TEST(BuilderShapesTest, ShapeValuesRoundTripForEveryMajorInt64OnlyFrom10) {
   Network net;
   std::string error;
   ASSERT_TRUE(network_from_json(kReshape, &net, &error)) << error;
@@ -168,34 +168,28 @@ TEST(BuilderShapesTest, ShapeValuesRoundTripFrom10AndAreRefusedBefore) {
     SCOPED_TRACE(major);
     const std::vector<unsigned char> bytes = serialize_engine(net, major);
     Graph graph;
-    if (major < 10) {
-      const std::string refusal =
-          "layers[0].op: reshape: the stand-in models shape tensors whose values steer shapes from TensorRT "
-          "10 on";
-      EXPECT_FALSE(check_network_of_major(net, major, &error));
-      EXPECT_EQ(error, refusal);
-      EXPECT_FALSE(deserialize_engine(bytes.data(), bytes.size(), major, &graph, &error));
-      EXPECT_EQ(error, "invalid network in engine: " + refusal);
-      continue;
-    }
+    ASSERT_TRUE(check_network_of_major(net, major, &error)) << error;
     ASSERT_TRUE(deserialize_engine(bytes.data(), bytes.size(), major, &graph, &error)) << error;
     const InputRange& s = graph.network.profiles[0].inputs[1];
     EXPECT_EQ(s.values_min, (std::vector<int64_t>{2, 3}));
     EXPECT_EQ(s.values_opt, (std::vector<int64_t>{3, 4}));
     EXPECT_EQ(s.values_max, (std::vector<int64_t>{6, 4}));
     EXPECT_FALSE(graph.network.profiles[0].inputs[0].has_values());
+    EXPECT_FALSE(graph.input_read_as_data(1)) << "only its values give the reshape its extents";
+    EXPECT_TRUE(graph.input_read_as_data(0));
   }
-  // Values without a reshape are refused before 10 too; an engine without values keeps its bytes.
-  Network values_only = net;
-  values_only.layers[0].op = LayerOp::kIdentity;
-  values_only.layers[0].inputs = {"x"};
-  EXPECT_FALSE(check_network_of_major(values_only, 8, &error));
-  EXPECT_EQ(error,
-            "profiles[0].s.values: the stand-in models shape tensors whose values steer shapes from TensorRT "
-            "10 on");
-  Network plain = values_only;
+  Network wide;
+  ASSERT_TRUE(
+      network_from_json(replaced(kReshape, R"("dtype": "int32")", R"("dtype": "int64")"), &wide, &error));
+  EXPECT_FALSE(check_network_of_major(wide, 8, &error));
+  EXPECT_EQ(
+      error,
+      "inputs[1].dtype: int64 does not exist before TensorRT 10 (TensorRT 8 has float, half, int8, int32 and "
+      "bool)");
+  // An engine without values keeps its bytes: the values come after the layers, under a flag.
+  Network plain = net;
   for (InputRange& r : plain.profiles[0].inputs) r.values_min = r.values_opt = r.values_max = {};
-  EXPECT_EQ(serialize_engine(values_only, 10).size(), serialize_engine(plain, 10).size() + 2 * 4 + 3 * 2 * 8)
+  EXPECT_EQ(serialize_engine(net, 10).size(), serialize_engine(plain, 10).size() + 2 * 4 + 3 * 2 * 8)
       << "one count per input, three pairs of int64 values for s";
 }
 

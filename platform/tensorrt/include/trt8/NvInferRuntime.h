@@ -52,6 +52,10 @@ class ICudaEngine : public INoCopy {
   virtual int32_t getBindingVectorizedDim(int32_t bindingIndex) const noexcept = 0;
   virtual bool isShapeBinding(int32_t bindingIndex) const noexcept = 0;
   virtual bool isExecutionBinding(int32_t bindingIndex) const noexcept = 0;
+  // A shape binding's min/opt/max values under a profile (a binding of block 0 stands for any profile's);
+  // nullptr for indices out of range or a binding that is no input shape binding.
+  virtual const int32_t* getProfileShapeValues(int32_t profileIndex, int32_t inputIndex,
+                                               OptProfileSelector select) const noexcept = 0;
 
   TRT_DEPRECATED void destroy() noexcept { delete this; }
 };
@@ -68,6 +72,11 @@ class IExecutionContext : public INoCopy {
   virtual bool allInputDimensionsSpecified() const noexcept = 0;
   // In elements (a vector of getBindingComponentsPerElement scalars for a vectorized format).
   virtual Dims getStrides(int32_t bindingIndex) const noexcept = 0;
+  // The values of an input shape binding of the selected profile, as many as its tensor has elements.
+  virtual bool setInputShapeBinding(int32_t bindingIndex, const int32_t* data) noexcept = 0;
+  // The values set for an input shape binding; false where there are none.
+  virtual bool getShapeBinding(int32_t bindingIndex, int32_t* data) const noexcept = 0;
+  virtual bool allInputShapesSpecified() const noexcept = 0;
   virtual bool enqueueV2(void* const* bindings, cudaStream_t stream, cudaEvent_t* inputConsumed) noexcept = 0;
 
   TRT_DEPRECATED void destroy() noexcept { delete this; }
