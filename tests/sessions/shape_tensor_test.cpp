@@ -131,8 +131,11 @@ INFERLET_EMULATOR_TEST_P(ShapeTensorOnEmulator, TheValuesShapeTheOutputsAndKeyTh
     const char* out0;
     size_t captures, launches;  // after the step, with graphs
   };
-  const Step steps[] = {
-      {{4, 3}, "[4, 3]", 2, 0}, {{3, 4}, "[3, 4]", 2, 1}, {{4, 3}, "[4, 3]", 2, 2}, {{3, 4}, "[3, 4]", 2, 3}};
+  // A graph replays only after a call of its own key (the context is configured for the last one): a
+  // change of values runs plainly once, and each value set replays its own graph after that.
+  const Step steps[] = {{{3, 4}, "[3, 4]", 1, 1}, {{4, 3}, "[4, 3]", 2, 1}, {{4, 3}, "[4, 3]", 2, 2},
+                        {{3, 4}, "[3, 4]", 2, 2}, {{3, 4}, "[3, 4]", 2, 3}, {{4, 3}, "[4, 3]", 2, 3},
+                        {{4, 3}, "[4, 3]", 2, 4}};
   for (const Step& step : steps) {
     SCOPED_TRACE(step.out0);
     call.shape().Set(step.values);

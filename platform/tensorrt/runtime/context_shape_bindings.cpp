@@ -1,6 +1,7 @@
 // Shape bindings of the binding-index interface (TensorRT 7.x and 8.x): the values of a shape tensor
 // are given to the context with setInputShapeBinding, not read from the bindings array.
 #include "context.h"
+#include "dims.h"
 
 #if NV_TENSORRT_MAJOR < 10
 
@@ -10,16 +11,6 @@
 #include "logging.h"
 
 namespace trt_standin {
-namespace {
-
-std::string values_text(const std::vector<int64_t>& values) {
-  std::string text = "[";
-  for (std::size_t i = 0; i < values.size(); ++i) text += (i ? ", " : "") + std::to_string(values[i]);
-  return text + "]";
-}
-
-}  // namespace
-
 int ExecutionContext::input_slot(int32_t bindingIndex) const {
   if (profile_ < 0) return -1;
   const int slot = bindingIndex - profile_ * graph_->bindings_per_profile();

@@ -1,6 +1,7 @@
 // Shape tensors whose values steer shapes (TensorRT 10.x and later): the values are read from the
 // input's host address whenever shapes are resolved, so enqueueV3 reads them at enqueue time.
 #include "context.h"
+#include "dims.h"
 
 #if NV_TENSORRT_MAJOR >= 10
 
@@ -9,12 +10,6 @@
 
 namespace trt_standin {
 namespace {
-
-std::string values_text(const std::vector<int64_t>& values) {
-  std::string text = "[";
-  for (std::size_t i = 0; i < values.size(); ++i) text += (i ? ", " : "") + std::to_string(values[i]);
-  return text + "]";
-}
 
 // count values of an int32 or int64 tensor in host memory.
 std::vector<int64_t> host_values(const void* data, ElementType type, std::size_t count) {

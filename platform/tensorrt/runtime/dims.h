@@ -4,6 +4,10 @@
 
 #include <NvInferRuntime.h>
 
+#include <cstdint>
+#include <string>
+#include <vector>
+
 #include "network.h"
 
 namespace trt_standin {
@@ -39,6 +43,13 @@ inline nvinfer1::Dims profile_extent(const InputRange& range, nvinfer1::OptProfi
       return to_dims(range.max);
   }
   return invalid_dims();
+}
+
+// Values as the log lines print them: [2, 3].
+inline std::string values_text(const std::vector<int64_t>& values) {
+  std::string text = "[";
+  for (std::size_t i = 0; i < values.size(); ++i) text += (i ? ", " : "") + std::to_string(values[i]);
+  return text + "]";
 }
 
 }  // namespace trt_standin
