@@ -65,10 +65,10 @@
  *   - A shape tensor is an input TensorRT reads from host memory (inferlet_tensor_info.on_host), whose
  *     values steer other tensors' shapes. It is given in INFERLET_MEMORY_HOST or INFERLET_MEMORY_PINNED
  *     (INFERLET_MEMORY_DEVICE is refused, INFERLET_INVALID_ARGUMENT), with its shape as any input; its
- *     values must lie in the range the session's profile gives them (INFERLET_SHAPE_OUT_OF_PROFILE
- *     otherwise, naming the tensor, its values and the range). The session copies them before enqueue
- *     returns, whatever the memory kind: the host may reuse its buffer at once.
- *     inferlet_session_resolve_shapes reads them too.
+ *     values must lie in the range the session's profile gives them, which
+ *     inferlet_engine_profile_tensor_values tells (INFERLET_SHAPE_OUT_OF_PROFILE otherwise, naming the
+ *     tensor, its values and the range). The session copies them before enqueue returns, whatever the
+ *     memory kind: the host may reuse its buffer at once. inferlet_session_resolve_shapes reads them too.
  *
  *  CUDA graphs (inferlet_session_options.cuda_graphs). A call's key is its input shapes and, for
  *   every tensor, its memory kind and the address the queued work uses (the host's pointer for pinned
@@ -105,7 +105,7 @@
  *   inferlet_engine_config with inferlet_engine_load_with_config. Version 3 adds
  *   inferlet_plugin_library_load. Version 4 adds inferlet_output_bound with
  *   inferlet_session_resolve_output_bounds (data-dependent outputs; shape tensors are served from this
- *   version on too).
+ *   version on too) and inferlet_engine_profile_tensor_values (a shape tensor's values in a profile).
  *
  * The library is built once per TensorRT major (libinferlet_sessions8.so, ...7, ...10, ...11); a host
  * links the one that matches its TensorRT, or loads it and asks for the table. Its data types and
@@ -340,6 +340,20 @@ INFERLET_SESSIONS_API inferlet_status* inferlet_engine_profile_resolved_shape(co
                                                                               inferlet_profile_point point,
                                                                               inferlet_shape* shape);
 
+/* A shape tensor input's values at a profile's smallest, optimal or largest point (see "Shapes that
+ * depend on values"), as 64-bit integers whatever its type: *count is set to how many it has (its
+ * elements at that point's shape), and they are written to values, which holds capacity of them
+ * (values may be NULL where capacity is 0). tensor_index is the input's index as
+ * inferlet_engine_tensor_info numbers it. Refused with INFERLET_INVALID_ARGUMENT for a null engine or
+ * count, a null values with a capacity, a profile, tensor or point out of range, a tensor that is no
+ * shape tensor (an output, an input in device memory, and on TensorRT 7 and 8, whose libraries serve
+ * no shape tensors, every tensor: the message says so for an input TensorRT reads from host memory)
+ * or one whose profile keeps no values, and a capacity below the count; this last refusal alone
+ * writes *count (and no value), so that a host may ask with capacity 0 and size its array. (Version 4) */
+INFERLET_SESSIONS_API inferlet_status* inferlet_engine_profile_tensor_values(
+    const inferlet_engine* engine, int32_t profile, int32_t tensor_index, inferlet_profile_point point,
+    int64_t* values, size_t capacity, size_t* count);
+
 /* ---- Sessions --------------------------------------------------------------------------------- */
 
 typedef struct inferlet_session inferlet_session;
@@ -565,6 +579,9 @@ typedef struct inferlet_api {
   inferlet_status* (*session_resolve_output_bounds)(inferlet_session* session, const inferlet_tensor* inputs,
                                                     size_t input_count, inferlet_tensor* outputs,
                                                     size_t output_count, inferlet_output_bound* bounds);
+  inferlet_status* (*engine_profile_tensor_values)(const inferlet_engine* engine, int32_t profile,
+                                                   int32_t tensor_index, inferlet_profile_point point,
+                                                   int64_t* values, size_t capacity, size_t* count);
 } inferlet_api;
 
 /* The table of `version` (1 to this library's INFERLET_API_VERSION), static; NULL for any other. The one

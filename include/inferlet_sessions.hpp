@@ -195,6 +195,11 @@ struct ShapeRange {
   Shape min, opt, max;
 };
 
+// A shape tensor's values at a profile's three points.
+struct ValueRange {
+  std::vector<int64_t> min, opt, max;
+};
+
 struct EngineMemory {
   size_t engine_bytes = 0;   // the engine's weights on its device
   size_t context_bytes = 0;  // what TensorRT says one execution context needs
@@ -405,6 +410,15 @@ class Engine {
     range.max = ResolvedShape(profile, index, INFERLET_PROFILE_MAX);
     return range;
   }
+  // A shape tensor input's values (see inferlet_engine_profile_tensor_values); any other tensor is
+  // refused.
+  ValueRange ProfileValues(int32_t profile, int32_t input_index) const {
+    ValueRange range;
+    range.min = ProfileValues(profile, input_index, INFERLET_PROFILE_MIN);
+    range.opt = ProfileValues(profile, input_index, INFERLET_PROFILE_OPT);
+    range.max = ProfileValues(profile, input_index, INFERLET_PROFILE_MAX);
+    return range;
+  }
   EngineMemory DeviceMemory() const {
     EngineMemory memory;
     detail::Check(inferlet_engine_device_memory(engine_, &memory.engine_bytes, &memory.context_bytes));
@@ -428,6 +442,24 @@ class Engine {
     inferlet_shape shape{};
     detail::Check(inferlet_engine_profile_resolved_shape(engine_, profile, index, point, &shape));
     return Shape(shape);
+  }
+
+  std::vector<int64_t> ProfileValues(int32_t profile, int32_t input_index,
+                                     inferlet_profile_point point) const {
+    size_t count = 0;
+    // Asked with no room first: only the refusal that says how many there are writes count; any other
+    // answer is thrown.
+    inferlet_status* sizing =
+        inferlet_engine_profile_tensor_values(engine_, profile, input_index, point, nullptr, 0, &count);
+    if (count == 0) {
+      detail::Check(sizing);
+      return {};
+    }
+    inferlet_status_release(sizing);
+    std::vector<int64_t> values(count);
+    detail::Check(inferlet_engine_profile_tensor_values(engine_, profile, input_index, point, values.data(),
+                                                        count, &count));
+    return values;
   }
 
   inferlet_engine* engine_ = nullptr;

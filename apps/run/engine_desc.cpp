@@ -86,6 +86,9 @@ EngineDesc DescribeEngine(const inferlet_loader::EngineDescription& description)
     profile.min_dims = AtPoint(description, description.profiles[p].min);
     profile.opt_dims = AtPoint(description, description.profiles[p].opt);
     profile.max_dims = AtPoint(description, description.profiles[p].max);
+    profile.min_values = description.profiles[p].min_values;
+    profile.opt_values = description.profiles[p].opt_values;
+    profile.max_values = description.profiles[p].max_values;
     desc.profiles.push_back(std::move(profile));
   }
   return desc;

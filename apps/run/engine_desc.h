@@ -2,6 +2,7 @@
 #ifndef INFERLET_APPS_ENGINE_DESC_H_
 #define INFERLET_APPS_ENGINE_DESC_H_
 
+#include <cstdint>
 #include <string>
 #include <vector>
 
@@ -29,6 +30,8 @@ struct ProfileDesc {
   // Per binding of the profile's block, in binding order: the profile's smallest, optimal and largest
   // dimensions.
   std::vector<std::vector<int>> min_dims, opt_dims, max_dims;
+  // Per binding of the block: a shape tensor's values at the three points; empty for the others.
+  std::vector<std::vector<int64_t>> min_values, opt_values, max_values;
 };
 
 struct EngineDesc {

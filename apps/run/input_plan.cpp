@@ -9,6 +9,7 @@
 
 #include "exit_codes.h"
 #include "npy.h"
+#include "shape_values.h"
 #include "tensor_data.h"
 
 namespace inferlet_run {
@@ -102,13 +103,13 @@ int ChooseBatch(const Options& o, const ProfileConfig& profile,
 
 }  // namespace
 
-void RequireNoShapeTensor(const TensorConfig& input, int profile) {
-  if (!input.shape_tensor) return;
-  throw ToolError{kExitUsage,
-                  fmt::format("input '{0}' is a shape tensor: its values must lie within profile {1}'s "
-                              "range, which the sessions library does not tell, so inferlet-run cannot make "
-                              "them up; give them with --input {0}=FILE.npy",
-                              input.name, profile)};
+// A shape tensor's values that no file gives: the profile's at the point of the calls' shapes.
+void TakeProfileValues(const ProfileConfig& profile, size_t index,
+                       const std::vector<std::vector<int>>& shapes, int profile_index, InputPlan& plan) {
+  ShapeTensorValues values = ProfileShapeValues(profile, index, shapes, profile_index);
+  plan.own_shapes[index] = std::move(values.shape);
+  plan.data.push_back(std::move(values.data));
+  plan.sources.push_back(std::move(values.source));
 }
 
 // A shape tensor's values as its file holds them, at the file's shape.
@@ -135,11 +136,15 @@ InputPlan PlanShapedInputs(const Options& o, const ProfileConfig& profile,
   for (size_t i = 0; i < profile.inputs.size(); ++i) {
     const TensorConfig& t = profile.inputs[i];
     plan.own_shapes.emplace_back();
+    plan.from_file.push_back(false);
+    if (t.shape_tensor) {
+      TakeProfileValues(profile, i, shapes, o.profile, plan);
+      continue;
+    }
     size_t bytes = static_cast<size_t>(std::max(t.item_size, 0));
     for (int d : shapes[i]) bytes *= static_cast<size_t>(std::max(d, 0));
     plan.data.push_back(MakeInputData(t.dtype, t.ItemMatchesDType(), bytes, o.fill, o.seed, t.name));
     plan.sources.push_back(o.fill == FillMode::kZeros ? "zeros" : fmt::format("random (seed {})", o.seed));
-    plan.from_file.push_back(false);
   }
   return plan;
 }
@@ -148,11 +153,15 @@ InputPlan PlanInputs(const Options& o, const ProfileConfig& profile) {
   std::map<std::string, InputFile> files = ReadInputFiles(o, profile);
   InputPlan plan;
   plan.batch = ChooseBatch(o, profile, files);
-  for (const TensorConfig& t : profile.inputs) {
+  for (size_t i = 0; i < profile.inputs.size(); ++i) {
+    const TensorConfig& t = profile.inputs[i];
     auto file = files.find(t.name);
     plan.from_file.push_back(file != files.end());
     plan.own_shapes.emplace_back();
-    if (file == files.end()) RequireNoShapeTensor(t, o.profile);
+    if (file == files.end() && t.shape_tensor) {
+      TakeProfileValues(profile, i, BatchShapes(profile, plan.batch), o.profile, plan);
+      continue;
+    }
     if (file != files.end() && t.shape_tensor) {
       TakeShapeTensorFile(t, file->second, plan);
       continue;

@@ -24,20 +24,16 @@ struct InputPlan {
 // configured for. Throws ToolError for an --input naming no input of the profile, a file that does
 // not fit its input, files of different batches, and a batch that is not positive. An input read
 // from a file must have a sample size (RequireSampleSize); a made-up one of none gets no data. A shape
-// tensor's values come from a file (its shape its own, not counted in the batch), else
-// RequireNoShapeTensor refuses.
+// tensor's values come from a file (its shape its own, not counted in the batch), else from the profile
+// at the point of the other inputs' shapes (ProfileShapeValues, which refuses where there is none).
 InputPlan PlanInputs(const Options& options, const ProfileConfig& profile);
-
-// Throws ToolError (usage) for a shape tensor whose values inferlet-run would have to make up: they must
-// lie within the profile's range, which the sessions interface does not tell.
-void RequireNoShapeTensor(const TensorConfig& input, int profile);
 
 // Throws ToolError (usage) when the input's configuration gives no size of one sample.
 void RequireSampleSize(const TensorConfig& input);
 
 // Made-up inputs (--fill, --seed) at the given shapes, one per input of the profile (a row of
-// --shapes); the batch is the first input's first extent. The profile has no shape tensor
-// (RequireNoShapeTensor).
+// --shapes); the batch is the first input's first extent. A shape tensor takes the profile's values at
+// the point of the row's shapes (ProfileShapeValues), at that point's shape (own_shapes).
 InputPlan PlanShapedInputs(const Options& options, const ProfileConfig& profile,
                            const std::vector<std::vector<int>>& shapes);
 

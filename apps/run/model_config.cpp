@@ -128,6 +128,17 @@ ModelConfig::ItemSizes ModelConfig::InItemSizes() const { return PerProfile(prof
 ModelConfig::Shapes ModelConfig::OutShapes() const { return PerProfile(profiles, false, ShapeOf); }
 ModelConfig::ItemSizes ModelConfig::OutItemSizes() const { return PerProfile(profiles, false, ItemSizeOf); }
 
+// An input's shapes at the profile's three points and, for a shape tensor, its values there.
+static void PointsOf(const EngineDesc& engine, int profile, int binding, TensorConfig& t) {
+  t.point_shapes = {engine.MinDims(profile, binding), engine.OptDims(profile, binding),
+                    engine.MaxDims(profile, binding)};
+  const ProfileDesc& desc = engine.profiles[static_cast<size_t>(profile)];
+  const auto own = static_cast<size_t>(binding - profile * engine.BindingsPerProfile());
+  const std::vector<std::vector<int64_t>>* values[] = {&desc.min_values, &desc.opt_values, &desc.max_values};
+  for (size_t point = 0; point < 3; ++point)
+    if (own < values[point]->size()) t.point_values[point] = (*values[point])[own];
+}
+
 ModelConfig DeriveConfig(const EngineDesc& engine, const std::vector<TensorOverride>& shapes,
                          const std::vector<TensorOverride>& item_sizes) {
   ModelConfig config;
@@ -145,6 +156,7 @@ ModelConfig DeriveConfig(const EngineDesc& engine, const std::vector<TensorOverr
         t.item_size = binding.type.Size();
         t.data_dependent = binding.data_dependent;
         t.shape_tensor = binding.shape_tensor;
+        if (t.is_input) PointsOf(engine, static_cast<int>(p), b, t);
         (t.is_input ? profile.inputs : profile.outputs).push_back(std::move(t));
       }
     }

@@ -4,6 +4,8 @@
 #ifndef INFERLET_APPS_MODEL_CONFIG_H_
 #define INFERLET_APPS_MODEL_CONFIG_H_
 
+#include <array>
+#include <cstdint>
 #include <string>
 #include <vector>
 
@@ -24,6 +26,11 @@ struct TensorConfig {
   // An input TensorRT reads from host memory, whose values steer shapes: its extents are its own, not
   // a batch of samples.
   bool shape_tensor = false;
+  // An input's shapes at the profile's min, opt and max, and a shape tensor's values there (empty
+  // where the library tells none): a shape tensor no file gives takes the values of the point whose
+  // shapes the run's other inputs have.
+  std::array<std::vector<int>, 3> point_shapes;
+  std::array<std::vector<int64_t>, 3> point_values;
 
   // Bytes of one sample (everything after the batch extent); -1 when the shape gives no valid size.
   long long SampleBytes() const;

@@ -8,6 +8,7 @@
 
 #include "run_files.h"
 #include "run_outputs.h"
+#include "shape_values.h"
 #include "timed_calls.h"
 
 namespace inferlet_run {
@@ -160,7 +161,10 @@ void RunRows(Lane& lane, bool phase_timed, const Options& o, const std::vector<S
     result.shapes = row.inputs;
     const InputPlan inputs = PlanShapedInputs(o, profile, row.inputs);
     result.batch = inputs.batch;
-    lane.SetInputs(inputs, row.inputs);
+    std::vector<std::vector<int>> shapes = row.inputs;
+    for (size_t i = 0; i < shapes.size(); ++i)
+      if (profile.inputs[i].shape_tensor) shapes[i] = inputs.own_shapes[i];
+    lane.SetInputs(inputs, shapes);
     WarmUpCalls(CallsOf(lane), o.warmup);
     std::vector<inferlet_phase_times> phases;
     TimedCalls t = TimeCalls(CallsOf(lane), {o.iterations, o.duration_s}, Clock::now(), nullptr,
@@ -193,8 +197,10 @@ void RunCalls(Backend& backend, const Options& o, std::ofstream& times, RunRepor
   std::vector<ShapeRow> rows;
   if (!o.shape_sweep.empty()) {
     rows = PlanShapeRows(o.shape_sweep, first, report.profile);
-    backend.CheckRows(rows, first);  // refused before anything runs
-    for (const TensorConfig& t : first.inputs) RequireNoShapeTensor(t, report.profile);
+    backend.CheckRows(rows, first);   // refused before anything runs
+    for (const ShapeRow& row : rows)  // a row at no point of the profile, refused before any runs
+      for (size_t i = 0; i < first.inputs.size(); ++i)
+        if (first.inputs[i].shape_tensor) ProfileShapeValues(first, i, row.inputs, report.profile);
   }
   const std::vector<Reference> references = PrepareComparison(o, first);
   const std::vector<InputPlan> inputs = PlanLaneInputs(o, profiles, report);

@@ -2,7 +2,7 @@
 // engine (out0 = the elements of in0 above 0, in order; out1 = 2 * in0), whose out0 is sized by the
 // session's bound and saved, reported and compared at each call's real shape, and the shape_tensor
 // engine (out0 = in0 reshaped to the values of `shape`, out1 to those of `shape64`), whose values come
-// from files. The legacy interface refuses both by name.
+// from files or from the profile. The legacy interface refuses both by name.
 #include <gtest/gtest.h>
 
 #include <cstring>
@@ -242,7 +242,7 @@ TEST(ValueShapes, LegacyInterfaceRefusesByName) {
 }
 
 // ---------------------------------------------------------------------------------------------
-// Shape tensors: values from files, or refused before they would be made up.
+// Shape tensors: values from files, or the profile's at the point of the run's shapes.
 
 TEST(ShapeTensors, ValuesFromFilesReshapeTheOutputs) {
   const std::vector<float> in0 = {1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11, 12};
@@ -274,13 +274,82 @@ TEST(ShapeTensors, ValuesFromFilesReshapeTheOutputs) {
   }
 }
 
-TEST(ShapeTensors, RefusedWhenTheirValuesWouldBeMadeUp) {
-  const std::string refusal =
-      "input 'shape' is a shape tensor: its values must lie within profile 0's range, which the sessions "
-      "library does not tell, so inferlet-run cannot make them up; give them with --input shape=FILE.npy";
+// Without files, the profile's values at the point whose shapes the made-up in0 has: the largest batch by
+// default (max), --batch 1 (min) and 2 (opt), each --shapes row its own; both outputs hold in0 as made up,
+// at the shapes of those values ([2,3] [6,4] opt [3,4] for shape, [1,6] [2,6] [4,6] for shape64).
+struct ProfileValuesRun {
+  const char* what;
+  std::vector<std::string> flags;
+  int rows;
+  std::vector<int> out0, out1;
+  const char* point;
+};
+
+const ProfileValuesRun kProfileValuesRuns[] = {
+    {"the largest batch", {}, 4, {6, 4}, {4, 6}, "max"},
+    {"--batch 1", {"--batch", "1"}, 1, {2, 3}, {1, 6}, "min"},
+    {"--batch 2", {"--batch", "2"}, 2, {3, 4}, {2, 6}, "opt"},
+};
+
+// in0 as the tool makes it up, for `rows` rows of 6.
+std::vector<float> RandomRowsOf6(int rows) {
+  return Floats(MakeInputData(TestType(0), true, static_cast<size_t>(rows) * 6 * sizeof(float),
+                              FillMode::kRandom, 1, "in0"));
+}
+
+TEST(ShapeTensors, ValuesOfTheProfilePointTheOtherInputsAreAt) {
   for (int major : kMajors) {
-    ExpectFailure(SessionsRun(EnginePath("shape_tensor", major), {}), kExitUsage, refusal);
-    ExpectFailure(SessionsRun(EnginePath("shape_tensor", major), {"--shapes", "in0=1x6"}), kExitUsage,
+    for (const ProfileValuesRun& run : kProfileValuesRuns) {
+      SCOPED_TRACE(std::string(run.what) + " on TensorRT " + std::to_string(major));
+      TempDir dir;
+      std::vector<std::string> more = run.flags;
+      more.insert(more.end(), {"--save-outputs", dir.path()});
+      const nlohmann::json j = RunJson(SessionsRun(EnginePath("shape_tensor", major), more));
+      EXPECT_EQ(j["run"]["batch"], run.rows) << j.dump(2);
+      const std::string source = std::string("profile 0 ") + run.point + " values";
+      EXPECT_EQ(j["run"]["inputs"], (std::vector<std::string>{"random (seed 1)", source, source}));
+      EXPECT_EQ(j["outputs"][0]["shape"], run.out0);
+      EXPECT_EQ(j["outputs"][1]["shape"], run.out1);
+      const std::vector<float> in0 = RandomRowsOf6(run.rows);
+      for (const char* out : {"out0", "out1"}) {
+        const NpyArray saved = ReadNpy(dir.File(std::string(out) + ".npy"));
+        const std::vector<int>& shape = out[3] == '0' ? run.out0 : run.out1;
+        EXPECT_EQ(saved.shape, std::vector<size_t>(shape.begin(), shape.end())) << out;
+        EXPECT_EQ(Floats(saved.data), in0) << out;
+      }
+    }
+    const ToolResult r = RunTool(SessionsRun(EnginePath("shape_tensor", major), {"--batch", "2"}));
+    ASSERT_EQ(r.exit_code, 0) << Describe(r);
+    EXPECT_NE(r.out.find(", inputs: in0 = random (seed 1), shape = profile 0 opt values, shape64 = profile 0 "
+                         "opt values\n"),
+              std::string::npos)
+        << r.out;
+  }
+}
+
+TEST(ShapeTensors, ShapeRowsTakeTheValuesOfTheirOwnPoint) {
+  for (int major : kMajors) {
+    SCOPED_TRACE("TensorRT " + std::to_string(major));
+    const nlohmann::json j =
+        RunJson(SessionsRun(EnginePath("shape_tensor", major), {"--shapes", "in0=1x6,4x6,2x6"}));
+    ASSERT_EQ(j["rows"].size(), 3u) << j.dump(2);
+    const std::vector<int> out0[] = {{2, 3}, {6, 4}, {3, 4}}, out1[] = {{1, 6}, {4, 6}, {2, 6}};
+    for (size_t row = 0; row < 3; ++row) {
+      EXPECT_EQ(j["rows"][row]["outputs"][0]["shape"], out0[row]) << row;
+      EXPECT_EQ(j["rows"][row]["outputs"][1]["shape"], out1[row]) << row;
+    }
+  }
+}
+
+// Inputs at no point of the profile: refused before anything runs, naming their shapes.
+TEST(ShapeTensors, RefusedWhereTheOtherInputsAreAtNoPoint) {
+  const std::string refusal =
+      "input 'shape' is a shape tensor: inferlet-run gives it profile 0's values at the point (min, opt or "
+      "max) whose shapes the other inputs have, and at the run's shapes (in0 [3,6]) they are at none; give "
+      "its values with --input shape=FILE.npy";
+  for (int major : kMajors) {
+    ExpectFailure(SessionsRun(EnginePath("shape_tensor", major), {"--batch", "3"}), kExitUsage, refusal);
+    ExpectFailure(SessionsRun(EnginePath("shape_tensor", major), {"--shapes", "in0=1x6,3x6"}), kExitUsage,
                   refusal);
   }
 }

@@ -5,7 +5,7 @@ from __future__ import annotations
 
 import enum
 import os
-from dataclasses import dataclass
+from dataclasses import dataclass, field
 from typing import Mapping, NamedTuple, Optional, Tuple, Union
 
 import numpy as np
@@ -58,7 +58,7 @@ class TensorInfo:
 
 
 class ProfileShapes(NamedTuple):
-    """An input's smallest, optimal and largest shape under a profile."""
+    """An input's smallest, optimal and largest shape under a profile, or a shape tensor's values there."""
 
     min: Shape
     opt: Shape
@@ -70,6 +70,8 @@ class Profile:
     index: int
     shapes: Mapping[str, ProfileShapes]  # per input
     formats: Mapping[str, TensorFormat]  # per tensor
+    # per shape tensor the library serves (TensorRT 10 and later): its values at min, opt and max
+    values: Mapping[str, ProfileShapes] = field(default_factory=dict)
 
 
 class EngineMemory(NamedTuple):
@@ -147,14 +149,18 @@ class Engine:
         self._memory = EngineMemory(*self._native.device_memory())
 
     def _describe_profile(self, index: int) -> Profile:
-        shapes, formats = {}, {}
+        shapes, formats, values = {}, {}, {}
         for i, tensor in enumerate(self._tensors):
             formats[tensor.name] = _enum(TensorFormat, self._native.tensor_format(i, index))
             if tensor.is_input:
                 shapes[tensor.name] = ProfileShapes(
                     *(self._native.profile_shape(index, i, point) for point in range(3))
                 )
-        return Profile(index, shapes, formats)
+            if tensor.is_input and tensor.location == "host" and self.tensorrt_major >= 10:
+                values[tensor.name] = ProfileShapes(
+                    *(self._native.profile_values(index, i, point) for point in range(3))
+                )
+        return Profile(index, shapes, formats, values)
 
     @property
     def tensorrt_major(self) -> int:

@@ -1,5 +1,7 @@
 #include "engine.h"
 
+#include <vector>
+
 namespace inferlet_python {
 namespace {
 
@@ -84,6 +86,24 @@ nb::tuple Engine::profile_shape(int32_t profile, int32_t index, int32_t point) {
         mLibrary.api().engine_profile_shape(engine.get(), profile, index,
                                             static_cast<inferlet_profile_point>(point), &shape));
   return shapeTuple(shape);
+}
+
+nb::tuple Engine::profile_values(int32_t profile, int32_t index, int32_t point) {
+  SharedHandle<inferlet_engine>::Use engine(mHandle);
+  const inferlet_api& api = mLibrary.api();
+  const auto at = static_cast<inferlet_profile_point>(point);
+  size_t count = 0;
+  // Asked with no room first: only the refusal that says how many there are writes count.
+  inferlet_status* sizing =
+      api.engine_profile_tensor_values(engine.get(), profile, index, at, nullptr, 0, &count);
+  if (count == 0) check(api, sizing);
+  api.status_release(sizing);
+  std::vector<int64_t> values(count);
+  check(api,
+        api.engine_profile_tensor_values(engine.get(), profile, index, at, values.data(), count, &count));
+  nb::list list;
+  for (int64_t v : values) list.append(v);
+  return nb::tuple(list);
 }
 
 nb::tuple Engine::device_memory() {

@@ -36,6 +36,8 @@ class Engine {
   int32_t profile_count();
   // point: INFERLET_PROFILE_MIN, _OPT or _MAX.
   nb::tuple profile_shape(int32_t profile, int32_t index, int32_t point);
+  // A shape tensor's values at a profile's point (inferlet_engine_profile_tensor_values).
+  nb::tuple profile_values(int32_t profile, int32_t index, int32_t point);
   // (engine bytes, bytes per execution context)
   nb::tuple device_memory();
 

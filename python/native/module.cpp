@@ -123,6 +123,7 @@ NB_MODULE(_native, m) {
       .def("tensor_format", &Engine::tensor_format, nb::arg("index"), nb::arg("profile"))
       .def("profile_count", &Engine::profile_count)
       .def("profile_shape", &Engine::profile_shape, nb::arg("profile"), nb::arg("index"), nb::arg("point"))
+      .def("profile_values", &Engine::profile_values, nb::arg("profile"), nb::arg("index"), nb::arg("point"))
       .def("device_memory", &Engine::device_memory)
       .def("close", &Engine::close);
 

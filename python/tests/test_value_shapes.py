@@ -101,3 +101,19 @@ def test_shape_tensors_steer_the_outputs_shapes(load, named_major, cuda_graphs):
         assert str(refused.value) == (
             "input 'shape' values [1, 12] are outside the range of profile 0: [2, 3] to [6, 4]"
         )
+
+
+def test_a_profile_tells_its_shape_tensors_values_at_each_point(load, named_major):
+    profile = load("shape_tensor", named_major).profiles[0]
+    assert profile.values == {
+        "shape": inferlet.ProfileShapes((2, 3), (3, 4), (6, 4)),
+        "shape64": inferlet.ProfileShapes((1, 6), (2, 6), (4, 6)),
+    }
+    assert profile.shapes["shape"] == inferlet.ProfileShapes((2,), (2,), (2,))
+
+
+def test_shape_tensor_values_come_from_tensorrt_10_on(load, major):
+    # shape_tensor_int32 is built for every major; 7 and 8, whose libraries serve no shape tensors, tell none.
+    profile = load("shape_tensor_int32", major).profiles[0]
+    expected = {"shape": ((2, 3), (3, 4), (6, 4))} if major >= 10 else {}
+    assert profile.values == expected

@@ -71,6 +71,32 @@ ProfileDescription DescribeProfile(const SessionsLibrary& library, const inferle
   return description;
 }
 
+// Each shape tensor's values at the profile's points, asked first with no room to learn how many.
+void DescribeValues(const SessionsLibrary& library, const inferlet_engine* engine, int32_t profile,
+                    const std::vector<TensorDescription>& tensors, ProfileDescription& description) {
+  const std::pair<inferlet_profile_point, std::vector<std::vector<int64_t>>*> points[] = {
+      {INFERLET_PROFILE_MIN, &description.min_values},
+      {INFERLET_PROFILE_OPT, &description.opt_values},
+      {INFERLET_PROFILE_MAX, &description.max_values}};
+  for (const auto& [point, values] : points) {
+    values->resize(tensors.size());
+    for (size_t t = 0; t < tensors.size(); ++t) {
+      if (!tensors[t].is_input || !tensors[t].on_host || library.major() < 10) continue;
+      const auto index = static_cast<int32_t>(t);
+      size_t count = 0;
+      inferlet_status* sizing =
+          library.api().engine_profile_tensor_values(engine, profile, index, point, nullptr, 0, &count);
+      if (count == 0) Check(library, sizing, "a shape tensor's values");
+      library.api().status_release(sizing);
+      (*values)[t].resize(count);
+      Check(library,
+            library.api().engine_profile_tensor_values(engine, profile, index, point, (*values)[t].data(),
+                                                       count, &count),
+            "a shape tensor's values");
+    }
+  }
+}
+
 bool AnyOpen(const Dims& dims) {
   for (int64_t d : dims)
     if (d < 0) return true;
@@ -183,8 +209,10 @@ EngineDescription DescribeEngine(const SessionsLibrary& library, const inferlet_
   Check(library, api.engine_profile_count(engine, &profiles), "the profile count");
   for (int32_t t = 0; t < tensors; ++t)
     description.tensors.push_back(DescribeTensor(library, engine, t, profiles));
-  for (int32_t p = 0; p < profiles; ++p)
+  for (int32_t p = 0; p < profiles; ++p) {
     description.profiles.push_back(DescribeProfile(library, engine, p, tensors));
+    DescribeValues(library, engine, p, description.tensors, description.profiles.back());
+  }
   MarkDataDependent(description);
   Check(library, api.engine_device_memory(engine, &description.engine_bytes, &description.context_bytes),
         "the engine's device memory");

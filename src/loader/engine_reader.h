@@ -59,6 +59,9 @@ struct TensorDescription {
 // there (inferlet_engine_profile_resolved_shape; -1 in a data-dependent output's extents).
 struct ProfileDescription {
   std::vector<Dims> min, opt, max;
+  // Per tensor, a shape tensor's values at the profile's points (inferlet_engine_profile_tensor_values,
+  // from TensorRT 10 on: the libraries for 7 and 8 serve no shape tensors); empty for the others.
+  std::vector<std::vector<int64_t>> min_values, opt_values, max_values;
 };
 
 struct EngineDescription {

@@ -41,6 +41,7 @@ constexpr inferlet_api kApi = {
     inferlet_plugin_library_load,
     // version 4
     inferlet_session_resolve_output_bounds,
+    inferlet_engine_profile_tensor_values,
 };
 
 }  // namespace

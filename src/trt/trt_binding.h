@@ -199,8 +199,8 @@ bool bindOutputAllocator(nvinfer1::IExecutionContext& context, const Binding& bi
 // tensors' values at their addresses); negative where it knows none.
 int64_t maxOutputBytes(const nvinfer1::IExecutionContext& context, const Binding& binding);
 
-// The smallest or largest values a profile accepts for a shape tensor input (point kMIN or kMAX), count
-// of them into values. False where the engine keeps no values for it.
+// The smallest, optimal or largest values a profile gives a shape tensor input (point kMIN, kOPT or
+// kMAX), count of them into values. False where the engine keeps no values for it.
 bool profileTensorValues(const nvinfer1::ICudaEngine& engine, const Binding& binding, int profile,
                          nvinfer1::OptProfileSelector point, int64_t* values, int count);
 

@@ -209,6 +209,101 @@ INFERLET_EMULATOR_TEST_F(ShapeTensorRefusalsOnEmulator, DeviceMemoryAndValuesOut
   EXPECT_EQ(ShapeText(largest), "[6, 4]");
 }
 
+// A profile's values at each point, as the engine was built with them (32-bit ones widened), and every
+// refusal with its words; only the capacity refusal writes the count.
+INFERLET_EMULATOR_TEST_F(ShapeTensorRefusalsOnEmulator, ProfileValuesAtEachPointAndTheirRefusals) {
+  EngineHandle engine = LoadEngine("shape_tensor");
+  struct Asked {
+    int32_t tensor;
+    inferlet_profile_point point;
+    std::vector<int64_t> values;
+  };
+  const Asked asked[] = {
+      {1, INFERLET_PROFILE_MIN, {2, 3}}, {1, INFERLET_PROFILE_OPT, {3, 4}}, {1, INFERLET_PROFILE_MAX, {6, 4}},
+      {2, INFERLET_PROFILE_MIN, {1, 6}}, {2, INFERLET_PROFILE_OPT, {2, 6}}, {2, INFERLET_PROFILE_MAX, {4, 6}},
+  };
+  for (const Asked& ask : asked) {
+    SCOPED_TRACE(std::to_string(ask.tensor) + " at " + std::to_string(ask.point));
+    std::vector<int64_t> values(3, -9);
+    size_t count = 7;
+    ASSERT_EQ(Take(inferlet_engine_profile_tensor_values(engine.get(), 0, ask.tensor, ask.point,
+                                                         values.data(), 3, &count)),
+              Answer{});
+    EXPECT_EQ(count, 2u);
+    EXPECT_EQ(std::vector<int64_t>(values.begin(), values.begin() + 2), ask.values);
+    EXPECT_EQ(values[2], -9);
+  }
+  struct Refused {
+    const char* what;
+    int32_t profile, tensor, point;
+    size_t capacity;
+    bool null_values;
+    size_t count;  // after the call, from 7
+    const char* message;
+  };
+  const Refused refused[] = {
+      {"capacity 0", 0, 1, INFERLET_PROFILE_MAX, 0, true, 2,
+       "capacity 0 is too small: shape tensor 'shape' has 2 values"},
+      {"capacity 1", 0, 2, INFERLET_PROFILE_MIN, 1, false, 2,
+       "capacity 1 is too small: shape tensor 'shape64' has 2 values"},
+      {"null values", 0, 1, INFERLET_PROFILE_MIN, 2, true, 7, "values is null"},
+      {"an input in device memory", 0, 0, INFERLET_PROFILE_MIN, 2, false, 7,
+       "input 'in0' is no shape tensor: only a shape tensor input has values in a profile"},
+      {"an output", 0, 3, INFERLET_PROFILE_MIN, 2, false, 7,
+       "tensor 'out0' is an output: only a shape tensor input has values in a profile"},
+      {"profile", 1, 1, INFERLET_PROFILE_MIN, 2, false, 7,
+       "profile 1 is out of range: the engine has 1 profile(s)"},
+      {"tensor", 0, 5, INFERLET_PROFILE_MIN, 2, false, 7,
+       "tensor index 5 is out of range: the engine has 5 tensors"},
+      {"point", 0, 1, 3, 2, false, 7, "profile point 3 is not INFERLET_PROFILE_MIN, _OPT or _MAX"},
+  };
+  for (const Refused& refusal : refused) {
+    SCOPED_TRACE(refusal.what);
+    std::vector<int64_t> values(2, -9);
+    size_t count = 7;
+    EXPECT_EQ(
+        Take(inferlet_engine_profile_tensor_values(
+            engine.get(), refusal.profile, refusal.tensor, static_cast<inferlet_profile_point>(refusal.point),
+            refusal.null_values ? nullptr : values.data(), refusal.capacity, &count)),
+        (Answer{INFERLET_INVALID_ARGUMENT, refusal.message}));
+    EXPECT_EQ(count, refusal.count);
+    EXPECT_EQ(values, std::vector<int64_t>(2, -9));
+  }
+  int64_t value = 0;
+  size_t count = 0;
+  EXPECT_EQ(
+      Take(inferlet_engine_profile_tensor_values(nullptr, 0, 1, INFERLET_PROFILE_MIN, &value, 1, &count)),
+      (Answer{INFERLET_INVALID_ARGUMENT, "engine is null"}));
+  EXPECT_EQ(Take(inferlet_engine_profile_tensor_values(engine.get(), 0, 1, INFERLET_PROFILE_MIN, &value, 1,
+                                                       nullptr)),
+            (Answer{INFERLET_INVALID_ARGUMENT, "count is null"}));
+}
+
+// The libraries for 7 and 8 serve no shape tensors: an input TensorRT reads from host memory has no values
+// there, and the message says why.
+class ShapeTensorBeforeTensorRT10OnEmulator : public SessionsTest {
+ protected:
+  void SetUp() override {
+    SessionsTest::SetUp();
+    if (INFERLET_TRT_MAJOR >= 10)
+      GTEST_SKIP() << "TensorRT " << INFERLET_TRT_MAJOR << " serves shape tensors";
+  }
+};
+
+INFERLET_EMULATOR_TEST_F(ShapeTensorBeforeTensorRT10OnEmulator, ProfileValuesAreRefusedInWords) {
+  EngineHandle engine = LoadEngine("shape_tensor_int32");
+  int64_t values[2] = {-9, -9};
+  size_t count = 7;
+  EXPECT_EQ(Take(inferlet_engine_profile_tensor_values(engine.get(), 0, 1, INFERLET_PROFILE_OPT, values, 2,
+                                                       &count)),
+            (Answer{INFERLET_INVALID_ARGUMENT,
+                    "input 'shape' is a shape tensor, which the library for TensorRT " +
+                        std::to_string(INFERLET_TRT_MAJOR) +
+                        " does not serve: shape tensors are served from TensorRT 10 on"}));
+  EXPECT_EQ(count, 7u);
+  EXPECT_EQ(values[0], -9);
+}
+
 class WrapperShapeTensorOnEmulator : public WrapperTest {
  protected:
   void SetUp() override {
@@ -235,6 +330,14 @@ INFERLET_EMULATOR_TEST_F(WrapperShapeTensorOnEmulator, ValuesAreAnInputLikeAnyOt
   EXPECT_EQ(outputs[0].max_bytes, 72u);
   session.Run(inputs, outputs);
   EXPECT_EQ(outputs[0].shape[1], 3);
+  const inferlet::ValueRange values = engine.ProfileValues(0, 1);
+  EXPECT_EQ(values.min, (std::vector<int64_t>{2, 3}));
+  EXPECT_EQ(values.opt, (std::vector<int64_t>{3, 4}));
+  EXPECT_EQ(values.max, (std::vector<int64_t>{6, 4}));
+  EXPECT_EQ(engine.ProfileValues(0, 2).opt, (std::vector<int64_t>{2, 6}));
+  EXPECT_EQ(ThrownBy([&] { engine.ProfileValues(0, 0); }),
+            (Thrown{inferlet::Code::kInvalidArgument,
+                    "input 'in0' is no shape tensor: only a shape tensor input has values in a profile"}));
   EXPECT_TRUE(Matches(out0, in0));
   EXPECT_TRUE(Matches(out1, in0));
   inputs[1].memory = inferlet::Memory::kDevice;

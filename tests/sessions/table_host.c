@@ -133,6 +133,7 @@ static int as_this_version(inferlet_get_api_fn get_api, const unsigned char* byt
   inferlet_session* session = NULL;
   inferlet_session_config config;
   inferlet_data_type_info info;
+  size_t count = 7;
   int failed;
   inferlet_status* status;
   if (!api) return fail("no table of this header's version");
@@ -152,6 +153,13 @@ static int as_this_version(inferlet_get_api_fn get_api, const unsigned char* byt
   if (api->engine_load(bytes, size, 0, &engine) != NULL) return fail("engine_load failed");
   inferlet_session_config_init(&config);
   config.profile = 0;
+  /* Version 4: a profile's values of a tensor that is no shape tensor, refused in words, count untouched. */
+  status = api->engine_profile_tensor_values(engine, 0, 0, INFERLET_PROFILE_MIN, NULL, 0, &count);
+  failed = api->status_code(status) != INFERLET_INVALID_ARGUMENT || count != 7 ||
+           strcmp(api->status_message(status),
+                  "input 'in0' is no shape tensor: only a shape tensor input has values in a profile") != 0;
+  api->status_release(status);
+  if (failed) return fail("engine_profile_tensor_values of in0 did not answer INFERLET_INVALID_ARGUMENT");
   if (api->session_create_with_config(engine, &config, &session) != NULL)
     return fail("session_create_with_config failed");
   api->engine_release(engine);

@@ -312,7 +312,9 @@ TEST(ApiTableTest, HasEveryFunctionInTheHeadersOrder) {
   EXPECT_EQ(inferlet_get_api(2), api);
   EXPECT_EQ(api->plugin_library_load, &inferlet_plugin_library_load);  // version 3's first and last
   EXPECT_EQ(inferlet_get_api(3), api);
-  EXPECT_EQ(api->session_resolve_output_bounds, &inferlet_session_resolve_output_bounds);  // version 4's
+  EXPECT_EQ(api->session_resolve_output_bounds,
+            &inferlet_session_resolve_output_bounds);                                    // version 4's first
+  EXPECT_EQ(api->engine_profile_tensor_values, &inferlet_engine_profile_tensor_values);  // version 4's last
   // Every member is set: the table is as long as the functions it lists.
   const auto* members = reinterpret_cast<void (*const*)()>(api);
   for (size_t i = 0; i < sizeof(inferlet_api) / sizeof(members[0]); ++i) EXPECT_NE(members[i], nullptr) << i;
