@@ -162,7 +162,7 @@ Status CallPlan::bind(CallResources& resources, const inferlet_tensor* inputs, s
   Status status = match(resources, inputs, input_count, outputs, output_count, /*with_data=*/true);
   if (!status.ok()) return status;
   status = check_sizes(resources, /*outputs=*/false);
-  if (!status.ok()) return status;
+  if (!status.ok() || mShapeTensors.empty()) return status;
   return take_shape_values(resources);
 }
 
@@ -249,7 +249,7 @@ Status CallPlan::match(const CallResources& resources, const inferlet_tensor* in
         return Status::failure(INFERLET_INVALID_ARGUMENT,
                                std::string(role(is_input)) + " " + quoted(entry.name) + " is given twice");
       }
-      const bool shape_tensor = is_input && mEngine.tensor(found).shape_tensor;
+      const bool shape_tensor = is_input && !mShapeTensors.empty() && mEngine.tensor(found).shape_tensor;
       if (with_data || shape_tensor) {
         const int memory = cEnumValue(entry.memory);
         if (!knownMemory(memory)) {
@@ -413,8 +413,10 @@ Status CallPlan::resolve(const CallResources& resources) {
 }
 
 Status CallPlan::resolve_dims(const CallResources& resources) {
-  Status status = bind_shape_tensors(resources);
-  if (!status.ok()) return status;
+  if (!mShapeTensors.empty()) {
+    Status status = bind_shape_tensors(resources);
+    if (!status.ok()) return status;
+  }
   tensorrtStepBegins();
   const trt_binding::ShapeResolution resolution = trt_binding::resolveShapes(
       *resources.context, mShapes.data(), static_cast<int>(mShapes.size()), trt_binding::ReadBack::kOutputs);
@@ -434,7 +436,7 @@ Status CallPlan::resolve_dims(const CallResources& resources) {
       break;
   }
   size_outputs();
-  return bound_outputs(resources);
+  return mDataDependent ? bound_outputs(resources) : Status();
 }
 
 // TensorRT reads shape tensors from host memory when it resolves shapes: the session's copies.
@@ -452,7 +454,6 @@ Status CallPlan::bind_shape_tensors(const CallResources& resources) const {
 
 // A data-dependent output takes up to TensorRT's bound at the input shapes until the call tells its shape.
 Status CallPlan::bound_outputs(const CallResources& resources) {
-  if (!mDataDependent) return Status();
   for (size_t t : mOutputs) {
     if (!mShapes[t].data_dependent) continue;
     tensorrtStepBegins();
@@ -478,7 +479,9 @@ Status CallPlan::bind_addresses(CallResources& resources) {
     const trt_binding::Binding& binding = mShapes[t].binding;
     TensorBuffers& buffers = resources.buffers[t];
     void* address = tensor.memory == INFERLET_MEMORY_DEVICE ? tensor.data : buffers.device.get();
-    if (mEngine.tensor(static_cast<int>(t)).shape_tensor) address = buffers.values.data();
+    if (!mShapeTensors.empty() && mEngine.tensor(static_cast<int>(t)).shape_tensor) {
+      address = buffers.values.data();
+    }
     if (buffers.sink) {
       const bool in_place = tensor.memory == INFERLET_MEMORY_DEVICE;
       buffers.sink->begin_call(in_place ? tensor.data : nullptr, in_place ? tensor.capacity : 0,
@@ -532,6 +535,10 @@ Status CallPlan::queue_uploads(const CallResources& resources) const {
 Status CallPlan::queue_compute(CallResources& resources) {
   tensorrtStepBegins();
   const bool enqueued = trt_binding::enqueue(*resources.context, resources.bindings.data(), resources.stream);
+  if (!mDataDependent) {
+    return enqueued ? Status()
+                    : tensorrtFailure(INFERLET_TENSORRT_ERROR, "TensorRT refused to enqueue the call");
+  }
   // A sink's failed allocation is why TensorRT failed: it is the call's answer.
   for (size_t t : mOutputs) {
     const GrowingOutput* sink = resources.buffers[t].sink.get();
