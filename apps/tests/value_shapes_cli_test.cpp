@@ -31,7 +31,7 @@ constexpr int kMajors[] = {INFERLET_VALUE_SHAPES_MAJORS};
 
 std::vector<float> Floats(const std::string& bytes) {
   std::vector<float> values(bytes.size() / sizeof(float));
-  std::memcpy(values.data(), bytes.data(), values.size() * sizeof(float));
+  if (!values.empty()) std::memcpy(values.data(), bytes.data(), values.size() * sizeof(float));
   return values;
 }
 

@@ -139,6 +139,7 @@ CallPlan::CallPlan(const Engine& engine, int profile)
     size_t words = 0;
     if (tensor.shape_tensor) {
       mShapeTensors.push_back(static_cast<size_t>(t));
+      mValueDependent = true;
       const int64_t bytes = tensorBytes(tensor.ranges[static_cast<size_t>(profile)].max, tensor.element_bits);
       words = bytes > 0 && bytes < (1 << 20) ? (static_cast<size_t>(bytes) + 7) / 8 : 0;
     }
@@ -155,6 +156,7 @@ CallPlan::CallPlan(const Engine& engine, int profile)
 void CallPlan::mark_data_dependent(size_t tensor) {
   mShapes[tensor].data_dependent = true;
   mDataDependent = true;
+  mValueDependent = true;
 }
 
 Status CallPlan::bind(CallResources& resources, const inferlet_tensor* inputs, size_t input_count,
@@ -249,7 +251,7 @@ Status CallPlan::match(const CallResources& resources, const inferlet_tensor* in
         return Status::failure(INFERLET_INVALID_ARGUMENT,
                                std::string(role(is_input)) + " " + quoted(entry.name) + " is given twice");
       }
-      const bool shape_tensor = is_input && !mShapeTensors.empty() && mEngine.tensor(found).shape_tensor;
+      const bool shape_tensor = is_input && mValueDependent && mEngine.tensor(found).shape_tensor;
       if (with_data || shape_tensor) {
         const int memory = cEnumValue(entry.memory);
         if (!knownMemory(memory)) {
@@ -477,17 +479,8 @@ Status CallPlan::bind_addresses(CallResources& resources) {
   for (size_t t = 0; t < mTensors.size(); ++t) {
     const CallTensor& tensor = mTensors[t];
     const trt_binding::Binding& binding = mShapes[t].binding;
-    TensorBuffers& buffers = resources.buffers[t];
-    void* address = tensor.memory == INFERLET_MEMORY_DEVICE ? tensor.data : buffers.device.get();
-    if (!mShapeTensors.empty() && mEngine.tensor(static_cast<int>(t)).shape_tensor) {
-      address = buffers.values.data();
-    }
-    if (buffers.sink) {
-      const bool in_place = tensor.memory == INFERLET_MEMORY_DEVICE;
-      buffers.sink->begin_call(in_place ? tensor.data : nullptr, in_place ? tensor.capacity : 0,
-                               tensor.bytes);
-      address = buffers.sink->address();
-    }
+    void* address = tensor.memory == INFERLET_MEMORY_DEVICE ? tensor.data : resources.buffers[t].device.get();
+    if (mValueDependent) address = value_dependent_address(resources, t, address);
     resources.bindings[static_cast<size_t>(binding.index)] = address;
     tensorrtStepBegins();
     if (!trt_binding::bindAddress(*resources.context, binding, address)) {
@@ -498,6 +491,18 @@ Status CallPlan::bind_addresses(CallResources& resources) {
     }
   }
   return Status();
+}
+
+// A shape tensor's address is the session's copy of its values; a data-dependent output's, its sink's
+// memory, which the sink is told the call's bound for.
+void* CallPlan::value_dependent_address(CallResources& resources, size_t t, void* address) const {
+  const CallTensor& tensor = mTensors[t];
+  TensorBuffers& buffers = resources.buffers[t];
+  if (mEngine.tensor(static_cast<int>(t)).shape_tensor) return buffers.values.data();
+  if (!buffers.sink) return address;
+  const bool in_place = tensor.memory == INFERLET_MEMORY_DEVICE;
+  buffers.sink->begin_call(in_place ? tensor.data : nullptr, in_place ? tensor.capacity : 0, tensor.bytes);
+  return buffers.sink->address();
 }
 
 void CallPlan::stage_inputs(const CallResources& resources) const {

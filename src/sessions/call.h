@@ -148,6 +148,7 @@ class CallPlan {
                         const std::vector<int64_t>& values) const;
   Status bound_outputs(const CallResources& resources);
   Status take_notified_shapes(const CallResources& resources);
+  void* value_dependent_address(CallResources& resources, size_t t, void* address) const;
 
   // The engine tensor the host's entry e of one side names, or -1.
   int find(const char* name, const std::vector<size_t>& side, size_t e) const;
@@ -170,6 +171,7 @@ class CallPlan {
   std::vector<size_t> mShapeTensors;  // engine indices of the shape tensor inputs
   std::vector<size_t> mValueWords;    // per engine tensor, the key words of its values (shape tensors)
   bool mDataDependent = false;
+  bool mValueDependent = false;  // shape tensors or data-dependent outputs: the steps only they need
   // No two tensors share a name, so that an entry whose name is the one its position in the engine's
   // order expects is that tensor, without comparing the others.
   bool mUniqueNames = true;
