@@ -190,15 +190,13 @@ struct TensorInfo {
   Shape shape;
 };
 
-// An input's shapes under one profile.
-struct ShapeRange {
-  Shape min, opt, max;
+// What a profile holds at its three points.
+template <typename T>
+struct AtProfilePoints {
+  T min, opt, max;
 };
-
-// A shape tensor's values at a profile's three points.
-struct ValueRange {
-  std::vector<int64_t> min, opt, max;
-};
+using ShapeRange = AtProfilePoints<Shape>;                 // a tensor's shapes
+using ValueRange = AtProfilePoints<std::vector<int64_t>>;  // a shape tensor's values
 
 struct EngineMemory {
   size_t engine_bytes = 0;   // the engine's weights on its device
@@ -395,29 +393,19 @@ class Engine {
   }
   // input_index as Tensor() numbers the tensors; an output's is refused.
   ShapeRange ProfileShapes(int32_t profile, int32_t input_index) const {
-    ShapeRange range;
-    range.min = ProfileShape(profile, input_index, INFERLET_PROFILE_MIN);
-    range.opt = ProfileShape(profile, input_index, INFERLET_PROFILE_OPT);
-    range.max = ProfileShape(profile, input_index, INFERLET_PROFILE_MAX);
-    return range;
+    return AtEachPoint(
+        [&](inferlet_profile_point point) { return ProfileShape(profile, input_index, point); });
   }
   // Any tensor, outputs as TensorRT infers them for the inputs at each point (the first question about
   // a profile makes a context on it: see inferlet_engine_profile_resolved_shape).
   ShapeRange ResolvedShapes(int32_t profile, int32_t index) const {
-    ShapeRange range;
-    range.min = ResolvedShape(profile, index, INFERLET_PROFILE_MIN);
-    range.opt = ResolvedShape(profile, index, INFERLET_PROFILE_OPT);
-    range.max = ResolvedShape(profile, index, INFERLET_PROFILE_MAX);
-    return range;
+    return AtEachPoint([&](inferlet_profile_point point) { return ResolvedShape(profile, index, point); });
   }
   // A shape tensor input's values (see inferlet_engine_profile_tensor_values); any other tensor is
   // refused.
   ValueRange ProfileValues(int32_t profile, int32_t input_index) const {
-    ValueRange range;
-    range.min = ProfileValues(profile, input_index, INFERLET_PROFILE_MIN);
-    range.opt = ProfileValues(profile, input_index, INFERLET_PROFILE_OPT);
-    range.max = ProfileValues(profile, input_index, INFERLET_PROFILE_MAX);
-    return range;
+    return AtEachPoint(
+        [&](inferlet_profile_point point) { return ProfileValues(profile, input_index, point); });
   }
   EngineMemory DeviceMemory() const {
     EngineMemory memory;
@@ -433,6 +421,11 @@ class Engine {
   }
 
  private:
+  // read(point) at min, opt and max, in that order.
+  template <typename Read>
+  static auto AtEachPoint(Read read) -> AtProfilePoints<decltype(read(INFERLET_PROFILE_MIN))> {
+    return {read(INFERLET_PROFILE_MIN), read(INFERLET_PROFILE_OPT), read(INFERLET_PROFILE_MAX)};
+  }
   Shape ProfileShape(int32_t profile, int32_t input_index, inferlet_profile_point point) const {
     inferlet_shape shape{};
     detail::Check(inferlet_engine_profile_shape(engine_, profile, input_index, point, &shape));

@@ -132,6 +132,7 @@ CallPlan::CallPlan(const Engine& engine, int profile)
   for (int t = 0; t < engine.tensor_count(); ++t) {
     const TensorDescription& tensor = engine.tensor(t);
     (tensor.is_input ? mInputs : mOutputs).push_back(static_cast<size_t>(t));
+    if (tensor.is_input && !tensor.shape_tensor) mDataInputs.push_back(static_cast<size_t>(t));
     mShapes[static_cast<size_t>(t)].binding = engine.binding(profile, t);
     mShapes[static_cast<size_t>(t)].is_input = tensor.is_input;
     mNames.push_back(tensor.name.c_str());
@@ -172,7 +173,10 @@ Status CallPlan::bind_shapes(CallResources& resources, const inferlet_tensor* in
                              inferlet_tensor* outputs, size_t output_count) {
   Status status = match(resources, inputs, input_count, outputs, output_count, /*with_data=*/false);
   if (!status.ok()) return status;
+  // Shapes may depend on the values of shape tensors: theirs are read.
   for (size_t t : mShapeTensors) {
+    status = take_data(resources, /*is_input=*/true, inputs[mTensors[t].entry], mTensors[t]);
+    if (!status.ok()) return status;
     if (mTensors[t].capacity < mTensors[t].bytes) return size_failure(resources, t);
   }
   return take_shape_values(resources);
@@ -183,6 +187,13 @@ Status CallPlan::bind_shapes(CallResources& resources, const inferlet_tensor* in
 Status CallPlan::take_shape_values(CallResources& resources) {
   for (size_t t : mShapeTensors) {
     const CallTensor& tensor = mTensors[t];
+    if (tensor.memory == INFERLET_MEMORY_DEVICE) {
+      return Status::failure(
+          INFERLET_INVALID_ARGUMENT,
+          "input " + quoted(mNames[t]) +
+              " is a shape tensor, which TensorRT reads from host memory: give it in "
+              "INFERLET_MEMORY_HOST or INFERLET_MEMORY_PINNED, not INFERLET_MEMORY_DEVICE");
+    }
     AlignedHostMemory& copy = resources.buffers[t].values;
     if (tensor.bytes > copy.size()) return size_failure(resources, t);
     if (tensor.bytes > 0) std::memcpy(copy.data(), tensor.data, tensor.bytes);
@@ -203,6 +214,36 @@ Status CallPlan::values_failure(const CallResources& resources, size_t t,
                          "input " + quoted(description.name) + " values " + valuesText(values) +
                              " are outside the range of profile " + std::to_string(resources.profile) + ": " +
                              valuesText(range.min) + " to " + valuesText(range.max));
+}
+
+// The entry's memory kind, checked, and its data and bytes. Inline in match's loop: its failures are
+// worded apart.
+inline Status CallPlan::take_data(const CallResources& resources, bool is_input, const inferlet_tensor& entry,
+                                  CallTensor& tensor) {
+  const int memory = cEnumValue(entry.memory);
+  if (!knownMemory(memory) || (resources.memory_kinds & (uint64_t{1} << memory)) == 0 || !entry.data) {
+    return data_failure(resources, is_input, entry);
+  }
+  tensor.memory = entry.memory;
+  tensor.data = entry.data;
+  tensor.capacity = entry.bytes;
+  return Status();
+}
+
+Status CallPlan::data_failure(const CallResources& resources, bool is_input, const inferlet_tensor& entry) {
+  const int memory = cEnumValue(entry.memory);
+  if (!knownMemory(memory)) {
+    return Status::failure(
+        INFERLET_INVALID_ARGUMENT,
+        std::string(role(is_input)) + " " + quoted(entry.name) + " has memory kind " +
+            std::to_string(memory) +
+            ", not INFERLET_MEMORY_HOST, INFERLET_MEMORY_PINNED or INFERLET_MEMORY_DEVICE");
+  }
+  if ((resources.memory_kinds & (uint64_t{1} << memory)) == 0) {
+    return kindLeftOut(is_input, entry.name, memory, resources.memory_kinds);
+  }
+  return Status::failure(INFERLET_INVALID_ARGUMENT,
+                         std::string(role(is_input)) + " " + quoted(entry.name) + " has no data");
 }
 
 int CallPlan::find(const char* name, const std::vector<size_t>& side, size_t e) const {
@@ -251,33 +292,9 @@ Status CallPlan::match(const CallResources& resources, const inferlet_tensor* in
         return Status::failure(INFERLET_INVALID_ARGUMENT,
                                std::string(role(is_input)) + " " + quoted(entry.name) + " is given twice");
       }
-      const bool shape_tensor = is_input && mValueDependent && mEngine.tensor(found).shape_tensor;
-      if (with_data || shape_tensor) {
-        const int memory = cEnumValue(entry.memory);
-        if (!knownMemory(memory)) {
-          return Status::failure(
-              INFERLET_INVALID_ARGUMENT,
-              std::string(role(is_input)) + " " + quoted(entry.name) + " has memory kind " +
-                  std::to_string(memory) +
-                  ", not INFERLET_MEMORY_HOST, INFERLET_MEMORY_PINNED or INFERLET_MEMORY_DEVICE");
-        }
-        if ((resources.memory_kinds & (uint64_t{1} << memory)) == 0) {
-          return kindLeftOut(is_input, entry.name, memory, resources.memory_kinds);
-        }
-        if (!entry.data) {
-          return Status::failure(INFERLET_INVALID_ARGUMENT,
-                                 std::string(role(is_input)) + " " + quoted(entry.name) + " has no data");
-        }
-        if (shape_tensor && memory == INFERLET_MEMORY_DEVICE) {
-          return Status::failure(INFERLET_INVALID_ARGUMENT,
-                                 "input " + quoted(entry.name) +
-                                     " is a shape tensor, which TensorRT reads from host memory: give it in "
-                                     "INFERLET_MEMORY_HOST or INFERLET_MEMORY_PINNED, not "
-                                     "INFERLET_MEMORY_DEVICE");
-        }
-        tensor.memory = entry.memory;
-        tensor.data = entry.data;
-        tensor.capacity = entry.bytes;
+      if (with_data) {
+        Status status = take_data(resources, is_input, entry, tensor);
+        if (!status.ok()) return status;
       }
       tensor.given_in = call;
       tensor.entry = e;
@@ -446,10 +463,7 @@ Status CallPlan::bind_shape_tensors(const CallResources& resources) const {
   for (size_t t : mShapeTensors) {
     tensorrtStepBegins();
     unsigned char* values = resources.buffers[t].values.data();
-    if (!trt_binding::bindAddress(*resources.context, mShapes[t].binding, values)) {
-      return tensorrtFailure(INFERLET_TENSORRT_ERROR, "TensorRT refused the address of input " +
-                                                          quoted(mEngine.tensor(static_cast<int>(t)).name));
-    }
+    if (!trt_binding::bindAddress(*resources.context, mShapes[t].binding, values)) return address_failure(t);
   }
   return Status();
 }
@@ -476,39 +490,56 @@ Status CallPlan::take_output_dims(const CallResources& resources, const trt_bind
 }
 
 Status CallPlan::bind_addresses(CallResources& resources) {
+  if (mValueDependent) return bind_value_dependent_addresses(resources);
   for (size_t t = 0; t < mTensors.size(); ++t) {
     const CallTensor& tensor = mTensors[t];
     const trt_binding::Binding& binding = mShapes[t].binding;
     void* address = tensor.memory == INFERLET_MEMORY_DEVICE ? tensor.data : resources.buffers[t].device.get();
-    if (mValueDependent) address = value_dependent_address(resources, t, address);
     resources.bindings[static_cast<size_t>(binding.index)] = address;
     tensorrtStepBegins();
-    if (!trt_binding::bindAddress(*resources.context, binding, address)) {
-      return tensorrtFailure(INFERLET_TENSORRT_ERROR,
-                             "TensorRT refused the address of " +
-                                 std::string(role(mEngine.tensor(static_cast<int>(t)).is_input)) + " " +
-                                 quoted(mEngine.tensor(static_cast<int>(t)).name));
-    }
+    if (!trt_binding::bindAddress(*resources.context, binding, address)) return address_failure(t);
   }
   return Status();
 }
 
-// A shape tensor's address is the session's copy of its values; a data-dependent output's, its sink's
-// memory, which the sink is told the call's bound for.
-void* CallPlan::value_dependent_address(CallResources& resources, size_t t, void* address) const {
-  const CallTensor& tensor = mTensors[t];
-  TensorBuffers& buffers = resources.buffers[t];
-  if (mEngine.tensor(static_cast<int>(t)).shape_tensor) return buffers.values.data();
-  if (!buffers.sink) return address;
-  const bool in_place = tensor.memory == INFERLET_MEMORY_DEVICE;
-  buffers.sink->begin_call(in_place ? tensor.data : nullptr, in_place ? tensor.capacity : 0, tensor.bytes);
-  return buffers.sink->address();
+// The same where values steer shapes. A shape tensor's address is the session's copy of its values,
+// which resolve_dims bound already; a data-dependent output's, its sink's memory, which the sink is told
+// the call's bound for.
+Status CallPlan::bind_value_dependent_addresses(CallResources& resources) {
+  for (size_t t = 0; t < mTensors.size(); ++t) {
+    const CallTensor& tensor = mTensors[t];
+    TensorBuffers& buffers = resources.buffers[t];
+    const trt_binding::Binding& binding = mShapes[t].binding;
+    void*& bound = resources.bindings[static_cast<size_t>(binding.index)];
+    if (mEngine.tensor(static_cast<int>(t)).shape_tensor) {
+      bound = buffers.values.data();
+      continue;
+    }
+    void* address = tensor.memory == INFERLET_MEMORY_DEVICE ? tensor.data : buffers.device.get();
+    if (buffers.sink) {
+      const bool in_place = tensor.memory == INFERLET_MEMORY_DEVICE;
+      buffers.sink->begin_call(in_place ? tensor.data : nullptr, in_place ? tensor.capacity : 0,
+                               tensor.bytes);
+      address = buffers.sink->address();
+    }
+    bound = address;
+    tensorrtStepBegins();
+    if (!trt_binding::bindAddress(*resources.context, binding, address)) return address_failure(t);
+  }
+  return Status();
+}
+
+Status CallPlan::address_failure(size_t t) const {
+  const TensorDescription& description = mEngine.tensor(static_cast<int>(t));
+  return tensorrtFailure(INFERLET_TENSORRT_ERROR, "TensorRT refused the address of " +
+                                                      std::string(role(description.is_input)) + " " +
+                                                      quoted(description.name));
 }
 
 void CallPlan::stage_inputs(const CallResources& resources) const {
-  for (size_t t : mInputs) {
+  for (size_t t : mDataInputs) {
     const CallTensor& tensor = mTensors[t];
-    if (tensor.memory == INFERLET_MEMORY_HOST && tensor.bytes > 0 && resources.buffers[t].staging.get()) {
+    if (tensor.memory == INFERLET_MEMORY_HOST && tensor.bytes > 0) {
       std::memcpy(resources.buffers[t].staging.get(), tensor.data, tensor.bytes);
     }
   }
@@ -523,11 +554,9 @@ Status CallPlan::queue_work(CallResources& resources) {
 
 Status CallPlan::queue_uploads(const CallResources& resources) const {
   const int device = mEngine.device();
-  for (size_t t : mInputs) {
+  for (size_t t : mDataInputs) {
     const CallTensor& tensor = mTensors[t];
-    if (tensor.memory == INFERLET_MEMORY_DEVICE || tensor.bytes == 0 || !resources.buffers[t].device.get()) {
-      continue;  // in place, empty, or a shape tensor (TensorRT reads the session's copy)
-    }
+    if (tensor.memory == INFERLET_MEMORY_DEVICE || tensor.bytes == 0) continue;  // in place, or empty
     const void* source =
         tensor.memory == INFERLET_MEMORY_HOST ? resources.buffers[t].staging.get() : tensor.data;
     const cudaError_t code = cudaMemcpyAsync(resources.buffers[t].device.get(), source, tensor.bytes,

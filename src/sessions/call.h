@@ -148,12 +148,16 @@ class CallPlan {
                         const std::vector<int64_t>& values) const;
   Status bound_outputs(const CallResources& resources);
   Status take_notified_shapes(const CallResources& resources);
-  void* value_dependent_address(CallResources& resources, size_t t, void* address) const;
+  Status bind_value_dependent_addresses(CallResources& resources);
+  Status address_failure(size_t tensor) const;
 
   // The engine tensor the host's entry e of one side names, or -1.
   int find(const char* name, const std::vector<size_t>& side, size_t e) const;
   Status match(const CallResources& resources, const inferlet_tensor* inputs, size_t input_count,
                inferlet_tensor* outputs, size_t output_count, bool with_data);
+  Status take_data(const CallResources& resources, bool is_input, const inferlet_tensor& entry,
+                   CallTensor& tensor);
+  static Status data_failure(const CallResources& resources, bool is_input, const inferlet_tensor& entry);
   Status check_inputs(const CallResources& resources);
   // The failures of check_inputs and check_sizes, worded out of their loops.
   Status range_failure(const CallResources& resources, size_t tensor) const;
@@ -177,6 +181,9 @@ class CallPlan {
   bool mUniqueNames = true;
   uint64_t mMatches = 0;
   std::vector<size_t> mInputs;  // engine indices of the inputs, in the engine's order
+  // The inputs TensorRT reads on the device: all but shape tensors, whose values it reads from the
+  // session's copy.
+  std::vector<size_t> mDataInputs;
   std::vector<size_t> mOutputs;
   std::vector<uint64_t> mKey;
 };
