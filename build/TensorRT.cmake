@@ -42,19 +42,34 @@ function(inferlet_other_major_of_generation out major)
   endif()
 endfunction()
 
+# The majors this build makes a deliverable for, in the order above: all by default. A build for fewer
+# (CI's sanitizer stages, a host that uses one release) names them; the stand-in is built for those alone.
+set(INFERLET_MAJORS "${INFERLET_KNOWN_TENSORRT_MAJORS}" CACHE STRING "TensorRT majors this build makes deliverables for")
+set(_inferlet_wanted_majors)
+foreach(major IN LISTS INFERLET_KNOWN_TENSORRT_MAJORS)
+  if(major IN_LIST INFERLET_MAJORS)
+    list(APPEND _inferlet_wanted_majors ${major})
+  endif()
+endforeach()
+foreach(major IN LISTS INFERLET_MAJORS)
+  if(NOT major IN_LIST INFERLET_KNOWN_TENSORRT_MAJORS)
+    message(FATAL_ERROR "INFERLET_MAJORS names TensorRT ${major}; the known majors are ${INFERLET_KNOWN_TENSORRT_MAJORS}")
+  endif()
+endforeach()
+
 # The majors whose test suites are built (the library's and the stand-in's), all by default; the
 # sanitizer stages of CI build fewer (.ci/run says which and why). Majors without a TensorRT in the
 # build are left out.
 set(INFERLET_TEST_MAJORS "${INFERLET_KNOWN_TENSORRT_MAJORS}" CACHE STRING "TensorRT majors whose test suites are built")
 set(TRT_STANDIN_TEST_MAJORS ${INFERLET_TEST_MAJORS})
 
-set(TRT_STANDIN_MAJORS ${INFERLET_KNOWN_TENSORRT_MAJORS})
+set(TRT_STANDIN_MAJORS ${_inferlet_wanted_majors})
 add_subdirectory(${PROJECT_SOURCE_DIR}/platform/tensorrt ${PROJECT_BINARY_DIR}/platform/tensorrt)
 
 # The majors with a deliverable: the known ones that have a real TensorRT (TensorRT<N>_ROOT) or a
 # stand-in, in the same order.
 set(INFERLET_TENSORRT_MAJORS "")
-foreach(major IN LISTS INFERLET_KNOWN_TENSORRT_MAJORS)
+foreach(major IN LISTS _inferlet_wanted_majors)
   if(NOT TensorRT${major}_ROOT AND NOT TARGET nvinfer${major})
     message(STATUS "inferlet: no TensorRT ${major} (no TensorRT${major}_ROOT and no stand-in): not built")
     continue()
