@@ -35,3 +35,12 @@ option(INFERLET_TEST_DEBUG_INFO "Full debug information in test code (OFF: line 
 if(NOT INFERLET_TEST_DEBUG_INFO)
   target_compile_options(inferlet_test_options INTERFACE $<$<COMPILE_LANG_AND_ID:CXX,GNU,Clang>:-g1>)
 endif()
+# The same choice for the rest of the code, in the build types that carry debug information: CI takes
+# line tables everywhere (sanitizer reports, valgrind and callgrind need no more), which compiles the
+# library, the stand-ins and the tools about a fifth faster.
+option(INFERLET_DEBUG_INFO "Full debug information where the build type has it (OFF: line tables only)" ON)
+if(NOT INFERLET_DEBUG_INFO)
+  target_compile_options(inferlet_project_options INTERFACE
+    $<$<AND:$<COMPILE_LANG_AND_ID:CXX,GNU,Clang>,$<CONFIG:Debug,RelWithDebInfo>>:-g1>
+    $<$<AND:$<COMPILE_LANG_AND_ID:C,GNU,Clang>,$<CONFIG:Debug,RelWithDebInfo>>:-g1>)
+endif()
