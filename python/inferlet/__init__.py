@@ -35,7 +35,7 @@ from ._errors import (
     UnsupportedTensorError,
     make_error,
 )
-from ._library import LIBRARY_DIR_VARIABLE, library_dir, tensorrt_majors
+from ._library import LIBRARY_DIR_VARIABLE, library_dir, tensorrt_library, tensorrt_majors
 from ._log import LogLevel, set_log
 from ._plugins import load_plugins
 from ._session import Session
@@ -74,5 +74,6 @@ __all__ = [
     "load_plugins",
     "numpy_dtype",
     "set_log",
+    "tensorrt_library",
     "tensorrt_majors",
 ]

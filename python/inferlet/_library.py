@@ -1,15 +1,15 @@
 """Where the sessions libraries are, and each one loaded once: libinferlet_sessions<N>.so for every
 TensorRT major N of the build, from the package's lib/ or from $INFERLET_LIBRARY_DIR (a build tree's
-lib/, for instance)."""
+lib/, for instance), after TensorRT's own libraries where pip installed them (_tensorrt)."""
 
 from __future__ import annotations
 
 import os
 import threading
 from pathlib import Path
-from typing import Tuple
+from typing import Optional, Tuple
 
-from . import _config, _native
+from . import _config, _native, _tensorrt
 from ._errors import InternalError, InvalidArgumentError
 
 LIBRARY_DIR_VARIABLE = "INFERLET_LIBRARY_DIR"
@@ -49,11 +49,19 @@ def open_library(major: int):
     with _lock:
         library = _opened.get(path)
         if library is None:
+            _tensorrt.preload(major)
             try:
                 library = _native.open_library(path)
             except _native.LibraryError as failure:
-                raise InternalError(str(failure)) from None
+                raise InternalError(_tensorrt.missing_tensorrt(major, str(failure)) or str(failure)) from None
             if library.major != major:
                 raise InternalError(f"{path} is built for TensorRT {library.major}, not {major}")
             _opened[path] = library
     return library
+
+
+def tensorrt_library(major: int) -> Optional[Path]:
+    """The file of TensorRT's libnvinfer.so.<major> that serves this process's sessions library of major:
+    a tensorrt_libs package's, or the one the library's RUNPATH or the system's search path led to. None
+    until an engine of major was loaded."""
+    return _tensorrt.loaded_library(major)
