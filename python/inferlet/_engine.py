@@ -13,7 +13,7 @@ import numpy as np
 from . import _native
 from ._dtypes import DataType, numpy_dtype
 from ._errors import Code, EngineRefusedError, InternalError, InvalidArgumentError, make_error
-from ._library import library_path, majors_in_words, open_library, tensorrt_majors
+from ._library import library_path, majors_in_words, open_library, preload_tensorrt, tensorrt_majors
 
 Shape = Tuple[int, ...]
 
@@ -95,9 +95,14 @@ def _load(data: bytes, device: int, trt: Optional[int], allow_host_code: bool):
     engine reads it (an engine is refused by every other major), or as major trt reads it. The libraries
     are tried by the loader inferlet-run uses too; one that cannot be opened is passed over."""
     if trt is not None:
-        return _native.Engine(open_library(int(trt)), data, device, allow_host_code)
-    candidates = [(major, str(library_path(major))) for major in tensorrt_majors()]
-    engine, refusals, load_failures = _native.read_engine(candidates, data, device, allow_host_code)
+        try:
+            return _native.Engine(open_library(int(trt)), data, device, allow_host_code)
+        except EngineRefusedError as refusal:
+            other = _other_reader(int(trt), data, device)
+            # Read by another major, it is not the version-compatible engine the library's words suppose.
+            message = refusal.message.removesuffix(_VERSION_COMPATIBLE_HINT) if other else refusal.message
+            raise EngineRefusedError(message + other) from None
+    engine, refusals, load_failures = _read_with(tensorrt_majors(), data, device, allow_host_code)
     if engine is not None:
         return engine
     if not refusals:
@@ -109,6 +114,31 @@ def _load(data: bytes, device: int, trt: Optional[int], allow_host_code: bool):
         f"no TensorRT of this build ({majors_in_words()}) reads the bytes as an engine: "
         + "; ".join(message for _, message in refusals)
     )
+
+
+_VERSION_COMPATIBLE_HINT = (
+    "; if it is a version-compatible engine, it holds host code: load it with allow_host_code set"
+)
+
+
+def _read_with(majors, data: bytes, device: int, allow_host_code: bool):
+    """The engine as the first of majors reads it, with the refusals and load failures of the others."""
+    for major in majors:
+        preload_tensorrt(major)
+    candidates = [(major, str(library_path(major))) for major in majors]
+    return _native.read_engine(candidates, data, device, allow_host_code)
+
+
+def _other_reader(trt: int, data: bytes, device: int) -> str:
+    """Where major trt refused the bytes: the words naming the major of the build that reads them, if
+    one does (as inferlet-run names it)."""
+    others = [major for major in tensorrt_majors() if major != trt]
+    engine = _read_with(others, data, device, True)[0] if others else None
+    if engine is None:
+        return ""
+    major = engine.major
+    engine.close()
+    return f"; it is a TensorRT {major} engine: load it with trt={major}, or without trt"
 
 
 class Engine:

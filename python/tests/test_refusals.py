@@ -35,45 +35,131 @@ def read_only(shape):
 
 
 CALL_REFUSALS = [
-    ("an input of another dtype", good(in0=np.ones((2, 340))), None, inferlet.InvalidArgumentError,
-     Code.INVALID_ARGUMENT, "input 'in0' is an array of float64, the engine's tensor is float32"),
-    ("a list of Python floats", good(in1=[[1.0] * 340] * 2), None, inferlet.InvalidArgumentError,
-     Code.INVALID_ARGUMENT, "input 'in1' is an array of float64, the engine's tensor is float32"),
-    ("an output of another dtype", good(), {"out0": np.empty((2, 338), np.int32)},
-     inferlet.InvalidArgumentError, Code.INVALID_ARGUMENT,
-     "output 'out0' is an array of int32, the engine's tensor is float32"),
-    ("an output that is no array", good(), {"out0": [0.0] * 676}, inferlet.InvalidArgumentError,
-     Code.INVALID_ARGUMENT, "output 'out0' is a list, not a numpy array"),
-    ("an output that is not contiguous", good(), {"out0": np.empty((2, 676), F32)[:, ::2]},
-     inferlet.InvalidArgumentError, Code.INVALID_ARGUMENT, NOT_IN_PLACE),
-    ("an output that is read-only", good(), {"out0": read_only((2, 338))}, inferlet.InvalidArgumentError,
-     Code.INVALID_ARGUMENT, NOT_IN_PLACE),
-    ("an extra input", good(in9=np.ones((2, 340), F32)), None, inferlet.InvalidArgumentError,
-     Code.INVALID_ARGUMENT, "input 'in9' is not an input of the engine"),
-    ("an output among the inputs", good(out0=np.ones((2, 338), F32)), None,
-     inferlet.InvalidArgumentError, Code.INVALID_ARGUMENT, "input 'out0' is not an input of the engine"),
-    ("a missing input", good(in1=None), None, inferlet.InvalidArgumentError, Code.INVALID_ARGUMENT,
-     "input 'in1' is missing"),
-    ("an unknown output", good(), {"sum": np.empty((2, 338), F32)}, inferlet.InvalidArgumentError,
-     Code.INVALID_ARGUMENT, "output 'sum' is not an output of the engine"),
-    ("a batch past the profile", good(in0=np.ones((11, 340), F32), in1=np.ones((11, 340), F32)), None,
-     inferlet.ShapeOutOfProfileError, Code.SHAPE_OUT_OF_PROFILE, OUTSIDE),
-    ("another rank", good(in1=np.ones(680, F32)), None, inferlet.ShapeOutOfProfileError,
-     Code.SHAPE_OUT_OF_PROFILE,
-     "input 'in1' shape [680] is outside the range of profile 0: [1, 340] to [10, 340]"),
-    ("a rank past the interface's", good(in0=np.ones((1,) * 9, F32)), None, inferlet.InvalidArgumentError,
-     Code.INVALID_ARGUMENT, "input 'in0' has rank 9, not 0 to 8"),
-    ("an output array too small", good(), {"out0": np.empty((2, 337), F32)},
-     inferlet.BufferTooSmallError, Code.BUFFER_TOO_SMALL,
-     "output 'out0' has 2696 bytes, its shape [2, 338] takes 2704"),
+    (
+        "an input of another dtype",
+        good(in0=np.ones((2, 340))),
+        None,
+        inferlet.InvalidArgumentError,
+        Code.INVALID_ARGUMENT,
+        "input 'in0' is an array of float64, the engine's tensor is float32",
+    ),
+    (
+        "a list of Python floats",
+        good(in1=[[1.0] * 340] * 2),
+        None,
+        inferlet.InvalidArgumentError,
+        Code.INVALID_ARGUMENT,
+        "input 'in1' is a list, which numpy reads as float64, and the engine's tensor is float32: give "
+        "numpy.asarray(value, numpy.float32)",
+    ),
+    (
+        "an output of another dtype",
+        good(),
+        {"out0": np.empty((2, 338), np.int32)},
+        inferlet.InvalidArgumentError,
+        Code.INVALID_ARGUMENT,
+        "output 'out0' is an array of int32, the engine's tensor is float32",
+    ),
+    (
+        "an output that is no array",
+        good(),
+        {"out0": [0.0] * 676},
+        inferlet.InvalidArgumentError,
+        Code.INVALID_ARGUMENT,
+        "output 'out0' is a list, not a numpy array",
+    ),
+    (
+        "an output that is not contiguous",
+        good(),
+        {"out0": np.empty((2, 676), F32)[:, ::2]},
+        inferlet.InvalidArgumentError,
+        Code.INVALID_ARGUMENT,
+        NOT_IN_PLACE,
+    ),
+    (
+        "an output that is read-only",
+        good(),
+        {"out0": read_only((2, 338))},
+        inferlet.InvalidArgumentError,
+        Code.INVALID_ARGUMENT,
+        NOT_IN_PLACE,
+    ),
+    (
+        "an extra input",
+        good(in9=np.ones((2, 340), F32)),
+        None,
+        inferlet.InvalidArgumentError,
+        Code.INVALID_ARGUMENT,
+        "input 'in9' is not an input of the engine",
+    ),
+    (
+        "an output among the inputs",
+        good(out0=np.ones((2, 338), F32)),
+        None,
+        inferlet.InvalidArgumentError,
+        Code.INVALID_ARGUMENT,
+        "input 'out0' is not an input of the engine",
+    ),
+    (
+        "a missing input",
+        good(in1=None),
+        None,
+        inferlet.InvalidArgumentError,
+        Code.INVALID_ARGUMENT,
+        "input 'in1' is missing",
+    ),
+    (
+        "an unknown output",
+        good(),
+        {"sum": np.empty((2, 338), F32)},
+        inferlet.InvalidArgumentError,
+        Code.INVALID_ARGUMENT,
+        "output 'sum' is not an output of the engine",
+    ),
+    (
+        "a batch past the profile",
+        good(in0=np.ones((11, 340), F32), in1=np.ones((11, 340), F32)),
+        None,
+        inferlet.ShapeOutOfProfileError,
+        Code.SHAPE_OUT_OF_PROFILE,
+        OUTSIDE,
+    ),
+    (
+        "another rank",
+        good(in1=np.ones(680, F32)),
+        None,
+        inferlet.ShapeOutOfProfileError,
+        Code.SHAPE_OUT_OF_PROFILE,
+        "input 'in1' shape [680] is outside the range of profile 0: [1, 340] to [10, 340]",
+    ),
+    (
+        "a rank past the interface's",
+        good(in0=np.ones((1,) * 9, F32)),
+        None,
+        inferlet.InvalidArgumentError,
+        Code.INVALID_ARGUMENT,
+        "input 'in0' has rank 9, not 0 to 8",
+    ),
+    (
+        "an output array too small",
+        good(),
+        {"out0": np.empty((2, 337), F32)},
+        inferlet.BufferTooSmallError,
+        Code.BUFFER_TOO_SMALL,
+        "output 'out0' has 2696 bytes, its shape [2, 338] takes 2704",
+    ),
 ]
 
 
 @pytest.mark.parametrize("call", ["run", "enqueue"])
-@pytest.mark.parametrize("inputs,outputs,error,code,message", [case[1:] for case in CALL_REFUSALS],
-                         ids=[case[0] for case in CALL_REFUSALS])
-def test_a_refused_call_raises_its_code_and_runs_nothing(load, major, call, inputs, outputs, error, code,
-                                                         message):
+@pytest.mark.parametrize(
+    "inputs,outputs,error,code,message",
+    [case[1:] for case in CALL_REFUSALS],
+    ids=[case[0] for case in CALL_REFUSALS],
+)
+def test_a_refused_call_raises_its_code_and_runs_nothing(
+    load, major, call, inputs, outputs, error, code, message
+):
     with inferlet.Session(load("smoke", major)) as session:
         with pytest.raises(error) as raised:
             getattr(session, call)(inputs, outputs)
@@ -99,9 +185,15 @@ def test_one_call_at_a_time_and_a_wait_only_for_one(load, major):
             session.wait()
         assert (idle.value.code, idle.value.message) == (Code.NOT_RUNNING, "the session has no call enqueued")
         session.enqueue(good())
-        busy = "the session is running a call: wait for it before the next one"
-        for call in (lambda: session.enqueue(good()), lambda: session.run(good()),
-                     lambda: session.output_shapes({"in0": (2, 340), "in1": (2, 340)})):
+        busy = (
+            "the session is running a call: wait for it before the next one; a session serves one call at a "
+            "time, so threads that call at once need a session each (sessions of one engine run at once)"
+        )
+        for call in (
+            lambda: session.enqueue(good()),
+            lambda: session.run(good()),
+            lambda: session.output_shapes({"in0": (2, 340), "in1": (2, 340)}),
+        ):
             with pytest.raises(inferlet.BusyError) as raised:
                 call()
             assert (raised.value.code, raised.value.message) == (Code.BUSY, busy)
@@ -116,8 +208,11 @@ def test_a_profile_with_dynamic_shapes_serves_one_session_at_a_time(load, major)
     with pytest.raises(inferlet.ProfileInUseError) as raised:
         inferlet.Session(engine, profile=1)
     assert raised.value.code == Code.PROFILE_IN_USE
-    assert raised.value.message == ("profile 1 is in use by another session: the engine has dynamic shapes, "
-                                    "so each of its profiles serves one session at a time")
+    assert raised.value.message == (
+        "profile 1 is in use by another session: the engine has dynamic shapes, so each of its profiles serves "
+        "one session at a time; for more sessions at once, make them on its other profiles (it has 1 more), "
+        "build the engine with more profiles, or with static shapes, which any number of sessions share"
+    )
     with inferlet.Session(engine, profile=0):
         pass  # the other profile is free
     first.close()
@@ -131,8 +226,9 @@ def test_a_tensor_the_library_cannot_hand_over_is_refused(load, major):
     with pytest.raises(inferlet.UnsupportedTensorError) as raised:
         inferlet.Session(load("layout_chw4", major))
     assert raised.value.code == Code.UNSUPPORTED_TENSOR
-    assert raised.value.message == ("input 'in0' of profile 0 is in format kCHW4, not a dense row-major "
-                                    "tensor in device memory")
+    assert raised.value.message == (
+        "input 'in0' of profile 0 is in format kCHW4, not a dense row-major " "tensor in device memory"
+    )
 
 
 @pytest.mark.parametrize("handle, name", [(1, "cudaStreamLegacy"), (2, "cudaStreamPerThread")])
@@ -145,7 +241,9 @@ def test_a_stream_that_names_each_threads_own_is_refused(load, major, handle, na
     )
 
 
-HOST_CODE_HINT = "; if it is a version-compatible engine, it holds host code: load it with allow_host_code set"
+HOST_CODE_HINT = (
+    "; if it is a version-compatible engine, it holds host code: load it with allow_host_code set"
+)
 
 
 def refusal_of_13_bytes(major: int) -> str:
@@ -180,7 +278,8 @@ def test_an_engine_of_another_major_is_refused_by_the_one_asked_for(major):
     assert raised.value.message == (
         f"TensorRT {major} could not deserialize the {os.path.getsize(path)} bytes as an engine "
         f"(TensorRT: deserializeCudaEngine: the engine was built for TensorRT {other}, this runtime is "
-        f"TensorRT {major}; rebuild the engine)" + (HOST_CODE_HINT if major >= 10 else "")
+        f"TensorRT {major}; rebuild the engine); it is a TensorRT {other} engine: load it with trt={other}, "
+        "or without trt"
     )
 
 
@@ -221,9 +320,13 @@ def test_a_closed_session_or_engine_refuses_every_call(load, major):
     session.close()  # twice is fine
     assert session.closed
     closed = "the session is closed"
-    for call in (lambda: session.run(good()), lambda: session.enqueue(good()), session.wait,
-                 lambda: session.output_shapes({"in0": (2, 340), "in1": (2, 340)}),
-                 lambda: session.device_memory):
+    for call in (
+        lambda: session.run(good()),
+        lambda: session.enqueue(good()),
+        session.wait,
+        lambda: session.output_shapes({"in0": (2, 340), "in1": (2, 340)}),
+        lambda: session.device_memory,
+    ):
         with pytest.raises(inferlet.InvalidArgumentError) as raised:
             call()
         assert (raised.value.code, raised.value.message) == (Code.INVALID_ARGUMENT, closed)
@@ -239,3 +342,20 @@ def test_errors_are_one_class_with_a_subclass_per_code():
     assert type(inferlet.make_error(99, "new")) is inferlet.Error
     copy = pickle.loads(pickle.dumps(inferlet.BusyError("busy")))
     assert (type(copy), copy.code, copy.message) == (inferlet.BusyError, Code.BUSY, "busy")
+
+
+def test_inputs_whose_batches_disagree_are_named_with_their_shapes(load, major):
+    # TensorRT 10 and 11 refuse the set of shapes, 7 and 8 resolve no output shape from it.
+    with inferlet.Session(load("smoke", major)) as session:
+        with pytest.raises(inferlet.TensorRTError) as disagree:
+            session.run({"in0": np.ones((2, 340), np.float32), "in1": np.ones((3, 340), np.float32)})
+    shapes = "input shapes 'in0' [2, 340] and 'in1' [3, 340]"
+    agree = ", which it may need to agree (in their batch, for instance)"
+    if major >= 10:
+        assert disagree.value.message.startswith(
+            f"TensorRT does not take {shapes} together{agree} (TensorRT: "
+        )
+    else:
+        assert disagree.value.message == (
+            f"TensorRT resolved no shape for output 'out0' from {shapes}{agree} (TensorRT logged no error)"
+        )

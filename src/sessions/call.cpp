@@ -95,6 +95,9 @@ std::vector<int64_t> shapeValues(const void* data, size_t bytes, nvinfer1::DataT
   return values;
 }
 
+// Where TensorRT takes no set of input shapes: the extents a network most often needs equal.
+constexpr const char* kMayNeedToAgree = ", which it may need to agree (in their batch, for instance)";
+
 bool insideValues(const std::vector<int64_t>& values, const ValueRange& range) {
   for (size_t k = 0; k < values.size() && k < range.min.size() && k < range.max.size(); ++k) {
     if (values[k] < range.min[k] || values[k] > range.max[k]) return false;
@@ -446,16 +449,33 @@ Status CallPlan::resolve_dims(const CallResources& resources) {
                                                           shapeText(mShapes[static_cast<size_t>(t)].dims) +
                                                           " of input " + quoted(mEngine.tensor(t).name));
     case trt_binding::ShapeResolution::kInputsIncomplete:
-      return tensorrtFailure(INFERLET_TENSORRT_ERROR,
-                             "TensorRT does not take every input's shape as specified");
+      return tensorrtFailure(
+          INFERLET_TENSORRT_ERROR,
+          "TensorRT does not take input shapes " + input_shapes_text() + " together" + kMayNeedToAgree);
     case trt_binding::ShapeResolution::kUnresolved:
-      return Status::failure(INFERLET_TENSORRT_ERROR,
-                             "TensorRT resolved no shape for output " + quoted(mEngine.tensor(t).name));
+      return unresolved_failure(t);
     case trt_binding::ShapeResolution::kResolved:
       break;
   }
   size_outputs();
   return mDataDependent ? bound_outputs(resources) : Status();
+}
+
+// "'in0' [2, 340] and 'in1' [3, 340]"
+std::string CallPlan::input_shapes_text() const {
+  std::string shapes;
+  for (size_t k = 0; k < mInputs.size(); ++k) {
+    const char* separator = k == 0 ? "" : k + 1 == mInputs.size() ? " and " : ", ";
+    shapes += separator + quoted(mNames[mInputs[k]]) + " " + shapeText(mShapes[mInputs[k]].dims);
+  }
+  return shapes;
+}
+
+// No shape for an output, most often because inputs whose extents the network needs equal differ.
+Status CallPlan::unresolved_failure(int output) const {
+  return tensorrtFailure(INFERLET_TENSORRT_ERROR,
+                         "TensorRT resolved no shape for output " + quoted(mEngine.tensor(output).name) +
+                             " from input shapes " + input_shapes_text() + kMayNeedToAgree);
 }
 
 // TensorRT reads shape tensors from host memory when it resolves shapes: the session's copies.

@@ -13,6 +13,7 @@
 #include <cstdint>
 #include <cstdlib>
 #include <memory>
+#include <string>
 #include <vector>
 
 #include "cuda_resources.h"
@@ -161,6 +162,8 @@ class CallPlan {
   Status check_inputs(const CallResources& resources);
   // The failures of check_inputs and check_sizes, worded out of their loops.
   Status range_failure(const CallResources& resources, size_t tensor) const;
+  std::string input_shapes_text() const;
+  Status unresolved_failure(int output) const;
   void size_outputs();
   Status check_sizes(const CallResources& resources, bool outputs) const;
   Status size_failure(const CallResources& resources, size_t tensor) const;

@@ -96,6 +96,17 @@ Status checkLayouts(const Engine& engine, int profile) {
   return Status();
 }
 
+// A session serves one call at a time; sessions of one engine serve theirs at once.
+constexpr const char* kOneCallAtATime =
+    "; a session serves one call at a time, so threads that call at once need a session each (sessions of "
+    "one engine run at once)";
+
+Status busyFailure() {
+  return Status::failure(
+      INFERLET_BUSY,
+      std::string("another thread is enqueueing or waiting for the session's call") + kOneCallAtATime);
+}
+
 }  // namespace
 
 Session::Session(Made, std::shared_ptr<Engine> engine, const inferlet_session_config& options)
@@ -406,7 +417,9 @@ Session::~Session() {
 Status Session::begin_call() {
   int expected = kIdle;
   if (mState.compare_exchange_strong(expected, kBusy)) return Status();
-  return Status::failure(INFERLET_BUSY, "the session is running a call: wait for it before the next one");
+  return Status::failure(
+      INFERLET_BUSY,
+      std::string("the session is running a call: wait for it before the next one") + kOneCallAtATime);
 }
 
 Status Session::enqueue(const inferlet_tensor* inputs, size_t input_count, inferlet_tensor* outputs,
@@ -422,7 +435,7 @@ Status Session::wait() {
   int expected = kQueued;
   if (!mState.compare_exchange_strong(expected, kBusy)) {
     if (expected == kIdle) return Status::failure(INFERLET_NOT_RUNNING, "the session has no call enqueued");
-    return Status::failure(INFERLET_BUSY, "another thread is enqueueing or waiting for the session's call");
+    return busyFailure();
   }
   Status status = complete();
   mState.store(kIdle);
@@ -498,7 +511,7 @@ Status Session::event(void** event) {
     case kIdle:
       return Status::failure(INFERLET_NOT_RUNNING, "the session has no call enqueued");
     default:
-      return Status::failure(INFERLET_BUSY, "another thread is enqueueing or waiting for the session's call");
+      return busyFailure();
   }
 }
 

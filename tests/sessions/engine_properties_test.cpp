@@ -150,10 +150,13 @@ INFERLET_EMULATOR_TEST_F(EngineDescriptionOnEmulator, FirstQuestionAboutAProfile
   {
     SessionHandle session = NewSession(engine.get(), [](inferlet_session_options& o) { o.profile = 1; });
     ASSERT_TRUE(session);
-    EXPECT_EQ(Take(inferlet_engine_profile_resolved_shape(engine.get(), 1, 2, INFERLET_PROFILE_MAX, &shape)),
-              (Answer{INFERLET_PROFILE_IN_USE,
-                      "profile 1 is in use by another session: the engine has dynamic shapes, so each of its "
-                      "profiles serves one session at a time"}));
+    EXPECT_EQ(
+        Take(inferlet_engine_profile_resolved_shape(engine.get(), 1, 2, INFERLET_PROFILE_MAX, &shape)),
+        (Answer{INFERLET_PROFILE_IN_USE,
+                "profile 1 is in use by another session: the engine has dynamic shapes, so each of its "
+                "profiles serves one session at a time; for more sessions at once, make them on its other "
+                "profiles (it has 1 more), build the engine with more profiles, or with static shapes, "
+                "which any number of sessions share"}));
   }
   trt_standin_fail("createExecutionContext", 1);
   EXPECT_EQ(Take(inferlet_engine_profile_resolved_shape(engine.get(), 1, 2, INFERLET_PROFILE_MAX, &shape)),

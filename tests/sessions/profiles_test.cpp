@@ -26,7 +26,9 @@ TEST_F(SessionsTest, ADynamicShapeEngineLendsEachProfileToOneSession) {
       (Answer{
           INFERLET_PROFILE_IN_USE,
           "profile 0 is in use by another session: the engine has dynamic shapes, so each of its profiles "
-          "serves one session at a time"}));
+          "serves one session at a time; for more sessions at once, make them on its other profiles (it has "
+          "1 more), build the engine with more profiles, or with static shapes, which any number of "
+          "sessions share"}));
   EXPECT_FALSE(second);
   ASSERT_EQ(TryNewSession(engine.get(), OnProfile(1), &third).code, INFERLET_OK);
   first.reset();

@@ -167,7 +167,10 @@ TEST_F(SessionsTest, OneCallAtATimeAndWaitOnlyForOne) {
   CallTensors tensors;
   tensors.Input("in0", INFERLET_MEMORY_HOST, Shape({4, 8}), Pattern(32, 1));
   tensors.Output("out0", INFERLET_MEMORY_HOST, 32);
-  const Answer busy{INFERLET_BUSY, "the session is running a call: wait for it before the next one"};
+  const Answer busy{
+      INFERLET_BUSY,
+      "the session is running a call: wait for it before the next one; a session serves one call at a "
+      "time, so threads that call at once need a session each (sessions of one engine run at once)"};
   const Answer idle{INFERLET_NOT_RUNNING, "the session has no call enqueued"};
   EXPECT_EQ(Take(inferlet_session_wait(session.get())), idle);
   ASSERT_TRUE(Ok(inferlet_session_enqueue(session.get(), tensors.inputs(), 1, tensors.outputs(), 1)));

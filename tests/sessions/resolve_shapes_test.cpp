@@ -109,7 +109,10 @@ INFERLET_EMULATOR_TEST_F(SessionResolveShapesOnEmulator, RefusesNullsTensorRTsAn
   other_inputs[0].shape = other_inputs[1].shape = Shape({9, 340});
   EXPECT_EQ(
       Take(inferlet_session_resolve_shapes(session.get(), other_inputs.data(), 2, other_outputs.data(), 1)),
-      (Answer{INFERLET_BUSY, "the session is running a call: wait for it before the next one"}));
+      (Answer{
+          INFERLET_BUSY,
+          "the session is running a call: wait for it before the next one; a session serves one call at a "
+          "time, so threads that call at once need a session each (sessions of one engine run at once)"}));
   ASSERT_TRUE(Ok(inferlet_session_wait(session.get())));
   EXPECT_EQ(ShapeText(tensors.output(0).shape), "[2, 338]");
   EXPECT_TRUE(Matches(tensors.Read(0), SmokeReference(Pattern(680, 1), Pattern(680, 2), 2)));

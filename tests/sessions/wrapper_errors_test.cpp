@@ -61,7 +61,9 @@ std::vector<Failure> Failures() {
   const std::string garbage(32, 'x');
   const std::string in_use =
       "profile 0 is in use by another session: the engine has dynamic shapes, so each of its profiles "
-      "serves one session at a time";
+      "serves one session at a time; for more sessions at once, make them on its other profiles (it has "
+      "1 more), build the engine with more profiles, or with static shapes, which any number of sessions "
+      "share";
   return {
       {"BytesThatAreNoEngine", [=](Ground&) { Engine::Load(garbage); },
        [=](Ground&) { return TryLoadOver(garbage); }, Code::kEngineRefused,
@@ -146,7 +148,9 @@ std::vector<Failure> Failures() {
          g.session.Enqueue(g.call.inputs, g.call.outputs);
          return g.session.TryEnqueue(g.call.inputs, g.call.outputs);
        },
-       Code::kBusy, "the session is running a call: wait for it before the next one"},
+       Code::kBusy,
+       "the session is running a call: wait for it before the next one; a session serves one call at a "
+       "time, so threads that call at once need a session each (sessions of one engine run at once)"},
       {"AWaitWithNoCall", [](Ground& g) { g.session.Wait(); }, [](Ground& g) { return g.session.TryWait(); },
        Code::kNotRunning, "the session has no call enqueued"},
       {"AnEventWithNoCall", [](Ground& g) { g.session.Event(); }, nullptr, Code::kNotRunning,
