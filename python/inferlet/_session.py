@@ -3,6 +3,7 @@ GIL released while it runs."""
 
 from __future__ import annotations
 
+import asyncio
 import collections
 import threading
 from typing import Dict, Mapping, Optional, Tuple
@@ -20,7 +21,7 @@ class Session:
 
     ``stream`` is the address (an int) of a ``cudaStream_t`` of the engine's device for the session to
     use; None: its own. A session runs one call at a time: ``run()``, or ``enqueue()`` then ``wait()``
-    (from any thread). Calls release the GIL while the library works. ``close()`` (or leaving a
+    (from any thread), or ``await run_async()`` (``enqueue()`` then ``await wait_async()``). Calls release the GIL while the library works. ``close()`` (or leaving a
     ``with`` block) waits for a call still running and releases the session's device memory and, on
     an engine with dynamic shapes, its profile.
     """
@@ -45,6 +46,9 @@ class Session:
         # time, and the lock orders the bookkeeping of an enqueue before that of the wait that ends it.
         self._queued = collections.deque()
         self._queue_lock = threading.Lock()
+        # The wait of the last call awaited with wait_async, run in a worker thread: a coroutine cancelled
+        # while awaiting it leaves it running, and the next run_async waits for it first.
+        self._pending_wait: Optional[asyncio.Future] = None
 
     @property
     def engine(self) -> Engine:
@@ -122,6 +126,32 @@ class Session:
             raise
         call, shapes = self._take()
         return call.results(shapes)
+
+    async def run_async(self, inputs: Mapping, outputs: Optional[Mapping] = None) -> Dict[str, np.ndarray]:
+        """``run`` for asyncio: the call is enqueued at once and its outputs awaited without blocking
+        the event loop, so other coroutines run while the device works. Cancelled, the call still
+        completes on the device; the session takes the next call once it has (a next ``run_async``
+        waits for that)."""
+        await self._settle()
+        self.enqueue(inputs, outputs)
+        return await self.wait_async()
+
+    async def wait_async(self) -> Dict[str, np.ndarray]:
+        """``wait`` for asyncio, after ``enqueue``: a worker thread waits for the device (the GIL
+        released while it does) and the outputs come back to the event loop; no Python runs on the
+        device's side of the call. Raises what ``wait`` raises."""
+        pending = asyncio.get_running_loop().run_in_executor(None, self.wait)
+        self._pending_wait = pending
+        return await asyncio.shield(pending)
+
+    async def _settle(self) -> None:
+        pending = self._pending_wait
+        if pending is None:
+            return
+        if not pending.done():
+            await asyncio.wait([pending])  # a call whose awaiter was cancelled
+        if not pending.cancelled():
+            pending.exception()  # its outputs, or its failure, are dropped with it
 
     def _take(self):
         with self._queue_lock:
