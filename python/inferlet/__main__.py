@@ -1,0 +1,7 @@
+"""python -m inferlet: see inferlet._cli."""
+
+import sys
+
+from ._cli import main
+
+sys.exit(main())
