@@ -7,7 +7,8 @@
 # A major built against a real TensorRT links the system's libnvinfer: its RUNPATH is that library's
 # directory, so that the package needs no LD_LIBRARY_PATH there either.
 install(TARGETS inferlet_native LIBRARY DESTINATION inferlet COMPONENT python)
-install(FILES ${_copied} ${INFERLET_PYTHON_PACKAGE_DIR}/_config.py DESTINATION inferlet COMPONENT python)
+install(FILES ${_copied} ${INFERLET_PYTHON_PACKAGE_DIR}/_config.py ${INFERLET_PYTHON_PACKAGE_DIR}/_native.pyi
+              ${INFERLET_PYTHON_PACKAGE_DIR}/py.typed DESTINATION inferlet COMPONENT python)
 
 set(_wheel_libraries)
 set(_wheel_standins)

@@ -25,11 +25,11 @@ fi
 # The Python package's build and tests (pip install ./python, python/tests): a virtual environment in
 # out/venv, which the build's CTest entry and CI use. ml_dtypes is optional (bfloat16 tests).
 venv=$(cd "$(dirname "$0")/.." && pwd)/out/venv
-if ! "$venv/bin/python" -c "import numpy, pytest, nanobind, scikit_build_core" 2>/dev/null; then
-  echo "making $venv: numpy, pytest, nanobind, scikit-build-core, ml_dtypes"
+if ! "$venv/bin/python" -c "import numpy, pytest, nanobind, scikit_build_core, mypy" 2>/dev/null; then
+  echo "making $venv: numpy, pytest, nanobind, scikit-build-core, mypy, ml_dtypes"
   python3 -m venv "$venv"
   "$venv/bin/python" -m pip install -q --disable-pip-version-check numpy pytest "nanobind>=2.0" \
-    "scikit-build-core>=0.10"
+    "scikit-build-core>=0.10" mypy
   "$venv/bin/python" -m pip install -q --disable-pip-version-check ml_dtypes \
     || echo "ml_dtypes could not be installed: the bfloat16 tests will skip"
 fi

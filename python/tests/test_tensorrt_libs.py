@@ -27,14 +27,15 @@ print(out.tobytes().hex())
 """
 
 
-def run_child(major, python_path=(), library_dir=None):
+def run_child(major, python_path=(), library_dir=None, emulator_path=True):
     env = dict(os.environ)
     env["PYTHONPATH"] = os.pathsep.join([*map(str, python_path), *sys.path])
     if library_dir:
         env["INFERLET_LIBRARY_DIR"] = str(library_dir)
-    # The stand-in's libraries find the emulated device through their RUNPATH, which a copy loses.
+    # The stand-in's libraries find the emulated device through their RUNPATH, which a copy loses (in an
+    # installed package, that directory holds the stand-in TensorRT too).
     emulator = loaded_file("libcudaemu.so")
-    if emulator:
+    if emulator and emulator_path:
         env["LD_LIBRARY_PATH"] = os.pathsep.join([str(emulator.parent), env.get("LD_LIBRARY_PATH", "")])
     return subprocess.run(
         [sys.executable, "-c", CHILD, str(major), str(engine_path("smoke", major))],
@@ -90,7 +91,7 @@ def test_a_sessions_library_without_tensorrt_names_what_to_install(tmp_path, maj
     lib.mkdir()
     shutil.copy(inferlet.library_dir() / f"libinferlet_sessions{major}.so", lib)
 
-    child = run_child(major, library_dir=lib)
+    child = run_child(major, library_dir=lib, emulator_path=False)
 
     assert child.returncode != 0
     last = child.stderr.strip().splitlines()[-1]
