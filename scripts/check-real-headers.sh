@@ -31,6 +31,7 @@ declare -A release=([7]=7.2 [8]=8.0 [10]=10.13 [11]=11.1)
 table=$(
   cat <<'EOF'
 src/engine_infer.cpp                 all
+src/engine_output_check.cpp          all
 src/kestrel_trt.cpp                  all
 src/logging.cpp                      all
 src/trt/trt_binding_common.cpp       all

@@ -167,8 +167,9 @@ Status CallPlan::bind(CallResources& resources, const inferlet_tensor* inputs, s
                       inferlet_tensor* outputs, size_t output_count) {
   Status status = match(resources, inputs, input_count, outputs, output_count, /*with_data=*/true);
   if (!status.ok()) return status;
+  if (mShapeTensors.empty()) return check_sizes(resources, /*outputs=*/false);
   status = check_sizes(resources, /*outputs=*/false);
-  if (!status.ok() || mShapeTensors.empty()) return status;
+  if (!status.ok()) return status;
   return take_shape_values(resources);
 }
 
