@@ -48,14 +48,14 @@ def input_array(engine, name: str, value) -> np.ndarray:
     tensor = engine._find(name)
     if tensor is not None and tensor.is_input:
         expected = _expected_dtype("input", name, tensor)
-        if array.dtype != expected and isinstance(value, np.ndarray):
-            raise InvalidArgumentError(
-                f"input '{name}' is an array of {array.dtype}, the engine's tensor is {expected}"
-            )
         if array.dtype != expected:
+            if isinstance(value, np.ndarray):
+                raise InvalidArgumentError(
+                    f"input '{name}' is an array of {array.dtype}, the engine's tensor is {expected}"
+                )
             raise InvalidArgumentError(
-                f"input '{name}' is a {type(value).__name__}, which numpy reads as {array.dtype}, and the "
-                f"engine's tensor is {expected}: give numpy.asarray(value, numpy.{expected})"
+                f"input '{name}' is a {type(value).__name__}, which numpy reads as {array.dtype}, and "
+                f"the engine's tensor is {expected}: give numpy.asarray(value, numpy.{expected})"
             )
     if not array.flags.c_contiguous:
         array = array.copy(order="C")

@@ -10,10 +10,10 @@ from typing import Mapping, NamedTuple, Optional, Tuple, Union
 
 import numpy as np
 
-from . import _native
+from . import _native, _tensorrt
 from ._dtypes import DataType, numpy_dtype
 from ._errors import Code, EngineRefusedError, InternalError, InvalidArgumentError, make_error
-from ._library import library_path, majors_in_words, open_library, preload_tensorrt, tensorrt_majors
+from ._library import library_path, majors_in_words, open_library, tensorrt_majors
 
 Shape = Tuple[int, ...]
 
@@ -124,7 +124,7 @@ _VERSION_COMPATIBLE_HINT = (
 def _read_with(majors, data: bytes, device: int, allow_host_code: bool):
     """The engine as the first of majors reads it, with the refusals and load failures of the others."""
     for major in majors:
-        preload_tensorrt(major)
+        _tensorrt.preload(major)
     candidates = [(major, str(library_path(major))) for major in majors]
     return _native.read_engine(candidates, data, device, allow_host_code)
 

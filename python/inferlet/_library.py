@@ -49,7 +49,7 @@ def open_library(major: int):
     with _lock:
         library = _opened.get(path)
         if library is None:
-            preload_tensorrt(major)
+            _tensorrt.preload(major)
             try:
                 library = _native.open_library(path)
             except _native.LibraryError as failure:
@@ -65,9 +65,3 @@ def tensorrt_library(major: int) -> Optional[Path]:
     a tensorrt_libs package's, or the one the library's RUNPATH or the system's search path led to. None
     until an engine of major was loaded."""
     return _tensorrt.loaded_library(major)
-
-
-def preload_tensorrt(major: int) -> None:
-    """TensorRT's libraries of major from a tensorrt_libs package, for a sessions library loaded next
-    (by open_library or by the native loader that tries the majors)."""
-    _tensorrt.preload(major)

@@ -21,7 +21,8 @@ class Session:
 
     ``stream`` is the address (an int) of a ``cudaStream_t`` of the engine's device for the session to
     use; None: its own. A session runs one call at a time: ``run()``, or ``enqueue()`` then ``wait()``
-    (from any thread), or ``await run_async()`` (``enqueue()`` then ``await wait_async()``). Calls release the GIL while the library works. ``close()`` (or leaving a
+    (from any thread), or ``await run_async()`` (``enqueue()`` then ``await wait_async()``). Calls
+    release the GIL while the library works. ``close()`` (or leaving a
     ``with`` block) waits for a call still running and releases the session's device memory and, on
     an engine with dynamic shapes, its profile.
     """

@@ -9,8 +9,8 @@ soname. Without that package, the sessions library's RUNPATH and the system's se
 from __future__ import annotations
 
 import ctypes
-import importlib.util
 import re
+import sys
 import threading
 from pathlib import Path
 from typing import Dict, List, Optional
@@ -28,14 +28,8 @@ _preloaded: Dict[int, List[ctypes.CDLL]] = {}  # kept open for the process's lif
 
 
 def package_dirs() -> List[Path]:
-    """The directories of an installed tensorrt_libs package, without importing it."""
-    try:
-        spec = importlib.util.find_spec(PACKAGE)
-    except (ImportError, ValueError):
-        return []
-    if spec is None or not spec.submodule_search_locations:
-        return []
-    return [Path(location) for location in spec.submodule_search_locations]
+    """The directories of an installed tensorrt_libs package on the import path, without importing it."""
+    return [Path(entry or ".") / PACKAGE for entry in sys.path if (Path(entry or ".") / PACKAGE).is_dir()]
 
 
 def preload(major: int) -> Optional[Path]:
