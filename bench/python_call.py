@@ -10,8 +10,10 @@ output in host memory.
                                                      MIN_SECONDS each: wall-clock and thread CPU ns per call
 
 Modes: run, session.run(inputs), whose outputs the package makes at the shapes the session resolves;
-run_into, session.run(inputs, outputs) into an array made once. Run with the build's package on
+run_into, session.run(inputs, outputs) into an array made once; device, session.run(inputs, outputs) with
+device arrays in and out (DeviceArrays made once, used in place). Run with the build's package on
 PYTHONPATH and its lib/ as INFERLET_LIBRARY_DIR."""
+
 import json
 import pathlib
 import sys
@@ -23,7 +25,7 @@ import inferlet
 
 BATCH = 10
 WARMUP_CALLS = 20
-MODES = ("run", "run_into")
+MODES = ("run", "run_into", "device")
 
 
 def make_call(engine_path, major, mode):
@@ -37,6 +39,10 @@ def make_call(engine_path, major, mode):
     if mode == "run_into":
         outputs = {"out0": np.empty((BATCH, 338), np.float32)}
         return lambda: session.run(inputs, outputs)
+    if mode == "device":
+        on_device = {name: session.to_device(value) for name, value in inputs.items()}
+        outputs = {"out0": session.empty((BATCH, 338), np.float32)}
+        return lambda: session.run(on_device, outputs)
     raise SystemExit(f"unknown mode {mode}: {', '.join(MODES)}")
 
 
@@ -69,8 +75,11 @@ def time_modes(engine_path, major, out, repetitions=3, min_seconds=0.3):
         for _ in range(WARMUP_CALLS * 10):
             call()
         runs = [timed_loop(call, min_seconds) for _ in range(repetitions)]
-        results[mode] = {"real_ns": [w / n for w, _, n in runs], "cpu_ns": [c / n for _, c, n in runs],
-                         "calls": [n for _, _, n in runs]}
+        results[mode] = {
+            "real_ns": [w / n for w, _, n in runs],
+            "cpu_ns": [c / n for _, c, n in runs],
+            "calls": [n for _, _, n in runs],
+        }
     pathlib.Path(out).write_text(json.dumps(results, indent=1) + "\n")
 
 

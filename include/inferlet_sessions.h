@@ -88,7 +88,7 @@
  *   is safe. Any other CUDA error fails only its call (INFERLET_CUDA_ERROR; INFERLET_OUT_OF_MEMORY for
  *   an allocation), and the session stays usable.
  *
- *  Versions. The interface has a version, INFERLET_API_VERSION; this header is version 4. It evolves
+ *  Versions. The interface has a version, INFERLET_API_VERSION; this header is version 5. It evolves
  *   by appending only: a function, once published, keeps its name, arguments and meaning in every later
  *   version, and new functions come after the existing ones. Structs of version 1 are frozen as they
  *   are. A struct that may gain fields starts with struct_size, the sizeof the host was compiled with
@@ -105,7 +105,9 @@
  *   inferlet_engine_config with inferlet_engine_load_with_config. Version 3 adds
  *   inferlet_plugin_library_load. Version 4 adds inferlet_output_bound with
  *   inferlet_session_resolve_output_bounds (data-dependent outputs; shape tensors are served from this
- *   version on too) and inferlet_engine_profile_tensor_values (a shape tensor's values in a profile).
+ *   version on too) and inferlet_engine_profile_tensor_values (a shape tensor's values in a profile). Version
+ * 5 adds streams and memory for hosts without a CUDA runtime of their own (inferlet_session_stream,
+ *   inferlet_session_wait_stream, inferlet_session_order_stream and the inferlet_memory_* functions).
  *
  * The library is built once per TensorRT major (libinferlet_sessions8.so, ...7, ...10, ...11); a host
  * links the one that matches its TensorRT, or loads it and asks for the table. Its data types and
@@ -127,7 +129,7 @@
 extern "C" {
 #endif
 
-enum { INFERLET_API_VERSION = 4 };
+enum { INFERLET_API_VERSION = 5 };
 
 /* ---- Results ---------------------------------------------------------------------------------- */
 
@@ -522,6 +524,46 @@ typedef struct inferlet_phase_times {
 INFERLET_SESSIONS_API inferlet_status* inferlet_session_phase_times(const inferlet_session* session,
                                                                     inferlet_phase_times* times);
 
+/* ---- Streams and memory (version 5) ------------------------------------------------------------ */
+/* For hosts that reach CUDA only through this library (an interpreter's extension, for instance) and
+ * exchange device memory with other libraries, each working on streams of its own. A stream here is a
+ * cudaStream_t of the engine's device, or one of the special handles cudaStreamLegacy and
+ * cudaStreamPerThread (the calling thread's); NULL is refused (INFERLET_INVALID_ARGUMENT), since what
+ * it names depends on how the caller was compiled. The orderings queue a wait on the device (an event
+ * recorded on one stream, cudaStreamWaitEvent on the other): the host never blocks. They are refused
+ * with INFERLET_BUSY while another thread is inside a call of the session; between an enqueue and its
+ * wait they are allowed. */
+
+/* The session's stream: its own, or the one its config gave. (Version 5) */
+INFERLET_SESSIONS_API inferlet_status* inferlet_session_stream(const inferlet_session* session,
+                                                               void** stream);
+/* Makes the work the session queues from now on wait for the work queued on stream so far (a producer
+ * of the next call's inputs). (Version 5) */
+INFERLET_SESSIONS_API inferlet_status* inferlet_session_wait_stream(inferlet_session* session, void* stream);
+/* Makes the work queued on stream from now on wait for the work the session has queued so far (a
+ * consumer of its outputs). (Version 5) */
+INFERLET_SESSIONS_API inferlet_status* inferlet_session_order_stream(inferlet_session* session, void* stream);
+
+/* Allocates bytes of memory of kind on device: INFERLET_MEMORY_DEVICE as cudaMalloc, INFERLET_MEMORY_PINNED
+ * as cudaMallocHost with the device current; INFERLET_MEMORY_HOST is refused (INFERLET_INVALID_ARGUMENT).
+ * Zero bytes allocate one, so that data is never NULL. INFERLET_OUT_OF_MEMORY when CUDA has none left.
+ * (Version 5) */
+INFERLET_SESSIONS_API inferlet_status* inferlet_memory_allocate(int device, inferlet_memory kind,
+                                                                size_t bytes, void** data);
+/* Frees what inferlet_memory_allocate gave, of the same kind. Device memory: cudaFree, which waits for
+ * the device's work. Pinned memory: the device's work is waited for first (cudaFreeHost waits for
+ * none), so that no queued copy still names it. NULL is fine. (Version 5) */
+INFERLET_SESSIONS_API inferlet_status* inferlet_memory_free(int device, inferlet_memory kind, void* data);
+/* Copies bytes from src to dst, each of any kind (CUDA tells them apart), on stream of device, and waits
+ * for that stream: a host reads outputs, or fills inputs, with it. (Version 5) */
+INFERLET_SESSIONS_API inferlet_status* inferlet_memory_copy(int device, void* dst, const void* src,
+                                                            size_t bytes, void* stream);
+/* What data points into, as CUDA knows it (cudaPointerGetAttributes): INFERLET_MEMORY_DEVICE for device
+ * or managed memory, INFERLET_MEMORY_PINNED for page-locked host memory, INFERLET_MEMORY_HOST for any
+ * other; *device: the device it belongs to, -1 for INFERLET_MEMORY_HOST. (Version 5) */
+INFERLET_SESSIONS_API inferlet_status* inferlet_memory_describe(const void* data, inferlet_memory* kind,
+                                                                int* device);
+
 /* ---- The function table ----------------------------------------------------------------------- */
 
 /* Every function of the interface, in the order of this header; only ever appended to. */
@@ -582,6 +624,14 @@ typedef struct inferlet_api {
   inferlet_status* (*engine_profile_tensor_values)(const inferlet_engine* engine, int32_t profile,
                                                    int32_t tensor_index, inferlet_profile_point point,
                                                    int64_t* values, size_t capacity, size_t* count);
+  /* version 5 */
+  inferlet_status* (*session_stream)(const inferlet_session* session, void** stream);
+  inferlet_status* (*session_wait_stream)(inferlet_session* session, void* stream);
+  inferlet_status* (*session_order_stream)(inferlet_session* session, void* stream);
+  inferlet_status* (*memory_allocate)(int device, inferlet_memory kind, size_t bytes, void** data);
+  inferlet_status* (*memory_free)(int device, inferlet_memory kind, void* data);
+  inferlet_status* (*memory_copy)(int device, void* dst, const void* src, size_t bytes, void* stream);
+  inferlet_status* (*memory_describe)(const void* data, inferlet_memory* kind, int* device);
 } inferlet_api;
 
 /* The table of `version` (1 to this library's INFERLET_API_VERSION), static; NULL for any other. The one

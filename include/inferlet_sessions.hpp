@@ -644,6 +644,16 @@ class Session {
     detail::Check(inferlet_session_event(session_, &event));
     return event;
   }
+  // The session's cudaStream_t, and orderings against a host's stream (a cudaStream_t of the engine's
+  // device, cudaStreamLegacy or cudaStreamPerThread), queued on the device: the session's later work
+  // after what stream has queued (WaitStream), or stream's later work after the session's (OrderStream).
+  void* Stream() const {
+    void* stream = nullptr;
+    detail::Check(inferlet_session_stream(session_, &stream));
+    return stream;
+  }
+  void WaitStream(void* stream) { detail::Check(inferlet_session_wait_stream(session_, stream)); }
+  void OrderStream(void* stream) { detail::Check(inferlet_session_order_stream(session_, stream)); }
   // TensorRT's context memory plus the session's device buffers.
   size_t DeviceMemory() const {
     size_t bytes = 0;
@@ -671,6 +681,48 @@ class Session {
 
   inferlet_session* session_ = nullptr;
 };
+
+// Device or pinned memory (Memory::kDevice, Memory::kPinned) of one device, allocated by the library
+// (inferlet_memory_allocate) for hosts without a CUDA runtime of their own; freed when it goes, after the
+// device's work that may use it.
+class DeviceBuffer {
+ public:
+  DeviceBuffer() noexcept = default;  // empty
+  DeviceBuffer(int device, Memory kind, size_t bytes)
+      : device_(device), kind_(static_cast<inferlet_memory>(kind)) {
+    detail::Check(inferlet_memory_allocate(device, kind_, bytes, &data_));
+  }
+  ~DeviceBuffer() { Reset(); }
+  DeviceBuffer(DeviceBuffer&& other) noexcept
+      : device_(other.device_), kind_(other.kind_), data_(std::exchange(other.data_, nullptr)) {}
+  DeviceBuffer& operator=(DeviceBuffer&& other) noexcept {
+    if (this != &other) {
+      Reset();
+      device_ = other.device_;
+      kind_ = other.kind_;
+      data_ = std::exchange(other.data_, nullptr);
+    }
+    return *this;
+  }
+  DeviceBuffer(const DeviceBuffer&) = delete;
+  DeviceBuffer& operator=(const DeviceBuffer&) = delete;
+
+  void* data() const noexcept { return data_; }
+  Memory kind() const noexcept { return static_cast<Memory>(kind_); }
+  void Reset() noexcept {
+    if (data_) inferlet_status_release(inferlet_memory_free(device_, kind_, std::exchange(data_, nullptr)));
+  }
+
+ private:
+  int device_ = 0;
+  inferlet_memory kind_ = INFERLET_MEMORY_DEVICE;
+  void* data_ = nullptr;
+};
+
+// bytes from src to dst, of any memory kinds, on stream of device; returns once the copy is done.
+inline void CopyMemory(int device, void* dst, const void* src, size_t bytes, void* stream) {
+  detail::Check(inferlet_memory_copy(device, dst, src, bytes, stream));
+}
 
 }  // namespace inferlet
 

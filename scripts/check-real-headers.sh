@@ -56,6 +56,8 @@ src/sessions/sessions_api.cpp        all
 src/sessions/shape.cpp               all
 src/sessions/status.cpp              all
 src/sessions/sticky_faults.cpp       all
+src/sessions/stream_order.cpp        all
+src/sessions/memory_api.cpp          all
 src/sessions/tensorrt_reason.cpp     all
 bench/bench_main.cpp                 8 10
 bench/bench_support.cpp              8 10

@@ -15,6 +15,7 @@ Failures raise ``inferlet.Error`` (``.code``, ``.message``), as the subclass of 
 """
 
 from ._config import DEVICE, VERSION as __version__
+from ._device import DeviceArray
 from ._dtypes import DataType, numpy_dtype
 from ._engine import Engine, EngineMemory, Profile, ProfileShapes, TensorFormat, TensorInfo
 from ._errors import (
@@ -52,6 +53,7 @@ __all__ = [
     "CudaError",
     "CudaStickyError",
     "DataType",
+    "DeviceArray",
     "Engine",
     "EngineMemory",
     "EngineRefusedError",

@@ -1,21 +1,26 @@
-"""One call's arrays: the inputs checked against their tensors and made contiguous, the outputs the
-caller's (checked) or made at the shapes the session resolves, and the results as the library shaped
-them. Every array is host memory of the kind the interface calls INFERLET_MEMORY_HOST: the library
-stages the inputs before enqueue returns and copies the outputs out in wait. An output whose extents
-depend on the values (TensorRT 10 and 11: non-maximum suppression, NonZero) is made flat, as large as
-TensorRT's bound at the call's input shapes, and answered as a view at the shape the call produced."""
+"""One call's arrays: the inputs checked against their tensors, the outputs the caller's (checked) or
+made at the shapes the session resolves, and the results as the library shaped them. Host arrays
+(numpy, and whatever numpy reads) are INFERLET_MEMORY_HOST: the library stages the inputs before enqueue
+returns and copies the outputs out in wait; they are made contiguous (inputs) or refused when they are
+not (outputs). Device and pinned arrays (_interchange) are used in place, with no copy or conversion.
+An output whose extents depend on the values (TensorRT 10 and 11: non-maximum suppression, NonZero) is
+made flat, as large as TensorRT's bound at the call's input shapes, and answered as a view at the shape
+the call produced.
+
+"""
 
 from __future__ import annotations
 
+import math
 from typing import Callable, Dict, List, Mapping, Optional, Sequence, Tuple
 
 import numpy as np
 
+from ._device import MEMORY_HOST, DeviceArray, _dlpack_type, allocate, memory_kind
 from ._dtypes import describe
 from ._errors import InvalidArgumentError
+from ._interchange import Imported, element_name, imported
 from ._native import buffer_address
-
-MEMORY_HOST = 0
 
 Shape = Tuple[int, ...]
 
@@ -106,34 +111,125 @@ def _made_output(tensor, resolved: tuple) -> np.ndarray:
     return np.empty(shape, dtype=dtype)
 
 
-class Call:
-    """The arrays of one call. resolve(input_tensors, output_names) answers, for each output, its shape
-    for these inputs, whether it is data-dependent and the bytes it may take, without running anything
-    (the session's resolve_output_bounds)."""
+def _check_imported(role: str, name: str, array: Imported, tensor) -> None:
+    """dtype, C-contiguity and, for an output, writeability: nothing is converted or copied on the device."""
+    if tensor is not None and tensor.is_input == (role == "input"):
+        expected = _expected_dtype(role, name, tensor)
+        if array.element != _dlpack_type(expected):
+            raise InvalidArgumentError(
+                f"{role} '{name}' is an array of {element_name(array.element)}, the engine's tensor is {expected}"
+            )
+    if array.strides is not None and not _c_contiguous(array.shape, array.strides):
+        raise InvalidArgumentError(
+            f"{role} '{name}' has strides {list(array.strides)} (in elements) for shape {list(array.shape)}: "
+            "inferlet takes C-contiguous device arrays only and copies none"
+        )
+    if role == "output" and array.read_only:
+        raise InvalidArgumentError(f"output '{name}' is read-only: the call writes into it in place")
 
-    def __init__(self, engine, resolve: Callable, inputs: Mapping, outputs: Optional[Mapping]):
+
+def _c_contiguous(shape, strides) -> bool:
+    expected = 1
+    for extent, stride in zip(reversed(shape), reversed(strides)):
+        if extent == 0:
+            return True
+        if extent != 1 and stride != expected:
+            return False
+        expected *= extent
+    return True
+
+
+def _imported_bytes(array: Imported) -> int:
+    return math.prod(array.shape) * (array.element[1] // 8)
+
+
+def call_input(session, name: str, value, held: list) -> tuple:
+    """The library's entry of one input of session's call; held gets what keeps its memory."""
+    if type(value) is not np.ndarray:
+        found = imported(value, "input", name, session)
+        if isinstance(found, Imported):
+            _check_imported("input", name, found, session._engine._find(name))
+            held.append(found.owner)
+            return (name, found.kind, found.address, _imported_bytes(found), found.shape)
+        if found is not None:
+            value = found  # a host array DLPack handed over
+    array = input_array(session._engine, name, value)
+    held.append(array)
+    return input_tensor(name, array)
+
+
+class Call:
+    """The arrays of one call of session. Outputs not given are made at the shapes the session resolves
+    for these inputs (without running anything): numpy arrays, or DeviceArrays of ``made`` memory."""
+
+    def __init__(self, session, inputs: Mapping, outputs):
+        engine = session._engine
         self._engine = engine
-        self.inputs: List[Tuple[str, np.ndarray]] = [
-            (name, input_array(engine, name, value)) for name, value in _mapping("inputs", inputs).items()
-        ]
+        self._session = session
+        made = MEMORY_HOST
+        if isinstance(outputs, str):
+            made, outputs = memory_kind(outputs), None
+        self.inputs: List[tuple] = []  # the library's entries
+        self._held: List[object] = []  # what keeps device inputs' memory until the call is done
+        for name, value in _mapping("inputs", inputs).items():
+            self.inputs.append(call_input(session, name, value, self._held))
         given = _mapping("outputs", outputs) if outputs is not None else {}
-        self.outputs: List[Tuple[str, np.ndarray]] = [
-            (name, output_array(engine, name, value)) for name, value in given.items()
-        ]
+        self.outputs: List[tuple] = [self._output(name, value) for name, value in given.items()]
         missing = [t for t in engine.outputs if t.name not in given]
         if missing:
-            names = [name for name, _ in self.outputs] + [t.name for t in missing]
-            resolved = resolve(self.input_tensors(), names)
+            names = [name for name, _, _ in self.outputs] + [t.name for t in missing]
+            resolved = session._native.resolve(self.inputs, names)
             for tensor, bound in zip(missing, resolved[len(self.outputs) :]):
-                self.outputs.append((tensor.name, _made_output(tensor, bound)))
+                self.outputs.append(self._made(tensor, bound, made))
+
+    def _output(self, name: str, value) -> tuple:
+        """(name, entry, what the result is made from)."""
+        if type(value) is not np.ndarray:
+            found = imported(value, "output", name, self._session)
+            if isinstance(found, Imported):
+                _check_imported("output", name, found, self._engine._find(name))
+                entry = (name, found.kind, found.address, _imported_bytes(found))
+                tensor = self._engine._find(name)
+                return name, entry, (value, found, tensor.dtype if tensor else None, self._session)
+            if found is not None:
+                value = found
+        array = output_array(self._engine, name, value)
+        return name, (name, MEMORY_HOST, _address(array), array.nbytes), array
+
+    def _made(self, tensor, resolved: tuple, kind: int) -> tuple:
+        if kind == MEMORY_HOST:
+            array = _made_output(tensor, resolved)
+            return tensor.name, (tensor.name, MEMORY_HOST, _address(array), array.nbytes), array
+        shape, data_dependent, max_bytes = resolved
+        dtype = _expected_dtype("output", tensor.name, tensor)
+        if data_dependent:
+            shape = (-(-max_bytes // dtype.itemsize),)
+        native = self._session._native
+        array = allocate(self._engine._native.library, self._engine.device, shape, dtype, kind, native)
+        return tensor.name, (tensor.name, kind, array._address, array.nbytes), array
 
     def input_tensors(self) -> list:
-        return [input_tensor(name, a) for name, a in self.inputs]
+        return self.inputs
 
     def output_tensors(self) -> list:
-        return [(name, MEMORY_HOST, _address(a), a.nbytes) for name, a in self.outputs]
+        return [entry for _, entry, _ in self.outputs]
 
-    def results(self, shapes: Sequence[Shape]) -> Dict[str, np.ndarray]:
+    def results(self, shapes: Sequence[Shape]) -> Dict[str, object]:
         """Every output at the shape the library wrote, in the engine's order."""
-        shaped = {name: _shaped(array, tuple(shape)) for (name, array), shape in zip(self.outputs, shapes)}
+        shaped = {name: _result(made, tuple(shape)) for (name, _, made), shape in zip(self.outputs, shapes)}
         return {t.name: shaped[t.name] for t in self._engine.outputs if t.name in shaped}
+
+
+def _result(made, shape: Shape):
+    if isinstance(made, np.ndarray):
+        return _shaped(made, shape)
+    if isinstance(made, DeviceArray):
+        return made.reshaped(shape)
+    value, found, dtype, session = made  # another library's array, written in place
+    if found.shape == shape:
+        return value
+    # Larger than the output: its first elements, as the package's array over the same memory.
+    library = session._engine._native.library
+    return DeviceArray(
+        found.owner, found.address, shape, dtype, found.kind, session._engine.device, library, session._native
+    )

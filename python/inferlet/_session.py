@@ -6,14 +6,17 @@ from __future__ import annotations
 import asyncio
 import collections
 import threading
-from typing import Dict, Mapping, Optional, Tuple
+from typing import Any, Dict, Mapping, Optional, Sequence, Tuple, Union
 
 import numpy as np
 
 from . import _native
-from ._call import MEMORY_HOST, Call, input_array, input_tensor
+from ._call import Call, _expected_dtype, call_input
+from ._device import MEMORY_HOST, DeviceArray, allocate, memory_kind
 from ._engine import Engine
-from ._errors import BusyError, NotRunningError
+from ._errors import BusyError, InvalidArgumentError, NotRunningError
+
+Outputs = Union[None, str, Mapping]
 
 
 class Session:
@@ -81,11 +84,12 @@ class Session:
     def output_bounds(self, inputs: Mapping) -> Dict[str, Tuple[Tuple[int, ...], bool, int]]:
         """For each output, as ``output_shapes`` takes the inputs: (shape, data_dependent, max_bytes),
         the bytes an array given for it must hold (TensorRT's bound where it is data-dependent)."""
+        held = []
         tensors = [
             (
                 (name, MEMORY_HOST, 0, 0, tuple(value))
                 if isinstance(value, (tuple, list))
-                else input_tensor(name, input_array(self._engine, name, value))
+                else call_input(self, name, value, held)
             )
             for name, value in inputs.items()
         ]
@@ -93,20 +97,23 @@ class Session:
         resolved = self._native.resolve(tensors, names)
         return {name: (tuple(shape), bool(dd), int(size)) for name, (shape, dd, size) in zip(names, resolved)}
 
-    def _call(self, inputs: Mapping, outputs: Optional[Mapping]) -> Call:
-        return Call(self._engine, self._native.resolve, inputs, outputs)
+    def _call(self, inputs: Mapping, outputs) -> Call:
+        return Call(self, inputs, outputs)
 
-    def run(self, inputs: Mapping, outputs: Optional[Mapping] = None) -> Dict[str, np.ndarray]:
+    def run(self, inputs: Mapping, outputs: Outputs = None) -> Dict[str, Any]:
         """One call: every input by name (arrays of the tensors' dtypes, shapes inside the profile);
-        returns every output. ``outputs`` may give arrays to write into (of the output's dtype,
-        C-contiguous, at least as large); the result is then that array, or a view of its first
-        elements at the resolved shape. Outputs not given are made at the resolved shapes. An output
-        whose extents depend on the values (``output_bounds``) is answered at the shape the call
+        returns every output. Arrays are numpy's (host memory, staged by the library) or any library's
+        device or pinned arrays (DLPack, the CUDA Array Interface; ``DeviceArray``), used in place with
+        the session's stream ordered after their producer's work. ``outputs`` may give arrays to write
+        into (of the output's dtype, C-contiguous, writeable, at least as large); the result is then that
+        array, or a view of its first elements at the resolved shape. Outputs not given are made at the
+        resolved shapes: numpy arrays, or with ``outputs="device"`` (or ``"pinned"``) DeviceArrays. An
+        output whose extents depend on the values (``output_bounds``) is answered at the shape the call
         produced; an array given for it must hold its bound."""
         call = self._call(inputs, outputs)
         return call.results(self._native.run(call.input_tensors(), call.output_tensors()))
 
-    def enqueue(self, inputs: Mapping, outputs: Optional[Mapping] = None) -> None:
+    def enqueue(self, inputs: Mapping, outputs: Outputs = None) -> None:
         """Queues one call as ``run`` does and returns; ``wait()`` completes it and returns its outputs.
         The inputs are staged before enqueue returns (they may be changed at once); the session keeps
         every array of the call until the wait."""
@@ -115,7 +122,7 @@ class Session:
             shapes = self._native.enqueue(call.input_tensors(), call.output_tensors())
             self._queued.append((call, shapes))
 
-    def wait(self) -> Dict[str, np.ndarray]:
+    def wait(self) -> Dict[str, Any]:
         """Completes the enqueued call and returns its outputs. NotRunningError when nothing is
         enqueued; the call has ended whatever else it raises."""
         try:
@@ -128,7 +135,7 @@ class Session:
         call, shapes = self._take()
         return call.results(shapes)
 
-    async def run_async(self, inputs: Mapping, outputs: Optional[Mapping] = None) -> Dict[str, np.ndarray]:
+    async def run_async(self, inputs: Mapping, outputs: Outputs = None) -> Dict[str, Any]:
         """``run`` for asyncio: the call is enqueued at once and its outputs awaited without blocking
         the event loop, so other coroutines run while the device works. Cancelled, the call still
         completes on the device; the session takes the next call once it has (a next ``run_async``
@@ -137,7 +144,7 @@ class Session:
         self.enqueue(inputs, outputs)
         return await self.wait_async()
 
-    async def wait_async(self) -> Dict[str, np.ndarray]:
+    async def wait_async(self) -> Dict[str, Any]:
         """``wait`` for asyncio, after ``enqueue``: a worker thread waits for the device (the GIL
         released while it does) and the outputs come back to the event loop; no Python runs on the
         device's side of the call. Raises what ``wait`` raises."""
@@ -157,6 +164,46 @@ class Session:
     def _take(self):
         with self._queue_lock:
             return self._queued.popleft() if self._queued else None
+
+    def warmup(self, shapes: Union[Mapping, Sequence[Mapping]]) -> None:
+        """Runs one call for each of shapes (a mapping of every input's name to its shape, or to an array
+        for a shape tensor or for an input the real calls pass in device memory; or a list of them), with
+        zeros in host memory. With CUDA graphs on, each is captured then, so that no later call pays for
+        a capture: a shape's graph replays once the session's previous call had the same shapes (TensorRT
+        configures its context for the last call's shapes, and a graph replays only on a context so
+        configured), so the last shape warmed replays at once and the others from their second call in a
+        row. Calls with device arrays are told apart by their addresses too: warm up with those arrays."""
+        for item in [shapes] if isinstance(shapes, Mapping) else shapes:
+            self.run({name: self._zeros(name, value) for name, value in item.items()})
+
+    def _zeros(self, name: str, value):
+        if not isinstance(value, (tuple, list)):
+            return value
+        tensor = self._engine._find(name)
+        if tensor is None or not tensor.is_input:
+            raise InvalidArgumentError(f"'{name}' is no input of the engine")
+        return np.zeros(tuple(value), dtype=_expected_dtype("input", name, tensor))
+
+    @property
+    def stream(self) -> int:
+        """The address of the session's cudaStream_t (its own, or the one it was given)."""
+        return self._native.stream()
+
+    def empty(self, shape: Sequence[int], dtype, memory: str = "device") -> DeviceArray:
+        """An uninitialized DeviceArray in device (or ``memory="pinned"``) memory of the engine's device,
+        for hosts without a GPU array library of their own; freed when the last reference goes."""
+        shape = tuple(int(extent) for extent in shape)
+        engine = self._engine
+        return allocate(
+            engine._native.library, engine.device, shape, np.dtype(dtype), memory_kind(memory), self._native
+        )
+
+    def to_device(self, array, memory: str = "device") -> DeviceArray:
+        """A DeviceArray holding a copy of the host array (done when it returns)."""
+        source = np.ascontiguousarray(array)
+        made = self.empty(source.shape, source.dtype, memory)
+        made.copy_from(source)
+        return made
 
     def close(self) -> None:
         """Waits for a call still running, then releases the session. BusyError while another thread

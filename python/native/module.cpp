@@ -4,6 +4,8 @@
 #include <nanobind/nanobind.h>
 #include <nanobind/stl/string.h>
 
+#include "device_memory.h"
+#include "dlpack.h"
 #include "engine.h"
 #include "engine_reading.h"
 #include "log.h"
@@ -117,6 +119,7 @@ NB_MODULE(_native, m) {
       .def(nb::init<const SessionsLibrary&, nb::bytes, int, bool>(), nb::arg("library"), nb::arg("data"),
            nb::arg("device"), nb::arg("allow_host_code"))
       .def_prop_ro("major", [](const Engine& engine) { return engine.library().major(); })
+      .def_prop_ro("library", &Engine::library, nb::rv_policy::reference)
       .def_prop_ro("device", &Engine::device)
       .def_prop_ro("closed", &Engine::closed)
       .def("tensors", &Engine::tensors)
@@ -136,5 +139,11 @@ NB_MODULE(_native, m) {
       .def("run", &Session::run, nb::arg("inputs"), nb::arg("outputs"))
       .def("resolve", &Session::resolve, nb::arg("inputs"), nb::arg("outputs"))
       .def("device_memory", &Session::device_memory)
+      .def("stream", &Session::stream)
+      .def("wait_stream", &Session::wait_stream, nb::arg("stream"))
+      .def("order_stream", &Session::order_stream, nb::arg("stream"))
       .def("close", &Session::close);
+
+  bindDeviceMemory(m);
+  bindDlpack(m);
 }

@@ -180,4 +180,21 @@ size_t Session::device_memory() {
   return bytes;
 }
 
+uintptr_t Session::stream() {
+  SharedHandle<inferlet_session>::Use session(mHandle);
+  void* stream = nullptr;
+  check(mLibrary.api(), mLibrary.api().session_stream(session.get(), &stream));
+  return reinterpret_cast<uintptr_t>(stream);
+}
+
+void Session::wait_stream(uintptr_t stream) {
+  SharedHandle<inferlet_session>::Use session(mHandle);
+  check(mLibrary.api(), mLibrary.api().session_wait_stream(session.get(), reinterpret_cast<void*>(stream)));
+}
+
+void Session::order_stream(uintptr_t stream) {
+  SharedHandle<inferlet_session>::Use session(mHandle);
+  check(mLibrary.api(), mLibrary.api().session_order_stream(session.get(), reinterpret_cast<void*>(stream)));
+}
+
 }  // namespace inferlet_python

@@ -32,6 +32,11 @@ class Session {
   // a buffer for it must hold at these input shapes.
   nb::list resolve(nb::list inputs, nb::list outputs);
   size_t device_memory();
+  // The session's cudaStream_t, and orderings against a host's stream (its address; 1 and 2 the legacy
+  // and per-thread default streams) queued on the device.
+  uintptr_t stream();
+  void wait_stream(uintptr_t stream);
+  void order_stream(uintptr_t stream);
 
   // Releases the session (waiting for a call still running). Refused while another thread is in a call.
   void close();

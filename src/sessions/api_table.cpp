@@ -42,6 +42,14 @@ constexpr inferlet_api kApi = {
     // version 4
     inferlet_session_resolve_output_bounds,
     inferlet_engine_profile_tensor_values,
+    // version 5
+    inferlet_session_stream,
+    inferlet_session_wait_stream,
+    inferlet_session_order_stream,
+    inferlet_memory_allocate,
+    inferlet_memory_free,
+    inferlet_memory_copy,
+    inferlet_memory_describe,
 };
 
 }  // namespace

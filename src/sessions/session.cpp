@@ -101,13 +101,13 @@ constexpr const char* kOneCallAtATime =
     "; a session serves one call at a time, so threads that call at once need a session each (sessions of "
     "one engine run at once)";
 
+}  // namespace
+
 Status busyFailure() {
   return Status::failure(
       INFERLET_BUSY,
       std::string("another thread is enqueueing or waiting for the session's call") + kOneCallAtATime);
 }
-
-}  // namespace
 
 Session::Session(Made, std::shared_ptr<Engine> engine, const inferlet_session_config& options)
     : mEngine(std::move(engine)),

@@ -25,6 +25,9 @@
 
 namespace sessions {
 
+// INFERLET_BUSY for a call refused because another thread is inside one of the session's.
+Status busyFailure();
+
 class Session {
   struct Made {  // only create makes sessions
     explicit Made() = default;
@@ -54,6 +57,12 @@ class Session {
   Status resolve_shapes(const inferlet_tensor* inputs, size_t input_count, inferlet_tensor* outputs,
                         size_t output_count, inferlet_output_bound* bounds);
 
+  // The session's stream, and orderings between it and the host's streams (stream_order.cpp): the
+  // session's later work after what producer has queued, consumer's later work after the session's.
+  cudaStream_t stream() const { return mResources.stream; }
+  Status wait_stream(void* producer);
+  Status order_stream(void* consumer);
+
   // The context's memory, the buffers, and what the data-dependent outputs' memory has grown to.
   size_t device_memory() const;
   // The last completed call's phase times (options.phase_timing).
@@ -80,6 +89,7 @@ class Session {
   Status queue_timed_work();
   Status capture();
   Status record_graph(GraphExec* exec);
+  Status order(cudaStream_t host, bool session_waits);
 
   const std::shared_ptr<Engine> mEngine;
   const int mProfile;
@@ -95,6 +105,7 @@ class Session {
   TrtUniquePtr<nvinfer1::IExecutionContext> mContext;
   OwnedStream mOwnStream;
   Event mEvent;
+  Event mOrderEvent;  // made on the first ordering with a host's stream
   PhaseTimer mTimer;
   CallResources mResources;
   CallPlan mPlan;

@@ -316,4 +316,29 @@ INFERLET_SESSIONS_API inferlet_status* inferlet_session_event(inferlet_session* 
   });
 }
 
+INFERLET_SESSIONS_API inferlet_status* inferlet_session_stream(const inferlet_session* session,
+                                                               void** stream) {
+  return sessions::answer([&] {
+    if (!session) return nullArgument("session");
+    if (!stream) return nullArgument("stream");
+    *stream = session->session->stream();
+    return Status();
+  });
+}
+
+INFERLET_SESSIONS_API inferlet_status* inferlet_session_wait_stream(inferlet_session* session, void* stream) {
+  return sessions::answer([&] {
+    if (!session) return nullArgument("session");
+    return session->session->wait_stream(stream);
+  });
+}
+
+INFERLET_SESSIONS_API inferlet_status* inferlet_session_order_stream(inferlet_session* session,
+                                                                     void* stream) {
+  return sessions::answer([&] {
+    if (!session) return nullArgument("session");
+    return session->session->order_stream(stream);
+  });
+}
+
 }  // extern "C"

@@ -296,7 +296,7 @@ TEST(DataTypeTest, EveryTypesTensorTakesExactlyItsPackedBytes) {
 }
 
 TEST(ApiTableTest, HasEveryFunctionInTheHeadersOrder) {
-  static_assert(INFERLET_API_VERSION == 4, "this header is version 4");
+  static_assert(INFERLET_API_VERSION == 5, "this header is version 5");
   EXPECT_EQ(inferlet_get_api(0), nullptr);
   EXPECT_EQ(inferlet_get_api(INFERLET_API_VERSION + 1), nullptr);
   const inferlet_api* api = inferlet_get_api(INFERLET_API_VERSION);
@@ -315,6 +315,9 @@ TEST(ApiTableTest, HasEveryFunctionInTheHeadersOrder) {
   EXPECT_EQ(api->session_resolve_output_bounds,
             &inferlet_session_resolve_output_bounds);                                    // version 4's first
   EXPECT_EQ(api->engine_profile_tensor_values, &inferlet_engine_profile_tensor_values);  // version 4's last
+  EXPECT_EQ(inferlet_get_api(4), api);
+  EXPECT_EQ(api->session_stream, &inferlet_session_stream);    // version 5's first
+  EXPECT_EQ(api->memory_describe, &inferlet_memory_describe);  // version 5's last
   // Every member is set: the table is as long as the functions it lists.
   const auto* members = reinterpret_cast<void (*const*)()>(api);
   for (size_t i = 0; i < sizeof(inferlet_api) / sizeof(members[0]); ++i) EXPECT_NE(members[i], nullptr) << i;

@@ -335,5 +335,33 @@ INFERLET_EMULATOR_TEST_F(WrapperOptionsOnEmulator, EachOptionReachesTheSession) 
   }
 }
 
+// The library's own memory and orderings, for hosts without a CUDA runtime: a call from device buffers
+// to a device buffer, read back with CopyMemory on the session's stream, and nothing left behind.
+INFERLET_EMULATOR_TEST_F(WrapperOptionsOnEmulator, DeviceBuffersCarryACallWithoutACudaRuntimeOfTheHosts) {
+  const Engine engine = LoadWrapped("static_batch");
+  Session session(engine);
+  const size_t session_allocations = cudaemu_live_device_allocations();
+  const std::vector<float> in = Pattern(32, 4);
+  inferlet::DeviceBuffer input(0, inferlet::Memory::kDevice, 128);
+  inferlet::DeviceBuffer output(0, inferlet::Memory::kDevice, 128);
+  inferlet::DeviceBuffer moved = std::move(output);
+  EXPECT_EQ(output.data(), nullptr);
+  EXPECT_EQ(cudaemu_live_device_allocations(), session_allocations + 2);
+  inferlet::CopyMemory(0, input.data(), in.data(), 128, session.Stream());
+  std::vector<inferlet::Output> outputs = {{"out0", moved.data(), 128, inferlet::Memory::kDevice}};
+  session.WaitStream(cudaStreamLegacy);
+  session.Run({{"in0", input.data(), 128, {4, 8}, inferlet::Memory::kDevice}}, outputs);
+  session.OrderStream(cudaStreamPerThread);
+  std::vector<float> out(32);
+  inferlet::CopyMemory(0, out.data(), moved.data(), 128, session.Stream());
+  EXPECT_TRUE(Matches(out, ReluReference(in, 32)));
+  EXPECT_EQ(ThrownBy([&] { session.OrderStream(nullptr); }).code, inferlet::Code::kInvalidArgument);
+  EXPECT_EQ(ThrownBy([] { inferlet::DeviceBuffer(0, inferlet::Memory::kHost, 8); }).code,
+            inferlet::Code::kInvalidArgument);
+  input.Reset();
+  moved = inferlet::DeviceBuffer();
+  EXPECT_EQ(cudaemu_live_device_allocations(), session_allocations);
+}
+
 }  // namespace
 }  // namespace inferlet_test

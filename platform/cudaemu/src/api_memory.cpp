@@ -1,4 +1,4 @@
-// Exported allocation, copy and memset calls.
+// Exported allocation, pointer query, copy and memset calls.
 #include <cuda_runtime_api.h>
 
 #include <cstdio>
@@ -221,6 +221,41 @@ cudaError_t cudaMemGetInfo(size_t* free, size_t* total) {
   *total = capacity;
   call.set_arg(0, *free);
   call.set_arg(1, capacity);
+  return call.finish(cudaSuccess);
+}
+
+cudaError_t cudaPointerGetAttributes(struct cudaPointerAttributes* attributes, const void* ptr) {
+  ApiCall call("cudaPointerGetAttributes", {as_arg(ptr)});
+  if (call.answered_early()) return call.early_result();
+  if (attributes == nullptr) return call.finish(cudaErrorInvalidValue);
+  cudaPointerAttributes found{};  // value-initialized: the reserved words stay zero
+  void* pointer = const_cast<void*>(ptr);
+  {
+    auto& emu = call.emu();
+    Lock lock(emu.mu);
+    const cudaemu::Allocation* a = emu.memory.find(ptr);
+    if (a == nullptr) {
+      // Pageable (or unknown) memory: no device owns it and no device may dereference it. The host
+      // alias is the pointer as given, whether or not it points anywhere.
+      found.type = cudaMemoryTypeUnregistered;
+      found.device = cudaInvalidDeviceId;
+      found.hostPointer = pointer;
+    } else if (a->kind == MemoryKind::Pinned) {
+      // Pinned memory is mapped into every device's address space at the host address.
+      found.type = cudaMemoryTypeHost;
+      found.device = a->device;
+      found.devicePointer = pointer;
+      found.hostPointer = pointer;
+    } else {
+      // Another device's memory is reachable only through peer access, which is not modelled.
+      found.type = cudaMemoryTypeDevice;
+      found.device = a->device;
+      found.devicePointer = a->device == emu.current_device() ? pointer : nullptr;
+    }
+  }
+  *attributes = found;
+  call.set_arg(1, static_cast<std::uintptr_t>(found.type));
+  call.set_arg(2, static_cast<std::uintptr_t>(static_cast<std::intptr_t>(found.device)));
   return call.finish(cudaSuccess);
 }
 

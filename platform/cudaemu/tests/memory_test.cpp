@@ -1,5 +1,6 @@
-// Allocations, frees and the bounds checks on every copy and memset.
+// Allocations, frees, pointer attributes and the bounds checks on every copy and memset.
 #include <cstring>
+#include <iterator>
 #include <vector>
 
 #include "test_support.h"
@@ -74,6 +75,109 @@ TEST_F(MemoryTest, BadFreesAreRefusedAndCounted) {
   EXPECT_EQ(cudaFree(d), cudaErrorInvalidValue) << "double free";
   EXPECT_EQ(cudaemu_violations(), 3u);
   EXPECT_NE(last_violation().find("cudaFree"), std::string::npos);
+}
+
+// Fills every byte, reserved words included, so that a field left unwritten shows.
+cudaPointerAttributes poisoned_attributes() {
+  cudaPointerAttributes a;
+  std::memset(&a, 0xab, sizeof a);
+  return a;
+}
+
+TEST_F(MemoryTest, PointerAttributesDescribeTheAllocationHoldingThePointer) {
+  cudaemu_set_device_count(2);
+  char* device = nullptr;
+  char* component = nullptr;
+  char* freed = nullptr;
+  char* pinned_on_1 = nullptr;
+  char* device_on_1 = nullptr;
+  ASSERT_EQ(cudaMalloc(reinterpret_cast<void**>(&device), 256), cudaSuccess);
+  ASSERT_EQ(cudaemu_component_malloc(reinterpret_cast<void**>(&component), 64), cudaSuccess);
+  ASSERT_EQ(cudaMalloc(reinterpret_cast<void**>(&freed), 64), cudaSuccess);
+  ASSERT_EQ(cudaSetDevice(1), cudaSuccess);
+  ASSERT_EQ(cudaHostAlloc(reinterpret_cast<void**>(&pinned_on_1), 32, cudaHostAllocDefault), cudaSuccess);
+  ASSERT_EQ(cudaMalloc(reinterpret_cast<void**>(&device_on_1), 64), cudaSuccess);
+  ASSERT_EQ(cudaSetDevice(0), cudaSuccess);
+  ASSERT_EQ(cudaFree(freed), cudaSuccess);  // last, so that no allocation above takes its address
+  std::vector<char> heap(16);
+  int on_stack = 0;
+
+  struct Case {
+    const char* what;
+    const void* ptr;
+    cudaMemoryType type;
+    int device;
+    const void* device_pointer;
+    const void* host_pointer;
+  };
+  const Case cases[] = {
+      {"device", device, cudaMemoryTypeDevice, 0, device, nullptr},
+      {"device interior", device + 100, cudaMemoryTypeDevice, 0, device + 100, nullptr},
+      {"component", component, cudaMemoryTypeDevice, 0, component, nullptr},
+      {"pinned, allocated on device 1", pinned_on_1, cudaMemoryTypeHost, 1, pinned_on_1, pinned_on_1},
+      {"pinned interior", pinned_on_1 + 31, cudaMemoryTypeHost, 1, pinned_on_1 + 31, pinned_on_1 + 31},
+      {"device 1's memory, no peer access", device_on_1, cudaMemoryTypeDevice, 1, nullptr, nullptr},
+      {"one past the end", device + 256, cudaMemoryTypeUnregistered, cudaInvalidDeviceId, nullptr,
+       device + 256},
+      {"pageable heap", heap.data(), cudaMemoryTypeUnregistered, cudaInvalidDeviceId, nullptr, heap.data()},
+      {"stack", &on_stack, cudaMemoryTypeUnregistered, cudaInvalidDeviceId, nullptr, &on_stack},
+      {"freed", freed, cudaMemoryTypeUnregistered, cudaInvalidDeviceId, nullptr, freed},
+      {"null", nullptr, cudaMemoryTypeUnregistered, cudaInvalidDeviceId, nullptr, nullptr},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    cudaPointerAttributes a = poisoned_attributes();
+    ASSERT_EQ(cudaPointerGetAttributes(&a, c.ptr), cudaSuccess);
+    EXPECT_EQ(a.type, c.type);
+    EXPECT_EQ(a.device, c.device);
+    EXPECT_EQ(a.devicePointer, c.device_pointer);
+    EXPECT_EQ(a.hostPointer, c.host_pointer);
+    for (long word : a.reserved) EXPECT_EQ(word, 0);
+  }
+  EXPECT_EQ(cudaemu_call_count("cudaPointerGetAttributes"), std::size(cases));
+  EXPECT_EQ(cudaemu_violations(), 0u) << "a query of any pointer is no violation";
+  auto traced = trace_of("cudaPointerGetAttributes");
+  ASSERT_EQ(traced.size(), std::size(cases));
+  EXPECT_EQ(traced[3].args[0], addr(pinned_on_1));
+  EXPECT_EQ(traced[3].args[1], static_cast<uintptr_t>(cudaMemoryTypeHost));
+  EXPECT_EQ(traced[3].args[2], 1u);
+  EXPECT_EQ(cudaemu_live_allocations(), 4u) << "a query frees nothing";
+}
+
+TEST_F(MemoryTest, PointerAttributesRefusalsWriteNothing) {
+  void* device = nullptr;
+  ASSERT_EQ(cudaMalloc(&device, 64), cudaSuccess);
+  EXPECT_EQ(cudaPointerGetAttributes(nullptr, device), cudaErrorInvalidValue);
+  EXPECT_EQ(cudaGetLastError(), cudaErrorInvalidValue);
+
+  struct Case {
+    const char* what;
+    void (*arrange)();
+    cudaError_t expected;
+  };
+  const Case cases[] = {
+      {"injected", [] { cudaemu_fail_call("cudaPointerGetAttributes", 1, cudaErrorInvalidDevice); },
+       cudaErrorInvalidDevice},
+      {"no driver", [] { cudaemu_set_driver_present(0); }, cudaErrorInsufficientDriver},
+      {"sticky fault",
+       [] {
+         cudaemu_set_driver_present(1);
+         cudaemu_fail_call("cudaPointerGetAttributes", 1, cudaErrorIllegalAddress);
+       },
+       cudaErrorIllegalAddress},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    c.arrange();
+    const cudaPointerAttributes poisoned = poisoned_attributes();
+    cudaPointerAttributes a = poisoned;
+    EXPECT_EQ(cudaPointerGetAttributes(&a, device), c.expected);
+    EXPECT_EQ(std::memcmp(&a, &poisoned, sizeof a), 0) << "the output is untouched";
+  }
+  EXPECT_EQ(cudaemu_sticky_error(), cudaErrorIllegalAddress);
+  cudaPointerAttributes a = poisoned_attributes();
+  EXPECT_EQ(cudaPointerGetAttributes(&a, device), cudaErrorIllegalAddress) << "the fault stays";
+  EXPECT_EQ(cudaemu_call_count("cudaPointerGetAttributes"), 5u);
 }
 
 class BoundsTest : public EmulatorTest {
