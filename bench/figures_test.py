@@ -172,9 +172,14 @@ class PythonCallTest(unittest.TestCase):
         self.assertIsNone(frontends_figures.python_split(420_000, {"array_empty": 1}))
 
     def test_the_python_call_is_set_against_the_c_call_in_instructions_and_in_the_time_of_its_own_run(self):
-        instructions = {(8, "session_run_host"): 200_000.0, (8, "python_run"): 300_000.0}
+        instructions = {(8, "session_run_host"): 200_000.0, (8, "python_run"): 300_000.0,
+                        (8, "session_device"): 100_000.0, (8, "python_device"): 125_000.0}
+        counts = frontends_figures.python_counts_table(instructions).split("\n")
         self.assertIn("| `session.run(inputs)` from Python, outputs made by the package | binding-index (8) | 300,000 | "
-                      "1.500 |", frontends_figures.python_counts_table(instructions).split("\n"))
+                      "1.500 |", counts)
+        # Device arrays are set against the C call in device memory.
+        self.assertIn("| `session.run(inputs, outputs)` from Python, device arrays in and out | binding-index (8) | "
+                      "125,000 | 1.250 |", counts)
 
         def python(*real_ns):
             return {8: {"run": {"real_ns": list(real_ns), "cpu_ns": [n / 2 for n in real_ns], "calls": [1] * 3}}}

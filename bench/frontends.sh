@@ -5,7 +5,7 @@
 # out with a line saying so.
 
 # The Python call's modes (python_call.py), measured per benchmarked major.
-BENCH_PYTHON_MODES=(run run_into)
+BENCH_PYTHON_MODES=(run run_into device)
 # inferlet-run's rows: NAME ENGINE (a sample, or one of bench_engines) API SESSIONS; each a JSON report
 # runner.trt<major>.<NAME>.<run>.json. four_profiles for 4 sessions: a dynamic-shape engine serves one
 # session per profile, and two_profiles has two. The runner drives one legacy handle only (--sessions

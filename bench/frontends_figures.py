@@ -7,12 +7,15 @@ import statistics
 
 from bench_results import INTERFACES, callgrind_inclusive_per_call, fmt, span
 
-# The C call the Python one is set against: the benchmarks' session/run_host, the probe's session_run_host.
+# The C calls the Python ones are set against: (label, the benchmarks' name, the probe's mode).
 C_CALL = ("`inferlet_session_run` from C", "session/run_host", "session_run_host")
-# (mode of python_call.py, the call).
+C_DEVICE_CALL = ("`inferlet_session_run` from C", "session/device", "session_device")
+C_CALLS = [(C_CALL, "host memory"), (C_DEVICE_CALL, "device memory")]
+# (mode of python_call.py, the call, the C call it is set against).
 PYTHON_CALLS = [
-    ("run", "`session.run(inputs)` from Python, outputs made by the package"),
-    ("run_into", "`session.run(inputs, outputs)` from Python, into arrays given"),
+    ("run", "`session.run(inputs)` from Python, outputs made by the package", C_CALL),
+    ("run_into", "`session.run(inputs, outputs)` from Python, into arrays given", C_CALL),
+    ("device", "`session.run(inputs, outputs)` from Python, device arrays in and out", C_DEVICE_CALL),
 ]
 
 # The functions whose inclusive counts split a Python call.
@@ -58,10 +61,11 @@ def python_counts_table(instructions):
         "| call | TensorRT interface | instructions per call | × the C call |",
         "|---|---|---:|---:|",
     ]
-    rows = [(C_CALL[0] + ", host memory", C_CALL[2])] + [(label, f"python_{mode}") for mode, label in PYTHON_CALLS]
-    for label, mode in rows:
+    rows = [(f"{c[0]}, {memory}", c[2], c) for c, memory in C_CALLS]
+    rows += [(label, f"python_{mode}", c) for mode, label, c in PYTHON_CALLS]
+    for label, mode, c in rows:
         for major, interface in INTERFACES:
-            instr, c_instr = instructions.get((major, mode)), instructions.get((major, C_CALL[2]))
+            instr, c_instr = instructions.get((major, mode)), instructions.get((major, c[2]))
             if instr:
                 out.append(f"| {label} | {interface} | {fmt(instr, 0)} | "
                            f"{fmt(instr / c_instr, 3) if c_instr else 'n/a'} |")
@@ -78,7 +82,7 @@ def split_table(splits):
         "call |",
         "|---|---|---:|---:|---:|---:|---:|---:|---:|---:|",
     ]
-    for mode, label in PYTHON_CALLS:
+    for mode, label, _ in PYTHON_CALLS:
         for major, interface in INTERFACES:
             s = splits.get((major, mode))
             if not s:
@@ -105,19 +109,20 @@ def python_times_table(runs):
         "| call | TensorRT interface | time per call, µs (real) | CPU µs | × the C call (time) |",
         "|---|---|---:|---:|---:|",
     ]
-    for major, interface in INTERFACES:
-        c = [b.get(major, {}).get(C_CALL[1]) for b, _ in runs]
-        if any(c):
-            out.append(f"| {C_CALL[0]}, host memory | {interface} | {span([r['real_time'] for r in c if r], 2)} | "
-                       f"{span([r['cpu_time'] for r in c if r], 2)} | 1.00 |")
-    for mode, label in PYTHON_CALLS:
+    for call, memory in C_CALLS:
+        for major, interface in INTERFACES:
+            c = [b.get(major, {}).get(call[1]) for b, _ in runs]
+            if any(c):
+                out.append(f"| {call[0]}, {memory} | {interface} | {span([r['real_time'] for r in c if r], 2)} | "
+                           f"{span([r['cpu_time'] for r in c if r], 2)} | 1.00 |")
+    for mode, label, call in PYTHON_CALLS:
         for major, interface in INTERFACES:
             real, cpu, ratio = [], [], []
             for benchmarks, python in runs:
                 r, p = python_time(python.get(major, {}).get(mode))
                 if r is None:
                     continue
-                c = benchmarks.get(major, {}).get(C_CALL[1])
+                c = benchmarks.get(major, {}).get(call[1])
                 real.append(r)
                 cpu.append(p)
                 ratio.append(r / c["real_time"] if c else None)
@@ -199,7 +204,7 @@ def render(header, time_runs, instructions, results):
     runner = read_runs(results, r"runner\.trt(?P<major>\d+)\.(?P<key>[a-z]+-\d+)\.(?P<run>\d+)\.json")
     splits = {}
     for major, _ in INTERFACES:
-        for mode, _ in PYTHON_CALLS:
+        for mode, _, _ in PYTHON_CALLS:
             split = python_split(instructions.get((major, f"python_{mode}")),
                                  callgrind_inclusive_per_call(results, major, f"python_{mode}", SPLIT_FUNCTIONS))
             if split:
@@ -217,7 +222,9 @@ def render(header, time_runs, instructions, results):
         "**The Python call against the C call** — the sample engine `smoke` at batch 10, one session with "
         "default options, two [10, 340] float32 inputs and one [10, 338] output in host memory: "
         "`inferlet_session_run` from C (the sessions figures' `session_run_host`) and `inferlet.Session.run` "
-        "with numpy arrays (`bench/python_call.py`), the interpreter run under callgrind like the probe; "
+        "with numpy arrays (`bench/python_call.py`), the interpreter run under callgrind like the probe; and "
+        "the same in device memory: the C call's `session_device` against `Session.run` with `DeviceArray`s "
+        "made once (`Session.to_device`, `Session.empty`) in and out, used in place; "
         "instructions (I(1000 calls) − I(500 calls)) / 500"
         + ("" if any(k[1].startswith("python_") for k in instructions) else " (not measured on this machine)")
         + ".",

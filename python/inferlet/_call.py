@@ -93,7 +93,7 @@ def _shaped(array: np.ndarray, shape: Shape) -> np.ndarray:
 
 
 def _mapping(role: str, tensors) -> Mapping:
-    if not isinstance(tensors, Mapping):
+    if type(tensors) is not dict and not isinstance(tensors, Mapping):
         raise TypeError(f"{role} are a mapping of tensor names to arrays, not {type(tensors).__name__}")
     return tensors
 
@@ -158,6 +158,20 @@ def call_input(session, name: str, value, held: list) -> tuple:
     return input_tensor(name, array)
 
 
+def _own_array(value, name: str, session):
+    """value when it is a DeviceArray the session itself allocated or wrote, of the tensor's dtype and
+    the engine's device: nothing to order and nothing else to check, the common case of a loop over
+    arrays made once. None for anything else, which goes the general way."""
+    if (
+        type(value) is DeviceArray
+        and value._session is session._native
+        and value.dtype is session._dtypes.get(name)
+        and value.device == session._device
+    ):
+        return value
+    return None
+
+
 class Call:
     """The arrays of one call of session. Outputs not given are made at the shapes the session resolves
     for these inputs (without running anything): numpy arrays, or DeviceArrays of ``made`` memory."""
@@ -167,20 +181,37 @@ class Call:
         self._engine = engine
         self._session = session
         made = MEMORY_HOST
-        if isinstance(outputs, str):
+        if type(outputs) is str:
             made, outputs = memory_kind(outputs), None
         self.inputs: List[tuple] = []  # the library's entries
         self._held: List[object] = []  # what keeps device inputs' memory until the call is done
         for name, value in _mapping("inputs", inputs).items():
-            self.inputs.append(call_input(session, name, value, self._held))
+            own = _own_array(value, name, session)
+            if own is not None:
+                self.inputs.append((name, own._kind, own._address, own.nbytes, own.shape))
+                self._held.append(own)
+            else:
+                self.inputs.append(call_input(session, name, value, self._held))
         given = _mapping("outputs", outputs) if outputs is not None else {}
-        self.outputs: List[tuple] = [self._output(name, value) for name, value in given.items()]
-        missing = [t for t in engine.outputs if t.name not in given]
-        if missing:
-            names = [name for name, _, _ in self.outputs] + [t.name for t in missing]
+        self.outputs: List[tuple] = []  # (name, made from): made from is what the result is made of
+        self.output_entries: List[tuple] = []  # the library's entries
+        for name, value in given.items():
+            own = _own_array(value, name, session)
+            if own is not None:
+                self.outputs.append((name, own))
+                self.output_entries.append((name, own._kind, own._address, own.nbytes))
+            else:
+                self._add_output(*self._output(name, value))
+        if len(given) < len(engine.outputs):
+            missing = [t for t in engine.outputs if t.name not in given]
+            names = [entry[0] for entry in self.output_entries] + [t.name for t in missing]
             resolved = session._native.resolve(self.inputs, names)
             for tensor, bound in zip(missing, resolved[len(self.outputs) :]):
-                self.outputs.append(self._made(tensor, bound, made))
+                self._add_output(*self._made(tensor, bound, made))
+
+    def _add_output(self, name: str, entry: tuple, made) -> None:
+        self.outputs.append((name, made))
+        self.output_entries.append(entry)
 
     def _output(self, name: str, value) -> tuple:
         """(name, entry, what the result is made from)."""
@@ -212,19 +243,19 @@ class Call:
         return self.inputs
 
     def output_tensors(self) -> list:
-        return [entry for _, entry, _ in self.outputs]
+        return self.output_entries
 
     def results(self, shapes: Sequence[Shape]) -> Dict[str, object]:
         """Every output at the shape the library wrote, in the engine's order."""
-        shaped = {name: _result(made, tuple(shape)) for (name, _, made), shape in zip(self.outputs, shapes)}
+        shaped = {name: _result(made, tuple(shape)) for (name, made), shape in zip(self.outputs, shapes)}
         return {t.name: shaped[t.name] for t in self._engine.outputs if t.name in shaped}
 
 
 def _result(made, shape: Shape):
+    if type(made) is DeviceArray:
+        return made.reshaped(shape)
     if isinstance(made, np.ndarray):
         return _shaped(made, shape)
-    if isinstance(made, DeviceArray):
-        return made.reshaped(shape)
     value, found, dtype, session = made  # another library's array, written in place
     if found.shape == shape:
         return value

@@ -55,7 +55,7 @@ class DeviceArray:
     orders the consumer's stream after the work of the session that wrote it. ``numpy()`` (and
     ``numpy.asarray``) copies it to the host."""
 
-    __slots__ = ("shape", "dtype", "device", "memory", "_address", "_owner", "_library", "_session")
+    __slots__ = ("shape", "dtype", "device", "nbytes", "_kind", "_address", "_owner", "_library", "_session")
 
     def __init__(
         self, owner, address: int, shape: Shape, dtype: np.dtype, kind: int, device: int, library, session
@@ -63,15 +63,17 @@ class DeviceArray:
         self.shape = shape
         self.dtype = dtype
         self.device = device
-        self.memory = _KIND_NAMES[kind]
+        self.nbytes = math.prod(shape) * dtype.itemsize
+        self._kind = kind
         self._address = address
         self._owner = owner  # what keeps the memory: a DeviceMemory, or another library's array
         self._library = library
         self._session = session  # the native session whose work writes it, for the orderings
 
     @property
-    def nbytes(self) -> int:
-        return math.prod(self.shape) * self.dtype.itemsize
+    def memory(self) -> str:
+        """ "device" or "pinned"."""
+        return _KIND_NAMES[self._kind]
 
     @property
     def ndim(self) -> int:
@@ -80,9 +82,6 @@ class DeviceArray:
     @property
     def data_ptr(self) -> int:
         return self._address
-
-    def _kind(self) -> int:
-        return _KINDS[self.memory]
 
     def _writer_stream(self) -> Optional[int]:
         session = self._session
@@ -101,7 +100,7 @@ class DeviceArray:
             session.order_stream(STREAM_LEGACY if stream is None else stream)
 
     def __dlpack_device__(self) -> Tuple[int, int]:
-        return (DLPACK_CUDA, self.device) if self.memory == "device" else (DLPACK_CUDA_HOST, 0)
+        return (DLPACK_CUDA, self.device) if self._kind == MEMORY_DEVICE else (DLPACK_CUDA_HOST, 0)
 
     def __dlpack__(self, *, stream=None, max_version=None, dl_device=None, copy=None):
         if dl_device is not None and tuple(dl_device) != self.__dlpack_device__():
@@ -161,7 +160,7 @@ class DeviceArray:
             self._address,
             tuple(shape),
             self.dtype,
-            self._kind(),
+            self._kind,
             self.device,
             self._library,
             self._session,

@@ -5,6 +5,7 @@ from __future__ import annotations
 
 import enum
 import os
+import re
 from dataclasses import dataclass, field
 from typing import Mapping, NamedTuple, Optional, Tuple, Union
 
@@ -105,8 +106,8 @@ def _load(data: bytes, device: int, trt: Optional[int], allow_host_code: bool):
     engine, refusals, load_failures = _read_with(tensorrt_majors(), data, device, allow_host_code)
     if engine is not None:
         return engine
-    if not refusals:
-        raise InternalError(load_failures[0])  # no major's TensorRT is here
+    if not refusals:  # no major's library loads: each one's failure, with what to install for TensorRT's
+        raise InternalError("; ".join(_load_failure_words(failure) for failure in load_failures))
     for code, message in refusals:
         if code != Code.ENGINE_REFUSED:  # not a matter of the major (the device, its memory)
             raise make_error(code, message)
@@ -114,6 +115,11 @@ def _load(data: bytes, device: int, trt: Optional[int], allow_host_code: bool):
         f"no TensorRT of this build ({majors_in_words()}) reads the bytes as an engine: "
         + "; ".join(message for _, message in refusals)
     )
+
+
+def _load_failure_words(failure: str) -> str:
+    found = re.search(r"libnvinfer(?:_plugin)?\.so\.(\d+)", failure)
+    return (_tensorrt.missing_tensorrt(int(found.group(1)), failure) if found else None) or failure
 
 
 _VERSION_COMPATIBLE_HINT = (
@@ -175,6 +181,8 @@ class Engine:
             for name, is_input, dtype, format, on_host, item_size, shape in raw
         )
         self._by_name = {tensor.name: tensor for tensor in self._tensors}
+        self._inputs = tuple(t for t in self._tensors if t.is_input)
+        self._outputs = tuple(t for t in self._tensors if not t.is_input)
         self._profiles = tuple(self._describe_profile(p) for p in range(self._native.profile_count()))
         self._memory = EngineMemory(*self._native.device_memory())
 
@@ -207,11 +215,11 @@ class Engine:
 
     @property
     def inputs(self) -> Tuple[TensorInfo, ...]:
-        return tuple(t for t in self._tensors if t.is_input)
+        return self._inputs
 
     @property
     def outputs(self) -> Tuple[TensorInfo, ...]:
-        return tuple(t for t in self._tensors if not t.is_input)
+        return self._outputs
 
     def tensor(self, name: str) -> TensorInfo:
         try:

@@ -117,7 +117,7 @@ def _from_cuda_array_interface(interface: dict, value, role: str, name: str, ses
 
 
 def _own(value: DeviceArray, role: str, name: str, session) -> Imported:
-    kind = value._kind()
+    kind = value._kind
     _check_device(role, name, kind, value.device, session._engine.device)
     writer = value._session
     if writer is not None and writer is not session._native and not writer.closed:

@@ -41,6 +41,9 @@ class Session:
         if not isinstance(engine, Engine):
             raise TypeError(f"a session is made from an inferlet.Engine, not from {type(engine).__name__}")
         self._engine = engine
+        # What every call checks its arrays against.
+        self._dtypes = {tensor.name: tensor.dtype for tensor in engine.tensors}
+        self._device = engine.device
         self._profile = int(profile)
         self._cuda_graphs = bool(cuda_graphs)
         self._native = _native.Session(

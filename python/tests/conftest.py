@@ -58,3 +58,19 @@ def load():
     yield make
     for engine in engines:
         engine.close()
+
+
+@pytest.fixture
+def smoke(load, major):
+    return load("smoke", major)
+
+
+@pytest.fixture
+def emu():
+    """The emulated device (tests/emulator.py); the test is skipped on a real one."""
+    from emulator import device
+
+    emulated = device()
+    if emulated is None:
+        pytest.skip("counts or steers the emulated device")
+    return emulated

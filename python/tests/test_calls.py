@@ -11,7 +11,7 @@ import pytest
 
 import inferlet
 from conftest import SAMPLES
-from emulator import calls, device, live
+from emulator import calls, live
 from reference import compute, read
 
 SMOKE = read(SAMPLES / "smoke.json")
@@ -24,19 +24,6 @@ def smoke_inputs(batch: int, seed: int) -> dict:
 
 def smoke_bytes(inputs: dict) -> bytes:
     return compute(SMOKE, inputs)["out0"].tobytes()
-
-
-@pytest.fixture
-def smoke(load, major):
-    return load("smoke", major)
-
-
-@pytest.fixture
-def emu():
-    emulated = device()
-    if emulated is None:
-        pytest.skip("counts the emulated device's objects")
-    return emulated
 
 
 def test_given_outputs_are_written_in_place(smoke):
