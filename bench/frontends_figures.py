@@ -9,7 +9,7 @@ from bench_results import INTERFACES, callgrind_inclusive_per_call, fmt, span
 
 # The C calls the Python ones are set against: (label, the benchmarks' name, the probe's mode).
 C_CALL = ("`inferlet_session_run` from C", "session/run_host", "session_run_host")
-C_DEVICE_CALL = ("`inferlet_session_run` from C", "session/device", "session_device")
+C_DEVICE_CALL = ("`inferlet_session_enqueue` + `wait` from C", "session/device", "session_device")
 C_CALLS = [(C_CALL, "host memory"), (C_DEVICE_CALL, "device memory")]
 # (mode of python_call.py, the call, the C call it is set against).
 PYTHON_CALLS = [

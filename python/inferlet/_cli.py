@@ -226,12 +226,53 @@ def _parser() -> argparse.ArgumentParser:
         "--atol", type=float, default=1e-8, help="--compare's absolute tolerance (default 1e-08)"
     )
     run.add_argument("--plot", metavar="FILE.png", help="draw the latency histogram and each call's latency")
+    _serve_arguments(
+        commands.add_parser("serve", help="the engine over HTTP on a Ray cluster (extra 'serve')")
+    )
     return parser
+
+
+def _serve_arguments(serve) -> None:
+    serve.add_argument(
+        "engine", metavar="ENGINE", help="serialized TensorRT engine file (at this path on every node)"
+    )
+    serve.add_argument("--replicas", type=int, default=1, help="replicas of the engine (default 1)")
+    serve.add_argument("--max-batch", type=int, default=8, help="requests one call may join (default 8)")
+    serve.add_argument(
+        "--batch-wait-ms", type=float, default=5.0, help="the longest a batch waits to fill (default 5)"
+    )
+    serve.add_argument("--address", help="a Ray cluster to join (default: a local Ray instance)")
+    serve.add_argument("--host", default="127.0.0.1", help="the address to listen on (default 127.0.0.1)")
+    serve.add_argument("--port", type=int, default=8000, help="the HTTP port (default 8000)")
+    serve.add_argument("--ssl-certfile", help="serve HTTPS with this certificate (and --ssl-keyfile)")
+    serve.add_argument("--ssl-keyfile", help="the certificate's private key")
+    serve.add_argument(
+        "--max-body-mb", type=int, default=64, help="the largest request body in MiB (default 64)"
+    )
+    serve.add_argument(
+        "--gpus-per-replica",
+        type=float,
+        help="GPUs each replica asks Ray for (default 1, or 0 where Ray sees none)",
+    )
+
+
+def _serve(arguments) -> int:
+    if not Path(arguments.engine).is_file():
+        raise _Failure(EXIT_INPUT, f"cannot read the engine {arguments.engine}: no such file")
+    try:
+        from .serve import serve_command
+    except ImportError as missing:
+        raise _Failure(
+            EXIT_USAGE, f"serving needs Ray Serve ({missing}): pip install 'inferlet[serve]'"
+        ) from None
+    return serve_command(arguments)
 
 
 def main(argv: Optional[Sequence[str]] = None) -> int:
     arguments = _parser().parse_args(argv)
     try:
+        if arguments.command == "serve":
+            return _serve(arguments)
         if arguments.command == "inspect":
             with _open(arguments) as engine:
                 lines = inspect_lines(engine, arguments.engine)

@@ -85,8 +85,16 @@ def test_run_compares_the_last_call_with_reference_outputs(load, major, tmp_path
             "--compare: {missing}/out0.npy: ",
         ),
         (["inspect", "{smoke}", "--trt", "{other}"], 1, "EngineRefusedError: TensorRT {other} could not "),
+        (["serve", "{missing}"], 3, "cannot read the engine {missing}: no such file"),
     ],
-    ids=["unreadable-engine", "no-iterations", "no-such-profile", "no-reference", "another-major"],
+    ids=[
+        "unreadable-engine",
+        "no-iterations",
+        "no-such-profile",
+        "no-reference",
+        "another-major",
+        "serve-missing",
+    ],
 )
 def test_each_failure_has_its_exit_status(tmp_path, arguments, status, message):
     major = inferlet.tensorrt_majors()[0]  # the command line's own refusals are the same for every major
@@ -109,3 +117,16 @@ def test_plot_draws_the_latencies_or_names_the_extra(major, tmp_path):
         return
     assert child.returncode == 0, child.stderr
     assert (tmp_path / "latency.png").read_bytes()[:8] == b"\x89PNG\r\n\x1a\n"
+
+
+def test_serve_without_ray_names_the_extra():
+    # Ray hidden from the child, as where the extra is not installed.
+    hidden = (
+        "import sys; sys.modules['ray'] = None; from inferlet._cli import main; sys.exit(main(sys.argv[1:]))"
+    )
+    smoke = engine_path("smoke", inferlet.tensorrt_majors()[0])
+    child = subprocess.run(
+        [sys.executable, "-c", hidden, "serve", str(smoke)], capture_output=True, text=True, timeout=120
+    )
+    assert child.returncode == 2
+    assert child.stderr.strip().endswith("pip install 'inferlet[serve]'"), child.stderr
