@@ -44,5 +44,5 @@ Python:     bash scripts/install-python.sh        (pip install ./python into out
 The runner: out/default/bin/inferlet-run --help   (--api sessions, --compare, --shapes; docs/runner.md)
 Install:    cmake --install out/default --prefix ~/inferlet   (this tree as it is; docs/building.md)
 Your host:  docs/legacy-interface.md and docs/sessions.md (a whole host each, its flags and its output)
-Every test: bash .ci/run                          (about 18.5 minutes on 2 cores; docs/testing.md)
+Every test: bash .ci/run                          (about 15 minutes on 2 cores; docs/testing.md)
 EOF

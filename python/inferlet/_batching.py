@@ -49,6 +49,11 @@ def largest_batch(engine, profile: int) -> int:
     return min(bounds.max[0] for bounds in shapes)
 
 
+def rows(inputs: Mapping[str, np.ndarray]) -> int:
+    """A request's rows along the batch axis (axis 0 of its inputs)."""
+    return min((array.shape[0] if array.ndim else 1) for array in inputs.values())
+
+
 def _key(inputs: Mapping[str, np.ndarray]) -> tuple:
     return tuple((name, array.shape[1:], array.dtype.str) for name, array in sorted(inputs.items()))
 
@@ -64,20 +69,20 @@ def plan(engine, requests: Sequence[Mapping[str, np.ndarray]], max_batch: int) -
         if profile is None:
             calls.append((-1, [index]))
             continue
-        rows = min(array.shape[0] if array.ndim else 1 for array in inputs.values())
+        count = rows(inputs)
         key = _key(inputs)
         joined = open_calls.get(key)
         if joined is not None:
             joined_profile, members, joined_rows = joined
             limit = min(max_batch, largest_batch(engine, joined_profile))
-            together = {name: (joined_rows + rows,) + shape[1:] for name, shape in shapes.items()}
-            if joined_rows + rows <= limit and _accepts(engine.profiles[joined_profile], together):
+            together = {name: (joined_rows + count,) + shape[1:] for name, shape in shapes.items()}
+            if joined_rows + count <= limit and _accepts(engine.profiles[joined_profile], together):
                 members.append(index)
-                open_calls[key] = (joined_profile, members, joined_rows + rows)
+                open_calls[key] = (joined_profile, members, joined_rows + count)
                 continue
         members = [index]
         calls.append((profile, members))
-        open_calls[key] = (profile, members, rows)
+        open_calls[key] = (profile, members, count)
     return calls
 
 
@@ -87,10 +92,11 @@ def join(requests: Sequence[Mapping[str, np.ndarray]]) -> Dict[str, np.ndarray]:
     return {name: np.concatenate([r[name] for r in requests]) for name in requests[0]}
 
 
-def split(outputs: Mapping[str, np.ndarray], rows: Sequence[int]) -> List[Dict[str, np.ndarray]]:
-    """Each request's rows of every output (the outputs' axis 0 follows the inputs')."""
-    if len(rows) == 1:
+def split(outputs: Mapping[str, np.ndarray], counts: Sequence[int]) -> List[Dict[str, np.ndarray]]:
+    """Each request's rows of every output, counts[k] for request k (the outputs' axis 0 follows the
+    inputs')."""
+    if len(counts) == 1:
         return [dict(outputs)]
-    bounds = np.cumsum(rows)[:-1]
+    bounds = np.cumsum(counts)[:-1]
     parts = {name: np.split(array, bounds) for name, array in outputs.items()}
-    return [{name: parts[name][k] for name in outputs} for k in range(len(rows))]
+    return [{name: parts[name][k] for name in outputs} for k in range(len(counts))]

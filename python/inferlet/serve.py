@@ -21,7 +21,7 @@ from ray import serve
 from starlette.requests import Request
 from starlette.responses import Response
 
-from ._batching import join, plan, refusal, split
+from ._batching import join, plan, refusal, rows, split
 from ._serve_codec import JSON, RequestError, check_inputs, decode, encode, error_body, media_type
 
 DEFAULT_MAX_BODY_BYTES = 64 << 20
@@ -135,16 +135,16 @@ class EngineDeployment:
 
         session = self._sessions[profile]
         joined = join(requests)
-        rows = [min(a.shape[0] for a in r.values()) for r in requests]
+        counts = [rows(r) for r in requests]
         if len(requests) > 1:
             shapes = session.output_shapes(joined)
-            if any(not shape or shape[0] != sum(rows) for shape in shapes.values()):
+            if any(not shape or shape[0] != sum(counts) for shape in shapes.values()):
                 return [answer for r in requests for answer in await self._run(profile, [r])]
         try:
             outputs = await session.run_async(joined)
         except inferlet.Error as failure:
             return [RequestError(_status_of(failure), str(failure))] * len(requests)
-        return [Answer(part, len(requests)) for part in split(outputs, rows)]
+        return [Answer(part, len(requests)) for part in split(outputs, counts)]
 
 
 def deployment(
@@ -157,9 +157,12 @@ def deployment(
 ):
     """The application that serves engine_path (a path every node has), for ``serve.run``."""
     options = {"num_gpus": gpus_per_replica} if gpus_per_replica else {}
-    return EngineDeployment.options(num_replicas=int(replicas), ray_actor_options=options).bind(
-        str(engine_path), int(max_batch), float(batch_wait_ms) / 1000.0, int(max_body_bytes)
-    )
+    # A replica takes in as many requests as a batch may join, twice over, so that batches can fill
+    # while a call runs (Ray Serve's default lets in 5).
+    ongoing = max(16, 2 * int(max_batch))
+    return EngineDeployment.options(
+        num_replicas=int(replicas), ray_actor_options=options, max_ongoing_requests=ongoing
+    ).bind(str(engine_path), int(max_batch), float(batch_wait_ms) / 1000.0, int(max_body_bytes))
 
 
 def serve_command(arguments) -> int:
