@@ -27,6 +27,7 @@ DLPACK_CPU, DLPACK_CUDA, DLPACK_CUDA_HOST, DLPACK_CUDA_MANAGED = 1, 2, 3, 13
 # DLPack's type codes for the numpy kinds (bfloat16 has a code of its own).
 _DLPACK_CODES = {"i": 0, "u": 1, "f": 2, "c": 5, "b": 6}
 _DLPACK_BFLOAT = 4
+NO_DLPACK_CODE = -1  # ml_dtypes' 8-bit floats and the like: compared by size alone, never exported
 
 # The special stream handles both protocols use: cudaStreamLegacy and cudaStreamPerThread.
 STREAM_LEGACY, STREAM_PER_THREAD = 1, 2
@@ -45,7 +46,7 @@ def memory_kind(memory: str) -> int:
 def _dlpack_type(dtype: np.dtype) -> Tuple[int, int]:
     if dtype.name == "bfloat16":
         return _DLPACK_BFLOAT, 16
-    return _DLPACK_CODES[dtype.kind], dtype.itemsize * 8
+    return _DLPACK_CODES.get(dtype.kind, NO_DLPACK_CODE), dtype.itemsize * 8
 
 
 class DeviceArray:
@@ -111,6 +112,8 @@ class DeviceArray:
             raise BufferError("the array is exported without a copy only")
         self._order(stream)
         code, bits = _dlpack_type(self.dtype)
+        if code == NO_DLPACK_CODE:
+            raise BufferError(f"DLPack has no type this package gives {self.dtype} as")
         device_type, device_id = self.__dlpack_device__()
         versioned = max_version is not None and max_version[0] >= 1
         return _native.export_dlpack(

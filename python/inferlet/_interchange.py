@@ -26,6 +26,7 @@ from ._device import (
     MEMORY_DEVICE,
     MEMORY_HOST,
     MEMORY_PINNED,
+    NO_DLPACK_CODE,
     DeviceArray,
     _dlpack_type,
 )
@@ -48,6 +49,8 @@ class Imported(NamedTuple):
 
 def element_name(element: Tuple[int, int]) -> str:
     code, bits = element
+    if code == NO_DLPACK_CODE:
+        return f"{bits}-bit elements of a type DLPack has no code for"
     return "bool" if code == 6 else f"{_CODE_NAMES.get(code, f'type code {code} of ')}{bits}"
 
 

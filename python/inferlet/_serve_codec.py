@@ -108,6 +108,8 @@ def _npz_inputs(body: bytes, limit: int) -> Dict[str, np.ndarray]:
         with np.load(io.BytesIO(body), allow_pickle=False) as loaded:
             for name in loaded.files:
                 arrays[name] = loaded[name]
+                if not isinstance(arrays[name], np.ndarray):  # a member that is no .npy file
+                    raise RequestError(400, f"the archive's member {name} is no .npy array")
     except ValueError as failure:  # an object array: numpy would have to unpickle it
         raise RequestError(400, f"the archive holds what is not a plain array: {failure}") from None
     except (OSError, zipfile.BadZipFile, EOFError) as failure:

@@ -161,6 +161,10 @@ def test_exports_order_the_consumers_stream_unless_told_not_to(load, major, emu)
         out.__dlpack__(stream=0)
     with pytest.raises(BufferError, match="without a copy only"):
         out.__dlpack__(copy=True)
+    float8 = inferlet.numpy_dtype(inferlet.DataType.FP8)  # ml_dtypes' float8_e4m3fn, where installed
+    if float8 is not None:
+        with pytest.raises(BufferError, match="DLPack has no type this package gives float8_e4m3fn as"):
+            session.empty((2,), float8).__dlpack__()
     session.close()
     assert out.__cuda_array_interface__["stream"] is None  # nothing of a closed session is pending
     emu.cudaStreamDestroy(ctypes.c_void_p(consumer))

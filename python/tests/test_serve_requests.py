@@ -39,6 +39,13 @@ def test_bodies_are_read_and_answered_in_their_format():
     assert media_type("application/json; charset=utf-8") == JSON
 
 
+def archive_of(name: str, data: bytes) -> bytes:
+    buffer = io.BytesIO()
+    with zipfile.ZipFile(buffer, "w") as archive:
+        archive.writestr(name, data)
+    return buffer.getvalue()
+
+
 def zip_bomb() -> bytes:
     buffer = io.BytesIO()
     with zipfile.ZipFile(buffer, "w", zipfile.ZIP_DEFLATED) as archive:
@@ -89,6 +96,7 @@ def zip_bomb() -> bytes:
             "not a plain array",
         ),
         (zip_bomb(), NPZ, MIB, 413, "the archive unpacks to 4194"),
+        (archive_of("in0.txt", b"1 2 3"), NPZ, MIB, 400, "the archive's member in0.txt is no .npy array"),
         (b"x" * 2048, NPZ, 1024, 413, "the body has 2048 bytes; this deployment takes at most 1024"),
     ],
 )
