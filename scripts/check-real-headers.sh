@@ -56,6 +56,7 @@ src/sessions/sessions_api.cpp        all
 src/sessions/shape.cpp               all
 src/sessions/status.cpp              all
 src/sessions/sticky_faults.cpp       all
+src/sessions/host_stream.cpp         all
 src/sessions/stream_order.cpp        all
 src/sessions/memory_api.cpp          all
 src/sessions/tensorrt_reason.cpp     all

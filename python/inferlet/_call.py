@@ -12,11 +12,11 @@ the call produced.
 from __future__ import annotations
 
 import math
-from typing import Callable, Dict, List, Mapping, Optional, Sequence, Tuple
+from typing import Dict, List, Mapping, Sequence, Tuple
 
 import numpy as np
 
-from ._device import MEMORY_HOST, DeviceArray, _dlpack_type, allocate, memory_kind
+from ._device import MEMORY_HOST, DeviceArray, _dlpack_type, memory_kind
 from ._dtypes import describe
 from ._errors import InvalidArgumentError
 from ._interchange import Imported, element_name, imported
@@ -235,8 +235,7 @@ class Call:
         dtype = _expected_dtype("output", tensor.name, tensor)
         if data_dependent:
             shape = (-(-max_bytes // dtype.itemsize),)
-        native = self._session._native
-        array = allocate(self._engine._native.library, self._engine.device, shape, dtype, kind, native)
+        array = self._session._allocate(shape, dtype, kind)
         return tensor.name, (tensor.name, kind, array._address, array.nbytes), array
 
     def input_tensors(self) -> list:

@@ -29,8 +29,7 @@ _DLPACK_CODES = {"i": 0, "u": 1, "f": 2, "c": 5, "b": 6}
 _DLPACK_BFLOAT = 4
 NO_DLPACK_CODE = -1  # ml_dtypes' 8-bit floats and the like: compared by size alone, never exported
 
-# The special stream handles both protocols use: cudaStreamLegacy and cudaStreamPerThread.
-STREAM_LEGACY, STREAM_PER_THREAD = 1, 2
+STREAM_LEGACY = 1  # cudaStreamLegacy, as both protocols number it (2: cudaStreamPerThread)
 
 Shape = Tuple[int, ...]
 
@@ -134,8 +133,7 @@ class DeviceArray:
     def numpy(self) -> np.ndarray:
         """A copy in host memory, once the work that writes it is done."""
         host = np.empty(self.shape, self.dtype)
-        stream = self._writer_stream() or STREAM_LEGACY
-        _native.copy_memory(self._library, self.device, host.ctypes.data, self._address, self.nbytes, stream)
+        self._copy(host.ctypes.data, self._address)
         return host
 
     def copy_from(self, array) -> None:
@@ -145,10 +143,12 @@ class DeviceArray:
             raise InvalidArgumentError(
                 f"the array is {self.dtype}{list(self.shape)}; the host array is {source.dtype}{list(source.shape)}"
             )
+        self._copy(self._address, source.ctypes.data)
+
+    def _copy(self, dst: int, src: int) -> None:
+        """The array's bytes between it and host memory, on the writer's stream (after its work)."""
         stream = self._writer_stream() or STREAM_LEGACY
-        _native.copy_memory(
-            self._library, self.device, self._address, source.ctypes.data, self.nbytes, stream
-        )
+        _native.copy_memory(self._library, self.device, dst, src, self.nbytes, stream)
 
     def __array__(self, dtype=None, copy=None):
         host = self.numpy()

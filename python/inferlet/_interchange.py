@@ -85,7 +85,7 @@ def _from_dlpack(value, role: str, name: str, session):
     kind = kinds[device_type]
     _check_device(role, name, kind, device_id, session._engine.device)
     capsule = _dlpack_capsule(value, _stream_of_device(device_type, session._native.stream()))
-    owner, address, shape, strides, code, bits, _, _, read_only = _native.import_dlpack(capsule)
+    owner, address, shape, strides, code, bits, read_only = _native.import_dlpack(capsule)
     return Imported(kind, address, shape, (code, bits), strides, read_only, (owner, value))
 
 

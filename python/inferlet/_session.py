@@ -195,11 +195,11 @@ class Session:
     def empty(self, shape: Sequence[int], dtype, memory: str = "device") -> DeviceArray:
         """An uninitialized DeviceArray in device (or ``memory="pinned"``) memory of the engine's device,
         for hosts without a GPU array library of their own; freed when the last reference goes."""
-        shape = tuple(int(extent) for extent in shape)
-        engine = self._engine
-        return allocate(
-            engine._native.library, engine.device, shape, np.dtype(dtype), memory_kind(memory), self._native
-        )
+        return self._allocate(tuple(int(extent) for extent in shape), np.dtype(dtype), memory_kind(memory))
+
+    def _allocate(self, shape: Tuple[int, ...], dtype: np.dtype, kind: int) -> DeviceArray:
+        """A DeviceArray of the engine's device that this session's work writes."""
+        return allocate(self._engine._native.library, self._device, shape, dtype, kind, self._native)
 
     def to_device(self, array, memory: str = "device") -> DeviceArray:
         """A DeviceArray holding a copy of the host array (done when it returns)."""

@@ -22,6 +22,9 @@ from starlette.requests import Request
 from starlette.responses import Response
 
 from ._batching import join, plan, refusal, rows, split
+from ._engine import Engine
+from ._errors import Code, Error
+from ._session import Session
 from ._serve_codec import JSON, RequestError, check_inputs, decode, encode, error_body, media_type
 
 DEFAULT_MAX_BODY_BYTES = 64 << 20
@@ -38,9 +41,7 @@ def _replica_name() -> str:
     return str(getattr(replica, "unique_id", None) or getattr(context, "replica_tag", "replica"))
 
 
-def _status_of(error) -> int:
-    from ._errors import Code
-
+def _status_of(error: Error) -> int:
     client = {
         Code.INVALID_ARGUMENT,
         Code.SHAPE_OUT_OF_PROFILE,
@@ -53,17 +54,15 @@ def _status_of(error) -> int:
 @serve.deployment
 class EngineDeployment:
     def __init__(self, engine_path: str, max_batch: int, batch_wait_s: float, max_body_bytes: int):
-        import inferlet
-
         self._limit = max_body_bytes
         self._replica = _replica_name()
         self._max_batch = max(1, int(max_batch))
         self._failure = None
         try:
-            self._engine = inferlet.Engine(engine_path)  # on the GPU Ray gave the replica: device 0
-            self._sessions = [inferlet.Session(self._engine, profile=p.index) for p in self._engine.profiles]
+            self._engine = Engine(engine_path)  # on the GPU Ray gave the replica: device 0
+            self._sessions = [Session(self._engine, profile=p.index) for p in self._engine.profiles]
             self._dtypes = {t.name: t.dtype for t in self._engine.inputs}
-        except (inferlet.Error, OSError) as failure:
+        except (Error, OSError) as failure:
             # Answered to every request: the deployment stays up and says why it cannot serve.
             self._failure = f"the engine {engine_path} does not load: {failure}"
         self._batched.set_max_batch_size(self._max_batch)
@@ -131,8 +130,6 @@ class EngineDeployment:
         self, profile: int, requests: List[Dict[str, np.ndarray]]
     ) -> List[Union[Answer, RequestError]]:
         """One call for requests joined along the batch axis, or one each where the outputs do not follow it."""
-        import inferlet
-
         session = self._sessions[profile]
         joined = join(requests)
         counts = [rows(r) for r in requests]
@@ -142,7 +139,7 @@ class EngineDeployment:
                 return [answer for r in requests for answer in await self._run(profile, [r])]
         try:
             outputs = await session.run_async(joined)
-        except inferlet.Error as failure:
+        except Error as failure:
             return [RequestError(_status_of(failure), str(failure))] * len(requests)
         return [Answer(part, len(requests)) for part in split(outputs, counts)]
 

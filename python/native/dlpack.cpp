@@ -46,7 +46,7 @@ nb::tuple describe(nb::object owner, const dlpack::Tensor& tensor, bool read_onl
   const uintptr_t address = reinterpret_cast<uintptr_t>(tensor.data) + tensor.byte_offset;
   nb::object strides = tensor.strides ? nb::object(int64Tuple(tensor.strides, tensor.ndim)) : nb::none();
   return nb::make_tuple(owner, address, int64Tuple(tensor.shape, tensor.ndim), strides, tensor.dtype.code,
-                        tensor.dtype.bits, tensor.device.device_type, tensor.device.device_id, read_only);
+                        tensor.dtype.bits, read_only);
 }
 
 // What an exported capsule's manager context holds: the owner of the memory and the shape it points at.
@@ -79,26 +79,31 @@ void destroyCapsule(PyObject* capsule) noexcept {
   }
 }
 
+// Takes the capsule's tensor over: renamed as consumed, its deleter run by the owner handed back.
+template <typename Managed>
+nb::tuple consume(PyObject* capsule, const char* name, const char* used, bool read_only) {
+  auto* tensor = static_cast<Managed*>(PyCapsule_GetPointer(capsule, name));
+  PyCapsule_SetName(capsule, used);
+  nb::object owner =
+      nb::cast(std::make_unique<ImportedOwner>(tensor).release(), nb::rv_policy::take_ownership);
+  return describe(owner, tensor->dl_tensor, read_only);
+}
+
 nb::tuple importDlpack(nb::capsule capsule) {
   PyObject* object = capsule.ptr();
   if (PyCapsule_IsValid(object, kVersioned)) {
-    auto* tensor = static_cast<dlpack::ManagedTensorVersioned*>(PyCapsule_GetPointer(object, kVersioned));
+    const auto* tensor =
+        static_cast<dlpack::ManagedTensorVersioned*>(PyCapsule_GetPointer(object, kVersioned));
     if (tensor->version.major != dlpack::kMajorVersion) {
       const std::string message = "the tensor is of DLPack " + std::to_string(tensor->version.major) + "." +
                                   std::to_string(tensor->version.minor) + "; inferlet reads version 1";
       throw nb::buffer_error(message.c_str());
     }
-    PyCapsule_SetName(object, kUsedVersioned);
-    nb::object owner =
-        nb::cast(std::make_unique<ImportedOwner>(tensor).release(), nb::rv_policy::take_ownership);
-    return describe(owner, tensor->dl_tensor, (tensor->flags & dlpack::kFlagReadOnly) != 0);
+    const bool read_only = (tensor->flags & dlpack::kFlagReadOnly) != 0;
+    return consume<dlpack::ManagedTensorVersioned>(object, kVersioned, kUsedVersioned, read_only);
   }
   if (PyCapsule_IsValid(object, kUnversioned)) {
-    auto* tensor = static_cast<dlpack::ManagedTensor*>(PyCapsule_GetPointer(object, kUnversioned));
-    PyCapsule_SetName(object, kUsedUnversioned);
-    nb::object owner =
-        nb::cast(std::make_unique<ImportedOwner>(tensor).release(), nb::rv_policy::take_ownership);
-    return describe(owner, tensor->dl_tensor, false);
+    return consume<dlpack::ManagedTensor>(object, kUnversioned, kUsedUnversioned, false);
   }
   throw nb::buffer_error("the object's __dlpack__ answered no DLPack capsule that is still unconsumed");
 }

@@ -62,10 +62,10 @@ constexpr uint32_t kMajorVersion = 1;
 
 // Defines in m:
 // - import_dlpack(capsule): the consumed capsule's tensor as the package checks it: (owner, address (with
-//   the byte offset), shape, strides in elements or None, dtype code, bits, device type, device id,
-//   read_only). The owner calls the producer's deleter when it goes; the memory is the producer's until
-//   then. BufferError for a capsule that is not an unconsumed DLPack tensor, or of a major version or
-//   vector elements (lanes) not read.
+//   the byte offset), shape, strides in elements or None, dtype code, bits, read_only); the device is
+//   the producer's __dlpack_device__. The owner calls the producer's deleter when it goes; the memory is the
+//   producer's until then. BufferError for a capsule that is not an unconsumed DLPack tensor, or of a major
+//   version or vector elements (lanes) not read.
 // - export_dlpack(owner, address, shape, code, bits, device_type, device_id, versioned): a capsule of
 //   C-contiguous memory for a consumer, holding owner until its deleter runs: "dltensor_versioned" when
 //   the consumer asked for version 1, the older form otherwise.

@@ -7,7 +7,6 @@ import gc
 from concurrent.futures import ThreadPoolExecutor
 
 import numpy as np
-import pytest
 
 import inferlet
 from conftest import SAMPLES

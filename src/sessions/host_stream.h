@@ -1,6 +1,7 @@
-// The streams a host hands to the library to order against: one of the engine's device, or a special
-// handle (cudaStreamLegacy, cudaStreamPerThread: the calling thread's default stream of the current
-// device). NULL is refused, since what it names depends on how the host was compiled.
+// The streams a host hands to the library. A session's stream must be one stream of the engine's device;
+// a stream to order against may also be a special handle (cudaStreamLegacy, cudaStreamPerThread: the
+// calling thread's default stream of the current device). NULL is never one to order against, since what
+// it names depends on how the host was compiled. Each check runs with the engine's device current.
 #ifndef INFERLET_SESSIONS_HOST_STREAM_H_
 #define INFERLET_SESSIONS_HOST_STREAM_H_
 
@@ -10,8 +11,10 @@
 
 namespace sessions {
 
-// With device current.
-Status checkHostStream(cudaStream_t stream, int device);
+// stream, a stream handle other than the special ones, belongs to device (cudaStreamGetDevice).
+Status checkStreamDevice(cudaStream_t stream, int device);
+// stream may be ordered against: not NULL, a special handle or a stream of device.
+Status checkOrderingStream(cudaStream_t stream, int device);
 
 }  // namespace sessions
 

@@ -120,7 +120,7 @@ INFERLET_SESSIONS_API inferlet_status* inferlet_memory_copy(int device, void* ds
     if (bytes > 0 && !src) return nullArgument("src");
     const auto on = static_cast<cudaStream_t>(stream);
     return onDevice(device, [&] {
-      Status status = sessions::checkHostStream(on, device);
+      Status status = sessions::checkOrderingStream(on, device);
       if (!status.ok()) return status;
       return copy(device, dst, src, bytes, on);
     });

@@ -6,6 +6,7 @@
 
 #include "cuda_graph.h"
 #include "device_guard.h"
+#include "host_stream.h"
 #include "log.h"
 #include "shape.h"
 #include "sticky_faults.h"
@@ -58,15 +59,7 @@ Status checkHostStream(void* stream, int device) {
                                "of device " +
                                std::to_string(device) + ", or none for the session's own");
   }
-  int owner = -1;
-  const cudaError_t code = cudaStreamGetDevice(handle, &owner);
-  if (code != cudaSuccess) return cudaFailure(device, "cudaStreamGetDevice", code);
-  if (owner != device) {
-    return Status::failure(INFERLET_INVALID_ARGUMENT,
-                           "stream is a stream of device " + std::to_string(owner) +
-                               ", the engine is on device " + std::to_string(device));
-  }
-  return Status();
+  return checkStreamDevice(handle, device);
 }
 
 // Every tensor of the profile must be one the library can hand over: dense and row-major in device

@@ -1,30 +1,12 @@
 // Orderings between a session's stream and the host's: the session's work after a producer's, a
 // consumer's work after the session's. Each is an event recorded on one stream and waited for on the
 // other, so the host never blocks; the session keeps one event for it.
-#include <string>
-
 #include "device_guard.h"
 #include "host_stream.h"
 #include "session.h"
 #include "sticky_faults.h"
 
 namespace sessions {
-
-Status checkHostStream(cudaStream_t stream, int device) {
-  if (!stream) {
-    return Status::failure(INFERLET_INVALID_ARGUMENT,
-                           "stream is NULL, whose meaning depends on how the caller was compiled: give "
-                           "cudaStreamLegacy or cudaStreamPerThread for a default stream");
-  }
-  if (stream == cudaStreamLegacy || stream == cudaStreamPerThread) return Status();
-  int owner = -1;
-  const cudaError_t code = cudaStreamGetDevice(stream, &owner);
-  if (code != cudaSuccess) return cudaFailure(device, "cudaStreamGetDevice", code);
-  if (owner == device) return Status();
-  return Status::failure(INFERLET_INVALID_ARGUMENT, std::string("stream is a stream of device ") +
-                                                        std::to_string(owner) + ", the engine is on device " +
-                                                        std::to_string(device));
-}
 
 Status Session::wait_stream(void* producer) { return order(static_cast<cudaStream_t>(producer), true); }
 
@@ -40,7 +22,7 @@ Status Session::order(cudaStream_t host, bool session_waits) {
   Status status = checkDevice(device);
   DeviceGuard guard;
   if (status.ok()) status = guard.enter(device);
-  if (status.ok()) status = checkHostStream(host, device);
+  if (status.ok()) status = checkOrderingStream(host, device);
   if (status.ok() && !mOrderEvent.get()) {
     const cudaError_t code = cudaEventCreateWithFlags(mOrderEvent.receive(), cudaEventDisableTiming);
     if (code != cudaSuccess) status = cudaFailure(device, "cudaEventCreateWithFlags", code);
